@@ -1,0 +1,314 @@
+#include "Automation.h"
+
+#include <algorithm>
+#include <atomic>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+std::atomic<long long> g_busyBoundMs{30000};
+
+bool IsBusy(HRESULT hr) { return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVERCALL_RETRYLATER; }
+
+// A busy server (Word with a dialog open) refuses calls for a while: retry
+// with the message queue running, until the bound is reached.
+template <class F>
+HRESULT WithBusyRetry(F&& attempt) {
+    auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        HRESULT hr = attempt();
+        if (!IsBusy(hr) || std::chrono::steady_clock::now() - start >= BusyRetryBound()) return hr;
+        ProcessPendingMessages();
+        Sleep(100);
+    }
+}
+
+Failure FailureFromException(EXCEPINFO& info, HRESULT hr) {
+    if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+    HRESULT code = info.scode ? info.scode : hr;
+    std::wstring description = info.bstrDescription ? std::wstring(info.bstrDescription) : std::wstring();
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrHelpFile);
+    if (description.empty()) description = SystemMessage(code);
+    return Failure(static_cast<long>(code), description);
+}
+
+CLSID ClassOf(const std::wstring& progId) {
+    CLSID clsid;
+    ThrowIfFailed(CLSIDFromProgID(progId.c_str(), &clsid));
+    return clsid;
+}
+
+class MessageFilter final : public IMessageFilter {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid == IID_IUnknown || riid == IID_IMessageFilter) {
+            *out = static_cast<IMessageFilter*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
+        return SERVERCALL_ISHANDLED;
+    }
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsedMs, DWORD) override {
+        // Retry after a short pause until the bound; -1 cancels the call.
+        return elapsedMs < static_cast<DWORD>(BusyRetryBound().count()) ? 250 : static_cast<DWORD>(-1);
+    }
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+}  // namespace
+
+std::chrono::milliseconds BusyRetryBound() { return std::chrono::milliseconds(g_busyBoundMs.load()); }
+void SetBusyRetryBound(std::chrono::milliseconds bound) { g_busyBoundMs = bound.count(); }
+
+void ProcessPendingMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Leave the quit for the real message loop.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+MessageFilterRegistration::MessageFilterRegistration() {
+    auto* filter = new MessageFilter;
+    registered_ = SUCCEEDED(CoRegisterMessageFilter(filter, &previous_));
+    filter->Release();
+}
+
+MessageFilterRegistration::~MessageFilterRegistration() {
+    if (!registered_) return;
+    IMessageFilter* ours = nullptr;
+    CoRegisterMessageFilter(previous_, &ours);
+    if (ours) ours->Release();
+    if (previous_) previous_->Release();
+}
+
+// ---- Variant ---------------------------------------------------------------
+
+Variant::Variant(const wchar_t* text) : Variant(std::wstring(text)) {}
+Variant::Variant(const std::wstring& text) {
+    VariantInit(&v_);
+    V_VT(&v_) = VT_BSTR;
+    V_BSTR(&v_) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+Variant::Variant(bool value) {
+    VariantInit(&v_);
+    V_VT(&v_) = VT_BOOL;
+    V_BOOL(&v_) = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+Variant::Variant(short value) {
+    VariantInit(&v_);
+    V_VT(&v_) = VT_I2;
+    V_I2(&v_) = value;
+}
+Variant::Variant(int value) {
+    VariantInit(&v_);
+    V_VT(&v_) = VT_I4;
+    V_I4(&v_) = value;
+}
+Variant::Variant(double value) {
+    VariantInit(&v_);
+    V_VT(&v_) = VT_R8;
+    V_R8(&v_) = value;
+}
+Variant::Variant(const Dispatch& object) {
+    VariantInit(&v_);
+    V_VT(&v_) = VT_DISPATCH;
+    V_DISPATCH(&v_) = object.raw();
+    if (object.raw()) object.raw()->AddRef();
+}
+Variant::Variant(const Variant& other) {
+    VariantInit(&v_);
+    ThrowIfFailed(VariantCopy(&v_, const_cast<VARIANT*>(&other.v_)));
+}
+Variant::Variant(Variant&& other) noexcept {
+    v_ = other.v_;
+    VariantInit(&other.v_);
+}
+Variant& Variant::operator=(Variant other) noexcept {
+    std::swap(v_, other.v_);
+    return *this;
+}
+
+Variant Variant::Adopt(VARIANT& raw) {
+    Variant v;
+    v.v_ = raw;
+    VariantInit(&raw);
+    return v;
+}
+
+Variant Variant::ByRef(short* target) {
+    Variant v;
+    V_VT(&v.v_) = VT_BYREF | VT_I2;
+    V_I2REF(&v.v_) = target;
+    return v;
+}
+
+bool Variant::isObject() const {
+    VARTYPE t = type() & ~VT_BYREF;
+    if (t != VT_DISPATCH && t != VT_UNKNOWN) return false;
+    IUnknown* p = (type() & VT_BYREF) ? *V_UNKNOWNREF(&v_) : V_UNKNOWN(&v_);
+    return p != nullptr;
+}
+
+namespace {
+VARIANT Converted(const VARIANT& from, VARTYPE to) {
+    VARIANT out;
+    VariantInit(&out);
+    HRESULT hr = VariantChangeTypeEx(&out, const_cast<VARIANT*>(&from), LOCALE_USER_DEFAULT, 0, to);
+    if (FAILED(hr)) throw hr == DISP_E_OVERFLOW ? Failure::Overflow() : Failure::TypeMismatch();
+    return out;
+}
+}  // namespace
+
+std::wstring Variant::toText() const {
+    if (type() == VT_BSTR) return V_BSTR(&v_) ? std::wstring(V_BSTR(&v_), SysStringLen(V_BSTR(&v_))) : std::wstring();
+    VARIANT t = Converted(v_, VT_BSTR);
+    std::wstring text = V_BSTR(&t) ? std::wstring(V_BSTR(&t), SysStringLen(V_BSTR(&t))) : std::wstring();
+    VariantClear(&t);
+    return text;
+}
+
+bool Variant::toBool() const {
+    VARIANT t = Converted(v_, VT_BOOL);
+    return V_BOOL(&t) != VARIANT_FALSE;
+}
+
+long Variant::toLong() const {
+    VARIANT t = Converted(v_, VT_I4);
+    return V_I4(&t);
+}
+
+double Variant::toDouble() const {
+    VARIANT t = Converted(v_, VT_R8);
+    return V_R8(&t);
+}
+
+Dispatch Variant::toDispatch() const {
+    if (!isObject()) throw Failure::TypeMismatch();
+    IUnknown* p = (type() & VT_BYREF) ? *V_UNKNOWNREF(&v_) : V_UNKNOWN(&v_);
+    ComPtr<IDispatch> d;
+    ThrowIfFailed(p->QueryInterface(IID_PPV_ARGS(&d)));
+    return Dispatch(std::move(d));
+}
+
+// ---- Dispatch --------------------------------------------------------------
+
+Dispatch Dispatch::Create(const std::wstring& progId) {
+    CLSID clsid = ClassOf(progId);
+    ComPtr<IDispatch> object;
+    ThrowIfFailed(WithBusyRetry([&] {
+        return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object));
+    }));
+    return Dispatch(std::move(object));
+}
+
+Dispatch Dispatch::GetActive(const std::wstring& progId) {
+    CLSID clsid = ClassOf(progId);
+    ComPtr<IUnknown> unknown;
+    ThrowIfFailed(GetActiveObject(clsid, nullptr, &unknown));
+    ComPtr<IDispatch> object;
+    ThrowIfFailed(WithBusyRetry([&] { return unknown.As(&object); }));
+    return Dispatch(std::move(object));
+}
+
+DISPID Dispatch::idOf(const std::wstring& name) const {
+    if (!object_) throw Failure(91, L"Object variable or With block variable not set");
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+    DISPID id = DISPID_UNKNOWN;
+    ThrowIfFailed(WithBusyRetry([&] { return object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); }));
+    return id;
+}
+
+Variant Dispatch::invoke(DISPID id, WORD flags, std::vector<Variant> args, std::vector<DISPID> namedIds,
+                         std::vector<Variant> namedValues) const {
+    if (!object_) throw Failure(91, L"Object variable or With block variable not set");
+    // rgvarg holds the named arguments first, then the positional ones in
+    // reverse order.
+    std::vector<VARIANT> raw;
+    raw.reserve(namedValues.size() + args.size());
+    for (auto& v : namedValues) raw.push_back(*v.get());
+    for (auto it = args.rbegin(); it != args.rend(); ++it) raw.push_back(*it->get());
+
+    DISPPARAMS params{};
+    params.rgvarg = raw.empty() ? nullptr : raw.data();
+    params.cArgs = static_cast<UINT>(raw.size());
+    params.rgdispidNamedArgs = namedIds.empty() ? nullptr : namedIds.data();
+    params.cNamedArgs = static_cast<UINT>(namedIds.size());
+
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO info{};
+    HRESULT hr = WithBusyRetry([&] {
+        VariantClear(&result);
+        info = EXCEPINFO{};
+        return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                               (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ? nullptr : &result, &info,
+                               nullptr);
+    });
+    if (hr == DISP_E_EXCEPTION) {
+        Failure failure = FailureFromException(info, hr);
+        if (IsBusy(failure.number())) throw Failure::FromHresult(failure.number());
+        throw failure;
+    }
+    ThrowIfFailed(hr);
+    return Variant::Adopt(result);
+}
+
+Variant Dispatch::get(const std::wstring& name, std::vector<Variant> args) const {
+    DISPID id = idOf(name);
+    if (args.empty()) return invoke(id, DISPATCH_PROPERTYGET | DISPATCH_METHOD);
+    try {
+        return invoke(id, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args);
+    } catch (const Failure& f) {
+        // Collection(i) on a property that takes no arguments: read the
+        // property, then apply the arguments to its default member, as the
+        // classic runtime does for Documents(i).
+        if (f.number() != DISP_E_BADPARAMCOUNT) throw;
+    }
+    Dispatch value = invoke(id, DISPATCH_PROPERTYGET | DISPATCH_METHOD).toDispatch();
+    return value.invoke(DISPID_VALUE, DISPATCH_PROPERTYGET | DISPATCH_METHOD, std::move(args));
+}
+
+void Dispatch::put(const std::wstring& name, Variant value) const {
+    invoke(idOf(name), DISPATCH_PROPERTYPUT, {}, {DISPID_PROPERTYPUT}, {std::move(value)});
+}
+
+Variant Dispatch::call(const std::wstring& name, std::vector<Variant> args, std::vector<NamedArg> named) const {
+    if (named.empty()) return invoke(idOf(name), DISPATCH_METHOD | DISPATCH_PROPERTYGET, std::move(args));
+    if (!object_) throw Failure(91, L"Object variable or With block variable not set");
+    std::vector<LPOLESTR> names{const_cast<LPOLESTR>(name.c_str())};
+    for (auto& n : named) names.push_back(const_cast<LPOLESTR>(n.name.c_str()));
+    std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
+    ThrowIfFailed(WithBusyRetry([&] {
+        return object_->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT,
+                                      ids.data());
+    }));
+    std::vector<DISPID> namedIds(ids.begin() + 1, ids.end());
+    std::vector<Variant> namedValues;
+    for (auto& n : named) namedValues.push_back(std::move(n.value));
+    return invoke(ids[0], DISPATCH_METHOD | DISPATCH_PROPERTYGET, std::move(args), std::move(namedIds),
+                  std::move(namedValues));
+}
+
+Variant Dispatch::getDefault() const { return invoke(DISPID_VALUE, DISPATCH_PROPERTYGET | DISPATCH_METHOD); }

@@ -1,0 +1,113 @@
+#pragma once
+// Late-bound automation: calls by name through IDispatch, the way the
+// program talks to Word and to the scripting runtime.
+#include "Failure.h"
+
+#include <oaidl.h>
+#include <wrl/client.h>
+
+#include <chrono>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+class Dispatch;
+
+// A VARIANT that is initialised on construction and cleared on destruction.
+class Variant {
+public:
+    Variant() { VariantInit(&v_); }
+    Variant(const wchar_t* text);
+    Variant(const std::wstring& text);
+    Variant(bool value);
+    Variant(short value);
+    Variant(int value);
+    Variant(long value) : Variant(static_cast<int>(value)) {}
+    Variant(double value);
+    Variant(const Dispatch& object);
+    Variant(const Variant& other);
+    Variant(Variant&& other) noexcept;
+    Variant& operator=(Variant other) noexcept;
+    ~Variant() { VariantClear(&v_); }
+
+    // Takes ownership of a VARIANT filled by a call.
+    static Variant Adopt(VARIANT& raw);
+    // A VT_BYREF|VT_I2 that refers to a 16-bit variable of the caller, as the
+    // classic runtime passes an integer variable to an automation call.
+    static Variant ByRef(short* target);
+
+    VARTYPE type() const { return V_VT(&v_); }
+    bool isEmpty() const { return type() == VT_EMPTY || type() == VT_NULL; }
+    bool isObject() const;
+
+    // Conversions raise a type-mismatch failure when they cannot be made.
+    std::wstring toText() const;
+    bool toBool() const;
+    long toLong() const;
+    double toDouble() const;
+    Dispatch toDispatch() const;
+
+    VARIANT* get() { return &v_; }
+    const VARIANT* get() const { return &v_; }
+
+private:
+    VARIANT v_;
+};
+
+struct NamedArg {
+    std::wstring name;
+    Variant value;
+};
+
+// A counted reference to an automation object, released on scope exit.
+class Dispatch {
+public:
+    Dispatch() = default;
+    explicit Dispatch(Microsoft::WRL::ComPtr<IDispatch> object) : object_(std::move(object)) {}
+
+    // A new instance of the class (the runtime's create-object).
+    static Dispatch Create(const std::wstring& progId);
+    // The running instance registered in the running-object table.
+    static Dispatch GetActive(const std::wstring& progId);
+
+    Variant get(const std::wstring& name, std::vector<Variant> args = {}) const;
+    void put(const std::wstring& name, Variant value) const;
+    Variant call(const std::wstring& name, std::vector<Variant> args = {}, std::vector<NamedArg> named = {}) const;
+    // The default member (dispatch identifier 0), read without arguments.
+    Variant getDefault() const;
+    Variant invoke(DISPID id, WORD flags, std::vector<Variant> args = {}, std::vector<DISPID> namedIds = {},
+                   std::vector<Variant> namedValues = {}) const;
+    DISPID idOf(const std::wstring& name) const;
+
+    bool empty() const { return !object_; }
+    explicit operator bool() const { return !empty(); }
+    void reset() { object_.Reset(); }
+    IDispatch* raw() const { return object_.Get(); }
+
+private:
+    Microsoft::WRL::ComPtr<IDispatch> object_;
+};
+
+// How long a call that the server rejects as busy is retried before it
+// fails.  Microsoft's guidance for Office automation is about 30 seconds.
+std::chrono::milliseconds BusyRetryBound();
+void SetBusyRetryBound(std::chrono::milliseconds bound);  // tests shorten it
+
+// Registers an OLE message filter on the calling (GUI) thread: calls that a
+// busy server rejects are retried up to BusyRetryBound, and window messages
+// keep flowing while an outgoing call waits.  Revoked on destruction.
+class MessageFilterRegistration {
+public:
+    MessageFilterRegistration();
+    ~MessageFilterRegistration();
+    MessageFilterRegistration(const MessageFilterRegistration&) = delete;
+    MessageFilterRegistration& operator=(const MessageFilterRegistration&) = delete;
+
+private:
+    IMessageFilter* previous_ = nullptr;
+    bool registered_ = false;
+};
+
+// Runs the thread's pending window messages once (the runtime's DoEvents).
+void ProcessPendingMessages();

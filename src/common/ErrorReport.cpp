@@ -1,0 +1,22 @@
+#include "ErrorReport.h"
+
+#include "MessageBox.h"
+#include "Product.h"
+
+std::wstring BuildErrorReport(std::wstring_view location, int step, std::wstring_view description) {
+    std::wstring text(description);
+    text += L"\r\n";
+    text += location;
+    text += L"at line ";
+    text += std::to_wstring(step);
+    // Two bare carriage returns: the box shows them as one empty line.
+    text += L"\r\r";
+    text += L"Please email screenshot of this message to ";
+    text += product::kSupportEmail;
+    return text;
+}
+
+void ReportError(std::wstring_view location, int step, const Failure& failure) {
+    ShowMessageBox(GetActiveWindow(), BuildErrorReport(location, step, failure.description()),
+                   std::wstring(kErrorReportCaption), kErrorReportStyle);
+}

@@ -1,0 +1,13 @@
+#pragma once
+// The standard error report: one warning box naming the failure, the
+// operation and the step, after which the operation carries on.
+#include "Failure.h"
+
+#include <string>
+#include <string_view>
+
+inline constexpr wchar_t kErrorReportCaption[] = L"Application Error";
+inline constexpr UINT kErrorReportStyle = MB_OK | MB_ICONEXCLAMATION;  // 48
+
+std::wstring BuildErrorReport(std::wstring_view location, int step, std::wstring_view description);
+void ReportError(std::wstring_view location, int step, const Failure& failure);

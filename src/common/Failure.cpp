@@ -1,0 +1,66 @@
+#include "Failure.h"
+
+#include "Text.h"
+
+#include <new>
+
+Failure::Failure(long number, std::wstring description)
+    : number_(number), description_(std::move(description)) {}
+
+Failure Failure::InvalidArgument() { return {5, L"Invalid procedure call or argument"}; }
+Failure Failure::Overflow() { return {6, L"Overflow"}; }
+Failure Failure::TypeMismatch() { return {13, L"Type mismatch"}; }
+Failure Failure::Text(std::wstring description) { return {0, std::move(description)}; }
+
+Failure Failure::FromWin32(DWORD error) {
+    return {static_cast<long>(HRESULT_FROM_WIN32(error)), SystemMessage(HRESULT_FROM_WIN32(error))};
+}
+
+Failure Failure::FromHresult(HRESULT hr) { return {static_cast<long>(hr), SystemMessage(hr)}; }
+
+std::wstring SystemMessage(HRESULT hr) {
+    switch (hr) {
+    case RPC_E_CALL_REJECTED:
+    case RPC_E_SERVERCALL_RETRYLATER:
+        return L"The automation server is busy and did not accept the call in time.";
+    case RPC_E_DISCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
+        return L"The automation server is no longer available; it may have stopped or crashed.";
+    case REGDB_E_CLASSNOTREG:
+    case CO_E_CLASSSTRING:
+        return L"ActiveX component can't create object";
+    case MK_E_UNAVAILABLE:
+        return L"The automation server is not running.";
+    default:
+        break;
+    }
+    // Win32 errors wrapped in an HRESULT are looked up by their own code,
+    // which Wine's message table knows better than the wrapped form.
+    DWORD code = HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : static_cast<DWORD>(hr);
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text;
+    if (n && buffer) text.assign(buffer, n);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+    if (text.empty()) text = L"Unexpected system error";
+    return text;
+}
+
+Failure CurrentFailure() {
+    try {
+        throw;
+    } catch (const Failure& f) {
+        return f;
+    } catch (const std::bad_alloc&) {
+        return {7, L"Out of memory"};
+    } catch (const std::exception& e) {
+        return {0, FromUtf8(e.what())};
+    } catch (...) {
+        return {0, L"Unexpected failure"};
+    }
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The one failure type.  It carries the description that the error report
+// shows: an automation server's own text, the system's message for a Win32
+// error, or the program's own text for its own runtime failures.
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+class Failure : public std::exception {
+public:
+    Failure(long number, std::wstring description);
+
+    // The program's own runtime failures, with the runtime's standard texts.
+    static Failure InvalidArgument();   // 5
+    static Failure Overflow();          // 6
+    static Failure TypeMismatch();      // 13
+    static Failure Text(std::wstring description);
+
+    static Failure FromWin32(DWORD error);
+    static Failure FromLastError() { return FromWin32(GetLastError()); }
+    static Failure FromHresult(HRESULT hr);
+
+    long number() const { return number_; }
+    const std::wstring& description() const { return description_; }
+    const char* what() const noexcept override { return "Failure"; }
+
+private:
+    long number_;
+    std::wstring description_;
+};
+
+// The system's message for a Win32 error or HRESULT, without the trailing
+// line break; our own wording for the automation errors that the system
+// describes poorly or not at all.
+std::wstring SystemMessage(HRESULT hr);
+
+// Turns whatever was thrown into a Failure; call only inside a catch block.
+Failure CurrentFailure();
+
+// Throws FromHresult(hr) when hr is a failure code.
+inline void ThrowIfFailed(HRESULT hr) {
+    if (FAILED(hr)) throw Failure::FromHresult(hr);
+}

@@ -1,0 +1,8 @@
+#include "Guard.h"
+
+#include "ErrorReport.h"
+
+void Guard::failed(const Failure& failure) {
+    last_ = failure;
+    if (location_) ReportError(*location_, step_, failure);
+}

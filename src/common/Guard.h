@@ -1,0 +1,79 @@
+#pragma once
+// Guarded operations.  Each numbered step runs inside the guard; a failure
+// in it is reported (or, in quiet mode, swallowed) and the operation goes on
+// with its next step.  A failing if-test counts as true.
+//
+//     Guard guard(L"in Quillbay2021/08/31.SaveWord.SaveAll ");
+//     guard.step(1, [&] { ... });
+//     if (guard.test(2, [&] { return ...; })) { ... }
+#include "Failure.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+
+class Guard {
+public:
+    // Report-and-continue under the operation's location text.
+    explicit Guard(std::wstring location) : location_(std::move(location)) {}
+    // Continue-on-failure: nothing is shown.
+    static Guard Quiet() { return Guard(); }
+
+    template <class F>
+    void step(int number, F&& body) {
+        begin(number);
+        try {
+            body();
+        } catch (...) {
+            failed(CurrentFailure());
+        }
+    }
+
+    // The if-test of a decision; a failure takes the branch as if it held.
+    template <class F>
+    bool test(int number, F&& predicate) {
+        begin(number);
+        try {
+            return static_cast<bool>(predicate());
+        } catch (...) {
+            failed(CurrentFailure());
+            return true;
+        }
+    }
+
+    // A step that yields a value; after a failure the value stays unset.
+    template <class F>
+    auto value(int number, F&& body) -> std::optional<decltype(body())> {
+        begin(number);
+        try {
+            return body();
+        } catch (...) {
+            failed(CurrentFailure());
+            return std::nullopt;
+        }
+    }
+
+    int currentStep() const { return step_; }
+    // The last swallowed or reported failure since the guard was armed.
+    const std::optional<Failure>& lastFailure() const { return last_; }
+    void clearFailure() { last_.reset(); }
+
+private:
+    Guard() = default;
+    void begin(int number) { step_ = number; }
+    void failed(const Failure& failure);
+
+    std::optional<std::wstring> location_;  // empty in quiet mode
+    int step_ = 0;
+    std::optional<Failure> last_;
+};
+
+// Answer-false-on-failure: the first failure ends the probe with false.
+template <class F>
+bool AnswerFalseOnFailure(F&& probe) noexcept {
+    try {
+        return static_cast<bool>(probe());
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,9 @@
+#pragma once
+// Conversions at the edges where a stored format or an API wants bytes.
+#include <string>
+#include <string_view>
+
+std::string ToAnsi(std::wstring_view text);      // the system's ANSI code page
+std::wstring FromAnsi(std::string_view text);
+std::string ToUtf8(std::wstring_view text);
+std::wstring FromUtf8(std::string_view text);

@@ -1,0 +1,58 @@
+#include "ErrorReport.h"
+#include "MessageBox.h"
+#include "Product.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+TEST(ErrorReport, TextIsAssembledByteForByte) {
+    EXPECT_EQ(BuildErrorReport(L"in Quillbay2021/08/31.SaveWord.SaveAll ", 14, L"The file could not be found."),
+              L"The file could not be found.\r\n"
+              L"in Quillbay2021/08/31.SaveWord.SaveAll at line 14\r\r"
+              L"Please email screenshot of this message to support@orvelle.example");
+    // No numbered step yet, and an empty description.
+    EXPECT_EQ(BuildErrorReport(L"in Quillbay2021/08/31.Form1.Form_Load ", 0, L""),
+              L"\r\nin Quillbay2021/08/31.Form1.Form_Load at line 0\r\r"
+              L"Please email screenshot of this message to support@orvelle.example");
+}
+
+TEST(ErrorReport, ShowsWarningBoxWithFixedCaptionAndNoNumber) {
+    std::vector<MessageBoxRequest> shown;
+    SetMessageBoxHandler([&](const MessageBoxRequest& r) { shown.push_back(r); return IDOK; });
+    ReportError(L"in Quillbay2021/08/31.Form1.Timer1_Timer ", 3, Failure(-2147352567, L"Word said no"));
+    SetMessageBoxHandler(nullptr);
+
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, L"Application Error");
+    EXPECT_EQ(shown[0].style, 48u);
+    EXPECT_EQ(shown[0].text.substr(0, 14), L"Word said no\r\n");
+    EXPECT_EQ(shown[0].text.find(L"2147352567"), std::wstring::npos);
+}
+
+TEST(ErrorReport, RealBoxIsShownAndCanBeAnswered) {
+    // Answer the real box from another thread, the way a person would.
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::wstring seenText;
+    HANDLE answerer = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+        auto* seen = static_cast<std::wstring*>(p);
+        for (int i = 0; i < 200; ++i) {
+            HWND box = FindWindowW(L"#32770", L"Application Error");
+            if (box) {
+                wchar_t text[512] = {};
+                GetDlgItemTextW(box, 0xFFFF, text, 512);
+                *seen = text;
+                PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+                return 0;
+            }
+            Sleep(50);
+        }
+        return 1;
+    }, &seenText, 0, nullptr);
+    ReportError(L"in Quillbay2021/08/31.Form1.PushButton3_Click ", 1, Failure::Text(L"Real box"));
+    WaitForSingleObject(answerer, 10000);
+    CloseHandle(answerer);
+    CloseHandle(done);
+    EXPECT_NE(seenText.find(L"Real box"), std::wstring::npos);
+    EXPECT_NE(seenText.find(L"PushButton3_Click at line 1"), std::wstring::npos);
+}

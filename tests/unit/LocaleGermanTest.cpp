@@ -1,0 +1,5 @@
+#include "Main.h"
+
+#include <gtest/gtest.h>
+
+TEST(GermanLocale, DecimalSeparatorIsTheComma) { EXPECT_EQ(GetDecimalSeparator(), L","); }
