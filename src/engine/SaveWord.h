@@ -1,0 +1,80 @@
+#pragma once
+// The backup engine: Word probes, backup names, the interval table and the
+// backup run.  Everything here runs on the GUI thread.
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+inline constexpr wchar_t kWordProgId[] = L"Word.Application";
+
+// ---- Word probes -------------------------------------------------------------
+
+// The five-paragraph explanation shown when no Word instance can be created.
+extern const wchar_t kWordUnavailableMessage[];
+
+// Creates and quits a Word instance.  When none can be created it shows the
+// explanation (captioned with the application title) and answers false; the
+// caller then ends the program.
+bool CheckWordAvailable();
+// Word's version number from a fresh instance; 0 when none could be created or
+// the version text does not convert (reported under the probe's location).
+double GetWordVersion();
+// True only when a running Word can be attached and calls itself
+// "Microsoft Word"; never fails, never quits the user's Word.
+bool IsWordRunning();
+// ".docx" above version 11, ".doc" otherwise.
+std::wstring DocExtensionFor(double version);
+
+// ---- Backup names --------------------------------------------------------------
+
+// The clock that backup names and history lines read; tests replace it.
+SYSTEMTIME LocalNow();
+void SetClockForTests(std::function<SYSTEMTIME()> clock);  // nullptr restores the real one
+
+// Base path (folder, backslash, document name) stamped with the date, and in
+// new-file mode the time, plus the backup extension.
+std::wstring BuildBackupName(const std::wstring& basePath, bool newFileMode, const std::wstring& docExtension);
+// The user's general date form: short date, a blank, long time.
+std::wstring GeneralDate(const SYSTEMTIME& time);
+
+// ---- Interval table --------------------------------------------------------------
+
+struct IntervalItem {
+    const wchar_t* text;
+    long seconds;
+};
+inline constexpr IntervalItem kIntervals[] = {
+    {L"Save every 30 seconds", 30},   {L"Save every 1 minute", 60},     {L"Save every 5 minutes", 300},
+    {L"Save every 15 minutes", 900},  {L"Save every 30 minutes", 1800}, {L"Save every hour", 3600},
+    {L"Save every 2 hours", 7200},    {L"Save every 4 hours", 14400},   {L"Save every 8 hours", 28800},
+    {L"Save every 24 hours", 86400},
+};
+// Seconds of the row whose text equals the selected item's text exactly, 0
+// when none does; fails when no item is selected.
+long GetIntervalSeconds(const std::optional<std::wstring>& selectedItemText);
+
+// ---- Backup run ------------------------------------------------------------------
+
+// What the run reads from the main window at the moment it runs.
+class BackupSettings {
+public:
+    virtual ~BackupSettings() = default;
+    virtual bool SaveBesideDocuments() const = 0;  // Option2
+    virtual bool SaveToFixedFolder() const = 0;    // Option1
+    virtual std::wstring FixedFolder() const = 0;  // Text1, taken unchanged
+    virtual bool CreateNewFile() const = 0;        // Option3 (else Option4: overwrite)
+    virtual std::wstring DocExtension() const = 0;
+    virtual std::wstring HistoryFile() const = 0;
+    virtual HWND Owner() const = 0;                // owner of the folder picker
+};
+
+// One backup pass over every document open in the user's Word.  Failures are
+// reported under "in Quillbay2021/08/31.SaveWord.SaveAll " and never reach
+// the caller.  A call while a run is under way returns at once.
+void SaveAll(const BackupSettings& settings);
+bool IsBackupRunning();
+
+// Appends one line and CR LF, in the ANSI code page, to the history file.
+void AppendHistoryLine(const std::wstring& historyFile, const std::wstring& line);

@@ -1,0 +1,32 @@
+#pragma once
+// Control identifiers of the main window.  Tests that drive the running
+// program from another process find the controls by these numbers.
+
+namespace ids {
+
+inline constexpr int PushButton4 = 1004;   // "Turn On Backup Save" / "Turn Off Backup Save"
+inline constexpr int Frame2 = 1102;        // status frame (its caption is the countdown text)
+inline constexpr int ProgressBar1 = 1201;
+inline constexpr int Frame1 = 1101;
+inline constexpr int Option1 = 1301;
+inline constexpr int Text1 = 1401;
+inline constexpr int PushButton1 = 1001;   // "..."
+inline constexpr int Option2 = 1302;
+inline constexpr int Frame3 = 1103;
+inline constexpr int Option3 = 1303;
+inline constexpr int Option4 = 1304;
+inline constexpr int Check5 = 1505;
+inline constexpr int Check8 = 1508;
+inline constexpr int ListView1 = 1601;
+inline constexpr int PushButton2 = 1002;   // "Backup Save Now (Test)"
+inline constexpr int PushButton3 = 1003;   // "View History Log"
+inline constexpr int PushButton5 = 1005;   // "Copy History To Clipboard"
+inline constexpr int PushButton11 = 1011;  // "Help"
+inline constexpr int PushButton12 = 1012;  // "Clear History Log"
+inline constexpr int RichTextBox1 = 1701;
+inline constexpr int TrayIconWindow = 1801;  // cSysTray1's own child window
+
+}  // namespace ids
+
+// Window class of the main window, for FindWindow from tests.
+inline constexpr wchar_t kMainWindowClass[] = L"OrvelleMainWindow";
