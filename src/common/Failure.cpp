@@ -64,3 +64,17 @@ Failure CurrentFailure() {
         return {0, L"Unexpected failure"};
     }
 }
+
+bool IsServerGone(const Failure& failure) {
+    switch (static_cast<HRESULT>(failure.number())) {
+    case RPC_E_DISCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
+        return true;
+    default:
+        return false;
+    }
+}

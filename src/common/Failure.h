@@ -35,6 +35,10 @@ private:
 // describes poorly or not at all.
 std::wstring SystemMessage(HRESULT hr);
 
+// True for the failures of an automation server that has stopped or crashed:
+// every later call on the same reference would fail the same way.
+bool IsServerGone(const Failure& failure);
+
 // Turns whatever was thrown into a Failure; call only inside a catch block.
 Failure CurrentFailure();
 

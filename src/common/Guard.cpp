@@ -5,4 +5,5 @@
 void Guard::failed(const Failure& failure) {
     last_ = failure;
     if (location_) ReportError(*location_, step_, failure);
+    if (stopWhen_ && stopWhen_(failure)) stopped_ = true;
 }

@@ -8,6 +8,7 @@
 //     if (guard.test(2, [&] { return ...; })) { ... }
 #include "Failure.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,6 +22,7 @@ public:
 
     template <class F>
     void step(int number, F&& body) {
+        if (stopped_) return;
         begin(number);
         try {
             body();
@@ -32,6 +34,7 @@ public:
     // The if-test of a decision; a failure takes the branch as if it held.
     template <class F>
     bool test(int number, F&& predicate) {
+        if (stopped_) return false;
         begin(number);
         try {
             return static_cast<bool>(predicate());
@@ -44,6 +47,7 @@ public:
     // A step that yields a value; after a failure the value stays unset.
     template <class F>
     auto value(int number, F&& body) -> std::optional<decltype(body())> {
+        if (stopped_) return std::nullopt;
         begin(number);
         try {
             return body();
@@ -52,6 +56,13 @@ public:
             return std::nullopt;
         }
     }
+
+    // After a failure that the predicate picks (one that makes every later
+    // step pointless, such as a server that has gone away) the guard stops:
+    // later steps are skipped and tests answer false.
+    template <class P>
+    void stopAfter(P&& predicate) { stopWhen_ = std::forward<P>(predicate); }
+    bool stopped() const { return stopped_; }
 
     int currentStep() const { return step_; }
     // The last swallowed or reported failure since the guard was armed.
@@ -66,6 +77,8 @@ private:
     std::optional<std::wstring> location_;  // empty in quiet mode
     int step_ = 0;
     std::optional<Failure> last_;
+    std::function<bool(const Failure&)> stopWhen_;
+    bool stopped_ = false;
 };
 
 // Answer-false-on-failure: the first failure ends the probe with false.

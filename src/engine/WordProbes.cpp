@@ -1,0 +1,72 @@
+#include "SaveWord.h"
+
+#include "Automation.h"
+#include "Guard.h"
+#include "Main.h"
+#include "MessageBox.h"
+
+#include <oleauto.h>
+
+const wchar_t kWordUnavailableMessage[] =
+    L"Error 842001. A normal instance of Word could not be created.\r\n\r\n"
+    L"1. Please make sure Word is installed on this computer.\r\n\r\n"
+    L"2. Please open Word normally and make sure a blank document opens immediately without any interrupting "
+    L"window (such as an Word file recovery window).\r\n\r\n"
+    L"3. Please make sure that when you double-click on a DOC or DOCX file that Word opens normally without any "
+    L"interrupting messages.\r\n\r\n"
+    L"4. All versions of Word are supported by this software except for the rare Word Starter and Student editions.";
+
+bool CheckWordAvailable() {
+    Guard quiet = Guard::Quiet();
+    Dispatch word;
+    quiet.step(2, [&] { word = Dispatch::Create(kWordProgId); });
+    if (word) {
+        quiet.step(3, [&] { word.call(L"Quit"); });
+        return true;
+    }
+    ShowMessageBox(GetActiveWindow(), kWordUnavailableMessage, std::nullopt, MB_OK);
+    return false;
+}
+
+namespace {
+
+// The classic runtime's locale-aware text-to-number conversion.
+double ToDouble(const std::wstring& text) {
+    double value = 0;
+    HRESULT hr = VarR8FromStr(text.c_str(), LOCALE_USER_DEFAULT, 0, &value);
+    if (hr == DISP_E_OVERFLOW) throw Failure::Overflow();
+    if (FAILED(hr)) throw Failure::TypeMismatch();
+    return value;
+}
+
+}  // namespace
+
+double GetWordVersion() {
+    Guard guard(L"in Quillbay2021/08/31.SaveWord.GetWordVersion ");
+    Dispatch word;
+    guard.step(1, [&] { word = Dispatch::Create(kWordProgId); });
+    if (!word) return 0;
+    double version = 0;
+    guard.step(3, [&] {
+        // Both separators become the locale's, so "16.0" and "16,0" read as
+        // 16 under any locale; two separators do not convert.
+        std::wstring text = word.get(L"Version").toText();
+        std::wstring separator = GetDecimalSeparator();
+        for (wchar_t& c : text)
+            if (c == L',') c = separator[0];
+        for (wchar_t& c : text)
+            if (c == L'.') c = separator[0];
+        version = ToDouble(text);
+    });
+    guard.step(4, [&] { word.call(L"Quit"); });
+    return version;
+}
+
+bool IsWordRunning() {
+    return AnswerFalseOnFailure([] {
+        Dispatch word = Dispatch::GetActive(kWordProgId);
+        return word.getDefault().toText() == L"Microsoft Word";
+    });
+}
+
+std::wstring DocExtensionFor(double version) { return version > 11 ? L".docx" : L".doc"; }

@@ -1,0 +1,75 @@
+#include "SaveWord.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second) {
+    SYSTEMTIME t{};
+    t.wYear = year, t.wMonth = month, t.wDay = day, t.wHour = hour, t.wMinute = minute, t.wSecond = second;
+    return t;
+}
+
+class FixedClock : public ::testing::Test {
+protected:
+    void at(SYSTEMTIME t) {
+        SetClockForTests([t] { return t; });
+    }
+    void TearDown() override { SetClockForTests(nullptr); }
+};
+
+}  // namespace
+
+TEST_F(FixedClock, WorkedExamplesUnderUsEnglish) {
+    at(At(2026, 12, 7, 13, 5, 9));
+    EXPECT_EQ(BuildBackupName(L"C:\\Work\\Report.docx", true, L".docx"),
+              L"C:\\Work\\Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx");
+    EXPECT_EQ(BuildBackupName(L"C:\\Work\\Report.docx", false, L".docx"), L"C:\\Work\\Report.docx Dec 7 2026.docx");
+
+    at(At(2027, 3, 1, 9, 4, 3));
+    EXPECT_EQ(BuildBackupName(L"D:\\Backup\\Document2", true, L".docx"),
+              L"D:\\Backup\\Document2 Date Mar 1 2027 Time 09 04 03 AM.docx");
+
+    at(At(2026, 12, 8, 0, 15, 0));  // midnight hour is 12 AM
+    EXPECT_EQ(BuildBackupName(L"C:\\Work\\Notes.doc", true, L".doc"),
+              L"C:\\Work\\Notes.doc Date Dec 8 2026 Time 12 15 00 AM.doc");
+
+    at(At(2026, 12, 8, 17, 40, 10));
+    EXPECT_EQ(BuildBackupName(L"C:\\Work\\Notes.doc", false, L".docx"), L"C:\\Work\\Notes.doc Dec 8 2026.docx");
+
+    at(At(2026, 6, 30, 12, 0, 0));  // noon is 12 PM
+    EXPECT_EQ(BuildBackupName(L"x", true, L".docx"), L"x Date Jun 30 2026 Time 12 00 00 PM.docx");
+}
+
+TEST_F(FixedClock, OverwriteModeGivesOneNamePerDay) {
+    at(At(2026, 12, 7, 8, 0, 0));
+    std::wstring morning = BuildBackupName(L"C:\\W\\a.docx", false, L".docx");
+    at(At(2026, 12, 7, 23, 59, 59));
+    EXPECT_EQ(BuildBackupName(L"C:\\W\\a.docx", false, L".docx"), morning);
+    at(At(2026, 12, 8, 0, 0, 0));
+    EXPECT_NE(BuildBackupName(L"C:\\W\\a.docx", false, L".docx"), morning);
+}
+
+TEST_F(FixedClock, HistoryDateIsShortDateBlankLongTime) {
+    EXPECT_EQ(GeneralDate(At(2026, 12, 7, 13, 5, 9)), L"12/7/2026 1:05:09 PM");
+    // Midnight still shows its time.
+    EXPECT_EQ(GeneralDate(At(2026, 12, 8, 0, 0, 0)), L"12/8/2026 12:00:00 AM");
+}
+
+TEST(Intervals, TextsMapToSecondsAndNothingElseMatches) {
+    EXPECT_EQ(std::size(kIntervals), 10u);
+    EXPECT_EQ(GetIntervalSeconds(L"Save every 30 seconds"), 30);
+    EXPECT_EQ(GetIntervalSeconds(L"Save every 5 minutes"), 300);
+    EXPECT_EQ(GetIntervalSeconds(L"Save every hour"), 3600);
+    EXPECT_EQ(GetIntervalSeconds(L"Save every 24 hours"), 86400);
+    EXPECT_EQ(GetIntervalSeconds(L"save every hour"), 0);  // exact, case-sensitive
+    EXPECT_EQ(GetIntervalSeconds(L""), 0);
+    EXPECT_THROW(GetIntervalSeconds(std::nullopt), Failure);
+}
+
+TEST(DocExtension, AboveElevenIsDocx) {
+    EXPECT_EQ(DocExtensionFor(16), L".docx");
+    EXPECT_EQ(DocExtensionFor(12), L".docx");
+    EXPECT_EQ(DocExtensionFor(11), L".doc");
+    EXPECT_EQ(DocExtensionFor(0), L".doc");
+}
