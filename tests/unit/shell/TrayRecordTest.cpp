@@ -1,0 +1,135 @@
+#include "Failure.h"
+#include "RegStuff.h"
+#include "cSysTray.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string Field(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
+
+bool ZeroFrom(const char* field, size_t from, size_t width) {
+    for (size_t i = from; i < width; ++i)
+        if (field[i] != 0) return false;
+    return true;
+}
+
+const HWND kWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234567));
+const HICON kIcon = reinterpret_cast<HICON>(static_cast<uintptr_t>(0xABCDEF));
+
+}  // namespace
+
+TEST(TrayRecord, HasTheVersion2LayoutOfThePlatform) {
+#ifdef _WIN64
+    EXPECT_EQ(kTrayRecordSize, 504u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, hWnd), 8u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, uID), 16u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, uFlags), 20u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, uCallbackMessage), 24u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, hIcon), 32u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, szTip), 40u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, dwState), 168u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, szInfo), 176u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, uTimeout), 432u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, szInfoTitle), 436u);
+    EXPECT_EQ(offsetof(NOTIFYICONDATAA, dwInfoFlags), 500u);
+#else
+    EXPECT_EQ(kTrayRecordSize, 488u);
+#endif
+    EXPECT_EQ(sizeof NOTIFYICONDATAA{}.szTip, 128u);
+    EXPECT_EQ(sizeof NOTIFYICONDATAA{}.szInfo, 256u);
+    EXPECT_EQ(sizeof NOTIFYICONDATAA{}.szInfoTitle, 64u);
+    // Every call identifies the icon by window and id, in a record of that size.
+    NOTIFYICONDATAA r = BuildTrayRecord(kWindow, 7, {});
+    EXPECT_EQ(r.cbSize, kTrayRecordSize);
+    EXPECT_EQ(r.hWnd, kWindow);
+    EXPECT_EQ(r.uID, 7u);
+}
+
+TEST(TrayRecord, SetsOnlyTheFieldsOfItsFlags) {
+    // Delete: nothing but the address.
+    NOTIFYICONDATAA bare = BuildTrayRecord(kWindow, 0, {.icon = kIcon, .tip = L"tip", .info = L"x", .timeout = 5});
+    NOTIFYICONDATAA zero;
+    std::memset(&zero, 0, sizeof zero);
+    EXPECT_EQ(std::memcmp(reinterpret_cast<char*>(&bare) + offsetof(NOTIFYICONDATAA, uFlags),
+                          reinterpret_cast<char*>(&zero) + offsetof(NOTIFYICONDATAA, uFlags),
+                          kTrayRecordSize - offsetof(NOTIFYICONDATAA, uFlags)),
+              0);
+
+    NOTIFYICONDATAA add = BuildTrayRecord(kWindow, 0, {.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP, .icon = kIcon,
+                                                       .tip = L"Orvelle", .info = L"not sent"});
+    EXPECT_EQ(add.uFlags, 7u);
+    EXPECT_EQ(add.uCallbackMessage, 1125u);
+    EXPECT_EQ(add.hIcon, kIcon);
+    EXPECT_EQ(Field(add.szTip, 128), "Orvelle");
+    EXPECT_TRUE(ZeroFrom(add.szInfo, 0, 256));
+    EXPECT_EQ(add.uTimeout, 0u);
+
+    NOTIFYICONDATAA balloon = BuildTrayRecord(
+        kWindow, 0, {.flags = NIF_INFO, .tip = L"not sent", .info = L"text", .infoTitle = L"Orvelle", .timeout = 5000});
+    EXPECT_EQ(balloon.uFlags, 16u);
+    EXPECT_EQ(balloon.uCallbackMessage, 0u);
+    EXPECT_EQ(balloon.hIcon, nullptr);
+    EXPECT_TRUE(ZeroFrom(balloon.szTip, 0, 128));
+    EXPECT_EQ(Field(balloon.szInfo, 256), "text");
+    EXPECT_EQ(Field(balloon.szInfoTitle, 64), "Orvelle");
+    EXPECT_EQ(balloon.uTimeout, 5000u);
+    // No standard balloon icon, no state.
+    EXPECT_EQ(balloon.dwInfoFlags, 0u);
+    EXPECT_EQ(balloon.dwState, 0u);
+    EXPECT_EQ(balloon.dwStateMask, 0u);
+}
+
+TEST(TrayRecord, CutsTextsSoThatTheNulStillFits) {
+    const std::wstring longText(400, L'x');
+    NOTIFYICONDATAA r = BuildTrayRecord(
+        kWindow, 0, {.flags = NIF_TIP | NIF_INFO, .tip = longText, .info = longText, .infoTitle = longText});
+    EXPECT_EQ(Field(r.szTip, 128), std::string(127, 'x'));
+    EXPECT_EQ(Field(r.szInfo, 256), std::string(255, 'x'));
+    EXPECT_EQ(Field(r.szInfoTitle, 64), std::string(63, 'x'));
+    EXPECT_EQ(r.szTip[127], 0);
+    EXPECT_EQ(r.szInfo[255], 0);
+    EXPECT_EQ(r.szInfoTitle[63], 0);
+
+    // Exactly the width minus one stays whole; the rest of a field is zero.
+    NOTIFYICONDATAA fit = BuildTrayRecord(kWindow, 0, {.flags = NIF_TIP, .tip = std::wstring(127, L'y')});
+    EXPECT_EQ(Field(fit.szTip, 128), std::string(127, 'y'));
+    NOTIFYICONDATAA shortTip = BuildTrayRecord(kWindow, 0, {.flags = NIF_TIP, .tip = L"ab"});
+    EXPECT_TRUE(ZeroFrom(shortTip.szTip, 2, 128));
+}
+
+TEST(TrayRecord, WritesTextsInTheAnsiCodePage) {
+    ASSERT_EQ(GetACP(), 1252u);
+    NOTIFYICONDATAA r = BuildTrayRecord(kWindow, 0, {.flags = NIF_TIP, .tip = L"Gr\u00fc\u00dfe \u20ac \u4e2d"});
+    // ü ß and € have bytes of their own in 1252; a character outside it becomes '?'.
+    EXPECT_EQ(Field(r.szTip, 128), "Gr\xfc\xdf" "e \x80 ?");
+}
+
+TEST(BalloonTimeout, IsSecondsTimesAThousandInThirtyTwoBits) {
+    EXPECT_EQ(BalloonTimeout(5), 5000u);
+    EXPECT_EQ(BalloonTimeout(1), 1000u);
+    EXPECT_EQ(BalloonTimeout(2147483), 2147483000u);
+    EXPECT_EQ(BalloonTimeout(0), 0u);
+    EXPECT_EQ(BalloonTimeout(-1), 0u);
+    EXPECT_EQ(BalloonTimeout(-2147483), 0u);
+    for (long seconds : {2147484L, -2147484L, 2147483647L, -2147483647L - 1}) {
+        try {
+            BalloonTimeout(seconds);
+            ADD_FAILURE() << seconds << " did not overflow";
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), 6);
+            EXPECT_EQ(f.description(), L"Overflow");
+        }
+    }
+}
+
+TEST(RunEntryData, QuotesTheFullPathWithOneBackslash) {
+    EXPECT_EQ(RunEntryData(L"C:\\Program Files\\Orvelle", L"orvelle.exe"),
+              L"\"C:\\Program Files\\Orvelle\\orvelle.exe\"");
+    EXPECT_EQ(RunEntryData(L"D:\\", L"orvelle.exe"), L"\"D:\\orvelle.exe\"");
+    EXPECT_EQ(RunEntryData(L"\\\\server\\share\\apps\\", L"o.exe"), L"\"\\\\server\\share\\apps\\o.exe\"");
+}
