@@ -33,7 +33,7 @@ namespace {
 // The classic runtime's locale-aware text-to-number conversion.
 double ToDouble(const std::wstring& text) {
     double value = 0;
-    HRESULT hr = VarR8FromStr(text.c_str(), LOCALE_USER_DEFAULT, 0, &value);
+    HRESULT hr = VarR8FromStr(const_cast<wchar_t*>(text.c_str()), LOCALE_USER_DEFAULT, 0, &value);
     if (hr == DISP_E_OVERFLOW) throw Failure::Overflow();
     if (FAILED(hr)) throw Failure::TypeMismatch();
     return value;

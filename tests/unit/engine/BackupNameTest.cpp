@@ -1,3 +1,4 @@
+#include "Failure.h"
 #include "SaveWord.h"
 
 #include <gtest/gtest.h>
