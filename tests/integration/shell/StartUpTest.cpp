@@ -1,0 +1,234 @@
+// The start-with-Windows entry in Wine's real registry, with both Run keys
+// pointed at scratch keys under HKCU (and once at the real ones).
+#include "Failure.h"
+#include "Handle.h"
+#include "Main.h"
+#include "Text.h"
+#include "mStartUp.h"
+
+#include <gtest/gtest.h>
+
+#include <sddl.h>
+
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace {
+
+const std::wstring kScratch = L"Software\\OrvelleTests\\Shell";
+
+std::optional<std::wstring> ReadText(HKEY hive, const std::wstring& key, const std::wstring& name) {
+    DWORD bytes = 0;
+    if (RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::wstring text(bytes / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text.data(), &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    text.resize(wcslen(text.c_str()));
+    return text;
+}
+
+DWORD ValueCount(HKEY hive, const std::wstring& key) {
+    UniqueKey k;
+    if (RegOpenKeyExW(hive, key.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS) return 0;
+    DWORD count = 0;
+    RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                     nullptr);
+    return count;
+}
+
+void Touch(const std::wstring& path, DWORD attributes = 0) {
+    UniqueFile f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(f) << "cannot create " << ToUtf8(path);
+    if (attributes) {
+        ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+    }
+}
+
+class StartUp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch.c_str());
+        keys.machineHive = HKEY_CURRENT_USER;
+        keys.machineKey = kScratch + L"\\Machine\\";
+        keys.userHive = HKEY_CURRENT_USER;
+        keys.userKey = kScratch + L"\\User";
+        UniqueKey k;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, keys.machineKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  k.put(), nullptr),
+                  ERROR_SUCCESS);
+
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        root = std::wstring(temp) + L"OrvelleShell " + std::to_wstring(GetCurrentProcessId());
+        folder = root + L"\\Program Files\\Orvelle";
+        CreateDirectoryW(root.c_str(), nullptr);
+        CreateDirectoryW((root + L"\\Program Files").c_str(), nullptr);
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\OrvelleTests");
+        RemoveTree(root);
+    }
+
+    static void RemoveTree(const std::wstring& dir) {
+        WIN32_FIND_DATAW f;
+        UniqueFind find(FindFirstFileW((dir + L"\\*").c_str(), &f));
+        if (find) {
+            do {
+                std::wstring name = f.cFileName;
+                if (name == L"." || name == L"..") continue;
+                std::wstring path = dir + L"\\" + name;
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    RemoveTree(path);
+                else
+                    DeleteFileW(path.c_str());
+            } while (FindNextFileW(find.get(), &f));
+        }
+        RemoveDirectoryW(dir.c_str());
+    }
+
+    std::optional<std::wstring> Machine(const std::wstring& name) { return ReadText(keys.machineHive, keys.machineKey, name); }
+    std::optional<std::wstring> User(const std::wstring& name) { return ReadText(keys.userHive, keys.userKey, name); }
+
+    RunKeys keys;
+    std::wstring root, folder;
+};
+
+}  // namespace
+
+TEST_F(StartUp, WritesTheQuotedPathUnderItsFileNameAndRemovesIt) {
+    Touch(folder + L"\\orvelle.exe");
+    Touch(folder + L"\\readme.txt");
+    AddToStartup(folder, keys);
+    // The folder has spaces: without quotes Windows would first try to run
+    // "...\Program" with the rest as arguments.
+    EXPECT_EQ(Machine(L"orvelle.exe"), L"\"" + folder + L"\\orvelle.exe\"");
+    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
+    EXPECT_EQ(ValueCount(keys.userHive, keys.userKey), 0u);
+
+    // Ticking again writes the same value again.
+    AddToStartup(folder, keys);
+    EXPECT_EQ(Machine(L"orvelle.exe"), L"\"" + folder + L"\\orvelle.exe\"");
+    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
+
+    RemoveFromStartup(folder, keys);
+    EXPECT_EQ(Machine(L"orvelle.exe"), std::nullopt);
+    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 0u);
+    // Removing what is already gone is silent.
+    RemoveFromStartup(folder, keys);
+}
+
+TEST_F(StartUp, SeveralExeFilesAddAndRemoveTheSameOne) {
+    for (const wchar_t* name : {L"b.exe", L"a.exe", L"c.EXE"}) Touch(folder + L"\\" + name);
+    const std::wstring first = ProgramFileName(folder);
+    ASSERT_TRUE(first == L"a.exe" || first == L"b.exe" || first == L"c.EXE") << ToUtf8(first);
+    AddToStartup(folder, keys);
+    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
+    EXPECT_EQ(Machine(first), L"\"" + folder + L"\\" + first + L"\"");
+    RemoveFromStartup(folder, keys);
+    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 0u);
+}
+
+TEST_F(StartUp, HiddenSystemAndFolderExeDoNotCount) {
+    Touch(folder + L"\\a-hidden.exe", FILE_ATTRIBUTE_HIDDEN);
+    Touch(folder + L"\\b-system.exe", FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_TRUE(CreateDirectoryW((folder + L"\\c-folder.exe").c_str(), nullptr));
+    Touch(folder + L"\\d-notes.exe.txt");
+    // The attributes really are there (Wine keeps them beside the file).
+    ASSERT_TRUE(GetFileAttributesW((folder + L"\\a-hidden.exe").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(GetFileAttributesW((folder + L"\\b-system.exe").c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(ProgramFileName(folder), L"");
+
+    // No program file: neither ticking nor unticking touches the registry.
+    ASSERT_EQ(RegSetKeyValueW(keys.machineHive, keys.machineKey.c_str(), L"a-hidden.exe", REG_SZ, L"keep", 10),
+              ERROR_SUCCESS);
+    AddToStartup(folder, keys);
+    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
+    EXPECT_EQ(ValueCount(keys.userHive, keys.userKey), 0u);
+    RemoveFromStartup(folder, keys);
+    EXPECT_EQ(Machine(L"a-hidden.exe"), L"keep");
+
+    // A plain one beside them is the program file.
+    Touch(folder + L"\\e-plain.exe");
+    EXPECT_EQ(ProgramFileName(folder), L"e-plain.exe");
+}
+
+TEST_F(StartUp, FolderAtADriveRootGetsNoDoubledBackslash) {
+    const std::wstring file = L"C:\\OrvelleShellRootTest.exe";
+    Touch(file);
+    const std::wstring name = ProgramFileName(L"C:\\");
+    AddToStartup(L"C:\\", keys);
+    DeleteFileW(file.c_str());
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(Machine(name), L"\"C:\\" + name + L"\"");
+}
+
+TEST_F(StartUp, RefusedMachineKeyFallsBackToTheUsersRunKeyAndRemovalClearsBoth) {
+    // The machine-wide key of a standard user: readable, not writable.
+    // (Wine ignores a security descriptor given to RegCreateKeyEx, but
+    // enforces one set afterwards.)
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KRSD;;;WD)", SDDL_REVISION_1, &sd,
+                                                                     nullptr));
+    UniqueKey machine;
+    LONG rc = RegOpenKeyExW(keys.machineHive, keys.machineKey.c_str(), 0, WRITE_DAC, machine.put());
+    if (rc == ERROR_SUCCESS) rc = RegSetKeySecurity(machine.get(), DACL_SECURITY_INFORMATION, sd);
+    LocalFree(sd);
+    ASSERT_EQ(rc, ERROR_SUCCESS);
+    UniqueKey probe;
+    ASSERT_EQ(RegOpenKeyExW(keys.machineHive, keys.machineKey.c_str(), 0, kRunKeyAccess, probe.put()),
+              ERROR_ACCESS_DENIED);
+
+    Touch(folder + L"\\orvelle.exe");
+    AddToStartup(folder, keys);
+    EXPECT_EQ(Machine(L"orvelle.exe"), std::nullopt);
+    EXPECT_EQ(User(L"orvelle.exe"), L"\"" + folder + L"\\orvelle.exe\"");
+
+    RemoveFromStartup(folder, keys);
+    EXPECT_EQ(User(L"orvelle.exe"), std::nullopt);
+}
+
+TEST_F(StartUp, RemovalDeletesTheEntryFromBothKeys) {
+    Touch(folder + L"\\orvelle.exe");
+    ASSERT_EQ(RegSetKeyValueW(keys.userHive, keys.userKey.c_str(), L"orvelle.exe", REG_SZ, L"old", 8), ERROR_SUCCESS);
+    AddToStartup(folder, keys);
+    ASSERT_TRUE(Machine(L"orvelle.exe"));
+    RemoveFromStartup(folder, keys);
+    EXPECT_EQ(Machine(L"orvelle.exe"), std::nullopt);
+    EXPECT_EQ(User(L"orvelle.exe"), std::nullopt);
+}
+
+TEST_F(StartUp, SetKeyValueWritesTextNumbersAndNothingElse) {
+    UniqueKey k;
+    ASSERT_EQ(RegOpenKeyExW(keys.machineHive, keys.machineKey.c_str(), 0, KEY_ALL_ACCESS, k.put()), ERROR_SUCCESS);
+    EXPECT_EQ(SetKeyValue(k.get(), L"n", REG_DWORD, L" -42 "), ERROR_SUCCESS);
+    DWORD value = 0, bytes = sizeof value;
+    ASSERT_EQ(RegGetValueW(k.get(), nullptr, L"n", RRF_RT_REG_DWORD, nullptr, &value, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(static_cast<int32_t>(value), -42);
+    EXPECT_THROW(SetKeyValue(k.get(), L"bad", REG_DWORD, L"4x"), Failure);
+    EXPECT_THROW(SetKeyValue(k.get(), L"big", REG_DWORD, L"2147483648"), Failure);
+    EXPECT_EQ(SetKeyValue(k.get(), L"bin", REG_BINARY, L"1"), ERROR_SUCCESS);
+    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
+    EXPECT_TRUE(SaveValue(keys.machineHive, keys.machineKey, L"t", L"text", REG_SZ));
+    EXPECT_EQ(Machine(L"t"), L"text");
+    EXPECT_TRUE(DeleteValue(keys.machineHive, keys.machineKey, L"t"));
+    EXPECT_FALSE(DeleteValue(keys.machineHive, keys.machineKey, L"t"));
+}
+
+// The real keys, for the program's own folder (Wine lets this process write
+// HKLM, as an administrator could).
+TEST(StartUpDefault, EntersTheProgramFileInTheMachineRunKey) {
+    const std::wstring name = ProgramFileName(ProgramFolder());
+    ASSERT_FALSE(name.empty());
+    AddToStartup();
+    std::optional<std::wstring> data = ReadText(HKEY_LOCAL_MACHINE, kMachineRunKey, name);
+    RemoveFromStartup();
+    EXPECT_EQ(data, L"\"" + ProgramFolder() + L"\\" + name + L"\"");
+    EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, kMachineRunKey, name), std::nullopt);
+    EXPECT_EQ(ReadText(HKEY_CURRENT_USER, kUserRunKey, name), std::nullopt);
+}
