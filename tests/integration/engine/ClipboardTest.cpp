@@ -1,0 +1,112 @@
+#include "Clipboard.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+void Put(UINT format, const void* data, size_t size) {
+    HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, size);
+    std::memcpy(GlobalLock(g), data, size);
+    GlobalUnlock(g);
+    ASSERT_TRUE(SetClipboardData(format, g));
+}
+
+std::string Read(UINT format) {
+    OpenClipboardPatiently();
+    std::string bytes;
+    if (HANDLE h = GetClipboardData(format)) {
+        bytes.assign(static_cast<const char*>(GlobalLock(h)), GlobalSize(h));
+        GlobalUnlock(h);
+    }
+    CloseClipboard();
+    return bytes;
+}
+
+std::wstring ReadUnicode() {
+    std::string bytes = Read(CF_UNICODETEXT);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()));
+}
+
+}  // namespace
+
+TEST(ClipboardSnapshot, PutsBackTextRtfHtmlDibFileListAndMetafile) {
+    const UINT rtf = RegisterClipboardFormatW(L"Rich Text Format");
+    const UINT html = RegisterClipboardFormatW(L"HTML Format");
+    const wchar_t unicode[] = L"Gr\u00fc\u00dfe \u20ac";
+    const char rtfText[] = "{\\rtf1 user}";
+    const char htmlText[] = "Version:0.9\r\n<b>user</b>";
+    BITMAPINFOHEADER dib{sizeof(BITMAPINFOHEADER), 2, 2, 1, 24, BI_RGB};
+    std::string dibBytes(reinterpret_cast<char*>(&dib), sizeof dib);
+    dibBytes += std::string(16, '\x7f');
+    struct {
+        DROPFILES header;
+        wchar_t files[16];
+    } drop{{sizeof(DROPFILES), {0, 0}, FALSE, TRUE}, L"C:\\a.txt\0"};
+
+    HDC dc = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    Rectangle(dc, 0, 0, 10, 10);
+    HENHMETAFILE emf = CloseEnhMetaFile(dc);
+    UINT emfSize = GetEnhMetaFileBits(emf, 0, nullptr);
+
+    OpenClipboardPatiently();
+    EmptyClipboard();
+    Put(CF_UNICODETEXT, unicode, sizeof unicode);
+    Put(rtf, rtfText, sizeof rtfText);
+    Put(html, htmlText, sizeof htmlText);
+    Put(CF_DIB, dibBytes.data(), dibBytes.size());
+    Put(CF_HDROP, &drop, sizeof drop);
+    SetClipboardData(CF_ENHMETAFILE, emf);
+    CloseClipboard();
+
+    ClipboardSnapshot snapshot = ClipboardSnapshot::Take();
+
+    // The backup run's own content replaces the user's...
+    OpenClipboardPatiently();
+    EmptyClipboard();
+    Put(CF_UNICODETEXT, L"backup", sizeof L"backup");
+    CloseClipboard();
+    ASSERT_EQ(ReadUnicode(), L"backup");
+
+    // ...and the user's comes back, format by format.
+    snapshot.restore();
+    EXPECT_EQ(ReadUnicode(), unicode);
+    EXPECT_EQ(Read(rtf).substr(0, sizeof rtfText - 1), std::string(rtfText));
+    EXPECT_EQ(Read(html).substr(0, sizeof htmlText - 1), std::string(htmlText));
+    EXPECT_EQ(Read(CF_DIB).substr(0, dibBytes.size()), dibBytes);
+    EXPECT_EQ(Read(CF_HDROP).size() >= sizeof drop, true);
+    OpenClipboardPatiently();
+    auto restoredEmf = static_cast<HENHMETAFILE>(GetClipboardData(CF_ENHMETAFILE));
+    EXPECT_TRUE(restoredEmf);
+    if (restoredEmf) EXPECT_EQ(GetEnhMetaFileBits(restoredEmf, 0, nullptr), emfSize);
+    CloseClipboard();
+}
+
+TEST(ClipboardSnapshot, AnEmptyClipboardIsEmptyAgainAfterRestore) {
+    OpenClipboardPatiently();
+    EmptyClipboard();
+    CloseClipboard();
+    ClipboardSnapshot snapshot = ClipboardSnapshot::Take();
+    OpenClipboardPatiently();
+    Put(CF_UNICODETEXT, L"backup", sizeof L"backup");
+    CloseClipboard();
+    snapshot.restore();
+    EXPECT_EQ(CountClipboardFormats(), 0);
+}
+
+TEST(ClipboardSnapshot, ALockedClipboardIsWaitedForBriefly) {
+    // Another thread holds the clipboard for a moment, as another program might.
+    HANDLE holder = CreateThread(nullptr, 0, [](void*) -> DWORD {
+        OpenClipboard(nullptr);
+        Sleep(300);
+        CloseClipboard();
+        return 0;
+    }, nullptr, 0, nullptr);
+    Sleep(50);
+    EXPECT_NO_THROW(EmptyClipboardPatiently());
+    WaitForSingleObject(holder, INFINITE);
+    CloseHandle(holder);
+}
