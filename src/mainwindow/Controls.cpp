@@ -1,0 +1,271 @@
+#include "Controls.h"
+
+#include "Failure.h"
+#include "Handle.h"
+#include "Text.h"
+
+#include <richedit.h>
+
+#include <algorithm>
+#include <cstring>
+
+RECT TwipsToPixels(const Twips& twips, UINT dpi) {
+    int left = TwipsToPixels(twips.left, dpi), top = TwipsToPixels(twips.top, dpi);
+    // Right and bottom from the twips edges, so that neighbours meet exactly.
+    return {left, top, TwipsToPixels(twips.left + twips.width, dpi), TwipsToPixels(twips.top + twips.height, dpi)};
+}
+
+// ---- Control -------------------------------------------------------------------
+
+void Control::create(HWND parent, int id, const wchar_t* windowClass, const std::wstring& text, DWORD style,
+                     DWORD exStyle) {
+    id_ = id;
+    hwnd_ = CreateWindowExW(exStyle, windowClass, text.c_str(), WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0, 0,
+                            parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                            reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+    if (!hwnd_) throw Failure::FromLastError();
+}
+
+std::wstring Control::caption() const {
+    int length = GetWindowTextLengthW(hwnd_);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(hwnd_, text.data(), length + 1)));
+    return text;
+}
+
+void Control::setCaption(const std::wstring& text) {
+    if (!SetWindowTextW(hwnd_, text.c_str())) throw Failure::FromLastError();
+}
+
+bool Control::visible() const { return (GetWindowLongPtrW(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+void Control::setVisible(bool visible) { ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE); }
+
+void Control::move(const RECT& r) {
+    SetWindowPos(hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Control::setFont(HFONT font) { SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE); }
+
+// ---- PushButton ----------------------------------------------------------------
+
+void PushButton::onCommand(UINT code) {
+    if (code == BN_CLICKED && Click) Click();
+}
+
+// ---- OptionButton --------------------------------------------------------------
+
+bool OptionButton::value() const { return SendMessageW(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void OptionButton::setValue(bool on) {
+    if (!on) {
+        SendMessageW(hwnd_, BM_SETCHECK, BST_UNCHECKED, 0);
+        return;
+    }
+    for (OptionButton* other : group_)
+        if (other != this) SendMessageW(other->hwnd_, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendMessageW(hwnd_, BM_SETCHECK, BST_CHECKED, 0);
+    if (Click) Click();
+}
+
+void OptionButton::onCommand(UINT code) {
+    if (code == BN_CLICKED) setValue(true);
+}
+
+// ---- CheckBox ------------------------------------------------------------------
+
+bool CheckBox::value() const { return SendMessageW(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void CheckBox::setValue(bool checked) {
+    if (checked == value()) return;
+    SendMessageW(hwnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (Click) Click();
+}
+
+void CheckBox::onCommand(UINT code) {
+    if (code == BN_CLICKED) setValue(!value());
+}
+
+// ---- TextBox -------------------------------------------------------------------
+
+void TextBox::setSelection(int start, int length) { SendMessageW(hwnd_, EM_SETSEL, start, start + length); }
+
+std::pair<int, int> TextBox::selection() const {
+    DWORD start = 0, end = 0;
+    SendMessageW(hwnd_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    return {static_cast<int>(start), static_cast<int>(end - start)};
+}
+
+void TextBox::onCommand(UINT code) {
+    if (code == EN_CHANGE && Change) Change();
+    if (code == EN_SETFOCUS && GotFocus) GotFocus();
+}
+
+// ---- ProgressBar ---------------------------------------------------------------
+
+long ProgressBar::max() const { return static_cast<long>(SendMessageW(hwnd_, PBM_GETRANGE, FALSE, 0)); }
+
+void ProgressBar::setMax(long value) { SendMessageW(hwnd_, PBM_SETRANGE32, 0, value); }
+
+long ProgressBar::value() const { return static_cast<long>(SendMessageW(hwnd_, PBM_GETPOS, 0, 0)); }
+
+void ProgressBar::setValue(long value) { SendMessageW(hwnd_, PBM_SETPOS, static_cast<WPARAM>(value), 0); }
+
+// ---- ListView ------------------------------------------------------------------
+
+void ListView::addColumn(const std::wstring& header, int widthPixels) {
+    std::wstring text = header;
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.pszText = text.data();
+    column.cx = widthPixels;
+    if (SendMessageW(hwnd_, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column)) < 0)
+        throw Failure::Text(L"The list's column could not be added");
+}
+
+void ListView::setColumnWidth(int widthPixels) { SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, 0, widthPixels); }
+
+std::wstring ListView::columnHeader() const {
+    wchar_t buffer[256] = {};
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT;
+    column.pszText = buffer;
+    column.cchTextMax = static_cast<int>(std::size(buffer));
+    if (!SendMessageW(hwnd_, LVM_GETCOLUMNW, 0, reinterpret_cast<LPARAM>(&column))) return {};
+    return buffer;
+}
+
+int ListView::columnWidth() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETCOLUMNWIDTH, 0, 0)); }
+
+void ListView::addItem(const std::wstring& text) {
+    std::wstring copy = text;
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = count();
+    item.pszText = copy.data();
+    if (SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)) < 0)
+        throw Failure::Text(L"The list item could not be added");
+}
+
+int ListView::count() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::wstring ListView::itemText(int index) const {
+    wchar_t buffer[256] = {};
+    LVITEMW item{};
+    item.iSubItem = 0;
+    item.pszText = buffer;
+    item.cchTextMax = static_cast<int>(std::size(buffer));
+    SendMessageW(hwnd_, LVM_GETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
+    return buffer;
+}
+
+std::optional<int> ListView::selectedIndex() const {
+    int index = static_cast<int>(SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    if (index < 0) return std::nullopt;
+    return index;
+}
+
+std::optional<std::wstring> ListView::selectedText() const {
+    auto index = selectedIndex();
+    if (!index) return std::nullopt;
+    return itemText(*index);
+}
+
+void ListView::select(int index) {
+    LVITEMW clear{};
+    clear.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(hwnd_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&clear));
+    if (index < 0) return;
+    LVITEMW item{};
+    item.state = item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(hwnd_, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(hwnd_, LVM_ENSUREVISIBLE, index, FALSE);
+}
+
+LRESULT ListView::onNotify(const NMHDR& header) {
+    if (header.code == NM_CLICK && Click) Click();
+    return 0;
+}
+
+// ---- RichTextBox ---------------------------------------------------------------
+
+namespace {
+
+struct StreamSource {
+    const char* data;
+    size_t size;
+    size_t offset = 0;
+};
+
+DWORD CALLBACK ReadStream(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* given) {
+    auto* source = reinterpret_cast<StreamSource*>(cookie);
+    size_t n = std::min(static_cast<size_t>(wanted), source->size - source->offset);
+    std::memcpy(buffer, source->data + source->offset, n);
+    source->offset += n;
+    *given = static_cast<LONG>(n);
+    return 0;
+}
+
+}  // namespace
+
+void RichTextBox::loadPlainText(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw Failure::FromLastError();
+    std::string bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    for (;;) {
+        if (!ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) throw Failure::FromLastError();
+        if (read == 0) break;
+        bytes.append(chunk, read);
+    }
+    // The history file is ANSI text; the control takes it as UTF-16.
+    std::wstring text = FromAnsi(bytes);
+    StreamSource source{reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)};
+    EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&source), 0, &ReadStream};
+    SendMessageW(hwnd_, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&stream));
+    if (stream.dwError) throw Failure::Text(L"The file could not be loaded into the text box");
+}
+
+std::wstring RichTextBox::text() const { return caption(); }
+
+long RichTextBox::length() const {
+    GETTEXTLENGTHEX query{GTL_NUMCHARS | GTL_PRECISE, 1200};
+    return static_cast<long>(SendMessageW(hwnd_, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0));
+}
+
+void RichTextBox::setSelection(long start, long length) {
+    CHARRANGE range{start, start + length};
+    SendMessageW(hwnd_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+}
+
+void RichTextBox::copy() const { SendMessageW(hwnd_, WM_COPY, 0, 0); }
+
+// ---- Timer ---------------------------------------------------------------------
+
+void Timer::setInterval(UINT milliseconds) {
+    interval_ = milliseconds;
+    apply();
+}
+
+void Timer::setEnabled(bool enabled) {
+    enabled_ = enabled;
+    apply();
+}
+
+void Timer::apply() {
+    if (enabled_ && interval_ > 0 && host_) {
+        // SetTimer with the same id replaces the running timer.
+        if (!SetTimer(host_, id_, interval_, nullptr)) throw Failure::FromLastError();
+        running_ = true;
+    } else {
+        stop();
+    }
+}
+
+void Timer::stop() {
+    if (running_ && host_ && IsWindow(host_)) KillTimer(host_, id_);
+    running_ = false;
+}

@@ -1,0 +1,189 @@
+#pragma once
+// Form1: the program's one window.  It holds every user choice in its
+// controls, saves each the moment it changes, counts down to the next
+// backup, keeps the history log and hides into the notification area.
+#include "ControlIds.h"
+#include "Controls.h"
+#include "Handle.h"
+#include "SaveWord.h"
+#include "Skin.h"
+#include "cSysTray.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The few places where tests stand in for the world: the random draw, the
+// programs started, the folder dialog, Word and the end of the process.
+// Each defaults to the real thing.
+struct Form1Services {
+    std::function<bool()> checkWordAvailable;
+    std::function<double()> getWordVersion;
+    std::function<void(const BackupSettings&)> saveAll;
+    // A whole number from 1 to 100 for the occasional home-page visit.
+    std::function<int()> drawPercent;
+    // Starts a command line with the given show state, without waiting.
+    std::function<void(const std::wstring& commandLine, int show)> startCommand;
+    std::function<std::wstring(HWND owner, const std::wstring& title, const std::wstring& start)> browseForFolder;
+    std::function<void()> addToStartup;
+    std::function<void()> removeFromStartup;
+    // Ends the process at once.  A test's stand-in returns, and the caller
+    // then returns without running anything else.
+    std::function<void(UINT exitCode)> endProcess;
+    // Name of the mutex that tells a second instance of the same user apart.
+    std::wstring instanceName;
+};
+
+// The runtime's random draw: seeded from the seconds since midnight, the
+// whole part of a uniform fraction times 100, plus 1.
+int DrawPercent();
+// CreateProcess of a command line, show state from STARTUPINFO; no wait.
+void StartCommand(const std::wstring& commandLine, int show);
+// "Local\" mutex name unique to the user (session-local by the prefix).
+std::wstring DefaultInstanceName();
+
+class Form1 final : public BackupSettings, public SkinnableWindow {
+public:
+    explicit Form1(Form1Services services = {});
+    ~Form1() override;
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // Creates the window and its controls in their design state, hidden.
+    // Form_Load then does the start-up.
+    void Create(HINSTANCE instance);
+    HWND hwnd() const { return hwnd_; }
+    // The program's window ends the message loop when destroyed; a test's
+    // window does not.
+    void SetQuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
+
+    // ---- controls, in the design order --------------------------------------
+    PushButton PushButton4;
+    Frame Frame2;
+    ProgressBar ProgressBar1;
+    Frame Frame1;
+    OptionButton Option1;
+    TextBox Text1;
+    PushButton PushButton1;
+    OptionButton Option2;
+    Frame Frame3;
+    OptionButton Option3;
+    OptionButton Option4;
+    CheckBox Check5;
+    CheckBox Check8;
+    ListView ListView1;
+    PushButton PushButton2;
+    PushButton PushButton3;
+    PushButton PushButton5;
+    PushButton PushButton11;
+    PushButton PushButton12;
+    RichTextBox RichTextBox1;
+    Timer Timer1;
+    std::unique_ptr<cSysTray> cSysTray1;
+    Dispatch SkinFramework1;
+
+    // ---- state shared with the engine and the handlers -------------------------
+    long IntervalSeconds = 0;
+    long ElapsedSeconds = 0;
+    bool LoadComplete = false;
+    std::wstring DocExtensionValue;
+    std::wstring HistoryFileValue;
+
+    // The window's mouse pointer.  Custom is the hand cursor that start-up
+    // loaded (no special shape without one); Hourglass while a backup runs.
+    enum class Pointer { Default, Custom, Hourglass };
+    Pointer MousePointer = Pointer::Default;
+    HCURSOR MouseIcon() const { return handCursor_; }
+
+    // ---- start-up, scheduler, history, options, lifecycle ----------------------
+    void Form_Load();
+    void Timer1_Timer();
+    void PushButton4_Click();
+    void PushButton2_Click();
+    void PushButton3_Click();
+    void PushButton5_Click();
+    void PushButton12_Click();
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Text1_Change();
+    void Text1_GotFocus();
+    void PushButton1_Click();
+    void PushButton11_Click();
+    void ListView1_Click();
+    void Check5_Click();
+    void Check8_Click();
+    // The mouse-move handlers of the window, the frames, Text1, ListView1 and
+    // the seven push buttons: one rule, keyed by the control under the mouse
+    // (0 for the window background).
+    void MouseMoveOver(int controlId);
+    void Form_Resize();
+    void cSysTray1_MouseUp(short Button, long Id);
+    void Form_QueryUnload();
+    void Form_Unload();
+
+    // True while a backup run started by this window is under way.
+    bool BackupRunning() const { return runDepth_ > 0; }
+
+    // ---- BackupSettings -------------------------------------------------------------
+    bool SaveBesideDocuments() const override { return Option2.value(); }
+    bool SaveToFixedFolder() const override { return Option1.value(); }
+    std::wstring FixedFolder() const override { return Text1.text(); }
+    bool CreateNewFile() const override { return Option3.value(); }
+    std::wstring DocExtension() const override { return DocExtensionValue; }
+    std::wstring HistoryFile() const override { return HistoryFileValue; }
+    HWND Owner() const override { return hwnd_; }
+
+    // ---- SkinnableWindow --------------------------------------------------------------
+    HWND handle() const override { return hwnd_; }
+    void setBackColor(COLORREF color) override;
+    int controlCount() const override;
+    ControlKind controlKind(int index) const override;
+    void setControlBackColor(int index, COLORREF color) override;
+    Dispatch skinFramework() override { return SkinFramework1; }
+
+    COLORREF BackColor() const { return backColor_; }
+    COLORREF ControlBackColor(int id) const;
+    Control* ControlById(int id);
+
+private:
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCommand(int id, UINT code);
+    LRESULT OnNotify(const NMHDR& header);
+    HBRUSH OnCtlColor(HDC dc, HWND control);
+    bool OnSetCursor(HWND over, UINT hitTest);
+    void OnDpiChanged(UINT dpi, const RECT* suggested);
+    void OnActivate(bool active);
+
+    void CreateControls();
+    void Layout(UINT dpi);
+    void CenterOnScreen();
+    void RunBackup();
+    void ShowStatus(const std::wstring& text);
+    template <class F>
+    void Unguarded(const wchar_t* handler, F&& body);
+    void EndProcess(UINT code);
+
+    Form1Services services_;
+    HWND hwnd_ = nullptr;
+    UINT dpi_ = 96;
+    UniqueHandle instanceMutex_;
+    UniqueFont font_, buttonFont_;
+    UniqueBrush backBrush_;
+    COLORREF backColor_ = RGB(255, 255, 255);
+    std::vector<std::pair<int, COLORREF>> controlBackColors_;
+    std::vector<UniqueBrush> controlBrushes_;
+    HICON bigIcon_ = nullptr, smallIcon_ = nullptr, trayIcon_ = nullptr;
+    HCURSOR handCursor_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    int runDepth_ = 0;
+    int lastSelected_ = -1;
+    bool shownOnce_ = false;
+    bool unloaded_ = false;
+    bool quitOnDestroy_ = false;
+};
+

@@ -1,0 +1,40 @@
+// orvelle.exe: one apartment-threaded COM (OLE) initialisation, the message
+// filter for a busy Word, the main window and its message loop.  The program
+// takes nothing from its command line.
+#include "Automation.h"
+#include "Failure.h"
+#include "Form1.h"
+#include "MessageBox.h"
+
+#include <ole2.h>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // OLE, not only COM: the rich text box puts copied text on the clipboard
+    // through the OLE clipboard.
+    const HRESULT ole = OleInitialize(nullptr);
+    int exitCode = 0;
+    {
+        MessageFilterRegistration filter;
+        Form1 form;
+        try {
+            form.Create(instance);
+        } catch (const Failure& failure) {
+            ShowMessageBox(nullptr, failure.description(), std::nullopt, MB_OK | MB_ICONERROR);
+            if (SUCCEEDED(ole)) OleUninitialize();
+            return 1;
+        }
+        form.SetQuitOnDestroy(true);
+        form.Form_Load();
+
+        MSG msg{};
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            // Tab and arrow keys move between the controls, as in a dialog.
+            if (IsDialogMessageW(form.hwnd(), &msg)) continue;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        exitCode = static_cast<int>(msg.wParam);
+    }
+    if (SUCCEEDED(ole)) OleUninitialize();
+    return exitCode;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The per-user settings store: seven string values under application
+// "Kelvane", section "Orvelle".  They live where the classic runtime kept
+// them, so the settings of existing installations carry over.
+#include <string>
+
+namespace settings {
+
+inline constexpr wchar_t kKeyPath[] = L"Software\\VB and VBA Program Settings\\Kelvane\\Orvelle";
+
+inline constexpr wchar_t kPath[] = L"Path";
+inline constexpr wchar_t kWhereOption[] = L"WhereOption";
+inline constexpr wchar_t kOftenIndex[] = L"OftenIndex";
+inline constexpr wchar_t kBackupSwitch[] = L"BackupSwitch";
+inline constexpr wchar_t kBackupOption[] = L"Backup Option";
+inline constexpr wchar_t kWindowsStartup[] = L"Windows Startup";
+inline constexpr wchar_t kMinimized[] = L"Minimized";
+
+}  // namespace settings
+
+// The stored text, or the default when the value is absent (or not text).
+std::wstring GetSetting(const std::wstring& key, const std::wstring& defaultValue = {});
+// Stores the text, creating the key when needed; raises a Failure when the
+// store refuses the write.
+void SaveSetting(const std::wstring& key, const std::wstring& value);
+
+// The classic Val(): the number at the start of the text, blanks, tabs and
+// line feeds skipped; text that does not begin with a number is 0.  Never fails.
+double LeadingNumber(const std::wstring& text);
+// The classic CInt() of a text: locale-aware, rounds half to even, raises
+// Failure::TypeMismatch() for a text that is no number and
+// Failure::Overflow() outside -32768..32767.
+short ToInteger16(const std::wstring& text);
