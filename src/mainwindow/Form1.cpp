@@ -681,22 +681,15 @@ void Form1::MouseMoveOver(int controlId) {
 void Form1::Form_Resize() {
     if (!IsIconic(hwnd_) || MinimizedToTray) return;
     ShowWindow(hwnd_, SW_HIDE);
-    // Back to the normal state while hidden, so that the window returns at
-    // its normal size and place.  Clearing the minimised style of a hidden
-    // window changes its state without showing it; the move then raises the
-    // resize handler once more, which does nothing.
-    WINDOWPLACEMENT placement{sizeof placement};
-    GetWindowPlacement(hwnd_, &placement);
-    SetWindowLongPtrW(hwnd_, GWL_STYLE, GetWindowLongPtrW(hwnd_, GWL_STYLE) & ~WS_MINIMIZE);
-    const RECT& normal = placement.rcNormalPosition;
-    SetWindowPos(hwnd_, nullptr, normal.left, normal.top, normal.right - normal.left, normal.bottom - normal.top,
-                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    // The window stays minimised while hidden: Windows offers no way to
+    // take a hidden window out of that state without showing it (the
+    // minimised style cannot be cleared), so cSysTray1_MouseUp restores it,
+    // which brings it back at its normal size and place.
     MinimizedToTray = true;
     cSysTray1->ShowBalloon(kBalloonText, product::kTitle, 5, true);
 }
 
 void Form1::cSysTray1_MouseUp(short, long) {
-    // SW_RESTORE in case the window is still minimised after all.
     ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
     // A modal box of ours disables the window; it keeps the focus then.
     if (IsWindowEnabled(hwnd_)) SetForegroundWindow(hwnd_);

@@ -1,0 +1,159 @@
+#include "FormFixture.h"
+
+#include "Main.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// OLE for the whole test program, as orvelle.exe initialises it.
+class OleEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }
+    void TearDown() override { OleUninitialize(); }
+};
+[[maybe_unused]] auto* const kOle = ::testing::AddGlobalTestEnvironment(new OleEnvironment);
+
+}  // namespace
+
+std::optional<SettingsSnapshot::Values> SettingsSnapshot::Read() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, settings::kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+    Values values;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256, type = 0, size = 0;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        std::vector<BYTE> data(size);
+        nameLength = 256;
+        RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &size);
+        values[name] = {type, data};
+    }
+    RegCloseKey(key);
+    return values;
+}
+
+std::map<std::wstring, std::wstring> SettingsSnapshot::Texts() {
+    std::map<std::wstring, std::wstring> texts;
+    auto values = Read();
+    if (!values) return texts;
+    for (const auto& [name, value] : *values)
+        if (value.type == REG_SZ) {
+            std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()), value.data.size() / sizeof(wchar_t));
+            while (!text.empty() && text.back() == L'\0') text.pop_back();
+            texts[name] = text;
+        }
+    return texts;
+}
+
+void FormTest::SetUp() {
+    snapshot_ = std::make_unique<SettingsSnapshot>();
+    SettingsSnapshot::Clear();
+    MinimizedToTray = false;
+    SetMessageBoxHandler([this](const MessageBoxRequest& request) {
+        rec.boxes.push_back(request);
+        if (rec.answers.empty()) return IDOK;
+        int answer = rec.answers.front();
+        rec.answers.pop_front();
+        return answer;
+    });
+    wchar_t buffer[MAX_PATH];
+    GetEnvironmentVariableW(L"TEMP", buffer, MAX_PATH);
+    oldTemp_ = buffer;
+    temp = fs::path(oldTemp_) / (std::string("orvelle window ") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(temp);
+    fs::create_directories(temp);
+    SetEnvironmentVariableW(L"TEMP", temp.c_str());
+}
+
+void FormTest::TearDown() {
+    form.reset();
+    Pump();
+    SetMessageBoxHandler(nullptr);
+    MinimizedToTray = false;
+    SetEnvironmentVariableW(L"TEMP", oldTemp_.c_str());
+    std::error_code ignored;
+    fs::remove_all(temp, ignored);
+    snapshot_.reset();
+}
+
+Form1Services FormTest::Services() {
+    Form1Services s;
+    s.checkWordAvailable = [] { return true; };
+    s.getWordVersion = [] { return 16.0; };
+    s.saveAll = [this](const BackupSettings&) { ++rec.saveAllCalls; };
+    s.drawPercent = [] { return 50; };
+    s.startCommand = [this](const std::wstring& line, int show) { rec.commands.emplace_back(line, show); };
+    s.browseForFolder = [this](HWND owner, const std::wstring& title, const std::wstring& start) {
+        EXPECT_EQ(owner, form->hwnd());
+        EXPECT_EQ(start, L"");
+        rec.pickerTitles.push_back(title);
+        return rec.pickerAnswer;
+    };
+    s.addToStartup = [this] { ++rec.addToStartup; };
+    s.removeFromStartup = [this] { ++rec.removeFromStartup; };
+    s.endProcess = [this](UINT code) {
+        rec.exitCode = code;
+        rec.inTrayAtExit = form->cSysTray1 && form->cSysTray1->InTray();
+    };
+    s.instanceName = L"Local\\Kelvane.Orvelle.Tests";
+    return s;
+}
+
+Form1& FormTest::Create(Form1Services services) {
+    form = std::make_unique<Form1>(std::move(services));
+    form->Create(GetModuleHandleW(nullptr));
+    return *form;
+}
+
+Form1& FormTest::Load(Form1Services services) {
+    Create(std::move(services));
+    form->Form_Load();
+    Pump();
+    return *form;
+}
+
+void FormTest::Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+std::optional<std::wstring> ClipboardText() {
+    std::optional<std::wstring> text;
+    for (int i = 0; i < 50 && !OpenClipboard(nullptr); ++i) Sleep(20);
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (auto* p = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = p;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+void SetClipboardText(const std::wstring& text) {
+    for (int i = 0; i < 50 && !OpenClipboard(nullptr); ++i) Sleep(20);
+    EmptyClipboard();
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    memcpy(GlobalLock(data), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(data);
+    SetClipboardData(CF_UNICODETEXT, data);
+    CloseClipboard();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}

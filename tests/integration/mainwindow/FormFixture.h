@@ -1,0 +1,91 @@
+#pragma once
+// Form1 created in this process with its handlers driven directly.  The
+// settings key is the real one: its values are saved before each test and
+// put back afterwards.  Message boxes are answered by the test; Word, the
+// folder dialog, started programs and the end of the process are recorded.
+#include "Form1.h"
+#include "MessageBox.h"
+#include "Settings.h"
+#include "mSysTray.h"
+
+#include <gtest/gtest.h>
+#include <ole2.h>
+
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+// Every value of the settings key, or none when the key is absent.
+class SettingsSnapshot {
+public:
+    SettingsSnapshot() { saved_ = Read(); }
+    ~SettingsSnapshot() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, settings::kKeyPath);
+        if (!saved_) return;
+        for (const auto& [name, value] : *saved_)
+            RegSetKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, name.c_str(), value.type, value.data.data(),
+                            static_cast<DWORD>(value.data.size()));
+    }
+    struct Value {
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    using Values = std::map<std::wstring, Value>;
+    static std::optional<Values> Read();
+    // The stored texts (REG_SZ values only) by name.
+    static std::map<std::wstring, std::wstring> Texts();
+    static void Clear() { RegDeleteTreeW(HKEY_CURRENT_USER, settings::kKeyPath); }
+
+private:
+    std::optional<Values> saved_;
+};
+
+struct Recorded {
+    int saveAllCalls = 0;
+    std::vector<std::pair<std::wstring, int>> commands;  // command line, show state
+    std::vector<std::wstring> pickerTitles;
+    std::wstring pickerAnswer;
+    int addToStartup = 0, removeFromStartup = 0;
+    std::optional<UINT> exitCode;
+    std::optional<bool> inTrayAtExit;
+    std::vector<MessageBoxRequest> boxes;
+    std::deque<int> answers;  // IDOK when empty
+};
+
+class FormTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The services of a test: Word is there (version 16), the draw is never
+    // 7, and everything the form starts or asks is recorded.
+    Form1Services Services();
+    Form1& Create(Form1Services services);
+    Form1& Create() { return Create(Services()); }
+    Form1& Load(Form1Services services);
+    Form1& Load() { return Load(Services()); }
+
+    // Runs the form's pending messages.
+    static void Pump();
+
+    Recorded rec;
+    std::unique_ptr<Form1> form;
+    fs::path temp;  // the TEMP of the test, with a space in it
+
+private:
+    std::unique_ptr<SettingsSnapshot> snapshot_;
+    std::wstring oldTemp_;
+};
+
+// The clipboard's Unicode text, or none.
+std::optional<std::wstring> ClipboardText();
+void SetClipboardText(const std::wstring& text);
+// Writes bytes to a file.
+void WriteFile(const fs::path& path, const std::string& bytes);
+std::string ReadFile(const fs::path& path);

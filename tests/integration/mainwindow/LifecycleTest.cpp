@@ -1,0 +1,120 @@
+// Minimising into the tray, coming back, and closing.
+#include "FormFixture.h"
+
+#include "Text.h"
+
+namespace {
+
+struct ShellCall {
+    DWORD message;
+    UINT flags;
+    std::string info, title;
+    UINT timeout;
+};
+
+// Records every call of the tray control to the shell and passes it on.
+class ShellRecorder {
+public:
+    ShellRecorder() {
+        SetTrayNotifyHandler([this](DWORD message, NOTIFYICONDATAA& record) {
+            calls.push_back({message, record.uFlags, record.szInfo, record.szInfoTitle, record.uTimeout});
+            return Shell_NotifyIconA(message, &record);
+        });
+    }
+    ~ShellRecorder() { SetTrayNotifyHandler(nullptr); }
+    int count(DWORD message, UINT flag = 0) const {
+        int n = 0;
+        for (const auto& c : calls) n += c.message == message && (!flag || (c.flags & flag));
+        return n;
+    }
+    std::vector<ShellCall> calls;
+};
+
+void TrayMouse(Form1& f, UINT mouseMessage) {
+    SendMessageW(f.cSysTray1->Window(), kTrayCallbackMessage, 0, mouseMessage);
+}
+
+}  // namespace
+
+TEST_F(FormTest, MinimiseHidesIntoTheTrayWithOneBalloonPerRun) {
+    ShellRecorder shell;
+    Form1& f = Load();
+    ShowWindow(f.hwnd(), SW_MINIMIZE);  // returns after the balloon's 5 seconds
+    EXPECT_FALSE(IsWindowVisible(f.hwnd()));
+    EXPECT_TRUE(MinimizedToTray);
+    ASSERT_EQ(shell.count(NIM_MODIFY, NIF_INFO), 2) << "shown, then taken down after 5 seconds";
+    const ShellCall& balloon = shell.calls[shell.calls.size() - 2];
+    EXPECT_EQ(balloon.title, "Orvelle");
+    EXPECT_EQ(balloon.info.rfind("has been minimized to the system tray.\r\n", 0), 0u);
+    EXPECT_NE(balloon.info.find("blue"), std::string::npos);
+    EXPECT_EQ(balloon.timeout, 5000u);
+    EXPECT_EQ(shell.count(NIM_DELETE), 0) << "the icon stays";
+
+    TrayMouse(f, WM_MOUSEMOVE);
+    TrayMouse(f, WM_LBUTTONDOWN);
+    TrayMouse(f, WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IsWindowVisible(f.hwnd())) << "only a release brings it back";
+    TrayMouse(f, WM_LBUTTONUP);
+    EXPECT_TRUE(IsWindowVisible(f.hwnd()));
+    EXPECT_FALSE(IsIconic(f.hwnd()));
+    EXPECT_FALSE(MinimizedToTray);
+
+    const size_t before = shell.calls.size();
+    ShowWindow(f.hwnd(), SW_MINIMIZE);
+    EXPECT_FALSE(IsWindowVisible(f.hwnd()));
+    EXPECT_EQ(shell.calls.size(), before) << "no second balloon in one run";
+    TrayMouse(f, WM_RBUTTONUP);
+    EXPECT_TRUE(IsWindowVisible(f.hwnd()));
+    EXPECT_FALSE(MinimizedToTray);
+}
+
+TEST_F(FormTest, StartInTrayHidesDuringStartUp) {
+    ShellRecorder shell;
+    SaveSetting(L"Minimized", L"On");
+    Form1& f = Load();
+    EXPECT_FALSE(IsWindowVisible(f.hwnd()));
+    EXPECT_TRUE(MinimizedToTray);
+    EXPECT_TRUE(f.cSysTray1->InTray());
+    EXPECT_TRUE(f.Check8.value());
+    EXPECT_TRUE(f.LoadComplete);
+    EXPECT_EQ(shell.count(NIM_ADD), 1);
+    EXPECT_EQ(shell.count(NIM_MODIFY, NIF_INFO), 2);
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Minimized"], L"On");
+    TrayMouse(f, WM_LBUTTONUP);
+    EXPECT_TRUE(IsWindowVisible(f.hwnd()));
+    RECT client;
+    GetClientRect(f.hwnd(), &client);
+    EXPECT_EQ(client.right, MulDiv(8040, static_cast<int>(GetDpiForWindow(f.hwnd())), 1440)) << "its normal size";
+}
+
+TEST_F(FormTest, ClosingStopsTheCountdownAndRemovesTheIcon) {
+    ShellRecorder shell;
+    Form1& f = Load();
+    SendMessageW(f.hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(f.Timer1.running());
+    EXPECT_FALSE(f.cSysTray1->InTray());
+    EXPECT_EQ(shell.count(NIM_DELETE), 1);
+    EXPECT_EQ(rec.exitCode, 0u);
+    EXPECT_EQ(rec.inTrayAtExit, false);
+    EXPECT_TRUE(rec.boxes.empty());
+}
+
+TEST_F(FormTest, LogOffWhileHiddenInTheTrayRemovesTheIcon) {
+    ShellRecorder shell;
+    SaveSetting(L"Minimized", L"On");
+    Form1& f = Load();
+    ASSERT_FALSE(IsWindowVisible(f.hwnd()));
+    EXPECT_TRUE(SendMessageW(f.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF));
+    SendMessageW(f.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(shell.count(NIM_DELETE), 1);
+    EXPECT_EQ(rec.inTrayAtExit, false);
+    EXPECT_FALSE(f.Timer1.running());
+}
+
+TEST_F(FormTest, RestartedShellGetsTheIconBack) {
+    ShellRecorder shell;
+    Form1& f = Load();
+    ASSERT_EQ(shell.count(NIM_ADD), 1);
+    SendMessageW(f.hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_EQ(shell.count(NIM_ADD), 2);
+}

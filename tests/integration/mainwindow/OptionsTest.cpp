@@ -1,0 +1,137 @@
+// The option controls, driven the way a user (or another process) drives
+// them: BM_CLICK and WM_SETTEXT on the real controls.
+#include "FormFixture.h"
+
+#include "Main.h"
+#include "Product.h"
+#include "RegStuff.h"
+#include "mStartUp.h"
+
+TEST_F(FormTest, OptionButtonsStoreTheirValueAndStayExclusive) {
+    Form1& f = Load();
+    SendMessageW(f.Option2.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(f.Option2.value());
+    EXPECT_FALSE(f.Option1.value());
+    EXPECT_TRUE(f.Option3.value()) << "the other group is untouched";
+    SendMessageW(f.Option4.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_FALSE(f.Option3.value());
+    auto stored = SettingsSnapshot::Texts();
+    EXPECT_EQ(stored[L"WhereOption"], L"2");
+    EXPECT_EQ(stored[L"Backup Option"], L"2");
+    SendMessageW(f.Option1.hwnd(), BM_CLICK, 0, 0);
+    SendMessageW(f.Option3.hwnd(), BM_CLICK, 0, 0);
+    stored = SettingsSnapshot::Texts();
+    EXPECT_EQ(stored[L"WhereOption"], L"1");
+    EXPECT_EQ(stored[L"Backup Option"], L"1");
+}
+
+TEST_F(FormTest, TextBoxStoresEveryChangeAndSelectsAllOnFocus) {
+    Form1& f = Load();
+    SendMessageW(f.Text1.hwnd(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"E:\\Sicherung \u00e4\u00f6\u00fc"));
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Path"], L"E:\\Sicherung \u00e4\u00f6\u00fc");
+    SendMessageW(f.Text1.hwnd(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Path"], L"") << "an empty text is stored, never deleted";
+    f.Text1.setText(L"C:\\Work");
+    f.Text1.setSelection(2, 0);
+    SetFocus(f.PushButton2.hwnd());
+    SetFocus(f.Text1.hwnd());
+    EXPECT_EQ(f.Text1.selection(), std::make_pair(0, 7));
+}
+
+TEST_F(FormTest, FolderPickerFillsTheTextBoxUnlessCancelled) {
+    Form1& f = Load();
+    SendMessageW(f.Option2.hwnd(), BM_CLICK, 0, 0);
+    const std::wstring before = f.Text1.text();
+    rec.pickerAnswer = L"";
+    SendMessageW(f.PushButton1.hwnd(), BM_CLICK, 0, 0);
+    ASSERT_EQ(rec.pickerTitles.size(), 1u);
+    EXPECT_EQ(rec.pickerTitles[0], L"Please select folder:");
+    EXPECT_EQ(f.Text1.text(), before);
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Path"], before);
+
+    rec.pickerAnswer = L"C:\\Chosen";
+    f.PushButton1_Click();
+    EXPECT_EQ(f.Text1.text(), L"C:\\Chosen");
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Path"], L"C:\\Chosen");
+    EXPECT_TRUE(f.Option2.value()) << "choosing a folder does not switch Option1 on";
+}
+
+TEST_F(FormTest, ClearingStartWithWindowsClearsAndHidesStartInTray) {
+    Form1& f = Load();
+    SendMessageW(f.Check8.hwnd(), BM_CLICK, 0, 0);  // possible while Check5 is clear
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Minimized"], L"On");
+    SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(f.Check5.value());
+    EXPECT_EQ(rec.addToStartup, 1);
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Windows Startup"], L"On");
+
+    SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_FALSE(f.Check8.value());
+    EXPECT_FALSE(IsWindowVisible(f.Check8.hwnd()));
+    EXPECT_EQ(rec.removeFromStartup, 1);
+    auto stored = SettingsSnapshot::Texts();
+    EXPECT_EQ(stored[L"Windows Startup"], L"Off");
+    EXPECT_EQ(stored[L"Minimized"], L"Off");
+
+    SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(IsWindowVisible(f.Check8.hwnd()));
+    EXPECT_FALSE(f.Check8.value());
+    EXPECT_EQ(rec.addToStartup, 2);
+
+    // Before start-up has finished the click does nothing.
+    f.LoadComplete = false;
+    SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_EQ(rec.removeFromStartup, 1);
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Windows Startup"], L"On");
+}
+
+TEST_F(FormTest, StartWithWindowsWritesTheRunEntry) {
+    Form1Services s = Services();
+    s.addToStartup = nullptr;  // the real ones
+    s.removeFromStartup = nullptr;
+    Form1& f = Load(s);
+    const std::wstring name = ProgramFileName(ProgramFolder());
+    ASSERT_FALSE(name.empty());
+    auto entry = [&]() -> std::optional<std::wstring> {
+        for (auto [hive, key] : {std::pair{HKEY_LOCAL_MACHINE, kMachineRunKey}, std::pair{HKEY_CURRENT_USER, kUserRunKey}}) {
+            wchar_t data[1024];
+            DWORD size = sizeof data;
+            if (RegGetValueW(hive, key, name.c_str(), RRF_RT_REG_SZ, nullptr, data, &size) == ERROR_SUCCESS) return data;
+        }
+        return std::nullopt;
+    };
+    SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
+    auto data = entry();
+    ASSERT_TRUE(data);
+    EXPECT_NE(data->find(name), std::wstring::npos);
+    SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_FALSE(entry());
+}
+
+TEST_F(FormTest, HelpNamesTheContactPage) {
+    Form1& f = Load();
+    SendMessageW(f.PushButton11.hwnd(), BM_CLICK, 0, 0);
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_EQ(rec.boxes[0].text, L"Questions? Please contact Team Kelvane at " + std::wstring(product::kContactPage));
+    EXPECT_EQ(rec.boxes[0].caption, L"Orvelle");
+    EXPECT_EQ(rec.boxes[0].style, static_cast<UINT>(MB_OK));
+}
+
+TEST_F(FormTest, PointerRuleKeepsTheHourglass) {
+    Form1& f = Load();
+    f.MouseMoveOver(ids::PushButton12);
+    EXPECT_EQ(f.MousePointer, Form1::Pointer::Custom);
+    f.MouseMoveOver(ids::Text1);
+    EXPECT_EQ(f.MousePointer, Form1::Pointer::Default);
+    f.MouseMoveOver(ids::PushButton1);
+    f.MouseMoveOver(0);
+    EXPECT_EQ(f.MousePointer, Form1::Pointer::Default);
+    f.MousePointer = Form1::Pointer::Hourglass;
+    f.MouseMoveOver(ids::PushButton4);
+    EXPECT_EQ(f.MousePointer, Form1::Pointer::Hourglass);
+    // Without HAND-M.CUR beside the program a button shows the normal arrow.
+    f.MousePointer = Form1::Pointer::Default;
+    EXPECT_FALSE(f.MouseIcon());
+    EXPECT_FALSE(SendMessageW(f.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(f.PushButton4.hwnd()),
+                              MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+}

@@ -1,0 +1,171 @@
+// The countdown: Timer1_Timer driven tick by tick, the switch and the test
+// button.
+#include "FormFixture.h"
+
+namespace {
+const std::wstring kCountdown = L"On. Next backup save will occur in ";
+}
+
+TEST_F(FormTest, DefaultIntervalCountsDownAndBacksUpEvery300Ticks) {
+    Form1& f = Load();
+    f.Timer1_Timer();
+    EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:04:59");
+    EXPECT_EQ(f.ProgressBar1.max(), 300);
+    EXPECT_EQ(f.ProgressBar1.value(), 1);
+    for (int tick = 2; tick < 300; ++tick) f.Timer1_Timer();
+    EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:01");
+    EXPECT_EQ(rec.saveAllCalls, 0);
+    f.Timer1_Timer();
+    EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:00");
+    EXPECT_EQ(f.ProgressBar1.value(), 300);
+    EXPECT_EQ(rec.saveAllCalls, 1);
+    EXPECT_EQ(f.ElapsedSeconds, 0);
+    f.Timer1_Timer();
+    EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:04:59");
+    for (int tick = 0; tick < 299; ++tick) f.Timer1_Timer();
+    EXPECT_EQ(rec.saveAllCalls, 2);
+    EXPECT_TRUE(rec.boxes.empty());
+}
+
+TEST_F(FormTest, ListClickRestartsTheCountdownWithTheNewInterval) {
+    Form1& f = Load();
+    for (int i = 0; i < 40; ++i) f.Timer1_Timer();
+    f.ListView1.select(9);
+    f.ListView1_Click();
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"OftenIndex"], L"10");
+    EXPECT_EQ(f.IntervalSeconds, 86400);
+    EXPECT_EQ(f.ElapsedSeconds, 0);
+    f.Timer1_Timer();
+    EXPECT_EQ(f.Frame2.caption(), kCountdown + L"23:59:59");
+    // The item that is already selected restarts from the full interval too.
+    for (int i = 0; i < 5; ++i) f.Timer1_Timer();
+    f.ListView1_Click();
+    EXPECT_EQ(f.ElapsedSeconds, 0);
+}
+
+TEST_F(FormTest, SwitchStopsAndResumesWhereTheCountStood) {
+    Form1& f = Load();
+    for (int i = 0; i < 110; ++i) f.Timer1_Timer();  // shows 00:03:10
+    SendMessageW(f.PushButton4.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_EQ(f.PushButton4.caption(), L"Turn On Backup Save");
+    EXPECT_EQ(f.Frame2.caption(), L"Auto Save is Off.");
+    EXPECT_FALSE(f.Timer1.running());
+    EXPECT_EQ(f.Timer1.interval(), 0u);
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"BackupSwitch"], L"Off");
+    SendMessageW(f.PushButton4.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_EQ(f.PushButton4.caption(), L"Turn Off Backup Save");
+    EXPECT_TRUE(f.Timer1.running());
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"BackupSwitch"], L"On");
+    f.Timer1_Timer();
+    EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:03:09");
+
+    // The next start shows the stored "Off".
+    SendMessageW(f.PushButton4.hwnd(), BM_CLICK, 0, 0);
+    form.reset();
+    Form1& again = Load();
+    EXPECT_EQ(again.Frame2.caption(), L"Auto Save is Turned Off.");
+    EXPECT_EQ(again.PushButton4.caption(), L"Turn On Backup Save");
+}
+
+TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
+    Form1Services s = Services();
+    Form1::Pointer during = Form1::Pointer::Default;
+    s.saveAll = [&](const BackupSettings& settings) {
+        ++rec.saveAllCalls;
+        during = form->MousePointer;
+        // The run reads the options from the controls.
+        EXPECT_TRUE(settings.SaveToFixedFolder());
+        EXPECT_FALSE(settings.SaveBesideDocuments());
+        EXPECT_EQ(settings.FixedFolder(), form->Text1.text());
+        EXPECT_TRUE(settings.CreateNewFile());
+        EXPECT_EQ(settings.DocExtension(), L".docx");
+        EXPECT_EQ(settings.Owner(), form->hwnd());
+    };
+    Form1& f = Load(s);
+    for (int i = 0; i < 7; ++i) f.Timer1_Timer();
+    SendMessageW(f.PushButton2.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_EQ(rec.saveAllCalls, 1);
+    EXPECT_EQ(during, Form1::Pointer::Hourglass);
+    EXPECT_EQ(f.MousePointer, Form1::Pointer::Default);
+    EXPECT_EQ(f.ElapsedSeconds, 7);
+    f.Option4.setValue(true);
+    SendMessageW(f.Option2.hwnd(), BM_CLICK, 0, 0);
+    bool readBack = false;
+    form.reset();
+    s.saveAll = [&](const BackupSettings& settings) {
+        readBack = settings.SaveBesideDocuments() && !settings.CreateNewFile();
+    };
+    Load(s).PushButton2_Click();
+    EXPECT_TRUE(readBack) << "the stored choices come back and the run sees them";
+}
+
+TEST_F(FormTest, ACountPastTheIntervalBacksUpAtOnce) {
+    Form1& f = Load();
+    for (int i = 0; i < 100; ++i) f.Timer1_Timer();
+    // The keyboard moves the selection: no click, the count stays.
+    f.ListView1.select(0);
+    f.Timer1_Timer();
+    EXPECT_EQ(rec.saveAllCalls, 1);
+    EXPECT_EQ(f.ElapsedSeconds, 0);
+    EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:00");
+    f.Timer1_Timer();
+    EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29");
+}
+
+TEST_F(FormTest, TicksDuringARunStartNoSecondRun) {
+    Form1Services s = Services();
+    int depth = 0, deepest = 0;
+    s.saveAll = [&](const BackupSettings&) {
+        ++rec.saveAllCalls;
+        deepest = std::max(deepest, ++depth);
+        // The run waits for the clipboard, and ticks arrive meanwhile.
+        for (int i = 0; i < 5; ++i) form->Timer1_Timer();
+        --depth;
+    };
+    Form1& f = Load(s);
+    f.ListView1.select(0);
+    f.ListView1_Click();
+    for (int i = 0; i < 30; ++i) f.Timer1_Timer();
+    EXPECT_EQ(rec.saveAllCalls, 1);
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(f.ElapsedSeconds, 0);
+
+    // Due while the test button's run is under way: the automatic backup
+    // follows at the first tick after it.
+    for (int i = 0; i < 27; ++i) f.Timer1_Timer();
+    f.PushButton2_Click();  // ticks 28 to 32 inside
+    EXPECT_EQ(rec.saveAllCalls, 2);
+    EXPECT_EQ(f.ElapsedSeconds, 32);
+    f.Timer1_Timer();
+    EXPECT_EQ(rec.saveAllCalls, 3);
+    EXPECT_EQ(f.ElapsedSeconds, 0);
+}
+
+TEST_F(FormTest, NoSelectedIntervalShowsWhyNothingCounts) {
+    SaveSetting(L"OftenIndex", L"x");
+    Form1& f = Load();
+    rec.boxes.clear();
+    for (int i = 0; i < 3; ++i) f.Timer1_Timer();
+    EXPECT_EQ(f.Frame2.caption(), L"On. Please choose how often to back up in the list below.");
+    EXPECT_EQ(f.ElapsedSeconds, 0);
+    EXPECT_EQ(rec.saveAllCalls, 0);
+    EXPECT_TRUE(rec.boxes.empty()) << "no error box every second";
+    // A click beside the items keeps the chosen interval.
+    f.ListView1.select(4);
+    f.ListView1_Click();
+    f.ListView1.select(-1);
+    f.ListView1_Click();
+    EXPECT_EQ(f.ListView1.selectedIndex(), 4);
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"OftenIndex"], L"5");
+}
+
+TEST_F(FormTest, RealTimerTicksThroughTheMessageLoop) {
+    Form1& f = Load();
+    // Bounded wait for the first WM_TIMER.
+    for (int i = 0; i < 200 && f.ElapsedSeconds == 0; ++i) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        Pump();
+    }
+    EXPECT_GE(f.ElapsedSeconds, 1);
+    EXPECT_EQ(f.Frame2.caption().rfind(kCountdown, 0), 0u);
+}

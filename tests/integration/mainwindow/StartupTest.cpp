@@ -1,0 +1,317 @@
+// Form_Load: the window as designed, the first run, stored and malformed
+// settings, a second instance and a missing Word.
+#include "FormFixture.h"
+
+#include "Main.h"
+#include "Product.h"
+
+#include <commctrl.h>
+
+namespace {
+
+struct Designed {
+    int id;
+    const wchar_t* windowClass;
+    const wchar_t* caption;
+    int left, top, width, height;  // twips, relative to the window's client area
+};
+
+// The design, with the positions inside frames already added up.
+constexpr Designed kDesign[] = {
+    {ids::PushButton4, L"Button", L"Turn On Backup Save", 120, 120, 7800, 405},
+    {ids::Frame2, L"Button", L"On. Next backup save will occur in", 120, 570, 7800, 900},
+    {ids::ProgressBar1, L"msctls_progress32", L"", 360, 870, 7320, 405},
+    {ids::Frame1, L"Button", L"Where would you like to backup all open MS Word documents?", 120, 1530, 7800, 1400},
+    {ids::Option1, L"Button", L"Save all backups to this location:", 360, 1830, 3840, 255},
+    {ids::Text1, L"Edit", L"Text1", 600, 2080, 6135, 345},
+    {ids::PushButton1, L"Button", L"...", 6840, 2085, 630, 345},
+    {ids::Option2, L"Button", L"Save all backups to the same folder as the open documents", 360, 2530, 6615, 255},
+    {ids::Frame3, L"Button", L"Options", 120, 3000, 7800, 1755},
+    {ids::Option3, L"Button", L"Create new file on backup", 345, 3300, 5415, 255},
+    {ids::Option4, L"Button", L"Overwrite old backup file on backup", 345, 3650, 3840, 255},
+    {ids::Check5, L"Button", L"Load this software on Windows startup", 360, 4000, 3930, 240},
+    {ids::Check8, L"Button", L"Start in system tray", 360, 4350, 2580, 240},
+    {ids::ListView1, L"SysListView32", L"", 120, 4860, 7800, 1815},
+    {ids::PushButton2, L"Button", L"Backup Save Now (Test)", 120, 6780, 7800, 405},
+    {ids::PushButton3, L"Button", L"View History Log", 120, 7290, 3840, 405},
+    {ids::PushButton5, L"Button", L"Copy History To Clipboard", 4080, 7290, 3840, 405},
+    {ids::PushButton11, L"Button", L"Help", 120, 7800, 3840, 405},
+    {ids::PushButton12, L"Button", L"Clear History Log", 4080, 7800, 3840, 405},
+    {ids::RichTextBox1, L"RICHEDIT50W", L"", 9000, 240, 4815, 3015},
+};
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t name[64] = {};
+    GetClassNameW(hwnd, name, 64);
+    return name;
+}
+
+std::wstring TextOf(HWND hwnd) {
+    wchar_t text[256] = {};
+    GetWindowTextW(hwnd, text, 256);
+    return text;
+}
+
+int Px(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
+
+std::wstring FontFace(HWND hwnd, LONG* height, LONG* weight) {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)), sizeof font, &font);
+    *height = font.lfHeight;
+    *weight = font.lfWeight;
+    return font.lfFaceName;
+}
+
+}  // namespace
+
+TEST_F(FormTest, WindowIsBuiltAsDesigned) {
+    Form1& f = Create();
+    HWND w = f.hwnd();
+    const UINT dpi = GetDpiForWindow(w);
+    EXPECT_EQ(ClassOf(w), kMainWindowClass);
+    EXPECT_FALSE(IsWindowVisible(w)) << "hidden until Form_Load shows it";
+
+    RECT client;
+    GetClientRect(w, &client);
+    EXPECT_EQ(client.right, Px(8040, dpi));
+    EXPECT_EQ(client.bottom, Px(8310, dpi));
+    const LONG_PTR style = GetWindowLongPtrW(w, GWL_STYLE);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME) << "fixed single border";
+
+    for (const auto& d : kDesign) {
+        SCOPED_TRACE(d.caption);
+        HWND c = GetDlgItem(w, d.id);
+        ASSERT_TRUE(c) << d.id;
+        EXPECT_EQ(GetParent(c), w) << "every control is the window's child, so its notifications reach it";
+        EXPECT_EQ(_wcsicmp(ClassOf(c).c_str(), d.windowClass), 0) << ClassOf(c).c_str();
+        EXPECT_EQ(TextOf(c), d.caption);
+        RECT r;
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_EQ(r.left, Px(d.left, dpi));
+        EXPECT_EQ(r.top, Px(d.top, dpi));
+        EXPECT_NEAR(r.right - r.left, Px(d.width, dpi), 1);
+        EXPECT_NEAR(r.bottom - r.top, Px(d.height, dpi), 1);
+        if (d.id == ids::RichTextBox1) continue;  // never seen; it answers no WM_GETFONT
+        LONG height = 0, weight = 0;
+        EXPECT_EQ(FontFace(c, &height, &weight), L"Arial");
+        EXPECT_EQ(weight, FW_BOLD);
+        bool push = d.id == ids::PushButton1 || d.id == ids::PushButton2 || d.id == ids::PushButton3 ||
+                    d.id == ids::PushButton4 || d.id == ids::PushButton5 || d.id == ids::PushButton11 ||
+                    d.id == ids::PushButton12;
+        EXPECT_EQ(height, -MulDiv(push ? 1125 : 900, static_cast<int>(dpi), 7200));
+    }
+    // Kinds of the buttons.
+    auto kind = [&](int id) { return GetWindowLongPtrW(GetDlgItem(w, id), GWL_STYLE) & BS_TYPEMASK; };
+    EXPECT_EQ(kind(ids::Frame1), BS_GROUPBOX);
+    EXPECT_EQ(kind(ids::Option3), BS_RADIOBUTTON);
+    EXPECT_EQ(kind(ids::Check8), BS_CHECKBOX);
+    EXPECT_EQ(kind(ids::PushButton4), BS_PUSHBUTTON);
+    EXPECT_TRUE(ListView_GetExtendedListViewStyle(f.ListView1.hwnd()) & LVS_EX_FULLROWSELECT);
+    EXPECT_EQ(GetWindowLongPtrW(f.ListView1.hwnd(), GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);
+
+    // Tab order: each tab stop leads to the next one of the design.
+    const int tabStops[] = {ids::Option1,     ids::Text1,       ids::PushButton1,  ids::Option2,
+                            ids::Option3,     ids::Option4,     ids::Check5,       ids::Check8,
+                            ids::PushButton4, ids::PushButton2, ids::PushButton3,  ids::PushButton5,
+                            ids::PushButton11, ids::PushButton12, ids::ListView1};
+    HWND at = GetNextDlgTabItem(w, nullptr, FALSE);
+    for (int id : tabStops) {
+        EXPECT_EQ(GetDlgCtrlID(at), id);
+        at = GetNextDlgTabItem(w, at, FALSE);
+    }
+    EXPECT_EQ(GetDlgCtrlID(at), ids::Option1) << "round again";
+
+    // White backgrounds for the window's frames, option buttons and check boxes.
+    HDC dc = CreateCompatibleDC(nullptr);
+    for (int id : {ids::Frame2, ids::Option1, ids::Check5}) {
+        SetBkColor(dc, RGB(1, 2, 3));
+        auto brush = reinterpret_cast<HBRUSH>(
+            SendMessageW(w, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(GetDlgItem(w, id))));
+        LOGBRUSH info{};
+        ASSERT_TRUE(GetObjectW(brush, sizeof info, &info));
+        EXPECT_EQ(info.lbColor, RGB(255, 255, 255));
+        EXPECT_EQ(GetBkColor(dc), RGB(255, 255, 255));
+    }
+    DeleteDC(dc);
+    EXPECT_EQ(GetDlgCtrlID(f.cSysTray1->Window()), ids::TrayIconWindow);
+    EXPECT_FALSE(f.cSysTray1->InTray());
+    EXPECT_EQ(f.Timer1.interval(), 0u);
+}
+
+TEST_F(FormTest, FirstRunOnACleanStore) {
+    Form1& f = Load();
+    EXPECT_TRUE(IsWindowVisible(f.hwnd()));
+    EXPECT_EQ(TextOf(f.hwnd()), L"Orvelle");
+    EXPECT_TRUE(SendMessageW(f.hwnd(), WM_GETICON, ICON_BIG, 0));
+    EXPECT_EQ(f.Text1.text(), GetDesktopFolder());
+    EXPECT_EQ(f.Text1.text().back(), L'\\');
+    EXPECT_TRUE(f.Option1.value());
+    EXPECT_FALSE(f.Option2.value());
+    EXPECT_TRUE(f.Option3.value());
+    EXPECT_FALSE(f.Option4.value());
+    EXPECT_EQ(f.ListView1.count(), 10);
+    EXPECT_EQ(f.ListView1.itemText(9), L"Save every 24 hours");
+    EXPECT_EQ(f.ListView1.selectedText(), L"Save every 5 minutes");
+    EXPECT_EQ(f.ListView1.columnHeader(), L"How often would you like to backup all open MS Word documents?");
+    EXPECT_EQ(f.ListView1.columnWidth(), MulDiv(6400, static_cast<int>(GetDpiForWindow(f.hwnd())), 1440));
+    EXPECT_EQ(f.PushButton4.caption(), L"Turn Off Backup Save");
+    EXPECT_EQ(f.Frame2.caption(), L"On. Next backup save will occur in");
+    EXPECT_EQ(f.Timer1.interval(), 1000u);
+    EXPECT_TRUE(f.Timer1.running());
+    EXPECT_FALSE(f.Check5.value());
+    EXPECT_FALSE(f.Check8.value());
+    EXPECT_TRUE(f.Check8.visible());
+    EXPECT_TRUE(f.cSysTray1->InTray());
+    EXPECT_EQ(f.cSysTray1->TrayTip(), L"Orvelle");
+    EXPECT_EQ(f.DocExtension(), L".docx");
+    EXPECT_EQ(f.HistoryFile(), (temp / L"Orvelle.txt").wstring());
+    EXPECT_TRUE(f.LoadComplete);
+    EXPECT_TRUE(rec.boxes.empty());
+    EXPECT_FALSE(rec.exitCode);
+    EXPECT_TRUE(rec.commands.empty());
+    EXPECT_EQ(ApplicationTitle(), L"Orvelle");
+
+    // Exactly the three values that start-up writes back.
+    auto stored = SettingsSnapshot::Texts();
+    EXPECT_EQ(stored, (std::map<std::wstring, std::wstring>{
+                          {L"Path", GetDesktopFolder()}, {L"WhereOption", L"1"}, {L"Backup Option", L"1"}}));
+    auto raw = SettingsSnapshot::Read();
+    ASSERT_TRUE(raw);
+    for (const auto& [name, value] : *raw) EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ)) << name.c_str();
+}
+
+TEST_F(FormTest, StoredSettingsGoIntoTheirControlsAndAreNormalised) {
+    SaveSetting(L"Path", L"D:\\Backups\\");
+    SaveSetting(L"WhereOption", L"x");
+    SaveSetting(L"OftenIndex", L"10");
+    SaveSetting(L"BackupSwitch", L"Off");
+    SaveSetting(L"Backup Option", L"2.0");
+    SaveSetting(L"Windows Startup", L"On");
+    Form1& f = Load();
+    EXPECT_EQ(f.Text1.text(), L"D:\\Backups\\");
+    EXPECT_TRUE(f.Option2.value());
+    EXPECT_EQ(f.ListView1.selectedIndex(), 9);
+    EXPECT_EQ(f.PushButton4.caption(), L"Turn On Backup Save");
+    EXPECT_EQ(f.Frame2.caption(), L"Auto Save is Turned Off.");
+    EXPECT_FALSE(f.Timer1.running());
+    EXPECT_TRUE(f.Option4.value());
+    EXPECT_TRUE(f.Check5.value());
+    EXPECT_TRUE(f.Check8.visible());
+    EXPECT_EQ(rec.addToStartup, 0) << "the Run entry is not rewritten at start";
+    auto stored = SettingsSnapshot::Texts();
+    EXPECT_EQ(stored[L"WhereOption"], L"2");
+    EXPECT_EQ(stored[L"Backup Option"], L"2");
+    EXPECT_EQ(stored[L"OftenIndex"], L"10");
+    EXPECT_EQ(stored[L"Windows Startup"], L"On");
+    EXPECT_EQ(stored.count(L"Minimized"), 0u);
+}
+
+TEST_F(FormTest, LeadingNumberAndExactComparisons) {
+    struct Case {
+        const wchar_t* backupOption;
+        bool option4;
+        const wchar_t* backupSwitch;
+        const wchar_t* button;
+    } cases[] = {
+        {L"2 ", true, L"on", L"Turn On Backup Save"},
+        {L"b", false, L"OFF", L"Turn On Backup Save"},
+        {L"", false, L"On", L"Turn Off Backup Save"},
+        {L"1.5", false, L" On", L"Turn On Backup Save"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.backupOption);
+        SettingsSnapshot::Clear();
+        SaveSetting(L"Backup Option", c.backupOption);
+        SaveSetting(L"BackupSwitch", c.backupSwitch);
+        Form1& f = Load();
+        EXPECT_EQ(f.Option4.value(), c.option4);
+        EXPECT_EQ(f.Option3.value(), !c.option4);
+        EXPECT_EQ(SettingsSnapshot::Texts()[L"Backup Option"], c.option4 ? L"2" : L"1");
+        EXPECT_EQ(f.PushButton4.caption(), c.button);
+        // Neither "On" nor "Off": design captions, timer stopped.
+        if (std::wstring(c.backupSwitch) != L"On") {
+            EXPECT_FALSE(f.Timer1.running());
+            EXPECT_EQ(f.Frame2.caption(), L"On. Next backup save will occur in");
+        }
+        form.reset();
+    }
+}
+
+TEST_F(FormTest, MalformedOftenIndexIsReportedAndStartUpGoesOn) {
+    struct Case {
+        const wchar_t* stored;
+        const wchar_t* description;
+    } cases[] = {{L"abc", L"Type mismatch"}, {L"11", L"Index out of bounds"}, {L"0", L"Index out of bounds"},
+                 {L"40000", L"Overflow"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        SettingsSnapshot::Clear();
+        rec.boxes.clear();
+        SaveSetting(L"OftenIndex", c.stored);
+        Form1& f = Load();
+        ASSERT_EQ(rec.boxes.size(), 1u);
+        EXPECT_EQ(rec.boxes[0].caption, L"Application Error");
+        EXPECT_EQ(rec.boxes[0].text.find(std::wstring(c.description) + L"\r\nin Quillbay2021/08/31.Form1.Form_Load at line 90\r\r"), 0u)
+            << rec.boxes[0].text.c_str();
+        EXPECT_FALSE(f.ListView1.selectedIndex());
+        EXPECT_TRUE(f.LoadComplete);
+        EXPECT_TRUE(f.Timer1.running());
+        EXPECT_EQ(SettingsSnapshot::Texts()[L"OftenIndex"], c.stored) << "never rewritten at start";
+        form.reset();
+    }
+}
+
+TEST_F(FormTest, SecondInstanceEndsSilently) {
+    HANDLE first = CreateMutexW(nullptr, FALSE, L"Local\\Kelvane.Orvelle.Tests");
+    ASSERT_TRUE(first);
+    Form1& f = Load();
+    EXPECT_EQ(rec.exitCode, 0u);
+    EXPECT_FALSE(IsWindowVisible(f.hwnd()));
+    EXPECT_FALSE(f.cSysTray1->InTray());
+    EXPECT_TRUE(rec.boxes.empty());
+    EXPECT_FALSE(SettingsSnapshot::Read()) << "nothing written";
+    CloseHandle(first);
+}
+
+TEST_F(FormTest, MissingWordTakesTheIconOutBeforeTheEnd) {
+    Form1Services s = Services();
+    s.checkWordAvailable = [] { return false; };
+    bool versionAsked = false;
+    s.getWordVersion = [&] { return versionAsked = true, 16.0; };
+    Form1& f = Load(s);
+    ASSERT_EQ(rec.exitCode, 0u);
+    EXPECT_EQ(rec.inTrayAtExit, false);
+    EXPECT_FALSE(versionAsked);
+    EXPECT_FALSE(f.LoadComplete);
+}
+
+TEST_F(FormTest, HomePageOnADrawOfSevenOnly) {
+    Form1Services s = Services();
+    s.drawPercent = [] { return 7; };
+    Load(s);
+    ASSERT_EQ(rec.commands.size(), 1u);
+    EXPECT_EQ(rec.commands[0].first, L"explorer \"" + std::wstring(product::kHomePage) + L"\"");
+    EXPECT_EQ(rec.commands[0].second, SW_SHOWMINIMIZED);
+    form.reset();
+    rec.commands.clear();
+    s.drawPercent = [] { return 8; };
+    Load(s);
+    EXPECT_TRUE(rec.commands.empty());
+    for (int i = 0; i < 200; ++i) {
+        int draw = DrawPercent();
+        ASSERT_GE(draw, 1);
+        ASSERT_LE(draw, 100);
+    }
+}
+
+TEST_F(FormTest, OldWordGivesDoc) {
+    for (double version : {11.0, 0.0}) {
+        Form1Services s = Services();
+        s.getWordVersion = [version] { return version; };
+        EXPECT_EQ(Load(s).DocExtension(), L".doc");
+        form.reset();
+    }
+}
