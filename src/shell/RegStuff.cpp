@@ -55,8 +55,7 @@ void DeleteRunEntry(const std::wstring& fileName, const RunKeys& keys) {
     RegDeleteKeyValueW(keys.userHive, keys.userKey.c_str(), fileName.c_str());
 }
 
-bool SaveValue(HKEY hive, const std::wstring& subkey, const std::wstring& name, const std::wstring& data,
-               DWORD type) {
+bool SaveValue(HKEY hive, const std::wstring& subkey, const std::wstring& name, const std::wstring& data, DWORD type) {
     UniqueKey key;
     if (RegOpenKeyExW(hive, subkey.c_str(), 0, kRunKeyAccess, key.put()) != ERROR_SUCCESS) return false;
     return SetKeyValue(key.get(), name, type, data) == ERROR_SUCCESS && (type == REG_SZ || type == REG_DWORD);

@@ -40,8 +40,7 @@ void DeleteRunEntry(const std::wstring& fileName, const RunKeys& keys = {});
 
 // Opens hive\subkey with kRunKeyAccess and writes one value (REG_SZ text or
 // REG_DWORD from decimal text).  True when the value was written.
-bool SaveValue(HKEY hive, const std::wstring& subkey, const std::wstring& name, const std::wstring& data,
-               DWORD type);
+bool SaveValue(HKEY hive, const std::wstring& subkey, const std::wstring& name, const std::wstring& data, DWORD type);
 
 // Writes one value into an open key: REG_SZ as text, REG_DWORD as the text's
 // 32-bit number (a failure when it is none); any other type writes nothing

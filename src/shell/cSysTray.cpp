@@ -94,8 +94,7 @@ cSysTray::cSysTray(HWND host) {
     }();
     (void)atom;
     // Never visible: the window only gives the shell an address.
-    window_ = CreateWindowExW(0, kClassName, L"", WS_CHILD, 0, 0, 0, 0, host, nullptr, GetModuleHandleW(nullptr),
-                              this);
+    window_ = CreateWindowExW(0, kClassName, L"", WS_CHILD, 0, 0, 0, 0, host, nullptr, GetModuleHandleW(nullptr), this);
     if (!window_) throw Failure::FromLastError();
 }
 
@@ -238,6 +237,5 @@ void cSysTray::ShowBalloon(const std::wstring& Message, const std::wstring& Titl
         MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<long long>(ms, 1000)), QS_ALLINPUT,
                                     MWMO_INPUTAVAILABLE);
     }
-    if (balloonShowing_)
-        Notify(NIM_MODIFY, BuildTrayRecord(window_, TrayID, {.flags = NIF_INFO, .timeout = timeout}));
+    if (balloonShowing_) Notify(NIM_MODIFY, BuildTrayRecord(window_, TrayID, {.flags = NIF_INFO, .timeout = timeout}));
 }

@@ -60,8 +60,8 @@ TEST(TrayRecord, SetsOnlyTheFieldsOfItsFlags) {
                           kTrayRecordSize - offsetof(NOTIFYICONDATAA, uFlags)),
               0);
 
-    NOTIFYICONDATAA add = BuildTrayRecord(kWindow, 0, {.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP, .icon = kIcon,
-                                                       .tip = L"Orvelle", .info = L"not sent"});
+    NOTIFYICONDATAA add = BuildTrayRecord(
+        kWindow, 0, {.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP, .icon = kIcon, .tip = L"Orvelle", .info = L"not sent"});
     EXPECT_EQ(add.uFlags, 7u);
     EXPECT_EQ(add.uCallbackMessage, 1125u);
     EXPECT_EQ(add.hIcon, kIcon);
@@ -106,7 +106,8 @@ TEST(TrayRecord, WritesTextsInTheAnsiCodePage) {
     ASSERT_EQ(GetACP(), 1252u);
     NOTIFYICONDATAA r = BuildTrayRecord(kWindow, 0, {.flags = NIF_TIP, .tip = L"Gr\u00fc\u00dfe \u20ac \u4e2d"});
     // ü ß and € have bytes of their own in 1252; a character outside it becomes '?'.
-    EXPECT_EQ(Field(r.szTip, 128), "Gr\xfc\xdf" "e \x80 ?");
+    EXPECT_EQ(Field(r.szTip, 128),
+              std::string("Gr\xfc\xdf") + "e \x80 ?");
 }
 
 TEST(BalloonTimeout, IsSecondsTimesAThousandInThirtyTwoBits) {
