@@ -1,0 +1,12 @@
+#pragma once
+// Copy and Paste on the real system clipboard.
+#include <windows.h>
+
+#include <string>
+
+// Unicode text, ANSI text and "Rich Text Format" of the content (whole
+// document, final paragraph mark included).
+void PutOnClipboard(HWND owner, const std::wstring& content);
+// The clipboard's text, preferring Unicode text, then RTF, then ANSI text,
+// as document content.
+std::wstring TakeFromClipboard(HWND owner);

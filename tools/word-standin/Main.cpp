@@ -1,0 +1,161 @@
+// The "Word.Application" stand-in: a COM local server that answers the
+// members the program uses the way Word answers them.
+//
+//   word-standin.exe /regserver | /unregserver
+//   word-standin.exe -Embedding                  (started by COM: one fresh instance)
+//   word-standin.exe [FILE]... [--unsaved NAME]...  (the user's Word: the active object)
+#include "Content.h"
+#include "Control.h"
+#include "Docx.h"
+#include "Errors.h"
+#include "Handle.h"
+#include "Objects.h"
+#include "Protocol.h"
+#include "Registration.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_TIMER:
+        if (wParam == kQuitTimer) DestroyWindow(window);
+        return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+HWND CreateHiddenWindow(HINSTANCE instance, const std::wstring& title) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = standin::kWindowClass;
+    RegisterClassW(&wc);
+    // A top-level window (not message-only) so that tests and scripts can
+    // find it by class and close it with WM_CLOSE; it also owns the clipboard.
+    return CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr, instance,
+                           nullptr);
+}
+
+bool Is(const std::wstring& arg, const wchar_t* name) {
+    if (arg.size() < 2 || (arg[0] != L'/' && arg[0] != L'-')) return false;
+    return CompareStringOrdinal(arg.c_str() + 1, -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
+std::string ReadAll(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw WordError(kErrorCannotOpen, L"Word cannot open the file " + path);
+    std::string bytes;
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr) && n) bytes.append(buffer, n);
+    return bytes;
+}
+
+// A document named on the command line: a text file, or a package that
+// this stand-in wrote.
+ComPtr<Document> OpenDocument(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 4];
+    DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+    if (n == 0 || n >= std::size(full)) throw WordError(kErrorCannotOpen, L"Not a valid file name: " + path);
+    std::string bytes = ReadAll(full);
+    std::wstring content;
+    if (LooksLikeZip(bytes)) {
+        try {
+            content = ContentOfDocx(bytes);
+        } catch (const std::exception&) {
+            throw WordError(kErrorCannotOpen, std::wstring(L"Not a package that the stand-in wrote: ") + full);
+        }
+    } else {
+        content = ContentFromFile(bytes);
+    }
+    std::wstring file = full;
+    ComPtr<Document> document;
+    document.Attach(new Document(file.substr(file.find_last_of(L'\\') + 1), file, content));
+    return document;
+}
+
+int RunMessageLoop() {
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    LocalFree(argv);
+
+    bool embedding = false;
+    std::vector<std::wstring> files, unsaved;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (Is(args[i], L"regserver")) return RegisterServer() ? 0 : 1;
+        if (Is(args[i], L"unregserver")) return UnregisterServer() ? 0 : 1;
+        if (Is(args[i], L"Embedding") || Is(args[i], L"Automation")) embedding = true;
+        else if (args[i] == L"--unsaved" && i + 1 < args.size()) unsaved.push_back(args[++i]);
+        else files.push_back(args[i]);
+    }
+    SetRole(embedding ? L"created" : L"user");
+
+    HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(init)) return 4;
+
+    HWND window = CreateHiddenWindow(
+        instance, std::wstring(L"Word stand-in (") + Role() + L", " + std::to_wstring(GetCurrentProcessId()) + L")");
+    CreateTheApplication(window, !embedding);
+
+    IMessageFilter* filter = NewServerMessageFilter();
+    IMessageFilter* previousFilter = nullptr;
+    CoRegisterMessageFilter(filter, &previousFilter);
+
+    int exitCode = 0;
+    DWORD classCookie = 0, activeCookie = 0;
+    if (embedding) {
+        // Single use: COM starts a new process for the next creation, as
+        // it does for Word.  Never registered by a hand-started instance.
+        IClassFactory* factory = NewClassFactory();
+        HRESULT hr = CoRegisterClassObject(standin::kClsid, factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &classCookie);
+        factory->Release();
+        if (FAILED(hr)) exitCode = 5;
+    } else {
+        try {
+            for (const std::wstring& file : files) TheApplication().documents().open(OpenDocument(file));
+            for (const std::wstring& name : unsaved) {
+                ComPtr<Document> document;
+                document.Attach(new Document(name, L"", ContentFromText(standin::UnsavedText(name))));
+                TheApplication().documents().open(document);
+            }
+        } catch (const WordError& e) {
+            LogCall(L"Application.Open", LogEscape(e.description), 0, L"error " + std::to_wstring(e.number));
+            exitCode = 2;
+        }
+        if (exitCode == 0 &&
+            FAILED(RegisterActiveObject(&TheApplication(), standin::kClsid, ACTIVEOBJECT_STRONG, &activeCookie)))
+            exitCode = 6;
+    }
+
+    if (exitCode == 0) exitCode = RunMessageLoop();
+
+    if (activeCookie) RevokeActiveObject(activeCookie, nullptr);
+    if (classCookie) CoRevokeClassObject(classCookie);
+    CoDisconnectObject(&TheApplication(), 0);
+    CoRegisterMessageFilter(previousFilter, nullptr);
+    filter->Release();
+    CoUninitialize();
+    return exitCode;
+}

@@ -1,0 +1,150 @@
+#pragma once
+// The automation objects: Application, Documents, Document, Range.  Each is a
+// late-bound IDispatch with a fixed table of members; names are matched
+// without regard to case, as Word matches them.
+#include <oaidl.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <span>
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+class Args;
+
+enum class MemberKind { Get, GetPut, Method };
+
+struct Member {
+    const wchar_t* name;
+    DISPID id;
+    MemberKind kind;
+    std::vector<const wchar_t*> params;  // named-argument names; the DISPID of each is its position
+};
+
+class DispatchObject : public IDispatch {
+public:
+    virtual ~DispatchObject() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* exception, UINT* argError) override;
+
+    // "Application", "Documents", "Document", "Range": the first half of
+    // the member names in the call log and in fault switches.
+    virtual const wchar_t* kind() const = 0;
+    // The document a call is about, for faults limited to one document.
+    virtual std::wstring documentOf(DISPID, const Args&) const { return {}; }
+
+protected:
+    virtual std::span<const Member> members() const = 0;
+    // Runs a member whose flags and argument count were checked.
+    virtual void call(const Member& member, bool put, Args& args, VARIANT& result) = 0;
+
+private:
+    const Member* find(DISPID id) const;
+    std::atomic<ULONG> refs_{1};
+};
+
+class Document;
+
+class Documents final : public DispatchObject {
+public:
+    const wchar_t* kind() const override { return L"Documents"; }
+    std::wstring documentOf(DISPID id, const Args& args) const override;
+
+    void open(ComPtr<Document> document) { list_.push_back(std::move(document)); }
+    void remove(Document* document);
+    // Item(i): 1-based index (any integer type, by value or by reference) or
+    // a document's name.
+    Document* item(const VARIANT& index) const;
+    Document* tryItem(const VARIANT& index) const;
+    size_t count() const { return list_.size(); }
+    ComPtr<Document> add();
+
+protected:
+    std::span<const Member> members() const override;
+    void call(const Member& member, bool put, Args& args, VARIANT& result) override;
+
+private:
+    std::vector<ComPtr<Document>> list_;
+    int added_ = 0;
+};
+
+class Document final : public DispatchObject {
+public:
+    // file: full path of a saved document, empty for one never saved.
+    Document(std::wstring name, std::wstring file, std::wstring content);
+
+    const wchar_t* kind() const override { return L"Document"; }
+    std::wstring documentOf(DISPID, const Args&) const override { return name_; }
+
+    const std::wstring& name() const { return name_; }
+    std::wstring& content() { return content_; }
+    bool closed() const { return closed_; }
+    void checkOpen() const;
+    void saveAs(const std::wstring& file);
+    void close(bool saveChanges);
+
+protected:
+    std::span<const Member> members() const override;
+    void call(const Member& member, bool put, Args& args, VARIANT& result) override;
+
+private:
+    std::wstring name_, file_, content_;
+    bool closed_ = false;
+};
+
+class Range final : public DispatchObject {
+public:
+    explicit Range(ComPtr<Document> document) : document_(std::move(document)) {}
+    const wchar_t* kind() const override { return L"Range"; }
+    std::wstring documentOf(DISPID, const Args&) const override { return document_->name(); }
+
+protected:
+    std::span<const Member> members() const override;
+    void call(const Member& member, bool put, Args& args, VARIANT& result) override;
+
+private:
+    ComPtr<Document> document_;
+};
+
+class Application final : public DispatchObject {
+public:
+    Application(HWND window, bool visible);
+    const wchar_t* kind() const override { return L"Application"; }
+    std::wstring documentOf(DISPID id, const Args& args) const override;
+
+    Documents& documents() { return *documents_.Get(); }
+    HWND window() const { return window_; }
+
+protected:
+    std::span<const Member> members() const override;
+    void call(const Member& member, bool put, Args& args, VARIANT& result) override;
+
+private:
+    HWND window_;
+    ComPtr<Documents> documents_;
+    bool visible_;
+    long displayAlerts_ = -1;  // wdAlertsAll
+};
+
+// The one application object of this process.
+Application& TheApplication();
+void CreateTheApplication(HWND window, bool visible);
+
+// Posted to the hidden window by Quit: the process ends once the answer to
+// Quit has gone back to the client.
+inline constexpr UINT kQuitTimer = 1;
+
+// The server side of COM's message filter: where the "reject" and
+// "retrylater" faults answer incoming calls.
+IMessageFilter* NewServerMessageFilter();
+// The class object that COM's activation asks for the application.
+IClassFactory* NewClassFactory();
