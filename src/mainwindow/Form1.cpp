@@ -331,8 +331,8 @@ Control* Form1::ControlById(int id) {
 }
 
 void Form1::Layout(UINT dpi) {
-    font_.reset(CreateArialBold(900, dpi));
-    buttonFont_.reset(CreateArialBold(1125, dpi));
+    // The old fonts go only after every control has the new ones.
+    UniqueFont font(CreateArialBold(900, dpi)), buttonFont(CreateArialBold(1125, dpi));
     for (const auto& spec : kControls) {
         Twips r = spec.rect;
         if (spec.frame) {
@@ -342,8 +342,10 @@ void Form1::Layout(UINT dpi) {
         }
         Control* control = ControlById(spec.id);
         control->move(TwipsToPixels(r, dpi));
-        control->setFont(spec.kind == Kind::PushButton ? buttonFont_.get() : font_.get());
+        control->setFont(spec.kind == Kind::PushButton ? buttonFont.get() : font.get());
     }
+    font_ = std::move(font);
+    buttonFont_ = std::move(buttonFont);
     if (Header_GetItemCount(ListView_GetHeader(ListView1.hwnd())) > 0)
         ListView1.setColumnWidth(TwipsToPixels(kColumnWidthTwips, dpi));
 
@@ -508,10 +510,7 @@ void Form1::RunBackup() {
     // The hourglass shows over the window for the length of the run.
     const Pointer previous = MousePointer;
     MousePointer = Pointer::Hourglass;
-    POINT cursor;
-    if (GetCursorPos(&cursor) && WindowFromPoint(cursor) && (WindowFromPoint(cursor) == hwnd_ ||
-                                                             IsChild(hwnd_, WindowFromPoint(cursor))))
-        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    if (CursorOverWindow()) SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     ++runDepth_;
     struct Restore {
         Form1& form;
@@ -519,13 +518,20 @@ void Form1::RunBackup() {
         ~Restore() {
             --form.runDepth_;
             form.MousePointer = form.runDepth_ > 0 ? Pointer::Hourglass : previous;
-            if (form.runDepth_ == 0 && previous != Pointer::Hourglass) {
+            if (form.runDepth_ == 0 && form.CursorOverWindow()) {
                 POINT p;
                 if (GetCursorPos(&p)) SetCursorPos(p.x, p.y);  // lets WM_SETCURSOR pick the pointer again
             }
         }
     } restore{*this, previous == Pointer::Hourglass ? Pointer::Default : previous};
     services_.saveAll(*this);
+}
+
+bool Form1::CursorOverWindow() const {
+    POINT cursor;
+    if (!GetCursorPos(&cursor)) return false;
+    HWND over = WindowFromPoint(cursor);
+    return over && (over == hwnd_ || IsChild(hwnd_, over));
 }
 
 void Form1::Timer1_Timer() {
@@ -705,8 +711,9 @@ void Form1::Form_QueryUnload() {
 void Form1::Form_Unload() {
     unloaded_ = true;
     // Text copied from the history lives in an OLE data object of ours;
-    // flushing leaves it on the clipboard after the process has gone.
-    if (OleIsCurrentClipboard(nullptr) == S_OK) OleFlushClipboard();
+    // flushing leaves it on the clipboard after the process has gone.  It
+    // does nothing when the clipboard holds someone else's data.
+    OleFlushClipboard();
     EndProcess(0);
 }
 
@@ -829,6 +836,14 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Form1::OnCommand(int id, UINT code) {
+    // Enter: IsDialogMessage asks a window without a default button for
+    // IDOK; a focused push button then takes it as a click.
+    if (id == IDOK) {
+        HWND focus = GetFocus();
+        if (focus && GetParent(focus) == hwnd_ && Contains(kPushButtons, GetDlgCtrlID(focus)))
+            SendMessageW(focus, BM_CLICK, 0, 0);
+        return;
+    }
     if (Control* control = ControlById(id)) control->onCommand(code);
 }
 

@@ -163,6 +163,7 @@ private:
     void Layout(UINT dpi);
     void CenterOnScreen();
     void RunBackup();
+    bool CursorOverWindow() const;
     void ShowStatus(const std::wstring& text);
     template <class F>
     void Unguarded(const wchar_t* handler, F&& body);

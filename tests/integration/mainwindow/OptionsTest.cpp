@@ -117,6 +117,50 @@ TEST_F(FormTest, HelpNamesTheContactPage) {
     EXPECT_EQ(rec.boxes[0].style, static_cast<UINT>(MB_OK));
 }
 
+namespace {
+
+// A 32x32 monochrome cursor file, hot spot at (8, 0).
+std::string CursorFileBytes() {
+    std::string bytes;
+    auto put16 = [&](int v) { bytes += static_cast<char>(v & 0xFF), bytes += static_cast<char>((v >> 8) & 0xFF); };
+    auto put32 = [&](long v) { put16(v & 0xFFFF), put16((v >> 16) & 0xFFFF); };
+    const int imageSize = 40 + 8 + 128 + 128;
+    put16(0), put16(2), put16(1);                               // cursor file, one image
+    bytes += static_cast<char>(32), bytes += static_cast<char>(32), put16(0);
+    put16(8), put16(0), put32(imageSize), put32(22);           // hot spot, size, offset
+    put32(40), put32(32), put32(64), put16(1), put16(1);       // BITMAPINFOHEADER, 1 bpp
+    for (int i = 0; i < 6; ++i) put32(0);
+    put32(0x000000), put32(0xFFFFFF);                          // palette
+    for (int i = 0; i < 128; ++i) bytes += static_cast<char>(i % 8 < 4 ? 0xF0 : 0x0F);  // XOR
+    bytes.append(128, '\0');                                   // AND
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(FormTest, HandCursorBesideTheProgramShowsOverPushButtons) {
+    const fs::path cursorFile = fs::path(ProgramFolder()) / "HAND-M.CUR";
+    ASSERT_FALSE(fs::exists(cursorFile));
+    WriteFile(cursorFile, CursorFileBytes());
+    struct Remove {
+        fs::path path;
+        ~Remove() { fs::remove(path); }
+    } remove{cursorFile};
+    Form1& f = Load();
+    ASSERT_TRUE(f.MouseIcon());
+    EXPECT_TRUE(rec.boxes.empty());
+    auto setCursor = [&](HWND over) {
+        return SendMessageW(f.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(over), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    };
+    EXPECT_TRUE(setCursor(f.PushButton3.hwnd()));
+    EXPECT_EQ(GetCursor(), f.MouseIcon());
+    EXPECT_FALSE(setCursor(f.Text1.hwnd())) << "the text box keeps its own pointer";
+    EXPECT_FALSE(setCursor(f.hwnd()));
+    f.MousePointer = Form1::Pointer::Hourglass;
+    EXPECT_TRUE(setCursor(f.PushButton3.hwnd()));
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_WAIT));
+}
+
 TEST_F(FormTest, PointerRuleKeepsTheHourglass) {
     Form1& f = Load();
     f.MouseMoveOver(ids::PushButton12);
