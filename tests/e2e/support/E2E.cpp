@@ -1,0 +1,223 @@
+#include "E2E.h"
+
+#include "Docx.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <atomic>
+#include <cwctype>
+
+namespace e2e {
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::wstring TempFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, path);
+    return path;
+}
+
+void MakeFolder(const std::wstring& path) {
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        throw std::runtime_error("cannot create " + remote::Narrow(path));
+}
+
+// Programs of an earlier, aborted test on this bench would answer our
+// searches; Word stand-ins that COM started for a program that was killed
+// in the middle of a call stay behind.  All of them were started by these
+// tests, on this bench's own Wine prefix and display.
+void EndLeftovers() {
+    for (const wchar_t* cls : {kMainWindowClass, kStandInWindowClass}) {
+        for (HWND w : remote::TopLevelWindows(0, cls)) {
+            remote::Process leftover = remote::Process::Open(remote::ProcessOf(w));
+            leftover.Kill();
+        }
+    }
+}
+
+}  // namespace
+
+std::wstring BinFolder() {
+    std::wstring bin = remote::EnvironmentVariable(L"ORVELLE_BIN");
+    if (bin.empty()) throw std::runtime_error("ORVELLE_BIN is not set");
+    return remote::WindowsPath(bin);
+}
+
+void RunStandIn(const std::wstring& arguments) {
+    remote::Process p = remote::Process::Start(BinFolder() + L"\\word-standin.exe", arguments);
+    if (!p.WaitExit(kStartLimit) || p.ExitCode() != 0)
+        throw std::runtime_error("word-standin.exe " + remote::Narrow(arguments) + " failed");
+}
+
+void RegisterWord() { RunStandIn(L"/regserver"); }
+void UnregisterWord() { RunStandIn(L"/unregserver"); }
+
+UserWord::UserWord(const std::vector<std::wstring>& documents) {
+    std::wstring arguments;
+    for (const auto& d : documents) arguments += (arguments.empty() ? L"\"" : L" \"") + d + L"\"";
+    process_ = remote::Process::Start(BinFolder() + L"\\word-standin.exe", arguments);
+    // Ready once the running object table answers for "Word.Application".
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CLSID clsid{};
+    if (FAILED(CLSIDFromProgID(L"Word.Application", &clsid))) throw std::runtime_error("Word.Application is not registered");
+    bool ready = remote::WaitFor(
+        [&] {
+            IUnknown* active = nullptr;
+            if (FAILED(GetActiveObject(clsid, nullptr, &active))) return false;
+            active->Release();
+            return true;
+        },
+        kStartLimit);
+    if (!ready) throw std::runtime_error("the stand-in did not become the running Word");
+}
+
+std::wstring DocxText(const std::wstring& path) { return ContentOfDocx(remote::ReadBytes(path)); }
+
+// ---- Orvelle ---------------------------------------------------------------------
+
+Orvelle::Orvelle(const Sandbox& box, const remote::Environment& extra) {
+    remote::Environment environment = {{L"TEMP", box.temp}, {L"TMP", box.temp}};
+    for (const auto& [name, value] : extra) environment[name] = value;
+    process_ = remote::Process::Start(box.exe, {}, environment, box.programFolder);
+}
+
+Orvelle::~Orvelle() {
+    if (!process_.Running()) return;
+    if (HWND w = remote::FindTopLevel(Pid(), kMainWindowClass)) {
+        remote::PostClose(w);
+        process_.WaitExit(5s);
+    }
+    process_.Kill();
+}
+
+HWND Orvelle::Window() {
+    if (!window_ || !IsWindow(window_)) window_ = remote::WaitTopLevel(Pid(), kMainWindowClass, nullptr, kStartLimit);
+    if (!window_) throw std::runtime_error("the main window did not appear");
+    return window_;
+}
+
+HWND Orvelle::Control(int id) {
+    // The window can be found a moment before its controls exist.
+    HWND control = nullptr;
+    remote::WaitFor([&] { return (control = remote::FindDescendant(Window(), id)) != nullptr; }, kStartLimit);
+    if (!control) throw std::runtime_error("no control with id " + std::to_string(id));
+    return control;
+}
+
+int Orvelle::SelectedInterval() { return remote::ListViewSelected(Control(ids::ListView1)) + 1; }
+
+void Orvelle::ClickInterval(int position) { remote::ClickListViewItem(Control(ids::ListView1), position - 1); }
+
+std::optional<int> Orvelle::SecondsLeft() { return ParseCountdown(Caption(ids::Frame2)); }
+
+bool Orvelle::Close(Millis limit) {
+    remote::PostClose(Window());
+    return process_.WaitExit(limit);
+}
+
+std::optional<int> ParseCountdown(const std::wstring& caption) {
+    const std::wstring prefix = kCountdownPrefix;
+    if (caption.size() != prefix.size() + 8 || caption.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const wchar_t* c = caption.c_str() + prefix.size();
+    auto two = [&](int at) -> std::optional<int> {
+        if (!std::iswdigit(c[at]) || !std::iswdigit(c[at + 1])) return std::nullopt;
+        return (c[at] - L'0') * 10 + (c[at + 1] - L'0');
+    };
+    auto h = two(0), m = two(3), s = two(6);
+    if (!h || !m || !s || c[2] != L':' || c[5] != L':') return std::nullopt;
+    return *h * 3600 + *m * 60 + *s;
+}
+
+// ---- Fixture -----------------------------------------------------------------------
+
+void E2ETest::SetUp() {
+    EndLeftovers();
+    remote::SweepDeadTrayIcons();
+    static std::atomic<int> counter{0};
+    box_.root = TempFolder() + L"Orvelle e2e " + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter) + L"\\";
+    remote::RemoveTree(box_.root);
+    MakeFolder(box_.root);
+    MakeFolder(box_.root + L"Program Files");
+    box_.programFolder = box_.root + L"Program Files\\Orvelle Backup";
+    MakeFolder(box_.programFolder);
+    box_.exe = box_.programFolder + L"\\" + kProgramFile;
+    // The program enters the first exe of its folder in the Run key, so it
+    // runs from a folder of its own, as installed.
+    if (!CopyFileW((BinFolder() + L"\\orvelle.exe").c_str(), box_.exe.c_str(), FALSE))
+        throw std::runtime_error("orvelle.exe is not built in " + remote::Narrow(BinFolder()));
+    box_.temp = box_.root + L"Temp Folder";
+    MakeFolder(box_.temp);
+    box_.backups = box_.root + L"Backup Folder";
+    MakeFolder(box_.backups);
+    ClearStore();
+    RemoveRunEntries();
+    RegisterWord();
+}
+
+void E2ETest::TearDown() {
+    if (HasFailure()) {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::wstring shots = BinFolder() + L"\\..\\e2e-screenshots";
+        CreateDirectoryW(shots.c_str(), nullptr);
+        std::wstring shot = shots + L"\\" + Widen(info->test_suite_name()) + L"." + Widen(info->name()) + L".png";
+        if (remote::Screenshot(shot)) std::printf("screenshot: %s\n", remote::Narrow(shot).c_str());
+    }
+    started_.clear();
+    adopted_.clear();
+    EndLeftovers();
+    remote::SweepDeadTrayIcons();
+    ClearStore();
+    RemoveRunEntries();
+    remote::RemoveTree(box_.root);
+}
+
+Orvelle& E2ETest::Start(const remote::Environment& extra) {
+    started_.push_back(std::make_unique<Orvelle>(box_, extra));
+    return *started_.back();
+}
+
+std::unique_ptr<Orvelle> E2ETest::StartDetached(const remote::Environment& extra) {
+    return std::make_unique<Orvelle>(box_, extra);
+}
+
+void E2ETest::ClearStore() { remote::reg::DeleteTree(HKEY_CURRENT_USER, kStoreKey); }
+
+void E2ETest::Seed(const std::wstring& name, const std::wstring& value) {
+    remote::reg::SetString(HKEY_CURRENT_USER, kStoreKey, name, value);
+}
+
+std::optional<std::wstring> E2ETest::Stored(const std::wstring& name) {
+    return remote::reg::GetString(HKEY_CURRENT_USER, kStoreKey, name);
+}
+
+std::vector<std::wstring> E2ETest::StoredNames() { return remote::reg::ValueNames(HKEY_CURRENT_USER, kStoreKey); }
+
+bool E2ETest::WaitStored(const std::wstring& name, const std::optional<std::wstring>& value, Millis limit) {
+    return remote::WaitFor([&] { return Stored(name) == value; }, limit);
+}
+
+std::optional<std::wstring> E2ETest::RunEntry() {
+    if (auto machine = remote::reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, kProgramFile)) return machine;
+    return remote::reg::GetString(HKEY_CURRENT_USER, kUserRunKey, kProgramFile);
+}
+
+void E2ETest::RemoveRunEntries() {
+    remote::reg::DeleteValue(HKEY_LOCAL_MACHINE, kMachineRunKey, kProgramFile);
+    remote::reg::DeleteValue(HKEY_CURRENT_USER, kUserRunKey, kProgramFile);
+}
+
+void E2ETest::Adopt(DWORD pid) {
+    remote::Process p = remote::Process::Open(pid);
+    if (p) adopted_.push_back(std::move(p));
+}
+
+}  // namespace e2e
