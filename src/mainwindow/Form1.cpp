@@ -333,16 +333,33 @@ Control* Form1::ControlById(int id) {
 void Form1::Layout(UINT dpi) {
     // The old fonts go only after every control has the new ones.
     UniqueFont font(CreateArialBold(900, dpi)), buttonFont(CreateArialBold(1125, dpi));
-    for (const auto& spec : kControls) {
+    std::vector<std::pair<int, RECT>> placed;
+    for (int id : kTabOrder) {
+        const ControlSpec& spec = SpecOf(id);
         Twips r = spec.rect;
         if (spec.frame) {
             const Twips& frame = SpecOf(spec.frame).rect;
             r.left += frame.left;
             r.top += frame.top;
         }
-        Control* control = ControlById(spec.id);
-        control->move(TwipsToPixels(r, dpi));
-        control->setFont(spec.kind == Kind::PushButton ? buttonFont.get() : font.get());
+        placed.emplace_back(id, TwipsToPixels(r, dpi));
+    }
+    // The design lets Option1 reach 5 twips into Text1 below it; the control
+    // above (earlier in the window order) would paint over the box's border,
+    // so it ends where the lower one begins.
+    for (size_t i = 0; i < placed.size(); ++i)
+        for (size_t j = i + 1; j < placed.size(); ++j) {
+            RECT& upper = placed[i].second;
+            const RECT& lower = placed[j].second;
+            RECT overlap;
+            if (SpecOf(placed[i].first).kind != Kind::Frame && SpecOf(placed[j].first).kind != Kind::Frame &&
+                IntersectRect(&overlap, &upper, &lower) && upper.top < lower.top)
+                upper.bottom = lower.top;
+        }
+    for (const auto& [id, rect] : placed) {
+        Control* control = ControlById(id);
+        control->move(rect);
+        control->setFont(SpecOf(id).kind == Kind::PushButton ? buttonFont.get() : font.get());
     }
     font_ = std::move(font);
     buttonFont_ = std::move(buttonFont);
