@@ -1,0 +1,245 @@
+#include "StandIn.h"
+
+#include "Failure.h"
+#include "Protocol.h"
+#include "Text.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <tlhelp32.h>
+
+#include <chrono>
+#include <sstream>
+
+ComApartment::ComApartment() { initialised_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+ComApartment::~ComApartment() {
+    if (initialised_) CoUninitialize();
+}
+
+namespace StandIn {
+
+namespace {
+
+std::wstring ModuleFolder() {
+    wchar_t path[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    std::wstring p(path, n);
+    return p.substr(0, p.find_last_of(L'\\'));
+}
+
+std::wstring Quoted(const std::wstring& arg) { return L"\"" + arg + L"\""; }
+
+// Runs the stand-in with arguments and returns its exit code.
+DWORD RunTool(const std::wstring& arguments) {
+    std::wstring command = Quoted(ExePath()) + L" " + arguments;
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(ExePath().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw Failure::FromLastError();
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0)
+        throw Failure::Text(L"word-standin.exe " + arguments + L" did not end");
+    DWORD code = 1;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+std::wstring FaultKey(const std::wstring& name) {
+    return std::wstring(standin::kControlKey) + L"\\" + standin::kFaultsKey + L"\\" + name;
+}
+
+void SetText(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    LSTATUS s = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(),
+                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    if (s != ERROR_SUCCESS) throw Failure::FromWin32(s);
+}
+
+void SetNumber(const std::wstring& key, const wchar_t* name, DWORD value) {
+    LSTATUS s = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof value);
+    if (s != ERROR_SUCCESS) throw Failure::FromWin32(s);
+}
+
+void DeleteValue(const wchar_t* name) { RegDeleteKeyValueW(HKEY_CURRENT_USER, standin::kControlKey, name); }
+
+}  // namespace
+
+std::wstring BinFolder() {
+    wchar_t value[MAX_PATH * 4];
+    DWORD n = GetEnvironmentVariableW(L"ORVELLE_BIN", value, static_cast<DWORD>(std::size(value)));
+    if (n == 0 || n >= std::size(value)) return ModuleFolder();
+    std::wstring folder(value, n);
+    if (folder[0] == L'/') {
+        // CTest gives the Unix path; Wine maps the root to drive Z:.
+        for (wchar_t& c : folder)
+            if (c == L'/') c = L'\\';
+        folder = L"Z:" + folder;
+    }
+    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    return folder;
+}
+
+std::wstring ExePath() { return BinFolder() + L"\\" + standin::kExeName; }
+
+void Register() {
+    if (DWORD code = RunTool(L"/regserver")) throw Failure::Text(L"word-standin.exe /regserver failed: " + std::to_wstring(code));
+}
+
+void Unregister() {
+    if (DWORD code = RunTool(L"/unregserver"))
+        throw Failure::Text(L"word-standin.exe /unregserver failed: " + std::to_wstring(code));
+}
+
+UserWord StartUserWord(const std::vector<std::wstring>& files, const std::vector<std::wstring>& unsaved) {
+    std::wstring command = Quoted(ExePath());
+    for (const auto& f : files) command += L" " + Quoted(f);
+    for (const auto& u : unsaved) command += L" --unsaved " + Quoted(u);
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(ExePath().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw Failure::FromLastError();
+    CloseHandle(pi.hThread);
+    UserWord word{UniqueHandle(pi.hProcess), pi.dwProcessId};
+
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+        IUnknown* active = nullptr;
+        if (SUCCEEDED(GetActiveObject(standin::kClsid, nullptr, &active))) {
+            active->Release();
+            return word;
+        }
+        if (WaitForSingleObject(word.process.get(), 20) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(word.process.get(), &code);
+            throw Failure::Text(L"the user's stand-in ended at start with exit code " + std::to_wstring(code));
+        }
+    }
+    TerminateProcess(word.process.get(), 1);
+    throw Failure::Text(L"the user's stand-in did not become the active object");
+}
+
+std::wstring UnsavedText(const std::wstring& name) { return standin::UnsavedText(name); }
+
+void SetFault(const std::wstring& name, const Fault& fault) {
+    RemoveFault(name);
+    std::wstring key = FaultKey(name);
+    SetText(key, standin::kFaultMember, fault.member);
+    SetText(key, standin::kFaultAction, fault.action);
+    if (!fault.description.empty()) SetText(key, standin::kFaultDescription, fault.description);
+    if (fault.number) SetNumber(key, standin::kFaultNumber, static_cast<DWORD>(fault.number));
+    if (fault.milliseconds) SetNumber(key, standin::kFaultMilliseconds, fault.milliseconds);
+    SetNumber(key, standin::kFaultExitCode, fault.exitCode);
+    SetNumber(key, standin::kFaultCall, fault.call);
+    SetNumber(key, standin::kFaultTimes, fault.times);
+    if (!fault.document.empty()) SetText(key, standin::kFaultDocument, fault.document);
+    if (!fault.role.empty()) SetText(key, standin::kFaultRole, fault.role);
+}
+
+void RemoveFault(const std::wstring& name) { RegDeleteTreeW(HKEY_CURRENT_USER, FaultKey(name).c_str()), RegDeleteKeyW(HKEY_CURRENT_USER, FaultKey(name).c_str()); }
+
+unsigned FaultSeen(const std::wstring& name) {
+    DWORD value = 0, bytes = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, FaultKey(name).c_str(), standin::kFaultSeen, RRF_RT_REG_DWORD, nullptr, &value,
+                     &bytes) != ERROR_SUCCESS)
+        return 0;
+    return value;
+}
+
+void SetAppName(const std::wstring& name) { SetText(standin::kControlKey, standin::kValueAppName, name); }
+void SetVersion(const std::wstring& version) { SetText(standin::kControlKey, standin::kValueVersion, version); }
+
+void ClearFaults() {
+    std::wstring faults = std::wstring(standin::kControlKey) + L"\\" + standin::kFaultsKey;
+    RegDeleteTreeW(HKEY_CURRENT_USER, faults.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, faults.c_str());
+    DeleteValue(standin::kValueAppName);
+    DeleteValue(standin::kValueVersion);
+}
+
+void SetCallLog(const std::wstring& path) {
+    if (path.empty()) DeleteValue(standin::kValueCallLog);
+    else SetText(standin::kControlKey, standin::kValueCallLog, path);
+}
+
+std::vector<Call> ReadCallLog(const std::wstring& path) {
+    std::vector<Call> calls;
+    std::string bytes;
+    try {
+        bytes = ReadFileBytes(path);
+    } catch (const Failure&) {
+        return calls;  // no call made yet
+    }
+    std::wistringstream lines(FromUtf8(bytes));
+    std::wstring line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        if (line.empty()) continue;
+        std::vector<std::wstring> fields;
+        size_t start = 0;
+        for (size_t tab; (tab = line.find(L'\t', start)) != std::wstring::npos; start = tab + 1)
+            fields.push_back(line.substr(start, tab - start));
+        fields.push_back(line.substr(start));
+        if (fields.size() != 6) throw Failure::Text(L"malformed call log line: " + line);
+        Call c;
+        c.pid = static_cast<DWORD>(std::stoul(fields[0]));
+        c.role = fields[1];
+        c.member = fields[2];
+        c.args = fields[3];
+        c.microseconds = std::stoll(fields[4]);
+        c.outcome = fields[5];
+        calls.push_back(std::move(c));
+    }
+    return calls;
+}
+
+std::vector<DWORD> RunningStandIns() {
+    std::vector<DWORD> pids;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return pids;
+    PROCESSENTRY32W entry{sizeof entry};
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (CompareStringOrdinal(entry.szExeFile, -1, standin::kExeName, -1, TRUE) != CSTR_EQUAL) continue;
+        // A process that has ended but is still listed does not count.
+        UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (process && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) continue;
+        pids.push_back(entry.th32ProcessID);
+    }
+    return pids;
+}
+
+int CountRunningStandIns() { return static_cast<int>(RunningStandIns().size()); }
+
+void KillAllStandIns() {
+    for (DWORD pid : RunningStandIns()) {
+        UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        if (!process) continue;
+        TerminateProcess(process.get(), 9);
+        // Termination is asynchronous: wait, so that the next test starts clean.
+        WaitForSingleObject(process.get(), 10000);
+    }
+}
+
+bool WaitForExit(DWORD pid, DWORD timeoutMs) {
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (!process) return true;  // already gone
+    return WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+Session::Session() {
+    KillAllStandIns();
+    ClearFaults();
+    callLog_ = folder_.file(L"calls.log");
+    SetCallLog(callLog_);
+    Register();
+}
+
+Session::~Session() {
+    KillAllStandIns();
+    ClearFaults();
+    SetCallLog(L"");
+    try {
+        Unregister();
+    } catch (...) {
+    }
+}
+
+}  // namespace StandIn
