@@ -3,6 +3,7 @@
 // settings, the start-with-Windows entry, and the hand-off to the tray.
 #include "E2E.h"
 
+#include <algorithm>
 #include <regex>
 
 using namespace e2e;
@@ -287,6 +288,48 @@ TEST_F(WindowAtWork, EveryOptionClickIsStoredAndComesBackAfterARestart) {
     again.Click(ids::PushButton4);
     EXPECT_TRUE(WaitStored(L"BackupSwitch", L"On"));
     EXPECT_EQ(again.Caption(ids::PushButton4), L"Turn Off Backup Save");
+}
+
+TEST_F(WindowAtWork, TheFolderButtonFillsTheBoxCancelChangesNothingAndHelpNamesTheContact) {
+    Seed(L"BackupSwitch", L"Off");
+    Seed(L"WhereOption", L"2");
+    const std::wstring picked = box_.backups + L"\\Picked Folder";
+    ASSERT_TRUE(CreateDirectoryW(picked.c_str(), nullptr));
+    Orvelle& app = Start();
+    WaitStartedQuietly(app);
+    const std::wstring before = app.Caption(ids::Text1);
+
+    app.PostClick(ids::PushButton1);
+    HWND picker = remote::WaitFolderPicker(app.Pid(), kActionLimit);
+    ASSERT_NE(picker, nullptr);
+    auto statics = remote::StaticTexts(picker);
+    EXPECT_NE(std::find(statics.begin(), statics.end(), L"Please select folder:"), statics.end());
+    ASSERT_TRUE(remote::Answer(picker, IDCANCEL));
+    remote::Sleep(300ms);
+    EXPECT_EQ(app.Caption(ids::Text1), before);
+    EXPECT_EQ(Stored(L"Path"), before);
+
+    // The chosen folder goes into the box and the store; the location
+    // option stays as it was.
+    app.PostClick(ids::PushButton1);
+    picker = remote::WaitFolderPicker(app.Pid(), kActionLimit);
+    ASSERT_NE(picker, nullptr);
+    ASSERT_TRUE(remote::SelectFolder(picker, picked));
+    ASSERT_TRUE(remote::Answer(picker, IDOK));
+    EXPECT_TRUE(WaitStored(L"Path", picked)) << Narrow(Stored(L"Path").value_or(L"(none)"));
+    EXPECT_EQ(app.Caption(ids::Text1), picked);
+    EXPECT_TRUE(app.Checked(ids::Option2));
+    EXPECT_EQ(Stored(L"WhereOption"), L"2");
+
+    app.PostClick(ids::PushButton11);
+    HWND help = app.WaitBox(kTitle);
+    ASSERT_NE(help, nullptr);
+    const std::wstring text = remote::MessageBoxText(help);
+    const std::wstring lead = L"Questions? Please contact Team Kelvane at ";
+    EXPECT_EQ(text.compare(0, lead.size(), lead), 0) << Narrow(text);
+    EXPECT_GT(text.size(), lead.size()) << "no address";
+    EXPECT_EQ(GetDlgItem(help, IDCANCEL), nullptr);
+    EXPECT_TRUE(remote::Answer(help, IDOK));
 }
 
 TEST_F(WindowAtWork, TickingStartWithWindowsWritesTheRunEntryAndUntickingRemovesIt) {

@@ -177,7 +177,11 @@ void E2ETest::TearDown() {
     remote::SweepDeadTrayIcons();
     ClearStore();
     RemoveRunEntries();
-    remote::RemoveTree(box_.root);
+    // Wine lets go of a dead program's files a moment after its end.
+    remote::WaitFor([&] {
+        remote::RemoveTree(box_.root);
+        return GetFileAttributesW(box_.root.c_str()) == INVALID_FILE_ATTRIBUTES;
+    }, 5s, 100ms);
 }
 
 Orvelle& E2ETest::Start(const remote::Environment& extra) {

@@ -1,6 +1,7 @@
 #include "Remote.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <cwctype>
 #include <stdexcept>
@@ -338,6 +339,67 @@ bool Answer(HWND box, int button, Millis limit) {
     return WaitFor([&] { return !IsWindow(box); }, limit);
 }
 
+// ---- Folder picker (SHBrowseForFolder) -----------------------------------------------
+
+namespace {
+
+constexpr int kPickerTreeId = 14145;
+
+std::wstring CaretLabel(HWND tree) {
+    auto item = static_cast<LPARAM>(Send(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (!item) return {};
+    constexpr int chars = 512;
+    RemoteBuffer buf(tree, sizeof(TVITEMW) + chars * sizeof(wchar_t));
+    TVITEMW tvi{};
+    tvi.mask = TVIF_TEXT;
+    tvi.hItem = reinterpret_cast<HTREEITEM>(item);
+    tvi.cchTextMax = chars;
+    tvi.pszText = static_cast<wchar_t*>(buf.Ptr(sizeof tvi));
+    buf.Write(&tvi, sizeof tvi);
+    if (!Send(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(buf.Ptr()))) return {};
+    std::wstring text(chars, L'\0');
+    buf.Read(text.data(), chars * sizeof(wchar_t), sizeof tvi);
+    text.resize(wcsnlen(text.c_str(), chars));
+    return text;
+}
+
+}  // namespace
+
+HWND WaitFolderPicker(DWORD pid, Millis limit) {
+    HWND picker = nullptr;
+    WaitFor(
+        [&] {
+            picker = FindTopLevel(pid, L"#32770", L"Browse for Folder");
+            if (!picker || !IsWindowVisible(picker)) return false;
+            HWND tree = GetDlgItem(picker, kPickerTreeId);
+            return tree && Send(tree, TVM_GETCOUNT) > 0;
+        },
+        limit);
+    return picker;
+}
+
+std::vector<std::wstring> StaticTexts(HWND dialog) {
+    std::vector<std::wstring> texts;
+    for (HWND w : DescendantsOfClass(dialog, L"Static")) texts.push_back(Text(w));
+    return texts;
+}
+
+bool SelectFolder(HWND picker, const std::wstring& path, Millis limit) {
+    HWND tree = GetDlgItem(picker, kPickerTreeId);
+    if (!tree) return false;
+    std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    RemoteBuffer buf(picker, (path.size() + 1) * sizeof(wchar_t));
+    buf.Write(path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    // The answer comes from a dialog procedure and is always 0; the caret
+    // item tells whether the selection took.
+    return WaitFor(
+        [&] {
+            Send(picker, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(buf.Ptr()));
+            return CaretLabel(tree) == name;
+        },
+        limit, 200ms);
+}
+
 // ---- Notification area -------------------------------------------------------------
 
 std::vector<HWND> TrayIcons() {
@@ -605,8 +667,8 @@ std::string Narrow(const std::wstring& text) {
 }
 
 bool Screenshot(const std::wstring& path) {
-    // Wine starts a Unix program when it is named by its Unix path; its own
-    // arguments then take Unix paths too.
+    // Wine starts a Unix program named by its Unix path; its arguments then
+    // take Unix paths too.
     std::wstring unixPath;
     using ToUnix = char*(CDECL*)(const WCHAR*);
     auto toUnix = reinterpret_cast<ToUnix>(
@@ -619,12 +681,18 @@ bool Screenshot(const std::wstring& path) {
     MultiByteToWideChar(CP_UTF8, 0, u, -1, unixPath.data(), n);
     unixPath.resize(wcslen(unixPath.c_str()));
     HeapFree(GetProcessHeap(), 0, u);
-    try {
-        Process import = Process::Start(L"/usr/bin/import", L"-window root " + Quote(unixPath));
-        return import.WaitExit(20s) && import.ExitCode() == 0;
-    } catch (const std::exception&) {
+    // Through the shell: Wine hands a Unix program's command line over as
+    // it stands only when no application name is given.
+    std::wstring commandLine = L"/bin/sh -c \"import -window root '" + unixPath + L"'\"";
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
-    }
+    CloseHandle(pi.hThread);
+    // The exit code that Wine reports for a Unix process says nothing.
+    WaitForSingleObject(pi.hProcess, 20000);
+    CloseHandle(pi.hProcess);
+    return FileExists(path);
 }
 
 }  // namespace remote

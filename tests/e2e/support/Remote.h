@@ -143,6 +143,17 @@ std::wstring MessageBoxText(HWND box);
 // Presses the button IDOK, IDYES, IDNO ... and waits until the box is gone.
 bool Answer(HWND box, int button, Millis limit = 10s);
 
+// ---- Folder picker (SHBrowseForFolder) -----------------------------------------------
+
+// The picker of pid once it is visible and its tree is filled: acting
+// earlier loses the selection.
+HWND WaitFolderPicker(DWORD pid, Millis limit);
+// The static texts of a dialog (the picker's title among them).
+std::vector<std::wstring> StaticTexts(HWND dialog);
+// Selects path in the picker's tree (BFFM_SETSELECTIONW through a remote
+// buffer), repeated until the tree's caret item carries the folder's name.
+bool SelectFolder(HWND picker, const std::wstring& path, Millis limit = 10s);
+
 // ---- Notification area -------------------------------------------------------------
 
 // Wine's per-icon windows (class __winex11_tray_icon), docked or in the
