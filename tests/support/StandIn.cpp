@@ -8,6 +8,7 @@
 #include <oleauto.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 
@@ -209,6 +210,16 @@ std::vector<DWORD> RunningStandIns() {
 int CountRunningStandIns() { return static_cast<int>(RunningStandIns().size()); }
 
 void KillAllStandIns() {
+    // Closed first: a stand-in that ends by itself revokes its class object.
+    // One that is killed while registered leaves the registration in Wine's
+    // rpcss, and every later creation then fails with 0x800706BA.
+    auto running = RunningStandIns();
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, standin::kWindowClass, nullptr));) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (std::find(running.begin(), running.end(), pid) != running.end()) PostMessageW(w, WM_CLOSE, 0, 0);
+    }
+    for (DWORD pid : running) WaitForExit(pid, 5000);
     for (DWORD pid : RunningStandIns()) {
         UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
         if (!process) continue;

@@ -421,6 +421,23 @@ TEST_F(StandInTest, UserWordEndsOnCloseAndIsNoLongerActive) {
     }
 }
 
+TEST_F(StandInTest, AKilledUserWordLeavesNoActiveObjectBehind) {
+    auto word = StandIn::StartUserWord({}, {L"Document1"});
+    TerminateProcess(word.process.get(), 1);  // no chance to revoke anything
+    ASSERT_EQ(WaitForSingleObject(word.process.get(), 20000), WAIT_OBJECT_0);
+    HRESULT hr = S_OK;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        IUnknown* active = nullptr;
+        CLSID clsid;
+        CLSIDFromProgID(L"Word.Application", &clsid);
+        hr = GetActiveObject(clsid, nullptr, &active);
+        if (active) active->Release();
+        if (hr == MK_E_UNAVAILABLE) break;
+        Sleep(100);
+    }
+    EXPECT_EQ(hr, MK_E_UNAVAILABLE);
+}
+
 // ---- Faults ------------------------------------------------------------------
 
 TEST_F(StandInTest, AnotherNameOrVersionIsAnsweredFromTheNextCallOn) {
