@@ -226,11 +226,7 @@ class StartUpWithoutWord : public E2ETest {
 protected:
     void SetUp() override {
         E2ETest::SetUp();
-        UnregisterWord();
-    }
-    void TearDown() override {
-        E2ETest::TearDown();
-        RegisterWord();
+        StandIn::Unregister();
     }
 };
 

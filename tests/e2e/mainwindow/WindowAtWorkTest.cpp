@@ -59,11 +59,11 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
     struct Doc {
         std::wstring name;
         std::string fileBytes;  // UTF-8 text file
-        std::wstring content;   // what Word holds: paragraphs separated by "\r"
+        std::wstring text;      // the document's paragraphs, one a line
     };
     const Doc docs[] = {
         {L"Alpha report.txt", "First paragraph of the report.\r\nSecond one, \xC3\xA4 and \xE2\x82\xAC.\r\n",
-         L"First paragraph of the report.\rSecond one, \u00E4 and \u20AC."},
+         L"First paragraph of the report.\nSecond one, \u00E4 and \u20AC."},
         {L"Beta.txt", "Just one line\r\n", L"Just one line"},
     };
     std::vector<std::wstring> paths;
@@ -71,7 +71,7 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
         paths.push_back(documents + L"\\" + d.name);
         remote::WriteBytes(paths.back(), d.fileBytes);
     }
-    UserWord word(paths);
+    StandIn::UserWord word = StandIn::StartUserWord(paths);
     Seed(L"OftenIndex", L"1");
     Seed(L"Path", box_.backups);
     Orvelle& app = Start();
@@ -107,7 +107,7 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
         EXPECT_TRUE(std::regex_match(backup.substr(base.size()),
                                      std::wregex(L"[A-Z][a-z]{2} \\d{1,2} \\d{4} Time \\d\\d \\d\\d \\d\\d (AM|PM)\\.docx")));
         ASSERT_TRUE(remote::FileExists(backup));
-        EXPECT_EQ(DocxText(backup), docs[i].content);
+        EXPECT_EQ(ReadDocxText(backup), docs[i].text);
     }
     EXPECT_EQ(remote::FilesIn(box_.backups, L"*.docx").size(), 2u);
 

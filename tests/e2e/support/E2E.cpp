@@ -1,10 +1,5 @@
 #include "E2E.h"
 
-#include "Docx.h"
-
-#include <objbase.h>
-#include <oleauto.h>
-
 #include <atomic>
 #include <cwctype>
 
@@ -31,15 +26,12 @@ void MakeFolder(const std::wstring& path) {
 }
 
 // Programs of an earlier, aborted test on this bench would answer our
-// searches; Word stand-ins that COM started for a program that was killed
-// in the middle of a call stay behind.  All of them were started by these
-// tests, on this bench's own Wine prefix and display.
+// searches.  They were started by these tests, on this bench's own Wine
+// prefix and display.
 void EndLeftovers() {
-    for (const wchar_t* cls : {kMainWindowClass, kStandInWindowClass}) {
-        for (HWND w : remote::TopLevelWindows(0, cls)) {
-            remote::Process leftover = remote::Process::Open(remote::ProcessOf(w));
-            leftover.Kill();
-        }
+    for (HWND w : remote::TopLevelWindows(0, kMainWindowClass)) {
+        remote::Process leftover = remote::Process::Open(remote::ProcessOf(w));
+        leftover.Kill();
     }
 }
 
@@ -50,36 +42,6 @@ std::wstring BinFolder() {
     if (bin.empty()) throw std::runtime_error("ORVELLE_BIN is not set");
     return remote::WindowsPath(bin);
 }
-
-void RunStandIn(const std::wstring& arguments) {
-    remote::Process p = remote::Process::Start(BinFolder() + L"\\word-standin.exe", arguments);
-    if (!p.WaitExit(kStartLimit) || p.ExitCode() != 0)
-        throw std::runtime_error("word-standin.exe " + remote::Narrow(arguments) + " failed");
-}
-
-void RegisterWord() { RunStandIn(L"/regserver"); }
-void UnregisterWord() { RunStandIn(L"/unregserver"); }
-
-UserWord::UserWord(const std::vector<std::wstring>& documents) {
-    std::wstring arguments;
-    for (const auto& d : documents) arguments += (arguments.empty() ? L"\"" : L" \"") + d + L"\"";
-    process_ = remote::Process::Start(BinFolder() + L"\\word-standin.exe", arguments);
-    // Ready once the running object table answers for "Word.Application".
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    CLSID clsid{};
-    if (FAILED(CLSIDFromProgID(L"Word.Application", &clsid))) throw std::runtime_error("Word.Application is not registered");
-    bool ready = remote::WaitFor(
-        [&] {
-            IUnknown* active = nullptr;
-            if (FAILED(GetActiveObject(clsid, nullptr, &active))) return false;
-            active->Release();
-            return true;
-        },
-        kStartLimit);
-    if (!ready) throw std::runtime_error("the stand-in did not become the running Word");
-}
-
-std::wstring DocxText(const std::wstring& path) { return ContentOfDocx(remote::ReadBytes(path)); }
 
 // ---- Orvelle ---------------------------------------------------------------------
 
@@ -160,7 +122,7 @@ void E2ETest::SetUp() {
     MakeFolder(box_.backups);
     ClearStore();
     RemoveRunEntries();
-    RegisterWord();
+    word_.emplace();
 }
 
 void E2ETest::TearDown() {
@@ -174,6 +136,8 @@ void E2ETest::TearDown() {
     started_.clear();
     adopted_.clear();
     EndLeftovers();
+    // Stand-ins that COM started for a program killed in a call go too.
+    word_.reset();
     remote::SweepDeadTrayIcons();
     ClearStore();
     RemoveRunEntries();

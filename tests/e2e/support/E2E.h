@@ -6,6 +6,7 @@
 // Teardown ends every process the test started and waits for it.
 #include "ControlIds.h"
 #include "Remote.h"
+#include "StandIn.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,6 @@ inline constexpr wchar_t kStoreKey[] = L"Software\\VB and VBA Program Settings\\
 inline constexpr wchar_t kMachineRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kUserRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kProgramFile[] = L"orvelle.exe";
-inline constexpr wchar_t kStandInWindowClass[] = L"OrvelleWordStandIn";
 inline constexpr wchar_t kCountdownPrefix[] = L"On. Next backup save will occur in ";
 
 // Waits that cover a start of the program, a COM start of the stand-in and
@@ -85,24 +85,6 @@ private:
     HWND window_ = nullptr;
 };
 
-// The "Word.Application" stand-in, registered for the user or not.
-void RegisterWord();
-void UnregisterWord();
-
-// The user's Word: the stand-in started by hand with documents (files of
-// text); it registers itself as the running Word.  Ended with the object.
-class UserWord {
-public:
-    explicit UserWord(const std::vector<std::wstring>& documents);
-    DWORD Pid() const { return process_.Id(); }
-
-private:
-    remote::Process process_;
-};
-
-// The text of a .docx that the stand-in saved: paragraphs separated by "\r".
-std::wstring DocxText(const std::wstring& path);
-
 // The seconds of a countdown caption "On. Next backup save will occur in hh:mm:ss".
 std::optional<int> ParseCountdown(const std::wstring& caption);
 
@@ -130,9 +112,17 @@ protected:
     // Adopts a process found by its window so that teardown ends it.
     void Adopt(DWORD pid);
 
+    // The "Word.Application" stand-in: registered, no faults, a call log;
+    // every stand-in is ended at teardown.
+    StandIn::Session& Word() { return *word_; }
+
     Sandbox box_;
     std::vector<std::unique_ptr<Orvelle>> started_;
     std::vector<remote::Process> adopted_;
+
+private:
+    ComApartment com_;
+    std::optional<StandIn::Session> word_;
 };
 
 }  // namespace e2e
