@@ -2,6 +2,7 @@
 // second thread finds the dialog, drives it and presses a button, as a
 // user would.
 #include "AddFolder.h"
+#include "FolderDialog.h"
 #include "Text.h"
 
 #include <gtest/gtest.h>
@@ -17,144 +18,9 @@
 #include <thread>
 #include <vector>
 
+using namespace folder_dialog;
+
 namespace {
-
-constexpr int kTreeId = 14145;
-
-template <class F>
-bool WaitFor(F&& done, int seconds = 15) {
-    auto start = std::chrono::steady_clock::now();
-    while (!done()) {
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(seconds)) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
-std::wstring TextOf(HWND w) {
-    wchar_t text[1024] = {};
-    GetWindowTextW(w, text, 1024);
-    return text;
-}
-
-HWND FindDialog() {
-    struct Search {
-        HWND found = nullptr;
-    } search;
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            wchar_t cls[32] = {};
-            GetClassNameW(w, cls, 32);
-            if (pid == GetCurrentProcessId() && std::wstring(cls) == L"#32770" && TextOf(w) == L"Browse for Folder" &&
-                IsWindowVisible(w)) {
-                reinterpret_cast<Search*>(p)->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-std::vector<std::wstring> StaticTexts(HWND dialog) {
-    std::vector<std::wstring> texts;
-    EnumChildWindows(
-        dialog,
-        [](HWND w, LPARAM p) -> BOOL {
-            wchar_t cls[32] = {};
-            GetClassNameW(w, cls, 32);
-            if (std::wstring(cls) == L"Static" && IsWindowVisible(w))
-                reinterpret_cast<std::vector<std::wstring>*>(p)->push_back(TextOf(w));
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
-    return texts;
-}
-
-bool HasText(const std::vector<std::wstring>& texts, const std::wstring& text) {
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
-
-std::wstring CaretLabel(HWND tree) {
-    auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-    if (!item) return {};
-    wchar_t text[MAX_PATH] = {};
-    TVITEMW tv{};
-    tv.mask = TVIF_TEXT;
-    tv.hItem = item;
-    tv.pszText = text;
-    tv.cchTextMax = MAX_PATH;
-    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-    return text;
-}
-
-// What the driving thread saw in the open dialog.
-struct Seen {
-    bool found = false;
-    bool ownerDisabled = false;
-    bool selected = false;
-    bool okEnabled = false;
-    std::vector<std::wstring> statics;
-};
-
-// Drives the dialog from a second thread: waits until it is up and filled,
-// runs the step, then sends the button (IDOK, IDCANCEL, or 0 for the close
-// box).  The dialog is always ended, so the test thread never hangs.
-class Driver {
-public:
-    using Step = std::function<void(HWND dialog, HWND tree, Seen& seen)>;
-    Driver(HWND owner, int button, Step step)
-        : thread_([=, this] {
-              HWND dialog = nullptr, tree = nullptr;
-              seen.found = WaitFor([&] {
-                  dialog = FindDialog();
-                  tree = dialog ? GetDlgItem(dialog, kTreeId) : nullptr;
-                  return tree && SendMessageW(tree, TVM_GETCOUNT, 0, 0) > 0;
-              });
-              if (!seen.found) return;
-              seen.ownerDisabled = !IsWindowEnabled(owner);
-              if (step) step(dialog, tree, seen);
-              seen.okEnabled = IsWindowEnabled(GetDlgItem(dialog, IDOK));
-              seen.statics = StaticTexts(dialog);
-              // Pressed until the dialog is gone.
-              WaitFor([&] {
-                  if (!IsWindow(dialog)) return true;
-                  if (button)
-                      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                                   reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
-                  else
-                      PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-                  if (button == IDOK && !IsWindowEnabled(GetDlgItem(dialog, IDOK)))
-                      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-                  Sleep(200);
-                  return !IsWindow(dialog);
-              });
-          }) {}
-    ~Driver() { join(); }
-    void join() {
-        if (thread_.joinable()) thread_.join();
-    }
-    Seen seen;
-
-private:
-    std::thread thread_;
-};
-
-// Sets the selection until the tree's caret shows the wanted label (the
-// dialog may not take it on the first try).
-Driver::Step Select(std::wstring path, std::wstring label) {
-    return [=](HWND dialog, HWND tree, Seen& seen) {
-        seen.selected = WaitFor([&] {
-            SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
-            Sleep(200);
-            return CaretLabel(tree).find(label) != std::wstring::npos;
-        });
-        // The status line follows the selection.
-        WaitFor([&] { return HasText(StaticTexts(dialog), path); }, 5);
-    };
-}
 
 class FolderPicker : public ::testing::Test {
 protected:

@@ -1,0 +1,61 @@
+#pragma once
+// Drives the shell's folder dialog from a second thread, as a user would,
+// while the code under test waits in BrowseForFolder on the test thread.
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace folder_dialog {
+
+template <class F>
+bool WaitFor(F&& done, int seconds = 15) {
+    auto start = std::chrono::steady_clock::now();
+    while (!done()) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(seconds)) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+std::wstring TextOf(HWND w);
+// The visible "Browse for Folder" dialog of this process, if one is open.
+HWND FindDialog();
+std::vector<std::wstring> StaticTexts(HWND dialog);
+bool HasText(const std::vector<std::wstring>& texts, const std::wstring& text);
+std::wstring CaretLabel(HWND tree);
+
+// What the driving thread saw in the open dialog.
+struct Seen {
+    bool found = false;
+    bool ownerDisabled = false;
+    bool selected = false;
+    bool okEnabled = false;
+    std::vector<std::wstring> statics;
+};
+
+// Drives one dialog: waits until it is up and filled, runs the step, then
+// sends the button (IDOK, IDCANCEL, or 0 for the close box).  The dialog is
+// always ended, so the test thread never hangs.
+class Driver {
+public:
+    using Step = std::function<void(HWND dialog, HWND tree, Seen& seen)>;
+    Driver(HWND owner, int button, Step step);
+    ~Driver() { join(); }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    Seen seen;
+
+private:
+    std::thread thread_;
+};
+
+// Sets the selection until the tree's caret shows the wanted label (the
+// dialog may not take it on the first try).
+Driver::Step Select(std::wstring path, std::wstring label);
+
+}  // namespace folder_dialog
