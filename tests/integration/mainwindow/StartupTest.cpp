@@ -174,6 +174,14 @@ TEST_F(FormTest, FirstRunOnACleanStore) {
     EXPECT_TRUE(rec.commands.empty());
     EXPECT_EQ(ApplicationTitle(), L"Orvelle");
 
+    // Centred on the screen's work area.
+    RECT window;
+    GetWindowRect(f.hwnd(), &window);
+    MONITORINFO monitor{sizeof monitor};
+    GetMonitorInfoW(MonitorFromWindow(f.hwnd(), MONITOR_DEFAULTTOPRIMARY), &monitor);
+    EXPECT_NEAR(window.left + window.right, monitor.rcWork.left + monitor.rcWork.right, 2);
+    EXPECT_NEAR(window.top + window.bottom, monitor.rcWork.top + monitor.rcWork.bottom, 2);
+
     // Exactly the three values that start-up writes back.
     auto stored = SettingsSnapshot::Texts();
     EXPECT_EQ(stored, (std::map<std::wstring, std::wstring>{
@@ -314,4 +322,30 @@ TEST_F(FormTest, OldWordGivesDoc) {
         EXPECT_EQ(Load(s).DocExtension(), L".doc");
         form.reset();
     }
+}
+
+TEST_F(FormTest, SkinFileRecoloursTheWindow) {
+    const fs::path folder = fs::path(ProgramFolder()) / "x";
+    ASSERT_FALSE(fs::exists(folder / "o.cjs"));
+    fs::create_directories(folder);
+    struct Remove {
+        fs::path folder;
+        ~Remove() {
+            std::error_code ignored;
+            fs::remove(folder / "o.cjs", ignored);
+            fs::remove(folder, ignored);
+        }
+    } remove{folder};
+    WriteFile(folder / "o.cjs", "; grey with navy text\r\nFace=D4D0C8\r\nText=000080\r\n");
+    Form1& f = Load();
+    EXPECT_TRUE(rec.boxes.empty());
+    HDC dc = CreateCompatibleDC(nullptr);
+    for (int id : {ids::Frame1, ids::Option2, ids::Check8}) {
+        SendMessageW(f.hwnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(GetDlgItem(f.hwnd(), id)));
+        EXPECT_EQ(GetBkColor(dc), RGB(0xD4, 0xD0, 0xC8)) << id;
+        EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0x80)) << id;
+    }
+    DeleteDC(dc);
+    EXPECT_EQ(f.BackColor(), GetSysColor(COLOR_BTNFACE));
 }
