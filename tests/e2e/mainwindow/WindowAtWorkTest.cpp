@@ -158,9 +158,37 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
     ASSERT_TRUE(restarted);
     EXPECT_GT(restarted->left, 60 - before) << "the count went on instead of starting over";
 
+    // Next to the documents, overwriting: two runs by hand leave one backup
+    // per document beside it, named by the day alone.
+    app.Click(ids::Option2);
+    app.Click(ids::Option4);
+    EXPECT_TRUE(WaitStored(L"WhereOption", L"2"));
+    EXPECT_TRUE(WaitStored(L"Backup Option", L"2"));
+    const size_t linesBefore = HistoryLines(box_.HistoryFile()).size();
+    for (int run = 1; run <= 2; ++run) {
+        app.Click(ids::PushButton2);
+        ASSERT_TRUE(remote::WaitFor(
+            [&] { return HistoryLines(box_.HistoryFile()).size() >= linesBefore + 2 * run; }, 60s));
+    }
+    auto besides = remote::FilesIn(documents, L"*.docx");
+    ASSERT_EQ(besides.size(), 2u);
+    for (const Doc& d : docs) {
+        auto found = std::find_if(besides.begin(), besides.end(), [&](const std::wstring& name) {
+            return name.rfind(d.name + L" ", 0) == 0;
+        });
+        ASSERT_NE(found, besides.end()) << Narrow(d.name);
+        const std::wstring stamp = found->substr(d.name.size() + 1);
+        EXPECT_TRUE(std::regex_match(stamp, std::wregex(L"[A-Z][a-z]{2} \\d{1,2} \\d{4}\\.docx"))) << Narrow(*found);
+        EXPECT_EQ(ReadDocxText(documents + L"\\" + *found), d.text);
+    }
+
     // The user's documents were only read: nothing saved, pasted into or
     // closed in the user's Word, which is still running.
-    for (const StandIn::Call& call : Word().calls()) {
+    auto calls = Word().calls();
+    EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const StandIn::Call& c) {
+        return c.role == L"user" && c.member == L"Range.Copy";
+    })) << "the call log saw no copy from the user's Word";
+    for (const StandIn::Call& call : calls) {
         if (call.role != L"user") continue;
         for (const wchar_t* writer : {L"Document.SaveAs", L"Document.Close", L"Range.Paste", L"Application.Quit"})
             EXPECT_NE(call.member, writer) << Narrow(call.args);
@@ -455,6 +483,18 @@ TEST_F(TrayHandOff, StartInTrayComesUpHiddenWithItsBalloon) {
     Seed(L"Minimized", L"On");
     Orvelle& app = Start();
     HWND window = app.Window();
+    ASSERT_TRUE(remote::WaitFor([&] { return app.Checked(ids::Check8) && !remote::Visible(window); }, kStartLimit));
+
+    // Start-up waits in the hand-off, handling clicks, before it asks Word
+    // anything; a click on Check5 then is ignored.
+    app.Click(ids::Check5);
+    if (Word().calls().empty()) {
+        EXPECT_FALSE(Stored(L"Windows Startup"));
+        EXPECT_FALSE(RunEntry());
+    } else {
+        std::printf("note: the click on Check5 came after the hand-off; not checked\n");
+    }
+
     std::wstring text;
     ASSERT_TRUE(WaitBalloon(text));
     ExpectHandOffBalloon(text);
@@ -474,6 +514,11 @@ TEST_F(TrayHandOff, StartInTrayComesUpHiddenWithItsBalloon) {
     remote::PostMinimize(window);
     ASSERT_TRUE(remote::WaitFor([&] { return !remote::Visible(window); }, kActionLimit));
     ExpectNoBalloonAppears();
+
+    // Closed by the system while hidden in the tray: no dead icon remains.
+    remote::PostClose(window);
+    EXPECT_TRUE(app.WaitExit(kActionLimit));
+    EXPECT_TRUE(remote::WaitFor([] { return remote::TrayIcons().empty(); }, kActionLimit));
 }
 
 }  // namespace
