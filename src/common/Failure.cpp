@@ -5,7 +5,7 @@
 #include <new>
 
 Failure::Failure(long number, std::wstring description)
-    : number_(number), description_(std::move(description)) {}
+    : number_(number), description_(std::move(description)), what_(ToUtf8(description_)) {}
 
 Failure Failure::InvalidArgument() { return {5, L"Invalid procedure call or argument"}; }
 Failure Failure::Overflow() { return {6, L"Overflow"}; }

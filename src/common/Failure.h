@@ -23,11 +23,13 @@ public:
 
     long number() const { return number_; }
     const std::wstring& description() const { return description_; }
-    const char* what() const noexcept override { return "Failure"; }
+    // The description in UTF-8, so that an uncaught failure says what it was.
+    const char* what() const noexcept override { return what_.c_str(); }
 
 private:
     long number_;
     std::wstring description_;
+    std::string what_;
 };
 
 // The system's message for a Win32 error or HRESULT, without the trailing

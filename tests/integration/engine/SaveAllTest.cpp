@@ -1,0 +1,330 @@
+// The backup run against the stand-in, with real files, the real clipboard,
+// the real folder dialog and the real history file.
+#include "Automation.h"
+#include "FolderDialog.h"
+#include "MessageBox.h"
+#include "SaveWord.h"
+#include "StandIn.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kLocation[] = L"in Quillbay2021/08/31.SaveWord.SaveAll ";
+
+struct TestSettings : BackupSettings {
+    bool beside = false, fixed = true, newFile = true;
+    std::wstring folder, extension = L".docx", history;
+    HWND owner = nullptr;
+    bool SaveBesideDocuments() const override { return beside; }
+    bool SaveToFixedFolder() const override { return fixed; }
+    std::wstring FixedFolder() const override { return folder; }
+    bool CreateNewFile() const override { return newFile; }
+    std::wstring DocExtension() const override { return extension; }
+    std::wstring HistoryFile() const override { return history; }
+    HWND Owner() const override { return owner; }
+};
+
+SYSTEMTIME Noon() {
+    SYSTEMTIME t{};
+    t.wYear = 2026, t.wMonth = 12, t.wDay = 7, t.wHour = 13, t.wMinute = 5, t.wSecond = 9;
+    return t;
+}
+
+class SaveAllRun : public ::testing::Test {
+protected:
+    SaveAllRun() {
+        SetClockForTests(Noon);
+        SetMessageBoxHandler([this](const MessageBoxRequest& r) {
+            reports.push_back(r.text);
+            return IDOK;
+        });
+        backups = session.folder().path() + L"\\Backups";
+        CreateDirectoryW(backups.c_str(), nullptr);
+        settings.folder = backups;
+        settings.history = session.folder().file(L"History.txt");
+        owner = CreateWindowExW(0, L"STATIC", L"Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr,
+                                nullptr, nullptr, nullptr);
+        settings.owner = owner;
+    }
+    ~SaveAllRun() override {
+        DestroyWindow(owner);
+        SetMessageBoxHandler(nullptr);
+        SetClockForTests(nullptr);
+    }
+
+    std::wstring doc(const std::wstring& name, const std::wstring& text) { return session.folder().write(name, text); }
+    std::wstring stamped(const std::wstring& base) const { return base + L" Date Dec 7 2026 Time 01 05 09 PM.docx"; }
+    std::vector<std::wstring> historyLines() const {
+        std::vector<std::wstring> lines;
+        if (GetFileAttributesW(settings.history.c_str()) == INVALID_FILE_ATTRIBUTES) return lines;
+        std::wstring text = FromAnsi(ReadFileBytes(settings.history));
+        for (size_t start = 0, end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+            lines.push_back(text.substr(start, end - start));
+        return lines;
+    }
+    int calls(const std::wstring& member) const {
+        auto log = session.calls();
+        return static_cast<int>(std::count_if(log.begin(), log.end(), [&](auto& c) { return c.member == member; }));
+    }
+    static bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    // Waits until only the user's Word is left, as after every run.
+    bool onlyUserWordLeft(DWORD userPid) {
+        for (DWORD pid : StandIn::RunningStandIns())
+            if (pid != userPid && !StandIn::WaitForExit(pid, 15000)) return false;
+        return true;
+    }
+
+    ComApartment com;
+    StandIn::Session session;
+    TestSettings settings;
+    std::wstring backups;
+    std::vector<std::wstring> reports;
+    HWND owner = nullptr;
+};
+
+std::wstring FirstLine(const std::wstring& report) { return report.substr(0, report.find(L"\r\n")); }
+
+}  // namespace
+
+TEST_F(SaveAllRun, WordNotRunningCreatesAndLogsNothing) {
+    SaveAll(settings);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(calls(L"ClassFactory.CreateInstance"), 0);
+    EXPECT_FALSE(Exists(settings.history));
+}
+
+TEST_F(SaveAllRun, WordWithoutDocumentsCreatesBothInstancesAndQuitsThem) {
+    auto word = StandIn::StartUserWord();
+    SaveAll(settings);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(calls(L"ClassFactory.CreateInstance"), 2);
+    EXPECT_EQ(calls(L"Application.Quit"), 2);  // the scratch instance too: no hidden Word left behind
+    EXPECT_FALSE(Exists(settings.history));
+    EXPECT_TRUE(onlyUserWordLeft(word.pid));
+}
+
+TEST_F(SaveAllRun, ThreeDocumentsGiveThreeBackupsAndThreeLinesInOrder) {
+    TestClipboard::SetUnicodeText(L"the user's own clipboard");
+    auto word = StandIn::StartUserWord({doc(L"Report.docx", L"Quarterly report\nsecond line"),
+                                        doc(L"Notes.txt", L"Gr\u00fc\u00dfe \u20ac"), doc(L"Plan.doc", L"Plan")});
+    SaveAll(settings);
+    EXPECT_TRUE(reports.empty());
+
+    std::wstring report = stamped(backups + L"\\Report.docx"), notes = stamped(backups + L"\\Notes.txt"),
+                 plan = stamped(backups + L"\\Plan.doc");
+    EXPECT_EQ(ReadDocxText(report), L"Quarterly report\nsecond line");
+    EXPECT_EQ(ReadDocxText(notes), L"Gr\u00fc\u00dfe \u20ac");
+    EXPECT_EQ(ReadDocxText(plan), L"Plan");
+    EXPECT_EQ(historyLines(), (std::vector<std::wstring>{
+                                  L"Report.docx was backup saved as " + report + L" at 12/7/2026 1:05:09 PM",
+                                  L"Notes.txt was backup saved as " + notes + L" at 12/7/2026 1:05:09 PM",
+                                  L"Plan.doc was backup saved as " + plan + L" at 12/7/2026 1:05:09 PM"}));
+    // The user's documents were only read, and the user's clipboard is back.
+    EXPECT_EQ(calls(L"Document.SaveAs"), 3);
+    EXPECT_EQ(TestClipboard::UnicodeText(), L"the user's own clipboard");
+    EXPECT_TRUE(onlyUserWordLeft(word.pid));
+    EXPECT_EQ(WaitForSingleObject(word.process.get(), 0), WAIT_TIMEOUT);
+}
+
+TEST_F(SaveAllRun, OverwriteModeAndATrailingBackslashInTheFixedFolder) {
+    auto word = StandIn::StartUserWord({doc(L"Report.docx", L"v1")});
+    settings.folder = backups + L"\\";
+    settings.newFile = false;
+    SaveAll(settings);
+    std::wstring path = backups + L"\\Report.docx Dec 7 2026.docx";
+    EXPECT_EQ(ReadDocxText(path), L"v1");
+    EXPECT_EQ(historyLines().size(), 1u);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(SaveAllRun, TwoDocumentsOfTheSameNameKeepBothBackups) {
+    std::wstring other = session.folder().path() + L"\\Other";
+    CreateDirectoryW(other.c_str(), nullptr);
+    std::wstring second = other + L"\\Same.txt";
+    WriteUtf8File(second, L"second");
+    auto word = StandIn::StartUserWord({doc(L"Same.txt", L"first"), second});
+    SaveAll(settings);
+    std::wstring base = backups + L"\\Same.txt Date Dec 7 2026 Time 01 05 09 PM";
+    EXPECT_EQ(ReadDocxText(base + L".docx"), L"first");
+    EXPECT_EQ(ReadDocxText(base + L" (2).docx"), L"second");
+    EXPECT_EQ(historyLines().size(), 2u);
+}
+
+TEST_F(SaveAllRun, DocumentInADriveRootAndFoldersBesideTheDocuments) {
+    std::wstring rootDoc = L"C:\\orvelle-root-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    WriteUtf8File(rootDoc, L"root");
+    auto word = StandIn::StartUserWord({rootDoc, doc(L"Here.txt", L"here")});
+    settings.beside = true;
+    settings.fixed = false;
+    SaveAll(settings);
+    std::wstring rootBackup = stamped(rootDoc);  // C:\ + \name collapses to C:\name
+    EXPECT_EQ(ReadDocxText(rootBackup), L"root");
+    EXPECT_EQ(ReadDocxText(stamped(session.folder().file(L"Here.txt"))), L"here");
+    EXPECT_TRUE(reports.empty());
+    DeleteFileW(rootBackup.c_str());
+    StandIn::KillAllStandIns();
+    DeleteFileW(rootDoc.c_str());
+}
+
+TEST_F(SaveAllRun, NetworkAndEmptyFixedFoldersKeepTheirLeadingPair) {
+    auto word = StandIn::StartUserWord({doc(L"Report.docx", L"x")});
+    settings.folder = L"\\\\server\\share\\docs";
+    SaveAll(settings);
+    settings.folder = L"";
+    SaveAll(settings);
+    std::vector<std::wstring> targets;
+    for (auto& c : session.calls())
+        if (c.member == L"Document.SaveAs") targets.push_back(c.args);
+    ASSERT_EQ(targets.size(), 2u);
+    // The call log writes a backslash doubled.
+    auto logged = [](std::wstring path) {
+        for (size_t i = 0; (i = path.find(L'\\', i)) != std::wstring::npos; i += 2) path.insert(i, 1, L'\\');
+        return L"FileName:=String \"" + path;
+    };
+    EXPECT_EQ(targets[0].find(logged(L"\\\\server\\share\\docs\\Report.docx Date ")), 0u) << targets[0];
+    EXPECT_EQ(targets[1].find(logged(L"\\\\Report.docx Date ")), 0u) << targets[1];
+    // Neither place can be written here: one report each, and no line claims a backup.
+    EXPECT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(historyLines().empty());
+}
+
+TEST_F(SaveAllRun, NeverSavedDocumentInSameFolderModeAsksUntilAFolderIsChosen) {
+    auto word = StandIn::StartUserWord({}, {L"Document1"});
+    settings.beside = true;
+    settings.fixed = false;
+    std::wstring chosen = backups;
+    folder_dialog::Driver cancel(owner, IDCANCEL, nullptr);
+    std::unique_ptr<folder_dialog::Driver> choose;
+    // The second dialog comes after the first is cancelled.
+    std::thread second([&] {
+        cancel.join();
+        choose = std::make_unique<folder_dialog::Driver>(owner, IDOK, folder_dialog::Select(chosen, L"Backups"));
+    });
+    SaveAll(settings);
+    second.join();
+    choose->join();
+
+    EXPECT_TRUE(cancel.seen.found);
+    EXPECT_TRUE(folder_dialog::HasText(cancel.seen.statics, L"Document1 is unsaved. Please select location:"));
+    EXPECT_TRUE(choose->seen.selected);
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Document1")), StandIn::UnsavedText(L"Document1"));
+    EXPECT_EQ(historyLines().size(), 1u);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(SaveAllRun, NeverSavedDocumentInFixedFolderModeAsksNothing) {
+    auto word = StandIn::StartUserWord({}, {L"Document2"});
+    SaveAll(settings);  // no dialog driver: a dialog would hang the test
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Document2")), StandIn::UnsavedText(L"Document2"));
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(SaveAllRun, DocumentClosedWhileThePickerIsOpenIsSkippedQuietly) {
+    auto word = StandIn::StartUserWord({doc(L"Kept.txt", L"kept")}, {L"Document3"});
+    settings.beside = true;
+    settings.fixed = false;
+    // The user closes the unsaved document, then cancels the dialog.
+    folder_dialog::Driver driver(owner, IDCANCEL, [](HWND, HWND, folder_dialog::Seen&) {
+        ComApartment com;
+        Dispatch app = Dispatch::GetActive(kWordProgId);
+        app.get(L"Documents").toDispatch().call(L"Item", {2}).toDispatch().call(L"Close", {false});
+    });
+    SaveAll(settings);
+    driver.join();
+    EXPECT_TRUE(driver.seen.found);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(historyLines().size(), 1u);
+    EXPECT_EQ(calls(L"Document.SaveAs"), 1);
+}
+
+TEST_F(SaveAllRun, ASaveAsFailureIsReportedOnceAndTheOthersAreStillSaved) {
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
+    StandIn::Fault fail;
+    fail.member = L"SaveAs";
+    fail.description = L"The disk is full.";
+    fail.call = 2;
+    fail.times = 1;
+    StandIn::SetFault(L"saveas", fail);
+    SaveAll(settings);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(FirstLine(reports[0]), L"The disk is full.");
+    EXPECT_NE(reports[0].find(std::wstring(L"\r\n") + kLocation + L"at line "), std::wstring::npos);
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a");
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\C.txt")), L"c");
+    auto lines = historyLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(0, 6), L"A.txt ");
+    EXPECT_EQ(lines[1].substr(0, 6), L"C.txt ");
+}
+
+TEST_F(SaveAllRun, AMissingBackupFolderIsReportedForEachDocument) {
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
+    settings.folder = backups + L"\\does not exist";
+    SaveAll(settings);
+    EXPECT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(historyLines().empty());
+    EXPECT_TRUE(onlyUserWordLeft(word.pid));
+}
+
+TEST_F(SaveAllRun, AFailedCopyNeverSavesOlderClipboardContent) {
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
+    TestClipboard::SetUnicodeText(L"stale content");
+    StandIn::Fault fail;
+    fail.member = L"Copy";
+    fail.document = L"B.txt";
+    StandIn::SetFault(L"copy", fail);
+    SaveAll(settings);
+    ASSERT_GE(reports.size(), 1u);
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a");
+    EXPECT_FALSE(Exists(stamped(backups + L"\\B.txt")));
+    ASSERT_EQ(historyLines().size(), 1u);
+    EXPECT_EQ(TestClipboard::UnicodeText(), L"stale content");  // and the user's clipboard is back
+}
+
+TEST_F(SaveAllRun, AUserWordThatDiesEndsTheRunWithOneReport) {
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
+    StandIn::Fault die;
+    die.member = L"Copy";
+    die.action = L"die";
+    die.role = L"user";
+    die.call = 3;  // the first document is copied twice (backup and scratch)
+    StandIn::SetFault(L"die", die);
+    SaveAll(settings);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(FirstLine(reports[0]), L"The automation server is no longer available; it may have stopped or crashed.");
+    EXPECT_EQ(historyLines().size(), 1u);
+    EXPECT_TRUE(onlyUserWordLeft(0));  // our own instances were still told to quit
+}
+
+TEST_F(SaveAllRun, ASecondRunDuringTheFolderPickerIsIgnored) {
+    auto word = StandIn::StartUserWord({}, {L"Document4"});
+    settings.beside = true;
+    settings.fixed = false;
+    static const TestSettings* current = nullptr;
+    static int nestedCalls = 0;
+    current = &settings;
+    nestedCalls = 0;
+    // A timer tick while the picker is open starts another run, as the
+    // scheduler or the test button would.
+    UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {
+        ++nestedCalls;
+        EXPECT_TRUE(IsBackupRunning());
+        SaveAll(*current);
+    });
+    folder_dialog::Driver driver(owner, IDOK, [&](HWND dialog, HWND tree, folder_dialog::Seen& seen) {
+        Sleep(800);  // let a few ticks arrive
+        folder_dialog::Select(backups, L"Backups")(dialog, tree, seen);
+    });
+    SaveAll(settings);
+    KillTimer(nullptr, timer);
+    driver.join();
+    EXPECT_GE(nestedCalls, 1);
+    EXPECT_EQ(calls(L"ClassFactory.CreateInstance"), 2);
+    EXPECT_EQ(historyLines().size(), 1u);
+    EXPECT_FALSE(IsBackupRunning());
+}

@@ -1,0 +1,23 @@
+#include "MessageBox.h"
+#include "SaveWord.h"
+#include "StandIn.h"
+
+#include <gtest/gtest.h>
+
+TEST(GermanLocale, BothSeparatorsReadAsTheDecimalComma) {
+    ComApartment com;
+    StandIn::Session session;
+    int boxes = 0;
+    SetMessageBoxHandler([&](const MessageBoxRequest&) { return ++boxes, IDOK; });
+    StandIn::SetVersion(L"16.0");
+    EXPECT_EQ(GetWordVersion(), 16);
+    StandIn::SetVersion(L"16,0");
+    EXPECT_EQ(GetWordVersion(), 16);
+    StandIn::SetVersion(L"12.5");
+    EXPECT_EQ(GetWordVersion(), 12.5);
+    EXPECT_EQ(boxes, 0);
+    StandIn::SetVersion(L"16,0.1");
+    EXPECT_EQ(GetWordVersion(), 0);
+    EXPECT_EQ(boxes, 1);
+    SetMessageBoxHandler(nullptr);
+}
