@@ -22,8 +22,8 @@ void Control::create(HWND parent, int id, const wchar_t* windowClass, const std:
     id_ = id;
     // Each control is a group of its own: arrow keys never move the focus
     // from one control to the next (option groups are kept by the wrapper).
-    hwnd_ = CreateWindowExW(exStyle, windowClass, text.c_str(), WS_CHILD | WS_CLIPSIBLINGS | WS_GROUP | style, 0, 0, 0, 0,
-                            parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+    hwnd_ = CreateWindowExW(exStyle, windowClass, text.c_str(), WS_CHILD | WS_CLIPSIBLINGS | WS_GROUP | style, 0, 0,
+                            0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                             reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
     if (!hwnd_) throw Failure::FromLastError();
 }

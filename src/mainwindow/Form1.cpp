@@ -55,7 +55,8 @@ constexpr ControlSpec kControls[] = {
     {ids::PushButton4, Kind::PushButton, L"Turn On Backup Save", {120, 120, 7800, 405}, 0},
     {ids::Frame2, Kind::Frame, L"On. Next backup save will occur in", {120, 570, 7800, 900}, 0},
     {ids::ProgressBar1, Kind::ProgressBar, L"", {240, 300, 7320, 405}, ids::Frame2},
-    {ids::Frame1, Kind::Frame, L"Where would you like to backup all open MS Word documents?", {120, 1530, 7800, 1400}, 0},
+    {ids::Frame1, Kind::Frame, L"Where would you like to backup all open MS Word documents?",
+     {120, 1530, 7800, 1400}, 0},
     {ids::Option1, Kind::OptionButton, L"Save all backups to this location:", {240, 300, 3840, 255}, ids::Frame1},
     {ids::Text1, Kind::TextBox, L"Text1", {480, 550, 6135, 345}, ids::Frame1},
     {ids::PushButton1, Kind::PushButton, L"...", {6720, 555, 630, 345}, ids::Frame1},
@@ -252,13 +253,17 @@ void Form1::CreateControls() {
         Control* control = ControlById(id);
         const std::wstring caption = spec.caption;
         switch (spec.kind) {
-        case Kind::PushButton: control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON); break;
+        case Kind::PushButton:
+            control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON);
+            break;
         case Kind::Frame: control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | BS_GROUPBOX); break;
         case Kind::ProgressBar: control->create(hwnd_, id, PROGRESS_CLASSW, caption, WS_VISIBLE); break;
         case Kind::OptionButton:
             control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_RADIOBUTTON);
             break;
-        case Kind::CheckBox: control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX); break;
+        case Kind::CheckBox:
+            control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX);
+            break;
         case Kind::TextBox:
             control->create(hwnd_, id, WC_EDITW, caption, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
             break;
@@ -827,7 +832,8 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 1;
     }
     case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN: return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+    case WM_CTLCOLORBTN:
+        return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
     case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), reinterpret_cast<RECT*>(lParam)); return 0;
     case WM_CLOSE:
         if (!unloaded_) {

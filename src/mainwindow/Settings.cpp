@@ -82,9 +82,13 @@ double LeadingNumber(const std::wstring& text) {
     if (i < compact.size() && (towupper(compact[i]) == L'E' || towupper(compact[i]) == L'D')) {
         size_t j = i + 1;
         std::string exponent = "e";
-        if (j < compact.size() && (compact[j] == L'+' || compact[j] == L'-')) exponent += static_cast<char>(compact[j++]);
+        if (j < compact.size() && (compact[j] == L'+' || compact[j] == L'-'))
+            exponent += static_cast<char>(compact[j++]);
         bool expDigits = false;
-        while (j < compact.size() && iswdigit(compact[j])) exponent += static_cast<char>(compact[j++]), expDigits = true;
+        while (j < compact.size() && iswdigit(compact[j])) {
+            exponent += static_cast<char>(compact[j++]);
+            expDigits = true;
+        }
         if (expDigits) number += exponent;
     }
     return std::strtod(number.c_str(), nullptr);

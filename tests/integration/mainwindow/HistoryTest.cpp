@@ -7,9 +7,12 @@ namespace {
 
 // A history of three lines in the ANSI code page, one with a non-ASCII name.
 std::wstring SampleHistory() {
-    return L"Report.docx was backup saved as C:\\Work\\Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx at 12/7/2026 1:05:09 PM\r\n"
-           L"R\u00e9sum\u00e9.docx was backup saved as C:\\Work\\R\u00e9sum\u00e9.docx Dec 7 2026.docx at 12/7/2026 1:05:10 PM\r\n"
-           L"Document1 was backup saved as D:\\Backup\\Document1 Date Dec 7 2026 Time 01 05 11 PM.docx at 12/7/2026 1:05:11 PM\r\n";
+    return L"Report.docx was backup saved as C:\\Work\\Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx"
+           L" at 12/7/2026 1:05:09 PM\r\n"
+           L"R\u00e9sum\u00e9.docx was backup saved as C:\\Work\\R\u00e9sum\u00e9.docx Dec 7 2026.docx"
+           L" at 12/7/2026 1:05:10 PM\r\n"
+           L"Document1 was backup saved as D:\\Backup\\Document1 Date Dec 7 2026 Time 01 05 11 PM.docx"
+           L" at 12/7/2026 1:05:11 PM\r\n";
 }
 
 HWND FindNotepad(const std::wstring& fileName) {

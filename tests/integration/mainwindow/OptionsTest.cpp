@@ -93,10 +93,12 @@ TEST_F(FormTest, StartWithWindowsWritesTheRunEntry) {
     const std::wstring name = ProgramFileName(ProgramFolder());
     ASSERT_FALSE(name.empty());
     auto entry = [&]() -> std::optional<std::wstring> {
-        for (auto [hive, key] : {std::pair{HKEY_LOCAL_MACHINE, kMachineRunKey}, std::pair{HKEY_CURRENT_USER, kUserRunKey}}) {
+        for (auto [hive, key] :
+             {std::pair{HKEY_LOCAL_MACHINE, kMachineRunKey}, std::pair{HKEY_CURRENT_USER, kUserRunKey}}) {
             wchar_t data[1024];
             DWORD size = sizeof data;
-            if (RegGetValueW(hive, key, name.c_str(), RRF_RT_REG_SZ, nullptr, data, &size) == ERROR_SUCCESS) return data;
+            if (RegGetValueW(hive, key, name.c_str(), RRF_RT_REG_SZ, nullptr, data, &size) == ERROR_SUCCESS)
+                return data;
         }
         return std::nullopt;
     };

@@ -128,8 +128,8 @@ TEST_F(FormTest, WindowIsBuiltAsDesigned) {
     HDC dc = CreateCompatibleDC(nullptr);
     for (int id : {ids::Frame2, ids::Option1, ids::Check5}) {
         SetBkColor(dc, RGB(1, 2, 3));
-        auto brush = reinterpret_cast<HBRUSH>(
-            SendMessageW(w, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(GetDlgItem(w, id))));
+        auto brush = reinterpret_cast<HBRUSH>(SendMessageW(w, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                                           reinterpret_cast<LPARAM>(GetDlgItem(w, id))));
         LOGBRUSH info{};
         ASSERT_TRUE(GetObjectW(brush, sizeof info, &info));
         EXPECT_EQ(info.lbColor, RGB(255, 255, 255));
@@ -262,7 +262,9 @@ TEST_F(FormTest, MalformedOftenIndexIsReportedAndStartUpGoesOn) {
         Form1& f = Load();
         ASSERT_EQ(rec.boxes.size(), 1u);
         EXPECT_EQ(rec.boxes[0].caption, L"Application Error");
-        EXPECT_EQ(rec.boxes[0].text.find(std::wstring(c.description) + L"\r\nin Quillbay2021/08/31.Form1.Form_Load at line 90\r\r"), 0u)
+        const std::wstring head =
+            std::wstring(c.description) + L"\r\nin Quillbay2021/08/31.Form1.Form_Load at line 90\r\r";
+        EXPECT_EQ(rec.boxes[0].text.find(head), 0u)
             << rec.boxes[0].text.c_str();
         EXPECT_FALSE(f.ListView1.selectedIndex());
         EXPECT_TRUE(f.LoadComplete);
