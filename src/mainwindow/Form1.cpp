@@ -393,8 +393,8 @@ void Form1::CenterOnScreen() {
 
 void Form1::Form_Load() {
     Guard guard(L"in Quillbay2021/08/31.Form1.Form_Load ");
-    // Steps are numbered ten per start-up step: 91 is the first statement of
-    // step 9.
+    // The statements of start-up step k are numbered from 10 k: a report
+    // "at line 90" comes from step 9, the stored interval position.
 
     // 1. A second instance of the same user ends at once, silently.
     if (guard.test(10, [&] {
@@ -581,7 +581,10 @@ void Form1::Timer1_Timer() {
     // interval without a click, or a run was under way when it fell due), so
     // that the countdown never stands still.  A tick inside a run starts no
     // second run; the count carries on and the run is due when it ends.
-    if (guard.test(9, [&] { return ElapsedSeconds >= IntervalSeconds && !BackupRunning(); })) {
+    // Ticks that come while start-up waits (for Word, or in the tray
+    // hand-off) count, but the backup waits until start-up has found the
+    // backup extension and the history file.
+    if (guard.test(9, [&] { return ElapsedSeconds >= IntervalSeconds && !BackupRunning() && LoadComplete; })) {
         guard.step(10, [&] { RunBackup(); });
         guard.step(11, [&] { ElapsedSeconds = 0; });
     }

@@ -141,6 +141,28 @@ TEST_F(FormTest, TicksDuringARunStartNoSecondRun) {
     EXPECT_EQ(f.ElapsedSeconds, 0);
 }
 
+TEST_F(FormTest, ABackupDueDuringStartUpWaitsForItsEnd) {
+    Form1Services s = Services();
+    std::wstring extension;
+    s.saveAll = [&](const BackupSettings& settings) {
+        ++rec.saveAllCalls;
+        extension = settings.DocExtension();
+    };
+    // Word takes 31 ticks to answer: the countdown runs inside the check.
+    s.checkWordAvailable = [&] {
+        form->ListView1.select(0);
+        for (int i = 0; i < 31; ++i) form->Timer1_Timer();
+        EXPECT_EQ(rec.saveAllCalls, 0);
+        EXPECT_EQ(form->Frame2.caption(), kCountdown + L"00:00:00");
+        return true;
+    };
+    Form1& f = Load(s);
+    f.Timer1_Timer();
+    EXPECT_EQ(rec.saveAllCalls, 1);
+    EXPECT_EQ(extension, L".docx");
+    EXPECT_EQ(f.ElapsedSeconds, 0);
+}
+
 TEST_F(FormTest, NoSelectedIntervalShowsWhyNothingCounts) {
     SaveSetting(L"OftenIndex", L"x");
     Form1& f = Load();
