@@ -104,8 +104,8 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
         std::wstring backup = m[2].str();
         const std::wstring base = box_.backups + L"\\" + docs[i].name + L" Date ";
         ASSERT_EQ(backup.compare(0, base.size(), base), 0);
-        EXPECT_TRUE(std::regex_match(backup.substr(base.size()),
-                                     std::wregex(L"[A-Z][a-z]{2} \\d{1,2} \\d{4} Time \\d\\d \\d\\d \\d\\d (AM|PM)\\.docx")));
+        const std::wregex stamp(L"[A-Z][a-z]{2} \\d{1,2} \\d{4} Time \\d\\d \\d\\d \\d\\d (AM|PM)\\.docx");
+        EXPECT_TRUE(std::regex_match(backup.substr(base.size()), stamp));
         ASSERT_TRUE(remote::FileExists(backup));
         EXPECT_EQ(ReadDocxText(backup), docs[i].text);
     }
@@ -383,7 +383,8 @@ TEST_F(WindowAtWork, TickingStartWithWindowsWritesTheRunEntryAndUntickingRemoves
         app.Click(ids::Check5);
         EXPECT_TRUE(app.Checked(ids::Check5));
         EXPECT_TRUE(WaitStored(L"Windows Startup", L"On"));
-        EXPECT_TRUE(remote::WaitFor([&] { return RunEntry() == quoted; }, kActionLimit)) << Narrow(RunEntry().value_or(L"(none)"));
+        EXPECT_TRUE(remote::WaitFor([&] { return RunEntry() == quoted; }, kActionLimit))
+            << Narrow(RunEntry().value_or(L"(none)"));
         app.Click(ids::Check8);
         EXPECT_TRUE(WaitStored(L"Minimized", L"On"));
 
