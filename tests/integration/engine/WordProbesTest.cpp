@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -195,4 +197,48 @@ TEST_F(WordProbes, LateBoundCallsByNameWithNamedArgumentsAndDefaultMember) {
     } catch (const Failure& f) {
         EXPECT_EQ(f.description(), L"Word cannot do that now.");
     }
+}
+
+TEST_F(WordProbes, WindowMessagesKeepFlowingWhileABusyServerIsRetried) {
+    // Under Wine the modal loop of a plain outgoing call dispatches none of
+    // the thread's own messages, so only the retry wait is checked here.
+    MessageFilterRegistration filter;  // as the program's GUI thread has it
+    auto word = StandIn::StartUserWord();
+    static int arrived = 0;
+    arrived = 0;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (m == WM_APP) ++arrived;
+        return DefWindowProcW(w, m, wp, lp);
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"OrvelleProbeListener";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    // Another program keeps posting to the window while the call waits.
+    std::atomic<bool> stop{false};
+    std::thread poster([&] {
+        while (!stop) {
+            PostMessageW(window, WM_APP, 0, 0);
+            Sleep(50);
+        }
+    });
+    auto count = [&](const wchar_t* action, unsigned times, unsigned ms) {
+        StandIn::Fault fault;
+        fault.member = L"Version";
+        fault.action = action;
+        fault.times = times;
+        fault.milliseconds = ms;
+        StandIn::SetFault(L"wait", fault);
+        ProcessPendingMessages();
+        arrived = 0;
+        EXPECT_EQ(Dispatch::GetActive(kWordProgId).get(L"Version").toText(), L"16.0");
+        StandIn::RemoveFault(L"wait");
+        return arrived;
+    };
+    int duringRetries = count(L"busy", 5, 0);
+    stop = true;
+    poster.join();
+    DestroyWindow(window);
+    EXPECT_GT(duringRetries, 0);
 }
