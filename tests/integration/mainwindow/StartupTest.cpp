@@ -317,15 +317,6 @@ TEST_F(FormTest, HomePageOnADrawOfSevenOnly) {
     }
 }
 
-TEST_F(FormTest, OldWordGivesDoc) {
-    for (double version : {11.0, 0.0}) {
-        Form1Services s = Services();
-        s.getWordVersion = [version] { return version; };
-        EXPECT_EQ(Load(s).DocExtension(), L".doc");
-        form.reset();
-    }
-}
-
 TEST_F(FormTest, SkinFileRecoloursTheWindow) {
     const fs::path folder = fs::path(ProgramFolder()) / "x";
     ASSERT_FALSE(fs::exists(folder / "o.cjs"));
