@@ -1,5 +1,7 @@
 #include "Automation.h"
 
+#include "ComObject.h"
+
 #include <algorithm>
 #include <atomic>
 
@@ -41,23 +43,8 @@ CLSID ClassOf(const std::wstring& progId) {
     return clsid;
 }
 
-class MessageFilter final : public IMessageFilter {
+class MessageFilter final : public ComObject<IMessageFilter, IID_IMessageFilter> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (riid == IID_IUnknown || riid == IID_IMessageFilter) {
-            *out = static_cast<IMessageFilter*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
         return SERVERCALL_ISHANDLED;
     }
@@ -66,9 +53,6 @@ public:
         return elapsedMs < static_cast<DWORD>(BusyRetryBound().count()) ? 250 : static_cast<DWORD>(-1);
     }
     DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "Skin.h"
 
+#include "ComObject.h"
 #include "Handle.h"
 #include "Main.h"
 #include "Text.h"
@@ -22,23 +23,8 @@ std::optional<COLORREF> ParseColor(std::string hex) {
     return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
 }
 
-class SkinFramework final : public IDispatch {
+class SkinFramework final : public ComObject<IDispatch, IID_IDispatch> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
         *n = 0;
         return S_OK;
@@ -141,7 +127,6 @@ private:
         if (options_ & 1) RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     }
 
-    std::atomic<ULONG> refs_{1};
     long options_ = 0;
     bool skinChildren_ = false, skinText_ = false;
     std::optional<COLORREF> face_, text_;
