@@ -42,7 +42,7 @@ constexpr wchar_t kBalloonText[] =
 
 enum class Kind { PushButton, Frame, ProgressBar, OptionButton, TextBox, CheckBox, ListView, RichTextBox };
 
-struct ControlSpec {
+struct ControlDesign {
     int id;
     Kind kind;
     const wchar_t* caption;
@@ -51,7 +51,7 @@ struct ControlSpec {
 };
 
 // The window as designed, in the design order (the order ApplySkin walks).
-constexpr ControlSpec kControls[] = {
+constexpr ControlDesign kControls[] = {
     {ids::PushButton4, Kind::PushButton, L"Turn On Backup Save", {120, 120, 7800, 405}, 0},
     {ids::Frame2, Kind::Frame, L"On. Next backup save will occur in", {120, 570, 7800, 900}, 0},
     {ids::ProgressBar1, Kind::ProgressBar, L"", {240, 300, 7320, 405}, ids::Frame2},
@@ -92,9 +92,9 @@ constexpr int kPushButtons[] = {ids::PushButton1, ids::PushButton2,  ids::PushBu
 // Controls whose mouse-move handler sets the default pointer (0 = the window).
 constexpr int kDefaultPointerAreas[] = {0, ids::Frame1, ids::Frame2, ids::Frame3, ids::Text1, ids::ListView1};
 
-const ControlSpec& SpecOf(int id) {
-    for (const auto& spec : kControls)
-        if (spec.id == id) return spec;
+const ControlDesign& DesignOf(int id) {
+    for (const auto& design : kControls)
+        if (design.id == id) return design;
     throw Failure::InvalidArgument();
 }
 
@@ -249,10 +249,10 @@ void Form1::Create(HINSTANCE instance) {
 
 void Form1::CreateControls() {
     for (int id : kTabOrder) {
-        const ControlSpec& spec = SpecOf(id);
+        const ControlDesign& design = DesignOf(id);
         Control* control = ControlById(id);
-        const std::wstring caption = spec.caption;
-        switch (spec.kind) {
+        const std::wstring caption = design.caption;
+        switch (design.kind) {
         case Kind::PushButton:
             control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON);
             break;
@@ -340,10 +340,10 @@ void Form1::Layout(UINT dpi) {
     UniqueFont font(CreateArialBold(900, dpi)), buttonFont(CreateArialBold(1125, dpi));
     std::vector<std::pair<int, RECT>> placed;
     for (int id : kTabOrder) {
-        const ControlSpec& spec = SpecOf(id);
-        Twips r = spec.rect;
-        if (spec.frame) {
-            const Twips& frame = SpecOf(spec.frame).rect;
+        const ControlDesign& design = DesignOf(id);
+        Twips r = design.rect;
+        if (design.frame) {
+            const Twips& frame = DesignOf(design.frame).rect;
             r.left += frame.left;
             r.top += frame.top;
         }
@@ -357,14 +357,14 @@ void Form1::Layout(UINT dpi) {
             RECT& upper = placed[i].second;
             const RECT& lower = placed[j].second;
             RECT overlap;
-            if (SpecOf(placed[i].first).kind != Kind::Frame && SpecOf(placed[j].first).kind != Kind::Frame &&
+            if (DesignOf(placed[i].first).kind != Kind::Frame && DesignOf(placed[j].first).kind != Kind::Frame &&
                 IntersectRect(&overlap, &upper, &lower) && upper.top < lower.top)
                 upper.bottom = lower.top;
         }
     for (const auto& [id, rect] : placed) {
         Control* control = ControlById(id);
         control->move(rect);
-        control->setFont(SpecOf(id).kind == Kind::PushButton ? buttonFont.get() : font.get());
+        control->setFont(DesignOf(id).kind == Kind::PushButton ? buttonFont.get() : font.get());
     }
     font_ = std::move(font);
     buttonFont_ = std::move(buttonFont);
