@@ -77,7 +77,7 @@ TEST(ClipboardSnapshot, PutsBackTextRtfHtmlDibFileListAndMetafile) {
     EXPECT_EQ(Read(rtf).substr(0, sizeof rtfText - 1), std::string(rtfText));
     EXPECT_EQ(Read(html).substr(0, sizeof htmlText - 1), std::string(htmlText));
     EXPECT_EQ(Read(CF_DIB).substr(0, dibBytes.size()), dibBytes);
-    EXPECT_EQ(Read(CF_HDROP).size() >= sizeof drop, true);
+    EXPECT_EQ(Read(CF_HDROP).substr(0, sizeof drop), std::string(reinterpret_cast<const char*>(&drop), sizeof drop));
     OpenClipboardPatiently();
     auto restoredEmf = static_cast<HENHMETAFILE>(GetClipboardData(CF_ENHMETAFILE));
     EXPECT_TRUE(restoredEmf);
