@@ -244,12 +244,7 @@ TEST_F(SaveAllRun, DocumentClosedWhileThePickerIsOpenIsSkippedQuietly) {
 
 TEST_F(SaveAllRun, ASaveAsFailureIsReportedOnceAndTheOthersAreStillSaved) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
-    StandIn::Fault fail;
-    fail.member = L"SaveAs";
-    fail.description = L"The disk is full.";
-    fail.call = 2;
-    fail.times = 1;
-    StandIn::SetFault(L"saveas", fail);
+    StandIn::SetFault(L"saveas", {.member = L"SaveAs", .description = L"The disk is full.", .call = 2, .times = 1});
     SaveAll(settings);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(FirstLine(reports[0]), L"The disk is full.");
@@ -274,10 +269,7 @@ TEST_F(SaveAllRun, AMissingBackupFolderIsReportedForEachDocument) {
 TEST_F(SaveAllRun, AFailedCopyNeverSavesOlderClipboardContent) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
     TestClipboard::SetUnicodeText(L"stale content");
-    StandIn::Fault fail;
-    fail.member = L"Copy";
-    fail.document = L"B.txt";
-    StandIn::SetFault(L"copy", fail);
+    StandIn::SetFault(L"copy", {.member = L"Copy", .document = L"B.txt"});
     SaveAll(settings);
     ASSERT_GE(reports.size(), 1u);
     EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a");
@@ -288,12 +280,8 @@ TEST_F(SaveAllRun, AFailedCopyNeverSavesOlderClipboardContent) {
 
 TEST_F(SaveAllRun, AUserWordThatDiesEndsTheRunWithOneReport) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
-    StandIn::Fault die;
-    die.member = L"Copy";
-    die.action = L"die";
-    die.role = L"user";
-    die.call = 3;  // the first document is copied twice (backup and scratch)
-    StandIn::SetFault(L"die", die);
+    // The first document is copied twice (backup and scratch): the third Copy is the second document's.
+    StandIn::SetFault(L"die", {.member = L"Copy", .action = L"die", .call = 3, .role = L"user"});
     SaveAll(settings);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(FirstLine(reports[0]), L"The automation server is no longer available; it may have stopped or crashed.");

@@ -118,11 +118,7 @@ TEST_F(WordProbes, RunningWordIsRecognisedByItsExactName) {
 
 TEST_F(WordProbes, BusyServerThatRecoversWithinTheBoundAnswers) {
     SetBusyRetryBound(std::chrono::seconds(20));
-    StandIn::Fault busy;
-    busy.member = L"Version";
-    busy.action = L"busy";
-    busy.times = 3;
-    StandIn::SetFault(L"busy", busy);
+    StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy", .times = 3});
     EXPECT_EQ(GetWordVersion(), 16);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(StandIn::FaultSeen(L"busy"), 4u);  // three refusals, then the answer
@@ -130,10 +126,7 @@ TEST_F(WordProbes, BusyServerThatRecoversWithinTheBoundAnswers) {
 
 TEST_F(WordProbes, BusyServerBeyondTheBoundFailsWithAClearDescription) {
     SetBusyRetryBound(std::chrono::seconds(2));
-    StandIn::Fault busy;
-    busy.member = L"Version";
-    busy.action = L"busy";
-    StandIn::SetFault(L"busy", busy);
+    StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy"});
     EXPECT_EQ(GetWordVersion(), 0);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.substr(0, boxes[0].text.find(L"\r\n")),
@@ -143,21 +136,13 @@ TEST_F(WordProbes, BusyServerBeyondTheBoundFailsWithAClearDescription) {
 
 TEST_F(WordProbes, RejectedCallsAreRetriedToo) {
     SetBusyRetryBound(std::chrono::seconds(20));
-    StandIn::Fault reject;
-    reject.member = L"*";
-    reject.action = L"reject";
-    reject.call = 2;
-    reject.times = 2;
-    StandIn::SetFault(L"reject", reject);
+    StandIn::SetFault(L"reject", {.member = L"*", .action = L"reject", .call = 2, .times = 2});
     EXPECT_EQ(GetWordVersion(), 16);
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(WordProbes, ServerThatDiesMidCallEndsTheCallWithoutHanging) {
-    StandIn::Fault die;
-    die.member = L"Version";
-    die.action = L"die";
-    StandIn::SetFault(L"die", die);
+    StandIn::SetFault(L"die", {.member = L"Version", .action = L"die"});
     EXPECT_EQ(GetWordVersion(), 0);
     ASSERT_GE(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.substr(0, boxes[0].text.find(L"\r\n")),
@@ -187,10 +172,7 @@ TEST_F(WordProbes, LateBoundCallsByNameWithNamedArgumentsAndDefaultMember) {
         EXPECT_FALSE(f.description().empty());
     }
     // Word's own description of a failing member reaches the failure.
-    StandIn::Fault fail;
-    fail.member = L"Name";
-    fail.description = L"Word cannot do that now.";
-    StandIn::SetFault(L"fail", fail);
+    StandIn::SetFault(L"fail", {.member = L"Name", .description = L"Word cannot do that now."});
     try {
         doc.get(L"Name");
         ADD_FAILURE() << "no failure";
@@ -223,20 +205,11 @@ TEST_F(WordProbes, WindowMessagesKeepFlowingWhileABusyServerIsRetried) {
             Sleep(50);
         }
     });
-    auto count = [&](const wchar_t* action, unsigned times, unsigned ms) {
-        StandIn::Fault fault;
-        fault.member = L"Version";
-        fault.action = action;
-        fault.times = times;
-        fault.milliseconds = ms;
-        StandIn::SetFault(L"wait", fault);
-        ProcessPendingMessages();
-        arrived = 0;
-        EXPECT_EQ(Dispatch::GetActive(kWordProgId).get(L"Version").toText(), L"16.0");
-        StandIn::RemoveFault(L"wait");
-        return arrived;
-    };
-    int duringRetries = count(L"busy", 5, 0);
+    StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy", .times = 5});
+    ProcessPendingMessages();
+    arrived = 0;
+    EXPECT_EQ(Dispatch::GetActive(kWordProgId).get(L"Version").toText(), L"16.0");
+    int duringRetries = arrived;
     stop = true;
     poster.join();
     DestroyWindow(window);
