@@ -18,12 +18,32 @@ constexpr wchar_t kLocation[] = L"in Quillbay2021/08/31.SaveWord.SaveAll ";
 // forever, nor let older clipboard content pass as this document's.
 constexpr auto kClipboardWaitBound = std::chrono::seconds(10);
 
-bool g_running = false;
+// What a run holds that must be let go of even when the run cannot get
+// back to its own end (the session ends while it waits).
+struct RunState {
+    Dispatch backup, scratch;
+    std::optional<ClipboardSnapshot> userClipboard;
+    bool finished = false;
 
-class RunningFlag {
+    // Both instances of our own are told to quit; the user's never is.
+    void quitInstances(Guard& guard) {
+        if (backup) guard.step(50, [&] { backup.call(L"Quit"); });
+        if (scratch) guard.step(51, [&] { scratch.call(L"Quit"); });
+        backup.reset();
+        scratch.reset();
+    }
+    void restoreClipboard(Guard& guard) {
+        if (userClipboard) guard.step(52, [&] { userClipboard->restore(); });
+        userClipboard.reset();
+    }
+};
+
+RunState* g_run = nullptr;
+
+class ActiveRun {
 public:
-    RunningFlag() { g_running = true; }
-    ~RunningFlag() { g_running = false; }
+    explicit ActiveRun(RunState& state) { g_run = &state; }
+    ~ActiveRun() { g_run = nullptr; }
 };
 
 Dispatch Documents(const Dispatch& word) { return word.get(L"Documents").toDispatch(); }
@@ -113,7 +133,16 @@ std::wstring Distinct(const std::wstring& path, const std::wstring& extension, c
 
 }  // namespace
 
-bool IsBackupRunning() { return g_running; }
+bool IsBackupRunning() { return g_run != nullptr; }
+
+void FinishRunNow() {
+    if (!g_run || g_run->finished) return;
+    g_run->finished = true;
+    // Nobody is left to read a report: the window is closing.
+    Guard quiet = Guard::Quiet();
+    g_run->quitInstances(quiet);
+    g_run->restoreClipboard(quiet);
+}
 
 void AppendHistoryLine(const std::wstring& historyFile, const std::wstring& line) {
     HANDLE file = CreateFileW(historyFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -127,33 +156,38 @@ void AppendHistoryLine(const std::wstring& historyFile, const std::wstring& line
     if (!ok || written != bytes.size()) throw Failure::FromWin32(ok ? ERROR_WRITE_FAULT : error);
 }
 
-void SaveAll(const BackupSettings& settings) {
+RunOutcome SaveAll(BackupSettings& settings) {
     // A click on the test button while a run waits for the clipboard or the
     // folder picker is ignored: the run under way covers every document.
-    if (g_running) return;
-    RunningFlag running;
+    if (g_run) return RunOutcome::AlreadyRunning;
+    RunState run;
+    ActiveRun active(run);
 
-    if (!IsWordRunning()) return;
+    if (!IsWordRunning()) return RunOutcome::NoWord;
+    settings.BackupStarted();
+    struct Ended {
+        BackupSettings& settings;
+        ~Ended() { settings.BackupEnded(); }
+    } ended{settings};
 
     Guard guard(kLocation);
     // Once a Word instance has gone away every later call on it would fail
     // and report again: one report, then the run ends.
     guard.stopAfter(IsServerGone);
 
-    std::optional<ClipboardSnapshot> userClipboard;
-    guard.step(1, [&] { userClipboard = ClipboardSnapshot::Take(); });
+    guard.step(1, [&] { run.userClipboard = ClipboardSnapshot::Take(); });
 
-    Dispatch user, backup, scratch;
+    Dispatch user;
     guard.step(2, [&] { user = Dispatch::GetActive(kWordProgId); });
-    guard.step(3, [&] { backup = Dispatch::Create(kWordProgId); });
-    guard.step(4, [&] { scratch = Dispatch::Create(kWordProgId); });
+    guard.step(3, [&] { run.backup = Dispatch::Create(kWordProgId); });
+    guard.step(4, [&] { run.scratch = Dispatch::Create(kWordProgId); });
 
     short total = 0;
     guard.step(5, [&] { total = DocumentCount(user); });
 
     std::wstring folder;
     std::set<std::wstring> written;
-    for (short i = 1; i <= total && !guard.stopped(); ++i) {
+    for (short i = 1; i <= total && !guard.stopped() && !run.finished; ++i) {
         // 4a: documents may have been closed while an earlier one waited.
         if (!guard.test(10, [&] { return DocumentCount(user) >= i; })) continue;
         std::wstring name;
@@ -185,7 +219,7 @@ void SaveAll(const BackupSettings& settings) {
 
         // 4e-4i: copy into a new document of the backup instance and save it.
         Dispatch backupDocument;
-        guard.step(20, [&] { backupDocument = Documents(backup).call(L"add").toDispatch(); });
+        guard.step(20, [&] { backupDocument = Documents(run.backup).call(L"add").toDispatch(); });
         bool saved = false;
         if (CopyDocumentInto(guard, 21, user, i, backupDocument)) {
             guard.step(24, [&] {
@@ -203,7 +237,7 @@ void SaveAll(const BackupSettings& settings) {
 
         // 4j: the same copy into a scratch document, closed unsaved.
         Dispatch scratchDocument;
-        guard.step(30, [&] { scratchDocument = Documents(scratch).call(L"add").toDispatch(); });
+        guard.step(30, [&] { scratchDocument = Documents(run.scratch).call(L"add").toDispatch(); });
         CopyDocumentInto(guard, 31, user, i, scratchDocument);
         guard.step(34, [&] {
             if (scratchDocument) scratchDocument.call(L"Close", {false});
@@ -220,14 +254,13 @@ void SaveAll(const BackupSettings& settings) {
             });
     }
 
-    // 5, 6: both instances of our own are told to quit; the user's never is.
-    Guard cleanup(kLocation);
-    cleanup.stopAfter(IsServerGone);
-    if (backup) cleanup.step(50, [&] { backup.call(L"Quit"); });
-    Guard scratchCleanup(kLocation);
-    if (scratch) scratchCleanup.step(51, [&] { scratch.call(L"Quit"); });
-    backup.reset();
-    scratch.reset();
+    // 5, 6: unless a close has done it already.
+    if (run.finished) return RunOutcome::Done;
+    run.finished = true;
     user.reset();
-    if (userClipboard) Guard(kLocation).step(52, [&] { userClipboard->restore(); });
+    Guard cleanup(kLocation);
+    run.quitInstances(cleanup);
+    Guard restore(kLocation);
+    run.restoreClipboard(restore);
+    return RunOutcome::Done;
 }

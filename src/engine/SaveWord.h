@@ -67,14 +67,32 @@ public:
     virtual bool CreateNewFile() const = 0;        // Option3 (else Option4: overwrite)
     virtual std::wstring DocExtension() const = 0;
     virtual std::wstring HistoryFile() const = 0;
-    virtual HWND Owner() const = 0;                // owner of the folder picker
+    virtual HWND Owner() const = 0;                // owner of the folder picker and of the clipboard
+    // Told when the run has found Word and begins backing up, and when that
+    // backing up is over; not told for a run that finds nothing to do.
+    virtual void BackupStarted() {}
+    virtual void BackupEnded() {}
+};
+
+// How a run ended, for the window to show.
+enum class RunOutcome {
+    AlreadyRunning,    // a run was under way: this call did nothing
+    NoWord,            // no Word running: nothing to back up
+    WordDidNotAnswer,  // a Word is running but stayed busy past the retry bound
+    Done,              // the documents were gone through (failures were reported)
 };
 
 // One backup pass over every document open in the user's Word.  Failures are
 // reported under "in Quillbay2021/08/31.SaveWord.SaveAll " and never reach
 // the caller.  A call while a run is under way returns at once.
-void SaveAll(const BackupSettings& settings);
+RunOutcome SaveAll(BackupSettings& settings);
 bool IsBackupRunning();
+
+// For a close or log-off that comes while a run waits (for the clipboard, the
+// folder picker or a report): quits the run's own Word instances and puts the
+// user's clipboard back now, within a bound; the run then does nothing more.
+// Does nothing when no run is under way.
+void FinishRunNow();
 
 // Appends one line and CR LF, in the ANSI code page, to the history file.
 void AppendHistoryLine(const std::wstring& historyFile, const std::wstring& line);

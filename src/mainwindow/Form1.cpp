@@ -180,7 +180,7 @@ void Form1::Unguarded(const wchar_t* handler, F&& body) {
 Form1::Form1(Form1Services services) : services_(std::move(services)) {
     if (!services_.checkWordAvailable) services_.checkWordAvailable = [] { return CheckWordAvailable(); };
     if (!services_.getWordVersion) services_.getWordVersion = [] { return GetWordVersion(); };
-    if (!services_.saveAll) services_.saveAll = [](const BackupSettings& s) { SaveAll(s); };
+    if (!services_.saveAll) services_.saveAll = [](BackupSettings& s) { return SaveAll(s); };
     if (!services_.drawPercent) services_.drawPercent = &DrawPercent;
     if (!services_.startCommand) services_.startCommand = &StartCommand;
     if (!services_.browseForFolder) services_.browseForFolder = &BrowseForFolder;

@@ -21,7 +21,7 @@
 struct Form1Services {
     std::function<bool()> checkWordAvailable;
     std::function<double()> getWordVersion;
-    std::function<void(const BackupSettings&)> saveAll;
+    std::function<RunOutcome(BackupSettings&)> saveAll;
     // A whole number from 1 to 100 for the occasional home-page visit.
     std::function<int()> drawPercent;
     // Starts a command line with the given show state, without waiting.

@@ -293,7 +293,7 @@ TEST_F(SaveAllRun, ASecondRunDuringTheFolderPickerIsIgnored) {
     auto word = StandIn::StartUserWord({}, {L"Document4"});
     settings.beside = true;
     settings.fixed = false;
-    static const TestSettings* current = nullptr;
+    static TestSettings* current = nullptr;
     static int nestedCalls = 0;
     current = &settings;
     nestedCalls = 0;

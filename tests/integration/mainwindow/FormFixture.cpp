@@ -83,7 +83,7 @@ Form1Services FormTest::Services() {
     Form1Services s;
     s.checkWordAvailable = [] { return true; };
     s.getWordVersion = [] { return 16.0; };
-    s.saveAll = [this](const BackupSettings&) { ++rec.saveAllCalls; };
+    s.saveAll = [this](BackupSettings&) { ++rec.saveAllCalls; return RunOutcome::Done; };
     s.drawPercent = [] { return 50; };
     s.startCommand = [this](const std::wstring& line, int show) { rec.commands.emplace_back(line, show); };
     s.browseForFolder = [this](HWND owner, const std::wstring& title, const std::wstring& start) {

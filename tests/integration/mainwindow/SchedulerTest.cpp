@@ -70,7 +70,7 @@ TEST_F(FormTest, SwitchStopsAndResumesWhereTheCountStood) {
 TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
     Form1Services s = Services();
     Form1::Pointer during = Form1::Pointer::Default;
-    s.saveAll = [&](const BackupSettings& settings) {
+    s.saveAll = [&](BackupSettings& settings) {
         ++rec.saveAllCalls;
         during = form->MousePointer;
         // The run reads the options from the controls.
@@ -80,6 +80,7 @@ TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
         EXPECT_TRUE(settings.CreateNewFile());
         EXPECT_EQ(settings.DocExtension(), L".docx");
         EXPECT_EQ(settings.Owner(), form->hwnd());
+        return RunOutcome::Done;
     };
     Form1& f = Load(s);
     for (int i = 0; i < 7; ++i) f.Timer1_Timer();
@@ -92,8 +93,9 @@ TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
     SendMessageW(f.Option2.hwnd(), BM_CLICK, 0, 0);
     bool readBack = false;
     form.reset();
-    s.saveAll = [&](const BackupSettings& settings) {
+    s.saveAll = [&](BackupSettings& settings) {
         readBack = settings.SaveBesideDocuments() && !settings.CreateNewFile();
+        return RunOutcome::Done;
     };
     Load(s).PushButton2_Click();
     EXPECT_TRUE(readBack) << "the stored choices come back and the run sees them";
@@ -115,12 +117,13 @@ TEST_F(FormTest, ACountPastTheIntervalBacksUpAtOnce) {
 TEST_F(FormTest, TicksDuringARunStartNoSecondRun) {
     Form1Services s = Services();
     int depth = 0, deepest = 0;
-    s.saveAll = [&](const BackupSettings&) {
+    s.saveAll = [&](BackupSettings&) {
         ++rec.saveAllCalls;
         deepest = std::max(deepest, ++depth);
         // The run waits for the clipboard, and ticks arrive meanwhile.
         for (int i = 0; i < 5; ++i) form->Timer1_Timer();
         --depth;
+        return RunOutcome::Done;
     };
     Form1& f = Load(s);
     f.ListView1.select(0);
@@ -144,9 +147,10 @@ TEST_F(FormTest, TicksDuringARunStartNoSecondRun) {
 TEST_F(FormTest, ABackupDueDuringStartUpWaitsForItsEnd) {
     Form1Services s = Services();
     std::wstring extension;
-    s.saveAll = [&](const BackupSettings& settings) {
+    s.saveAll = [&](BackupSettings& settings) {
         ++rec.saveAllCalls;
         extension = settings.DocExtension();
+        return RunOutcome::Done;
     };
     // Word takes 31 ticks to answer: the countdown runs inside the check.
     s.checkWordAvailable = [&] {
