@@ -12,6 +12,23 @@ Failure Failure::Overflow() { return {6, L"Overflow"}; }
 Failure Failure::TypeMismatch() { return {13, L"Type mismatch"}; }
 Failure Failure::Text(std::wstring description) { return {0, std::move(description)}; }
 
+namespace {
+// The system's code for a clipboard that cannot be opened.
+constexpr long kClipboardInUse = static_cast<long>(HRESULT_FROM_WIN32(ERROR_CLIPBOARD_NOT_OPEN));
+}  // namespace
+
+Failure Failure::ClipboardInUse() {
+    return {kClipboardInUse,
+            L"The clipboard is in use by another program, so no document could be copied. "
+            L"The next backup will try again."};
+}
+
+bool IsClipboardInUse(const Failure& failure) { return failure.number() == kClipboardInUse; }
+
+bool IsServerBusy(const Failure& failure) {
+    return failure.number() == RPC_E_CALL_REJECTED || failure.number() == RPC_E_SERVERCALL_RETRYLATER;
+}
+
 Failure Failure::FromWin32(DWORD error) {
     return {static_cast<long>(HRESULT_FROM_WIN32(error)), SystemMessage(HRESULT_FROM_WIN32(error))};
 }

@@ -16,6 +16,8 @@ public:
     static Failure Overflow();          // 6
     static Failure TypeMismatch();      // 13
     static Failure Text(std::wstring description);
+    // Another program keeps the clipboard open: nothing can be copied now.
+    static Failure ClipboardInUse();
 
     static Failure FromWin32(DWORD error);
     static Failure FromLastError() { return FromWin32(GetLastError()); }
@@ -40,6 +42,12 @@ std::wstring SystemMessage(HRESULT hr);
 // True for the failures of an automation server that has stopped or crashed:
 // every later call on the same reference would fail the same way.
 bool IsServerGone(const Failure& failure);
+
+// True when the server stayed busy (a dialog of Word's is open) past the
+// retry bound.
+bool IsServerBusy(const Failure& failure);
+
+bool IsClipboardInUse(const Failure& failure);
 
 // Turns whatever was thrown into a Failure; call only inside a catch block.
 Failure CurrentFailure();

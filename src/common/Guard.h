@@ -63,6 +63,8 @@ public:
     template <class P>
     void stopAfter(P&& predicate) { stopWhen_ = std::forward<P>(predicate); }
     bool stopped() const { return stopped_; }
+    // Skips every later step; a failure of the step under way goes unreported.
+    void stop() { stopped_ = true; }
 
     int currentStep() const { return step_; }
     // The last swallowed or reported failure since the guard was armed.

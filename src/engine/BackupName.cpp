@@ -1,6 +1,10 @@
 #include "SaveWord.h"
 
 #include "Failure.h"
+#include "Main.h"
+
+#include <algorithm>
+#include <cwchar>
 
 namespace {
 
@@ -55,4 +59,68 @@ std::wstring GeneralDate(const SYSTEMTIME& time) {
     GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, date, 100, nullptr);
     GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &time, nullptr, clock, 100);
     return std::wstring(date) + L" " + clock;
+}
+
+namespace {
+
+bool IsForbidden(wchar_t c) { return c < 32 || std::wcschr(L":/\\<>|?*\"", c) != nullptr; }
+
+// Windows takes these for devices whatever follows a dot: "CON.txt" is CON.
+bool IsDeviceName(std::wstring part) {
+    while (!part.empty() && part.back() == L' ') part.pop_back();
+    CharUpperBuffW(part.data(), static_cast<DWORD>(part.size()));
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kDevices)
+        if (part == device) return true;
+    return part.size() == 4 && (part.starts_with(L"COM") || part.starts_with(L"LPT")) &&
+           ((part[3] >= L'1' && part[3] <= L'9') || part[3] == L'\u00b9' || part[3] == L'\u00b2' ||
+            part[3] == L'\u00b3');
+}
+
+std::wstring Upper(std::wstring text) {
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+}  // namespace
+
+std::wstring FileNameSafe(const std::wstring& documentName) {
+    std::wstring name = documentName;
+    if (name.empty()) name = L"_";
+    std::replace_if(name.begin(), name.end(), IsForbidden, L'_');
+    for (auto it = name.rbegin(); it != name.rend() && (*it == L' ' || *it == L'.'); ++it) *it = L'_';
+    size_t dot = name.find(L'.');
+    if (IsDeviceName(name.substr(0, dot))) name.insert(dot == std::wstring::npos ? name.size() : dot, L"_");
+    return name;
+}
+
+std::wstring BackupPathFor(const std::wstring& folder, const std::wstring& documentName, bool newFileMode,
+                           const std::wstring& docExtension) {
+    constexpr size_t kSuffixRoom = 8;  // " (9999)"
+    constexpr size_t kMaxFileName = 255;
+    std::wstring name = FileNameSafe(documentName);
+    auto build = [&] {
+        return BuildBackupName(NormalizeBackslashes(NormalizeBackslashes(folder + L"\\" + name)), newFileMode,
+                               docExtension);
+    };
+    std::wstring path = build();
+    size_t fileName = path.size() - path.find_last_of(L'\\') - 1;
+    size_t over = std::max(path.size() + kSuffixRoom > kMaxBackupPath ? path.size() + kSuffixRoom - kMaxBackupPath : 0,
+                           fileName + kSuffixRoom > kMaxFileName ? fileName + kSuffixRoom - kMaxFileName : 0);
+    // A folder too long for any name is left to fail where the file is written.
+    if (over == 0 || over >= name.size()) return path;
+    name = FileNameSafe(name.substr(0, name.size() - over));
+    return build();
+}
+
+std::wstring BackupPathRegistry::claim(const std::wstring& documentKey, const std::wstring& path,
+                                       const std::wstring& docExtension) {
+    std::vector<std::wstring>& owners = claims_[Upper(path)];
+    const std::wstring key = Upper(documentKey);
+    auto it = std::find(owners.begin(), owners.end(), key);
+    size_t index = static_cast<size_t>(it - owners.begin());
+    if (it == owners.end()) owners.push_back(key);
+    if (index == 0) return path;
+    return path.substr(0, path.size() - docExtension.size()) + L" (" + std::to_wstring(index + 1) + L")" +
+           docExtension;
 }

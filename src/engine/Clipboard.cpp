@@ -1,24 +1,15 @@
 #include "Clipboard.h"
 
+#include "ClipboardLock.h"
 #include "Failure.h"
 
 #include <cstring>
 
-void OpenClipboardPatiently() {
-    for (int attempt = 0;; ++attempt) {
-        if (OpenClipboard(nullptr)) return;
-        if (attempt == 50) throw Failure::FromLastError();
-        Sleep(20);
-    }
-}
-
-void EmptyClipboardPatiently() {
-    OpenClipboardPatiently();
-    BOOL emptied = EmptyClipboard();
-    DWORD error = GetLastError();
-    CloseClipboard();
-    if (!emptied) throw Failure::FromWin32(error);
-}
+namespace {
+// Taking and putting back the user's content wait longer than a copy does:
+// without them the run must not touch the clipboard at all.
+constexpr auto kSnapshotBound = std::chrono::seconds(3);
+}  // namespace
 
 struct ClipboardSnapshot::Item {
     UINT format = 0;
@@ -88,9 +79,9 @@ ClipboardSnapshot::~ClipboardSnapshot() = default;
 ClipboardSnapshot::ClipboardSnapshot(ClipboardSnapshot&&) noexcept = default;
 ClipboardSnapshot& ClipboardSnapshot::operator=(ClipboardSnapshot&&) noexcept = default;
 
-ClipboardSnapshot ClipboardSnapshot::Take() {
+ClipboardSnapshot ClipboardSnapshot::Take(HWND owner) {
     ClipboardSnapshot snapshot;
-    OpenClipboardPatiently();
+    ClipboardLock lock(owner, kSnapshotBound);
     bool hasDib = IsClipboardFormatAvailable(CF_DIB) || IsClipboardFormatAvailable(CF_DIBV5);
     for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format)) {
         if (IsDropped(format) || (format == CF_BITMAP && hasDib)) continue;
@@ -109,13 +100,12 @@ ClipboardSnapshot ClipboardSnapshot::Take() {
         item->data = copy;
         snapshot.items_.push_back(std::move(item));
     }
-    CloseClipboard();
     return snapshot;
 }
 
-void ClipboardSnapshot::restore() const {
-    OpenClipboardPatiently();
-    EmptyClipboard();
+void ClipboardSnapshot::restore(HWND owner) const {
+    ClipboardLock lock(owner, kSnapshotBound);
+    if (!EmptyClipboard()) throw Failure::FromLastError();
     for (const auto& item : items_) {
         // Hand over a copy: the snapshot stays valid for another restore.
         HANDLE copy = nullptr;
@@ -131,5 +121,38 @@ void ClipboardSnapshot::restore() const {
             unused.data = copy;
         }
     }
-    CloseClipboard();
+}
+
+// ---- RunClipboard ------------------------------------------------------------
+
+void RunClipboard::takeSnapshot() { kept_ = ClipboardSnapshot::Take(owner_); }
+
+bool RunClipboard::writtenByOthers() const { return touched_ && !holdsCopy(); }
+
+void RunClipboard::empty() {
+    if (writtenByOthers()) kept_ = ClipboardSnapshot::Take(owner_);
+    ClipboardLock lock(owner_);
+    if (!EmptyClipboard()) throw Failure::FromLastError();
+    touched_ = true;
+    copyOwner_ = owner_;
+    copySequence_ = GetClipboardSequenceNumber();
+}
+
+void RunClipboard::markCopied() {
+    copyOwner_ = GetClipboardOwner();
+    copySequence_ = GetClipboardSequenceNumber();
+}
+
+bool RunClipboard::holdsCopy() const {
+    // A copy made without an owner window can only be told by the sequence
+    // number, which also moves when a delayed format is rendered; the owner
+    // does not, so it is the better test where there is one.
+    if (copyOwner_) return GetClipboardOwner() == copyOwner_;
+    return GetClipboardSequenceNumber() == copySequence_;
+}
+
+void RunClipboard::restore() {
+    if (!touched_ || !kept_ || writtenByOthers()) return;
+    kept_->restore(owner_);
+    touched_ = false;
 }

@@ -3,12 +3,12 @@
 #include "AddFolder.h"
 #include "Automation.h"
 #include "Clipboard.h"
+#include "ClipboardLock.h"
 #include "Guard.h"
 #include "Main.h"
 #include "Text.h"
 
 #include <chrono>
-#include <set>
 
 namespace {
 
@@ -17,34 +17,9 @@ constexpr wchar_t kLocation[] = L"in Quillbay2021/08/31.SaveWord.SaveAll ";
 // A copy that never reaches the clipboard must not leave the run waiting
 // forever, nor let older clipboard content pass as this document's.
 constexpr auto kClipboardWaitBound = std::chrono::seconds(10);
-
-// What a run holds that must be let go of even when the run cannot get
-// back to its own end (the session ends while it waits).
-struct RunState {
-    Dispatch backup, scratch;
-    std::optional<ClipboardSnapshot> userClipboard;
-    bool finished = false;
-
-    // Both instances of our own are told to quit; the user's never is.
-    void quitInstances(Guard& guard) {
-        if (backup) guard.step(50, [&] { backup.call(L"Quit"); });
-        if (scratch) guard.step(51, [&] { scratch.call(L"Quit"); });
-        backup.reset();
-        scratch.reset();
-    }
-    void restoreClipboard(Guard& guard) {
-        if (userClipboard) guard.step(52, [&] { userClipboard->restore(); });
-        userClipboard.reset();
-    }
-};
-
-RunState* g_run = nullptr;
-
-class ActiveRun {
-public:
-    explicit ActiveRun(RunState& state) { g_run = &state; }
-    ~ActiveRun() { g_run = nullptr; }
-};
+// Another program that copies between our Copy and Paste is rare; a
+// clipboard that keeps changing under us is not worth chasing further.
+constexpr int kCopyAttempts = 3;
 
 Dispatch Documents(const Dispatch& word) { return word.get(L"Documents").toDispatch(); }
 
@@ -58,6 +33,82 @@ short DocumentCount(const Dispatch& word) {
 Dispatch DocumentAt(const Dispatch& word, short& i) {
     return word.get(L"Documents", {Variant::ByRef(&i)}).toDispatch();
 }
+
+// False once the server behind the reference has gone; one cheap call.
+bool Alive(const Dispatch& instance) {
+    if (!instance) return false;
+    UINT count = 0;
+    return !IsServerGone(Failure(instance.raw()->GetTypeInfoCount(&count), L""));
+}
+
+// Quits an instance of our own; one that has already gone needs no word.
+void Quit(Dispatch& instance) {
+    try {
+        instance.call(L"Quit");
+    } catch (const Failure& failure) {
+        if (!IsServerGone(failure)) throw;
+    }
+}
+
+// What a run holds that must be let go of even when the run cannot get
+// back to its own end (the window closes while it waits).
+struct RunState {
+    explicit RunState(HWND owner) : owner(owner), clipboard(owner) {}
+
+    HWND owner;
+    Dispatch user, backup, scratch;
+    bool scratchGone = false;
+    bool clipboardInUse = false;
+    RunClipboard clipboard;
+    Guard* guard = nullptr;
+    bool finished = false;
+
+    // After a failure: does the run end?  A clipboard kept by another
+    // program, or the user's Word or the backup instance gone, ends it (one
+    // report, not one per later step); a dead scratch instance only ends
+    // the scratch copies.
+    bool endsRunAfter(const Failure& failure) {
+        if (IsClipboardInUse(failure)) return clipboardInUse = true;
+        if (!IsServerGone(failure)) return false;
+        if (Alive(user) && Alive(backup) && !Alive(scratch)) {
+            scratchGone = true;
+            return false;
+        }
+        return true;
+    }
+
+    // Both instances of our own are told to quit; the user's never is.
+    void quitInstances(Guard& cleanup) {
+        if (backup) cleanup.step(50, [&] { Quit(backup); });
+        if (scratch && !scratchGone) cleanup.step(51, [&] { Quit(scratch); });
+        backup.reset();
+        scratch.reset();
+        user.reset();
+    }
+    void finish(Guard& cleanup) {
+        finished = true;
+        quitInstances(cleanup);
+        // A run that has said the clipboard is in use says it once.
+        Guard quiet = Guard::Quiet();
+        (clipboardInUse ? quiet : cleanup).step(52, [&] {
+            try {
+                clipboard.restore();
+            } catch (const Failure& failure) {
+                if (!IsClipboardInUse(failure)) throw;
+                throw Failure::Text(L"The clipboard is in use by another program, so what you had copied before "
+                                    L"the backup could not be put back.");
+            }
+        });
+    }
+};
+
+RunState* g_run = nullptr;
+
+class ActiveRun {
+public:
+    explicit ActiveRun(RunState& state) { g_run = &state; }
+    ~ActiveRun() { g_run = nullptr; }
+};
 
 // True while the clipboard holds none of the formats that GetClipboardFormat
 // recognises.  Each format's weight is added when GetClipboardFormat names
@@ -81,54 +132,63 @@ bool IsClipboardEmpty() {
 }
 
 // Waits, with the window messages running, until the clipboard offers one of
-// the recognised formats.  Fails when the bound passes first.
-void WaitForClipboard() {
+// the recognised formats.  Fails when the bound passes first; answers false
+// when the run was finished meanwhile (the window closed).
+bool WaitForClipboard(const RunState& run) {
     auto start = std::chrono::steady_clock::now();
     while (IsClipboardEmpty()) {
         if (std::chrono::steady_clock::now() - start >= kClipboardWaitBound)
             throw Failure::Text(L"The document's content did not reach the clipboard within 10 seconds.");
         Sleep(10);
         ProcessPendingMessages();
+        if (run.finished) return false;
+    }
+    return true;
+}
+
+// A call of Word's that failed while another program keeps the clipboard
+// open failed because of that: say so, and the run ends.
+template <class F>
+void ThroughClipboard(HWND owner, F&& call) {
+    try {
+        call();
+    } catch (const Failure&) {
+        ClipboardLock probe(owner);
+        throw;
     }
 }
 
 // Copies the whole of document i to the clipboard and pastes it into target.
-// The clipboard is emptied first, so that only this copy can end the wait.
-// Answers false when the document was closed before it could be copied.
-bool CopyDocumentInto(Guard& guard, int firstStep, const Dispatch& user, short& i, const Dispatch& target) {
-    if (!guard.test(firstStep, [&] { return DocumentCount(user) >= i; })) return false;
-    bool copied = false;
-    guard.step(firstStep + 1, [&] {
-        EmptyClipboardPatiently();
-        Variant range = DocumentAt(user, i).get(L"Range");
-        if (range.isObject()) range.toDispatch().call(L"Copy");
-        WaitForClipboard();
-        copied = true;
-    });
-    if (!copied) return false;
-    bool pasted = false;
-    guard.step(firstStep + 2, [&] {
-        target.get(L"Range").toDispatch().call(L"Paste");
-        pasted = true;
-    });
-    return pasted;
-}
-
-// File names compare without regard to case.
-std::wstring Upper(std::wstring p) {
-    CharUpperBuffW(p.data(), static_cast<DWORD>(p.size()));
-    return p;
-}
-
-// A later document whose backup path this run already wrote gets " (2)",
-// " (3)"... before the extension instead of replacing the earlier backup.
-std::wstring Distinct(const std::wstring& path, const std::wstring& extension, const std::set<std::wstring>& written) {
-    if (!written.count(Upper(path))) return path;
-    std::wstring stem = path.substr(0, path.size() - extension.size());
-    for (int n = 2;; ++n) {
-        std::wstring candidate = stem + L" (" + std::to_wstring(n) + L")" + extension;
-        if (!written.count(Upper(candidate))) return candidate;
+// The clipboard is emptied first, so that only this copy can end the wait,
+// and checked after the paste, so that a copy another program made meanwhile
+// is never saved as this document: that copy is taken again.  Answers false
+// when nothing (or not this document's content) was pasted.
+bool CopyDocumentInto(RunState& run, int firstStep, short& i, const Dispatch& target) {
+    Guard& guard = *run.guard;
+    if (!guard.test(firstStep, [&] { return DocumentCount(run.user) >= i; })) return false;
+    bool pasted = false, copyAgain = true;
+    for (int attempt = 1; copyAgain && !guard.stopped(); ++attempt) {
+        bool copied = false;
+        copyAgain = false;
+        guard.step(firstStep + 1, [&] {
+            run.clipboard.empty();
+            Variant range = DocumentAt(run.user, i).get(L"Range");
+            if (range.isObject()) ThroughClipboard(run.owner, [&] { range.toDispatch().call(L"Copy"); });
+            if (!WaitForClipboard(run)) return;
+            run.clipboard.markCopied();
+            copied = true;
+        });
+        if (!copied) return false;
+        guard.step(firstStep + 2, [&] {
+            ThroughClipboard(run.owner, [&] { target.get(L"Range").toDispatch().call(L"Paste"); });
+            pasted = run.clipboard.holdsCopy();
+            copyAgain = !pasted && attempt < kCopyAttempts;
+            if (!pasted && !copyAgain)
+                throw Failure::Text(L"Other programs kept changing the clipboard while the document was copied, so "
+                                    L"its backup was not saved.");
+        });
     }
+    return pasted;
 }
 
 }  // namespace
@@ -137,11 +197,10 @@ bool IsBackupRunning() { return g_run != nullptr; }
 
 void FinishRunNow() {
     if (!g_run || g_run->finished) return;
-    g_run->finished = true;
+    if (g_run->guard) g_run->guard->stop();
     // Nobody is left to read a report: the window is closing.
     Guard quiet = Guard::Quiet();
-    g_run->quitInstances(quiet);
-    g_run->restoreClipboard(quiet);
+    g_run->finish(quiet);
 }
 
 void AppendHistoryLine(const std::wstring& historyFile, const std::wstring& line) {
@@ -160,10 +219,14 @@ RunOutcome SaveAll(BackupSettings& settings) {
     // A click on the test button while a run waits for the clipboard or the
     // folder picker is ignored: the run under way covers every document.
     if (g_run) return RunOutcome::AlreadyRunning;
-    RunState run;
+    RunState run(settings.Owner());
     ActiveRun active(run);
 
-    if (!IsWordRunning()) return RunOutcome::NoWord;
+    switch (ProbeRunningWord()) {
+    case WordState::NotRunning: return RunOutcome::NoWord;
+    case WordState::Busy: return RunOutcome::WordDidNotAnswer;
+    case WordState::Running: break;
+    }
     settings.BackupStarted();
     struct Ended {
         BackupSettings& settings;
@@ -171,61 +234,74 @@ RunOutcome SaveAll(BackupSettings& settings) {
     } ended{settings};
 
     Guard guard(kLocation);
-    // Once a Word instance has gone away every later call on it would fail
-    // and report again: one report, then the run ends.
-    guard.stopAfter(IsServerGone);
+    run.guard = &guard;
+    guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure); });
 
-    guard.step(1, [&] { run.userClipboard = ClipboardSnapshot::Take(); });
+    // Without the user's content in hand the run must not touch the
+    // clipboard at all; the next run tries again.
+    bool snapshotTaken = false;
+    guard.step(1, [&] {
+        run.clipboard.takeSnapshot();
+        snapshotTaken = true;
+    });
+    if (!snapshotTaken || run.finished) return RunOutcome::Done;
 
-    Dispatch user;
-    guard.step(2, [&] { user = Dispatch::GetActive(kWordProgId); });
+    guard.step(2, [&] { run.user = Dispatch::GetActive(kWordProgId); });
     guard.step(3, [&] { run.backup = Dispatch::Create(kWordProgId); });
     guard.step(4, [&] { run.scratch = Dispatch::Create(kWordProgId); });
 
     short total = 0;
-    guard.step(5, [&] { total = DocumentCount(user); });
+    guard.step(5, [&] { total = DocumentCount(run.user); });
+
+    // In overwrite mode a document keeps its " (n)" for the whole day; the
+    // names of new-file mode carry the time and meet only within a run.
+    static BackupPathRegistry overwriteNames;
+    BackupPathRegistry newFileNames;
+    BackupPathRegistry& names = settings.CreateNewFile() ? newFileNames : overwriteNames;
 
     std::wstring folder;
-    std::set<std::wstring> written;
-    for (short i = 1; i <= total && !guard.stopped() && !run.finished; ++i) {
+    for (short i = 1; i <= total && !guard.stopped(); ++i) {
         // 4a: documents may have been closed while an earlier one waited.
-        if (!guard.test(10, [&] { return DocumentCount(user) >= i; })) continue;
-        std::wstring name;
-        guard.step(11, [&] { name = DocumentAt(user, i).get(L"name").toText(); });
+        if (!guard.test(10, [&] { return DocumentCount(run.user) >= i; })) continue;
+        std::wstring name, documentPath;
+        guard.step(11, [&] {
+            Dispatch document = DocumentAt(run.user, i);
+            name = document.get(L"name").toText();
+            documentPath = document.get(L"path").toText();
+        });
 
         // 4c: the folder.
         if (settings.SaveBesideDocuments()) {
-            if (guard.test(12, [&] { return DocumentCount(user) >= i; }))
-                guard.step(13, [&] { folder = DocumentAt(user, i).get(L"path").toText(); });
+            if (guard.test(12, [&] { return DocumentCount(run.user) >= i; }))
+                guard.step(13, [&] { folder = documentPath; });
             // A never-saved document has no folder: ask until one is chosen,
             // unless the document is closed meanwhile.
             while (folder.empty() && !guard.stopped()) {
                 guard.step(14, [&] {
                     folder = BrowseForFolder(settings.Owner(), name + L" is unsaved. Please select location:", L"");
                 });
-                if (folder.empty() && !guard.test(15, [&] { return DocumentCount(user) >= i; })) break;
+                if (folder.empty() && !guard.test(15, [&] { return DocumentCount(run.user) >= i; })) break;
             }
         } else if (settings.SaveToFixedFolder()) {
             guard.step(16, [&] { folder = settings.FixedFolder(); });
         }
 
-        // 4d: the backup path.
+        // 4d: the backup path, valid whatever the document is called.
         std::wstring path;
         guard.step(17, [&] {
-            std::wstring base = NormalizeBackslashes(NormalizeBackslashes(folder + L"\\" + name));
-            path = Distinct(BuildBackupName(base, settings.CreateNewFile(), settings.DocExtension()),
-                            settings.DocExtension(), written);
+            const std::wstring extension = settings.DocExtension();
+            path = names.claim(documentPath.empty() ? name : documentPath + L"\\" + name,
+                               BackupPathFor(folder, name, settings.CreateNewFile(), extension), extension);
         });
 
         // 4e-4i: copy into a new document of the backup instance and save it.
         Dispatch backupDocument;
         guard.step(20, [&] { backupDocument = Documents(run.backup).call(L"add").toDispatch(); });
         bool saved = false;
-        if (CopyDocumentInto(guard, 21, user, i, backupDocument)) {
+        if (CopyDocumentInto(run, 21, i, backupDocument)) {
             guard.step(24, [&] {
                 backupDocument.call(L"SaveAs", {}, {{L"fileName", path}});
                 saved = true;
-                written.insert(Upper(path));
             });
         }
         // Closed with saving only when the backup was written; an unsaved
@@ -236,16 +312,17 @@ RunOutcome SaveAll(BackupSettings& settings) {
         backupDocument.reset();
 
         // 4j: the same copy into a scratch document, closed unsaved.
-        Dispatch scratchDocument;
-        guard.step(30, [&] { scratchDocument = Documents(run.scratch).call(L"add").toDispatch(); });
-        CopyDocumentInto(guard, 31, user, i, scratchDocument);
-        guard.step(34, [&] {
-            if (scratchDocument) scratchDocument.call(L"Close", {false});
-        });
-        scratchDocument.reset();
+        if (!run.scratchGone) {
+            Dispatch scratchDocument;
+            guard.step(30, [&] { scratchDocument = Documents(run.scratch).call(L"add").toDispatch(); });
+            if (!run.scratchGone) CopyDocumentInto(run, 31, i, scratchDocument);
+            guard.step(34, [&] {
+                if (scratchDocument && !run.scratchGone) scratchDocument.call(L"Close", {false});
+            });
+        }
 
         // 4k, 4l.
-        guard.step(40, [&] { user.put(L"DisplayAlerts", true); });
+        guard.step(40, [&] { run.user.put(L"DisplayAlerts", true); });
         // Only a backup that was written is logged.
         if (saved)
             guard.step(41, [&] {
@@ -254,13 +331,10 @@ RunOutcome SaveAll(BackupSettings& settings) {
             });
     }
 
-    // 5, 6: unless a close has done it already.
-    if (run.finished) return RunOutcome::Done;
-    run.finished = true;
-    user.reset();
-    Guard cleanup(kLocation);
-    run.quitInstances(cleanup);
-    Guard restore(kLocation);
-    run.restoreClipboard(restore);
+    // 5, 6: unless a closing window has done it already.
+    if (!run.finished) {
+        Guard cleanup(kLocation);
+        run.finish(cleanup);
+    }
     return RunOutcome::Done;
 }

@@ -62,11 +62,15 @@ double GetWordVersion() {
     return version;
 }
 
-bool IsWordRunning() {
-    return AnswerFalseOnFailure([] {
-        Dispatch word = Dispatch::GetActive(kWordProgId);
-        return word.getDefault().toText() == L"Microsoft Word";
+WordState ProbeRunningWord() {
+    Guard quiet = Guard::Quiet();
+    std::optional<bool> named = quiet.value(1, [] {
+        return Dispatch::GetActive(kWordProgId).getDefault().toText() == L"Microsoft Word";
     });
+    if (named) return *named ? WordState::Running : WordState::NotRunning;
+    return IsServerBusy(*quiet.lastFailure()) ? WordState::Busy : WordState::NotRunning;
 }
+
+bool IsWordRunning() { return ProbeRunningWord() == WordState::Running; }
 
 std::wstring DocExtensionFor(double version) { return version > 11 ? L".docx" : L".doc"; }

@@ -1,10 +1,12 @@
 #include "Clipboard.h"
+#include "ClipboardLock.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -15,14 +17,19 @@ void Put(UINT format, const void* data, size_t size) {
     ASSERT_TRUE(SetClipboardData(format, g));
 }
 
+// Writes need an owner window of ours; reads do not.
+HWND Owner() {
+    static HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    return owner;
+}
+
 std::string Read(UINT format) {
-    OpenClipboardPatiently();
+    ClipboardLock lock(nullptr);
     std::string bytes;
     if (HANDLE h = GetClipboardData(format)) {
         bytes.assign(static_cast<const char*>(GlobalLock(h)), GlobalSize(h));
         GlobalUnlock(h);
     }
-    CloseClipboard();
     return bytes;
 }
 
@@ -52,61 +59,80 @@ TEST(ClipboardSnapshot, PutsBackTextRtfHtmlDibFileListAndMetafile) {
     HENHMETAFILE emf = CloseEnhMetaFile(dc);
     UINT emfSize = GetEnhMetaFileBits(emf, 0, nullptr);
 
-    OpenClipboardPatiently();
-    EmptyClipboard();
-    Put(CF_UNICODETEXT, unicode, sizeof unicode);
-    Put(rtf, rtfText, sizeof rtfText);
-    Put(html, htmlText, sizeof htmlText);
-    Put(CF_DIB, dibBytes.data(), dibBytes.size());
-    Put(CF_HDROP, &drop, sizeof drop);
-    SetClipboardData(CF_ENHMETAFILE, emf);
-    CloseClipboard();
+    {
+        ClipboardLock lock(Owner());
+        EmptyClipboard();
+        Put(CF_UNICODETEXT, unicode, sizeof unicode);
+        Put(rtf, rtfText, sizeof rtfText);
+        Put(html, htmlText, sizeof htmlText);
+        Put(CF_DIB, dibBytes.data(), dibBytes.size());
+        Put(CF_HDROP, &drop, sizeof drop);
+        SetClipboardData(CF_ENHMETAFILE, emf);
+    }
 
-    ClipboardSnapshot snapshot = ClipboardSnapshot::Take();
+    ClipboardSnapshot snapshot = ClipboardSnapshot::Take(Owner());
 
     // The backup run's own content replaces the user's...
-    OpenClipboardPatiently();
-    EmptyClipboard();
-    Put(CF_UNICODETEXT, L"backup", sizeof L"backup");
-    CloseClipboard();
+    {
+        ClipboardLock lock(Owner());
+        EmptyClipboard();
+        Put(CF_UNICODETEXT, L"backup", sizeof L"backup");
+    }
     ASSERT_EQ(ReadUnicode(), L"backup");
 
-    // ...and the user's comes back, format by format.
-    snapshot.restore();
+    // ...and the user's comes back, format by format, from a clipboard
+    // that our own window owns.
+    snapshot.restore(Owner());
+    EXPECT_EQ(GetClipboardOwner(), Owner());
     EXPECT_EQ(ReadUnicode(), unicode);
     EXPECT_EQ(Read(rtf).substr(0, sizeof rtfText - 1), std::string(rtfText));
     EXPECT_EQ(Read(html).substr(0, sizeof htmlText - 1), std::string(htmlText));
     EXPECT_EQ(Read(CF_DIB).substr(0, dibBytes.size()), dibBytes);
     EXPECT_EQ(Read(CF_HDROP).substr(0, sizeof drop), std::string(reinterpret_cast<const char*>(&drop), sizeof drop));
-    OpenClipboardPatiently();
+    ClipboardLock lock(nullptr);
     auto restoredEmf = static_cast<HENHMETAFILE>(GetClipboardData(CF_ENHMETAFILE));
     EXPECT_TRUE(restoredEmf);
-    if (restoredEmf) EXPECT_EQ(GetEnhMetaFileBits(restoredEmf, 0, nullptr), emfSize);
-    CloseClipboard();
+    if (restoredEmf) {
+        EXPECT_EQ(GetEnhMetaFileBits(restoredEmf, 0, nullptr), emfSize);
+    }
 }
 
 TEST(ClipboardSnapshot, AnEmptyClipboardIsEmptyAgainAfterRestore) {
-    OpenClipboardPatiently();
-    EmptyClipboard();
-    CloseClipboard();
-    ClipboardSnapshot snapshot = ClipboardSnapshot::Take();
-    OpenClipboardPatiently();
-    Put(CF_UNICODETEXT, L"backup", sizeof L"backup");
-    CloseClipboard();
-    snapshot.restore();
+    {
+        ClipboardLock lock(Owner());
+        EmptyClipboard();
+    }
+    ClipboardSnapshot snapshot = ClipboardSnapshot::Take(Owner());
+    {
+        ClipboardLock lock(Owner());
+        EmptyClipboard();
+        Put(CF_UNICODETEXT, L"backup", sizeof L"backup");
+    }
+    snapshot.restore(Owner());
     EXPECT_EQ(CountClipboardFormats(), 0);
 }
 
-TEST(ClipboardSnapshot, ALockedClipboardIsWaitedForBriefly) {
-    // Another thread holds the clipboard for a moment, as another program might.
-    HANDLE holder = CreateThread(nullptr, 0, [](void*) -> DWORD {
-        OpenClipboard(nullptr);
-        Sleep(300);
-        CloseClipboard();
-        return 0;
-    }, nullptr, 0, nullptr);
-    Sleep(50);
-    EXPECT_NO_THROW(EmptyClipboardPatiently());
-    WaitForSingleObject(holder, INFINITE);
-    CloseHandle(holder);
+TEST(ClipboardLock, WaitsForAnotherHolderWithinItsBoundThenSaysTheClipboardIsInUse) {
+    struct {
+        DWORD heldMs;
+        bool opens;
+    } const cases[] = {{300, true}, {1500, false}};
+    for (const auto& c : cases) {
+        // Another thread holds the clipboard, as another program might.
+        std::thread holder([&] {
+            OpenClipboard(nullptr);
+            Sleep(c.heldMs);
+            CloseClipboard();
+        });
+        Sleep(50);
+        try {
+            ClipboardLock lock(Owner(), std::chrono::seconds(1));
+            EXPECT_TRUE(c.opens) << c.heldMs;
+        } catch (const Failure& failure) {
+            EXPECT_FALSE(c.opens) << c.heldMs;
+            EXPECT_TRUE(IsClipboardInUse(failure));
+            EXPECT_NE(failure.description().find(L"in use by another program"), std::wstring::npos);
+        }
+        holder.join();
+    }
 }

@@ -1,0 +1,20 @@
+#pragma once
+// The clipboard, open for as long as the lock lives.
+#include "Failure.h"
+
+#include <windows.h>
+
+#include <chrono>
+
+class ClipboardLock {
+public:
+    // Another program (a clipboard viewer, a copy under way) may hold the
+    // clipboard for a moment: opening is retried until the bound passes, then
+    // fails with Failure::ClipboardInUse.  Whoever writes must pass a window
+    // of its own: after EmptyClipboard on a clipboard opened without one,
+    // Windows refuses SetClipboardData (Wine does not).
+    explicit ClipboardLock(HWND owner, std::chrono::milliseconds bound = std::chrono::seconds(1));
+    ~ClipboardLock() { CloseClipboard(); }
+    ClipboardLock(const ClipboardLock&) = delete;
+    ClipboardLock& operator=(const ClipboardLock&) = delete;
+};
