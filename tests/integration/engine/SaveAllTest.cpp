@@ -1,6 +1,7 @@
 // The backup run against the stand-in, with real files, the real clipboard,
 // the real folder dialog and the real history file.
 #include "Automation.h"
+#include "ClipboardLock.h"
 #include "FolderDialog.h"
 #include "MessageBox.h"
 #include "SaveWord.h"
@@ -10,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -20,6 +24,9 @@ struct TestSettings : BackupSettings {
     bool beside = false, fixed = true, newFile = true;
     std::wstring folder, extension = L".docx", history;
     HWND owner = nullptr;
+    int started = 0, ended = 0;
+    void BackupStarted() override { ++started; }
+    void BackupEnded() override { ++ended; }
     bool SaveBesideDocuments() const override { return beside; }
     bool SaveToFixedFolder() const override { return fixed; }
     std::wstring FixedFolder() const override { return folder; }
@@ -89,13 +96,51 @@ protected:
 
 std::wstring FirstLine(const std::wstring& report) { return report.substr(0, report.find(L"\r\n")); }
 
+// Another program's thread: once `when` holds, it does `what` with the
+// clipboard, and lets it go when the test says so (or at once).
+class OtherProgram {
+public:
+    enum class Act { Copy, HoldUntilReleased, HoldFor1500ms };
+    OtherProgram(std::function<bool()> when, Act act) {
+        thread_ = std::thread([this, when = std::move(when), act] {
+            while (!when() && !released_) Sleep(10);
+            if (act == Act::Copy) return TestClipboard::SetUnicodeText(L"copied by another program");
+            OpenClipboard(nullptr);
+            held_ = true;
+            if (act == Act::HoldFor1500ms) Sleep(1500);
+            while (act == Act::HoldUntilReleased && !released_) Sleep(10);
+            CloseClipboard();
+        });
+    }
+    ~OtherProgram() { release(); }
+    void release() {
+        released_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool held() const { return held_; }
+
+private:
+    std::thread thread_;
+    std::atomic<bool> released_{false}, held_{false};
+};
+
 }  // namespace
 
-TEST_F(SaveAllRun, WordNotRunningCreatesAndLogsNothing) {
-    SaveAll(settings);
+TEST_F(SaveAllRun, NoWordOrABusyWordCreatesLogsAndShowsNothing) {
+    EXPECT_EQ(SaveAll(settings), RunOutcome::NoWord);
+
+    // A Word with one of its dialogs open refuses every call; the run says
+    // so to the window instead of passing as "no Word".
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")});
+    SetBusyRetryBound(std::chrono::milliseconds(300));
+    StandIn::SetFault(L"busy", {.member = L"*", .action = L"busy", .role = L"user"});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::WordDidNotAnswer);
+    SetBusyRetryBound(std::chrono::seconds(30));
+
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(calls(L"ClassFactory.CreateInstance"), 0);
     EXPECT_FALSE(Exists(settings.history));
+    EXPECT_EQ(settings.started, 0);  // no wait cursor for a run that backs nothing up
 }
 
 TEST_F(SaveAllRun, WordWithoutDocumentsCreatesBothInstancesAndQuitsThem) {
@@ -112,8 +157,10 @@ TEST_F(SaveAllRun, ThreeDocumentsGiveThreeBackupsAndThreeLinesInOrder) {
     TestClipboard::SetUnicodeText(L"the user's own clipboard");
     auto word = StandIn::StartUserWord({doc(L"Report.docx", L"Quarterly report\nsecond line"),
                                         doc(L"Notes.txt", L"Gr\u00fc\u00dfe \u20ac"), doc(L"Plan.doc", L"Plan")});
-    SaveAll(settings);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(settings.started, 1);
+    EXPECT_EQ(settings.ended, 1);
 
     std::wstring report = stamped(backups + L"\\Report.docx"), notes = stamped(backups + L"\\Notes.txt"),
                  plan = stamped(backups + L"\\Plan.doc");
@@ -127,6 +174,9 @@ TEST_F(SaveAllRun, ThreeDocumentsGiveThreeBackupsAndThreeLinesInOrder) {
     // The user's documents were only read, and the user's clipboard is back.
     EXPECT_EQ(calls(L"Document.SaveAs"), 3);
     EXPECT_EQ(TestClipboard::UnicodeText(), L"the user's own clipboard");
+    // Put back by a window of ours: Windows refuses writes to a clipboard
+    // emptied without an owner.
+    EXPECT_EQ(GetClipboardOwner(), owner);
     EXPECT_TRUE(onlyUserWordLeft(word.pid));
     EXPECT_EQ(WaitForSingleObject(word.process.get(), 0), WAIT_TIMEOUT);
 }
@@ -153,6 +203,40 @@ TEST_F(SaveAllRun, TwoDocumentsOfTheSameNameKeepBothBackups) {
     EXPECT_EQ(ReadDocxText(base + L".docx"), L"first");
     EXPECT_EQ(ReadDocxText(base + L" (2).docx"), L"second");
     EXPECT_EQ(historyLines().size(), 2u);
+}
+
+TEST_F(SaveAllRun, InOverwriteModeSameNamedDocumentsKeepTheirNumberWhenASaveFails) {
+    std::wstring other = session.folder().path() + L"\\Other";
+    CreateDirectoryW(other.c_str(), nullptr);
+    std::wstring second = other + L"\\Same.txt";
+    WriteUtf8File(second, L"second");
+    auto word = StandIn::StartUserWord({doc(L"Same.txt", L"first"), second});
+    settings.newFile = false;
+    // The first document's save fails in the first run, the second's in the next.
+    for (unsigned failing : {1u, 2u}) {
+        StandIn::SetFault(L"saveas", {.member = L"SaveAs", .call = failing, .times = 1});
+        SaveAll(settings);
+    }
+    std::wstring base = backups + L"\\Same.txt Dec 7 2026";
+    EXPECT_EQ(ReadDocxText(base + L".docx"), L"first");
+    EXPECT_EQ(ReadDocxText(base + L" (2).docx"), L"second");
+    EXPECT_EQ(reports.size(), 2u);
+}
+
+TEST_F(SaveAllRun, DocumentNamesAFileCannotHoldStillGetABackupUnderTheLoggedPath) {
+    auto word = StandIn::StartUserWord({}, {L"Q3: plan?", L"CON.txt", std::wstring(300, L'x')});
+    SaveAll(settings);
+    EXPECT_TRUE(reports.empty());
+    auto lines = historyLines();
+    ASSERT_EQ(lines.size(), 3u);
+    for (const auto& line : lines) {
+        std::wstring path = line.substr(line.find(L" was backup saved as ") + 21);
+        path = path.substr(0, path.rfind(L" at "));
+        EXPECT_TRUE(Exists(path)) << path;
+        EXPECT_LE(path.size(), kMaxBackupPath);
+    }
+    EXPECT_EQ(lines[0].find(L"Q3: plan? was backup saved as " + stamped(backups + L"\\Q3_ plan_")), 0u);
+    EXPECT_NE(lines[1].find(stamped(backups + L"\\CON_.txt")), std::wstring::npos);
 }
 
 TEST_F(SaveAllRun, DocumentInADriveRootAndFoldersBesideTheDocuments) {
@@ -278,15 +362,115 @@ TEST_F(SaveAllRun, AFailedCopyNeverSavesOlderClipboardContent) {
     EXPECT_EQ(TestClipboard::UnicodeText(), L"stale content");  // and the user's clipboard is back
 }
 
-TEST_F(SaveAllRun, AUserWordThatDiesEndsTheRunWithOneReport) {
+TEST_F(SaveAllRun, ACopyMadeByAnotherProgramIsNeverSavedAndTheNewestCopyStays) {
+    const struct {
+        StandIn::Fault pause;  // a moment in which another program copies
+    } cases[] = {
+        {{.member = L"Paste", .action = L"slow", .milliseconds = 1500, .times = 1, .role = L"created"}},
+        {{.member = L"DisplayAlerts", .action = L"slow", .milliseconds = 1500, .call = 2, .times = 1}},
+    };
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
+    for (const auto& c : cases) {
+        TestClipboard::SetUnicodeText(L"the user's own clipboard");
+        StandIn::SetFault(L"pause", c.pause);
+        OtherProgram other([] { return StandIn::FaultSeen(L"pause") > 0; }, OtherProgram::Act::Copy);
+        SaveAll(settings);
+        other.release();
+        EXPECT_TRUE(reports.empty()) << c.pause.member;
+        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a") << c.pause.member;
+        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\B.txt")), L"b") << c.pause.member;
+        // The other program's copy is newer than the user's: it is what stays.
+        EXPECT_EQ(TestClipboard::UnicodeText(), L"copied by another program") << c.pause.member;
+    }
+}
+
+TEST_F(SaveAllRun, AClipboardHeldByAnotherProgramIsWaitedForThenReportedOnce) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
-    // The first document is copied twice (backup and scratch): the third Copy is the second document's.
-    StandIn::SetFault(L"die", {.member = L"Copy", .action = L"die", .call = 3, .role = L"user"});
+    const struct {
+        const char* when;
+        OtherProgram::Act act;
+        size_t reports, lines;
+        int creations;
+    } cases[] = {
+        {"as the run starts, briefly", OtherProgram::Act::HoldFor1500ms, 0, 3, 2},
+        {"as the run starts, throughout", OtherProgram::Act::HoldUntilReleased, 1, 0, 0},
+        {"after the first backup, throughout", OtherProgram::Act::HoldUntilReleased, 1, 1, 2},
+    };
+    for (const auto& c : cases) {
+        reports.clear();
+        DeleteFileW(settings.history.c_str());
+        const int creationsBefore = calls(L"ClassFactory.CreateInstance");
+        TestClipboard::SetUnicodeText(L"the user's own clipboard");
+        bool atStart = std::string(c.when).starts_with("as the run starts");
+        OtherProgram other([&] { return atStart || historyLines().size() == 1; }, c.act);
+        while (atStart && !other.held()) Sleep(5);
+        SaveAll(settings);
+        other.release();
+        ASSERT_EQ(reports.size(), c.reports) << c.when;
+        if (c.reports) {
+            EXPECT_NE(FirstLine(reports[0]).find(L"in use by another program"), std::wstring::npos);
+        }
+        EXPECT_EQ(historyLines().size(), c.lines) << c.when;
+        EXPECT_EQ(calls(L"ClassFactory.CreateInstance") - creationsBefore, c.creations) << c.when;
+        EXPECT_TRUE(onlyUserWordLeft(word.pid)) << c.when;
+        if (atStart) {
+            EXPECT_EQ(TestClipboard::UnicodeText(), L"the user's own clipboard") << c.when;
+        }
+    }
+}
+
+TEST_F(SaveAllRun, AWordInstanceThatDiesIsReportedOnce) {
+    const struct {
+        const char* instance;
+        StandIn::Fault death;
+        size_t lines;  // the documents still backed up
+    } cases[] = {
+        {"user", {.member = L"Copy", .action = L"die", .call = 3, .times = 1, .role = L"user"}, 1},
+        {"backup", {.member = L"SaveAs", .action = L"die", .call = 2, .times = 1}, 1},
+        // The second Paste of a created instance is the scratch copy's.
+        {"scratch", {.member = L"Paste", .action = L"die", .call = 2, .times = 1, .role = L"created"}, 3},
+    };
+    for (const auto& c : cases) {
+        reports.clear();
+        DeleteFileW(settings.history.c_str());
+        auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
+        StandIn::SetFault(L"die", c.death);
+        SaveAll(settings);
+        ASSERT_EQ(reports.size(), 1u) << c.instance << "\n" << ToUtf8(reports.back());
+        EXPECT_EQ(FirstLine(reports[0]), L"The automation server is no longer available; it may have stopped or crashed.");
+        EXPECT_EQ(historyLines().size(), c.lines) << c.instance;
+        // What is still alive of ours was told to quit.
+        EXPECT_TRUE(onlyUserWordLeft(c.instance == std::string("user") ? 0 : word.pid)) << c.instance;
+        StandIn::KillAllStandIns();
+    }
+}
+
+TEST_F(SaveAllRun, AWindowClosingDuringTheRunGetsBothInstancesQuitAndTheClipboardBack) {
+    auto word = StandIn::StartUserWord({}, {L"Document5"});
+    settings.beside = true;
+    settings.fixed = false;
+    TestClipboard::SetUnicodeText(L"the user's own clipboard");
+    static int quitsWhenFinished = -1;
+    static const StandIn::Session* standIns = nullptr;
+    standIns = &session;
+    // The close arrives while the picker is open.
+    UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        FinishRunNow();
+        auto log = standIns->calls();
+        quitsWhenFinished = static_cast<int>(
+            std::count_if(log.begin(), log.end(), [](auto& c) { return c.member == L"Application.Quit"; }));
+    });
+    folder_dialog::Driver driver(owner, IDCANCEL, [](HWND, HWND, folder_dialog::Seen&) { Sleep(800); });
     SaveAll(settings);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(FirstLine(reports[0]), L"The automation server is no longer available; it may have stopped or crashed.");
-    EXPECT_EQ(historyLines().size(), 1u);
-    EXPECT_TRUE(onlyUserWordLeft(0));  // our own instances were still told to quit
+    KillTimer(nullptr, timer);
+    driver.join();
+    EXPECT_EQ(quitsWhenFinished, 2);
+    EXPECT_EQ(TestClipboard::UnicodeText(), L"the user's own clipboard");
+    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(historyLines().empty());
+    EXPECT_EQ(calls(L"Document.SaveAs"), 0);
+    EXPECT_FALSE(IsBackupRunning());
 }
 
 TEST_F(SaveAllRun, ASecondRunDuringTheFolderPickerIsIgnored) {

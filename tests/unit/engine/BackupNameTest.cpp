@@ -74,3 +74,46 @@ TEST(DocExtension, AboveElevenIsDocx) {
     EXPECT_EQ(DocExtensionFor(11), L".doc");
     EXPECT_EQ(DocExtensionFor(0), L".doc");
 }
+
+TEST(BackupNames, AnyDocumentNameBecomesAValidFileNamePart) {
+    const struct {
+        const wchar_t* document;
+        const wchar_t* safe;
+    } cases[] = {
+        {L"Report.docx", L"Report.docx"},
+        {L"Q3: plan? <draft> a/b\\c|d*\"e\"", L"Q3_ plan_ _draft_ a_b_c_d__e_"},
+        {L"tab\there\x01", L"tab_here_"},
+        {L"Notes. ", L"Notes__"},
+        {L"CON", L"CON_"},
+        {L"con.txt", L"con_.txt"},
+        {L"COM1.docx", L"COM1_.docx"},
+        {L"LPT9", L"LPT9_"},
+        {L"CONTRACT.docx", L"CONTRACT.docx"},
+        {L"COM10", L"COM10"},
+        {L"", L"_"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FileNameSafe(c.document), c.safe) << c.document;
+}
+
+TEST_F(FixedClock, ALongDocumentNameIsShortenedSoThePathFits) {
+    at(At(2026, 12, 7, 13, 5, 9));
+    const std::wstring folder = L"C:\\" + std::wstring(100, L'f');
+    const std::wstring path = BackupPathFor(folder, std::wstring(300, L'x') + L".docx", true, L".docx");
+    EXPECT_LE(path.size() + 8, kMaxBackupPath);  // room for a " (n)"
+    EXPECT_EQ(path.find(folder + L"\\xxxx"), 0u);
+    EXPECT_TRUE(path.ends_with(L" Date Dec 7 2026 Time 01 05 09 PM.docx")) << path;
+    // A short one is left alone, and a folder too long for any name is left to fail.
+    EXPECT_EQ(BackupPathFor(L"D:\\B\\", L"a.txt", false, L".doc"), L"D:\\B\\a.txt Dec 7 2026.doc");
+    const std::wstring deep = L"C:\\" + std::wstring(300, L'f');
+    EXPECT_EQ(BackupPathFor(deep, L"a", false, L".doc"), deep + L"\\a Dec 7 2026.doc");
+}
+
+TEST(BackupNames, DocumentsKeepTheNumberTheyWereFirstGiven) {
+    BackupPathRegistry registry;
+    const std::wstring path = L"C:\\B\\Same.txt Dec 7 2026.docx";
+    EXPECT_EQ(registry.claim(L"C:\\One\\Same.txt", path, L".docx"), path);
+    EXPECT_EQ(registry.claim(L"C:\\Two\\Same.txt", path, L".docx"), L"C:\\B\\Same.txt Dec 7 2026 (2).docx");
+    // The first one's save failing changes nothing: the numbers stay.
+    EXPECT_EQ(registry.claim(L"c:\\two\\same.txt", path, L".docx"), L"C:\\B\\Same.txt Dec 7 2026 (2).docx");
+    EXPECT_EQ(registry.claim(L"C:\\One\\Same.txt", path, L".docx"), path);
+}
