@@ -1,6 +1,7 @@
 #include "Automation.h"
 
 #include "ComObject.h"
+#include "MessagePump.h"
 
 #include <algorithm>
 #include <atomic>
@@ -59,19 +60,6 @@ public:
 
 std::chrono::milliseconds BusyRetryBound() { return std::chrono::milliseconds(g_busyBoundMs.load()); }
 void SetBusyRetryBound(std::chrono::milliseconds bound) { g_busyBoundMs = bound.count(); }
-
-void ProcessPendingMessages() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            // Leave the quit for the real message loop.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
 
 MessageFilterRegistration::MessageFilterRegistration() {
     auto* filter = new MessageFilter;
@@ -217,7 +205,7 @@ Dispatch Dispatch::GetActive(const std::wstring& progId) {
 }
 
 DISPID Dispatch::idOf(const std::wstring& name) const {
-    if (!object_) throw Failure(91, L"Object variable or With block variable not set");
+    if (!object_) throw Failure::ObjectNotSet();
     LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
     DISPID id = DISPID_UNKNOWN;
     ThrowIfFailed(WithBusyRetry([&] { return object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); }));
@@ -226,7 +214,7 @@ DISPID Dispatch::idOf(const std::wstring& name) const {
 
 Variant Dispatch::invoke(DISPID id, WORD flags, std::vector<Variant> args, std::vector<DISPID> namedIds,
                          std::vector<Variant> namedValues) const {
-    if (!object_) throw Failure(91, L"Object variable or With block variable not set");
+    if (!object_) throw Failure::ObjectNotSet();
     // rgvarg holds the named arguments first, then the positional ones in
     // reverse order.
     std::vector<VARIANT> raw;
@@ -280,7 +268,7 @@ void Dispatch::put(const std::wstring& name, Variant value) const {
 
 Variant Dispatch::call(const std::wstring& name, std::vector<Variant> args, std::vector<NamedArg> named) const {
     if (named.empty()) return invoke(idOf(name), DISPATCH_METHOD | DISPATCH_PROPERTYGET, std::move(args));
-    if (!object_) throw Failure(91, L"Object variable or With block variable not set");
+    if (!object_) throw Failure::ObjectNotSet();
     std::vector<LPOLESTR> names{const_cast<LPOLESTR>(name.c_str())};
     for (auto& n : named) names.push_back(const_cast<LPOLESTR>(n.name.c_str()));
     std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);

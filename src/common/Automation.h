@@ -108,6 +108,3 @@ private:
     IMessageFilter* previous_ = nullptr;
     bool registered_ = false;
 };
-
-// Runs the thread's pending window messages once (the runtime's DoEvents).
-void ProcessPendingMessages();

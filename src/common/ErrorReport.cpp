@@ -3,6 +3,15 @@
 #include "MessageBox.h"
 #include "Product.h"
 
+std::wstring Location(std::wstring_view module, std::wstring_view routine) {
+    std::wstring text = L"in Quillbay2021/08/31.";
+    text += module;
+    text += L".";
+    text += routine;
+    text += L" ";
+    return text;
+}
+
 std::wstring BuildErrorReport(std::wstring_view location, int step, std::wstring_view description) {
     std::wstring text(description);
     text += L"\r\n";

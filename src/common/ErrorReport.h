@@ -9,5 +9,9 @@
 inline constexpr wchar_t kErrorReportCaption[] = L"Application Error";
 inline constexpr UINT kErrorReportStyle = MB_OK | MB_ICONEXCLAMATION;  // 48
 
+// The text that names a guarded operation in the report:
+// "in Quillbay2021/08/31." + module + "." + routine + " ".
+std::wstring Location(std::wstring_view module, std::wstring_view routine);
+
 std::wstring BuildErrorReport(std::wstring_view location, int step, std::wstring_view description);
 void ReportError(std::wstring_view location, int step, const Failure& failure);

@@ -10,6 +10,8 @@ Failure::Failure(long number, std::wstring description)
 Failure Failure::InvalidArgument() { return {5, L"Invalid procedure call or argument"}; }
 Failure Failure::Overflow() { return {6, L"Overflow"}; }
 Failure Failure::TypeMismatch() { return {13, L"Type mismatch"}; }
+Failure Failure::ObjectNotSet() { return {91, L"Object variable or With block variable not set"}; }
+Failure Failure::IndexOutOfBounds() { return {35600, L"Index out of bounds"}; }
 Failure Failure::Text(std::wstring description) { return {0, std::move(description)}; }
 
 namespace {

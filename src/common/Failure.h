@@ -15,6 +15,8 @@ public:
     static Failure InvalidArgument();   // 5
     static Failure Overflow();          // 6
     static Failure TypeMismatch();      // 13
+    static Failure ObjectNotSet();      // 91
+    static Failure IndexOutOfBounds();  // 35600
     static Failure Text(std::wstring description);
     // Another program keeps the clipboard open: nothing can be copied now.
     static Failure ClipboardInUse();

@@ -2,6 +2,8 @@
 
 #include "ErrorReport.h"
 
+Guard::Guard(std::wstring_view module, std::wstring_view routine) : location_(Location(module, routine)) {}
+
 void Guard::failed(const Failure& failure) {
     last_ = failure;
     if (stopped_) return;

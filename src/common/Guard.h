@@ -3,7 +3,7 @@
 // in it is reported (or, in quiet mode, swallowed) and the operation goes on
 // with its next step.  A failing if-test counts as true.
 //
-//     Guard guard(L"in Quillbay2021/08/31.SaveWord.SaveAll ");
+//     Guard guard(L"SaveWord", L"SaveAll");
 //     guard.step(1, [&] { ... });
 //     if (guard.test(2, [&] { return ...; })) { ... }
 #include "Failure.h"
@@ -11,11 +11,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 class Guard {
 public:
     // Report-and-continue under the operation's location text.
+    Guard(std::wstring_view module, std::wstring_view routine);
     explicit Guard(std::wstring location) : location_(std::move(location)) {}
     // Continue-on-failure: nothing is shown.
     static Guard Quiet() { return Guard(); }
@@ -66,10 +68,8 @@ public:
     // Skips every later step; a failure of the step under way goes unreported.
     void stop() { stopped_ = true; }
 
-    int currentStep() const { return step_; }
     // The last swallowed or reported failure since the guard was armed.
     const std::optional<Failure>& lastFailure() const { return last_; }
-    void clearFailure() { last_.reset(); }
 
 private:
     Guard() = default;
@@ -82,13 +82,3 @@ private:
     std::function<bool(const Failure&)> stopWhen_;
     bool stopped_ = false;
 };
-
-// Answer-false-on-failure: the first failure ends the probe with false.
-template <class F>
-bool AnswerFalseOnFailure(F&& probe) noexcept {
-    try {
-        return static_cast<bool>(probe());
-    } catch (...) {
-        return false;
-    }
-}

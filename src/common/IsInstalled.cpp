@@ -2,6 +2,7 @@
 
 #include "Automation.h"
 #include "Guard.h"
+#include "MessagePump.h"
 
 #include <windows.h>
 

@@ -12,10 +12,12 @@
 std::wstring GetSpecialFolderPath(int folderId) {
     PIDLIST_ABSOLUTE item = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &item)) || !item) return {};
-    std::string buffer(512, ' ');
-    SHGetPathFromIDListA(item, buffer.data());
+    // The wide call: an ANSI path loses every character outside the code
+    // page, and the backup folder would then not exist.
+    std::wstring buffer(512, L' ');
+    SHGetPathFromIDListW(item, buffer.data());
     CoTaskMemFree(item);
-    return FromAnsi(buffer);
+    return buffer;
 }
 
 std::wstring GetDesktopFolder() {

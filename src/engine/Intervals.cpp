@@ -3,7 +3,7 @@
 #include "Failure.h"
 
 long GetIntervalSeconds(const std::optional<std::wstring>& selectedItemText) {
-    if (!selectedItemText) throw Failure(91, L"Object variable or With block variable not set");
+    if (!selectedItemText) throw Failure::ObjectNotSet();
     for (const auto& item : kIntervals)
         if (*selectedItemText == item.text) return item.seconds;
     return 0;

@@ -7,12 +7,11 @@
 #include "Guard.h"
 #include "Main.h"
 #include "Text.h"
+#include "MessagePump.h"
 
 #include <chrono>
 
 namespace {
-
-constexpr wchar_t kLocation[] = L"in Quillbay2021/08/31.SaveWord.SaveAll ";
 
 // A copy that never reaches the clipboard must not leave the run waiting
 // forever, nor let older clipboard content pass as this document's.
@@ -110,26 +109,9 @@ public:
     ~ActiveRun() { g_run = nullptr; }
 };
 
-// True while the clipboard holds none of the formats that GetClipboardFormat
-// recognises.  Each format's weight is added when GetClipboardFormat names
-// it; the sum is then read as text, picture, both, or nothing.
-bool IsClipboardEmpty() {
-    Guard quiet = Guard::Quiet();
-    static constexpr struct {
-        long code;
-        int weight;
-    } kWeights[] = {{kFormatText, 1}, {kFormatRtf, 3},         {kFormatBitmap, 6},   {kFormatDib, 12},
-                    {kFormatEnhMetafile, 18}, {kFormatMetafile, 24}, {kFormatPalette, 30}, {kFormatLink, 42}};
-    int sum = 0;
-    for (const auto& w : kWeights) quiet.step(2, [&] { sum += GetClipboardFormat() == w.code ? w.weight : 0; });
-    int kind = 0;
-    if (sum == 1 || sum == 3 || sum == 4) kind = 1;
-    for (int k = 1; k <= 7; ++k) {
-        if (sum == 6 * k) kind = 3;
-        if (sum == 6 * k + 1 || sum == 6 * k + 3 || sum == 6 * k + 4) kind = 2;
-    }
-    return kind == 0;
-}
+// True while the clipboard offers none of the formats that
+// GetClipboardFormat recognises (text, RTF, pictures, a DDE link).
+bool IsClipboardEmpty() { return GetClipboardFormat() == 0; }
 
 // Waits, with the window messages running, until the clipboard offers one of
 // the recognised formats.  Fails when the bound passes first; answers false
@@ -233,7 +215,7 @@ RunOutcome SaveAll(BackupSettings& settings) {
         ~Ended() { settings.BackupEnded(); }
     } ended{settings};
 
-    Guard guard(kLocation);
+    Guard guard(L"SaveWord", L"SaveAll");
     run.guard = &guard;
     guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure); });
 
@@ -333,7 +315,7 @@ RunOutcome SaveAll(BackupSettings& settings) {
 
     // 5, 6: unless a closing window has done it already.
     if (!run.finished) {
-        Guard cleanup(kLocation);
+        Guard cleanup(L"SaveWord", L"SaveAll");
         run.finish(cleanup);
     }
     return RunOutcome::Done;

@@ -42,7 +42,7 @@ double ToDouble(const std::wstring& text) {
 }  // namespace
 
 double GetWordVersion() {
-    Guard guard(L"in Quillbay2021/08/31.SaveWord.GetWordVersion ");
+    Guard guard(L"SaveWord", L"GetWordVersion");
     Dispatch word;
     guard.step(1, [&] { word = Dispatch::Create(kWordProgId); });
     if (!word) return 0;

@@ -38,14 +38,9 @@ void SetRunEntry(const std::wstring& folder, const std::wstring& fileName, const
 // Deletes the value fileName from both Run keys; a missing value is fine.
 void DeleteRunEntry(const std::wstring& fileName, const RunKeys& keys = {});
 
-// Opens hive\subkey with kRunKeyAccess and writes one value (REG_SZ text or
-// REG_DWORD from decimal text).  True when the value was written.
-bool SaveValue(HKEY hive, const std::wstring& subkey, const std::wstring& name, const std::wstring& data, DWORD type);
-
-// Writes one value into an open key: REG_SZ as text, REG_DWORD as the text's
-// 32-bit number (a failure when it is none); any other type writes nothing
-// and answers 0.  Answers RegSetValueExW's result.
-LONG SetKeyValue(HKEY key, const std::wstring& name, DWORD type, const std::wstring& data);
+// Opens hive\subkey with kRunKeyAccess and writes one REG_SZ value.  True
+// when the value was written.
+bool SaveValue(HKEY hive, const std::wstring& subkey, const std::wstring& name, const std::wstring& data);
 
 // Opens hive\subkey as SaveValue does and deletes one value.  True when a
 // value was deleted.

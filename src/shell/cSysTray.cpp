@@ -3,6 +3,7 @@
 #include "Automation.h"
 #include "Failure.h"
 #include "Text.h"
+#include "MessagePump.h"
 
 #include <chrono>
 #include <cstring>

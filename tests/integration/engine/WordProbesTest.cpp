@@ -3,6 +3,7 @@
 #include "MessageBox.h"
 #include "SaveWord.h"
 #include "StandIn.h"
+#include "MessagePump.h"
 
 #include <gtest/gtest.h>
 

@@ -205,18 +205,6 @@ TEST_F(StartUp, RemovalDeletesTheEntryFromBothKeys) {
     EXPECT_EQ(User(L"orvelle.exe"), std::nullopt);
 }
 
-TEST_F(StartUp, SetKeyValueWritesTextAndNumbersOnly) {
-    UniqueKey k;
-    ASSERT_EQ(RegOpenKeyExW(keys.machineHive, keys.machineKey.c_str(), 0, KEY_ALL_ACCESS, k.put()), ERROR_SUCCESS);
-    EXPECT_EQ(SetKeyValue(k.get(), L"n", REG_DWORD, L" -42 "), ERROR_SUCCESS);
-    DWORD value = 0, bytes = sizeof value;
-    ASSERT_EQ(RegGetValueW(k.get(), nullptr, L"n", RRF_RT_REG_DWORD, nullptr, &value, &bytes), ERROR_SUCCESS);
-    EXPECT_EQ(static_cast<int32_t>(value), -42);
-    EXPECT_THROW(SetKeyValue(k.get(), L"bad", REG_DWORD, L"4x"), Failure);
-    EXPECT_EQ(SetKeyValue(k.get(), L"bin", REG_BINARY, L"1"), ERROR_SUCCESS);
-    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
-}
-
 // The real keys, for the program's own folder (Wine lets this process write
 // HKLM, as an administrator could).
 TEST(StartUpDefault, EntersTheProgramFileInTheMachineRunKey) {

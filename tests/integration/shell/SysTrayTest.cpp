@@ -5,6 +5,7 @@
 #include "Handle.h"
 #include "Text.h"
 #include "cSysTray.h"
+#include "MessagePump.h"
 
 #include <gtest/gtest.h>
 

@@ -65,18 +65,6 @@ TEST(Guard, QuietModeSwallowsAndRemembersTheLastFailure) {
     EXPECT_TRUE(boxes.texts.empty());
 }
 
-TEST(Guard, AnswerFalseEndsAtTheFirstFailure) {
-    int reached = 0;
-    EXPECT_FALSE(AnswerFalseOnFailure([&]() -> bool {
-        reached = 1;
-        throw Failure::Text(L"gone");
-        reached = 2;
-        return true;
-    }));
-    EXPECT_EQ(reached, 1);
-    EXPECT_TRUE(AnswerFalseOnFailure([] { return true; }));
-}
-
 TEST(Guard, StandardExceptionsBecomeFailuresWithTheirText) {
     RecordBoxes boxes;
     Guard guard(L"in Quillbay2021/08/31.Form1.PushButton11_Click ");
