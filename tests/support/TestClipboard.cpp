@@ -1,3 +1,4 @@
+#include "ClipboardLock.h"
 #include "Failure.h"
 #include "StandIn.h"
 
@@ -7,30 +8,28 @@ namespace TestClipboard {
 
 namespace {
 
-class Opened {
-public:
-    Opened() {
-        // Another process (a stand-in mid-Copy) may hold it for a moment.
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            if (OpenClipboard(nullptr)) return;
-            Sleep(25);
-        }
-        throw Failure::Text(L"the clipboard could not be opened");
-    }
-    ~Opened() { CloseClipboard(); }
-};
+// Another process (a stand-in mid-Copy) may hold it for a moment.
+constexpr auto kPatience = std::chrono::seconds(5);
+
+// Writes need an owner window: with a null owner EmptyClipboard leaves
+// SetClipboardData failing.  Kept for the process's life, so the content
+// stays whatever happens to the thread that wrote it.
+HWND Owner() {
+    static HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    return owner;
+}
 
 }  // namespace
 
 UINT RtfFormat() { return RegisterClipboardFormatW(L"Rich Text Format"); }
 
 bool Has(UINT format) {
-    Opened clipboard;
+    ClipboardLock clipboard(nullptr, kPatience);
     return IsClipboardFormatAvailable(format) != FALSE;
 }
 
 std::string Bytes(UINT format) {
-    Opened clipboard;
+    ClipboardLock clipboard(nullptr, kPatience);
     HANDLE data = GetClipboardData(format);
     if (!data) return {};
     const char* p = static_cast<const char*>(GlobalLock(data));
@@ -48,18 +47,7 @@ std::wstring UnicodeText() {
 }
 
 void Set(const std::vector<Item>& items) {
-    // An owner window is needed: with a null owner EmptyClipboard leaves
-    // SetClipboardData failing.
-    // Kept for the process's life: the content stays whatever the owner does.
-    static HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    bool ok = false;
-    for (int attempt = 0; attempt < 200 && !ok; ++attempt) {
-        ok = OpenClipboard(owner);
-        if (!ok) Sleep(25);
-    }
-    if (!ok) {
-        throw Failure::Text(L"the clipboard could not be opened");
-    }
+    ClipboardLock clipboard(Owner(), kPatience);
     EmptyClipboard();
     for (const Item& item : items) {
         HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, item.bytes.size() ? item.bytes.size() : 1);
@@ -67,7 +55,6 @@ void Set(const std::vector<Item>& items) {
         GlobalUnlock(memory);
         if (!SetClipboardData(item.format, memory)) GlobalFree(memory);
     }
-    CloseClipboard();
 }
 
 void SetUnicodeText(const std::wstring& text) {

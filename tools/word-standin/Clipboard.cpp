@@ -1,5 +1,6 @@
 #include "Clipboard.h"
 
+#include "ClipboardLock.h"
 #include "Content.h"
 #include "Errors.h"
 #include "Text.h"
@@ -9,19 +10,18 @@
 namespace {
 
 // Another program (a clipboard viewer, the user's own Word) may hold the
-// clipboard for a moment: retry for up to two seconds.
+// clipboard for a moment: wait up to two seconds, then fail as Word does.
 class OpenedClipboard {
 public:
-    explicit OpenedClipboard(HWND owner) {
-        for (int attempt = 0; attempt < 80; ++attempt) {
-            if (OpenClipboard(owner)) return;
-            Sleep(25);
-        }
+    explicit OpenedClipboard(HWND owner) : lock_(Open(owner)) {}
+
+private:
+    static ClipboardLock Open(HWND owner) try {
+        return ClipboardLock(owner, std::chrono::seconds(2));
+    } catch (const Failure&) {
         throw WordError(kErrorClipboard, L"The clipboard is in use by another program and could not be opened.");
     }
-    ~OpenedClipboard() { CloseClipboard(); }
-    OpenedClipboard(const OpenedClipboard&) = delete;
-    OpenedClipboard& operator=(const OpenedClipboard&) = delete;
+    ClipboardLock lock_;
 };
 
 void SetBytes(UINT format, const void* data, size_t size) {

@@ -1,3 +1,4 @@
+#include "ClipboardLock.h"
 #include "IsInstalled.h"
 #include "Main.h"
 
@@ -109,11 +110,12 @@ TEST_F(ScratchFolder, RemoveFileDeletesEvenAReadOnlyFile) {
 
 namespace {
 struct Clipboard {
-    Clipboard() {
-        for (int i = 0; i < 50 && !OpenClipboard(nullptr); ++i) Sleep(20);
-        EmptyClipboard();
+    Clipboard() : lock(Owner()) { EmptyClipboard(); }
+    static HWND Owner() {
+        static HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        return owner;
     }
-    ~Clipboard() { CloseClipboard(); }
+    ClipboardLock lock;
     void put(UINT format, const void* data, size_t size) {
         HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, size);
         memcpy(GlobalLock(g), data, size);
