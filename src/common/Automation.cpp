@@ -204,13 +204,29 @@ Dispatch Dispatch::GetActive(const std::wstring& progId) {
     return Dispatch(std::move(object));
 }
 
-DISPID Dispatch::idOf(const std::wstring& name) const {
-    if (!object_) throw Failure::ObjectNotSet();
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
-    DISPID id = DISPID_UNKNOWN;
-    ThrowIfFailed(WithBusyRetry([&] { return object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); }));
-    return id;
+const std::vector<DISPID>* MemberIds::find(const std::wstring& key) const {
+    auto it = ids_.find(key);
+    return it == ids_.end() ? nullptr : &it->second;
 }
+
+std::vector<DISPID> Dispatch::idsOf(const std::vector<std::wstring>& names) const {
+    if (!object_) throw Failure::ObjectNotSet();
+    std::wstring key;
+    for (const auto& name : names) key += name + L'\n';
+    if (!ids_) ids_ = std::make_shared<MemberIds>();
+    if (const auto* known = ids_->find(key)) return *known;
+    std::vector<LPOLESTR> raw;
+    for (const auto& name : names) raw.push_back(const_cast<LPOLESTR>(name.c_str()));
+    std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
+    ThrowIfFailed(WithBusyRetry([&] {
+        return object_->GetIDsOfNames(IID_NULL, raw.data(), static_cast<UINT>(raw.size()), LOCALE_USER_DEFAULT,
+                                      ids.data());
+    }));
+    ids_->add(key, ids);
+    return ids;
+}
+
+DISPID Dispatch::idOf(const std::wstring& name) const { return idsOf({name})[0]; }
 
 Variant Dispatch::invoke(DISPID id, WORD flags, std::vector<Variant> args, std::vector<DISPID> namedIds,
                          std::vector<Variant> namedValues) const {
@@ -267,15 +283,9 @@ void Dispatch::put(const std::wstring& name, Variant value) const {
 }
 
 Variant Dispatch::call(const std::wstring& name, std::vector<Variant> args, std::vector<NamedArg> named) const {
-    if (named.empty()) return invoke(idOf(name), DISPATCH_METHOD | DISPATCH_PROPERTYGET, std::move(args));
-    if (!object_) throw Failure::ObjectNotSet();
-    std::vector<LPOLESTR> names{const_cast<LPOLESTR>(name.c_str())};
-    for (auto& n : named) names.push_back(const_cast<LPOLESTR>(n.name.c_str()));
-    std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
-    ThrowIfFailed(WithBusyRetry([&] {
-        return object_->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT,
-                                      ids.data());
-    }));
+    std::vector<std::wstring> names{name};
+    for (auto& n : named) names.push_back(n.name);
+    std::vector<DISPID> ids = idsOf(names);
     std::vector<DISPID> namedIds(ids.begin() + 1, ids.end());
     std::vector<Variant> namedValues;
     for (auto& n : named) namedValues.push_back(std::move(n.value));

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <initializer_list>
+#include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,11 +62,32 @@ struct NamedArg {
     Variant value;
 };
 
+// Dispatch identifiers already asked for, by member name (with the names of
+// named arguments).  A server gives every object of one kind the same ids
+// (every document of one Word), so one cache can serve them all: each name
+// then costs one round trip per run instead of one per call.
+class MemberIds {
+public:
+    const std::vector<DISPID>* find(const std::wstring& key) const;
+    void add(const std::wstring& key, std::vector<DISPID> ids) { ids_[key] = std::move(ids); }
+
+private:
+    std::map<std::wstring, std::vector<DISPID>> ids_;
+};
+
 // A counted reference to an automation object, released on scope exit.
+// Copies share the reference and the object's id cache.
 class Dispatch {
 public:
     Dispatch() = default;
     explicit Dispatch(Microsoft::WRL::ComPtr<IDispatch> object) : object_(std::move(object)) {}
+
+    // Takes its ids from (and adds them to) a cache shared with objects of
+    // the same kind.
+    Dispatch& shareIds(std::shared_ptr<MemberIds> ids) {
+        ids_ = std::move(ids);
+        return *this;
+    }
 
     // A new instance of the class (the runtime's create-object).
     static Dispatch Create(const std::wstring& progId);
@@ -79,6 +102,8 @@ public:
     Variant invoke(DISPID id, WORD flags, std::vector<Variant> args = {}, std::vector<DISPID> namedIds = {},
                    std::vector<Variant> namedValues = {}) const;
     DISPID idOf(const std::wstring& name) const;
+    // The ids of a member and its named arguments, asked for together.
+    std::vector<DISPID> idsOf(const std::vector<std::wstring>& names) const;
 
     bool empty() const { return !object_; }
     explicit operator bool() const { return !empty(); }
@@ -87,6 +112,7 @@ public:
 
 private:
     Microsoft::WRL::ComPtr<IDispatch> object_;
+    mutable std::shared_ptr<MemberIds> ids_;
 };
 
 // How long a call that the server rejects as busy is retried before it

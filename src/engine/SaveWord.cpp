@@ -6,8 +6,8 @@
 #include "ClipboardLock.h"
 #include "Guard.h"
 #include "Main.h"
-#include "Text.h"
 #include "MessagePump.h"
+#include "Text.h"
 
 #include <chrono>
 
@@ -20,30 +20,53 @@ constexpr auto kClipboardWaitBound = std::chrono::seconds(10);
 // clipboard that keeps changing under us is not worth chasing further.
 constexpr int kCopyAttempts = 3;
 
-Dispatch Documents(const Dispatch& word) { return word.get(L"Documents").toDispatch(); }
+// One Word instance as the run uses it: the application and its Documents
+// collection, both held for the run (the count is still read afresh before
+// each read of a document), and one id cache for its documents and one for
+// their ranges, whose ids are the same for every one of them.
+struct Word {
+    Dispatch app, documents;
+    std::shared_ptr<MemberIds> documentIds = std::make_shared<MemberIds>();
+    std::shared_ptr<MemberIds> rangeIds = std::make_shared<MemberIds>();
 
-short DocumentCount(const Dispatch& word) {
-    long count = Documents(word).get(L"count").toLong();
-    if (count < -32768 || count > 32767) throw Failure::Overflow();
-    return static_cast<short>(count);
-}
+    void attach(Dispatch application) {
+        app = std::move(application);
+        documents = app.get(L"Documents").toDispatch();
+    }
+    explicit operator bool() const { return !app.empty(); }
+    void reset() {
+        documents.reset();
+        app.reset();
+    }
 
-// Document i, passed by reference as a 16-bit integer.
-Dispatch DocumentAt(const Dispatch& word, short& i) {
-    return word.get(L"Documents", {Variant::ByRef(&i)}).toDispatch();
-}
+    short count() const {
+        long count = documents.get(L"count").toLong();
+        if (count < -32768 || count > 32767) throw Failure::Overflow();
+        return static_cast<short>(count);
+    }
+    // Document i, passed by reference as a 16-bit integer.
+    Dispatch document(short& i) const {
+        return documents.get(L"Item", {Variant::ByRef(&i)}).toDispatch().shareIds(documentIds);
+    }
+    Dispatch add() const { return documents.call(L"add").toDispatch().shareIds(documentIds); }
+    // The whole content of a document; empty when no range came back.
+    Dispatch range(const Dispatch& document) const {
+        Variant range = document.get(L"Range");
+        return range.isObject() ? range.toDispatch().shareIds(rangeIds) : Dispatch();
+    }
+};
 
 // False once the server behind the reference has gone; one cheap call.
-bool Alive(const Dispatch& instance) {
+bool Alive(const Word& instance) {
     if (!instance) return false;
     UINT count = 0;
-    return !IsServerGone(Failure(instance.raw()->GetTypeInfoCount(&count), L""));
+    return !IsServerGone(Failure(instance.app.raw()->GetTypeInfoCount(&count), L""));
 }
 
 // Quits an instance of our own; one that has already gone needs no word.
-void Quit(Dispatch& instance) {
+void Quit(const Word& instance) {
     try {
-        instance.call(L"Quit");
+        instance.app.call(L"Quit");
     } catch (const Failure& failure) {
         if (!IsServerGone(failure)) throw;
     }
@@ -55,7 +78,7 @@ struct RunState {
     explicit RunState(HWND owner) : owner(owner), clipboard(owner) {}
 
     HWND owner;
-    Dispatch user, backup, scratch;
+    Word user, backup, scratch;
     bool scratchGone = false;
     bool clipboardInUse = false;
     RunClipboard clipboard;
@@ -78,6 +101,8 @@ struct RunState {
 
     // Both instances of our own are told to quit; the user's never is.
     void quitInstances(Guard& cleanup) {
+        backup.documents.reset();
+        scratch.documents.reset();
         if (backup) cleanup.step(50, [&] { Quit(backup); });
         if (scratch && !scratchGone) cleanup.step(51, [&] { Quit(scratch); });
         backup.reset();
@@ -145,24 +170,24 @@ void ThroughClipboard(HWND owner, F&& call) {
 // and checked after the paste, so that a copy another program made meanwhile
 // is never saved as this document: that copy is taken again.  Answers false
 // when nothing (or not this document's content) was pasted.
-bool CopyDocumentInto(RunState& run, int firstStep, short& i, const Dispatch& target) {
+bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& source, const Word& targetWord,
+                      const Dispatch& target) {
     Guard& guard = *run.guard;
-    if (!guard.test(firstStep, [&] { return DocumentCount(run.user) >= i; })) return false;
+    if (!guard.test(firstStep, [&] { return run.user.count() >= i; })) return false;
     bool pasted = false, copyAgain = true;
     for (int attempt = 1; copyAgain && !guard.stopped(); ++attempt) {
         bool copied = false;
         copyAgain = false;
         guard.step(firstStep + 1, [&] {
             run.clipboard.empty();
-            Variant range = DocumentAt(run.user, i).get(L"Range");
-            if (range.isObject()) ThroughClipboard(run.owner, [&] { range.toDispatch().call(L"Copy"); });
+            if (Dispatch range = run.user.range(source)) ThroughClipboard(run.owner, [&] { range.call(L"Copy"); });
             if (!WaitForClipboard(run)) return;
             run.clipboard.markCopied();
             copied = true;
         });
         if (!copied) return false;
         guard.step(firstStep + 2, [&] {
-            ThroughClipboard(run.owner, [&] { target.get(L"Range").toDispatch().call(L"Paste"); });
+            ThroughClipboard(run.owner, [&] { targetWord.range(target).call(L"Paste"); });
             pasted = run.clipboard.holdsCopy();
             copyAgain = !pasted && attempt < kCopyAttempts;
             if (!pasted && !copyAgain)
@@ -228,12 +253,12 @@ RunOutcome SaveAll(BackupSettings& settings) {
     });
     if (!snapshotTaken || run.finished) return RunOutcome::Done;
 
-    guard.step(2, [&] { run.user = Dispatch::GetActive(kWordProgId); });
-    guard.step(3, [&] { run.backup = Dispatch::Create(kWordProgId); });
-    guard.step(4, [&] { run.scratch = Dispatch::Create(kWordProgId); });
+    guard.step(2, [&] { run.user.attach(Dispatch::GetActive(kWordProgId)); });
+    guard.step(3, [&] { run.backup.attach(Dispatch::Create(kWordProgId)); });
+    guard.step(4, [&] { run.scratch.attach(Dispatch::Create(kWordProgId)); });
 
     short total = 0;
-    guard.step(5, [&] { total = DocumentCount(run.user); });
+    guard.step(5, [&] { total = run.user.count(); });
 
     // In overwrite mode a document keeps its " (n)" for the whole day; the
     // names of new-file mode carry the time and meet only within a run.
@@ -244,17 +269,23 @@ RunOutcome SaveAll(BackupSettings& settings) {
     std::wstring folder;
     for (short i = 1; i <= total && !guard.stopped(); ++i) {
         // 4a: documents may have been closed while an earlier one waited.
-        if (!guard.test(10, [&] { return DocumentCount(run.user) >= i; })) continue;
+        if (!guard.test(10, [&] { return run.user.count() >= i; })) continue;
+        // Document i is held through its steps: asked for once, and never
+        // mistaken for another one that moved to its place meanwhile.
+        Dispatch document;
         std::wstring name, documentPath;
         guard.step(11, [&] {
-            Dispatch document = DocumentAt(run.user, i);
+            document = run.user.document(i);
             name = document.get(L"name").toText();
-            documentPath = document.get(L"path").toText();
+            // The folder: for the backup beside it, or to tell documents of
+            // one name apart in overwrite mode.
+            if (settings.SaveBesideDocuments() || !settings.CreateNewFile())
+                documentPath = document.get(L"path").toText();
         });
 
         // 4c: the folder.
         if (settings.SaveBesideDocuments()) {
-            if (guard.test(12, [&] { return DocumentCount(run.user) >= i; }))
+            if (guard.test(12, [&] { return run.user.count() >= i; }))
                 guard.step(13, [&] { folder = documentPath; });
             // A never-saved document has no folder: ask until one is chosen,
             // unless the document is closed meanwhile.
@@ -262,7 +293,7 @@ RunOutcome SaveAll(BackupSettings& settings) {
                 guard.step(14, [&] {
                     folder = BrowseForFolder(settings.Owner(), name + L" is unsaved. Please select location:", L"");
                 });
-                if (folder.empty() && !guard.test(15, [&] { return DocumentCount(run.user) >= i; })) break;
+                if (folder.empty() && !guard.test(15, [&] { return run.user.count() >= i; })) break;
             }
         } else if (settings.SaveToFixedFolder()) {
             guard.step(16, [&] { folder = settings.FixedFolder(); });
@@ -272,15 +303,19 @@ RunOutcome SaveAll(BackupSettings& settings) {
         std::wstring path;
         guard.step(17, [&] {
             const std::wstring extension = settings.DocExtension();
-            path = names.claim(documentPath.empty() ? name : documentPath + L"\\" + name,
-                               BackupPathFor(folder, name, settings.CreateNewFile(), extension), extension);
+            // Within one run the index tells documents apart; across runs
+            // only the full path does.
+            const std::wstring key = settings.CreateNewFile() ? std::to_wstring(i)
+                                     : documentPath.empty()   ? name
+                                                              : documentPath + L"\\" + name;
+            path = names.claim(key, BackupPathFor(folder, name, settings.CreateNewFile(), extension), extension);
         });
 
         // 4e-4i: copy into a new document of the backup instance and save it.
         Dispatch backupDocument;
-        guard.step(20, [&] { backupDocument = Documents(run.backup).call(L"add").toDispatch(); });
+        guard.step(20, [&] { backupDocument = run.backup.add(); });
         bool saved = false;
-        if (CopyDocumentInto(run, 21, i, backupDocument)) {
+        if (CopyDocumentInto(run, 21, i, document, run.backup, backupDocument)) {
             guard.step(24, [&] {
                 backupDocument.call(L"SaveAs", {}, {{L"fileName", path}});
                 saved = true;
@@ -296,15 +331,15 @@ RunOutcome SaveAll(BackupSettings& settings) {
         // 4j: the same copy into a scratch document, closed unsaved.
         if (!run.scratchGone) {
             Dispatch scratchDocument;
-            guard.step(30, [&] { scratchDocument = Documents(run.scratch).call(L"add").toDispatch(); });
-            if (!run.scratchGone) CopyDocumentInto(run, 31, i, scratchDocument);
+            guard.step(30, [&] { scratchDocument = run.scratch.add(); });
+            if (!run.scratchGone) CopyDocumentInto(run, 31, i, document, run.scratch, scratchDocument);
             guard.step(34, [&] {
                 if (scratchDocument && !run.scratchGone) scratchDocument.call(L"Close", {false});
             });
         }
 
         // 4k, 4l.
-        guard.step(40, [&] { run.user.put(L"DisplayAlerts", true); });
+        guard.step(40, [&] { run.user.app.put(L"DisplayAlerts", true); });
         // Only a backup that was written is logged.
         if (saved)
             guard.step(41, [&] {
