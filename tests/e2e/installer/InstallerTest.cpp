@@ -190,12 +190,17 @@ TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
     EXPECT_EQ(Settings(), settings);
 
     // ---- the same version again, as the same package and as a rebuilt one
-    // (another product code): still one entry
-    for (const wchar_t* variable : {L"ORVELLE_NEXT_MSI", L"ORVELLE_REBUILT_MSI"}) {
-        ASSERT_EQ(Msiexec(L"/i \"" + remote::WindowsPath(Variable(variable)) + L"\" /qn"), 0u) << Narrow(variable);
+    // (another product code), and the older version, which refuses to
+    // install (Windows Installer's "fatal error"): still one entry
+    const struct {
+        const wchar_t* package;
+        DWORD exitCode;
+    } again[] = {{L"ORVELLE_NEXT_MSI", 0}, {L"ORVELLE_REBUILT_MSI", 0}, {L"ORVELLE_MSI", ERROR_INSTALL_FAILURE}};
+    for (const auto& [package, exitCode] : again) {
+        EXPECT_EQ(Msiexec(L"/i \"" + remote::WindowsPath(Variable(package)) + L"\" /qn"), exitCode) << Narrow(package);
         entries = Entries();
-        ASSERT_EQ(entries.size(), 1u) << Narrow(variable);
-        EXPECT_EQ(entries[0].version, nextVersion);
+        ASSERT_EQ(entries.size(), 1u) << Narrow(package);
+        EXPECT_EQ(entries[0].version, nextVersion) << Narrow(package);
     }
     EXPECT_EQ(MachineRunEntry(), RunData());
 
