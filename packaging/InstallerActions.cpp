@@ -90,7 +90,7 @@ std::wstring RunEntryOf(HKEY hive, const wchar_t* key, const std::wstring& folde
 }
 
 void RemoveRunEntry(HKEY hive, const wchar_t* key, const std::wstring& folder) {
-    if (!RunEntryOf(hive, key, folder).empty()) RegDeleteKeyValueW(hive, key, kProgramFile);
+    if (!RunEntryOf(hive, key, folder).empty()) DeleteValue(hive, key, kProgramFile);
 }
 
 }  // namespace
