@@ -3,12 +3,9 @@
 #include "ComObject.h"
 #include "Handle.h"
 #include "Main.h"
-#include "Text.h"
 
 #include <atomic>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 namespace {
 
@@ -93,11 +90,23 @@ public:
     }
 
 private:
+    // Plain Win32 reading: the C++ streams would add their locale machinery
+    // (over half a megabyte) to the exe, and they take only ANSI paths.
     bool load(const std::wstring& path) {
-        std::ifstream in(ToAnsi(path));  // MinGW's streams take ANSI paths
-        if (!in) return false;
-        std::string line;
-        while (std::getline(in, line)) {
+        UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        std::string text;
+        char buffer[4096];
+        DWORD read = 0;
+        while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+
+        for (size_t start = 0; start < text.size();) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            std::string line = text.substr(start, end - start);
+            start = end + 1;
+            if (!line.empty() && line.back() == '\r') line.pop_back();  // CRLF lines
             auto eq = line.find('=');
             if (line.empty() || line[0] == ';' || eq == std::string::npos) continue;
             std::string key = line.substr(0, eq);
