@@ -141,12 +141,12 @@ extern "C" __declspec(dllexport) UINT __stdcall RememberRunEntries(MSIHANDLE ins
 
 extern "C" __declspec(dllexport) UINT __stdcall RestoreMachineRunEntry(MSIHANDLE install) {
     const std::wstring data = Property(install, L"CustomActionData");
-    if (!data.empty()) SaveValue(HKEY_LOCAL_MACHINE, kMachineRunKey, kProgramFile, data, REG_SZ);
+    if (!data.empty()) SaveValue(HKEY_LOCAL_MACHINE, kMachineRunKey, kProgramFile, data);
     return ERROR_SUCCESS;
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall RestoreUserRunEntry(MSIHANDLE install) {
     const std::wstring data = Property(install, L"CustomActionData");
-    if (!data.empty()) SaveValue(HKEY_CURRENT_USER, kUserRunKey, kProgramFile, data, REG_SZ);
+    if (!data.empty()) SaveValue(HKEY_CURRENT_USER, kUserRunKey, kProgramFile, data);
     return ERROR_SUCCESS;
 }

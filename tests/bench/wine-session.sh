@@ -21,8 +21,8 @@ start_xvfb() {
 # persistent wineserver running so that every process starts in milliseconds.
 prepare_prefix() {
   local log=$1 old
-  for old in .orvelle-bench .orvelle-run; do  # the markers of earlier versions
-    [ -f "$WINEPREFIX/$old" ] && mv "$WINEPREFIX/$old" "$WINEPREFIX/.orvelle-prefix"
+  for old in .orvelle-bench .orvelle-run .orvelle-fresh; do  # the markers of earlier versions
+    if [ -f "$WINEPREFIX/$old" ]; then mv "$WINEPREFIX/$old" "$WINEPREFIX/.orvelle-prefix"; fi
   done
   if [ ! -f "$WINEPREFIX/.orvelle-prefix" ]; then
     rm -rf "$WINEPREFIX"
