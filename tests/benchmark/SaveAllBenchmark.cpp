@@ -19,7 +19,8 @@ struct Settings : BackupSettings {
     bool CreateNewFile() const override { return true; }
     std::wstring DocExtension() const override { return L".docx"; }
     std::wstring HistoryFile() const override { return history; }
-    HWND Owner() const override { return nullptr; }
+    HWND owner = nullptr;
+    HWND Owner() const override { return owner; }
 };
 
 std::wstring Text100K(int seed) {
@@ -31,7 +32,11 @@ std::wstring Text100K(int seed) {
 
 }  // namespace
 
-int main() {
+int wmain(int argc, wchar_t** argv) {
+    // The sizes to run: those given, else 1, 10 and 50 documents.
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(_wtoi(argv[i]));
+    if (sizes.empty()) sizes = {1, 10, 50};
     ComApartment com;
     int reports = 0;
     SetMessageBoxHandler([&](const MessageBoxRequest&) { return ++reports, IDOK; });
@@ -39,13 +44,14 @@ int main() {
     // run creates; the rest per further document is the run's own cost.
     std::printf("%6s %10s %13s %9s %22s\n", "docs", "total ms", "stand-in ms", "rest ms", "rest per further doc");
     double firstRest = 0;
-    for (int count : {1, 10, 50}) {
+    for (int count : sizes) {
         StandIn::Session session;
         std::vector<std::wstring> files;
         for (int i = 0; i < count; ++i) files.push_back(session.folder().write(L"Doc" + std::to_wstring(i) + L".txt", Text100K(i)));
         Settings settings;
         settings.folder = session.folder().path();
         settings.history = session.folder().file(L"history.txt");
+        settings.owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         auto word = StandIn::StartUserWord(files);
         size_t before = session.calls().size();
 
@@ -58,12 +64,12 @@ int main() {
         for (size_t i = before; i < calls.size(); ++i) inside += calls[i].microseconds;
         double insideMs = inside / 1000.0;
         double rest = totalMs - insideMs;
-        if (count == 1) firstRest = rest;
-        if (count == 1)
+        if (count == sizes.front()) firstRest = rest;
+        if (count == sizes.front())
             std::printf("%6d %10.0f %13.0f %9.0f %22s\n", count, totalMs, insideMs, rest, "");
         else
             std::printf("%6d %10.0f %13.0f %9.0f %19.1f ms\n", count, totalMs, insideMs, rest,
-                        (rest - firstRest) / (count - 1));
+                        (rest - firstRest) / (count - sizes.front()));
     }
     if (reports) std::printf("%d error reports during the runs\n", reports);
     SetMessageBoxHandler(nullptr);

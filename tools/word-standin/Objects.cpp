@@ -482,7 +482,7 @@ std::wstring NameOf(const std::wstring& file) { return file.substr(file.find_las
 }  // namespace
 
 Document::Document(std::wstring name, std::wstring file, std::wstring content)
-    : name_(std::move(name)), file_(std::move(file)), content_(std::move(content)) {}
+    : name_(std::move(name)), file_(std::move(file)), content_(std::move(content)), savedContent_(content_) {}
 
 std::span<const Member> Document::members() const { return kDocumentMembers; }
 
@@ -504,6 +504,7 @@ void Document::saveAs(const std::wstring& fileName) {
         throw WordError(kErrorInvalidFileName,
                         L"This is not a valid file name: the folder " + folder + L" does not exist. (" + file + L")");
     WriteDocx(file, content_);
+    savedContent_ = content_;
     file_ = file;
     name_ = NameOf(file);
 }
@@ -511,7 +512,7 @@ void Document::saveAs(const std::wstring& fileName) {
 void Document::close(bool saveChanges) {
     // A never-saved document has no file to save to; Word would ask for a
     // name, which an unattended instance must not do: it just closes.
-    if (saveChanges && !file_.empty()) WriteDocx(file_, content_);
+    if (saveChanges && !file_.empty() && content_ != savedContent_) WriteDocx(file_, content_);
     closed_ = true;
     TheApplication().documents().remove(this);
 }

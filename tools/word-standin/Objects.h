@@ -98,6 +98,7 @@ protected:
 
 private:
     std::wstring name_, file_, content_;
+    std::wstring savedContent_;  // what the file holds: Close(True) writes only a change
     bool closed_ = false;
 };
 

@@ -355,9 +355,17 @@ TEST_F(StandInTest, SaveAsFailsClearlyForAMissingFolderOrAFileInUse) {
     EXPECT_EQ(doc.get(L"Path").toText(), L"");  // still never saved
 }
 
-TEST_F(StandInTest, CloseSavesOnlyWhenToldAndRemovesTheDocument) {
+TEST_F(StandInTest, CloseSavesOnlyAChangedDocumentWhenToldAndRemovesIt) {
     Dispatch app = Dispatch::Create(L"Word.Application");
     Dispatch docs = app.get(L"Documents").toDispatch();
+    // Unchanged since its SaveAs: as with Word, Close(True) writes nothing.
+    Dispatch unchanged = NewDocument(app);
+    std::wstring unchangedPath = session.folder().file(L"Unchanged.docx");
+    unchanged.call(L"SaveAs", {}, {{L"FileName", unchangedPath}});
+    WriteUtf8File(unchangedPath, L"not written again");
+    unchanged.call(L"Close", {true});
+    EXPECT_EQ(ReadFileBytes(unchangedPath), "not written again");
+
     Dispatch kept = NewDocument(app);
     Dispatch dropped = NewDocument(app);
     std::wstring keptPath = session.folder().file(L"Kept.docx"), droppedPath = session.folder().file(L"Dropped.docx");
