@@ -99,6 +99,11 @@ public:
     virtual std::wstring DocExtension() const = 0;
     virtual std::wstring HistoryFile() const = 0;
     virtual HWND Owner() const = 0;                // owner of the folder picker and of the clipboard
+    // Housekeeping: no new backup of a document whose content has not
+    // changed since its last one; and in new-file mode, stamped backups
+    // older than this many days removed after the run (0 keeps them all).
+    virtual bool SkipUnchanged() const { return false; }
+    virtual int KeepBackupsDays() const { return 0; }
     // Told when the run has found Word and begins backing up, and when that
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}

@@ -1,0 +1,184 @@
+#include "Housekeeping.h"
+
+#include "ClipboardLock.h"
+#include "Handle.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::uint64_t kFnvOffset = 14695981039346656037ull, kFnvPrime = 1099511628211ull;
+
+void Mix(std::uint64_t& hash, const void* data, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ p[i]) * kFnvPrime;
+}
+
+std::string ClipboardBytes(UINT format) {
+    HANDLE data = GetClipboardData(format);
+    if (!data) return {};
+    const char* p = static_cast<const char*>(GlobalLock(data));
+    if (!p) return {};
+    std::string bytes(p, GlobalSize(data));
+    GlobalUnlock(data);
+    return bytes;
+}
+
+bool StartsWith(std::string_view text, size_t at, std::string_view prefix) { return text.substr(at, prefix.size()) == prefix; }
+
+// The end of the group that opens at text[open] ('{'), past its '}'.
+size_t GroupEnd(std::string_view text, size_t open) {
+    int depth = 0;
+    for (size_t i = open; i < text.size(); ++i) {
+        if (text[i] == '\\') {
+            ++i;  // an escaped brace or backslash does not count
+        } else if (text[i] == '{') {
+            ++depth;
+        } else if (text[i] == '}' && --depth == 0) {
+            return i + 1;
+        }
+    }
+    return text.size();
+}
+
+std::wstring LocaleText(LCTYPE type) {
+    wchar_t text[80] = {};
+    GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, text, 80);
+    return text;
+}
+
+// Consumes text at pos when it starts with word.
+bool Take(std::wstring_view text, size_t& pos, std::wstring_view word) {
+    if (word.empty() || text.substr(pos, word.size()) != word) return false;
+    pos += word.size();
+    return true;
+}
+
+// Consumes between min and max decimal digits.
+bool TakeDigits(std::wstring_view text, size_t& pos, size_t min, size_t max) {
+    size_t start = pos;
+    while (pos < text.size() && pos - start < max && text[pos] >= L'0' && text[pos] <= L'9') ++pos;
+    return pos - start >= min;
+}
+
+std::function<std::uint64_t(const std::wstring&)>& FreeSpaceSource() {
+    static std::function<std::uint64_t(const std::wstring&)> source;
+    return source;
+}
+
+}  // namespace
+
+std::string StableRtf(std::string_view rtf) {
+    std::string out;
+    out.reserve(rtf.size());
+    for (size_t i = 0; i < rtf.size();) {
+        if (StartsWith(rtf, i, "{\\info") || StartsWith(rtf, i, "{\\*\\rsidtbl")) {
+            i = GroupEnd(rtf, i);
+            continue;
+        }
+        if (rtf[i] == '\\' && i + 1 < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[i + 1]))) {
+            size_t end = i + 1;
+            while (end < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[end]))) ++end;
+            const std::string_view word = rtf.substr(i + 1, end - i - 1);
+            if (end < rtf.size() && rtf[end] == '-') ++end;
+            while (end < rtf.size() && std::isdigit(static_cast<unsigned char>(rtf[end]))) ++end;
+            if (end < rtf.size() && rtf[end] == ' ') ++end;  // the delimiter belongs to the word
+            if (word.find("rsid") == std::string_view::npos) out.append(rtf.substr(i, end - i));
+            i = end;
+            continue;
+        }
+        out += rtf[i++];
+    }
+    return out;
+}
+
+ContentFingerprint FingerprintClipboard(HWND owner) {
+    ClipboardLock lock(owner);
+    ContentFingerprint print{kFnvOffset, 0};
+    const UINT rtf = RegisterClipboardFormatW(L"Rich Text Format");
+    for (UINT format : {static_cast<UINT>(CF_UNICODETEXT), rtf}) {
+        std::string bytes = ClipboardBytes(format);
+        print.bytes += bytes.size();
+        if (format == rtf) bytes = StableRtf(bytes);
+        const std::uint64_t size = bytes.size();
+        Mix(print.hash, &format, sizeof format);
+        Mix(print.hash, &size, sizeof size);
+        Mix(print.hash, bytes.data(), bytes.size());
+    }
+    return print;
+}
+
+bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem, std::wstring_view extension) {
+    size_t pos = 0;
+    if (!Take(name, pos, stem) || !Take(name, pos, L" Date ")) return false;
+    bool month = false;
+    for (LCTYPE m = LOCALE_SABBREVMONTHNAME1; m <= LOCALE_SABBREVMONTHNAME12 && !month; ++m)
+        month = Take(name, pos, LocaleText(m) + L" ");
+    if (!month || !TakeDigits(name, pos, 1, 2) || !Take(name, pos, L" ") || !TakeDigits(name, pos, 4, 4) ||
+        !Take(name, pos, L" Time "))
+        return false;
+    for (int part = 0; part < 3; ++part)
+        if (!TakeDigits(name, pos, 2, 2) || !Take(name, pos, L" ")) return false;
+    // The designators as BuildBackupName writes them.
+    std::wstring am = LocaleText(LOCALE_S1159), pm = LocaleText(LOCALE_S2359);
+    if (am.empty()) am = L"AM";
+    if (pm.empty()) pm = L"PM";
+    if (!Take(name, pos, am) && !Take(name, pos, pm)) return false;
+    size_t numbered = pos;
+    if (Take(name, numbered, L" (") && TakeDigits(name, numbered, 1, 6) && Take(name, numbered, L")")) pos = numbered;
+    return Take(name, pos, extension) && pos == name.size();
+}
+
+int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
+                 std::chrono::hours maxAge) {
+    // A folder that is itself a link is not followed.
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    const std::uint64_t age = static_cast<std::uint64_t>(maxAge.count()) * 3600ull * 10'000'000ull;
+    const std::uint64_t cutoff = ticks(now) > age ? ticks(now) - age : 0;
+
+    const std::wstring pattern = (folder.empty() || folder.back() != L'\\' ? folder + L"\\" : folder) + L"*";
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!find) return 0;
+    std::vector<std::pair<std::uint64_t, std::wstring>> backups;  // last write, name
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        if (IsStampedBackupOf(found.cFileName, stem, extension)) backups.emplace_back(ticks(found.ftLastWriteTime), found.cFileName);
+    } while (FindNextFileW(find.get(), &found));
+    if (backups.empty()) return 0;
+    std::sort(backups.begin(), backups.end());
+    backups.pop_back();  // the newest stays, however old
+    int removed = 0;
+    for (const auto& [written, name] : backups) {
+        if (written >= cutoff) continue;
+        const std::wstring path = pattern.substr(0, pattern.size() - 1) + name;
+        if (DeleteFileW(path.c_str())) ++removed;
+    }
+    return removed;
+}
+
+std::uint64_t FreeSpace(const std::wstring& folder) {
+    if (FreeSpaceSource()) return FreeSpaceSource()(folder);
+    ULARGE_INTEGER available;
+    // Unknown (a folder that does not exist yet fails later, at the save).
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr))
+        return std::numeric_limits<std::uint64_t>::max();
+    return available.QuadPart;
+}
+
+void SetFreeSpaceForTests(std::function<std::uint64_t(const std::wstring&)> source) {
+    FreeSpaceSource() = std::move(source);
+}
+
+std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) {
+    constexpr std::uint64_t kFloor = 200ull * 1024 * 1024;
+    return std::max(kFloor, copiedBytes * 10);
+}

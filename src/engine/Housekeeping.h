@@ -1,0 +1,60 @@
+#pragma once
+// What keeps backups from filling the disk: a fingerprint of a document's
+// copied content (to skip one that has not changed), the pruning of old
+// stamped backups, and the free space a save needs.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// ---- Unchanged documents -------------------------------------------------------
+
+// A fingerprint of what the clipboard holds now, in the formats a backup is
+// pasted from (Unicode text and Rich Text Format, so that a change of
+// formatting alone counts), with the parts Word rewrites at every copy left
+// out.  The clipboard is opened with owner.
+struct ContentFingerprint {
+    std::uint64_t hash = 0;
+    std::uint64_t bytes = 0;  // the size of what was copied
+    bool operator==(const ContentFingerprint&) const = default;
+};
+ContentFingerprint FingerprintClipboard(HWND owner);
+
+// Rich Text Format without what changes at every copy of the same content:
+// the document information group ({\info ...}), the revision-save id table
+// ({\*\rsidtbl ...}) and every \rsid... control word.
+std::string StableRtf(std::string_view rtf);
+
+// ---- Keeping backups for a time -------------------------------------------------
+
+// The choices of the "keep backups for" list, in its order; 0 days keeps all.
+struct KeepChoice {
+    const wchar_t* text;
+    int days;
+};
+inline constexpr KeepChoice kKeepChoices[] = {
+    {L"Keep all backups", 0}, {L"1 day", 1}, {L"7 days", 7}, {L"30 days", 30}};
+
+// True when fileName is exactly a backup name that the new-file mode gives a
+// document whose stamped names begin with stem: stem, " Date ", the date
+// and time stamp in the user's locale, an optional " (n)", and extension.
+bool IsStampedBackupOf(std::wstring_view fileName, std::wstring_view stem, std::wstring_view extension);
+
+// Deletes, in folder and nowhere else, the regular files (never a folder or
+// a link) whose names are stamped backups of stem and whose last write is
+// older than maxAge, except the newest of them: a document that has not
+// changed for longer than maxAge keeps its last backup.  Answers how many
+// were deleted.
+int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
+                 std::chrono::hours maxAge);
+
+// ---- Free space -------------------------------------------------------------------
+
+// Bytes free to this user on the volume of folder; tests replace the source.
+std::uint64_t FreeSpace(const std::wstring& folder);
+void SetFreeSpaceForTests(std::function<std::uint64_t(const std::wstring&)> source);  // nullptr: the real one
+// What a save must leave free: the larger of 200 MB and ten times the copy.
+std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes);
