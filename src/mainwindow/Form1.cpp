@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "AddFolder.h"
+#include "Dpi.h"
 #include "ErrorReport.h"
 #include "Guard.h"
 #include "IsInstalled.h"
@@ -224,8 +225,7 @@ void Form1::Create(HINSTANCE instance) {
     hwnd_ = CreateWindowExW(kWindowExStyle, kMainWindowClass, L"Form1", kWindowStyle, 0, 0, 100, 100, nullptr,
                             nullptr, instance, this);
     if (!hwnd_) throw Failure::FromLastError();
-    dpi_ = GetDpiForWindow(hwnd_);
-    if (!dpi_) dpi_ = 96;
+    dpi_ = DpiOf(hwnd_);
 
     backBrush_.reset(CreateSolidBrush(backColor_));
     CreateControls();
@@ -372,7 +372,7 @@ void Form1::Layout(UINT dpi) {
         ListView1.setColumnWidth(TwipsToPixels(kColumnWidthTwips, dpi));
 
     RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
-    AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, dpi);
+    AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
     SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -418,7 +418,7 @@ void Form1::Form_Load() {
     guard.step(30, [&] { if (!SetWindowTextW(hwnd_, product::kTitle)) throw Failure::FromLastError(); });
     guard.step(31, [&] {
         HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
-        int big = GetSystemMetricsForDpi(SM_CXICON, dpi_), small = GetSystemMetricsForDpi(SM_CXSMICON, dpi_);
+        int big = SystemMetricForDpi(SM_CXICON, dpi_), small = SystemMetricForDpi(SM_CXSMICON, dpi_);
         bigIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, big, big, 0));
         smallIcon_ =
             static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, small, small, 0));

@@ -1,6 +1,7 @@
 // Minimising into the tray, coming back, and closing.
 #include "FormFixture.h"
 
+#include "Dpi.h"
 #include "Text.h"
 
 namespace {
@@ -84,7 +85,7 @@ TEST_F(FormTest, StartInTrayHidesDuringStartUp) {
     EXPECT_TRUE(IsWindowVisible(f.hwnd()));
     RECT client;
     GetClientRect(f.hwnd(), &client);
-    EXPECT_EQ(client.right, MulDiv(8040, static_cast<int>(GetDpiForWindow(f.hwnd())), 1440)) << "its normal size";
+    EXPECT_EQ(client.right, MulDiv(8040, static_cast<int>(DpiOf(f.hwnd())), 1440)) << "its normal size";
 }
 
 TEST_F(FormTest, ClosingStopsTheCountdownAndRemovesTheIcon) {

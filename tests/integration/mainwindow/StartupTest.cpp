@@ -2,6 +2,7 @@
 // settings, a second instance and a missing Word.
 #include "FormFixture.h"
 
+#include "Dpi.h"
 #include "Main.h"
 #include "Product.h"
 
@@ -67,7 +68,7 @@ std::wstring FontFace(HWND hwnd, LONG* height, LONG* weight) {
 TEST_F(FormTest, WindowIsBuiltAsDesigned) {
     Form1& f = Create();
     HWND w = f.hwnd();
-    const UINT dpi = GetDpiForWindow(w);
+    const UINT dpi = DpiOf(w);
     EXPECT_EQ(ClassOf(w), kMainWindowClass);
     EXPECT_FALSE(IsWindowVisible(w)) << "hidden until Form_Load shows it";
 
@@ -156,7 +157,7 @@ TEST_F(FormTest, FirstRunOnACleanStore) {
     EXPECT_EQ(f.ListView1.itemText(9), L"Save every 24 hours");
     EXPECT_EQ(f.ListView1.selectedText(), L"Save every 5 minutes");
     EXPECT_EQ(f.ListView1.columnHeader(), L"How often would you like to backup all open MS Word documents?");
-    EXPECT_EQ(f.ListView1.columnWidth(), MulDiv(6400, static_cast<int>(GetDpiForWindow(f.hwnd())), 1440));
+    EXPECT_EQ(f.ListView1.columnWidth(), MulDiv(6400, static_cast<int>(DpiOf(f.hwnd())), 1440));
     EXPECT_EQ(f.PushButton4.caption(), L"Turn Off Backup Save");
     EXPECT_EQ(f.Frame2.caption(), L"On. Next backup save will occur in");
     EXPECT_EQ(f.Timer1.interval(), 1000u);
