@@ -50,10 +50,23 @@ void Control::move(const RECT& r) {
 
 void Control::setFont(HFONT font) { SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE); }
 
+void Control::raise(const std::function<void()>& event) {
+    if (!event) return;
+    if (!raisedByCode()) {
+        event();
+        return;
+    }
+    try {
+        event();
+    } catch (...) {
+        if (!failure_) failure_ = std::current_exception();
+    }
+}
+
 // ---- PushButton ----------------------------------------------------------------
 
 void PushButton::onCommand(UINT code) {
-    if (code == BN_CLICKED && Click) Click();
+    if (code == BN_CLICKED) raise(Click);
 }
 
 // ---- OptionButton --------------------------------------------------------------
@@ -65,14 +78,18 @@ void OptionButton::setValue(bool on) {
         SendMessageW(hwnd_, BM_SETCHECK, BST_UNCHECKED, 0);
         return;
     }
+    changeFromCode([&] { switchOn(); });
+}
+
+void OptionButton::switchOn() {
     for (OptionButton* other : group_)
         if (other != this) SendMessageW(other->hwnd_, BM_SETCHECK, BST_UNCHECKED, 0);
     SendMessageW(hwnd_, BM_SETCHECK, BST_CHECKED, 0);
-    if (Click) Click();
+    raise(Click);
 }
 
 void OptionButton::onCommand(UINT code) {
-    if (code == BN_CLICKED) setValue(true);
+    if (code == BN_CLICKED) switchOn();
 }
 
 // ---- CheckBox ------------------------------------------------------------------
@@ -80,16 +97,25 @@ void OptionButton::onCommand(UINT code) {
 bool CheckBox::value() const { return SendMessageW(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void CheckBox::setValue(bool checked) {
+    changeFromCode([&] { change(checked); });
+}
+
+void CheckBox::change(bool checked) {
     if (checked == value()) return;
     SendMessageW(hwnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (Click) Click();
+    raise(Click);
 }
 
 void CheckBox::onCommand(UINT code) {
-    if (code == BN_CLICKED) setValue(!value());
+    if (code == BN_CLICKED) change(!value());
 }
 
 // ---- TextBox -------------------------------------------------------------------
+
+// WM_SETTEXT makes the edit control send EN_CHANGE, which raises Change.
+void TextBox::setText(const std::wstring& text) {
+    changeFromCode([&] { setCaption(text); });
+}
 
 void TextBox::setSelection(int start, int length) { SendMessageW(hwnd_, EM_SETSEL, start, start + length); }
 
@@ -100,8 +126,8 @@ std::pair<int, int> TextBox::selection() const {
 }
 
 void TextBox::onCommand(UINT code) {
-    if (code == EN_CHANGE && Change) Change();
-    if (code == EN_SETFOCUS && GotFocus) GotFocus();
+    if (code == EN_CHANGE) raise(Change);
+    if (code == EN_SETFOCUS) raise(GotFocus);
 }
 
 // ---- ProgressBar ---------------------------------------------------------------
@@ -186,7 +212,7 @@ void ListView::select(int index) {
 }
 
 LRESULT ListView::onNotify(const NMHDR& header) {
-    if (header.code == NM_CLICK && Click) Click();
+    if (header.code == NM_CLICK) raise(Click);
     return 0;
 }
 

@@ -164,9 +164,9 @@ std::wstring DefaultInstanceName() {
     return name;
 }
 
-// A handler without a guard of its own reports a failure under its own name
-// (step 0: it numbers no steps) rather than letting it cross the window
-// procedure.
+// A handler without a guard of its own, run for the user or the system,
+// reports a failure under its own name (step 0: it numbers no steps) rather
+// than letting it cross the window procedure.
 template <class F>
 void Form1::Unguarded(const wchar_t* handler, F&& body) {
     try {
@@ -288,25 +288,35 @@ void Form1::CreateControls() {
     Option3.setGroup({&Option3, &Option4});
     Option4.setGroup({&Option3, &Option4});
 
-    auto wire = [this](std::function<void()>& event, const wchar_t* name, void (Form1::*handler)()) {
-        event = [this, name, handler] { Unguarded(name, [&] { (this->*handler)(); }); };
+    // An event that code raised (start-up setting a stored value, a handler
+    // clearing Check8) fails into the code that raised it and is reported
+    // under that code's guard and step; one that the user raised is handled
+    // here.
+    auto wire = [this](Control& control, std::function<void()>& event, const wchar_t* name,
+                       void (Form1::*handler)()) {
+        event = [this, &control, name, handler] {
+            if (control.raisedByCode())
+                (this->*handler)();
+            else
+                Unguarded(name, [&] { (this->*handler)(); });
+        };
     };
-    wire(PushButton4.Click, L"PushButton4_Click", &Form1::PushButton4_Click);
-    wire(PushButton2.Click, L"PushButton2_Click", &Form1::PushButton2_Click);
-    wire(PushButton3.Click, L"PushButton3_Click", &Form1::PushButton3_Click);
-    wire(PushButton5.Click, L"PushButton5_Click", &Form1::PushButton5_Click);
-    wire(PushButton12.Click, L"PushButton12_Click", &Form1::PushButton12_Click);
-    wire(PushButton1.Click, L"PushButton1_Click", &Form1::PushButton1_Click);
-    wire(PushButton11.Click, L"PushButton11_Click", &Form1::PushButton11_Click);
-    wire(Option1.Click, L"Option1_Click", &Form1::Option1_Click);
-    wire(Option2.Click, L"Option2_Click", &Form1::Option2_Click);
-    wire(Option3.Click, L"Option3_Click", &Form1::Option3_Click);
-    wire(Option4.Click, L"Option4_Click", &Form1::Option4_Click);
-    wire(Text1.Change, L"Text1_Change", &Form1::Text1_Change);
-    wire(Text1.GotFocus, L"Text1_GotFocus", &Form1::Text1_GotFocus);
-    wire(ListView1.Click, L"ListView1_Click", &Form1::ListView1_Click);
-    wire(Check5.Click, L"Check5_Click", &Form1::Check5_Click);
-    wire(Check8.Click, L"Check8_Click", &Form1::Check8_Click);
+    wire(PushButton4, PushButton4.Click, L"PushButton4_Click", &Form1::PushButton4_Click);
+    wire(PushButton2, PushButton2.Click, L"PushButton2_Click", &Form1::PushButton2_Click);
+    wire(PushButton3, PushButton3.Click, L"PushButton3_Click", &Form1::PushButton3_Click);
+    wire(PushButton5, PushButton5.Click, L"PushButton5_Click", &Form1::PushButton5_Click);
+    wire(PushButton12, PushButton12.Click, L"PushButton12_Click", &Form1::PushButton12_Click);
+    wire(PushButton1, PushButton1.Click, L"PushButton1_Click", &Form1::PushButton1_Click);
+    wire(PushButton11, PushButton11.Click, L"PushButton11_Click", &Form1::PushButton11_Click);
+    wire(Option1, Option1.Click, L"Option1_Click", &Form1::Option1_Click);
+    wire(Option2, Option2.Click, L"Option2_Click", &Form1::Option2_Click);
+    wire(Option3, Option3.Click, L"Option3_Click", &Form1::Option3_Click);
+    wire(Option4, Option4.Click, L"Option4_Click", &Form1::Option4_Click);
+    wire(Text1, Text1.Change, L"Text1_Change", &Form1::Text1_Change);
+    wire(Text1, Text1.GotFocus, L"Text1_GotFocus", &Form1::Text1_GotFocus);
+    wire(ListView1, ListView1.Click, L"ListView1_Click", &Form1::ListView1_Click);
+    wire(Check5, Check5.Click, L"Check5_Click", &Form1::Check5_Click);
+    wire(Check8, Check8.Click, L"Check8_Click", &Form1::Check8_Click);
 }
 
 Control* Form1::ControlById(int id) {
