@@ -35,6 +35,10 @@ constexpr wchar_t kCountdownText[] = L"On. Next backup save will occur in ";
 // Shown instead of a countdown while no interval is chosen (after a stored
 // position that could not be applied): the count stands still, visibly.
 constexpr wchar_t kNoIntervalText[] = L"On. Please choose how often to back up in the list below.";
+// After the status while the last run found Word busy past the retry bound
+// (the user is in one of its dialogs): no box, which would stop the user as
+// well.  It fits the frame after a countdown in the window's font.
+constexpr wchar_t kWordDidNotAnswerNote[] = L" (last skipped: Word did not answer)";
 constexpr wchar_t kTurnOn[] = L"Turn On Backup Save";
 constexpr wchar_t kTurnOff[] = L"Turn Off Backup Save";
 constexpr wchar_t kBalloonText[] =
@@ -182,6 +186,7 @@ Form1::Form1(Form1Services services) : services_(std::move(services)) {
     if (!services_.checkWordAvailable) services_.checkWordAvailable = [] { return CheckWordAvailable(); };
     if (!services_.getWordVersion) services_.getWordVersion = [] { return GetWordVersion(); };
     if (!services_.saveAll) services_.saveAll = [](BackupSettings& s) { return SaveAll(s); };
+    if (!services_.finishRunNow) services_.finishRunNow = &FinishRunNow;
     if (!services_.drawPercent) services_.drawPercent = &DrawPercent;
     if (!services_.startCommand) services_.startCommand = &StartCommand;
     if (!services_.browseForFolder) services_.browseForFolder = &BrowseForFolder;
@@ -280,6 +285,7 @@ void Form1::CreateControls() {
             break;
         }
     }
+    status_ = Frame2.caption();
     for (int frame : {ids::Frame1, ids::Frame2, ids::Frame3})
         SetWindowPos(ControlById(frame)->hwnd(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
@@ -462,7 +468,7 @@ void Form1::Form_Load() {
     guard.step(100, [&] { backupSwitch = GetSetting(settings::kBackupSwitch, L"On"); });
     if (guard.test(101, [&] { return backupSwitch == L"Off"; })) {
         guard.step(102, [&] { PushButton4.setCaption(kTurnOn); });
-        guard.step(103, [&] { Frame2.setCaption(L"Auto Save is Turned Off."); });
+        guard.step(103, [&] { ShowStatus(L"Auto Save is Turned Off."); });
         guard.step(104, [&] { Timer1.setInterval(0); });
     } else if (guard.test(105, [&] { return backupSwitch == L"On"; })) {
         guard.step(106, [&] { PushButton4.setCaption(kTurnOff); });
@@ -535,28 +541,44 @@ void Form1::Form_Load() {
 // ---- scheduler -----------------------------------------------------------------
 
 void Form1::ShowStatus(const std::wstring& text) {
-    if (Frame2.caption() != text) Frame2.setCaption(text);
+    status_ = text;
+    const std::wstring shown = wordDidNotAnswer_ ? text + kWordDidNotAnswerNote : text;
+    if (Frame2.caption() != shown) Frame2.setCaption(shown);
 }
 
 void Form1::RunBackup() {
-    // The hourglass shows over the window for the length of the run.
-    const Pointer previous = MousePointer;
+    ++runDepth_;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{runDepth_};
+    ShowRunOutcome(services_.saveAll(*this));
+}
+
+// A Word that stayed busy is said in the status frame until a run gets
+// through; a run without any Word also clears it, since no document is then
+// left without a backup.  A call that found a run under way says nothing.
+void Form1::ShowRunOutcome(RunOutcome outcome) {
+    if (outcome == RunOutcome::AlreadyRunning) return;
+    wordDidNotAnswer_ = outcome == RunOutcome::WordDidNotAnswer;
+    ShowStatus(status_);
+}
+
+// The hourglass shows while a run really backs up, not for a tick that
+// finds no Word or a busy one.
+void Form1::BackupStarted() {
+    if (busyDepth_++ == 0) pointerBeforeRun_ = MousePointer == Pointer::Hourglass ? Pointer::Default : MousePointer;
     MousePointer = Pointer::Hourglass;
     if (CursorOverWindow()) SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    ++runDepth_;
-    struct Restore {
-        Form1& form;
-        Pointer previous;
-        ~Restore() {
-            --form.runDepth_;
-            form.MousePointer = form.runDepth_ > 0 ? Pointer::Hourglass : previous;
-            if (form.runDepth_ == 0 && form.CursorOverWindow()) {
-                POINT p;
-                if (GetCursorPos(&p)) SetCursorPos(p.x, p.y);  // lets WM_SETCURSOR pick the pointer again
-            }
-        }
-    } restore{*this, previous == Pointer::Hourglass ? Pointer::Default : previous};
-    services_.saveAll(*this);
+}
+
+void Form1::BackupEnded() {
+    if (busyDepth_ == 0 || --busyDepth_ > 0) return;
+    MousePointer = pointerBeforeRun_;
+    if (CursorOverWindow()) {
+        POINT p;
+        if (GetCursorPos(&p)) SetCursorPos(p.x, p.y);  // lets WM_SETCURSOR pick the pointer again
+    }
 }
 
 bool Form1::CursorOverWindow() const {
@@ -612,12 +634,17 @@ void Form1::PushButton4_Click() {
         guard.step(7, [&] { PushButton4.setCaption(kTurnOn); });
         guard.step(8, [&] { Timer1.setInterval(0); });
         guard.step(9, [&] { SaveSetting(settings::kBackupSwitch, L"Off"); });
-        guard.step(10, [&] { Frame2.setCaption(L"Auto Save is Off."); });
+        guard.step(10, [&] { ShowStatus(L"Auto Save is Off."); });
     }
 }
 
 void Form1::PushButton2_Click() {
     Guard guard(L"in Quillbay2021/08/31.Form1.PushButton2_Click ");
+    // Until start-up has the backup extension and the history file, a run
+    // would write backups without an extension: a click then (the window
+    // brought back from the tray during the hand-off) is ignored, as the
+    // timer's backup waits.
+    if (!LoadComplete) return;
     guard.step(1, [&] { RunBackup(); });
 }
 
@@ -743,8 +770,24 @@ void Form1::Form_QueryUnload() {
     guard.step(2, [&] { cSysTray1->SetInTray(false); });
 }
 
+void Form1::CloseNow() {
+    if (closing_) return;
+    closing_ = true;
+    // Ending the process while a run waits in a message loop of its own (the
+    // clipboard wait, the folder picker, a report) would leave its Word
+    // instances running and the user's clipboard not put back: the run
+    // cleans up first, within its bound.  The close goes ahead regardless.
+    if (BackupRunning()) {
+        try {
+            services_.finishRunNow();
+        } catch (...) {
+        }
+    }
+    Unguarded(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
+    Form_Unload();
+}
+
 void Form1::Form_Unload() {
-    unloaded_ = true;
     // Text copied from the history lives in an OLE data object of ours;
     // flushing leaves it on the clipboard after the process has gone.  It
     // does nothing when the clipboard holds someone else's data.
@@ -848,20 +891,12 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN:
         return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
     case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), reinterpret_cast<RECT*>(lParam)); return 0;
-    case WM_CLOSE:
-        if (!unloaded_) {
-            Unguarded(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
-            Form_Unload();
-        }
-        return 0;
+    case WM_CLOSE: CloseNow(); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
         // Log-off or shut-down, also while hidden in the tray: the icon must
         // not outlive the program.
-        if (wParam && !unloaded_) {
-            Unguarded(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
-            Form_Unload();
-        }
+        if (wParam) CloseNow();
         return 0;
     case WM_DESTROY:
         if (quitOnDestroy_) PostQuitMessage(0);
