@@ -158,18 +158,10 @@ public:
     LRESULT onNotify(const NMHDR& header) override;
 };
 
-// Rich text box (RICHEDIT50W), used only as a clipboard source.
-class RichTextBox : public Control {
-public:
-    // Replaces the content with the file's text, read as plain text in the
-    // ANSI code page; raises a Failure when the file cannot be read.
-    void loadPlainText(const std::wstring& path);
-    std::wstring text() const;
-    // Length in the control's own character positions (CR LF counts as one).
-    long length() const;
-    void setSelection(long start, long length);
-    void copy() const;  // WM_COPY
-};
+// Rich text box (RICHEDIT50W), placed beyond the window's right edge as
+// designed.  The history's copy does not go through it: loading a large file
+// into it is far too slow.
+class RichTextBox : public Control {};
 
 // Timer: ticks every interval milliseconds while enabled and the interval is
 // not 0.  Owned by a window; the host forwards WM_TIMER with its id.

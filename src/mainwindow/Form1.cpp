@@ -13,7 +13,6 @@
 #include "mStartUp.h"
 #include "mSysTray.h"
 
-#include <ole2.h>
 #include <richedit.h>
 #include <sddl.h>
 #include <windowsx.h>
@@ -648,38 +647,6 @@ void Form1::PushButton2_Click() {
     guard.step(1, [&] { RunBackup(); });
 }
 
-// ---- history log ---------------------------------------------------------------
-
-void Form1::PushButton3_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton3_Click ");
-    if (guard.test(1, [&] { return FileExists(HistoryFileValue); }))
-        guard.step(2, [&] { services_.startCommand(L"notepad \"" + HistoryFileValue + L"\"", SW_SHOWNORMAL); });
-    else
-        guard.step(3, [&] {
-            ShowMessageBox(hwnd_, L"There isn't a history to view because actions have not been performed yet.",
-                           std::nullopt, MB_OK);
-        });
-}
-
-void Form1::PushButton5_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton5_Click ");
-    if (guard.test(1, [&] { return !FileExists(HistoryFileValue); })) return;
-    guard.step(2, [&] { RichTextBox1.loadPlainText(HistoryFileValue); });
-    guard.step(3, [&] { RichTextBox1.setSelection(0, RichTextBox1.length()); });
-    guard.step(4, [&] { RichTextBox1.copy(); });
-}
-
-void Form1::PushButton12_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton12_Click ");
-    int answer = IDNO;
-    guard.step(1, [&] {
-        answer = ShowMessageBox(hwnd_, L"Are you sure you want to delete the history log and start over?",
-                                std::nullopt, MB_YESNO);
-    });
-    // Only an explicit Yes deletes.
-    if (answer == IDYES) guard.step(2, [&] { RemoveFile(HistoryFileValue); });
-}
-
 // ---- options -------------------------------------------------------------------
 
 void Form1::Option1_Click() { SaveSetting(settings::kWhereOption, L"1"); }
@@ -787,13 +754,7 @@ void Form1::CloseNow() {
     Form_Unload();
 }
 
-void Form1::Form_Unload() {
-    // Text copied from the history lives in an OLE data object of ours;
-    // flushing leaves it on the clipboard after the process has gone.  It
-    // does nothing when the clipboard holds someone else's data.
-    OleFlushClipboard();
-    EndProcess(0);
-}
+void Form1::Form_Unload() { EndProcess(0); }
 
 void Form1::EndProcess(UINT code) { services_.endProcess(code); }
 

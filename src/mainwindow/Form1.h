@@ -195,6 +195,7 @@ private:
     // Frame2's status text, and whether the last run that reached Word found
     // it busy past the retry bound (said after the status until a run works).
     std::wstring status_;
+    std::wstring historyCopy_;  // the text the last copy of the history put on the clipboard
     bool wordDidNotAnswer_ = false;
     int lastSelected_ = -1;
     bool shownOnce_ = false;
