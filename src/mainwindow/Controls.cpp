@@ -1,13 +1,6 @@
 #include "Controls.h"
 
 #include "Failure.h"
-#include "Handle.h"
-#include "Text.h"
-
-#include <richedit.h>
-
-#include <algorithm>
-#include <cstring>
 
 RECT TwipsToPixels(const Twips& twips, UINT dpi) {
     int left = TwipsToPixels(twips.left, dpi), top = TwipsToPixels(twips.top, dpi);
@@ -50,10 +43,23 @@ void Control::move(const RECT& r) {
 
 void Control::setFont(HFONT font) { SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE); }
 
+void Control::raise(const std::function<void()>& event) {
+    if (!event) return;
+    if (!raisedByCode()) {
+        event();
+        return;
+    }
+    try {
+        event();
+    } catch (...) {
+        if (!failure_) failure_ = std::current_exception();
+    }
+}
+
 // ---- PushButton ----------------------------------------------------------------
 
 void PushButton::onCommand(UINT code) {
-    if (code == BN_CLICKED && Click) Click();
+    if (code == BN_CLICKED) raise(Click);
 }
 
 // ---- OptionButton --------------------------------------------------------------
@@ -65,14 +71,18 @@ void OptionButton::setValue(bool on) {
         SendMessageW(hwnd_, BM_SETCHECK, BST_UNCHECKED, 0);
         return;
     }
+    changeFromCode([&] { switchOn(); });
+}
+
+void OptionButton::switchOn() {
     for (OptionButton* other : group_)
         if (other != this) SendMessageW(other->hwnd_, BM_SETCHECK, BST_UNCHECKED, 0);
     SendMessageW(hwnd_, BM_SETCHECK, BST_CHECKED, 0);
-    if (Click) Click();
+    raise(Click);
 }
 
 void OptionButton::onCommand(UINT code) {
-    if (code == BN_CLICKED) setValue(true);
+    if (code == BN_CLICKED) switchOn();
 }
 
 // ---- CheckBox ------------------------------------------------------------------
@@ -80,16 +90,25 @@ void OptionButton::onCommand(UINT code) {
 bool CheckBox::value() const { return SendMessageW(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void CheckBox::setValue(bool checked) {
+    changeFromCode([&] { change(checked); });
+}
+
+void CheckBox::change(bool checked) {
     if (checked == value()) return;
     SendMessageW(hwnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (Click) Click();
+    raise(Click);
 }
 
 void CheckBox::onCommand(UINT code) {
-    if (code == BN_CLICKED) setValue(!value());
+    if (code == BN_CLICKED) change(!value());
 }
 
 // ---- TextBox -------------------------------------------------------------------
+
+// WM_SETTEXT makes the edit control send EN_CHANGE, which raises Change.
+void TextBox::setText(const std::wstring& text) {
+    changeFromCode([&] { setCaption(text); });
+}
 
 void TextBox::setSelection(int start, int length) { SendMessageW(hwnd_, EM_SETSEL, start, start + length); }
 
@@ -100,8 +119,8 @@ std::pair<int, int> TextBox::selection() const {
 }
 
 void TextBox::onCommand(UINT code) {
-    if (code == EN_CHANGE && Change) Change();
-    if (code == EN_SETFOCUS && GotFocus) GotFocus();
+    if (code == EN_CHANGE) raise(Change);
+    if (code == EN_SETFOCUS) raise(GotFocus);
 }
 
 // ---- ProgressBar ---------------------------------------------------------------
@@ -186,64 +205,9 @@ void ListView::select(int index) {
 }
 
 LRESULT ListView::onNotify(const NMHDR& header) {
-    if (header.code == NM_CLICK && Click) Click();
+    if (header.code == NM_CLICK) raise(Click);
     return 0;
 }
-
-// ---- RichTextBox ---------------------------------------------------------------
-
-namespace {
-
-struct StreamSource {
-    const char* data;
-    size_t size;
-    size_t offset = 0;
-};
-
-DWORD CALLBACK ReadStream(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* given) {
-    auto* source = reinterpret_cast<StreamSource*>(cookie);
-    size_t n = std::min(static_cast<size_t>(wanted), source->size - source->offset);
-    std::memcpy(buffer, source->data + source->offset, n);
-    source->offset += n;
-    *given = static_cast<LONG>(n);
-    return 0;
-}
-
-}  // namespace
-
-void RichTextBox::loadPlainText(const std::wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw Failure::FromLastError();
-    std::string bytes;
-    char chunk[65536];
-    DWORD read = 0;
-    for (;;) {
-        if (!ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) throw Failure::FromLastError();
-        if (read == 0) break;
-        bytes.append(chunk, read);
-    }
-    // The history file is ANSI text; the control takes it as UTF-16.
-    std::wstring text = FromAnsi(bytes);
-    StreamSource source{reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)};
-    EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&source), 0, &ReadStream};
-    SendMessageW(hwnd_, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&stream));
-    if (stream.dwError) throw Failure::Text(L"The file could not be loaded into the text box");
-}
-
-std::wstring RichTextBox::text() const { return caption(); }
-
-long RichTextBox::length() const {
-    GETTEXTLENGTHEX query{GTL_NUMCHARS | GTL_PRECISE, 1200};
-    return static_cast<long>(SendMessageW(hwnd_, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0));
-}
-
-void RichTextBox::setSelection(long start, long length) {
-    CHARRANGE range{start, start + length};
-    SendMessageW(hwnd_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
-}
-
-void RichTextBox::copy() const { SendMessageW(hwnd_, WM_COPY, 0, 0); }
 
 // ---- Timer ---------------------------------------------------------------------
 

@@ -2,15 +2,20 @@
 // Thin wrappers over the standard controls that give the main window its
 // controls' events.  Setting a value from code raises the same event as the
 // user's action (an option button switched on raises Click, a check box that
-// changes raises Click), which Win32's BM_SETCHECK does not.  Every control
+// changes raises Click), which Win32's BM_SETCHECK does not.  A failure in
+// the handler of an event that code raised is thrown back to that code, as a
+// failure of the statement that set the value; the host handles a failure of
+// an event that the user raised itself (raisedByCode tells which).  Every control
 // is a child of the main window itself, so its WM_COMMAND and WM_NOTIFY
 // reach the window; the host forwards them with onCommand / onNotify.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A design rectangle in twips (1/1440 inch).
@@ -43,9 +48,31 @@ public:
     virtual void onCommand(UINT /*code*/) {}
     virtual LRESULT onNotify(const NMHDR& /*header*/) { return 0; }
 
+    // True while a value set from code is raising this control's events.
+    bool raisedByCode() const { return codeDepth_ > 0; }
+
 protected:
+    // Runs a change made from code.  A failure in the handler of an event it
+    // raises is kept (it must not cross the window procedure that carried
+    // the notification) and thrown from here once the change is over.
+    template <class F>
+    void changeFromCode(F&& change) {
+        ++codeDepth_;
+        struct Leave {
+            int& depth;
+            ~Leave() { --depth; }
+        } leave{codeDepth_};
+        change();
+        if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+    }
+    void raise(const std::function<void()>& event);
+
     HWND hwnd_ = nullptr;
     int id_ = 0;
+
+private:
+    int codeDepth_ = 0;
+    std::exception_ptr failure_;
 };
 
 // Push button: Click for the user's click (or BM_CLICK from anywhere).
@@ -72,6 +99,7 @@ public:
     void onCommand(UINT code) override;
 
 private:
+    void switchOn();
     std::vector<OptionButton*> group_;
 };
 
@@ -82,6 +110,9 @@ public:
     bool value() const;
     void setValue(bool checked);
     void onCommand(UINT code) override;
+
+private:
+    void change(bool checked);
 };
 
 // Text box (single-line edit): Change for every change of the text, typed
@@ -92,7 +123,7 @@ public:
     std::function<void()> Change;
     std::function<void()> GotFocus;
     std::wstring text() const { return caption(); }
-    void setText(const std::wstring& text) { setCaption(text); }
+    void setText(const std::wstring& text);
     void setSelection(int start, int length);
     std::pair<int, int> selection() const;  // start, length
     void onCommand(UINT code) override;
@@ -127,18 +158,10 @@ public:
     LRESULT onNotify(const NMHDR& header) override;
 };
 
-// Rich text box (RICHEDIT50W), used only as a clipboard source.
-class RichTextBox : public Control {
-public:
-    // Replaces the content with the file's text, read as plain text in the
-    // ANSI code page; raises a Failure when the file cannot be read.
-    void loadPlainText(const std::wstring& path);
-    std::wstring text() const;
-    // Length in the control's own character positions (CR LF counts as one).
-    long length() const;
-    void setSelection(long start, long length);
-    void copy() const;  // WM_COPY
-};
+// Rich text box (RICHEDIT50W), placed beyond the window's right edge as
+// designed.  The history's copy does not go through it: loading a large file
+// into it is far too slow.
+class RichTextBox : public Control {};
 
 // Timer: ticks every interval milliseconds while enabled and the interval is
 // not 0.  Owned by a window; the host forwards WM_TIMER with its id.

@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "AddFolder.h"
+#include "Dpi.h"
 #include "ErrorReport.h"
 #include "Guard.h"
 #include "IsInstalled.h"
@@ -12,7 +13,6 @@
 #include "mStartUp.h"
 #include "mSysTray.h"
 
-#include <ole2.h>
 #include <richedit.h>
 #include <sddl.h>
 #include <windowsx.h>
@@ -34,6 +34,10 @@ constexpr wchar_t kCountdownText[] = L"On. Next backup save will occur in ";
 // Shown instead of a countdown while no interval is chosen (after a stored
 // position that could not be applied): the count stands still, visibly.
 constexpr wchar_t kNoIntervalText[] = L"On. Please choose how often to back up in the list below.";
+// After the status while the last run found Word busy past the retry bound
+// (the user is in one of its dialogs): no box, which would stop the user as
+// well.  It fits the frame after a countdown in the window's font.
+constexpr wchar_t kWordDidNotAnswerNote[] = L" (last skipped: Word did not answer)";
 constexpr wchar_t kTurnOn[] = L"Turn On Backup Save";
 constexpr wchar_t kTurnOff[] = L"Turn Off Backup Save";
 constexpr wchar_t kBalloonText[] =
@@ -163,9 +167,9 @@ std::wstring DefaultInstanceName() {
     return name;
 }
 
-// A handler without a guard of its own reports a failure under its own name
-// (step 0: it numbers no steps) rather than letting it cross the window
-// procedure.
+// A handler without a guard of its own, run for the user or the system,
+// reports a failure under its own name (step 0: it numbers no steps) rather
+// than letting it cross the window procedure.
 template <class F>
 void Form1::Unguarded(const wchar_t* handler, F&& body) {
     try {
@@ -181,6 +185,7 @@ Form1::Form1(Form1Services services) : services_(std::move(services)) {
     if (!services_.checkWordAvailable) services_.checkWordAvailable = [] { return CheckWordAvailable(); };
     if (!services_.getWordVersion) services_.getWordVersion = [] { return GetWordVersion(); };
     if (!services_.saveAll) services_.saveAll = [](BackupSettings& s) { return SaveAll(s); };
+    if (!services_.finishRunNow) services_.finishRunNow = &FinishRunNow;
     if (!services_.drawPercent) services_.drawPercent = &DrawPercent;
     if (!services_.startCommand) services_.startCommand = &StartCommand;
     if (!services_.browseForFolder) services_.browseForFolder = &BrowseForFolder;
@@ -224,8 +229,7 @@ void Form1::Create(HINSTANCE instance) {
     hwnd_ = CreateWindowExW(kWindowExStyle, kMainWindowClass, L"Form1", kWindowStyle, 0, 0, 100, 100, nullptr,
                             nullptr, instance, this);
     if (!hwnd_) throw Failure::FromLastError();
-    dpi_ = GetDpiForWindow(hwnd_);
-    if (!dpi_) dpi_ = 96;
+    dpi_ = DpiOf(hwnd_);
 
     backBrush_.reset(CreateSolidBrush(backColor_));
     CreateControls();
@@ -280,6 +284,7 @@ void Form1::CreateControls() {
             break;
         }
     }
+    status_ = Frame2.caption();
     for (int frame : {ids::Frame1, ids::Frame2, ids::Frame3})
         SetWindowPos(ControlById(frame)->hwnd(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
@@ -288,25 +293,35 @@ void Form1::CreateControls() {
     Option3.setGroup({&Option3, &Option4});
     Option4.setGroup({&Option3, &Option4});
 
-    auto wire = [this](std::function<void()>& event, const wchar_t* name, void (Form1::*handler)()) {
-        event = [this, name, handler] { Unguarded(name, [&] { (this->*handler)(); }); };
+    // An event that code raised (start-up setting a stored value, a handler
+    // clearing Check8) fails into the code that raised it and is reported
+    // under that code's guard and step; one that the user raised is handled
+    // here.
+    auto wire = [this](Control& control, std::function<void()>& event, const wchar_t* name,
+                       void (Form1::*handler)()) {
+        event = [this, &control, name, handler] {
+            if (control.raisedByCode())
+                (this->*handler)();
+            else
+                Unguarded(name, [&] { (this->*handler)(); });
+        };
     };
-    wire(PushButton4.Click, L"PushButton4_Click", &Form1::PushButton4_Click);
-    wire(PushButton2.Click, L"PushButton2_Click", &Form1::PushButton2_Click);
-    wire(PushButton3.Click, L"PushButton3_Click", &Form1::PushButton3_Click);
-    wire(PushButton5.Click, L"PushButton5_Click", &Form1::PushButton5_Click);
-    wire(PushButton12.Click, L"PushButton12_Click", &Form1::PushButton12_Click);
-    wire(PushButton1.Click, L"PushButton1_Click", &Form1::PushButton1_Click);
-    wire(PushButton11.Click, L"PushButton11_Click", &Form1::PushButton11_Click);
-    wire(Option1.Click, L"Option1_Click", &Form1::Option1_Click);
-    wire(Option2.Click, L"Option2_Click", &Form1::Option2_Click);
-    wire(Option3.Click, L"Option3_Click", &Form1::Option3_Click);
-    wire(Option4.Click, L"Option4_Click", &Form1::Option4_Click);
-    wire(Text1.Change, L"Text1_Change", &Form1::Text1_Change);
-    wire(Text1.GotFocus, L"Text1_GotFocus", &Form1::Text1_GotFocus);
-    wire(ListView1.Click, L"ListView1_Click", &Form1::ListView1_Click);
-    wire(Check5.Click, L"Check5_Click", &Form1::Check5_Click);
-    wire(Check8.Click, L"Check8_Click", &Form1::Check8_Click);
+    wire(PushButton4, PushButton4.Click, L"PushButton4_Click", &Form1::PushButton4_Click);
+    wire(PushButton2, PushButton2.Click, L"PushButton2_Click", &Form1::PushButton2_Click);
+    wire(PushButton3, PushButton3.Click, L"PushButton3_Click", &Form1::PushButton3_Click);
+    wire(PushButton5, PushButton5.Click, L"PushButton5_Click", &Form1::PushButton5_Click);
+    wire(PushButton12, PushButton12.Click, L"PushButton12_Click", &Form1::PushButton12_Click);
+    wire(PushButton1, PushButton1.Click, L"PushButton1_Click", &Form1::PushButton1_Click);
+    wire(PushButton11, PushButton11.Click, L"PushButton11_Click", &Form1::PushButton11_Click);
+    wire(Option1, Option1.Click, L"Option1_Click", &Form1::Option1_Click);
+    wire(Option2, Option2.Click, L"Option2_Click", &Form1::Option2_Click);
+    wire(Option3, Option3.Click, L"Option3_Click", &Form1::Option3_Click);
+    wire(Option4, Option4.Click, L"Option4_Click", &Form1::Option4_Click);
+    wire(Text1, Text1.Change, L"Text1_Change", &Form1::Text1_Change);
+    wire(Text1, Text1.GotFocus, L"Text1_GotFocus", &Form1::Text1_GotFocus);
+    wire(ListView1, ListView1.Click, L"ListView1_Click", &Form1::ListView1_Click);
+    wire(Check5, Check5.Click, L"Check5_Click", &Form1::Check5_Click);
+    wire(Check8, Check8.Click, L"Check8_Click", &Form1::Check8_Click);
 }
 
 Control* Form1::ControlById(int id) {
@@ -372,7 +387,7 @@ void Form1::Layout(UINT dpi) {
         ListView1.setColumnWidth(TwipsToPixels(kColumnWidthTwips, dpi));
 
     RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
-    AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, dpi);
+    AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
     SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -418,7 +433,7 @@ void Form1::Form_Load() {
     guard.step(30, [&] { if (!SetWindowTextW(hwnd_, product::kTitle)) throw Failure::FromLastError(); });
     guard.step(31, [&] {
         HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
-        int big = GetSystemMetricsForDpi(SM_CXICON, dpi_), small = GetSystemMetricsForDpi(SM_CXSMICON, dpi_);
+        int big = SystemMetricForDpi(SM_CXICON, dpi_), small = SystemMetricForDpi(SM_CXSMICON, dpi_);
         bigIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, big, big, 0));
         smallIcon_ =
             static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, small, small, 0));
@@ -452,7 +467,7 @@ void Form1::Form_Load() {
     guard.step(100, [&] { backupSwitch = GetSetting(settings::kBackupSwitch, L"On"); });
     if (guard.test(101, [&] { return backupSwitch == L"Off"; })) {
         guard.step(102, [&] { PushButton4.setCaption(kTurnOn); });
-        guard.step(103, [&] { Frame2.setCaption(L"Auto Save is Turned Off."); });
+        guard.step(103, [&] { ShowStatus(L"Auto Save is Turned Off."); });
         guard.step(104, [&] { Timer1.setInterval(0); });
     } else if (guard.test(105, [&] { return backupSwitch == L"On"; })) {
         guard.step(106, [&] { PushButton4.setCaption(kTurnOff); });
@@ -525,28 +540,44 @@ void Form1::Form_Load() {
 // ---- scheduler -----------------------------------------------------------------
 
 void Form1::ShowStatus(const std::wstring& text) {
-    if (Frame2.caption() != text) Frame2.setCaption(text);
+    status_ = text;
+    const std::wstring shown = wordDidNotAnswer_ ? text + kWordDidNotAnswerNote : text;
+    if (Frame2.caption() != shown) Frame2.setCaption(shown);
 }
 
 void Form1::RunBackup() {
-    // The hourglass shows over the window for the length of the run.
-    const Pointer previous = MousePointer;
+    ++runDepth_;
+    struct Leave {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{runDepth_};
+    ShowRunOutcome(services_.saveAll(*this));
+}
+
+// A Word that stayed busy is said in the status frame until a run gets
+// through; a run without any Word also clears it, since no document is then
+// left without a backup.  A call that found a run under way says nothing.
+void Form1::ShowRunOutcome(RunOutcome outcome) {
+    if (outcome == RunOutcome::AlreadyRunning) return;
+    wordDidNotAnswer_ = outcome == RunOutcome::WordDidNotAnswer;
+    ShowStatus(status_);
+}
+
+// The hourglass shows while a run really backs up, not for a tick that
+// finds no Word or a busy one.
+void Form1::BackupStarted() {
+    if (busyDepth_++ == 0) pointerBeforeRun_ = MousePointer == Pointer::Hourglass ? Pointer::Default : MousePointer;
     MousePointer = Pointer::Hourglass;
     if (CursorOverWindow()) SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    ++runDepth_;
-    struct Restore {
-        Form1& form;
-        Pointer previous;
-        ~Restore() {
-            --form.runDepth_;
-            form.MousePointer = form.runDepth_ > 0 ? Pointer::Hourglass : previous;
-            if (form.runDepth_ == 0 && form.CursorOverWindow()) {
-                POINT p;
-                if (GetCursorPos(&p)) SetCursorPos(p.x, p.y);  // lets WM_SETCURSOR pick the pointer again
-            }
-        }
-    } restore{*this, previous == Pointer::Hourglass ? Pointer::Default : previous};
-    services_.saveAll(*this);
+}
+
+void Form1::BackupEnded() {
+    if (busyDepth_ == 0 || --busyDepth_ > 0) return;
+    MousePointer = pointerBeforeRun_;
+    if (CursorOverWindow()) {
+        POINT p;
+        if (GetCursorPos(&p)) SetCursorPos(p.x, p.y);  // lets WM_SETCURSOR pick the pointer again
+    }
 }
 
 bool Form1::CursorOverWindow() const {
@@ -602,45 +633,18 @@ void Form1::PushButton4_Click() {
         guard.step(7, [&] { PushButton4.setCaption(kTurnOn); });
         guard.step(8, [&] { Timer1.setInterval(0); });
         guard.step(9, [&] { SaveSetting(settings::kBackupSwitch, L"Off"); });
-        guard.step(10, [&] { Frame2.setCaption(L"Auto Save is Off."); });
+        guard.step(10, [&] { ShowStatus(L"Auto Save is Off."); });
     }
 }
 
 void Form1::PushButton2_Click() {
     Guard guard(L"in Quillbay2021/08/31.Form1.PushButton2_Click ");
+    // Until start-up has the backup extension and the history file, a run
+    // would write backups without an extension: a click then (the window
+    // brought back from the tray during the hand-off) is ignored, as the
+    // timer's backup waits.
+    if (!LoadComplete) return;
     guard.step(1, [&] { RunBackup(); });
-}
-
-// ---- history log ---------------------------------------------------------------
-
-void Form1::PushButton3_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton3_Click ");
-    if (guard.test(1, [&] { return FileExists(HistoryFileValue); }))
-        guard.step(2, [&] { services_.startCommand(L"notepad \"" + HistoryFileValue + L"\"", SW_SHOWNORMAL); });
-    else
-        guard.step(3, [&] {
-            ShowMessageBox(hwnd_, L"There isn't a history to view because actions have not been performed yet.",
-                           std::nullopt, MB_OK);
-        });
-}
-
-void Form1::PushButton5_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton5_Click ");
-    if (guard.test(1, [&] { return !FileExists(HistoryFileValue); })) return;
-    guard.step(2, [&] { RichTextBox1.loadPlainText(HistoryFileValue); });
-    guard.step(3, [&] { RichTextBox1.setSelection(0, RichTextBox1.length()); });
-    guard.step(4, [&] { RichTextBox1.copy(); });
-}
-
-void Form1::PushButton12_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton12_Click ");
-    int answer = IDNO;
-    guard.step(1, [&] {
-        answer = ShowMessageBox(hwnd_, L"Are you sure you want to delete the history log and start over?",
-                                std::nullopt, MB_YESNO);
-    });
-    // Only an explicit Yes deletes.
-    if (answer == IDYES) guard.step(2, [&] { RemoveFile(HistoryFileValue); });
 }
 
 // ---- options -------------------------------------------------------------------
@@ -733,14 +737,24 @@ void Form1::Form_QueryUnload() {
     guard.step(2, [&] { cSysTray1->SetInTray(false); });
 }
 
-void Form1::Form_Unload() {
-    unloaded_ = true;
-    // Text copied from the history lives in an OLE data object of ours;
-    // flushing leaves it on the clipboard after the process has gone.  It
-    // does nothing when the clipboard holds someone else's data.
-    OleFlushClipboard();
-    EndProcess(0);
+void Form1::CloseNow() {
+    if (closing_) return;
+    closing_ = true;
+    // Ending the process while a run waits in a message loop of its own (the
+    // clipboard wait, the folder picker, a report) would leave its Word
+    // instances running and the user's clipboard not put back: the run
+    // cleans up first, within its bound.  The close goes ahead regardless.
+    if (BackupRunning()) {
+        try {
+            services_.finishRunNow();
+        } catch (...) {
+        }
+    }
+    Unguarded(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
+    Form_Unload();
 }
+
+void Form1::Form_Unload() { EndProcess(0); }
 
 void Form1::EndProcess(UINT code) { services_.endProcess(code); }
 
@@ -838,20 +852,12 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN:
         return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
     case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), reinterpret_cast<RECT*>(lParam)); return 0;
-    case WM_CLOSE:
-        if (!unloaded_) {
-            Unguarded(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
-            Form_Unload();
-        }
-        return 0;
+    case WM_CLOSE: CloseNow(); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
         // Log-off or shut-down, also while hidden in the tray: the icon must
         // not outlive the program.
-        if (wParam && !unloaded_) {
-            Unguarded(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
-            Form_Unload();
-        }
+        if (wParam) CloseNow();
         return 0;
     case WM_DESTROY:
         if (quitOnDestroy_) PostQuitMessage(0);

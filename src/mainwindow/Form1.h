@@ -22,6 +22,8 @@ struct Form1Services {
     std::function<bool()> checkWordAvailable;
     std::function<double()> getWordVersion;
     std::function<RunOutcome(BackupSettings&)> saveAll;
+    // For a close while a run waits: lets the run clean up at once.
+    std::function<void()> finishRunNow;
     // A whole number from 1 to 100 for the occasional home-page visit.
     std::function<int()> drawPercent;
     // Starts a command line with the given show state, without waiting.
@@ -127,6 +129,9 @@ public:
 
     // True while a backup run started by this window is under way.
     bool BackupRunning() const { return runDepth_ > 0; }
+    // The one way the window closes: the close box, WM_CLOSE from anywhere,
+    // log-off and shut-down.
+    void CloseNow();
 
     // ---- BackupSettings -------------------------------------------------------------
     bool SaveBesideDocuments() const override { return Option2.value(); }
@@ -136,6 +141,8 @@ public:
     std::wstring DocExtension() const override { return DocExtensionValue; }
     std::wstring HistoryFile() const override { return HistoryFileValue; }
     HWND Owner() const override { return hwnd_; }
+    void BackupStarted() override;
+    void BackupEnded() override;
 
     // ---- SkinnableWindow --------------------------------------------------------------
     HWND handle() const override { return hwnd_; }
@@ -163,6 +170,7 @@ private:
     void Layout(UINT dpi);
     void CenterOnScreen();
     void RunBackup();
+    void ShowRunOutcome(RunOutcome outcome);
     bool CursorOverWindow() const;
     void ShowStatus(const std::wstring& text);
     template <class F>
@@ -182,9 +190,16 @@ private:
     HCURSOR handCursor_ = nullptr;
     HWND lastFocus_ = nullptr;
     int runDepth_ = 0;
+    int busyDepth_ = 0;
+    Pointer pointerBeforeRun_ = Pointer::Default;
+    // Frame2's status text, and whether the last run that reached Word found
+    // it busy past the retry bound (said after the status until a run works).
+    std::wstring status_;
+    std::wstring historyCopy_;  // the text the last copy of the history put on the clipboard
+    bool wordDidNotAnswer_ = false;
     int lastSelected_ = -1;
     bool shownOnce_ = false;
-    bool unloaded_ = false;
+    bool closing_ = false;
     bool quitOnDestroy_ = false;
 };
 

@@ -9,8 +9,8 @@
 #include <ole2.h>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    // OLE, not only COM: the rich text box puts copied text on the clipboard
-    // through the OLE clipboard.
+    // OLE, not only COM: the rich edit control (RichTextBox1) is an OLE
+    // container and uses OLE for its clipboard and drag and drop.
     const HRESULT ole = OleInitialize(nullptr);
     int exitCode = 0;
     {

@@ -277,6 +277,12 @@ TEST_F(WindowAtWork, HistoryButtonsOnAMissingAndOnAPresentHistory) {
     EXPECT_EQ(remote::MessageBoxText(box),
               L"There isn't a history to view because actions have not been performed yet.");
     remote::Answer(box, IDOK);
+
+    // The copied history stays on the clipboard after the program has ended.
+    remote::WriteBytes(history, bytes);
+    app.Click(ids::PushButton5);
+    ASSERT_TRUE(app.Close(kActionLimit));
+    EXPECT_EQ(remote::ClipboardText(), remote::FromAnsi(bytes));
 }
 
 // ---- Options --------------------------------------------------------------------

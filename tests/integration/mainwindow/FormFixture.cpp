@@ -94,8 +94,10 @@ Form1Services FormTest::Services() {
     };
     s.addToStartup = [this] { ++rec.addToStartup; };
     s.removeFromStartup = [this] { ++rec.removeFromStartup; };
+    s.finishRunNow = [this] { ++rec.finishRunNow; };
     s.endProcess = [this](UINT code) {
         rec.exitCode = code;
+        rec.finishRunNowAtExit = rec.finishRunNow;
         rec.inTrayAtExit = form->cSysTray1 && form->cSysTray1->InTray();
     };
     s.instanceName = L"Local\\Kelvane.Orvelle.Tests";

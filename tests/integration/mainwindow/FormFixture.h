@@ -52,7 +52,9 @@ struct Recorded {
     std::vector<std::wstring> pickerTitles;
     std::wstring pickerAnswer;
     int addToStartup = 0, removeFromStartup = 0;
+    int finishRunNow = 0;
     std::optional<UINT> exitCode;
+    int finishRunNowAtExit = 0;
     std::optional<bool> inTrayAtExit;
     std::vector<MessageBoxRequest> boxes;
     std::deque<int> answers;  // IDOK when empty

@@ -3,6 +3,11 @@
 
 #include "Text.h"
 
+#include <richedit.h>
+
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 // A history of three lines in the ANSI code page, one with a non-ASCII name.
@@ -92,6 +97,61 @@ TEST_F(FormTest, CopyPutsExactlyTheFileOnTheClipboard) {
     WriteFile(f.HistoryFile(), ToAnsi(SampleHistory()));
     SendMessageW(f.PushButton5.hwnd(), BM_CLICK, 0, 0);
     EXPECT_EQ(ClipboardText(), SampleHistory());
+    // Windows refuses data on a clipboard opened without an owner window.
+    EXPECT_EQ(GetClipboardOwner(), f.hwnd());
+
+    // Weeks of backups: a few MB, every line.
+    std::wstring large;
+    while (large.size() < 3 * 1024 * 1024) large += SampleHistory();
+    WriteFile(f.HistoryFile(), ToAnsi(large));
+    f.PushButton5_Click();
+    EXPECT_EQ(ClipboardText(), large);
+
+    // A file that cannot be read is reported, and the earlier text is copied.
+    HANDLE locked = CreateFileW(fs::path(f.HistoryFile()).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetClipboardText(L"between");
+    f.PushButton5_Click();
+    CloseHandle(locked);
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_NE(rec.boxes[0].text.find(L"\r\nin Quillbay2021/08/31.Form1.PushButton5_Click at line 2\r\r"),
+              std::wstring::npos);
+    EXPECT_EQ(ClipboardText(), large);
+}
+
+TEST_F(FormTest, CopyGivesTheTextTheRichEditBoxGave) {
+    // Line breaks of every kind, a tab, characters beyond ASCII, an empty
+    // line and no line break at the end.
+    const std::wstring text = L"one\r\ntwo\nthree\rfour\tTab \u00e9\u20ac\r\n\r\nlast";
+    Form1& f = Load();
+    WriteFile(f.HistoryFile(), ToAnsi(text));
+
+    // What the rich edit box made of it: loaded as plain text, all selected,
+    // WM_COPY.
+    HWND box = CreateWindowExW(0, MSFTEDIT_CLASS, L"", WS_POPUP | ES_MULTILINE, 0, 0, 100, 100, nullptr, nullptr,
+                               nullptr, nullptr);
+    ASSERT_TRUE(box);
+    struct Source {
+        std::wstring text;
+        size_t at = 0;
+    } source{text};
+    EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(&source), 0, [](DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* given) -> DWORD {
+        auto* s = reinterpret_cast<Source*>(cookie);
+        const size_t bytes = std::min(static_cast<size_t>(wanted), (s->text.size() * sizeof(wchar_t)) - s->at);
+        std::memcpy(buffer, reinterpret_cast<const char*>(s->text.data()) + s->at, bytes);
+        s->at += bytes;
+        *given = static_cast<LONG>(bytes);
+        return 0;
+    }};
+    SendMessageW(box, EM_STREAMIN, SF_TEXT | SF_UNICODE, reinterpret_cast<LPARAM>(&stream));
+    SendMessageW(box, EM_SETSEL, 0, -1);
+    SendMessageW(box, WM_COPY, 0, 0);
+    DestroyWindow(box);
+    const std::optional<std::wstring> richEdit = ClipboardText();
+    ASSERT_TRUE(richEdit);
+
+    SetClipboardText(L"before");
+    f.PushButton5_Click();
+    EXPECT_EQ(ClipboardText(), richEdit);
     EXPECT_TRUE(rec.boxes.empty());
 }
 

@@ -1,6 +1,7 @@
 // Minimising into the tray, coming back, and closing.
 #include "FormFixture.h"
 
+#include "Dpi.h"
 #include "Text.h"
 
 namespace {
@@ -84,7 +85,7 @@ TEST_F(FormTest, StartInTrayHidesDuringStartUp) {
     EXPECT_TRUE(IsWindowVisible(f.hwnd()));
     RECT client;
     GetClientRect(f.hwnd(), &client);
-    EXPECT_EQ(client.right, MulDiv(8040, static_cast<int>(GetDpiForWindow(f.hwnd())), 1440)) << "its normal size";
+    EXPECT_EQ(client.right, MulDiv(8040, static_cast<int>(DpiOf(f.hwnd())), 1440)) << "its normal size";
 }
 
 TEST_F(FormTest, ClosingStopsTheCountdownAndRemovesTheIcon) {
@@ -97,6 +98,39 @@ TEST_F(FormTest, ClosingStopsTheCountdownAndRemovesTheIcon) {
     EXPECT_EQ(rec.exitCode, 0u);
     EXPECT_EQ(rec.inTrayAtExit, false);
     EXPECT_TRUE(rec.boxes.empty());
+    EXPECT_EQ(rec.finishRunNow, 0) << "no run to finish";
+}
+
+TEST_F(FormTest, ClosingOrLoggingOffDuringARunLetsTheRunCleanUpFirst) {
+    struct Case {
+        const char* name;
+        UINT message;
+        WPARAM wParam;
+    } cases[] = {{"close", WM_CLOSE, 0}, {"log-off", WM_ENDSESSION, TRUE}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        rec = {};
+        ShellRecorder shell;
+        Form1Services s = Services();
+        // The run waits for the clipboard, and the close arrives meanwhile.
+        s.saveAll = [&](BackupSettings&) {
+            ++rec.saveAllCalls;
+            SendMessageW(form->hwnd(), c.message, c.wParam, ENDSESSION_LOGOFF);
+            // A second close while the first one ends the run changes nothing.
+            SendMessageW(form->hwnd(), WM_CLOSE, 0, 0);
+            return RunOutcome::Done;
+        };
+        Form1& f = Load(s);
+        f.PushButton2_Click();
+        EXPECT_EQ(rec.saveAllCalls, 1);
+        EXPECT_EQ(rec.finishRunNowAtExit, 1) << "the run was told to finish before the process ended";
+        EXPECT_EQ(rec.finishRunNow, 1);
+        EXPECT_EQ(rec.exitCode, 0u);
+        EXPECT_EQ(rec.inTrayAtExit, false);
+        EXPECT_EQ(shell.count(NIM_DELETE), 1);
+        EXPECT_FALSE(f.Timer1.running());
+        form.reset();
+    }
 }
 
 TEST_F(FormTest, LogOffWhileHiddenInTheTrayRemovesTheIcon) {

@@ -7,6 +7,8 @@
 #include "RegStuff.h"
 #include "mStartUp.h"
 
+#include <sddl.h>
+
 TEST_F(FormTest, OptionButtonsStoreTheirValueAndStayExclusive) {
     Form1& f = Load();
     SendMessageW(f.Option2.hwnd(), BM_CLICK, 0, 0);
@@ -180,4 +182,66 @@ TEST_F(FormTest, PointerRuleKeepsTheHourglass) {
     EXPECT_FALSE(f.MouseIcon());
     EXPECT_FALSE(SendMessageW(f.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(f.PushButton4.hwnd()),
                               MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+}
+
+namespace {
+
+// The settings key made read-only, as a policy or a broken profile can make
+// it; full access comes back at the end of the scope.
+class ReadOnlySettings {
+public:
+    ReadOnlySettings() {
+        RegCreateKeyExW(HKEY_CURRENT_USER, settings::kKeyPath, 0, nullptr, 0, WRITE_DAC | KEY_READ, nullptr, &key_,
+                        nullptr);
+        EXPECT_TRUE(key_);
+        Apply(L"D:P(A;;KR;;;WD)");
+    }
+    ~ReadOnlySettings() {
+        Apply(L"D:P(A;;KA;;;WD)");
+        RegCloseKey(key_);
+    }
+
+private:
+    void Apply(const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr));
+        EXPECT_EQ(RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+        LocalFree(sd);
+    }
+    HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(FormTest, AFailingHandlerIsReportedUnderTheCodeThatRaisedIt) {
+    SaveSetting(L"Path", L"C:\\Backups\\");
+    SaveSetting(L"Backup Option", L"2");
+    ReadOnlySettings readOnly;
+    Form1& f = Load();
+    // Start-up's own steps set Text1, Option1 and Option4; their handlers'
+    // writes fail in those steps.  Option3's click is raised by no one.
+    // The report's second line: location and step.
+    std::vector<std::wstring> where;
+    for (const auto& box : rec.boxes) {
+        const size_t from = box.text.find(L"\r\n") + 2;
+        where.push_back(box.text.substr(from, box.text.find(L"\r\r") - from));
+    }
+    EXPECT_EQ(where, (std::vector<std::wstring>{L"in Quillbay2021/08/31.Form1.Form_Load at line 50",
+                                                L"in Quillbay2021/08/31.Form1.Form_Load at line 61",
+                                                L"in Quillbay2021/08/31.Form1.Form_Load at line 114"}));
+    EXPECT_TRUE(f.LoadComplete);
+    EXPECT_TRUE(f.Option4.value());
+
+    // Set by a guarded handler: reported under its step.
+    rec.boxes.clear();
+    rec.pickerAnswer = L"C:\\Chosen";
+    SendMessageW(f.PushButton1.hwnd(), BM_CLICK, 0, 0);
+    // Raised by the user: the handler's own report.
+    SendMessageW(f.Option2.hwnd(), BM_CLICK, 0, 0);
+    ASSERT_EQ(rec.boxes.size(), 2u);
+    EXPECT_NE(rec.boxes[0].text.find(L"\r\nin Quillbay2021/08/31.Form1.PushButton1_Click at line 3\r\r"),
+              std::wstring::npos) << rec.boxes[0].text.c_str();
+    EXPECT_NE(rec.boxes[1].text.find(L"\r\nin Quillbay2021/08/31.Form1.Option2_Click at line 0\r\r"),
+              std::wstring::npos) << rec.boxes[1].text.c_str();
+    EXPECT_EQ(f.Text1.text(), L"C:\\Chosen");
 }

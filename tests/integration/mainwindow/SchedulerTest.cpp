@@ -2,6 +2,8 @@
 // button.
 #include "FormFixture.h"
 
+#include "Dpi.h"
+
 namespace {
 const std::wstring kCountdown = L"On. Next backup save will occur in ";
 }
@@ -69,10 +71,14 @@ TEST_F(FormTest, SwitchStopsAndResumesWhereTheCountStood) {
 
 TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
     Form1Services s = Services();
-    Form1::Pointer during = Form1::Pointer::Default;
+    Form1::Pointer before = Form1::Pointer::Hourglass, during = Form1::Pointer::Default;
     s.saveAll = [&](BackupSettings& settings) {
         ++rec.saveAllCalls;
+        // The hourglass only while the run really backs up.
+        before = form->MousePointer;
+        settings.BackupStarted();
         during = form->MousePointer;
+        settings.BackupEnded();
         // The run reads the options from the controls.
         EXPECT_TRUE(settings.SaveToFixedFolder());
         EXPECT_FALSE(settings.SaveBesideDocuments());
@@ -86,6 +92,7 @@ TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
     for (int i = 0; i < 7; ++i) f.Timer1_Timer();
     SendMessageW(f.PushButton2.hwnd(), BM_CLICK, 0, 0);
     EXPECT_EQ(rec.saveAllCalls, 1);
+    EXPECT_EQ(before, Form1::Pointer::Default) << "no hourglass for a run that finds no Word";
     EXPECT_EQ(during, Form1::Pointer::Hourglass);
     EXPECT_EQ(f.MousePointer, Form1::Pointer::Default);
     EXPECT_EQ(f.ElapsedSeconds, 7);
@@ -152,19 +159,69 @@ TEST_F(FormTest, ABackupDueDuringStartUpWaitsForItsEnd) {
         extension = settings.DocExtension();
         return RunOutcome::Done;
     };
-    // Word takes 31 ticks to answer: the countdown runs inside the check.
+    // Word takes 31 ticks to answer: the countdown runs inside the check,
+    // and the window, brought back from the tray, takes clicks.
     s.checkWordAvailable = [&] {
         form->ListView1.select(0);
         for (int i = 0; i < 31; ++i) form->Timer1_Timer();
+        SendMessageW(form->PushButton2.hwnd(), BM_CLICK, 0, 0);
         EXPECT_EQ(rec.saveAllCalls, 0);
         EXPECT_EQ(form->Frame2.caption(), kCountdown + L"00:00:00");
         return true;
     };
     Form1& f = Load(s);
+    EXPECT_EQ(rec.saveAllCalls, 0) << "the click before the end of start-up was not kept";
     f.Timer1_Timer();
     EXPECT_EQ(rec.saveAllCalls, 1);
     EXPECT_EQ(extension, L".docx");
     EXPECT_EQ(f.ElapsedSeconds, 0);
+    SendMessageW(f.PushButton2.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_EQ(rec.saveAllCalls, 2);
+}
+
+TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
+    Form1Services s = Services();
+    RunOutcome next = RunOutcome::Done;
+    s.saveAll = [&](BackupSettings&) { return ++rec.saveAllCalls, next; };
+    Form1& f = Load(s);
+    f.ListView1.select(0);
+    f.ListView1_Click();
+    const std::wstring note = L" (last skipped: Word did not answer)";
+    struct Step {
+        RunOutcome outcome;
+        bool noted;
+    } steps[] = {
+        {RunOutcome::WordDidNotAnswer, true}, {RunOutcome::AlreadyRunning, true},
+        {RunOutcome::Done, false},            {RunOutcome::WordDidNotAnswer, true},
+        {RunOutcome::NoWord, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(static_cast<int>(step.outcome));
+        next = step.outcome;
+        const int calls = rec.saveAllCalls;
+        for (int i = 0; i < 30 && rec.saveAllCalls == calls; ++i) f.Timer1_Timer();
+        EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:00" + (step.noted ? note : L""));
+        f.Timer1_Timer();
+        EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29" + (step.noted ? note : L""))
+            << "the countdown goes on in front of the note";
+    }
+    EXPECT_EQ(rec.saveAllCalls, 5);
+    EXPECT_TRUE(rec.boxes.empty()) << "Word is busy because the user is in one of its dialogs: no box";
+
+    // Also after the switch's own text; and it fits the frame in its font.
+    next = RunOutcome::WordDidNotAnswer;
+    SendMessageW(f.PushButton4.hwnd(), BM_CLICK, 0, 0);
+    f.PushButton2_Click();
+    EXPECT_EQ(f.Frame2.caption(), L"Auto Save is Off." + note);
+    HDC dc = GetDC(f.Frame2.hwnd());
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(f.Frame2.hwnd(), WM_GETFONT, 0, 0)));
+    const std::wstring longest = kCountdown + L"00:00:00" + note;
+    SIZE text{};
+    GetTextExtentPoint32W(dc, longest.c_str(), static_cast<int>(longest.size()), &text);
+    ReleaseDC(f.Frame2.hwnd(), dc);
+    RECT frame;
+    GetClientRect(f.Frame2.hwnd(), &frame);
+    EXPECT_LT(text.cx, frame.right - MulDiv(20, static_cast<int>(DpiOf(f.hwnd())), 96)) << "room for the frame's margins";
 }
 
 TEST_F(FormTest, NoSelectedIntervalShowsWhyNothingCounts) {
