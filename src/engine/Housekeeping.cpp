@@ -86,12 +86,16 @@ std::string StableRtf(std::string_view rtf) {
             const std::string_view word = rtf.substr(i + 1, end - i - 1);
             if (end < rtf.size() && rtf[end] == '-') ++end;
             while (end < rtf.size() && std::isdigit(static_cast<unsigned char>(rtf[end]))) ++end;
-            if (end < rtf.size() && rtf[end] == ' ') ++end;  // the delimiter belongs to the word
+            // A dropped word leaves its delimiter, so that the word before it
+            // never runs into the text after it.
             if (word.find("rsid") == std::string_view::npos) out.append(rtf.substr(i, end - i));
             i = end;
             continue;
         }
-        out += rtf[i++];
+        // A control symbol (an escaped brace or backslash) is text.
+        const size_t length = rtf[i] == '\\' && i + 1 < rtf.size() ? 2 : 1;
+        out.append(rtf.substr(i, length));
+        i += length;
     }
     return out;
 }

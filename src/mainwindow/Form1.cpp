@@ -24,6 +24,9 @@
 namespace {
 
 constexpr UINT_PTR kTimer1Id = 1;
+// A test-button click that came in a message sent by another thread, run
+// once that send is over.
+constexpr UINT kTestButtonLater = WM_APP + 1;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 8310;
@@ -644,6 +647,14 @@ void Form1::PushButton2_Click() {
     // brought back from the tray during the hand-off) is ignored, as the
     // timer's backup waits.
     if (!LoadComplete) return;
+    // COM refuses outgoing calls while the thread handles a message that
+    // another thread sent (RPC_E_CANTCALLOUT_ININPUTSYNCCALL; Wine lets them
+    // through): a click that another program sent (BM_CLICK from an
+    // accessibility tool) backs up once that send has returned.
+    if (InSendMessage()) {
+        PostMessageW(hwnd_, kTestButtonLater, 0, 0);
+        return;
+    }
     guard.step(1, [&] { RunBackup(); });
 }
 
@@ -852,6 +863,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN:
         return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
     case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), reinterpret_cast<RECT*>(lParam)); return 0;
+    case kTestButtonLater: Unguarded(L"PushButton2_Click", [&] { PushButton2_Click(); }); return 0;
     case WM_CLOSE: CloseNow(); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:

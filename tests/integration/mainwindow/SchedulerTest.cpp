@@ -4,6 +4,8 @@
 
 #include "Dpi.h"
 
+#include <thread>
+
 namespace {
 const std::wstring kCountdown = L"On. Next backup save will occur in ";
 }
@@ -72,8 +74,10 @@ TEST_F(FormTest, SwitchStopsAndResumesWhereTheCountStood) {
 TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
     Form1Services s = Services();
     Form1::Pointer before = Form1::Pointer::Hourglass, during = Form1::Pointer::Default;
+    bool inSentMessage = true;
     s.saveAll = [&](BackupSettings& settings) {
         ++rec.saveAllCalls;
+        inSentMessage = InSendMessage();
         // The hourglass only while the run really backs up.
         before = form->MousePointer;
         settings.BackupStarted();
@@ -96,6 +100,17 @@ TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
     EXPECT_EQ(during, Form1::Pointer::Hourglass);
     EXPECT_EQ(f.MousePointer, Form1::Pointer::Default);
     EXPECT_EQ(f.ElapsedSeconds, 7);
+    // A click sent by another thread (another program's BM_CLICK) backs up
+    // only once that send has returned: COM calls out of it would be refused.
+    std::thread other([&] { SendMessageW(f.PushButton2.hwnd(), BM_CLICK, 0, 0); });
+    for (int i = 0; i < 300 && rec.saveAllCalls < 2; ++i) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    other.join();
+    EXPECT_EQ(rec.saveAllCalls, 2);
+    EXPECT_FALSE(inSentMessage);
     f.Option4.setValue(true);
     SendMessageW(f.Option2.hwnd(), BM_CLICK, 0, 0);
     bool readBack = false;

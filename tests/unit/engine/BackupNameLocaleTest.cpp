@@ -1,3 +1,4 @@
+#include "Housekeeping.h"
 #include "SaveWord.h"
 
 #include <gtest/gtest.h>
@@ -15,4 +16,14 @@ TEST(GermanLocale, MonthNamesAndDesignatorsComeFromTheLocale) {
     SetClockForTests([t] { return t; });
     EXPECT_EQ(BuildBackupName(L"C:\\W\\Bericht.docx", false, L".docx"), L"C:\\W\\Bericht.docx M\u00e4r 7 2026.docx");
     SetClockForTests(nullptr);
+}
+
+TEST(GermanLocale, PruningKnowsTheStampsOfTheLocale) {
+    SYSTEMTIME t{};
+    t.wYear = 2026, t.wMonth = 12, t.wDay = 7, t.wHour = 13, t.wMinute = 5, t.wSecond = 9;
+    SetClockForTests([t] { return t; });
+    std::wstring name = BuildBackupName(L"Bericht.docx", true, L".docx");
+    SetClockForTests(nullptr);
+    EXPECT_TRUE(IsStampedBackupOf(name, L"Bericht.docx", L".docx")) << name;
+    EXPECT_FALSE(IsStampedBackupOf(L"Bericht.docx Date Dec 7 2026 Time 01 05 09 PM.docx", L"Bericht.docx", L".docx"));
 }

@@ -1,4 +1,5 @@
 #include "Failure.h"
+#include "Housekeeping.h"
 #include "SaveWord.h"
 
 #include <gtest/gtest.h>
@@ -116,4 +117,37 @@ TEST(BackupNames, DocumentsKeepTheNumberTheyWereFirstGiven) {
     // The first one's save failing changes nothing: the numbers stay.
     EXPECT_EQ(registry.claim(L"c:\\two\\same.txt", path, L".docx"), L"C:\\B\\Same.txt Dec 7 2026 (2).docx");
     EXPECT_EQ(registry.claim(L"C:\\One\\Same.txt", path, L".docx"), path);
+}
+
+TEST(Housekeeping, OnlyExactStampedNamesOfTheDocumentArePruned) {
+    const struct {
+        const wchar_t* name;
+        bool pruned;
+    } cases[] = {
+        {L"Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx", true},
+        {L"Report.docx Date Mar 17 2027 Time 12 00 00 AM (3).docx", true},
+        {L"Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx.bak", false},  // the user's copy
+        {L"Report.docx Date Dec 7 2026 Time 1 05 09 PM.docx", false},
+        {L"Report.docx Date Dek 7 2026 Time 01 05 09 PM.docx", false},
+        {L"Report.docx Dec 7 2026.docx", false},  // overwrite mode: one file a day, never pruned
+        {L"Other Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx", false},
+        {L"Report.docx Date Dec 7 2026 Time 01 05 09 PM (x).docx", false},
+        {L"Report.docx Date Dec 7 2026 Time 01 05 09 PM.doc", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsStampedBackupOf(c.name, L"Report.docx", L".docx"), c.pruned) << c.name;
+}
+
+TEST(Housekeeping, RtfWithoutWhatChangesAtEveryCopyButWithItsFormatting) {
+    const std::string a = "{\\rtf1{\\info{\\creatim\\yr2026\\min5}}{\\*\\rsidtbl \\rsid123\\rsid456}\\b\\insrsid123 x\\par}";
+    const std::string b = "{\\rtf1{\\info{\\creatim\\yr2027\\min9}}{\\*\\rsidtbl \\rsid789}\\b\\insrsid789 x\\par}";
+    EXPECT_EQ(StableRtf(a), StableRtf(b));
+    EXPECT_EQ(StableRtf(a), "{\\rtf1\\b x\\par}");
+    EXPECT_NE(StableRtf(a), StableRtf("{\\rtf1\\i x\\par}"));  // a change of formatting alone counts
+    EXPECT_EQ(StableRtf("{\\rtf1 \\{\\info\\} x}"), "{\\rtf1 \\{\\info\\} x}");  // escaped braces are text
+}
+
+TEST(Housekeeping, ASaveNeedsTheLargerOf200MBAndTenTimesTheCopy) {
+    EXPECT_EQ(RequiredFreeSpace(0), 200ull << 20);
+    EXPECT_EQ(RequiredFreeSpace(1 << 20), 200ull << 20);
+    EXPECT_EQ(RequiredFreeSpace(50ull << 20), 500ull << 20);
 }
