@@ -103,6 +103,33 @@ void CheckBox::onCommand(UINT code) {
     if (code == BN_CLICKED) change(!value());
 }
 
+// ---- ComboBox ------------------------------------------------------------------
+
+void ComboBox::addItem(const std::wstring& text) {
+    SendMessageW(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+int ComboBox::count() const { return static_cast<int>(SendMessageW(hwnd_, CB_GETCOUNT, 0, 0)); }
+
+std::optional<int> ComboBox::selectedIndex() const {
+    LRESULT index = SendMessageW(hwnd_, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR) return std::nullopt;
+    return static_cast<int>(index);
+}
+
+// CB_SETCURSEL sends no CBN_SELCHANGE: the change is raised here.
+void ComboBox::select(int index) {
+    changeFromCode([&] {
+        if (selectedIndex() == index) return;
+        SendMessageW(hwnd_, CB_SETCURSEL, index, 0);
+        raise(Change);
+    });
+}
+
+void ComboBox::onCommand(UINT code) {
+    if (code == CBN_SELCHANGE) raise(Change);
+}
+
 // ---- TextBox -------------------------------------------------------------------
 
 // WM_SETTEXT makes the edit control send EN_CHANGE, which raises Change.

@@ -129,6 +129,21 @@ public:
     void onCommand(UINT code) override;
 };
 
+// Drop-down list (a combo box of the drop-down-list style): Change whenever
+// the chosen item changes, by the user or from code.
+class ComboBox : public Control {
+public:
+    std::function<void()> Change;
+    void addItem(const std::wstring& text);
+    int count() const;
+    std::optional<int> selectedIndex() const;  // 0-based
+    void select(int index);
+    void onCommand(UINT code) override;
+};
+
+// Label: static text that takes no focus and raises nothing.
+class Label : public Control {};
+
 // Progress bar with a 32-bit range from 0.
 class ProgressBar : public Control {
 public:

@@ -29,7 +29,7 @@ constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT kTestButtonLater = WM_APP + 1;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
-constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 8310;
+constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 8960;
 constexpr int kColumnWidthTwips = 6400;
 
 constexpr wchar_t kIntervalHeader[] = L"How often would you like to backup all open MS Word documents?";
@@ -47,7 +47,7 @@ constexpr wchar_t kBalloonText[] =
     L"has been minimized to the system tray.\r\n"
     L"Click the blue Orvelle icon in the notification area to bring the window back.";
 
-enum class Kind { PushButton, Frame, ProgressBar, OptionButton, TextBox, CheckBox, ListView, RichTextBox };
+enum class Kind { PushButton, Frame, ProgressBar, OptionButton, TextBox, CheckBox, ListView, RichTextBox, Label, ComboBox };
 
 struct ControlDesign {
     int id;
@@ -69,17 +69,23 @@ constexpr ControlDesign kControls[] = {
     {ids::PushButton1, Kind::PushButton, L"...", {6720, 555, 630, 345}, ids::Frame1},
     {ids::Option2, Kind::OptionButton, L"Save all backups to the same folder as the open documents",
      {240, 1000, 6615, 255}, ids::Frame1},
-    {ids::Frame3, Kind::Frame, L"Options", {120, 3000, 7800, 1755}, 0},
+    // The options grew by the two housekeeping choices below the others;
+    // everything beneath moved down by as much (650 twips).
+    {ids::Frame3, Kind::Frame, L"Options", {120, 3000, 7800, 2405}, 0},
     {ids::Option3, Kind::OptionButton, L"Create new file on backup", {225, 300, 5415, 255}, ids::Frame3},
     {ids::Option4, Kind::OptionButton, L"Overwrite old backup file on backup", {225, 650, 3840, 255}, ids::Frame3},
     {ids::Check5, Kind::CheckBox, L"Load this software on Windows startup", {240, 1000, 3930, 240}, ids::Frame3},
     {ids::Check8, Kind::CheckBox, L"Start in system tray", {240, 1350, 2580, 240}, ids::Frame3},
-    {ids::ListView1, Kind::ListView, L"", {120, 4860, 7800, 1815}, 0},
-    {ids::PushButton2, Kind::PushButton, L"Backup Save Now (Test)", {120, 6780, 7800, 405}, 0},
-    {ids::PushButton3, Kind::PushButton, L"View History Log", {120, 7290, 3840, 405}, 0},
-    {ids::PushButton5, Kind::PushButton, L"Copy History To Clipboard", {4080, 7290, 3840, 405}, 0},
-    {ids::PushButton11, Kind::PushButton, L"Help", {120, 7800, 3840, 405}, 0},
-    {ids::PushButton12, Kind::PushButton, L"Clear History Log", {4080, 7800, 3840, 405}, 0},
+    {ids::Check9, Kind::CheckBox, L"Skip documents that have not changed since their last backup",
+     {240, 1700, 6615, 240}, ids::Frame3},
+    {ids::Label1, Kind::Label, L"Keep backups for:", {240, 2070, 1900, 255}, ids::Frame3},
+    {ids::Combo1, Kind::ComboBox, L"", {2160, 2010, 2400, 315}, ids::Frame3},
+    {ids::ListView1, Kind::ListView, L"", {120, 5510, 7800, 1815}, 0},
+    {ids::PushButton2, Kind::PushButton, L"Backup Save Now (Test)", {120, 7430, 7800, 405}, 0},
+    {ids::PushButton3, Kind::PushButton, L"View History Log", {120, 7940, 3840, 405}, 0},
+    {ids::PushButton5, Kind::PushButton, L"Copy History To Clipboard", {4080, 7940, 3840, 405}, 0},
+    {ids::PushButton11, Kind::PushButton, L"Help", {120, 8450, 3840, 405}, 0},
+    {ids::PushButton12, Kind::PushButton, L"Clear History Log", {4080, 8450, 3840, 405}, 0},
     // Beyond the right edge of the client area: never seen.
     {ids::RichTextBox1, Kind::RichTextBox, L"", {9000, 240, 4815, 3015}, 0},
 };
@@ -89,7 +95,8 @@ constexpr ControlDesign kControls[] = {
 // bottom so that they never paint over the controls placed on them.
 constexpr int kTabOrder[] = {
     ids::Frame1,      ids::Option1,     ids::Text1,       ids::PushButton1,  ids::Option2,
-    ids::Option3,     ids::Option4,     ids::Check5,      ids::Check8,       ids::PushButton4,
+    ids::Option3,     ids::Option4,     ids::Check5,      ids::Check8,       ids::Check9,
+    ids::Label1,      ids::Combo1,      ids::PushButton4,
     ids::PushButton2, ids::PushButton3, ids::PushButton5, ids::PushButton11, ids::PushButton12,
     ids::Frame3,      ids::ListView1,   ids::Frame2,      ids::ProgressBar1, ids::RichTextBox1,
 };
@@ -103,6 +110,13 @@ const ControlDesign& DesignOf(int id) {
     for (const auto& design : kControls)
         if (design.id == id) return design;
     throw Failure::InvalidArgument();
+}
+
+// The position in the "keep backups for" list of a stored number of days.
+int KeepChoiceIndex(const std::wstring& days) {
+    for (size_t i = 0; i < std::size(kKeepChoices); ++i)
+        if (days == std::to_wstring(kKeepChoices[i].days)) return static_cast<int>(i);
+    return 0;
 }
 
 bool Contains(const auto& list, int id) { return std::find(std::begin(list), std::end(list), id) != std::end(list); }
@@ -280,6 +294,10 @@ void Form1::CreateControls() {
             SendMessageW(control->hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
                          LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
             break;
+        case Kind::Label: control->create(hwnd_, id, WC_STATICW, caption, WS_VISIBLE | SS_LEFT); break;
+        case Kind::ComboBox:
+            control->create(hwnd_, id, WC_COMBOBOXW, caption, WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
+            break;
         case Kind::RichTextBox:
             // No tab stop: the focus would vanish into a box nobody can see.
             control->create(hwnd_, id, MSFTEDIT_CLASS, caption, WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL,
@@ -325,6 +343,8 @@ void Form1::CreateControls() {
     wire(ListView1, ListView1.Click, L"ListView1_Click", &Form1::ListView1_Click);
     wire(Check5, Check5.Click, L"Check5_Click", &Form1::Check5_Click);
     wire(Check8, Check8.Click, L"Check8_Click", &Form1::Check8_Click);
+    wire(Check9, Check9.Click, L"Check9_Click", &Form1::Check9_Click);
+    wire(Combo1, Combo1.Change, L"Combo1_Change", &Form1::Combo1_Change);
 }
 
 Control* Form1::ControlById(int id) {
@@ -342,6 +362,9 @@ Control* Form1::ControlById(int id) {
     case ids::Option4: return &Option4;
     case ids::Check5: return &Check5;
     case ids::Check8: return &Check8;
+    case ids::Check9: return &Check9;
+    case ids::Label1: return &Label1;
+    case ids::Combo1: return &Combo1;
     case ids::ListView1: return &ListView1;
     case ids::PushButton2: return &PushButton2;
     case ids::PushButton3: return &PushButton3;
@@ -379,8 +402,10 @@ void Form1::Layout(UINT dpi) {
                 IntersectRect(&overlap, &upper, &lower) && upper.top < lower.top)
                 upper.bottom = lower.top;
         }
-    for (const auto& [id, rect] : placed) {
+    for (auto& [id, rect] : placed) {
         Control* control = ControlById(id);
+        // A drop-down list's window reaches down over its open list.
+        if (DesignOf(id).kind == Kind::ComboBox) rect.bottom = rect.top + TwipsToPixels(1500, dpi);
         control->move(rect);
         control->setFont(DesignOf(id).kind == Kind::PushButton ? buttonFont.get() : font.get());
     }
@@ -486,6 +511,13 @@ void Form1::Form_Load() {
         guard.step(114, [&] { Option4.setValue(true); });
     else
         guard.step(115, [&] { Option3.setValue(true); });
+    // The housekeeping choices: whether an unchanged document is skipped,
+    // and how long new-file backups are kept (an unknown value keeps all).
+    guard.step(116, [&] { Check9.setValue(GetSetting(settings::kSkipUnchanged, L"Off") == L"On"); });
+    guard.step(117, [&] {
+        for (const auto& choice : kKeepChoices) Combo1.addItem(choice.text);
+    });
+    guard.step(118, [&] { Combo1.select(KeepChoiceIndex(GetSetting(settings::kKeepBackups, L"0"))); });
 
     // 12. Show.
     guard.step(120, [&] {
@@ -714,6 +746,21 @@ void Form1::Check5_Click() {
 
 void Form1::Check8_Click() { SaveSetting(settings::kMinimized, Check8.value() ? L"On" : L"Off"); }
 
+void Form1::Check9_Click() { SaveSetting(settings::kSkipUnchanged, Check9.value() ? L"On" : L"Off"); }
+
+// Start-up's choice from the store is not written back: the store of a user
+// who never touches the list stays as it was.
+void Form1::Combo1_Change() {
+    if (!LoadComplete) return;
+    if (std::optional<int> index = Combo1.selectedIndex())
+        SaveSetting(settings::kKeepBackups, std::to_wstring(kKeepChoices[*index].days));
+}
+
+int Form1::KeepBackupsDays() const {
+    std::optional<int> index = Combo1.selectedIndex();
+    return index ? kKeepChoices[*index].days : 0;
+}
+
 void Form1::MouseMoveOver(int controlId) {
     if (MousePointer == Pointer::Hourglass) return;
     if (Contains(kPushButtons, controlId))
@@ -784,6 +831,7 @@ ControlKind Form1::controlKind(int index) const {
     case Kind::OptionButton: return ControlKind::OptionButton;
     case Kind::CheckBox: return ControlKind::CheckBox;
     case Kind::Frame: return ControlKind::Frame;
+    case Kind::Label: return ControlKind::Label;
     default: return ControlKind::Other;
     }
 }

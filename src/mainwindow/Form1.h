@@ -5,6 +5,7 @@
 #include "ControlIds.h"
 #include "Controls.h"
 #include "Handle.h"
+#include "Housekeeping.h"
 #include "SaveWord.h"
 #include "Skin.h"
 #include "cSysTray.h"
@@ -75,6 +76,9 @@ public:
     OptionButton Option4;
     CheckBox Check5;
     CheckBox Check8;
+    CheckBox Check9;
+    Label Label1;
+    ComboBox Combo1;
     ListView ListView1;
     PushButton PushButton2;
     PushButton PushButton3;
@@ -118,6 +122,8 @@ public:
     void ListView1_Click();
     void Check5_Click();
     void Check8_Click();
+    void Check9_Click();
+    void Combo1_Change();
     // The mouse-move handlers of the window, the frames, Text1, ListView1 and
     // the seven push buttons: one rule, keyed by the control under the mouse
     // (0 for the window background).
@@ -141,6 +147,8 @@ public:
     std::wstring DocExtension() const override { return DocExtensionValue; }
     std::wstring HistoryFile() const override { return HistoryFileValue; }
     HWND Owner() const override { return hwnd_; }
+    bool SkipUnchanged() const override { return Check9.value(); }
+    int KeepBackupsDays() const override;
     void BackupStarted() override;
     void BackupEnded() override;
 

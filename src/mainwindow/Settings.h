@@ -1,5 +1,5 @@
 #pragma once
-// The per-user settings store: seven string values under application
+// The per-user settings store: nine string values under application
 // "Kelvane", section "Orvelle".  They live where the classic runtime kept
 // them, so the settings of existing installations carry over.
 #include <string>
@@ -15,6 +15,10 @@ inline constexpr wchar_t kBackupSwitch[] = L"BackupSwitch";
 inline constexpr wchar_t kBackupOption[] = L"Backup Option";
 inline constexpr wchar_t kWindowsStartup[] = L"Windows Startup";
 inline constexpr wchar_t kMinimized[] = L"Minimized";
+// Housekeeping: "On" or "Off" (default "Off"), and the days backups are
+// kept in new-file mode, "0" (keep all, the default), "1", "7" or "30".
+inline constexpr wchar_t kSkipUnchanged[] = L"Skip Unchanged";
+inline constexpr wchar_t kKeepBackups[] = L"Keep Backups";
 
 }  // namespace settings
 

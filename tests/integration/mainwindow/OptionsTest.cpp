@@ -245,3 +245,32 @@ TEST_F(FormTest, AFailingHandlerIsReportedUnderTheCodeThatRaisedIt) {
               std::wstring::npos) << rec.boxes[1].text.c_str();
     EXPECT_EQ(f.Text1.text(), L"C:\\Chosen");
 }
+
+TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
+    auto store = [](const wchar_t* name, const std::wstring& value) { SaveSetting(name, value); };
+    store(L"Skip Unchanged", L"On");
+    store(L"Keep Backups", L"7");
+    Form1& f = Load();
+    EXPECT_TRUE(f.Check9.value());
+    EXPECT_EQ(f.Combo1.selectedIndex(), 2);
+    EXPECT_TRUE(f.SkipUnchanged());
+    EXPECT_EQ(f.KeepBackupsDays(), 7);
+
+    // The user's choices are stored at once.
+    SendMessageW(f.Check9.hwnd(), BM_CLICK, 0, 0);
+    SendMessageW(f.Combo1.hwnd(), CB_SETCURSEL, 3, 0);
+    SendMessageW(f.hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(f.Combo1.hwnd()));
+    auto stored = SettingsSnapshot::Texts();
+    EXPECT_EQ(stored[L"Skip Unchanged"], L"Off");
+    EXPECT_EQ(stored[L"Keep Backups"], L"30");
+    EXPECT_FALSE(f.SkipUnchanged());
+    EXPECT_EQ(f.KeepBackupsDays(), 30);
+
+    // A value the list does not know keeps every backup.
+    form.reset();
+    store(L"Keep Backups", L"5");
+    Form1& g = Load();
+    EXPECT_EQ(g.Combo1.selectedIndex(), 0);
+    EXPECT_EQ(g.KeepBackupsDays(), 0);
+}
