@@ -407,7 +407,11 @@ TEST_F(SaveAllRun, AClipboardHeldByAnotherProgramIsWaitedForThenReportedOnce) {
         const int creationsBefore = calls(L"ClassFactory.CreateInstance");
         TestClipboard::SetUnicodeText(L"the user's own clipboard");
         bool atStart = std::string(c.when).starts_with("as the run starts");
-        OtherProgram other([&] { return atStart || historyLines().size() == 1; }, c.act);
+        // The fifth count of the user's documents is the second document's
+        // first: a pause there lets the other program take the clipboard.
+        StandIn::SetFault(L"pause", {.member = L"Count", .action = L"slow", .milliseconds = 1000, .call = 5,
+                                     .times = 1, .role = L"user"});
+        OtherProgram other([&] { return atStart || StandIn::FaultSeen(L"pause") > 0; }, c.act);
         while (atStart && !other.held()) Sleep(5);
         SaveAll(settings);
         other.release();
