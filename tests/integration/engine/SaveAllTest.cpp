@@ -368,24 +368,26 @@ TEST_F(SaveAllRun, AFailedCopyNeverSavesOlderClipboardContent) {
 }
 
 TEST_F(SaveAllRun, ACopyMadeByAnotherProgramIsNeverSavedAndTheNewestCopyStays) {
-    const struct {
-        StandIn::Fault pause;  // a moment in which another program copies
-    } cases[] = {
-        {{.member = L"Paste", .action = L"slow", .milliseconds = 1500, .times = 1, .role = L"created"}},
-        {{.member = L"DisplayAlerts", .action = L"slow", .milliseconds = 1500, .call = 2, .times = 1}},
+    // A moment in which another program copies: between a Copy and its
+    // Paste, and after the run's last Copy.
+    const StandIn::Fault pauses[] = {
+        {.member = L"Paste", .action = L"slow", .milliseconds = 1500, .times = 1, .role = L"created"},
+        {.member = L"DisplayAlerts", .action = L"slow", .milliseconds = 1500, .call = 2, .times = 1},
     };
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
-    for (const auto& c : cases) {
+    for (const auto& pause : pauses) {
         TestClipboard::SetUnicodeText(L"the user's own clipboard");
-        StandIn::SetFault(L"pause", c.pause);
-        OtherProgram other([] { return StandIn::FaultSeen(L"pause") > 0; }, OtherProgram::Act::Copy);
+        const std::wstring name = L"pause " + pause.member;
+        StandIn::SetFault(name, pause);
+        // The fault counts every matching call: the pause is the call-th.
+        OtherProgram other([&] { return StandIn::FaultSeen(name) >= pause.call; }, OtherProgram::Act::Copy);
         SaveAll(settings);
         other.release();
-        EXPECT_TRUE(reports.empty()) << c.pause.member;
-        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a") << c.pause.member;
-        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\B.txt")), L"b") << c.pause.member;
+        EXPECT_TRUE(reports.empty()) << ToUtf8(pause.member);
+        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a") << ToUtf8(pause.member);
+        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\B.txt")), L"b") << ToUtf8(pause.member);
         // The other program's copy is newer than the user's: it is what stays.
-        EXPECT_EQ(TestClipboard::UnicodeText(), L"copied by another program") << c.pause.member;
+        EXPECT_EQ(TestClipboard::UnicodeText(), L"copied by another program") << ToUtf8(pause.member);
     }
 }
 
@@ -409,9 +411,10 @@ TEST_F(SaveAllRun, AClipboardHeldByAnotherProgramIsWaitedForThenReportedOnce) {
         bool atStart = std::string(c.when).starts_with("as the run starts");
         // The fifth count of the user's documents is the second document's
         // first: a pause there lets the other program take the clipboard.
-        StandIn::SetFault(L"pause", {.member = L"Count", .action = L"slow", .milliseconds = 1000, .call = 5,
-                                     .times = 1, .role = L"user"});
-        OtherProgram other([&] { return atStart || StandIn::FaultSeen(L"pause") > 0; }, c.act);
+        const std::wstring pause = L"pause " + FromUtf8(c.when);
+        StandIn::SetFault(pause, {.member = L"Count", .action = L"slow", .milliseconds = 1000, .call = 5,
+                                  .times = 1, .role = L"user"});
+        OtherProgram other([&] { return atStart || StandIn::FaultSeen(pause) >= 5; }, c.act);
         while (atStart && !other.held()) Sleep(5);
         SaveAll(settings);
         other.release();
