@@ -9,6 +9,8 @@
 //                                          answers a PrivateUsage of 0, even for itself
 //   bench-probe modules PID                base, size and path of each loaded module
 //   bench-probe click CLASS ID             BM_CLICK on the control ID of window CLASS
+//   bench-probe place CLASS left|right     moves window CLASS to that side of the screen,
+//                                          below Wine's stand-alone tray window
 //   bench-probe close CLASS                WM_CLOSE to window CLASS; waits for its process
 // Exit code 1 with a line on stderr when something is not there.
 #include <windows.h>
@@ -141,6 +143,15 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(button, BM_CLICK, 0, 0);
         return 0;
     }
+    if (command == L"place" && argc == 4) {
+        HWND hwnd = Window(argv[2]);
+        if (!hwnd) return 1;
+        RECT r;
+        GetWindowRect(hwnd, &r);
+        int x = wcscmp(argv[3], L"right") == 0 ? GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left) : 0;
+        SetWindowPos(hwnd, nullptr, x, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
     if (command == L"close" && argc == 3) {
         HWND hwnd = Window(argv[2]);
         if (!hwnd) return 1;
@@ -155,6 +166,6 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     std::fprintf(stderr, "usage: bench-probe start CLASS EXE [ARGS...] | memory PID | modules PID | "
-                         "click CLASS ID | close CLASS\n");
+                         "click CLASS ID | place CLASS left|right | close CLASS\n");
     return 2;
 }

@@ -2,10 +2,11 @@
 """The window half of scripts/benchmark: orvelle.exe (release build) beside
 the baseline window, started and measured in turn under the bench's Wine.
 
-Per repeat and program: the time from process start until its main window
-is visible, private memory 3 s after the start, CPU per countdown second,
-private memory while counting once start-up's COM threads have ended, and
-for Orvelle private memory 3 s and 15 s after a backup run of 50 documents.  Then where each
+Per repeat, both programs started in turn and then counting side by side:
+the time from process start until each main window is visible, private
+memory 3 s after the start, CPU per countdown second over the same seconds,
+private memory while counting once start-up's COM threads have ended; then
+Orvelle's private memory 3 s and 15 s after a backup run of 50 documents.  Then where each
 program's private memory lies (per module), and the final table with every
 ratio of issue-style figures, min and median over the repeats.
 
@@ -20,7 +21,7 @@ import time
 
 bench, bin_dir, orvelle_exe, floor_file, trips_per_doc = sys.argv[1:6]
 REPEATS = int(os.environ.get("BENCH_REPEATS", "3"))
-COUNT_SECONDS = float(os.environ.get("BENCH_COUNT_SECONDS", "15"))
+COUNT_SECONDS = float(os.environ.get("BENCH_COUNT_SECONDS", "20"))
 DOCS = 50
 env = dict(os.environ, WINEPREFIX=f"{bench}/prefix", WINEARCH="win64", WINEDEBUG="-all",
            WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=open(f"{bench}/display").read().strip())
@@ -72,21 +73,6 @@ def unix_pid(exe_name):
     if not found:
         raise RuntimeError(f"no Linux process for {exe_name}")
     return max(found)
-
-
-def server_pids():
-    pids = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if open(f"/proc/{pid}/comm").read().strip() != "wineserver":
-                continue
-            environ = open(f"/proc/{pid}/environ", "rb").read().split(b"\0")
-            if f"WINEPREFIX={env['WINEPREFIX']}".encode() in environ:
-                pids.append(int(pid))
-        except OSError:
-            pass
-    xvfb = open(f"{bench}/xvfb.pid").read().strip()
-    return pids, [int(xvfb)]
 
 
 def cpu_ns(pid):
@@ -177,7 +163,6 @@ if user_word.poll() is not None:
 # The pointer rests far from both windows (they are centred).
 subprocess.run(["xdotool", "mousemove", "1279", "1023"], env=env, check=False)
 
-servers, xservers = server_pids()
 results = {"baseline": {}, "orvelle": {}}
 
 
@@ -185,35 +170,36 @@ def record(program, key, value):
     results[program].setdefault(key, []).append(value)
 
 
-def measure(program, cls, exe, args=()):
-    out = probe("start", cls, exe, *args).split()
+def start(program, cls, exe, side):
+    out = probe("start", cls, exe).split()
     record(program, "visible", float(out[0]))
-    wpid = int(out[1])
-    upid = unix_pid(os.path.basename(exe))
-    time.sleep(3)  # start-up done (Orvelle asks Word for its version)
-    record(program, "private-early", status_private(upid))
-    record(program, "reported", private_usage(wpid))
-    before = (cpu_ns(upid), sum(map(cpu_ns, servers + xservers)))
-    time.sleep(COUNT_SECONDS)
-    after = (cpu_ns(upid), sum(map(cpu_ns, servers + xservers)))
-    record(program, "cpu", (after[0] - before[0]) / 1e6 / COUNT_SECONDS)
-    record(program, "cpu-server-x", (after[1] - before[1]) / 1e6 / COUNT_SECONDS)
-    # By now the threads that COM started for the start-up's Word probes have
-    # ended (Wine ends an idle RPC thread after about 10 s): the steady state.
-    record(program, "private", status_private(upid))
-    return wpid, upid
+    probe("place", cls, side)
+    return int(out[1]), unix_pid(os.path.basename(exe))
 
 
 maps = {}
 for repeat in range(REPEATS):
-    wpid, upid = measure("baseline", BASELINE_CLASS, baseline_exe)
+    # Both count side by side, so that each repeat's CPU ratio comes from the
+    # same seconds of a machine shared with others.
+    bw, bu = start("baseline", BASELINE_CLASS, baseline_exe, "left")
+    ow, ou = start("orvelle", ORVELLE_CLASS, orvelle_exe, "right")
+    time.sleep(3)  # start-up done (Orvelle asks Word for its version)
+    record("baseline", "private-early", status_private(bu))
+    record("orvelle", "private-early", status_private(ou))
+    record("orvelle", "reported", private_usage(ow))
+    before = {p: cpu_ns(p) for p in (bu, ou)}
+    time.sleep(COUNT_SECONDS)
+    record("baseline", "cpu", (cpu_ns(bu) - before[bu]) / 1e6 / COUNT_SECONDS)
+    record("orvelle", "cpu", (cpu_ns(ou) - before[ou]) / 1e6 / COUNT_SECONDS)
+    # By now the threads that COM started for the start-up's Word probes have
+    # ended (Wine ends an idle RPC thread within about 10 s): the steady state.
+    record("baseline", "private", status_private(bu))
+    record("orvelle", "private", status_private(ou))
     if repeat == REPEATS - 1:
-        maps["baseline"] = memory_map(wpid, upid)
+        maps["baseline"] = memory_map(bw, bu)
+        maps["orvelle counting"] = memory_map(ow, ou)
     probe("close", BASELINE_CLASS)
 
-    wpid, upid = measure("orvelle", ORVELLE_CLASS, orvelle_exe)
-    if repeat == REPEATS - 1:
-        maps["orvelle counting"] = memory_map(wpid, upid)
     if os.path.exists(history):
         os.remove(history)
     for f in os.listdir(f"{work}/backups"):
@@ -225,11 +211,11 @@ for repeat in range(REPEATS):
         sys.exit("the backup run of 50 documents did not finish within 120 s")
     record("orvelle", "run", time.time() - started)
     time.sleep(3)  # the run's own Word instances told to quit, the run over
-    record("orvelle", "private-after-early", status_private(upid))
+    record("orvelle", "private-after-early", status_private(ou))
     time.sleep(12)
-    record("orvelle", "private-after", status_private(upid))
+    record("orvelle", "private-after", status_private(ou))
     if repeat == REPEATS - 1:
-        maps["orvelle after a run"] = memory_map(wpid, upid)
+        maps["orvelle after a run"] = memory_map(ow, ou)
     probe("close", ORVELLE_CLASS)
 
 user_word.terminate()
@@ -268,8 +254,6 @@ ratio_row("private MB while counting", O["private"], B["private"], lambda v: f"{
 ratio_row("private MB after a run of 50 documents", O["private-after"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
 ratio_row("  after the run / while counting", O["private-after"], O["private"], lambda v: f"{mb(v):.2f}", 1.0)
 ratio_row("CPU ms per countdown second", O["cpu"], B["cpu"], lambda v: f"{v:.3f}", 1.1)
-ratio_row("  with wineserver and Xvfb", [a + b for a, b in zip(O["cpu"], O["cpu-server-x"])],
-          [a + b for a, b in zip(B["cpu"], B["cpu-server-x"])], lambda v: f"{v:.3f}", 1.1)
 ratio_row("ms until the window is visible", O["visible"], B["visible"], lambda v: f"{v:.0f}", 1.5)
 size_o, size_b = os.path.getsize(orvelle_exe), os.path.getsize(baseline_exe)
 print(f"  {'stripped exe KB':<44} {size_o / 1024:>19.0f} {size_b / 1024:>19.0f} {size_o / size_b:>13.1f}"
@@ -281,7 +265,7 @@ print("  floor = 24 round trips x " + spread([f["round-trip-ms"] for f in floors
 own = probe("self-memory").split()
 print("  private memory: RssAnon + VmSwap of the Wine process (/proc/PID/status); GetProcessMemoryInfo's PrivateUsage "
       f"says {max(O['reported'] + B['reported'])} for both, and {own[0]} for bench-probe itself (RssAnon {int(own[1]) // 1024} KB)")
-print("  private memory 3 s after the start / 3 s after the run, while the threads COM started still live: Orvelle " +
+print("  private memory 3 s after the start and 3 s after the run, while the threads COM started still live: Orvelle " +
       spread(O["private-early"], lambda v: f"{mb(v):.2f}") + " / " + spread(O["private-after-early"], lambda v: f"{mb(v):.2f}") +
       " MB, baseline " + spread(B["private-early"], lambda v: f"{mb(v):.2f}") + " MB (those threads: about 1 MB each)")
 print("  the 50-document run through the window took " + spread(O["run"], lambda v: f"{v:.1f}") + " s")
