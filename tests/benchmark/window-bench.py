@@ -4,8 +4,9 @@ the baseline window, started and measured in turn under the bench's Wine.
 
 Per repeat, both programs started in turn and then counting side by side:
 the time from process start until each main window is visible, private
-memory 3 s after the start, CPU per countdown second over the same seconds,
-private memory while counting once start-up's COM threads have ended; then
+memory 3 s after the start and 15 s after it (start-up's COM threads have
+ended: the figure "while counting"), CPU per countdown second over the next
+seconds, the same seconds for both; then
 Orvelle's private memory 3 s and 15 s after a backup run of 50 documents.  Then where each
 program's private memory lies (per module), and the final table with every
 ratio of issue-style figures, min and median over the repeats.
@@ -186,15 +187,17 @@ for repeat in range(REPEATS):
     time.sleep(3)  # start-up done (Orvelle asks Word for its version)
     record("baseline", "private-early", status_private(bu))
     record("orvelle", "private-early", status_private(ou))
+    record("baseline", "reported", private_usage(bw))
     record("orvelle", "reported", private_usage(ow))
+    # The threads that COM started for the start-up's Word probes end once
+    # idle (Wine ends an idle RPC thread within about 10 s): the steady state.
+    time.sleep(12)
+    record("baseline", "private", status_private(bu))
+    record("orvelle", "private", status_private(ou))
     before = {p: cpu_ns(p) for p in (bu, ou)}
     time.sleep(COUNT_SECONDS)
     record("baseline", "cpu", (cpu_ns(bu) - before[bu]) / 1e6 / COUNT_SECONDS)
     record("orvelle", "cpu", (cpu_ns(ou) - before[ou]) / 1e6 / COUNT_SECONDS)
-    # By now the threads that COM started for the start-up's Word probes have
-    # ended (Wine ends an idle RPC thread within about 10 s): the steady state.
-    record("baseline", "private", status_private(bu))
-    record("orvelle", "private", status_private(ou))
     if repeat == REPEATS - 1:
         maps["baseline"] = memory_map(bw, bu)
         maps["orvelle counting"] = memory_map(ow, ou)
@@ -224,7 +227,7 @@ wine(standin_exe, "/unregserver", check=False)
 
 # ---- report ------------------------------------------------------------------------
 def mb(b):
-    return b / 1e6
+    return b / 1048576
 
 
 def spread(values, fmt):
@@ -250,8 +253,8 @@ print(f"  {'round trips per further document':<44} {trips:>19.1f} {24:>19} {trip
 doc = [f["doc-ms-fastest-tenth"] for f in floors]
 floor = [24 * f["round-trip-ms"] + f["stand-in-ms-per-doc"] for f in floors]
 ratio_row("ms per further document (fastest tenth)", doc, floor, lambda v: f"{v:.1f}", 1.3, "(floor)")
-ratio_row("private MB while counting", O["private"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
-ratio_row("private MB after a run of 50 documents", O["private-after"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
+ratio_row("private MiB while counting", O["private"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
+ratio_row("private MiB after a run of 50 documents", O["private-after"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
 ratio_row("  after the run / while counting", O["private-after"], O["private"], lambda v: f"{mb(v):.2f}", 1.0)
 ratio_row("CPU ms per countdown second", O["cpu"], B["cpu"], lambda v: f"{v:.3f}", 1.1)
 ratio_row("ms until the window is visible", O["visible"], B["visible"], lambda v: f"{v:.0f}", 1.5)
@@ -267,7 +270,7 @@ print("  private memory: RssAnon + VmSwap of the Wine process (/proc/PID/status)
       f"says {max(O['reported'] + B['reported'])} for both, and {own[0]} for bench-probe itself (RssAnon {int(own[1]) // 1024} KB)")
 print("  private memory 3 s after the start and 3 s after the run, while the threads COM started still live: Orvelle " +
       spread(O["private-early"], lambda v: f"{mb(v):.2f}") + " / " + spread(O["private-after-early"], lambda v: f"{mb(v):.2f}") +
-      " MB, baseline " + spread(B["private-early"], lambda v: f"{mb(v):.2f}") + " MB (those threads: about 1 MB each)")
+      " MiB, baseline " + spread(B["private-early"], lambda v: f"{mb(v):.2f}") + " MiB (those threads: about 1 MiB each)")
 print("  the 50-document run through the window took " + spread(O["run"], lambda v: f"{v:.1f}") + " s")
 print()
 print("Where the private memory lies (anonymous resident KB per module image, last repeat):")
