@@ -11,6 +11,9 @@ namespace {
 
 constexpr wchar_t kFaceProp[] = L"Orvelle.SkinFace";
 constexpr wchar_t kTextProp[] = L"Orvelle.SkinText";
+// Until a skin is applied no window has a colour: every paint of a control
+// asks, and under Wine each GetPropW is a round trip to the wineserver.
+bool skinApplied = false;
 constexpr DISPID kOptions = 1, kLoadSkin = 2, kApplyWindow = 3, kSkinChildren = 5, kSkinText = 10;
 
 std::optional<COLORREF> ParseColor(std::string hex) {
@@ -121,6 +124,7 @@ private:
 
     void apply(HWND window) {
         if (!IsWindow(window)) return;
+        skinApplied = true;
         std::function<void(HWND)> mark = [&](HWND w) {
             if (face_) SetPropW(w, kFaceProp, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(*face_ | 0x01000000)));
             if (skinText_ && text_)
@@ -142,6 +146,7 @@ private:
 };
 
 std::optional<COLORREF> PropColor(HWND window, const wchar_t* name) {
+    if (!skinApplied) return std::nullopt;
     auto value = reinterpret_cast<INT_PTR>(GetPropW(window, name));
     if (!(value & 0x01000000)) return std::nullopt;  // the flag tells a set black from no colour
     return static_cast<COLORREF>(value & 0xFFFFFF);

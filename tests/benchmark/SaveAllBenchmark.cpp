@@ -1,13 +1,22 @@
 // How long one backup run takes over 1, 10 and 50 documents of about 100 KB,
 // and how much of it the stand-in spent inside its own calls: the rest is
-// the run's own overhead plus COM's transport.  Not a test: it asserts
-// nothing and prints one line per size.
+// the run's own overhead plus COM's transport.  Then the figures of the floor
+// that a document cannot go below: the time of one cross-process round trip
+// and the stand-in's own time per document, beside the time each document
+// took (read off the history file, which gains one line per backed-up
+// document).  Not a test: it asserts nothing and prints one line per size,
+// then one "#floor" line for scripts/benchmark.
 #include "MessageBox.h"
 #include "SaveWord.h"
 #include "StandIn.h"
 
+#include <oleauto.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -30,6 +39,82 @@ std::wstring Text100K(int seed) {
     return text;
 }
 
+double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Records when the history file grows while a run is under way: each growth
+// is one more backed-up document.  Polled every millisecond from a thread of
+// its own, since the run holds the main thread.
+class HistoryWatch {
+public:
+    explicit HistoryWatch(std::wstring path) : path_(std::move(path)), thread_([this] { Watch(); }) {}
+    ~HistoryWatch() { Stop(); }
+    // The times between one document's line and the next one's.
+    std::vector<double> Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        std::vector<double> gaps;
+        for (size_t i = 1; i < times_.size(); ++i) gaps.push_back(Ms(times_[i] - times_[i - 1]));
+        return gaps;
+    }
+
+private:
+    void Watch() {
+        long long last = 0;
+        while (!stop_) {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
+                long long size = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+                if (size > last) times_.push_back(std::chrono::steady_clock::now()), last = size;
+            }
+            Sleep(1);
+        }
+    }
+    std::wstring path_;
+    std::atomic<bool> stop_{false};
+    std::vector<std::chrono::steady_clock::time_point> times_;
+    std::thread thread_;
+};
+
+// The fastest tenth of the per-document times: the time that a tenth of
+// the documents took at most (their 10th percentile).
+double FastestTenth(std::vector<double> times) {
+    if (times.empty()) return 0;
+    std::sort(times.begin(), times.end());
+    return times[(times.size() - 1) / 10];
+}
+
+// One cross-process round trip: a property get by a DISPID asked once, from
+// the user's Word, minus what the stand-in spent inside the call itself.
+double RoundTripMs(const StandIn::Session& session) {
+    auto word = StandIn::StartUserWord();
+    CLSID clsid;
+    IUnknown* unknown = nullptr;
+    IDispatch* app = nullptr;
+    if (FAILED(CLSIDFromProgID(L"Word.Application", &clsid)) || FAILED(GetActiveObject(clsid, nullptr, &unknown)) ||
+        FAILED(unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&app))))
+        return 0;
+    unknown->Release();
+    LPOLESTR name = const_cast<LPOLESTR>(L"Version");
+    DISPID id = 0;
+    app->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    constexpr int kCalls = 400;
+    size_t before = session.calls().size();
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kCalls; ++i) {
+        DISPPARAMS none{};
+        VARIANT result;
+        VariantInit(&result);
+        app->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+        VariantClear(&result);
+    }
+    double total = Ms(std::chrono::steady_clock::now() - start);
+    app->Release();
+    auto calls = session.calls();
+    long long inside = 0;
+    for (size_t i = before; i < calls.size(); ++i) inside += calls[i].microseconds;
+    return (total - inside / 1000.0) / kCalls;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -43,7 +128,8 @@ int wmain(int argc, wchar_t** argv) {
     // The rest of one document's run is mostly the two Word instances the
     // run creates; the rest per further document is the run's own cost.
     std::printf("%6s %10s %13s %9s %22s\n", "docs", "total ms", "stand-in ms", "rest ms", "rest per further doc");
-    double firstRest = 0;
+    double firstRest = 0, firstInside = 0, lastInside = 0;
+    std::vector<double> perDocument;  // of the largest run
     for (int count : sizes) {
         StandIn::Session session;
         std::vector<std::wstring> files;
@@ -55,22 +141,35 @@ int wmain(int argc, wchar_t** argv) {
         auto word = StandIn::StartUserWord(files);
         size_t before = session.calls().size();
 
+        HistoryWatch watch(settings.history);
         auto start = std::chrono::steady_clock::now();
         SaveAll(settings);
-        double totalMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        double totalMs = Ms(std::chrono::steady_clock::now() - start);
+        perDocument = watch.Stop();
 
         auto calls = session.calls();
         long long inside = 0;
         for (size_t i = before; i < calls.size(); ++i) inside += calls[i].microseconds;
         double insideMs = inside / 1000.0;
         double rest = totalMs - insideMs;
-        if (count == sizes.front()) firstRest = rest;
+        if (count == sizes.front()) firstRest = rest, firstInside = insideMs;
+        lastInside = insideMs;
         if (count == sizes.front())
             std::printf("%6d %10.0f %13.0f %9.0f %22s\n", count, totalMs, insideMs, rest, "");
         else
             std::printf("%6d %10.0f %13.0f %9.0f %19.1f ms\n", count, totalMs, insideMs, rest,
                         (rest - firstRest) / (count - sizes.front()));
     }
+    // The floor's parts, and what a further document took: the fastest tenth
+    // of the largest run's documents, and their median.
+    StandIn::Session session;
+    double roundTrip = RoundTripMs(session);
+    double standInPerDocument = sizes.size() > 1 ? (lastInside - firstInside) / (sizes.back() - sizes.front()) : 0;
+    std::vector<double> sorted = perDocument;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("#floor round-trip-ms %.3f stand-in-ms-per-doc %.2f doc-ms-fastest-tenth %.2f doc-ms-median %.2f\n",
+                roundTrip, standInPerDocument, FastestTenth(perDocument),
+                sorted.empty() ? 0.0 : sorted[sorted.size() / 2]);
     if (reports) std::printf("%d error reports during the runs\n", reports);
     SetMessageBoxHandler(nullptr);
     return reports ? 1 : 0;

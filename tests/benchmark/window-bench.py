@@ -1,0 +1,282 @@
+#!/usr/bin/env python3
+"""The window half of scripts/benchmark: orvelle.exe (release build) beside
+the baseline window, started and measured in turn under the bench's Wine.
+
+Per repeat, both programs started in turn and then counting side by side:
+the time from process start until each main window is visible, private
+memory 3 s after the start and 15 s after it (start-up's COM threads have
+ended: the figure "while counting"), CPU per countdown second over the next
+seconds, the same seconds for both; then
+Orvelle's private memory 3 s and 15 s after a backup run of 50 documents.  Then where each
+program's private memory lies (per module), and the final table with every
+ratio of issue-style figures, min and median over the repeats.
+
+Usage: window-bench.py BENCH_DIR BUILD_BIN ORVELLE_EXE FLOOR_FILE TRIPS_PER_DOC
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+bench, bin_dir, orvelle_exe, floor_file, trips_per_doc = sys.argv[1:6]
+REPEATS = int(os.environ.get("BENCH_REPEATS", "3"))
+COUNT_SECONDS = float(os.environ.get("BENCH_COUNT_SECONDS", "20"))
+DOCS = 50
+env = dict(os.environ, WINEPREFIX=f"{bench}/prefix", WINEARCH="win64", WINEDEBUG="-all",
+           WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=open(f"{bench}/display").read().strip())
+probe_exe = f"{bin_dir}/bench-probe.exe"
+baseline_exe = f"{bin_dir}/baseline-window.exe"
+standin_exe = f"{bin_dir}/word-standin.exe"
+ORVELLE_CLASS, BASELINE_CLASS = "OrvelleMainWindow", "OrvelleBaselineWindow"
+BACKUP_NOW = "1002"  # PushButton2, "Backup Save Now (Test)"
+
+
+def wine(*args, check=True):
+    return subprocess.run(["wine", *args], env=env, capture_output=True, text=True, check=check).stdout
+
+
+def probe(*args):
+    # Output through a file, not a pipe: a program that "start" leaves running
+    # inherits the probe's standard handles and would hold a pipe open.
+    with open(f"{bench}/probe.out", "w+") as out, open(f"{bench}/probe.err", "w+") as err:
+        code = subprocess.run(["wine", probe_exe, *args], env=env, stdout=out, stderr=err).returncode
+        out.seek(0), err.seek(0)
+        if code != 0:
+            raise RuntimeError(f"bench-probe {' '.join(args)}: {err.read().strip()}")
+        return out.read()
+
+
+def unix_path(windows_path):
+    return subprocess.run(["winepath", "-u", windows_path], env=env, capture_output=True,
+                          text=True).stdout.strip()
+
+
+def windows_path(path):
+    return subprocess.run(["winepath", "-w", path], env=env, capture_output=True, text=True).stdout.strip()
+
+
+def unix_pid(exe_name):
+    """The Linux process that runs EXE_NAME in this bench's prefix (others may run
+    the same exe in their own prefixes)."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            cmd = open(f"/proc/{pid}/cmdline", "rb").read().decode(errors="replace")
+            if exe_name.lower() not in cmd.lower():
+                continue
+            environ = open(f"/proc/{pid}/environ", "rb").read().split(b"\0")
+            if f"WINEPREFIX={env['WINEPREFIX']}".encode() in environ:
+                found.append(int(pid))
+        except OSError:
+            pass
+    if not found:
+        raise RuntimeError(f"no Linux process for {exe_name}")
+    return max(found)
+
+
+def cpu_ns(pid):
+    """CPU time of every thread of a Linux process, in nanoseconds (schedstat:
+    exact, where /proc/PID/stat counts 10 ms ticks)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            total += int(open(f"/proc/{pid}/task/{task}/schedstat").read().split()[0])
+        except OSError:
+            pass
+    return total
+
+
+def status_private(pid):
+    """RssAnon + VmSwap from /proc/PID/status: the process's private memory.  Wine 8's
+    GetProcessMemoryInfo answers PrivateUsage 0 (PagefileUsage, i.e. swap), so the
+    Windows-side figure cannot be asked for."""
+    fields = {}
+    for line in open(f"/proc/{pid}/status"):
+        key, _, value = line.partition(":")
+        fields[key] = value.split()
+    return (int(fields.get("RssAnon", ["0"])[0]) + int(fields.get("VmSwap", ["0"])[0])) * 1024
+
+
+def private_usage(wpid):
+    return int(probe("memory", str(wpid)).split()[0])
+
+
+def memory_map(wpid, upid):
+    """Anonymous (private) resident kB per module image; the rest by mapping name."""
+    modules = []
+    for line in probe("modules", str(wpid)).splitlines():
+        base, size, name = line.split(" ", 2)
+        modules.append((int(base, 16), int(size, 16), name.rsplit("\\", 1)[-1].lower()))
+    parts = {}
+    start = name = None
+    for line in open(f"/proc/{upid}/smaps"):
+        head = line.split()
+        if "-" in head[0] and not head[0].endswith(":"):
+            start = int(head[0].split("-")[0], 16)
+            name = head[5] if len(head) > 5 else ""
+        elif head[0] == "Anonymous:":
+            kb = int(head[1])
+            if not kb:
+                continue
+            owner = next((m[2] for m in modules if m[0] <= start < m[0] + m[1]), None)
+            if owner is None:
+                owner = ("unix: " + os.path.basename(name)) if name.startswith("/") else \
+                    (name or "heaps, stacks and other anonymous memory")
+            parts[owner] = parts.get(owner, 0) + kb
+    return parts
+
+
+def wait_for(predicate, seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        if predicate():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+# ---- the world Orvelle needs: the stand-in as the user's Word, settings -----------
+work = f"{bench}/window-bench"
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(f"{work}/docs")
+os.makedirs(f"{work}/backups")
+files = []
+for i in range(DOCS):
+    line = f"Paragraph {i}: the quick brown fox jumps over the lazy dog.\n"
+    path = f"{work}/docs/Doc{i}.txt"
+    with open(path, "w") as f:
+        f.write(line * (100 * 1024 // len(line) + 1))
+    files.append(windows_path(path))
+wine(standin_exe, "/regserver")
+store = r"HKCU\Software\VB and VBA Program Settings\Kelvane\Orvelle"
+for name, value in [("Path", windows_path(f"{work}/backups") + "\\"), ("WhereOption", "1"), ("BackupOption", "1"),
+                    ("OftenIndex", "10"), ("BackupSwitch", "On"), ("Minimized", "Off"), ("WindowsStartup", "Off")]:
+    wine("reg", "add", store, "/v", name, "/d", value, "/f")
+temp = wine("cmd", "/c", "echo %TEMP%").strip()
+history = unix_path(temp + "\\Orvelle.txt")
+user_word = subprocess.Popen(["wine", standin_exe, *files], env=env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+time.sleep(2)
+if user_word.poll() is not None:
+    sys.exit(f"the Word stand-in ended at once (code {user_word.returncode})")
+# The pointer rests far from both windows (they are centred).
+subprocess.run(["xdotool", "mousemove", "1279", "1023"], env=env, check=False)
+
+results = {"baseline": {}, "orvelle": {}}
+
+
+def record(program, key, value):
+    results[program].setdefault(key, []).append(value)
+
+
+def start(program, cls, exe, side):
+    out = probe("start", cls, exe).split()
+    record(program, "visible", float(out[0]))
+    probe("place", cls, side)
+    return int(out[1]), unix_pid(os.path.basename(exe))
+
+
+maps = {}
+for repeat in range(REPEATS):
+    # Both count side by side, so that each repeat's CPU ratio comes from the
+    # same seconds of a machine shared with others.
+    bw, bu = start("baseline", BASELINE_CLASS, baseline_exe, "left")
+    ow, ou = start("orvelle", ORVELLE_CLASS, orvelle_exe, "right")
+    time.sleep(3)  # start-up done (Orvelle asks Word for its version)
+    record("baseline", "private-early", status_private(bu))
+    record("orvelle", "private-early", status_private(ou))
+    record("baseline", "reported", private_usage(bw))
+    record("orvelle", "reported", private_usage(ow))
+    # The threads that COM started for the start-up's Word probes end once
+    # idle (Wine ends an idle RPC thread within about 10 s): the steady state.
+    time.sleep(12)
+    record("baseline", "private", status_private(bu))
+    record("orvelle", "private", status_private(ou))
+    before = {p: cpu_ns(p) for p in (bu, ou)}
+    time.sleep(COUNT_SECONDS)
+    record("baseline", "cpu", (cpu_ns(bu) - before[bu]) / 1e6 / COUNT_SECONDS)
+    record("orvelle", "cpu", (cpu_ns(ou) - before[ou]) / 1e6 / COUNT_SECONDS)
+    if repeat == REPEATS - 1:
+        maps["baseline"] = memory_map(bw, bu)
+        maps["orvelle counting"] = memory_map(ow, ou)
+    probe("close", BASELINE_CLASS)
+
+    if os.path.exists(history):
+        os.remove(history)
+    for f in os.listdir(f"{work}/backups"):
+        os.remove(f"{work}/backups/{f}")
+    started = time.time()
+    probe("click", ORVELLE_CLASS, BACKUP_NOW)
+    lines = lambda: os.path.exists(history) and sum(1 for _ in open(history, "rb")) >= DOCS
+    if not wait_for(lines, 120):
+        sys.exit("the backup run of 50 documents did not finish within 120 s")
+    record("orvelle", "run", time.time() - started)
+    time.sleep(3)  # the run's own Word instances told to quit, the run over
+    record("orvelle", "private-after-early", status_private(ou))
+    time.sleep(12)
+    record("orvelle", "private-after", status_private(ou))
+    if repeat == REPEATS - 1:
+        maps["orvelle after a run"] = memory_map(ow, ou)
+    probe("close", ORVELLE_CLASS)
+
+user_word.terminate()
+wine(standin_exe, "/unregserver", check=False)
+
+
+# ---- report ------------------------------------------------------------------------
+def mb(b):
+    return b / 1048576
+
+
+def spread(values, fmt):
+    return f"{fmt(min(values))} / {fmt(statistics.median(values))}"
+
+
+def ratio_row(figure, o, b, fmt, target, label=""):
+    ratios = [x / y for x, y in zip(o, b)]
+    ok = "ok" if statistics.median(ratios) <= target else "OVER"
+    print(f"  {figure:<44} {spread(o, fmt):>19} {spread(b, fmt):>19} "
+          f"{spread(ratios, lambda r: f'{r:.2f}'):>13}   <= {target:<4} {ok} {label}")
+
+
+floors = [dict(zip(l.split()[1::2], map(float, l.split()[2::2]))) for l in open(floor_file) if l.startswith("#floor")]
+O, B = results["orvelle"], results["baseline"]
+print()
+print(f"Orvelle (release build) against its yardsticks; min / median over {REPEATS} repeats"
+      f" ({len(floors)} for the backup runs), ratio per repeat:")
+print(f"  {'figure':<44} {'Orvelle':>19} {'yardstick':>19} {'ratio':>13}   target")
+trips = float(trips_per_doc)
+print(f"  {'round trips per further document':<44} {trips:>19.1f} {24:>19} {trips / 24:>13.2f}   <= 1.2  "
+      f"{'ok' if trips / 24 <= 1.2 else 'OVER'} (a minimal client: 24)")
+doc = [f["doc-ms-fastest-tenth"] for f in floors]
+floor = [24 * f["round-trip-ms"] + f["stand-in-ms-per-doc"] for f in floors]
+ratio_row("ms per further document (fastest tenth)", doc, floor, lambda v: f"{v:.1f}", 1.3, "(floor)")
+ratio_row("private MiB while counting", O["private"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
+ratio_row("private MiB after a run of 50 documents", O["private-after"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
+ratio_row("  after the run / while counting", O["private-after"], O["private"], lambda v: f"{mb(v):.2f}", 1.0)
+ratio_row("CPU ms per countdown second", O["cpu"], B["cpu"], lambda v: f"{v:.3f}", 1.1)
+ratio_row("ms until the window is visible", O["visible"], B["visible"], lambda v: f"{v:.0f}", 1.5)
+size_o, size_b = os.path.getsize(orvelle_exe), os.path.getsize(baseline_exe)
+print(f"  {'stripped exe KB':<44} {size_o / 1024:>19.0f} {size_b / 1024:>19.0f} {size_o / size_b:>13.1f}"
+      f"   < 1 MB {'ok' if size_o < 1024 * 1024 else 'OVER'}")
+print()
+print("  floor = 24 round trips x " + spread([f["round-trip-ms"] for f in floors], lambda v: f"{v:.3f}") +
+      " ms + the stand-in's own " + spread([f["stand-in-ms-per-doc"] for f in floors], lambda v: f"{v:.1f}") +
+      " ms per document; median document " + spread([f["doc-ms-median"] for f in floors], lambda v: f"{v:.1f}") + " ms")
+own = probe("self-memory").split()
+print("  private memory: RssAnon + VmSwap of the Wine process (/proc/PID/status); GetProcessMemoryInfo's PrivateUsage "
+      f"says {max(O['reported'] + B['reported'])} for both, and {own[0]} for bench-probe itself (RssAnon {int(own[1]) // 1024} KB)")
+print("  private memory 3 s after the start and 3 s after the run, while the threads COM started still live: Orvelle " +
+      spread(O["private-early"], lambda v: f"{mb(v):.2f}") + " / " + spread(O["private-after-early"], lambda v: f"{mb(v):.2f}") +
+      " MiB, baseline " + spread(B["private-early"], lambda v: f"{mb(v):.2f}") + " MiB (those threads: about 1 MiB each)")
+print("  the 50-document run through the window took " + spread(O["run"], lambda v: f"{v:.1f}") + " s")
+print()
+print("Where the private memory lies (anonymous resident KB per module image, last repeat):")
+names = sorted(set().union(*maps.values()), key=lambda n: -max(m.get(n, 0) for m in maps.values()))
+print(f"  {'':<44}" + "".join(f"{k:>21}" for k in maps))
+for n in names:
+    if max(m.get(n, 0) for m in maps.values()) >= 40:
+        print(f"  {n[:44]:<44}" + "".join(f"{m.get(n, 0):>21}" for m in maps.values()))
+print(f"  {'total':<44}" + "".join(f"{sum(m.values()):>21}" for m in maps.values()))
