@@ -7,3 +7,13 @@ ClipboardLock::ClipboardLock(HWND owner, std::chrono::milliseconds bound) {
         Sleep(20);
     }
 }
+
+std::string ClipboardLock::bytes(UINT format) const {
+    HANDLE data = GetClipboardData(format);
+    if (!data) return {};
+    const char* p = static_cast<const char*>(GlobalLock(data));
+    if (!p) return {};
+    std::string bytes(p, GlobalSize(data));
+    GlobalUnlock(data);
+    return bytes;
+}

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <string>
 
 class ClipboardLock {
 public:
@@ -15,6 +16,11 @@ public:
     // Windows refuses SetClipboardData (Wine does not).
     explicit ClipboardLock(HWND owner, std::chrono::milliseconds bound = std::chrono::seconds(1));
     ~ClipboardLock() { CloseClipboard(); }
+
+    // The bytes of one format, exactly GlobalSize of them: clipboard data is
+    // not always terminated (X11 selections arrive without a NUL).  Empty
+    // when the format is not there.
+    std::string bytes(UINT format) const;
     ClipboardLock(const ClipboardLock&) = delete;
     ClipboardLock& operator=(const ClipboardLock&) = delete;
 };

@@ -18,16 +18,6 @@ void Mix(std::uint64_t& hash, const void* data, size_t size) {
     for (size_t i = 0; i < size; ++i) hash = (hash ^ p[i]) * kFnvPrime;
 }
 
-std::string ClipboardBytes(UINT format) {
-    HANDLE data = GetClipboardData(format);
-    if (!data) return {};
-    const char* p = static_cast<const char*>(GlobalLock(data));
-    if (!p) return {};
-    std::string bytes(p, GlobalSize(data));
-    GlobalUnlock(data);
-    return bytes;
-}
-
 bool StartsWith(std::string_view text, size_t at, std::string_view prefix) { return text.substr(at, prefix.size()) == prefix; }
 
 // The end of the group that opens at text[open] ('{'), past its '}'.
@@ -105,7 +95,7 @@ ContentFingerprint FingerprintClipboard(HWND owner) {
     ContentFingerprint print{kFnvOffset, 0};
     const UINT rtf = RegisterClipboardFormatW(L"Rich Text Format");
     for (UINT format : {static_cast<UINT>(CF_UNICODETEXT), rtf}) {
-        std::string bytes = ClipboardBytes(format);
+        std::string bytes = lock.bytes(format);
         print.bytes += bytes.size();
         if (format == rtf) bytes = StableRtf(bytes);
         const std::uint64_t size = bytes.size();

@@ -1,6 +1,7 @@
 // Form1's history buttons: View, Copy and Clear.
 #include "Form1.h"
 
+#include "ClipboardLock.h"
 #include "Failure.h"
 #include "Guard.h"
 #include "Handle.h"
@@ -9,6 +10,7 @@
 #include "Text.h"
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -52,22 +54,19 @@ void PutTextOnClipboard(HWND owner, const std::wstring& text) {
     if (!data) throw Failure::FromLastError();
     std::memcpy(GlobalLock(data), text.c_str(), bytes);
     GlobalUnlock(data);
-    for (int attempt = 0; !OpenClipboard(owner); ++attempt) {
-        if (attempt == 50) {
-            DWORD error = GetLastError();
-            GlobalFree(data);
-            throw Failure::FromWin32(error);
-        }
-        Sleep(20);
-    }
-    EmptyClipboard();
-    if (!SetClipboardData(CF_UNICODETEXT, data)) {
-        DWORD error = GetLastError();
+    std::optional<ClipboardLock> clipboard;
+    try {
+        clipboard.emplace(owner);
+    } catch (const Failure&) {
         GlobalFree(data);
-        CloseClipboard();
+        throw Failure::Text(L"The clipboard is in use by another program. Please try again in a moment.");
+    }
+    // Once handed over, the data is the system's; until then it is ours.
+    if (!EmptyClipboard() || !SetClipboardData(CF_UNICODETEXT, data)) {
+        const DWORD error = GetLastError();
+        GlobalFree(data);
         throw Failure::FromWin32(error);
     }
-    CloseClipboard();
 }
 
 }  // namespace

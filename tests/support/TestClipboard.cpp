@@ -28,16 +28,7 @@ bool Has(UINT format) {
     return IsClipboardFormatAvailable(format) != FALSE;
 }
 
-std::string Bytes(UINT format) {
-    ClipboardLock clipboard(nullptr, kPatience);
-    HANDLE data = GetClipboardData(format);
-    if (!data) return {};
-    const char* p = static_cast<const char*>(GlobalLock(data));
-    if (!p) return {};
-    std::string bytes(p, GlobalSize(data));
-    GlobalUnlock(data);
-    return bytes;
-}
+std::string Bytes(UINT format) { return ClipboardLock(nullptr, kPatience).bytes(format); }
 
 std::wstring UnicodeText() {
     std::string bytes = Bytes(CF_UNICODETEXT);

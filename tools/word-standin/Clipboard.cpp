@@ -14,6 +14,7 @@ namespace {
 class OpenedClipboard {
 public:
     explicit OpenedClipboard(HWND owner) : lock_(Open(owner)) {}
+    std::string bytes(UINT format) const { return lock_.bytes(format); }
 
 private:
     static ClipboardLock Open(HWND owner) try {
@@ -35,18 +36,6 @@ void SetBytes(UINT format, const void* data, size_t size) {
     }
 }
 
-// Clipboard data is not always terminated (X11 selections arrive without a
-// NUL): read at most GlobalSize bytes.
-std::string GetBytes(UINT format) {
-    HANDLE data = GetClipboardData(format);
-    if (!data) return {};
-    const char* p = static_cast<const char*>(GlobalLock(data));
-    if (!p) return {};
-    std::string bytes(p, GlobalSize(data));
-    GlobalUnlock(data);
-    return bytes;
-}
-
 UINT RtfFormat() { return RegisterClipboardFormatW(L"Rich Text Format"); }
 
 }  // namespace
@@ -65,18 +54,18 @@ void PutOnClipboard(HWND owner, const std::wstring& content) {
 std::wstring TakeFromClipboard(HWND owner) {
     OpenedClipboard clipboard(owner);
     if (IsClipboardFormatAvailable(CF_UNICODETEXT)) {
-        std::string bytes = GetBytes(CF_UNICODETEXT);
+        std::string bytes = clipboard.bytes(CF_UNICODETEXT);
         std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
         text.resize(wcsnlen(text.c_str(), text.size()));
         return ContentFromText(text);
     }
     if (UINT rtf = RtfFormat(); rtf && IsClipboardFormatAvailable(rtf)) {
-        std::string bytes = GetBytes(rtf);
+        std::string bytes = clipboard.bytes(rtf);
         bytes.resize(strnlen(bytes.c_str(), bytes.size()));
         return ContentFromText(TextOfRtf(bytes));
     }
     if (IsClipboardFormatAvailable(CF_TEXT)) {
-        std::string bytes = GetBytes(CF_TEXT);
+        std::string bytes = clipboard.bytes(CF_TEXT);
         bytes.resize(strnlen(bytes.c_str(), bytes.size()));
         return ContentFromText(FromAnsi(bytes));
     }

@@ -1,5 +1,8 @@
 #include "Remote.h"
 
+#include "Failure.h"
+#include "StandIn.h"
+
 #include <commctrl.h>
 #include <shlobj.h>
 
@@ -470,43 +473,24 @@ std::wstring TooltipText(HWND tooltip) { return FirstTool(tooltip).text; }
 
 // ---- Clipboard --------------------------------------------------------------------
 
-namespace {
-
 // Another process (the program in a backup run) may hold the clipboard open
-// for a moment.
-bool OpenClipboardPatiently() {
-    return WaitFor([] { return OpenClipboard(nullptr) != FALSE; }, 5s, 20ms);
-}
-
-}  // namespace
-
+// for a moment: the test support's clipboard waits for it.
 std::optional<std::wstring> ClipboardText() {
-    if (!OpenClipboardPatiently()) return std::nullopt;
-    std::optional<std::wstring> text;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (auto* p = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = std::wstring(p, wcsnlen(p, GlobalSize(data) / sizeof(wchar_t)));
-            GlobalUnlock(data);
-        }
+    try {
+        if (!TestClipboard::Has(CF_UNICODETEXT)) return std::nullopt;
+        return TestClipboard::UnicodeText();
+    } catch (const Failure&) {
+        return std::nullopt;
     }
-    CloseClipboard();
-    return text;
 }
 
 bool SetClipboardText(const std::wstring& text) {
-    if (!OpenClipboardPatiently()) return false;
-    EmptyClipboard();
-    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    bool ok = false;
-    if (data) {
-        memcpy(GlobalLock(data), text.c_str(), bytes);
-        GlobalUnlock(data);
-        ok = SetClipboardData(CF_UNICODETEXT, data) != nullptr;
-        if (!ok) GlobalFree(data);
+    try {
+        TestClipboard::SetUnicodeText(text);
+        return true;
+    } catch (const Failure&) {
+        return false;
     }
-    CloseClipboard();
-    return ok;
 }
 
 // ---- Registry ------------------------------------------------------------------------

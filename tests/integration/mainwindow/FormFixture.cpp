@@ -1,5 +1,6 @@
 #include "FormFixture.h"
 
+#include "ClipboardLock.h"
 #include "Main.h"
 
 #include <fstream>
@@ -126,26 +127,26 @@ void FormTest::Pump() {
 }
 
 std::optional<std::wstring> ClipboardText() {
+    ClipboardLock clipboard(nullptr);
     std::optional<std::wstring> text;
-    for (int i = 0; i < 50 && !OpenClipboard(nullptr); ++i) Sleep(20);
     if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
         if (auto* p = static_cast<const wchar_t*>(GlobalLock(data))) {
             text = p;
             GlobalUnlock(data);
         }
     }
-    CloseClipboard();
     return text;
 }
 
 void SetClipboardText(const std::wstring& text) {
-    for (int i = 0; i < 50 && !OpenClipboard(nullptr); ++i) Sleep(20);
+    // Written through a window of the test's own, as Windows requires.
+    static HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ClipboardLock clipboard(owner);
     EmptyClipboard();
     HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
     memcpy(GlobalLock(data), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
     GlobalUnlock(data);
-    SetClipboardData(CF_UNICODETEXT, data);
-    CloseClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, data)) GlobalFree(data);
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
