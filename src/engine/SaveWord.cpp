@@ -1,6 +1,5 @@
 #include "SaveWord.h"
 
-#include "AddFolder.h"
 #include "Automation.h"
 #include "Clipboard.h"
 #include "ClipboardLock.h"
@@ -358,7 +357,7 @@ RunOutcome SaveAll(BackupSettings& settings) {
             // unless the document is closed meanwhile.
             while (folder.empty() && !guard.stopped()) {
                 guard.step(14, [&] {
-                    folder = BrowseForFolder(settings.Owner(), name + L" is unsaved. Please select location:", L"");
+                    folder = settings.AskForFolder(name + L" is unsaved. Please select location:");
                 });
                 if (folder.empty() && !guard.test(15, [&] { return run.user.count() >= i; })) break;
             }

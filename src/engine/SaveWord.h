@@ -98,7 +98,10 @@ public:
     virtual bool CreateNewFile() const = 0;        // Option3 (else Option4: overwrite)
     virtual std::wstring DocExtension() const = 0;
     virtual std::wstring HistoryFile() const = 0;
-    virtual HWND Owner() const = 0;                // owner of the folder picker and of the clipboard
+    virtual HWND Owner() const = 0;                // owner of the clipboard
+    // Asks the user for the folder of a never-saved document (the folder
+    // picker, owned by the window); empty when cancelled.
+    virtual std::wstring AskForFolder(const std::wstring& prompt) const = 0;
     // Housekeeping: no new backup of a document whose content has not
     // changed since its last one; and in new-file mode, stamped backups
     // older than this many days removed after the run (0 keeps them all).

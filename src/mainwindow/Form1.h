@@ -147,6 +147,9 @@ public:
     std::wstring DocExtension() const override { return DocExtensionValue; }
     std::wstring HistoryFile() const override { return HistoryFileValue; }
     HWND Owner() const override { return hwnd_; }
+    std::wstring AskForFolder(const std::wstring& prompt) const override {
+        return services_.browseForFolder(hwnd_, prompt, L"");
+    }
     bool SkipUnchanged() const override { return Check9.value(); }
     int KeepBackupsDays() const override;
     void BackupStarted() override;

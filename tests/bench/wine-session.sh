@@ -19,6 +19,10 @@ start_xvfb() {
 
 # prepare_prefix LOG: makes $WINEPREFIX once (about 10 s), then keeps a
 # persistent wineserver running so that every process starts in milliseconds.
+# A new prefix gets unmanaged windows: without a window manager every hide or
+# destroy of a managed window costs 2 s.  The value is written before the
+# server restarts, because Wine's desktop process reads it when it starts,
+# and the first wine command after the restart starts that process.
 prepare_prefix() {
   local log=$1 old
   for old in .orvelle-bench .orvelle-run .orvelle-fresh; do  # the markers of earlier versions
@@ -29,6 +33,7 @@ prepare_prefix() {
     mkdir -p "$WINEPREFIX"
     wineserver -p >/dev/null 2>&1 </dev/null
     wineboot -i >"$log" 2>&1 </dev/null
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     touch "$WINEPREFIX/.orvelle-prefix"
     # A fresh prefix is left with two services.exe; the service manager then
     # cannot start RpcSs and every COM local-server activation hangs.  One

@@ -22,6 +22,7 @@ struct Settings : BackupSettings {
     std::wstring DocExtension() const override { return L".docx"; }
     std::wstring HistoryFile() const override { return history; }
     HWND Owner() const override { return owner; }
+    std::wstring AskForFolder(const std::wstring&) const override { return {}; }  // fixed folder: never asked
 };
 
 double MillisecondsOf(auto&& work) {

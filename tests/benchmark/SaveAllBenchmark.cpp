@@ -30,6 +30,7 @@ struct Settings : BackupSettings {
     std::wstring HistoryFile() const override { return history; }
     HWND owner = nullptr;
     HWND Owner() const override { return owner; }
+    std::wstring AskForFolder(const std::wstring&) const override { return {}; }  // fixed folder: never asked
 };
 
 std::wstring Text100K(int seed) {

@@ -1,5 +1,6 @@
 // The backup run against the stand-in, with real files, the real clipboard,
 // the real folder dialog and the real history file.
+#include "AddFolder.h"
 #include "Automation.h"
 #include "ClipboardLock.h"
 #include "FolderDialog.h"
@@ -39,6 +40,7 @@ struct TestSettings : BackupSettings {
     std::wstring DocExtension() const override { return extension; }
     std::wstring HistoryFile() const override { return history; }
     HWND Owner() const override { return owner; }
+    std::wstring AskForFolder(const std::wstring& prompt) const override { return BrowseForFolder(owner, prompt, L""); }
 };
 
 SYSTEMTIME Noon() {
