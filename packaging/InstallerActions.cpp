@@ -2,9 +2,9 @@
 // installs one file; these cover what Windows Installer does not do by
 // itself: ending the installed program before its file is replaced or
 // removed, and removing the start-with-Windows value that the program wrote.
-#include "ControlIds.h"
-#include "Handle.h"
-#include "RegStuff.h"
+#include "common/Handle.h"
+#include "mainwindow/ControlIds.h"
+#include "shell/RegStuff.h"
 
 #include <windows.h>
 #include <msi.h>

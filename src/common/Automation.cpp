@@ -1,7 +1,7 @@
-#include "Automation.h"
+#include "common/Automation.h"
 
-#include "ComObject.h"
-#include "MessagePump.h"
+#include "common/ComObject.h"
+#include "common/MessagePump.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,7 @@
 #pragma once
 // Late-bound automation: calls by name through IDispatch, the way the
 // program talks to Word and to the scripting runtime.
-#include "Failure.h"
+#include "common/Failure.h"
 
 #include <oaidl.h>
 #include <wrl/client.h>

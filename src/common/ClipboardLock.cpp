@@ -1,4 +1,4 @@
-#include "ClipboardLock.h"
+#include "common/ClipboardLock.h"
 
 ClipboardLock::ClipboardLock(HWND owner, std::chrono::milliseconds bound) {
     const auto start = std::chrono::steady_clock::now();

@@ -1,6 +1,6 @@
 #pragma once
 // The clipboard, open for as long as the lock lives.
-#include "Failure.h"
+#include "common/Failure.h"
 
 #include <windows.h>
 

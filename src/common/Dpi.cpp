@@ -1,4 +1,4 @@
-#include "Dpi.h"
+#include "common/Dpi.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "ErrorReport.h"
+#include "common/ErrorReport.h"
 
-#include "MessageBox.h"
-#include "Product.h"
+#include "common/MessageBox.h"
+#include "common/Product.h"
 
 std::wstring Location(std::wstring_view module, std::wstring_view routine) {
     std::wstring text = L"in Quillbay2021/08/31.";

@@ -1,7 +1,7 @@
 #pragma once
 // The standard error report: one warning box naming the failure, the
 // operation and the step, after which the operation carries on.
-#include "Failure.h"
+#include "common/Failure.h"
 
 #include <string>
 #include <string_view>

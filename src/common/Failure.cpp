@@ -1,6 +1,6 @@
-#include "Failure.h"
+#include "common/Failure.h"
 
-#include "Text.h"
+#include "common/Text.h"
 
 #include <new>
 

@@ -1,6 +1,6 @@
-#include "Guard.h"
+#include "common/Guard.h"
 
-#include "ErrorReport.h"
+#include "common/ErrorReport.h"
 
 Guard::Guard(std::wstring_view module, std::wstring_view routine) : location_(Location(module, routine)) {}
 

@@ -6,7 +6,7 @@
 //     Guard guard(L"SaveWord", L"SaveAll");
 //     guard.step(1, [&] { ... });
 //     if (guard.test(2, [&] { return ...; })) { ... }
-#include "Failure.h"
+#include "common/Failure.h"
 
 #include <functional>
 #include <optional>

@@ -1,8 +1,8 @@
-#include "IsInstalled.h"
+#include "common/IsInstalled.h"
 
-#include "Automation.h"
-#include "Guard.h"
-#include "MessagePump.h"
+#include "common/Automation.h"
+#include "common/Guard.h"
+#include "common/MessagePump.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-#include "Main.h"
+#include "common/Main.h"
 
-#include "Failure.h"
-#include "Product.h"
-#include "Text.h"
+#include "common/Failure.h"
+#include "common/Product.h"
+#include "common/Text.h"
 
 #include <oleauto.h>
 #include <shlobj.h>

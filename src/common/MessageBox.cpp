@@ -1,6 +1,6 @@
-#include "MessageBox.h"
+#include "common/MessageBox.h"
 
-#include "Main.h"
+#include "common/Main.h"
 
 namespace {
 MessageBoxHandler& Handler() {

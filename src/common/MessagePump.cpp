@@ -1,4 +1,4 @@
-#include "MessagePump.h"
+#include "common/MessagePump.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-#include "Skin.h"
+#include "common/Skin.h"
 
-#include "ComObject.h"
-#include "Handle.h"
-#include "Main.h"
+#include "common/ComObject.h"
+#include "common/Handle.h"
+#include "common/Main.h"
 
 #include <atomic>
 #include <functional>

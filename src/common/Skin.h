@@ -6,7 +6,7 @@
 //     Text=000080      text colour of frames, check boxes and option buttons
 //
 // Lines that are empty or start with ';' are ignored.
-#include "Automation.h"
+#include "common/Automation.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "common/Text.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
-#include "SaveWord.h"
+#include "engine/SaveWord.h"
 
-#include "Failure.h"
-#include "Main.h"
+#include "common/Failure.h"
+#include "common/Main.h"
 
 #include <algorithm>
 #include <cwchar>

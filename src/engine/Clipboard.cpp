@@ -1,7 +1,7 @@
-#include "Clipboard.h"
+#include "engine/Clipboard.h"
 
-#include "ClipboardLock.h"
-#include "Failure.h"
+#include "common/ClipboardLock.h"
+#include "common/Failure.h"
 
 #include <cstring>
 

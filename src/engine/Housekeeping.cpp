@@ -1,7 +1,7 @@
-#include "Housekeeping.h"
+#include "engine/Housekeeping.h"
 
-#include "ClipboardLock.h"
-#include "Handle.h"
+#include "common/ClipboardLock.h"
+#include "common/Handle.h"
 
 #include <algorithm>
 #include <cwctype>

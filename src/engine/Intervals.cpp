@@ -1,6 +1,6 @@
-#include "SaveWord.h"
+#include "engine/SaveWord.h"
 
-#include "Failure.h"
+#include "common/Failure.h"
 
 long GetIntervalSeconds(const std::optional<std::wstring>& selectedItemText) {
     if (!selectedItemText) throw Failure::ObjectNotSet();

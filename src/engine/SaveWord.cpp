@@ -1,13 +1,13 @@
-#include "SaveWord.h"
+#include "engine/SaveWord.h"
 
-#include "Automation.h"
-#include "Clipboard.h"
-#include "ClipboardLock.h"
-#include "Guard.h"
-#include "Housekeeping.h"
-#include "Main.h"
-#include "MessagePump.h"
-#include "Text.h"
+#include "common/Automation.h"
+#include "common/ClipboardLock.h"
+#include "common/Guard.h"
+#include "common/Main.h"
+#include "common/MessagePump.h"
+#include "common/Text.h"
+#include "engine/Clipboard.h"
+#include "engine/Housekeeping.h"
 
 #include <chrono>
 

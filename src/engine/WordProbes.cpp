@@ -1,9 +1,9 @@
-#include "SaveWord.h"
+#include "engine/SaveWord.h"
 
-#include "Automation.h"
-#include "Guard.h"
-#include "Main.h"
-#include "MessageBox.h"
+#include "common/Automation.h"
+#include "common/Guard.h"
+#include "common/Main.h"
+#include "common/MessageBox.h"
 
 #include <oleauto.h>
 

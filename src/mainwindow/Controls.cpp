@@ -1,6 +1,6 @@
-#include "Controls.h"
+#include "mainwindow/Controls.h"
 
-#include "Failure.h"
+#include "common/Failure.h"
 
 RECT TwipsToPixels(const Twips& twips, UINT dpi) {
     int left = TwipsToPixels(twips.left, dpi), top = TwipsToPixels(twips.top, dpi);

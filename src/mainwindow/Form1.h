@@ -2,13 +2,13 @@
 // Form1: the program's one window.  It holds every user choice in its
 // controls, saves each the moment it changes, counts down to the next
 // backup, keeps the history log and hides into the notification area.
-#include "ControlIds.h"
-#include "Controls.h"
-#include "Handle.h"
-#include "Housekeeping.h"
-#include "SaveWord.h"
-#include "Skin.h"
-#include "cSysTray.h"
+#include "common/Handle.h"
+#include "common/Skin.h"
+#include "engine/Housekeeping.h"
+#include "engine/SaveWord.h"
+#include "mainwindow/ControlIds.h"
+#include "mainwindow/Controls.h"
+#include "shell/cSysTray.h"
 
 #include <windows.h>
 

@@ -1,13 +1,13 @@
 // Form1's history buttons: View, Copy and Clear.
-#include "Form1.h"
+#include "mainwindow/Form1.h"
 
-#include "ClipboardLock.h"
-#include "Failure.h"
-#include "Guard.h"
-#include "Handle.h"
-#include "IsInstalled.h"
-#include "MessageBox.h"
-#include "Text.h"
+#include "common/ClipboardLock.h"
+#include "common/Failure.h"
+#include "common/Guard.h"
+#include "common/Handle.h"
+#include "common/IsInstalled.h"
+#include "common/MessageBox.h"
+#include "common/Text.h"
 
 #include <cstring>
 #include <optional>

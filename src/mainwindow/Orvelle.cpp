@@ -1,10 +1,10 @@
 // orvelle.exe: one apartment-threaded COM (OLE) initialisation, the message
 // filter for a busy Word, the main window and its message loop.  The program
 // takes nothing from its command line.
-#include "Automation.h"
-#include "Failure.h"
-#include "Form1.h"
-#include "MessageBox.h"
+#include "common/Automation.h"
+#include "common/Failure.h"
+#include "common/MessageBox.h"
+#include "mainwindow/Form1.h"
 
 #include <ole2.h>
 

@@ -1,6 +1,6 @@
-#include "Settings.h"
+#include "mainwindow/Settings.h"
 
-#include "Failure.h"
+#include "common/Failure.h"
 
 #include <windows.h>
 #include <oleauto.h>

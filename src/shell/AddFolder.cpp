@@ -1,4 +1,4 @@
-#include "AddFolder.h"
+#include "shell/AddFolder.h"
 
 #include <shlobj.h>
 

@@ -1,7 +1,7 @@
-#include "RegStuff.h"
+#include "shell/RegStuff.h"
 
-#include "Handle.h"
-#include "Main.h"
+#include "common/Handle.h"
+#include "common/Main.h"
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& fileName) {
     if (!folder.empty() && folder.back() == L'\\') return folder + fileName;

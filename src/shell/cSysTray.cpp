@@ -1,9 +1,9 @@
-#include "cSysTray.h"
+#include "shell/cSysTray.h"
 
-#include "Automation.h"
-#include "Failure.h"
-#include "Text.h"
-#include "MessagePump.h"
+#include "common/Automation.h"
+#include "common/Failure.h"
+#include "common/MessagePump.h"
+#include "common/Text.h"
 
 #include <chrono>
 #include <cstring>

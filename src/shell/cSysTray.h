@@ -13,7 +13,7 @@
 // broadcast, which only top-level windows receive:
 //
 //     if (message == TaskbarCreatedMessage()) cSysTray1->OnTaskbarCreated();
-#include "mSysTray.h"
+#include "shell/mSysTray.h"
 
 #include <windows.h>
 #include <shellapi.h>

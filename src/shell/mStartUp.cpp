@@ -1,7 +1,7 @@
-#include "mStartUp.h"
+#include "shell/mStartUp.h"
 
-#include "Handle.h"
-#include "Main.h"
+#include "common/Handle.h"
+#include "common/Main.h"
 
 namespace {
 

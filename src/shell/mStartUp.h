@@ -1,7 +1,7 @@
 #pragma once
 // The start-with-Windows operations behind "Load this software on Windows
 // startup".  They never fail towards the caller and report nothing.
-#include "RegStuff.h"
+#include "shell/RegStuff.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
-#include "mSysTray.h"
+#include "shell/mSysTray.h"
 
-#include "cSysTray.h"
+#include "shell/cSysTray.h"
 
 WNDPROC PrevWndProc = nullptr;
 bool MinimizedToTray = false;

@@ -2,9 +2,9 @@
 // copy against the way it used to go (the text loaded into a rich edit box,
 // all selected, WM_COPY), in one run.  The old way is timed only up to 1 MB:
 // it takes about 10 s per MB under Wine.  Not a test: it asserts nothing.
-#include "Form1.h"
-#include "MessageBox.h"
-#include "Text.h"
+#include "common/MessageBox.h"
+#include "common/Text.h"
+#include "mainwindow/Form1.h"
 
 #include <ole2.h>
 #include <richedit.h>

@@ -1,9 +1,9 @@
 // The pruning pass over a folder of 10,000 stamped backups of one document,
 // beside one backup run of that document: what keeping backups for a time
 // adds to a run.  Not a test: it asserts nothing and prints three lines.
-#include "Housekeeping.h"
-#include "MessageBox.h"
-#include "SaveWord.h"
+#include "common/MessageBox.h"
+#include "engine/Housekeeping.h"
+#include "engine/SaveWord.h"
 #include "StandIn.h"
 
 #include <chrono>

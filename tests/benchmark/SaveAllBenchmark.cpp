@@ -6,8 +6,8 @@
 // took (read off the history file, which gains one line per backed-up
 // document).  Not a test: it asserts nothing and prints one line per size,
 // then one "#floor" line for scripts/benchmark.
-#include "MessageBox.h"
-#include "SaveWord.h"
+#include "common/MessageBox.h"
+#include "engine/SaveWord.h"
 #include "StandIn.h"
 
 #include <oleauto.h>

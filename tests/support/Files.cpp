@@ -1,8 +1,8 @@
 // Scratch folders, file helpers and a .docx reader of the tests' own.
-#include "Failure.h"
-#include "Handle.h"
+#include "common/Failure.h"
+#include "common/Handle.h"
+#include "common/Text.h"
 #include "StandIn.h"
-#include "Text.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "StandIn.h"
 
-#include "Failure.h"
+#include "common/Failure.h"
+#include "common/Text.h"
 #include "Protocol.h"
-#include "Text.h"
 
 #include <objbase.h>
 #include <oleauto.h>

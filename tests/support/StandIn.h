@@ -9,7 +9,7 @@
 //     ... run the code under test ...
 //     EXPECT_EQ(ReadDocxText(backup), L"Hello");
 //     // ~Session kills every stand-in, clears the switches and unregisters.
-#include "Handle.h"
+#include "common/Handle.h"
 
 #include <windows.h>
 

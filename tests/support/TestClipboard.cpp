@@ -1,5 +1,5 @@
-#include "ClipboardLock.h"
-#include "Failure.h"
+#include "common/ClipboardLock.h"
+#include "common/Failure.h"
 #include "StandIn.h"
 
 #include <cstring>

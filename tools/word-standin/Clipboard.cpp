@@ -1,9 +1,9 @@
 #include "Clipboard.h"
 
-#include "ClipboardLock.h"
+#include "common/ClipboardLock.h"
+#include "common/Text.h"
 #include "Content.h"
 #include "Errors.h"
-#include "Text.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "Content.h"
 
-#include "Text.h"
+#include "common/Text.h"
 
 #include <windows.h>
 

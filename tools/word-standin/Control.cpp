@@ -1,8 +1,8 @@
 #include "Control.h"
 
-#include "Handle.h"
+#include "common/Handle.h"
+#include "common/Text.h"
 #include "Protocol.h"
-#include "Text.h"
 
 #include <windows.h>
 

@@ -1,10 +1,10 @@
 #include "Docx.h"
 
+#include "common/Failure.h"
+#include "common/Handle.h"
+#include "common/Text.h"
 #include "Content.h"
 #include "Errors.h"
-#include "Failure.h"
-#include "Handle.h"
-#include "Text.h"
 
 #include <windows.h>
 

@@ -4,11 +4,11 @@
 //   word-standin.exe /regserver | /unregserver
 //   word-standin.exe -Embedding                  (started by COM: one fresh instance)
 //   word-standin.exe [FILE]... [--unsaved NAME]...  (the user's Word: the active object)
+#include "common/Handle.h"
 #include "Content.h"
 #include "Control.h"
 #include "Docx.h"
 #include "Errors.h"
-#include "Handle.h"
 #include "Objects.h"
 #include "Protocol.h"
 #include "Registration.h"

@@ -1,7 +1,7 @@
 #include "Objects.h"
 
 #include "Clipboard.h"
-#include "ComObject.h"
+#include "common/ComObject.h"
 #include "Content.h"
 #include "Control.h"
 #include "Docx.h"

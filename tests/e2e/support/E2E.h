@@ -4,7 +4,7 @@
 // settings store, no Run entry, and the Word stand-in registered; it starts
 // the built orvelle.exe from its own copy and drives it from outside.
 // Teardown ends every process the test started and waits for it.
-#include "ControlIds.h"
+#include "mainwindow/ControlIds.h"
 #include "Remote.h"
 #include "StandIn.h"
 

@@ -1,6 +1,6 @@
 #include "Remote.h"
 
-#include "Failure.h"
+#include "common/Failure.h"
 #include "StandIn.h"
 
 #include <commctrl.h>

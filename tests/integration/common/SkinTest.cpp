@@ -1,5 +1,5 @@
-#include "Main.h"
-#include "Skin.h"
+#include "common/Main.h"
+#include "common/Skin.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Clipboard.h"
-#include "ClipboardLock.h"
+#include "common/ClipboardLock.h"
+#include "engine/Clipboard.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>

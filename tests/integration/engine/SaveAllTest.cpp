@@ -1,14 +1,14 @@
 // The backup run against the stand-in, with real files, the real clipboard,
 // the real folder dialog and the real history file.
-#include "AddFolder.h"
-#include "Automation.h"
-#include "ClipboardLock.h"
+#include "common/Automation.h"
+#include "common/ClipboardLock.h"
+#include "common/MessageBox.h"
+#include "common/Text.h"
+#include "engine/Housekeeping.h"
+#include "engine/SaveWord.h"
 #include "FolderDialog.h"
-#include "Housekeeping.h"
-#include "MessageBox.h"
-#include "SaveWord.h"
+#include "shell/AddFolder.h"
 #include "StandIn.h"
-#include "Text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "MessageBox.h"
-#include "SaveWord.h"
+#include "common/MessageBox.h"
+#include "engine/SaveWord.h"
 #include "StandIn.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The Word probes and the automation client against the stand-in.
-#include "Automation.h"
-#include "MessageBox.h"
-#include "SaveWord.h"
+#include "common/Automation.h"
+#include "common/MessageBox.h"
+#include "common/MessagePump.h"
+#include "engine/SaveWord.h"
 #include "StandIn.h"
-#include "MessagePump.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "FormFixture.h"
 
-#include "ClipboardLock.h"
-#include "Main.h"
+#include "common/ClipboardLock.h"
+#include "common/Main.h"
 
 #include <fstream>
 #include <sstream>

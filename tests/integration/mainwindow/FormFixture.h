@@ -3,10 +3,10 @@
 // settings key is the real one: its values are saved before each test and
 // put back afterwards.  Message boxes are answered by the test; Word, the
 // folder dialog, started programs and the end of the process are recorded.
-#include "Form1.h"
-#include "MessageBox.h"
-#include "Settings.h"
-#include "mSysTray.h"
+#include "common/MessageBox.h"
+#include "mainwindow/Form1.h"
+#include "mainwindow/Settings.h"
+#include "shell/mSysTray.h"
 
 #include <gtest/gtest.h>
 #include <ole2.h>

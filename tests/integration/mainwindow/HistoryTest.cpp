@@ -1,7 +1,7 @@
 // The history buttons: View, Copy and Clear.
 #include "FormFixture.h"
 
-#include "Text.h"
+#include "common/Text.h"
 
 #include <richedit.h>
 

@@ -1,8 +1,8 @@
 // Minimising into the tray, coming back, and closing.
 #include "FormFixture.h"
 
-#include "Dpi.h"
-#include "Text.h"
+#include "common/Dpi.h"
+#include "common/Text.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // them: BM_CLICK and WM_SETTEXT on the real controls.
 #include "FormFixture.h"
 
-#include "Main.h"
-#include "Product.h"
-#include "RegStuff.h"
-#include "mStartUp.h"
+#include "common/Main.h"
+#include "common/Product.h"
+#include "shell/mStartUp.h"
+#include "shell/RegStuff.h"
 
 #include <sddl.h>
 

@@ -2,7 +2,7 @@
 // button.
 #include "FormFixture.h"
 
-#include "Dpi.h"
+#include "common/Dpi.h"
 
 #include <thread>
 

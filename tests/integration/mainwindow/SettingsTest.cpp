@@ -1,7 +1,7 @@
 // The settings store in Wine's registry, under the real key.
 #include "FormFixture.h"
 
-#include "Failure.h"
+#include "common/Failure.h"
 
 TEST_F(FormTest, StoreRoundTripsTextUnderTheClassicKey) {
     EXPECT_FALSE(SettingsSnapshot::Read()) << "the fixture starts from an absent key";

@@ -2,9 +2,9 @@
 // settings, a second instance and a missing Word.
 #include "FormFixture.h"
 
-#include "Dpi.h"
-#include "Main.h"
-#include "Product.h"
+#include "common/Dpi.h"
+#include "common/Main.h"
+#include "common/Product.h"
 
 #include <commctrl.h>
 

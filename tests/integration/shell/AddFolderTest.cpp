@@ -1,9 +1,9 @@
 // The real folder dialog: BrowseForFolder runs on the test thread while a
 // second thread finds the dialog, drives it and presses a button, as a
 // user would.
-#include "AddFolder.h"
+#include "common/Text.h"
 #include "FolderDialog.h"
-#include "Text.h"
+#include "shell/AddFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The start-with-Windows entry in Wine's real registry, with both Run keys
 // pointed at scratch keys under HKCU (and once at the real ones).
-#include "Failure.h"
-#include "Handle.h"
-#include "Main.h"
-#include "Text.h"
-#include "mStartUp.h"
+#include "common/Failure.h"
+#include "common/Handle.h"
+#include "common/Main.h"
+#include "common/Text.h"
+#include "shell/mStartUp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The tray icon control against a real window and Wine's real notification
 // area, where every icon is a window of class "__winex11_tray_icon".
-#include "Automation.h"
-#include "Failure.h"
-#include "Handle.h"
-#include "Text.h"
-#include "cSysTray.h"
-#include "MessagePump.h"
+#include "common/Automation.h"
+#include "common/Failure.h"
+#include "common/Handle.h"
+#include "common/MessagePump.h"
+#include "common/Text.h"
+#include "shell/cSysTray.h"
 
 #include <gtest/gtest.h>
 

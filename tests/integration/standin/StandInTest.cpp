@@ -1,8 +1,8 @@
 // The stand-in's behaviour that later tests rely on, driven through the
 // program's own automation client.
-#include "Automation.h"
+#include "common/Automation.h"
+#include "common/Text.h"
 #include "StandIn.h"
-#include "Text.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

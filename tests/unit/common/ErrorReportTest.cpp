@@ -1,6 +1,6 @@
-#include "ErrorReport.h"
-#include "MessageBox.h"
-#include "Product.h"
+#include "common/ErrorReport.h"
+#include "common/MessageBox.h"
+#include "common/Product.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Guard.h"
-#include "MessageBox.h"
+#include "common/Guard.h"
+#include "common/MessageBox.h"
 
 #include <gtest/gtest.h>
 

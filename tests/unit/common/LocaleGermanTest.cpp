@@ -1,4 +1,4 @@
-#include "Main.h"
+#include "common/Main.h"
 
 #include <gtest/gtest.h>
 

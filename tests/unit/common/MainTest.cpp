@@ -1,6 +1,6 @@
-#include "ClipboardLock.h"
-#include "IsInstalled.h"
-#include "Main.h"
+#include "common/ClipboardLock.h"
+#include "common/IsInstalled.h"
+#include "common/Main.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Housekeeping.h"
-#include "SaveWord.h"
+#include "engine/Housekeeping.h"
+#include "engine/SaveWord.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "Failure.h"
-#include "Housekeeping.h"
-#include "SaveWord.h"
+#include "common/Failure.h"
+#include "engine/Housekeeping.h"
+#include "engine/SaveWord.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // How stored setting texts are read as numbers.
-#include "Failure.h"
-#include "Settings.h"
+#include "common/Failure.h"
+#include "mainwindow/Settings.h"
 
 #include <gtest/gtest.h>
 

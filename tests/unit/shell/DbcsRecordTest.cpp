@@ -1,6 +1,6 @@
 // Run under a double-byte ANSI code page (Japanese, 932).
-#include "Text.h"
-#include "cSysTray.h"
+#include "common/Text.h"
+#include "shell/cSysTray.h"
 
 #include <gtest/gtest.h>
 

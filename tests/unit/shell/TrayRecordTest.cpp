@@ -1,6 +1,6 @@
-#include "Failure.h"
-#include "RegStuff.h"
-#include "cSysTray.h"
+#include "common/Failure.h"
+#include "shell/cSysTray.h"
+#include "shell/RegStuff.h"
 
 #include <gtest/gtest.h>
 
