@@ -1,11 +1,13 @@
 #include "engine/Housekeeping.h"
 
 #include "common/ClipboardLock.h"
+#include "common/Guard.h"
 #include "common/Handle.h"
 
 #include <algorithm>
 #include <cwctype>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -53,6 +55,14 @@ bool TakeDigits(std::wstring_view text, size_t& pos, size_t min, size_t max) {
     size_t start = pos;
     while (pos < text.size() && pos - start < max && text[pos] >= L'0' && text[pos] <= L'9') ++pos;
     return pos - start >= min;
+}
+
+std::wstring Megabytes(std::uint64_t bytes) { return std::to_wstring(bytes / (1024 * 1024)) + L" MB"; }
+
+// What each document's last backup made by this process held.
+std::map<std::wstring, ContentFingerprint>& LastBackups() {
+    static std::map<std::wstring, ContentFingerprint> last;
+    return last;
 }
 
 std::function<std::uint64_t(const std::wstring&)>& FreeSpaceSource() {
@@ -175,4 +185,49 @@ void SetFreeSpaceForTests(std::function<std::uint64_t(const std::wstring&)> sour
 std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) {
     constexpr std::uint64_t kFloor = 200ull * 1024 * 1024;
     return std::max(kFloor, copiedBytes * 10);
+}
+
+// ---- RunHousekeeping ----------------------------------------------------------------
+
+bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
+    std::optional<ContentFingerprint> print;
+    guard.step(23, [&] { print = FingerprintClipboard(settings_.Owner()); });
+    if (!print) return true;
+    copied_ = *print;
+    // The first backup after start-up is always made: nothing is known yet.
+    auto last = LastBackups().find(documentKey);
+    if (settings_.SkipUnchanged() && last != LastBackups().end() && last->second == copied_) return false;
+    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+    const std::uint64_t free = FreeSpace(folder), needed = RequiredFreeSpace(copied_.bytes);
+    if (free >= needed) return true;
+    if (!spaceReported_) {
+        spaceReported_ = true;
+        guard.step(23, [&] {
+            throw Failure::Text(L"There is not enough free space in " + folder + L" for a backup: " +
+                                Megabytes(free) + L" free, " + Megabytes(needed) + L" needed. No backup is " +
+                                L"saved there until there is room.");
+        });
+    }
+    return false;
+}
+
+void RunHousekeeping::saved(const std::wstring& documentKey) { LastBackups()[documentKey] = copied_; }
+
+void RunHousekeeping::wrote(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L'\\') + 1;
+    const std::wstring fileName = path.substr(slash);
+    written_.emplace_back(path.substr(0, slash), fileName.substr(0, fileName.rfind(L" Date ")));
+}
+
+void RunHousekeeping::prune() {
+    const int days = settings_.KeepBackupsDays();
+    if (days <= 0 || !settings_.CreateNewFile()) return;
+    int removed = 0;
+    for (const auto& [folder, stem] : written_)
+        removed += PruneBackups(folder, stem, settings_.DocExtension(), std::chrono::hours(24 * days));
+    if (removed == 0) return;
+    AppendHistoryLine(settings_.HistoryFile(),
+                      L"Removed " + std::to_wstring(removed) + (removed == 1 ? L" backup" : L" backups") +
+                          L" older than " + std::to_wstring(days) + (days == 1 ? L" day" : L" days") + L" at " +
+                          GeneralDate(LocalNow()));
 }

@@ -2,13 +2,18 @@
 // What keeps backups from filling the disk: a fingerprint of a document's
 // copied content (to skip one that has not changed), the pruning of old
 // stamped backups, and the free space a save needs.
+#include "engine/SaveWord.h"
+
 #include <windows.h>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // ---- Unchanged documents -------------------------------------------------------
 
@@ -58,3 +63,32 @@ std::uint64_t FreeSpace(const std::wstring& folder);
 void SetFreeSpaceForTests(std::function<std::uint64_t(const std::wstring&)> source);  // nullptr: the real one
 // What a save must leave free: the larger of 200 MB and ten times the copy.
 std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes);
+
+// ---- One run's housekeeping -------------------------------------------------------
+
+class Guard;
+
+// The backup run's care for the disk: no second copy of an unchanged
+// document, no save into a volume that is nearly full, and old stamped
+// backups removed after the run.
+class RunHousekeeping {
+public:
+    explicit RunHousekeeping(BackupSettings& settings) : settings_(settings) {}
+
+    // Called with the copy on the clipboard, before the save: false when the
+    // document is to get no backup this time.
+    bool worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path);
+    void saved(const std::wstring& documentKey);
+    // A stamped path the run gives a document (new-file mode).
+    void wrote(const std::wstring& path);
+    // In new-file mode: the stamped backups of this run's documents, in the
+    // folders this run wrote to, older than the chosen age.  One history
+    // line says how many went.
+    void prune();
+
+private:
+    BackupSettings& settings_;
+    ContentFingerprint copied_;
+    bool spaceReported_ = false;
+    std::vector<std::pair<std::wstring, std::wstring>> written_;  // folder, stem
+};

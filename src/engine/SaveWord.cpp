@@ -198,71 +198,6 @@ bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& sou
     return pasted;
 }
 
-// The run's care for the disk: no second copy of an unchanged document, no
-// save into a volume that is nearly full, and old stamped backups removed.
-class Housekeeping {
-public:
-    explicit Housekeeping(BackupSettings& settings) : settings_(settings) {}
-
-    // Called with the copy on the clipboard, before the save: false when the
-    // document is to get no backup this time.
-    bool worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
-        std::optional<ContentFingerprint> print;
-        guard.step(23, [&] { print = FingerprintClipboard(settings_.Owner()); });
-        if (!print) return true;
-        copied_ = *print;
-        // The first backup after start-up is always made: nothing is known yet.
-        auto last = LastBackups().find(documentKey);
-        if (settings_.SkipUnchanged() && last != LastBackups().end() && last->second == copied_) return false;
-        const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
-        const std::uint64_t free = FreeSpace(folder), needed = RequiredFreeSpace(copied_.bytes);
-        if (free >= needed) return true;
-        if (!spaceReported_) {
-            spaceReported_ = true;
-            guard.step(23, [&] {
-                throw Failure::Text(L"There is not enough free space in " + folder + L" for a backup: " +
-                                    Megabytes(free) + L" free, " + Megabytes(needed) + L" needed. No backup is " +
-                                    L"saved there until there is room.");
-            });
-        }
-        return false;
-    }
-    void saved(const std::wstring& documentKey) { LastBackups()[documentKey] = copied_; }
-    void wrote(const std::wstring& path) {
-        const size_t slash = path.find_last_of(L'\\') + 1;
-        const std::wstring fileName = path.substr(slash);
-        written_.emplace_back(path.substr(0, slash), fileName.substr(0, fileName.rfind(L" Date ")));
-    }
-    // In new-file mode: the stamped backups of this run's documents, in the
-    // folders this run wrote to, older than the chosen age.  One history
-    // line says how many went.
-    void prune() {
-        const int days = settings_.KeepBackupsDays();
-        if (days <= 0 || !settings_.CreateNewFile()) return;
-        int removed = 0;
-        for (const auto& [folder, stem] : written_)
-            removed += PruneBackups(folder, stem, settings_.DocExtension(), std::chrono::hours(24 * days));
-        if (removed == 0) return;
-        AppendHistoryLine(settings_.HistoryFile(),
-                          L"Removed " + std::to_wstring(removed) + (removed == 1 ? L" backup" : L" backups") +
-                              L" older than " + std::to_wstring(days) + (days == 1 ? L" day" : L" days") + L" at " +
-                              GeneralDate(LocalNow()));
-    }
-
-private:
-    static std::wstring Megabytes(std::uint64_t bytes) { return std::to_wstring(bytes / (1024 * 1024)) + L" MB"; }
-    // What each document's last backup made by this process held.
-    static std::map<std::wstring, ContentFingerprint>& LastBackups() {
-        static std::map<std::wstring, ContentFingerprint> last;
-        return last;
-    }
-
-    BackupSettings& settings_;
-    ContentFingerprint copied_;
-    bool spaceReported_ = false;
-    std::vector<std::pair<std::wstring, std::wstring>> written_;  // folder, stem
-};
-
 }  // namespace
 
 bool IsBackupRunning() { return g_run != nullptr; }
@@ -331,7 +266,7 @@ RunOutcome SaveAll(BackupSettings& settings) {
     BackupPathRegistry newFileNames;
     BackupPathRegistry& names = settings.CreateNewFile() ? newFileNames : overwriteNames;
 
-    Housekeeping housekeeping(settings);
+    RunHousekeeping housekeeping(settings);
     std::wstring folder;
     for (short i = 1; i <= total && !guard.stopped(); ++i) {
         // 4a: documents may have been closed while an earlier one waited.

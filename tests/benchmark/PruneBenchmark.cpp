@@ -4,6 +4,7 @@
 #include "common/MessageBox.h"
 #include "engine/Housekeeping.h"
 #include "engine/SaveWord.h"
+#include "FixedFolderSettings.h"
 #include "StandIn.h"
 
 #include <chrono>
@@ -12,18 +13,7 @@
 
 namespace {
 
-struct Settings : BackupSettings {
-    std::wstring folder, history;
-    HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    bool SaveBesideDocuments() const override { return false; }
-    bool SaveToFixedFolder() const override { return true; }
-    std::wstring FixedFolder() const override { return folder; }
-    bool CreateNewFile() const override { return true; }
-    std::wstring DocExtension() const override { return L".docx"; }
-    std::wstring HistoryFile() const override { return history; }
-    HWND Owner() const override { return owner; }
-    std::wstring AskForFolder(const std::wstring&) const override { return {}; }  // fixed folder: never asked
-};
+using Settings = FixedFolderSettings;
 
 double MillisecondsOf(auto&& work) {
     auto start = std::chrono::steady_clock::now();

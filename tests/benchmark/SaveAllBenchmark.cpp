@@ -8,6 +8,7 @@
 // then one "#floor" line for scripts/benchmark.
 #include "common/MessageBox.h"
 #include "engine/SaveWord.h"
+#include "FixedFolderSettings.h"
 #include "StandIn.h"
 
 #include <oleauto.h>
@@ -20,18 +21,7 @@
 
 namespace {
 
-struct Settings : BackupSettings {
-    std::wstring folder, history;
-    bool SaveBesideDocuments() const override { return false; }
-    bool SaveToFixedFolder() const override { return true; }
-    std::wstring FixedFolder() const override { return folder; }
-    bool CreateNewFile() const override { return true; }
-    std::wstring DocExtension() const override { return L".docx"; }
-    std::wstring HistoryFile() const override { return history; }
-    HWND owner = nullptr;
-    HWND Owner() const override { return owner; }
-    std::wstring AskForFolder(const std::wstring&) const override { return {}; }  // fixed folder: never asked
-};
+using Settings = FixedFolderSettings;
 
 std::wstring Text100K(int seed) {
     std::wstring line = L"Paragraph " + std::to_wstring(seed) + L": the quick brown fox jumps over the lazy dog.\n";
@@ -138,7 +128,6 @@ int wmain(int argc, wchar_t** argv) {
         Settings settings;
         settings.folder = session.folder().path();
         settings.history = session.folder().file(L"history.txt");
-        settings.owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         auto word = StandIn::StartUserWord(files);
         size_t before = session.calls().size();
 
