@@ -1,6 +1,7 @@
 #include "common/Automation.h"
 
 #include "common/ComObject.h"
+#include "common/Handle.h"
 #include "common/MessagePump.h"
 
 #include <algorithm>
@@ -30,12 +31,10 @@ HRESULT WithBusyRetry(F&& attempt) {
 Failure FailureFromException(EXCEPINFO& info, HRESULT hr) {
     if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
     HRESULT code = info.scode ? info.scode : hr;
-    std::wstring description = info.bstrDescription ? std::wstring(info.bstrDescription) : std::wstring();
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
-    if (description.empty()) description = SystemMessage(code);
-    return Failure(static_cast<long>(code), description);
+    Bstr description(info.bstrDescription), source(info.bstrSource), helpFile(info.bstrHelpFile);
+    std::wstring text = description ? std::wstring(description.get()) : std::wstring();
+    if (text.empty()) text = SystemMessage(code);
+    return Failure(static_cast<long>(code), text);
 }
 
 CLSID ClassOf(const std::wstring& progId) {

@@ -4,6 +4,7 @@
 #include "common/Failure.h"
 
 #include <oaidl.h>
+#include <ole2.h>
 #include <wrl/client.h>
 
 #include <chrono>
@@ -119,6 +120,22 @@ private:
 // fails.  Microsoft's guidance for Office automation is about 30 seconds.
 std::chrono::milliseconds BusyRetryBound();
 void SetBusyRetryBound(std::chrono::milliseconds bound);  // tests shorten it
+
+// OLE on the calling thread for the scope's life.  Declared first in a
+// thread's entry, so that every COM object of the thread is gone before OLE
+// is torn down, on every path out.
+class OleScope {
+public:
+    OleScope() : result_(OleInitialize(nullptr)) {}
+    ~OleScope() {
+        if (SUCCEEDED(result_)) OleUninitialize();
+    }
+    OleScope(const OleScope&) = delete;
+    OleScope& operator=(const OleScope&) = delete;
+
+private:
+    HRESULT result_;
+};
 
 // Registers an OLE message filter on the calling (GUI) thread: calls that a
 // busy server rejects are retried up to BusyRetryBound, and window messages

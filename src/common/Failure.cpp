@@ -1,5 +1,6 @@
 #include "common/Failure.h"
 
+#include "common/Handle.h"
 #include "common/Text.h"
 
 #include <new>
@@ -59,12 +60,11 @@ std::wstring SystemMessage(HRESULT hr) {
     // Win32 errors wrapped in an HRESULT are looked up by their own code,
     // which Wine's message table knows better than the wrapped form.
     DWORD code = HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : static_cast<DWORD>(hr);
-    wchar_t* buffer = nullptr;
+    UniqueLocal<wchar_t> buffer;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
     std::wstring text;
-    if (n && buffer) text.assign(buffer, n);
-    LocalFree(buffer);
+    if (n && buffer) text.assign(buffer.get(), n);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
     if (text.empty()) text = L"Unexpected system error";
     return text;

@@ -1,6 +1,12 @@
 #pragma once
-// One move-only owner for Win32 handles: Unique<HKEY, &RegCloseKey>.
+// One move-only owner for Win32 handles and system-allocated memory:
+// Unique<HKEY, &RegCloseKey>.
 #include <windows.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <shtypes.h>
+
 #include <utility>
 
 template <class T>
@@ -49,3 +55,9 @@ using UniqueBrush = Unique<HBRUSH, &DeleteObject>;
 inline BOOL CloseFind(HANDLE h) { return FindClose(h); }
 using UniqueFile = Unique<HANDLE, &CloseHandle, MinusOneIsInvalid>;
 using UniqueFind = Unique<HANDLE, &CloseFind, MinusOneIsInvalid>;
+// Memory the system allocated for us: FormatMessage and the SID text
+// (LocalFree), shell item lists (CoTaskMemFree), strings (SysFreeString).
+template <class T>
+using UniqueLocal = Unique<T*, &LocalFree>;
+using UniquePidl = Unique<PIDLIST_ABSOLUTE, &CoTaskMemFree>;
+using Bstr = Unique<BSTR, &SysFreeString>;

@@ -1,6 +1,7 @@
 #include "common/Main.h"
 
 #include "common/Failure.h"
+#include "common/Handle.h"
 #include "common/Product.h"
 #include "common/Text.h"
 
@@ -10,13 +11,12 @@
 #include <cstdlib>
 
 std::wstring GetSpecialFolderPath(int folderId) {
-    PIDLIST_ABSOLUTE item = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &item)) || !item) return {};
+    UniquePidl item;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, item.put())) || !item) return {};
     // The wide call: an ANSI path loses every character outside the code
     // page, and the backup folder would then not exist.
     std::wstring buffer(512, L' ');
-    SHGetPathFromIDListW(item, buffer.data());
-    CoTaskMemFree(item);
+    SHGetPathFromIDListW(item.get(), buffer.data());
     return buffer;
 }
 
@@ -38,10 +38,9 @@ std::wstring SecondsToClock(long seconds) {
 }
 
 std::wstring GetDecimalSeparator() {
-    BSTR text = nullptr;
-    ThrowIfFailed(VarBstrFromR8(0.5, LOCALE_USER_DEFAULT, 0, &text));
-    std::wstring half(text, SysStringLen(text));
-    SysFreeString(text);
+    Bstr text;
+    ThrowIfFailed(VarBstrFromR8(0.5, LOCALE_USER_DEFAULT, 0, text.put()));
+    std::wstring half(text.get(), SysStringLen(text.get()));
     auto first = half.find_first_not_of(L' ');
     half = first == std::wstring::npos ? std::wstring() : half.substr(first);
     if (half.size() < 2) throw Failure::InvalidArgument();

@@ -3,6 +3,7 @@
 #include "common/Automation.h"
 #include "common/ClipboardLock.h"
 #include "common/Guard.h"
+#include "common/Handle.h"
 #include "common/Main.h"
 #include "common/MessagePump.h"
 #include "common/Text.h"
@@ -211,14 +212,13 @@ void FinishRunNow() {
 }
 
 void AppendHistoryLine(const std::wstring& historyFile, const std::wstring& line) {
-    HANDLE file = CreateFileW(historyFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw Failure::FromLastError();
+    UniqueFile file(CreateFileW(historyFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw Failure::FromLastError();
     std::string bytes = ToAnsi(line + L"\r\n");
     DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    BOOL ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     DWORD error = GetLastError();
-    CloseHandle(file);
     if (!ok || written != bytes.size()) throw Failure::FromWin32(ok ? ERROR_WRITE_FAULT : error);
 }
 

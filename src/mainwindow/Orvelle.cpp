@@ -6,35 +6,27 @@
 #include "common/MessageBox.h"
 #include "mainwindow/Form1.h"
 
-#include <ole2.h>
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // OLE, not only COM: the rich edit control (RichTextBox1) is an OLE
     // container and uses OLE for its clipboard and drag and drop.
-    const HRESULT ole = OleInitialize(nullptr);
-    int exitCode = 0;
-    {
-        MessageFilterRegistration filter;
-        Form1 form;
-        try {
-            form.Create(instance);
-        } catch (const Failure& failure) {
-            ShowMessageBox(nullptr, failure.description(), std::nullopt, MB_OK | MB_ICONERROR);
-            if (SUCCEEDED(ole)) OleUninitialize();
-            return 1;
-        }
-        form.SetQuitOnDestroy(true);
-        form.Form_Load();
-
-        MSG msg{};
-        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            // Tab and arrow keys move between the controls, as in a dialog.
-            if (IsDialogMessageW(form.hwnd(), &msg)) continue;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        exitCode = static_cast<int>(msg.wParam);
+    OleScope ole;
+    MessageFilterRegistration filter;
+    Form1 form;
+    try {
+        form.Create(instance);
+    } catch (const Failure& failure) {
+        ShowMessageBox(nullptr, failure.description(), std::nullopt, MB_OK | MB_ICONERROR);
+        return 1;
     }
-    if (SUCCEEDED(ole)) OleUninitialize();
-    return exitCode;
+    form.SetQuitOnDestroy(true);
+    form.Form_Load();
+
+    MSG msg{};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // Tab and arrow keys move between the controls, as in a dialog.
+        if (IsDialogMessageW(form.hwnd(), &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
 }

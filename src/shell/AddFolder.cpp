@@ -1,5 +1,7 @@
 #include "shell/AddFolder.h"
 
+#include "common/Handle.h"
+
 #include <shlobj.h>
 
 namespace {
@@ -40,10 +42,9 @@ std::wstring BrowseForFolder(HWND owner, const std::wstring& title, const std::w
     // The status line shows the full path of the folder under the caret.
     request.ulFlags = BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT;
     request.lpfn = &BrowseCallbackProc;
-    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&request);
+    UniquePidl item(SHBrowseForFolderW(&request));
     if (!item) return {};
     wchar_t path[MAX_PATH] = {};
-    SHGetPathFromIDListW(item, path);
-    CoTaskMemFree(item);
+    SHGetPathFromIDListW(item.get(), path);
     return path;  // cut at the first NUL
 }
