@@ -8,6 +8,7 @@
 #include "engine/SaveWord.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Controls.h"
+#include "mainwindow/Form1Services.h"
 #include "shell/cSysTray.h"
 
 #include <windows.h>
@@ -15,37 +16,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-// The few places where tests stand in for the world: the random draw, the
-// programs started, the folder dialog, Word and the end of the process.
-// Each defaults to the real thing.
-struct Form1Services {
-    std::function<bool()> checkWordAvailable;
-    std::function<double()> getWordVersion;
-    std::function<RunOutcome(BackupSettings&)> saveAll;
-    // For a close while a run waits: lets the run clean up at once.
-    std::function<void()> finishRunNow;
-    // A whole number from 1 to 100 for the occasional home-page visit.
-    std::function<int()> drawPercent;
-    // Starts a command line with the given show state, without waiting.
-    std::function<void(const std::wstring& commandLine, int show)> startCommand;
-    std::function<std::wstring(HWND owner, const std::wstring& title, const std::wstring& start)> browseForFolder;
-    std::function<void()> addToStartup;
-    std::function<void()> removeFromStartup;
-    // Ends the process at once.  A test's stand-in returns, and the caller
-    // then returns without running anything else.
-    std::function<void(UINT exitCode)> endProcess;
-    // Name of the mutex that tells a second instance of the same user apart.
-    std::wstring instanceName;
-};
-
-// The runtime's random draw: seeded from the seconds since midnight, the
-// whole part of a uniform fraction times 100, plus 1.
-int DrawPercent();
-// CreateProcess of a command line, show state from STARTUPINFO; no wait.
-void StartCommand(const std::wstring& commandLine, int show);
-// "Local\" mutex name unique to the user (session-local by the prefix).
-std::wstring DefaultInstanceName();
 
 class Form1 final : public BackupSettings, public SkinnableWindow {
 public:
@@ -168,6 +138,10 @@ public:
     Control* ControlById(int id);
 
 private:
+    // A test-button click that came in a message sent by another thread, run
+    // once that send is over.
+    static constexpr UINT kTestButtonLater = WM_APP + 1;
+
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCommand(int id, UINT code);
@@ -184,8 +158,7 @@ private:
     void ShowRunOutcome(RunOutcome outcome);
     bool CursorOverWindow() const;
     void ShowStatus(const std::wstring& text);
-    template <class F>
-    void Unguarded(const wchar_t* handler, F&& body);
+    void Unguarded(const wchar_t* handler, const std::function<void()>& body);
     void EndProcess(UINT code);
 
     Form1Services services_;
