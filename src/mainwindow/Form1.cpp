@@ -104,45 +104,46 @@ void Form1::Create(HINSTANCE instance) {
 }
 
 void Form1::CreateControls() {
-    for (int id : kTabOrder) {
-        const ControlDesign& design = DesignOf(id);
-        Control* control = ControlById(id);
+    for (const ControlDesign& design : kControls) {
+        Control& control = design.control(*this);
         const std::wstring caption = design.caption;
         switch (design.kind) {
         case Kind::PushButton:
-            control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON);
+            control.create(hwnd_, design.id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON);
             break;
-        case Kind::Frame: control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | BS_GROUPBOX); break;
-        case Kind::ProgressBar: control->create(hwnd_, id, PROGRESS_CLASSW, caption, WS_VISIBLE); break;
+        case Kind::Frame: control.create(hwnd_, design.id, WC_BUTTONW, caption, WS_VISIBLE | BS_GROUPBOX); break;
+        case Kind::ProgressBar: control.create(hwnd_, design.id, PROGRESS_CLASSW, caption, WS_VISIBLE); break;
         case Kind::OptionButton:
-            control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_RADIOBUTTON);
+            control.create(hwnd_, design.id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_RADIOBUTTON);
             break;
         case Kind::CheckBox:
-            control->create(hwnd_, id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX);
+            control.create(hwnd_, design.id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX);
             break;
         case Kind::TextBox:
-            control->create(hwnd_, id, WC_EDITW, caption, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
+            control.create(hwnd_, design.id, WC_EDITW, caption, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
             break;
         case Kind::ListView:
-            control->create(hwnd_, id, WC_LISTVIEWW, caption,
+            control.create(hwnd_, design.id, WC_LISTVIEWW, caption,
                             WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE);
-            SendMessageW(control->hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
+            SendMessageW(control.hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
                          LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
             break;
-        case Kind::Label: control->create(hwnd_, id, WC_STATICW, caption, WS_VISIBLE | SS_LEFT); break;
+        case Kind::Label: control.create(hwnd_, design.id, WC_STATICW, caption, WS_VISIBLE | SS_LEFT); break;
         case Kind::ComboBox:
-            control->create(hwnd_, id, WC_COMBOBOXW, caption, WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
+            control.create(hwnd_, design.id, WC_COMBOBOXW, caption, WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
             break;
         case Kind::RichTextBox:
             // No tab stop: the focus would vanish into a box nobody can see.
-            control->create(hwnd_, id, MSFTEDIT_CLASS, caption, WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL,
+            control.create(hwnd_, design.id, MSFTEDIT_CLASS, caption, WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL,
                             WS_EX_CLIENTEDGE);
             break;
         }
     }
     status_ = Frame2.caption();
-    for (int frame : {ids::Frame1, ids::Frame2, ids::Frame3})
-        SetWindowPos(ControlById(frame)->hwnd(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    for (const ControlDesign& design : kControls)
+        if (design.kind == Kind::Frame)
+            SetWindowPos(design.control(*this).hwnd(), HWND_BOTTOM, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
     Option1.setGroup({&Option1, &Option2});
     Option2.setGroup({&Option1, &Option2});
@@ -153,77 +154,38 @@ void Form1::CreateControls() {
     // clearing Check8) fails into the code that raised it and is reported
     // under that code's guard and step; one that the user raised is handled
     // here.
-    auto wire = [this](Control& control, std::function<void()>& event, const wchar_t* name,
-                       void (Form1::*handler)()) {
-        event = [this, &control, name, handler] {
-            if (control.raisedByCode())
-                (this->*handler)();
-            else
-                Unguarded(name, [&] { (this->*handler)(); });
-        };
-    };
-    wire(PushButton4, PushButton4.Click, L"PushButton4_Click", &Form1::PushButton4_Click);
-    wire(PushButton2, PushButton2.Click, L"PushButton2_Click", &Form1::PushButton2_Click);
-    wire(PushButton3, PushButton3.Click, L"PushButton3_Click", &Form1::PushButton3_Click);
-    wire(PushButton5, PushButton5.Click, L"PushButton5_Click", &Form1::PushButton5_Click);
-    wire(PushButton12, PushButton12.Click, L"PushButton12_Click", &Form1::PushButton12_Click);
-    wire(PushButton1, PushButton1.Click, L"PushButton1_Click", &Form1::PushButton1_Click);
-    wire(PushButton11, PushButton11.Click, L"PushButton11_Click", &Form1::PushButton11_Click);
-    wire(Option1, Option1.Click, L"Option1_Click", &Form1::Option1_Click);
-    wire(Option2, Option2.Click, L"Option2_Click", &Form1::Option2_Click);
-    wire(Option3, Option3.Click, L"Option3_Click", &Form1::Option3_Click);
-    wire(Option4, Option4.Click, L"Option4_Click", &Form1::Option4_Click);
-    wire(Text1, Text1.Change, L"Text1_Change", &Form1::Text1_Change);
-    wire(Text1, Text1.GotFocus, L"Text1_GotFocus", &Form1::Text1_GotFocus);
-    wire(ListView1, ListView1.Click, L"ListView1_Click", &Form1::ListView1_Click);
-    wire(Check5, Check5.Click, L"Check5_Click", &Form1::Check5_Click);
-    wire(Check8, Check8.Click, L"Check8_Click", &Form1::Check8_Click);
-    wire(Check9, Check9.Click, L"Check9_Click", &Form1::Check9_Click);
-    wire(Combo1, Combo1.Change, L"Combo1_Change", &Form1::Combo1_Change);
+    for (const ControlDesign& design : kControls)
+        for (const EventWiring& wiring : design.events) {
+            if (!wiring.handler) continue;
+            Control& control = design.control(*this);
+            Control::Handler* event = control.event(wiring.event);
+            if (!event) throw Failure::InvalidArgument();
+            *event = [this, &control, wiring] {
+                if (control.raisedByCode())
+                    (this->*wiring.handler)();
+                else
+                    Unguarded(wiring.name, [&] { (this->*wiring.handler)(); });
+            };
+        }
 }
 
 Control* Form1::ControlById(int id) {
-    switch (id) {
-    case ids::PushButton4: return &PushButton4;
-    case ids::Frame2: return &Frame2;
-    case ids::ProgressBar1: return &ProgressBar1;
-    case ids::Frame1: return &Frame1;
-    case ids::Option1: return &Option1;
-    case ids::Text1: return &Text1;
-    case ids::PushButton1: return &PushButton1;
-    case ids::Option2: return &Option2;
-    case ids::Frame3: return &Frame3;
-    case ids::Option3: return &Option3;
-    case ids::Option4: return &Option4;
-    case ids::Check5: return &Check5;
-    case ids::Check8: return &Check8;
-    case ids::Check9: return &Check9;
-    case ids::Label1: return &Label1;
-    case ids::Combo1: return &Combo1;
-    case ids::ListView1: return &ListView1;
-    case ids::PushButton2: return &PushButton2;
-    case ids::PushButton3: return &PushButton3;
-    case ids::PushButton5: return &PushButton5;
-    case ids::PushButton11: return &PushButton11;
-    case ids::PushButton12: return &PushButton12;
-    case ids::RichTextBox1: return &RichTextBox1;
-    default: return nullptr;
-    }
+    const ControlDesign* design = DesignOf(id);
+    return design ? &design->control(*this) : nullptr;
 }
 
 void Form1::Layout(UINT dpi) {
     // The old fonts go only after every control has the new ones.
     UniqueFont font(CreateArialBold(900, dpi)), buttonFont(CreateArialBold(1125, dpi));
-    std::vector<std::pair<int, RECT>> placed;
-    for (int id : kTabOrder) {
-        const ControlDesign& design = DesignOf(id);
+    std::vector<std::pair<const ControlDesign*, RECT>> placed;
+    for (const ControlDesign& design : kControls) {
         Twips r = design.rect;
         if (design.frame) {
-            const Twips& frame = DesignOf(design.frame).rect;
+            const Twips& frame = DesignOf(design.frame)->rect;
             r.left += frame.left;
             r.top += frame.top;
         }
-        placed.emplace_back(id, TwipsToPixels(r, dpi));
+        placed.emplace_back(&design, TwipsToPixels(r, dpi));
     }
     // The design lets Option1 reach 5 twips into Text1 below it; the control
     // above (earlier in the window order) would paint over the box's border,
@@ -233,16 +195,16 @@ void Form1::Layout(UINT dpi) {
             RECT& upper = placed[i].second;
             const RECT& lower = placed[j].second;
             RECT overlap;
-            if (DesignOf(placed[i].first).kind != Kind::Frame && DesignOf(placed[j].first).kind != Kind::Frame &&
+            if (placed[i].first->kind != Kind::Frame && placed[j].first->kind != Kind::Frame &&
                 IntersectRect(&overlap, &upper, &lower) && upper.top < lower.top)
                 upper.bottom = lower.top;
         }
-    for (auto& [id, rect] : placed) {
-        Control* control = ControlById(id);
+    for (auto& [design, rect] : placed) {
+        Control& control = design->control(*this);
         // A drop-down list's window reaches down over its open list.
-        if (DesignOf(id).kind == Kind::ComboBox) rect.bottom = rect.top + TwipsToPixels(1500, dpi);
-        control->move(rect);
-        control->setFont(DesignOf(id).kind == Kind::PushButton ? buttonFont.get() : font.get());
+        if (design->kind == Kind::ComboBox) rect.bottom = rect.top + TwipsToPixels(1500, dpi);
+        control.move(rect);
+        control.setFont(design->kind == Kind::PushButton ? buttonFont.get() : font.get());
     }
     font_ = std::move(font);
     buttonFont_ = std::move(buttonFont);
@@ -288,7 +250,7 @@ ControlKind Form1::controlKind(int index) const {
 }
 
 void Form1::setControlBackColor(int index, COLORREF color) {
-    int id = kControls[index].id;
+    const int id = kControls[index].id;
     std::erase_if(controlBackColors_, [id](const auto& entry) { return entry.first == id; });
     controlBackColors_.emplace_back(id, color);
     if (Control* control = ControlById(id)) InvalidateRect(control->hwnd(), nullptr, TRUE);
@@ -383,7 +345,7 @@ void Form1::OnCommand(int id, UINT code) {
     // IDOK; a focused push button then takes it as a click.
     if (id == IDOK) {
         HWND focus = GetFocus();
-        if (focus && GetParent(focus) == hwnd_ && Contains(kPushButtons, GetDlgCtrlID(focus)))
+        if (focus && GetParent(focus) == hwnd_ && IsPushButton(GetDlgCtrlID(focus)))
             SendMessageW(focus, BM_CLICK, 0, 0);
         return;
     }
@@ -414,7 +376,7 @@ bool Form1::OnSetCursor(HWND over, UINT hitTest) {
         SetCursor(LoadCursorW(nullptr, IDC_WAIT));
         return true;
     }
-    if (MousePointer == Pointer::Custom && handCursor_ && Contains(kPushButtons, id)) {
+    if (MousePointer == Pointer::Custom && handCursor_ && IsPushButton(id)) {
         SetCursor(handCursor_);
         return true;
     }

@@ -81,8 +81,11 @@ int Form1::KeepBackupsDays() const {
 
 void Form1::MouseMoveOver(int controlId) {
     if (MousePointer == Pointer::Hourglass) return;
-    if (Contains(kPushButtons, controlId))
+    // The window's own background sets the default pointer, as the frames do.
+    const ControlDesign* design = DesignOf(controlId);
+    const MouseMove rule = controlId == 0 ? MouseMove::Default : design ? design->mouseMove : MouseMove::Keep;
+    if (rule == MouseMove::Custom)
         MousePointer = Pointer::Custom;
-    else if (Contains(kDefaultPointerAreas, controlId))
+    else if (rule == MouseMove::Default)
         MousePointer = Pointer::Default;
 }
