@@ -262,6 +262,14 @@ COLORREF Form1::ControlBackColor(int id) const {
     return RGB(255, 255, 255);
 }
 
+void Form1::OnEraseBackground(HDC dc) {
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    SkinColors skin = SkinColorsOf(hwnd_);
+    UniqueBrush skinBrush(skin.face ? CreateSolidBrush(*skin.face) : nullptr);
+    FillRect(dc, &client, skinBrush ? skinBrush.get() : backBrush_.get());
+}
+
 HBRUSH Form1::OnCtlColor(HDC dc, HWND control) {
     const int id = GetDlgCtrlID(control);
     COLORREF back = ControlBackColor(id);
@@ -296,30 +304,22 @@ LRESULT CALLBACK Form1::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
 }
 
 LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // A registered message has no constant to switch on.  Its number is 0
+    // only when the registration failed, and WM_NULL is not it.
     if (message == TaskbarCreatedMessage() && message != 0) {
-        // A restarted shell starts with an empty notification area.
-        if (cSysTray1) cSysTray1->OnTaskbarCreated();
+        OnTaskbarCreated();
         return 0;
     }
     switch (message) {
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_NOTIFY: return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
-    case WM_TIMER:
-        if (wParam == Timer1.id() && Timer1.Tick) Unguarded(L"Timer1_Timer", Timer1.Tick);
-        return 0;
+    case WM_TIMER: OnTimer(wParam); return 0;
     case WM_SIZE: Unguarded(L"Form_Resize", [&] { Form_Resize(); }); return 0;
     case WM_ACTIVATE: OnActivate(LOWORD(wParam) != WA_INACTIVE); return 0;
     case WM_SETCURSOR:
         if (OnSetCursor(reinterpret_cast<HWND>(wParam), LOWORD(lParam))) return TRUE;
         break;
-    case WM_ERASEBKGND: {
-        RECT client;
-        GetClientRect(hwnd_, &client);
-        SkinColors skin = SkinColorsOf(hwnd_);
-        UniqueBrush skinBrush(skin.face ? CreateSolidBrush(*skin.face) : nullptr);
-        FillRect(reinterpret_cast<HDC>(wParam), &client, skinBrush ? skinBrush.get() : backBrush_.get());
-        return 1;
-    }
+    case WM_ERASEBKGND: OnEraseBackground(reinterpret_cast<HDC>(wParam)); return 1;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
@@ -327,17 +327,23 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kTestButtonLater: Unguarded(L"PushButton2_Click", [&] { PushButton2_Click(); }); return 0;
     case WM_CLOSE: CloseNow(); return 0;
     case WM_QUERYENDSESSION: return TRUE;
+    // Log-off or shut-down, also while hidden in the tray: the icon must not
+    // outlive the program.
     case WM_ENDSESSION:
-        // Log-off or shut-down, also while hidden in the tray: the icon must
-        // not outlive the program.
         if (wParam) CloseNow();
         return 0;
-    case WM_DESTROY:
-        if (quitOnDestroy_) PostQuitMessage(0);
-        break;
+    case WM_DESTROY: OnDestroy(); break;
     default: break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void Form1::OnTimer(UINT_PTR id) {
+    if (id == Timer1.id() && Timer1.Tick) Unguarded(L"Timer1_Timer", Timer1.Tick);
+}
+
+void Form1::OnDestroy() {
+    if (quitOnDestroy_) PostQuitMessage(0);
 }
 
 void Form1::OnCommand(int id, UINT code) {

@@ -146,10 +146,14 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCommand(int id, UINT code);
     LRESULT OnNotify(const NMHDR& header);
+    void OnTimer(UINT_PTR id);
+    void OnEraseBackground(HDC dc);
     HBRUSH OnCtlColor(HDC dc, HWND control);
     bool OnSetCursor(HWND over, UINT hitTest);
     void OnDpiChanged(UINT dpi, const RECT* suggested);
     void OnActivate(bool active);
+    void OnTaskbarCreated();
+    void OnDestroy();
 
     void CreateControls();
     void Layout(UINT dpi);

@@ -31,6 +31,12 @@ void Form1::cSysTray1_MouseUp(short, long) {
     MinimizedToTray = false;
 }
 
+// A restarted shell starts with an empty notification area.  The tray
+// control is gone while the window is being destroyed.
+void Form1::OnTaskbarCreated() {
+    if (cSysTray1) cSysTray1->OnTaskbarCreated();
+}
+
 void Form1::Form_QueryUnload() {
     Guard guard(L"in Quillbay2021/08/31.Form1.Form_QueryUnload ");
     guard.step(1, [&] { Timer1.setEnabled(false); });
