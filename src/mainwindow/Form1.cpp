@@ -54,10 +54,6 @@ Form1::~Form1() {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
     }
-    if (handCursor_) DestroyCursor(handCursor_);
-    if (bigIcon_) DestroyIcon(bigIcon_);
-    if (smallIcon_) DestroyIcon(smallIcon_);
-    if (trayIcon_) DestroyIcon(trayIcon_);
 }
 
 void Form1::Create(HINSTANCE instance) {
@@ -92,10 +88,10 @@ void Form1::Create(HINSTANCE instance) {
     Timer1.setInterval(0);
 
     // The tray control as designed: not in the tray, no tip, the blue icon.
-    trayIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TRAY), IMAGE_ICON, 16, 16, 0));
+    trayIcon_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TRAY), IMAGE_ICON, 16, 16, 0)));
     cSysTray1 = std::make_unique<cSysTray>(hwnd_);
     SetWindowLongPtrW(cSysTray1->Window(), GWLP_ID, ids::TrayIconWindow);
-    cSysTray1->SetTrayIcon(trayIcon_);
+    cSysTray1->SetTrayIcon(trayIcon_.get());
     cSysTray1->MouseUp = [this](short button, long id) {
         Unguarded(L"cSysTray1_MouseUp", [&] { cSysTray1_MouseUp(button, id); });
     };
@@ -383,7 +379,7 @@ bool Form1::OnSetCursor(HWND over, UINT hitTest) {
         return true;
     }
     if (MousePointer == Pointer::Custom && handCursor_ && IsPushButton(id)) {
-        SetCursor(handCursor_);
+        SetCursor(handCursor_.get());
         return true;
     }
     return false;

@@ -71,7 +71,7 @@ public:
     // loaded (no special shape without one); Hourglass while a backup runs.
     enum class Pointer { Default, Custom, Hourglass };
     Pointer MousePointer = Pointer::Default;
-    HCURSOR MouseIcon() const { return handCursor_; }
+    HCURSOR MouseIcon() const { return handCursor_.get(); }
 
     // ---- start-up, scheduler, history, options, lifecycle ----------------------
     void Form_Load();
@@ -174,8 +174,8 @@ private:
     COLORREF backColor_ = RGB(255, 255, 255);
     std::vector<std::pair<int, COLORREF>> controlBackColors_;
     std::vector<UniqueBrush> controlBrushes_;
-    HICON bigIcon_ = nullptr, smallIcon_ = nullptr, trayIcon_ = nullptr;
-    HCURSOR handCursor_ = nullptr;
+    UniqueIcon bigIcon_, smallIcon_, trayIcon_;
+    UniqueCursor handCursor_;
     HWND lastFocus_ = nullptr;
     int runDepth_ = 0;
     int busyDepth_ = 0;

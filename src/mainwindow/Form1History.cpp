@@ -50,23 +50,21 @@ std::wstring ReadHistoryText(const std::wstring& path) {
 // so it is opened with the window.  Another program may hold it for a moment.
 void PutTextOnClipboard(HWND owner, const std::wstring& text) {
     const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    UniqueGlobal data(GlobalAlloc(GMEM_MOVEABLE, bytes));
     if (!data) throw Failure::FromLastError();
-    std::memcpy(GlobalLock(data), text.c_str(), bytes);
-    GlobalUnlock(data);
+    void* copy = GlobalLock(data.get());
+    if (!copy) throw Failure::FromLastError();
+    std::memcpy(copy, text.c_str(), bytes);
+    GlobalUnlock(data.get());
     std::optional<ClipboardLock> clipboard;
     try {
         clipboard.emplace(owner);
     } catch (const Failure&) {
-        GlobalFree(data);
         throw Failure::Text(L"The clipboard is in use by another program. Please try again in a moment.");
     }
     // Once handed over, the data is the system's; until then it is ours.
-    if (!EmptyClipboard() || !SetClipboardData(CF_UNICODETEXT, data)) {
-        const DWORD error = GetLastError();
-        GlobalFree(data);
-        throw Failure::FromWin32(error);
-    }
+    if (!EmptyClipboard() || !SetClipboardData(CF_UNICODETEXT, data.get())) throw Failure::FromLastError();
+    data.release();
 }
 
 }  // namespace

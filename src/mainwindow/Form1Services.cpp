@@ -41,26 +41,24 @@ void StartCommand(const std::wstring& commandLine, int show) {
     std::wstring line = commandLine;  // CreateProcessW may write into it
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         throw Failure::FromLastError();
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    // Not waited for: both handles go at once.
+    UniqueHandle thread(process.hThread), child(process.hProcess);
 }
 
 std::wstring DefaultInstanceName() {
     // "Local\" keeps the name inside the logon session; the user's SID keeps
     // two users of one session (run as) apart.
     std::wstring name = L"Local\\Kelvane.Orvelle.Instance";
-    HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        UniqueHandle owned(token);
+    UniqueHandle token;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
         DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
         std::vector<BYTE> buffer(size);
-        wchar_t* sid = nullptr;
-        if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
-            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+        UniqueLocal<wchar_t*> sid;
+        if (size && GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid.put())) {
             name += L".";
-            name += sid;
-            LocalFree(sid);
+            name += sid.get();
         }
     }
     return name;

@@ -63,12 +63,17 @@ void Form1::Form_Load() {
     guard.step(31, [&] {
         HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
         int big = SystemMetricForDpi(SM_CXICON, dpi_), small = SystemMetricForDpi(SM_CXSMICON, dpi_);
-        bigIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, big, big, 0));
-        smallIcon_ =
-            static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, small, small, 0));
-        if (!bigIcon_ || !smallIcon_) throw Failure::FromLastError();
-        SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-        SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+        auto load = [&](int size) {
+            return UniqueIcon(static_cast<HICON>(
+                LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, size, size, 0)));
+        };
+        UniqueIcon bigIcon = load(big), smallIcon = load(small);
+        if (!bigIcon || !smallIcon) throw Failure::FromLastError();
+        SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
+        SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+        // The window's old icons go only once it no longer shows them.
+        bigIcon_ = std::move(bigIcon);
+        smallIcon_ = std::move(smallIcon);
     });
 
     // 4. The caption of message boxes.
@@ -163,10 +168,9 @@ void Form1::Form_Load() {
     const std::wstring cursorFile = ProgramFolder() + L"\\HAND-M.CUR";
     if (guard.test(200, [&] { return FileExists(cursorFile); }))
         guard.step(201, [&] {
-            HCURSOR cursor = LoadCursorFromFileW(cursorFile.c_str());
+            UniqueCursor cursor(LoadCursorFromFileW(cursorFile.c_str()));
             if (!cursor) throw Failure::FromLastError();
-            if (handCursor_) DestroyCursor(handCursor_);
-            handCursor_ = cursor;
+            handCursor_ = std::move(cursor);
         });
 
     // 21.
