@@ -2,8 +2,8 @@
 #include "mainwindow/Form1.h"
 
 #include "common/Dpi.h"
-#include "common/ErrorReport.h"
 #include "common/Failure.h"
+#include "common/Guard.h"
 #include "common/Skin.h"
 #include "mainwindow/Form1Layout.h"
 #include "resources/Resource.h"
@@ -35,12 +35,8 @@ HFONT CreateArialBold(int hundredthsOfPoint, UINT dpi) {
 // A handler without a guard of its own, run for the user or the system,
 // reports a failure under its own name (step 0: it numbers no steps) rather
 // than letting it cross the window procedure.
-void Form1::Unguarded(const wchar_t* handler, const std::function<void()>& body) {
-    try {
-        body();
-    } catch (...) {
-        ReportError(std::wstring(L"in Quillbay2021/08/31.Form1.") + handler + L" ", 0, CurrentFailure());
-    }
+void Form1::ReportFailuresOf(const wchar_t* handler, const std::function<void()>& body) {
+    Guard(L"Form1", handler).step(0, body);
 }
 
 // ---- creation ------------------------------------------------------------------
@@ -93,7 +89,7 @@ void Form1::Create(HINSTANCE instance) {
     SetWindowLongPtrW(cSysTray1->Window(), GWLP_ID, ids::TrayIconWindow);
     cSysTray1->SetTrayIcon(trayIcon_.get());
     cSysTray1->MouseUp = [this](short button, long id) {
-        Unguarded(L"cSysTray1_MouseUp", [&] { cSysTray1_MouseUp(button, id); });
+        ReportFailuresOf(L"cSysTray1_MouseUp", [&] { cSysTray1_MouseUp(button, id); });
     };
 
     SkinFramework1 = CreateSkinFramework();
@@ -160,7 +156,7 @@ void Form1::CreateControls() {
                 if (control.raisedByCode())
                     (this->*wiring.handler)();
                 else
-                    Unguarded(wiring.name, [&] { (this->*wiring.handler)(); });
+                    ReportFailuresOf(wiring.name, [&] { (this->*wiring.handler)(); });
             };
         }
 }
@@ -310,7 +306,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
     case WM_NOTIFY: return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
     case WM_TIMER: OnTimer(wParam); return 0;
-    case WM_SIZE: Unguarded(L"Form_Resize", [&] { Form_Resize(); }); return 0;
+    case WM_SIZE: ReportFailuresOf(L"Form_Resize", [&] { Form_Resize(); }); return 0;
     case WM_ACTIVATE: OnActivate(LOWORD(wParam) != WA_INACTIVE); return 0;
     case WM_SETCURSOR:
         if (OnSetCursor(reinterpret_cast<HWND>(wParam), LOWORD(lParam))) return TRUE;
@@ -320,7 +316,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN:
         return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
     case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), reinterpret_cast<RECT*>(lParam)); return 0;
-    case kTestButtonLater: Unguarded(L"PushButton2_Click", [&] { PushButton2_Click(); }); return 0;
+    case kTestButtonLater: ReportFailuresOf(L"PushButton2_Click", [&] { PushButton2_Click(); }); return 0;
     case WM_CLOSE: CloseNow(); return 0;
     case WM_QUERYENDSESSION: return TRUE;
     // Log-off or shut-down, also while hidden in the tray: the icon must not
@@ -335,7 +331,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Form1::OnTimer(UINT_PTR id) {
-    if (id == Timer1.id() && Timer1.Tick) Unguarded(L"Timer1_Timer", Timer1.Tick);
+    if (id == Timer1.id() && Timer1.Tick) ReportFailuresOf(L"Timer1_Timer", Timer1.Tick);
 }
 
 void Form1::OnDestroy() {

@@ -162,7 +162,7 @@ private:
     void ShowRunOutcome(RunOutcome outcome);
     bool CursorOverWindow() const;
     void ShowStatus(const std::wstring& text);
-    void Unguarded(const wchar_t* handler, const std::function<void()>& body);
+    static void ReportFailuresOf(const wchar_t* handler, const std::function<void()>& body);
     void EndProcess(UINT code);
 
     Form1Services services_;

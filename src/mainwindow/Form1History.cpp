@@ -70,7 +70,7 @@ void PutTextOnClipboard(HWND owner, const std::wstring& text) {
 }  // namespace
 
 void Form1::PushButton3_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton3_Click ");
+    Guard guard(L"Form1", L"PushButton3_Click");
     if (guard.test(1, [&] { return FileExists(HistoryFileValue); }))
         guard.step(2, [&] { services_.startCommand(L"notepad \"" + HistoryFileValue + L"\"", SW_SHOWNORMAL); });
     else
@@ -85,7 +85,7 @@ void Form1::PushButton3_Click() {
 // frozen, for a file that grows without limit.  historyCopy_ holds what the
 // box held, so that a file that cannot be read copies the earlier text.
 void Form1::PushButton5_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton5_Click ");
+    Guard guard(L"Form1", L"PushButton5_Click");
     if (guard.test(1, [&] { return !FileExists(HistoryFileValue); })) return;
     guard.step(2, [&] { historyCopy_ = ReadHistoryText(HistoryFileValue); });
     // An empty selection copies nothing.
@@ -93,7 +93,7 @@ void Form1::PushButton5_Click() {
 }
 
 void Form1::PushButton12_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton12_Click ");
+    Guard guard(L"Form1", L"PushButton12_Click");
     int answer = IDNO;
     guard.step(1, [&] {
         answer = ShowMessageBox(hwnd_, L"Are you sure you want to delete the history log and start over?",

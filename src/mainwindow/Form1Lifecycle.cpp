@@ -38,7 +38,7 @@ void Form1::OnTaskbarCreated() {
 }
 
 void Form1::Form_QueryUnload() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.Form_QueryUnload ");
+    Guard guard(L"Form1", L"Form_QueryUnload");
     guard.step(1, [&] { Timer1.setEnabled(false); });
     guard.step(2, [&] { cSysTray1->SetInTray(false); });
 }
@@ -50,13 +50,8 @@ void Form1::CloseNow() {
     // clipboard wait, the folder picker, a report) would leave its Word
     // instances running and the user's clipboard not put back: the run
     // cleans up first, within its bound.  The close goes ahead regardless.
-    if (BackupRunning()) {
-        try {
-            services_.finishRunNow();
-        } catch (...) {
-        }
-    }
-    Unguarded(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
+    if (BackupRunning()) Guard::Quiet().step(1, [&] { services_.finishRunNow(); });
+    ReportFailuresOf(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
     Form_Unload();
 }
 

@@ -20,7 +20,7 @@ void Form1::Text1_Change() { SaveSetting(settings::kPath, Text1.text()); }
 void Form1::Text1_GotFocus() { Text1.setSelection(0, static_cast<int>(Text1.text().size())); }
 
 void Form1::PushButton1_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton1_Click ");
+    Guard guard(L"Form1", L"PushButton1_Click");
     std::wstring folder;
     guard.step(1, [&] { folder = services_.browseForFolder(hwnd_, L"Please select folder:", L""); });
     if (guard.test(2, [&] { return folder.empty(); })) return;
@@ -28,7 +28,7 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton11_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton11_Click ");
+    Guard guard(L"Form1", L"PushButton11_Click");
     guard.step(1, [&] {
         ShowMessageBox(hwnd_, L"Questions? Please contact Team Kelvane at " + std::wstring(product::kContactPage),
                        std::nullopt, MB_OK);

@@ -73,7 +73,7 @@ bool Form1::CursorOverWindow() const {
 }
 
 void Form1::Timer1_Timer() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.Timer1_Timer ");
+    Guard guard(L"Form1", L"Timer1_Timer");
     // No chosen interval: say so instead of counting towards nothing.
     std::optional<std::wstring> selected = ListView1.selectedText();
     if (!selected) {
@@ -107,7 +107,7 @@ void Form1::Timer1_Timer() {
 }
 
 void Form1::PushButton4_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton4_Click ");
+    Guard guard(L"Form1", L"PushButton4_Click");
     std::wstring caption;
     guard.step(1, [&] { caption = PushButton4.caption(); });
     if (guard.test(2, [&] { return caption == kTurnOn; })) {
@@ -123,7 +123,7 @@ void Form1::PushButton4_Click() {
 }
 
 void Form1::PushButton2_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton2_Click ");
+    Guard guard(L"Form1", L"PushButton2_Click");
     // Until start-up has the backup extension and the history file, a run
     // would write backups without an extension: a click then (the window
     // brought back from the tray during the hand-off) is ignored, as the

@@ -36,7 +36,7 @@ std::wstring Environ(const wchar_t* name) {
 }  // namespace
 
 void Form1::Form_Load() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.Form_Load ");
+    Guard guard(L"Form1", L"Form_Load");
     // The statements of start-up step k are numbered from 10 k: a report
     // "at line 90" comes from step 9, the stored interval position.
 
@@ -92,7 +92,7 @@ void Form1::Form_Load() {
     for (const auto& interval : kIntervals) guard.step(80, [&] { ListView1.addItem(interval.text); });
     guard.step(90, [&] {
         short position = ToInteger16(GetSetting(settings::kOftenIndex, L"3"));
-        if (position < 1 || position > ListView1.count()) throw Failure(35600, L"Index out of bounds");
+        if (position < 1 || position > ListView1.count()) throw Failure::IndexOutOfBounds();
         ListView1.select(position - 1);
     });
 
