@@ -30,6 +30,32 @@ HFONT CreateArialBold(int hundredthsOfPoint, UINT dpi) {
     return CreateFontIndirectW(&font);
 }
 
+// The window class and styles of each kind of control.
+struct WindowClass {
+    const wchar_t* name;
+    DWORD style;
+    DWORD exStyle;
+};
+
+WindowClass WindowClassOf(Kind kind) {
+    constexpr DWORD kShown = WS_VISIBLE, kTab = WS_VISIBLE | WS_TABSTOP;
+    switch (kind) {
+    case Kind::PushButton: return {WC_BUTTONW, kTab | BS_PUSHBUTTON, 0};
+    case Kind::Frame: return {WC_BUTTONW, kShown | BS_GROUPBOX, 0};
+    case Kind::ProgressBar: return {PROGRESS_CLASSW, kShown, 0};
+    case Kind::OptionButton: return {WC_BUTTONW, kTab | BS_RADIOBUTTON, 0};
+    case Kind::CheckBox: return {WC_BUTTONW, kTab | BS_CHECKBOX, 0};
+    case Kind::TextBox: return {WC_EDITW, kTab | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+    case Kind::ListView: return {WC_LISTVIEWW, kTab | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE};
+    case Kind::Label: return {WC_STATICW, kShown | SS_LEFT, 0};
+    case Kind::ComboBox: return {WC_COMBOBOXW, kTab | WS_VSCROLL | CBS_DROPDOWNLIST, 0};
+    // No tab stop: the focus would vanish into a box nobody can see.
+    case Kind::RichTextBox:
+        return {MSFTEDIT_CLASS, kShown | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL, WS_EX_CLIENTEDGE};
+    }
+    throw Failure::InvalidArgument();
+}
+
 }  // namespace
 
 // A handler without a guard of its own, run for the user or the system,
@@ -97,39 +123,12 @@ void Form1::Create(HINSTANCE instance) {
 
 void Form1::CreateControls() {
     for (const ControlDesign& design : kControls) {
+        const WindowClass window = WindowClassOf(design.kind);
         Control& control = design.control(*this);
-        const std::wstring caption = design.caption;
-        switch (design.kind) {
-        case Kind::PushButton:
-            control.create(hwnd_, design.id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON);
-            break;
-        case Kind::Frame: control.create(hwnd_, design.id, WC_BUTTONW, caption, WS_VISIBLE | BS_GROUPBOX); break;
-        case Kind::ProgressBar: control.create(hwnd_, design.id, PROGRESS_CLASSW, caption, WS_VISIBLE); break;
-        case Kind::OptionButton:
-            control.create(hwnd_, design.id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_RADIOBUTTON);
-            break;
-        case Kind::CheckBox:
-            control.create(hwnd_, design.id, WC_BUTTONW, caption, WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX);
-            break;
-        case Kind::TextBox:
-            control.create(hwnd_, design.id, WC_EDITW, caption, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
-            break;
-        case Kind::ListView:
-            control.create(hwnd_, design.id, WC_LISTVIEWW, caption,
-                            WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE);
+        control.create(hwnd_, design.id, window.name, design.caption, window.style, window.exStyle);
+        if (design.kind == Kind::ListView)
             SendMessageW(control.hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
                          LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-            break;
-        case Kind::Label: control.create(hwnd_, design.id, WC_STATICW, caption, WS_VISIBLE | SS_LEFT); break;
-        case Kind::ComboBox:
-            control.create(hwnd_, design.id, WC_COMBOBOXW, caption, WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
-            break;
-        case Kind::RichTextBox:
-            // No tab stop: the focus would vanish into a box nobody can see.
-            control.create(hwnd_, design.id, MSFTEDIT_CLASS, caption, WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL,
-                            WS_EX_CLIENTEDGE);
-            break;
-        }
     }
     status_ = Frame2.caption();
     for (const ControlDesign& design : kControls)
@@ -221,7 +220,8 @@ void Form1::CenterOnScreen() {
     SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// ---- skin ----------------------------------------------------------------------
+// ---- colours -------------------------------------------------------------------
+// ApplySkin addresses the controls by their position in the table.
 
 void Form1::setBackColor(COLORREF color) {
     backColor_ = color;
@@ -358,6 +358,17 @@ LRESULT Form1::OnNotify(const NMHDR& header) {
             lastSelected_ = change.iItem;
     }
     return ListView1.onNotify(header);
+}
+
+void Form1::MouseMoveOver(int controlId) {
+    if (MousePointer == Pointer::Hourglass) return;
+    // The window's own background sets the default pointer, as the frames do.
+    const ControlDesign* design = DesignOf(controlId);
+    const MouseMove rule = controlId == 0 ? MouseMove::Default : design ? design->mouseMove : MouseMove::Keep;
+    if (rule == MouseMove::Custom)
+        MousePointer = Pointer::Custom;
+    else if (rule == MouseMove::Default)
+        MousePointer = Pointer::Default;
 }
 
 bool Form1::OnSetCursor(HWND over, UINT hitTest) {

@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class Form1 final : public BackupSettings, public SkinnableWindow {
 public:
@@ -73,14 +75,22 @@ public:
     Pointer MousePointer = Pointer::Default;
     HCURSOR MouseIcon() const { return handCursor_.get(); }
 
-    // ---- start-up, scheduler, history, options, lifecycle ----------------------
+    // ---- start-up (Form1Startup.cpp) ------------------------------------------
     void Form_Load();
+
+    // ---- scheduler (Form1Scheduler.cpp) ----------------------------------------
     void Timer1_Timer();
     void PushButton4_Click();
     void PushButton2_Click();
+    // True while a backup run started by this window is under way.
+    bool BackupRunning() const { return runDepth_ > 0; }
+
+    // ---- history (Form1History.cpp) --------------------------------------------
     void PushButton3_Click();
     void PushButton5_Click();
     void PushButton12_Click();
+
+    // ---- options (Form1Options.cpp) --------------------------------------------
     void Option1_Click();
     void Option2_Click();
     void Option3_Click();
@@ -94,20 +104,21 @@ public:
     void Check8_Click();
     void Check9_Click();
     void Combo1_Change();
-    // The mouse-move handlers of the window, the frames, Text1, ListView1 and
-    // the seven push buttons: one rule, keyed by the control under the mouse
-    // (0 for the window background).
-    void MouseMoveOver(int controlId);
+
+    // ---- lifecycle (Form1Lifecycle.cpp) ----------------------------------------
     void Form_Resize();
     void cSysTray1_MouseUp(short Button, long Id);
     void Form_QueryUnload();
     void Form_Unload();
-
-    // True while a backup run started by this window is under way.
-    bool BackupRunning() const { return runDepth_ > 0; }
     // The one way the window closes: the close box, WM_CLOSE from anywhere,
     // log-off and shut-down.
     void CloseNow();
+
+    // ---- the pointer (Form1.cpp) -----------------------------------------------
+    // The mouse-move handlers of the window, the frames, Text1, ListView1 and
+    // the seven push buttons: one rule, keyed by the control under the mouse
+    // (0 for the window background).
+    void MouseMoveOver(int controlId);
 
     // ---- BackupSettings -------------------------------------------------------------
     bool SaveBesideDocuments() const override { return Option2.value(); }
@@ -142,8 +153,13 @@ private:
     // once that send is over.
     static constexpr UINT kTestButtonLater = WM_APP + 1;
 
+    // Form1.cpp: creation, layout and the window procedure.
+    void CreateControls();
+    void Layout(UINT dpi);
+    void CenterOnScreen();
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    static void ReportFailuresOf(const wchar_t* handler, const std::function<void()>& body);
     void OnCommand(int id, UINT code);
     LRESULT OnNotify(const NMHDR& header);
     void OnTimer(UINT_PTR id);
@@ -151,18 +167,15 @@ private:
     HBRUSH OnCtlColor(HDC dc, HWND control);
     bool OnSetCursor(HWND over, UINT hitTest);
     void OnDpiChanged(UINT dpi, const RECT* suggested);
-    void OnActivate(bool active);
-    void OnTaskbarCreated();
     void OnDestroy();
-
-    void CreateControls();
-    void Layout(UINT dpi);
-    void CenterOnScreen();
+    // Form1Scheduler.cpp
     void RunBackup();
     void ShowRunOutcome(RunOutcome outcome);
     bool CursorOverWindow() const;
     void ShowStatus(const std::wstring& text);
-    static void ReportFailuresOf(const wchar_t* handler, const std::function<void()>& body);
+    // Form1Lifecycle.cpp
+    void OnActivate(bool active);
+    void OnTaskbarCreated();
     void EndProcess(UINT code);
 
     Form1Services services_;

@@ -18,7 +18,9 @@ inline constexpr int kColumnWidthTwips = 6400;
 inline constexpr wchar_t kTurnOn[] = L"Turn On Backup Save";
 inline constexpr wchar_t kTurnOff[] = L"Turn Off Backup Save";
 
-enum class Kind { PushButton, Frame, ProgressBar, OptionButton, TextBox, CheckBox, ListView, RichTextBox, Label, ComboBox };
+enum class Kind {
+    PushButton, Frame, ProgressBar, OptionButton, TextBox, CheckBox, ListView, RichTextBox, Label, ComboBox
+};
 
 // What the control's mouse-move handler does with the window's pointer.
 enum class MouseMove { Keep, Custom, Default };

@@ -1,14 +1,11 @@
 // Form1's options: where and how backups are made, the start options, the
-// housekeeping choices, the folder picker, help and the pointer rule.
+// housekeeping choices, the folder picker and help.
 #include "mainwindow/Form1.h"
 
 #include "common/Guard.h"
 #include "common/MessageBox.h"
 #include "common/Product.h"
-#include "mainwindow/Form1Layout.h"
 #include "mainwindow/Settings.h"
-
-using namespace form1;
 
 void Form1::Option1_Click() { SaveSetting(settings::kWhereOption, L"1"); }
 void Form1::Option2_Click() { SaveSetting(settings::kWhereOption, L"2"); }
@@ -77,15 +74,4 @@ void Form1::Combo1_Change() {
 int Form1::KeepBackupsDays() const {
     std::optional<int> index = Combo1.selectedIndex();
     return index ? kKeepChoices[*index].days : 0;
-}
-
-void Form1::MouseMoveOver(int controlId) {
-    if (MousePointer == Pointer::Hourglass) return;
-    // The window's own background sets the default pointer, as the frames do.
-    const ControlDesign* design = DesignOf(controlId);
-    const MouseMove rule = controlId == 0 ? MouseMove::Default : design ? design->mouseMove : MouseMove::Keep;
-    if (rule == MouseMove::Custom)
-        MousePointer = Pointer::Custom;
-    else if (rule == MouseMove::Default)
-        MousePointer = Pointer::Default;
 }
