@@ -18,7 +18,6 @@ class Guard {
 public:
     // Report-and-continue under the operation's location text.
     Guard(std::wstring_view module, std::wstring_view routine);
-    explicit Guard(std::wstring location) : location_(std::move(location)) {}
     // Continue-on-failure: nothing is shown.
     static Guard Quiet() { return Guard(); }
 

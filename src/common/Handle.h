@@ -50,8 +50,13 @@ private:
 using UniqueKey = Unique<HKEY, &RegCloseKey>;
 using UniqueHandle = Unique<HANDLE, &CloseHandle>;
 using UniqueIcon = Unique<HICON, &DestroyIcon>;
+using UniqueCursor = Unique<HCURSOR, &DestroyCursor>;
 using UniqueFont = Unique<HFONT, &DeleteObject>;
 using UniqueBrush = Unique<HBRUSH, &DeleteObject>;
+using UniqueGlobal = Unique<HGLOBAL, &GlobalFree>;
+// Memory that an API allocated with LocalAlloc for the caller to free.
+template <class T>
+using UniqueLocal = Unique<T, &LocalFree>;
 inline BOOL CloseFind(HANDLE h) { return FindClose(h); }
 using UniqueFile = Unique<HANDLE, &CloseHandle, MinusOneIsInvalid>;
 using UniqueFind = Unique<HANDLE, &CloseFind, MinusOneIsInvalid>;

@@ -25,6 +25,9 @@ struct Twips {
 inline int TwipsToPixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
 RECT TwipsToPixels(const Twips& twips, UINT dpi);
 
+// The events a control may raise; a control answers for those it has.
+enum class ControlEvent { Click, Change, GotFocus };
+
 class Control {
 public:
     Control() = default;
@@ -43,6 +46,10 @@ public:
     void setVisible(bool visible);
     void move(const RECT& pixels);
     void setFont(HFONT font);
+
+    // The handler of one of its events, or null for an event it lacks.
+    using Handler = std::function<void()>;
+    virtual Handler* event(ControlEvent /*which*/) { return nullptr; }
 
     // The host forwards the control's notifications here.
     virtual void onCommand(UINT /*code*/) {}
@@ -79,6 +86,7 @@ private:
 class PushButton : public Control {
 public:
     std::function<void()> Click;
+    Handler* event(ControlEvent which) override { return which == ControlEvent::Click ? &Click : nullptr; }
     void onCommand(UINT code) override;
 };
 
@@ -91,6 +99,7 @@ class Frame : public Control {};
 class OptionButton : public Control {
 public:
     std::function<void()> Click;
+    Handler* event(ControlEvent which) override { return which == ControlEvent::Click ? &Click : nullptr; }
     bool value() const;
     // Switching on clears the others of the group and raises Click, also
     // when the button was on already; switching off raises nothing.
@@ -107,6 +116,7 @@ private:
 class CheckBox : public Control {
 public:
     std::function<void()> Click;
+    Handler* event(ControlEvent which) override { return which == ControlEvent::Click ? &Click : nullptr; }
     bool value() const;
     void setValue(bool checked);
     void onCommand(UINT code) override;
@@ -122,6 +132,9 @@ class TextBox : public Control {
 public:
     std::function<void()> Change;
     std::function<void()> GotFocus;
+    Handler* event(ControlEvent which) override {
+        return which == ControlEvent::Change ? &Change : which == ControlEvent::GotFocus ? &GotFocus : nullptr;
+    }
     std::wstring text() const { return caption(); }
     void setText(const std::wstring& text);
     void setSelection(int start, int length);
@@ -134,6 +147,7 @@ public:
 class ComboBox : public Control {
 public:
     std::function<void()> Change;
+    Handler* event(ControlEvent which) override { return which == ControlEvent::Change ? &Change : nullptr; }
     void addItem(const std::wstring& text);
     int count() const;
     std::optional<int> selectedIndex() const;  // 0-based
@@ -159,6 +173,7 @@ public:
 class ListView : public Control {
 public:
     std::function<void()> Click;
+    Handler* event(ControlEvent which) override { return which == ControlEvent::Click ? &Click : nullptr; }
     void addColumn(const std::wstring& header, int widthPixels);
     void setColumnWidth(int widthPixels);
     std::wstring columnHeader() const;

@@ -8,6 +8,7 @@
 #include "engine/SaveWord.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Controls.h"
+#include "mainwindow/Form1Services.h"
 #include "shell/cSysTray.h"
 
 #include <windows.h>
@@ -15,37 +16,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-// The few places where tests stand in for the world: the random draw, the
-// programs started, the folder dialog, Word and the end of the process.
-// Each defaults to the real thing.
-struct Form1Services {
-    std::function<bool()> checkWordAvailable;
-    std::function<double()> getWordVersion;
-    std::function<RunOutcome(BackupSettings&)> saveAll;
-    // For a close while a run waits: lets the run clean up at once.
-    std::function<void()> finishRunNow;
-    // A whole number from 1 to 100 for the occasional home-page visit.
-    std::function<int()> drawPercent;
-    // Starts a command line with the given show state, without waiting.
-    std::function<void(const std::wstring& commandLine, int show)> startCommand;
-    std::function<std::wstring(HWND owner, const std::wstring& title, const std::wstring& start)> browseForFolder;
-    std::function<void()> addToStartup;
-    std::function<void()> removeFromStartup;
-    // Ends the process at once.  A test's stand-in returns, and the caller
-    // then returns without running anything else.
-    std::function<void(UINT exitCode)> endProcess;
-    // Name of the mutex that tells a second instance of the same user apart.
-    std::wstring instanceName;
-};
-
-// The runtime's random draw: seeded from the seconds since midnight, the
-// whole part of a uniform fraction times 100, plus 1.
-int DrawPercent();
-// CreateProcess of a command line, show state from STARTUPINFO; no wait.
-void StartCommand(const std::wstring& commandLine, int show);
-// "Local\" mutex name unique to the user (session-local by the prefix).
-std::wstring DefaultInstanceName();
+#include <utility>
+#include <vector>
 
 class Form1 final : public BackupSettings, public SkinnableWindow {
 public:
@@ -101,16 +73,24 @@ public:
     // loaded (no special shape without one); Hourglass while a backup runs.
     enum class Pointer { Default, Custom, Hourglass };
     Pointer MousePointer = Pointer::Default;
-    HCURSOR MouseIcon() const { return handCursor_; }
+    HCURSOR MouseIcon() const { return handCursor_.get(); }
 
-    // ---- start-up, scheduler, history, options, lifecycle ----------------------
+    // ---- start-up (Form1Startup.cpp) ------------------------------------------
     void Form_Load();
+
+    // ---- scheduler (Form1Scheduler.cpp) ----------------------------------------
     void Timer1_Timer();
     void PushButton4_Click();
     void PushButton2_Click();
+    // True while a backup run started by this window is under way.
+    bool BackupRunning() const { return runDepth_ > 0; }
+
+    // ---- history (Form1History.cpp) --------------------------------------------
     void PushButton3_Click();
     void PushButton5_Click();
     void PushButton12_Click();
+
+    // ---- options (Form1Options.cpp) --------------------------------------------
     void Option1_Click();
     void Option2_Click();
     void Option3_Click();
@@ -124,20 +104,21 @@ public:
     void Check8_Click();
     void Check9_Click();
     void Combo1_Change();
-    // The mouse-move handlers of the window, the frames, Text1, ListView1 and
-    // the seven push buttons: one rule, keyed by the control under the mouse
-    // (0 for the window background).
-    void MouseMoveOver(int controlId);
+
+    // ---- lifecycle (Form1Lifecycle.cpp) ----------------------------------------
     void Form_Resize();
     void cSysTray1_MouseUp(short Button, long Id);
     void Form_QueryUnload();
     void Form_Unload();
-
-    // True while a backup run started by this window is under way.
-    bool BackupRunning() const { return runDepth_ > 0; }
     // The one way the window closes: the close box, WM_CLOSE from anywhere,
     // log-off and shut-down.
     void CloseNow();
+
+    // ---- the pointer (Form1.cpp) -----------------------------------------------
+    // The mouse-move handlers of the window, the frames, Text1, ListView1 and
+    // the seven push buttons: one rule, keyed by the control under the mouse
+    // (0 for the window background).
+    void MouseMoveOver(int controlId);
 
     // ---- BackupSettings -------------------------------------------------------------
     bool SaveBesideDocuments() const override { return Option2.value(); }
@@ -168,24 +149,33 @@ public:
     Control* ControlById(int id);
 
 private:
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void OnCommand(int id, UINT code);
-    LRESULT OnNotify(const NMHDR& header);
-    HBRUSH OnCtlColor(HDC dc, HWND control);
-    bool OnSetCursor(HWND over, UINT hitTest);
-    void OnDpiChanged(UINT dpi, const RECT* suggested);
-    void OnActivate(bool active);
+    // A test-button click that came in a message sent by another thread, run
+    // once that send is over.
+    static constexpr UINT kTestButtonLater = WM_APP + 1;
 
+    // Form1.cpp: creation, layout and the window procedure.
     void CreateControls();
     void Layout(UINT dpi);
     void CenterOnScreen();
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    static void ReportFailuresOf(const wchar_t* handler, const std::function<void()>& body);
+    void OnCommand(int id, UINT code);
+    LRESULT OnNotify(const NMHDR& header);
+    void OnTimer(UINT_PTR id);
+    void OnEraseBackground(HDC dc);
+    HBRUSH OnCtlColor(HDC dc, HWND control);
+    bool OnSetCursor(HWND over, UINT hitTest);
+    void OnDpiChanged(UINT dpi, const RECT* suggested);
+    void OnDestroy();
+    // Form1Scheduler.cpp
     void RunBackup();
     void ShowRunOutcome(RunOutcome outcome);
     bool CursorOverWindow() const;
     void ShowStatus(const std::wstring& text);
-    template <class F>
-    void Unguarded(const wchar_t* handler, F&& body);
+    // Form1Lifecycle.cpp
+    void OnActivate(bool active);
+    void OnTaskbarCreated();
     void EndProcess(UINT code);
 
     Form1Services services_;
@@ -197,8 +187,8 @@ private:
     COLORREF backColor_ = RGB(255, 255, 255);
     std::vector<std::pair<int, COLORREF>> controlBackColors_;
     std::vector<UniqueBrush> controlBrushes_;
-    HICON bigIcon_ = nullptr, smallIcon_ = nullptr, trayIcon_ = nullptr;
-    HCURSOR handCursor_ = nullptr;
+    UniqueIcon bigIcon_, smallIcon_, trayIcon_;
+    UniqueCursor handCursor_;
     HWND lastFocus_ = nullptr;
     int runDepth_ = 0;
     int busyDepth_ = 0;

@@ -50,29 +50,27 @@ std::wstring ReadHistoryText(const std::wstring& path) {
 // so it is opened with the window.  Another program may hold it for a moment.
 void PutTextOnClipboard(HWND owner, const std::wstring& text) {
     const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    UniqueGlobal data(GlobalAlloc(GMEM_MOVEABLE, bytes));
     if (!data) throw Failure::FromLastError();
-    std::memcpy(GlobalLock(data), text.c_str(), bytes);
-    GlobalUnlock(data);
+    void* copy = GlobalLock(data.get());
+    if (!copy) throw Failure::FromLastError();
+    std::memcpy(copy, text.c_str(), bytes);
+    GlobalUnlock(data.get());
     std::optional<ClipboardLock> clipboard;
     try {
         clipboard.emplace(owner);
     } catch (const Failure&) {
-        GlobalFree(data);
         throw Failure::Text(L"The clipboard is in use by another program. Please try again in a moment.");
     }
     // Once handed over, the data is the system's; until then it is ours.
-    if (!EmptyClipboard() || !SetClipboardData(CF_UNICODETEXT, data)) {
-        const DWORD error = GetLastError();
-        GlobalFree(data);
-        throw Failure::FromWin32(error);
-    }
+    if (!EmptyClipboard() || !SetClipboardData(CF_UNICODETEXT, data.get())) throw Failure::FromLastError();
+    data.release();
 }
 
 }  // namespace
 
 void Form1::PushButton3_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton3_Click ");
+    Guard guard(L"Form1", L"PushButton3_Click");
     if (guard.test(1, [&] { return FileExists(HistoryFileValue); }))
         guard.step(2, [&] { services_.startCommand(L"notepad \"" + HistoryFileValue + L"\"", SW_SHOWNORMAL); });
     else
@@ -87,7 +85,7 @@ void Form1::PushButton3_Click() {
 // frozen, for a file that grows without limit.  historyCopy_ holds what the
 // box held, so that a file that cannot be read copies the earlier text.
 void Form1::PushButton5_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton5_Click ");
+    Guard guard(L"Form1", L"PushButton5_Click");
     if (guard.test(1, [&] { return !FileExists(HistoryFileValue); })) return;
     guard.step(2, [&] { historyCopy_ = ReadHistoryText(HistoryFileValue); });
     // An empty selection copies nothing.
@@ -95,7 +93,7 @@ void Form1::PushButton5_Click() {
 }
 
 void Form1::PushButton12_Click() {
-    Guard guard(L"in Quillbay2021/08/31.Form1.PushButton12_Click ");
+    Guard guard(L"Form1", L"PushButton12_Click");
     int answer = IDNO;
     guard.step(1, [&] {
         answer = ShowMessageBox(hwnd_, L"Are you sure you want to delete the history log and start over?",

@@ -1,0 +1,74 @@
+// Form1's lifecycle: into the tray and back, activation, and the close.
+#include "mainwindow/Form1.h"
+
+#include "common/Guard.h"
+#include "common/Product.h"
+#include "shell/mSysTray.h"
+
+namespace {
+
+constexpr wchar_t kBalloonText[] =
+    L"has been minimized to the system tray.\r\n"
+    L"Click the blue Orvelle icon in the notification area to bring the window back.";
+
+}  // namespace
+
+void Form1::Form_Resize() {
+    if (!IsIconic(hwnd_) || MinimizedToTray) return;
+    ShowWindow(hwnd_, SW_HIDE);
+    // The window stays minimised while hidden: Windows offers no way to
+    // take a hidden window out of that state without showing it (the
+    // minimised style cannot be cleared), so cSysTray1_MouseUp restores it,
+    // which brings it back at its normal size and place.
+    MinimizedToTray = true;
+    cSysTray1->ShowBalloon(kBalloonText, product::kTitle, 5, true);
+}
+
+void Form1::cSysTray1_MouseUp(short, long) {
+    ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+    // A modal box of ours disables the window; it keeps the focus then.
+    if (IsWindowEnabled(hwnd_)) SetForegroundWindow(hwnd_);
+    MinimizedToTray = false;
+}
+
+// A restarted shell starts with an empty notification area.  The tray
+// control is gone while the window is being destroyed.
+void Form1::OnTaskbarCreated() {
+    if (cSysTray1) cSysTray1->OnTaskbarCreated();
+}
+
+void Form1::Form_QueryUnload() {
+    Guard guard(L"Form1", L"Form_QueryUnload");
+    guard.step(1, [&] { Timer1.setEnabled(false); });
+    guard.step(2, [&] { cSysTray1->SetInTray(false); });
+}
+
+void Form1::CloseNow() {
+    if (closing_) return;
+    closing_ = true;
+    // Ending the process while a run waits in a message loop of its own (the
+    // clipboard wait, the folder picker, a report) would leave its Word
+    // instances running and the user's clipboard not put back: the run
+    // cleans up first, within its bound.  The close goes ahead regardless.
+    if (BackupRunning()) Guard::Quiet().step(1, [&] { services_.finishRunNow(); });
+    ReportFailuresOf(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
+    Form_Unload();
+}
+
+void Form1::Form_Unload() { EndProcess(0); }
+
+void Form1::EndProcess(UINT code) { services_.endProcess(code); }
+
+void Form1::OnActivate(bool active) {
+    if (!active) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
+        return;
+    }
+    if (IsIconic(hwnd_)) return;
+    // Back to the control that had the focus, as a dialog does.
+    HWND target = lastFocus_;
+    if (!target || !IsWindow(target) || !IsChild(hwnd_, target) || !IsWindowVisible(target))
+        target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    if (target) SetFocus(target);
+}

@@ -1,0 +1,65 @@
+#include "mainwindow/Form1Services.h"
+
+#include "common/Failure.h"
+#include "common/Handle.h"
+#include "shell/AddFolder.h"
+#include "shell/mStartUp.h"
+
+#include <sddl.h>
+
+#include <random>
+#include <vector>
+
+Form1Services WithRealServices(Form1Services services) {
+    if (!services.checkWordAvailable) services.checkWordAvailable = [] { return CheckWordAvailable(); };
+    if (!services.getWordVersion) services.getWordVersion = [] { return GetWordVersion(); };
+    if (!services.saveAll) services.saveAll = [](BackupSettings& s) { return SaveAll(s); };
+    if (!services.finishRunNow) services.finishRunNow = &FinishRunNow;
+    if (!services.drawPercent) services.drawPercent = &DrawPercent;
+    if (!services.startCommand) services.startCommand = &StartCommand;
+    if (!services.browseForFolder) services.browseForFolder = &BrowseForFolder;
+    if (!services.addToStartup) services.addToStartup = [] { AddToStartup(); };
+    if (!services.removeFromStartup) services.removeFromStartup = [] { RemoveFromStartup(); };
+    if (!services.endProcess) services.endProcess = [](UINT code) { ExitProcess(code); };
+    if (services.instanceName.empty()) services.instanceName = DefaultInstanceName();
+    return services;
+}
+
+int DrawPercent() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::minstd_rand generator(static_cast<unsigned>(now.wHour * 3600 + now.wMinute * 60 + now.wSecond));
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    return static_cast<int>(fraction(generator) * 100) + 1;
+}
+
+void StartCommand(const std::wstring& commandLine, int show) {
+    STARTUPINFOW startup{sizeof startup};
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION process{};
+    std::wstring line = commandLine;  // CreateProcessW may write into it
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        throw Failure::FromLastError();
+    // Not waited for: both handles go at once.
+    UniqueHandle thread(process.hThread), child(process.hProcess);
+}
+
+std::wstring DefaultInstanceName() {
+    // "Local\" keeps the name inside the logon session; the user's SID keeps
+    // two users of one session (run as) apart.
+    std::wstring name = L"Local\\Kelvane.Orvelle.Instance";
+    UniqueHandle token;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        DWORD size = 0;
+        GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+        std::vector<BYTE> buffer(size);
+        UniqueLocal<wchar_t*> sid;
+        if (size && GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid.put())) {
+            name += L".";
+            name += sid.get();
+        }
+    }
+    return name;
+}

@@ -1,0 +1,178 @@
+// Form1's start-up: Form_Load.
+#include "mainwindow/Form1.h"
+
+#include "common/Dpi.h"
+#include "common/Failure.h"
+#include "common/Guard.h"
+#include "common/IsInstalled.h"
+#include "common/Main.h"
+#include "common/MessageBox.h"
+#include "common/Product.h"
+#include "mainwindow/Form1Layout.h"
+#include "mainwindow/Settings.h"
+#include "resources/Resource.h"
+
+using namespace form1;
+
+namespace {
+
+constexpr wchar_t kIntervalHeader[] = L"How often would you like to backup all open MS Word documents?";
+
+// The position in the "keep backups for" list of a stored number of days.
+int KeepChoiceIndex(const std::wstring& days) {
+    for (size_t i = 0; i < std::size(kKeepChoices); ++i)
+        if (days == std::to_wstring(kKeepChoices[i].days)) return static_cast<int>(i);
+    return 0;
+}
+
+std::wstring Environ(const wchar_t* name) {
+    DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
+    if (n == 0) return {};
+    std::wstring value(n, L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), n));
+    return value;
+}
+
+}  // namespace
+
+void Form1::Form_Load() {
+    Guard guard(L"Form1", L"Form_Load");
+    // The statements of start-up step k are numbered from 10 k: a report
+    // "at line 90" comes from step 9, the stored interval position.
+
+    // 1. A second instance of the same user ends at once, silently.
+    if (guard.test(10, [&] {
+            instanceMutex_.reset(CreateMutexW(nullptr, FALSE, services_.instanceName.c_str()));
+            return GetLastError() == ERROR_ALREADY_EXISTS;
+        })) {
+        EndProcess(0);
+        return;
+    }
+
+    // 2. The optional skin, then about one start in a hundred the home page.
+    guard.step(20, [&] { ApplySkin(*this); });
+    int draw = 0;
+    guard.step(21, [&] { draw = services_.drawPercent(); });
+    if (guard.test(22, [&] { return draw == 7; }))
+        guard.step(23, [&] {
+            services_.startCommand(L"explorer \"" + std::wstring(product::kHomePage) + L"\"", SW_SHOWMINIMIZED);
+        });
+
+    // 3. Caption and icon.
+    guard.step(30, [&] { if (!SetWindowTextW(hwnd_, product::kTitle)) throw Failure::FromLastError(); });
+    guard.step(31, [&] {
+        HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+        int big = SystemMetricForDpi(SM_CXICON, dpi_), small = SystemMetricForDpi(SM_CXSMICON, dpi_);
+        auto load = [&](int size) {
+            return UniqueIcon(static_cast<HICON>(
+                LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, size, size, 0)));
+        };
+        UniqueIcon bigIcon = load(big), smallIcon = load(small);
+        if (!bigIcon || !smallIcon) throw Failure::FromLastError();
+        SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
+        SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+        // The window's old icons go only once it no longer shows them.
+        bigIcon_ = std::move(bigIcon);
+        smallIcon_ = std::move(smallIcon);
+    });
+
+    // 4. The caption of message boxes.
+    guard.step(40, [&] { SetApplicationTitle(); });
+
+    // 5.-6. The backup location.
+    guard.step(50, [&] { Text1.setText(GetSetting(settings::kPath, GetDesktopFolder())); });
+    if (guard.test(60, [&] { return GetSetting(settings::kWhereOption, L"1") == L"1"; }))
+        guard.step(61, [&] { Option1.setValue(true); });
+    else
+        guard.step(62, [&] { Option2.setValue(true); });
+
+    // 7.-9. The interval list and its stored position.
+    guard.step(70, [&] { ListView1.addColumn(kIntervalHeader, TwipsToPixels(kColumnWidthTwips, dpi_)); });
+    guard.step(71, [&] { ListView1.setColumnWidth(TwipsToPixels(kColumnWidthTwips, dpi_)); });
+    for (const auto& interval : kIntervals) guard.step(80, [&] { ListView1.addItem(interval.text); });
+    guard.step(90, [&] {
+        short position = ToInteger16(GetSetting(settings::kOftenIndex, L"3"));
+        if (position < 1 || position > ListView1.count()) throw Failure::IndexOutOfBounds();
+        ListView1.select(position - 1);
+    });
+
+    // 10. The switch: exactly "Off" or "On"; anything else keeps the design.
+    std::wstring backupSwitch;
+    guard.step(100, [&] { backupSwitch = GetSetting(settings::kBackupSwitch, L"On"); });
+    if (guard.test(101, [&] { return backupSwitch == L"Off"; })) {
+        guard.step(102, [&] { PushButton4.setCaption(kTurnOn); });
+        guard.step(103, [&] { ShowStatus(L"Auto Save is Turned Off."); });
+        guard.step(104, [&] { Timer1.setInterval(0); });
+    } else if (guard.test(105, [&] { return backupSwitch == L"On"; })) {
+        guard.step(106, [&] { PushButton4.setCaption(kTurnOff); });
+        guard.step(107, [&] { Timer1.setInterval(1000); });
+    }
+
+    // 11. New file or overwrite, by the stored value's leading number.
+    double backupOption = 0;
+    guard.step(110, [&] { backupOption = LeadingNumber(GetSetting(settings::kBackupOption)); });
+    if (guard.test(111, [&] { return backupOption == 1; }))
+        guard.step(112, [&] { Option3.setValue(true); });
+    else if (guard.test(113, [&] { return backupOption == 2; }))
+        guard.step(114, [&] { Option4.setValue(true); });
+    else
+        guard.step(115, [&] { Option3.setValue(true); });
+    // The housekeeping choices: whether an unchanged document is skipped,
+    // and how long new-file backups are kept (an unknown value keeps all).
+    guard.step(116, [&] { Check9.setValue(GetSetting(settings::kSkipUnchanged, L"Off") == L"On"); });
+    guard.step(117, [&] {
+        for (const auto& choice : kKeepChoices) Combo1.addItem(choice.text);
+    });
+    guard.step(118, [&] { Combo1.select(KeepChoiceIndex(GetSetting(settings::kKeepBackups, L"0"))); });
+
+    // 12. Show.
+    guard.step(120, [&] {
+        if (!shownOnce_) CenterOnScreen();
+        shownOnce_ = true;
+        ShowWindow(hwnd_, SW_SHOW);
+        UpdateWindow(hwnd_);
+    });
+
+    // 13. The icon stays in the tray for the whole run.
+    guard.step(130, [&] { cSysTray1->SetInTray(true); });
+    guard.step(131, [&] { cSysTray1->SetTrayTip(product::kTitle); });
+
+    // 14.-16. The two start options; "Start in system tray" hides the window
+    // into the tray through the resize handler.
+    guard.step(140, [&] { Check5.setValue(GetSetting(settings::kWindowsStartup, L"Off") == L"On"); });
+    guard.step(150, [&] { Check8.setValue(GetSetting(settings::kMinimized, L"Off") == L"On"); });
+    if (guard.test(160, [&] { return Check8.value(); })) guard.step(161, [&] { ShowWindow(hwnd_, SW_MINIMIZE); });
+
+    // 17. Without Word there is nothing to do: the check has told the user.
+    // The icon goes first, or a dead one would stay in the tray.
+    bool wordAvailable = true;
+    guard.step(170, [&] { wordAvailable = services_.checkWordAvailable(); });
+    if (!wordAvailable) {
+        cSysTray1->SetInTray(false);
+        EndProcess(0);
+        return;
+    }
+
+    // 18. The backup extension from Word's version.
+    double version = 0;
+    guard.step(180, [&] { version = services_.getWordVersion(); });
+    guard.step(181, [&] { DocExtensionValue = DocExtensionFor(version); });
+
+    // 19. The history file.
+    guard.step(190, [&] {
+        HistoryFileValue =
+            Environ(L"TEMP") + L"\\" + StripFileNameChars(RemoveLastWord(product::kTitle, L"Software")) + L".txt";
+    });
+
+    // 20. The optional hand cursor beside the program.
+    const std::wstring cursorFile = ProgramFolder() + L"\\HAND-M.CUR";
+    if (guard.test(200, [&] { return FileExists(cursorFile); }))
+        guard.step(201, [&] {
+            UniqueCursor cursor(LoadCursorFromFileW(cursorFile.c_str()));
+            if (!cursor) throw Failure::FromLastError();
+            handCursor_ = std::move(cursor);
+        });
+
+    // 21.
+    guard.step(210, [&] { LoadComplete = true; });
+}
