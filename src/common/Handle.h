@@ -54,13 +54,10 @@ using UniqueCursor = Unique<HCURSOR, &DestroyCursor>;
 using UniqueFont = Unique<HFONT, &DeleteObject>;
 using UniqueBrush = Unique<HBRUSH, &DeleteObject>;
 using UniqueGlobal = Unique<HGLOBAL, &GlobalFree>;
-// Memory that an API allocated with LocalAlloc for the caller to free.
-template <class T>
-using UniqueLocal = Unique<T, &LocalFree>;
 inline BOOL CloseFind(HANDLE h) { return FindClose(h); }
 using UniqueFile = Unique<HANDLE, &CloseHandle, MinusOneIsInvalid>;
 using UniqueFind = Unique<HANDLE, &CloseFind, MinusOneIsInvalid>;
-// Memory the system allocated for us: FormatMessage and the SID text
+// Memory the system allocated for us: FormatMessage's text and the SID text
 // (LocalFree), shell item lists (CoTaskMemFree), strings (SysFreeString).
 template <class T>
 using UniqueLocal = Unique<T*, &LocalFree>;

@@ -54,7 +54,7 @@ std::wstring DefaultInstanceName() {
         DWORD size = 0;
         GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
         std::vector<BYTE> buffer(size);
-        UniqueLocal<wchar_t*> sid;
+        UniqueLocal<wchar_t> sid;
         if (size && GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) &&
             ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid.put())) {
             name += L".";
