@@ -109,8 +109,11 @@ void Form1::Create(HINSTANCE instance) {
     Timer1.Tick = [this] { Timer1_Timer(); };
     Timer1.setInterval(0);
 
-    // The tray control as designed: not in the tray, no tip, the blue icon.
-    trayIcon_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TRAY), IMAGE_ICON, 16, 16, 0)));
+    // The tray control as designed: not in the tray, no tip, the blue icon,
+    // in the small-icon size the notification area draws at the system DPI.
+    const int traySize = GetSystemMetrics(SM_CXSMICON);
+    trayIcon_.reset(
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TRAY), IMAGE_ICON, traySize, traySize, 0)));
     cSysTray1 = std::make_unique<cSysTray>(hwnd_);
     SetWindowLongPtrW(cSysTray1->Window(), GWLP_ID, ids::TrayIconWindow);
     cSysTray1->SetTrayIcon(trayIcon_.get());

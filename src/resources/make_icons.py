@@ -3,7 +3,7 @@
 
 orvelle.ico  the program icon (16, 24, 32, 48 and 256 pixels): a white page
              with text lines on a blue rounded square, a green check badge.
-tray.ico     the notification-area icon (16 pixels): the same page on blue,
+tray.ico     the notification-area icon (16, 20, 24 and 32 pixels): the same page on blue,
              opaque, with light corners, so it reads as "the blue icon".
 
 Pure Python (no imaging library): each pixel is the average of 4x4 samples.
@@ -151,7 +151,9 @@ def main():
     program = [(s, dib(render(program_pixel, s))) for s in (16, 24, 32, 48)]
     program.append((256, png(render(program_pixel, 256))))
     write_ico(os.path.join(here, "orvelle.ico"), program)
-    write_ico(os.path.join(here, "tray.ico"), [(16, dib(render(tray_pixel, 16, 6)))])
+    # The notification area asks for the small-icon size of the system's DPI:
+    # 16 at 100 %, 20 at 125 %, 24 at 150 %, 32 at 200 %.
+    write_ico(os.path.join(here, "tray.ico"), [(s, dib(render(tray_pixel, s, 6))) for s in (16, 20, 24, 32)])
 
 
 if __name__ == "__main__":
