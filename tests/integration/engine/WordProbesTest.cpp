@@ -151,37 +151,6 @@ TEST_F(WordProbes, ServerThatDiesMidCallEndsTheCallWithoutHanging) {
     EXPECT_NE(boxes[0].text.find(std::wstring(kVersionLocation) + L"at line 3\r\r"), std::wstring::npos);
 }
 
-TEST_F(WordProbes, LateBoundCallsByNameWithNamedArgumentsAndDefaultMember) {
-    auto word = StandIn::StartUserWord({session.folder().write(L"a.txt", L"Alpha")});
-    Dispatch app = Dispatch::GetActive(kWordProgId);
-    EXPECT_EQ(app.getDefault().toText(), L"Microsoft Word");
-    EXPECT_EQ(app.get(L"VERSION").toText(), L"16.0");  // names are case-insensitive
-    short one = 1;
-    Dispatch doc = app.get(L"Documents", {Variant::ByRef(&one)}).toDispatch();
-    EXPECT_EQ(doc.get(L"Name").toText(), L"a.txt");
-    EXPECT_EQ(app.get(L"Documents").toDispatch().get(L"Count").toLong(), 1);
-    app.put(L"DisplayAlerts", false);
-    EXPECT_FALSE(app.get(L"DisplayAlerts").toBool());
-    std::wstring target = session.folder().file(L"named.docx");
-    doc.call(L"SaveAs", {}, {{L"FileName", target}});
-    EXPECT_EQ(ReadDocxText(target), L"Alpha");
-    // A member Word does not have.
-    try {
-        app.call(L"NoSuchMember");
-        ADD_FAILURE() << "no failure";
-    } catch (const Failure& f) {
-        EXPECT_FALSE(f.description().empty());
-    }
-    // Word's own description of a failing member reaches the failure.
-    StandIn::SetFault(L"fail", {.member = L"Name", .description = L"Word cannot do that now."});
-    try {
-        doc.get(L"Name");
-        ADD_FAILURE() << "no failure";
-    } catch (const Failure& f) {
-        EXPECT_EQ(f.description(), L"Word cannot do that now.");
-    }
-}
-
 TEST_F(WordProbes, WindowMessagesKeepFlowingWhileABusyServerIsRetried) {
     // Under Wine the modal loop of a plain outgoing call dispatches none of
     // the thread's own messages, so only the retry wait is checked here.

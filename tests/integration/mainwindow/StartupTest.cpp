@@ -7,6 +7,7 @@
 #include "common/Product.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <map>
 #include <vector>
@@ -153,8 +154,10 @@ TEST_F(FormTest, FirstRunOnACleanStore) {
     EXPECT_TRUE(IsWindowVisible(f.hwnd()));
     EXPECT_EQ(TextOf(f.hwnd()), L"Orvelle");
     EXPECT_TRUE(SendMessageW(f.hwnd(), WM_GETICON, ICON_BIG, 0));
+    wchar_t desktop[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, SHGFP_TYPE_CURRENT, desktop);
+    EXPECT_EQ(f.Text1.text(), std::wstring(desktop) + L"\\");
     EXPECT_EQ(f.Text1.text(), GetDesktopFolder());
-    EXPECT_EQ(f.Text1.text().back(), L'\\');
     EXPECT_TRUE(f.Option1.value());
     EXPECT_FALSE(f.Option2.value());
     EXPECT_TRUE(f.Option3.value());
@@ -179,6 +182,7 @@ TEST_F(FormTest, FirstRunOnACleanStore) {
     EXPECT_TRUE(rec.boxes.empty());
     EXPECT_FALSE(rec.exitCode);
     EXPECT_TRUE(rec.commands.empty());
+    EXPECT_EQ(rec.addToStartup, 0);
     EXPECT_EQ(ApplicationTitle(), L"Orvelle");
 
     // Centred on the screen's work area.
@@ -208,18 +212,23 @@ TEST_F(FormTest, StoredSettingsGoIntoTheirControlsAndAreNormalised) {
     Form1& f = Load();
     EXPECT_EQ(f.Text1.text(), L"D:\\Backups\\");
     EXPECT_TRUE(f.Option2.value());
+    EXPECT_FALSE(f.Option1.value());
     EXPECT_EQ(f.ListView1.selectedIndex(), 9);
     EXPECT_EQ(f.PushButton4.caption(), L"Turn On Backup Save");
     EXPECT_EQ(f.Frame2.caption(), L"Auto Save is Turned Off.");
     EXPECT_FALSE(f.Timer1.running());
     EXPECT_TRUE(f.Option4.value());
+    EXPECT_FALSE(f.Option3.value());
     EXPECT_TRUE(f.Check5.value());
+    EXPECT_FALSE(f.Check8.value());
     EXPECT_TRUE(f.Check8.visible());
     EXPECT_EQ(rec.addToStartup, 0) << "the Run entry is not rewritten at start";
     auto stored = SettingsSnapshot::Texts();
+    EXPECT_EQ(stored[L"Path"], L"D:\\Backups\\");
     EXPECT_EQ(stored[L"WhereOption"], L"2");
     EXPECT_EQ(stored[L"Backup Option"], L"2");
     EXPECT_EQ(stored[L"OftenIndex"], L"10");
+    EXPECT_EQ(stored[L"BackupSwitch"], L"Off");
     EXPECT_EQ(stored[L"Windows Startup"], L"On");
     EXPECT_EQ(stored.count(L"Minimized"), 0u);
 }
@@ -245,11 +254,13 @@ TEST_F(FormTest, LeadingNumberAndExactComparisons) {
         EXPECT_EQ(f.Option4.value(), c.option4);
         EXPECT_EQ(f.Option3.value(), !c.option4);
         EXPECT_EQ(SettingsSnapshot::Texts()[L"Backup Option"], c.option4 ? L"2" : L"1");
+        EXPECT_EQ(SettingsSnapshot::Texts()[L"BackupSwitch"], c.backupSwitch) << "never rewritten at start";
         EXPECT_EQ(f.PushButton4.caption(), c.button);
         // Neither "On" nor "Off": design captions, timer stopped.
         if (std::wstring(c.backupSwitch) != L"On") {
             EXPECT_FALSE(f.Timer1.running());
             EXPECT_EQ(f.Frame2.caption(), L"On. Next backup save will occur in");
+            EXPECT_EQ(f.ProgressBar1.value(), 0);
         }
         form.reset();
     }
