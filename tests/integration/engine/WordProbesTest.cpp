@@ -3,7 +3,8 @@
 #include "common/MessageBox.h"
 #include "common/MessagePump.h"
 #include "engine/SaveWord.h"
-#include "StandIn.h"
+#include "support/ComApartment.h"
+#include "support/StandIn.h"
 
 #include <gtest/gtest.h>
 
