@@ -5,7 +5,8 @@
 #include "engine/Housekeeping.h"
 #include "engine/SaveWord.h"
 #include "FixedFolderSettings.h"
-#include "StandIn.h"
+#include "support/ComApartment.h"
+#include "support/StandIn.h"
 
 #include <chrono>
 #include <cstdio>

@@ -9,7 +9,8 @@
 #include "common/MessageBox.h"
 #include "engine/SaveWord.h"
 #include "FixedFolderSettings.h"
-#include "StandIn.h"
+#include "support/ComApartment.h"
+#include "support/StandIn.h"
 
 #include <oleauto.h>
 

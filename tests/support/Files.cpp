@@ -1,12 +1,19 @@
-// Scratch folders, file helpers and a .docx reader of the tests' own.
+#include "support/Files.h"
+
 #include "common/Failure.h"
 #include "common/Handle.h"
 #include "common/Text.h"
-#include "StandIn.h"
 
 #include <atomic>
-#include <cstdint>
-#include <map>
+
+namespace {
+
+// folder\name, whether or not folder ends in a backslash.
+std::wstring Child(const std::wstring& folder, const std::wstring& name) {
+    return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
+}
+
+}  // namespace
 
 ScratchFolder::ScratchFolder() {
     static std::atomic<int> counter{0};
@@ -29,28 +36,7 @@ std::wstring ScratchFolder::write(const std::wstring& name, const std::wstring& 
     return path;
 }
 
-void RemoveFolderTree(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &data));
-    if (find) {
-        do {
-            std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveFolderTree(child);
-            } else {
-                SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(child.c_str());
-            }
-        } while (FindNextFileW(find.get(), &data));
-    }
-    find.reset();
-    RemoveDirectoryW(path.c_str());
-}
-
-void WriteUtf8File(const std::wstring& path, const std::wstring& text) {
-    std::string bytes = ToUtf8(text);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
@@ -68,130 +54,43 @@ std::string ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
-// ---- .docx ---------------------------------------------------------------------
-// Read through the central directory (the authoritative list of a ZIP), with
-// each entry's CRC-32 checked; deliberately not sharing code with the stand-in.
+void WriteUtf8File(const std::wstring& path, const std::wstring& text) { WriteFileBytes(path, ToUtf8(text)); }
 
-namespace {
-
-uint32_t U16(const std::string& b, size_t at) {
-    if (at + 2 > b.size()) throw Failure::Text(L"truncated ZIP");
-    return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
-}
-uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
-
-uint32_t Crc(const std::string& data) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : data) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
+std::vector<std::wstring> ReadAnsiLines(const std::wstring& path) {
+    std::vector<std::wstring> lines;
+    if (!PathExists(path)) return lines;
+    std::wstring text = FromAnsi(ReadFileBytes(path));
+    for (size_t start = 0, end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
 }
 
-std::map<std::string, std::string> ZipEntries(const std::string& zip) {
-    if (zip.size() < 22) throw Failure::Text(L"not a ZIP file");
-    size_t end = zip.size() - 22;
-    while (U32(zip, end) != 0x06054B50) {
-        if (end == 0 || zip.size() - end > 22 + 65535) throw Failure::Text(L"no ZIP end record");
-        --end;
-    }
-    uint32_t count = U16(zip, end + 10);
-    size_t at = U32(zip, end + 16);
-    std::map<std::string, std::string> entries;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (U32(zip, at) != 0x02014B50) throw Failure::Text(L"bad ZIP central directory");
-        uint32_t method = U16(zip, at + 10), crc = U32(zip, at + 16), packed = U32(zip, at + 20),
-                 size = U32(zip, at + 24), nameLength = U16(zip, at + 28), extra = U16(zip, at + 30),
-                 comment = U16(zip, at + 32), local = U32(zip, at + 42);
-        std::string name = zip.substr(at + 46, nameLength);
-        if (method != 0 || packed != size) throw Failure::Text(L"compressed ZIP entries are not supported");
-        if (U32(zip, local) != 0x04034B50) throw Failure::Text(L"bad ZIP local header");
-        size_t data = local + 30 + U16(zip, local + 26) + U16(zip, local + 28);
-        if (data + size > zip.size()) throw Failure::Text(L"truncated ZIP entry");
-        std::string content = zip.substr(data, size);
-        if (Crc(content) != crc) throw Failure::Text(L"CRC mismatch in " + FromUtf8(name));
-        entries[name] = std::move(content);
-        at += 46 + nameLength + extra + comment;
-    }
-    return entries;
+bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::wstring> FileNamesIn(const std::wstring& folder, const std::wstring& pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW(Child(folder, pattern).c_str(), &found));
+    if (!find) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+    } while (FindNextFileW(find.get(), &found));
+    return names;
 }
 
-std::wstring DecodeEntities(const std::string& text) {
-    std::wstring out;
-    std::wstring decoded = FromUtf8(text);
-    for (size_t i = 0; i < decoded.size(); ++i) {
-        if (decoded[i] != L'&') {
-            out += decoded[i];
-            continue;
-        }
-        size_t semi = decoded.find(L';', i);
-        if (semi == std::wstring::npos) throw Failure::Text(L"bad XML entity");
-        std::wstring name = decoded.substr(i + 1, semi - i - 1);
-        static const std::map<std::wstring, wchar_t> kNamed = {
-            {L"amp", L'&'}, {L"lt", L'<'}, {L"gt", L'>'}, {L"quot", L'"'}, {L"apos", L'\''}};
-        if (auto it = kNamed.find(name); it != kNamed.end()) out += it->second;
-        else if (name.size() > 1 && name[0] == L'#')
-            out += static_cast<wchar_t>(name[1] == L'x' ? std::stoul(name.substr(2), nullptr, 16) : std::stoul(name.substr(1)));
-        else throw Failure::Text(L"unknown XML entity &" + name + L";");
-        i = semi;
+void RemoveFolderTree(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    UniqueFind find(FindFirstFileW(Child(path, L"*").c_str(), &data));
+    if (find) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring child = Child(path, name);
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveFolderTree(child);
+            else DeleteFileW(child.c_str());
+        } while (FindNextFileW(find.get(), &data));
     }
-    return out;
-}
-
-}  // namespace
-
-std::vector<std::wstring> ReadDocxParagraphs(const std::wstring& path) {
-    auto entries = ZipEntries(ReadFileBytes(path));
-    for (const char* required : {"[Content_Types].xml", "_rels/.rels"})
-        if (!entries.count(required)) throw Failure::Text(L"package part missing: " + FromUtf8(required));
-    auto document = entries.find("word/document.xml");
-    if (document == entries.end()) throw Failure::Text(L"package part missing: word/document.xml");
-
-    const std::string& xml = document->second;
-    std::vector<std::wstring> paragraphs;
-    bool inParagraph = false, inText = false;
-    std::string text;
-    size_t i = 0;
-    while (i < xml.size()) {
-        if (xml[i] != '<') {
-            if (inText) text += xml[i];
-            ++i;
-            continue;
-        }
-        size_t close = xml.find('>', i);
-        if (close == std::string::npos) throw Failure::Text(L"unterminated XML tag");
-        std::string tag = xml.substr(i + 1, close - i - 1);
-        i = close + 1;
-        bool ending = !tag.empty() && tag[0] == '/';
-        bool empty = !tag.empty() && tag.back() == '/';
-        std::string name = tag.substr(ending ? 1 : 0);
-        name = name.substr(0, name.find_first_of(" /\t\r\n"));
-        if (name == "w:p") {
-            if (!ending) paragraphs.emplace_back();
-            inParagraph = !ending && !empty;
-        } else if (name == "w:t") {
-            if (ending) {
-                if (!inParagraph) throw Failure::Text(L"w:t outside a paragraph");
-                paragraphs.back() += DecodeEntities(text);
-                text.clear();
-            }
-            inText = !ending && !empty;
-        } else if (name == "w:tab" && inParagraph) {
-            paragraphs.back() += L'\t';
-        } else if (name == "w:br" && inParagraph) {
-            paragraphs.back() += L'\v';
-        }
-    }
-    return paragraphs;
-}
-
-std::wstring ReadDocxText(const std::wstring& path) {
-    std::wstring text;
-    auto paragraphs = ReadDocxParagraphs(path);
-    for (size_t i = 0; i < paragraphs.size(); ++i) {
-        if (i) text += L'\n';
-        text += paragraphs[i];
-    }
-    return text;
+    find.reset();
+    RemoveDirectoryW(path.c_str());
 }

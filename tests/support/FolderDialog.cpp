@@ -1,4 +1,7 @@
-#include "FolderDialog.h"
+#include "support/FolderDialog.h"
+
+#include "support/Wait.h"
+#include "support/WindowLookup.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
@@ -9,48 +12,13 @@ namespace folder_dialog {
 
 namespace {
 constexpr int kTreeId = 14145;
+constexpr Millis kLimit = std::chrono::seconds(15);
 }  // namespace
 
-std::wstring TextOf(HWND w) {
-    wchar_t text[1024] = {};
-    GetWindowTextW(w, text, 1024);
-    return text;
-}
-
 HWND FindDialog() {
-    struct Search {
-        HWND found = nullptr;
-    } search;
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            wchar_t cls[32] = {};
-            GetClassNameW(w, cls, 32);
-            if (pid == GetCurrentProcessId() && std::wstring(cls) == L"#32770" && TextOf(w) == L"Browse for Folder" &&
-                IsWindowVisible(w)) {
-                reinterpret_cast<Search*>(p)->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-std::vector<std::wstring> StaticTexts(HWND dialog) {
-    std::vector<std::wstring> texts;
-    EnumChildWindows(
-        dialog,
-        [](HWND w, LPARAM p) -> BOOL {
-            wchar_t cls[32] = {};
-            GetClassNameW(w, cls, 32);
-            if (std::wstring(cls) == L"Static" && IsWindowVisible(w))
-                reinterpret_cast<std::vector<std::wstring>*>(p)->push_back(TextOf(w));
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
-    return texts;
+    for (HWND w : TopLevelWindows(GetCurrentProcessId(), L"#32770", L"Browse for Folder"))
+        if (IsWindowVisible(w)) return w;
+    return nullptr;
 }
 
 bool HasText(const std::vector<std::wstring>& texts, const std::wstring& text) {
@@ -73,42 +41,46 @@ std::wstring CaretLabel(HWND tree) {
 Driver::Driver(HWND owner, int button, Step step)
     : thread_([=, this] {
           HWND dialog = nullptr, tree = nullptr;
-          seen.found = WaitFor([&] {
-              dialog = FindDialog();
-              tree = dialog ? GetDlgItem(dialog, kTreeId) : nullptr;
-              return tree && SendMessageW(tree, TVM_GETCOUNT, 0, 0) > 0;
-          });
+          seen.found = WaitFor(
+              [&] {
+                  dialog = FindDialog();
+                  tree = dialog ? GetDlgItem(dialog, kTreeId) : nullptr;
+                  return tree && SendMessageW(tree, TVM_GETCOUNT, 0, 0) > 0;
+              },
+              kLimit, Millis(50));
           if (!seen.found) return;
           seen.ownerDisabled = !IsWindowEnabled(owner);
           if (step) step(dialog, tree, seen);
           seen.okEnabled = IsWindowEnabled(GetDlgItem(dialog, IDOK));
           seen.statics = StaticTexts(dialog);
           // Pressed until the dialog is gone.
-          WaitFor([&] {
-              if (!IsWindow(dialog)) return true;
-              if (button)
-                  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                               reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
-              else
-                  PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-              if (button == IDOK && !IsWindowEnabled(GetDlgItem(dialog, IDOK)))
-                  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-              Sleep(200);
-              return !IsWindow(dialog);
-          });
+          WaitFor(
+              [&] {
+                  if (!IsWindow(dialog)) return true;
+                  if (button)
+                      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                                   reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+                  else
+                      PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+                  if (button == IDOK && !IsWindowEnabled(GetDlgItem(dialog, IDOK)))
+                      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                  Sleep(200);
+                  return !IsWindow(dialog);
+              },
+              kLimit, Millis(50));
       }) {}
 
-// Sets the selection until the tree's caret shows the wanted label (the
-// dialog may not take it on the first try).
 Driver::Step Select(std::wstring path, std::wstring label) {
     return [=](HWND dialog, HWND tree, Seen& seen) {
-        seen.selected = WaitFor([&] {
-            SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
-            Sleep(200);
-            return CaretLabel(tree).find(label) != std::wstring::npos;
-        });
+        seen.selected = WaitFor(
+            [&] {
+                SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(path.c_str()));
+                Sleep(200);
+                return CaretLabel(tree).find(label) != std::wstring::npos;
+            },
+            kLimit, Millis(50));
         // The status line follows the selection.
-        WaitFor([&] { return HasText(StaticTexts(dialog), path); }, 5);
+        WaitFor([&] { return HasText(StaticTexts(dialog), path); }, std::chrono::seconds(5), Millis(50));
     };
 }
 

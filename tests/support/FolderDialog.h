@@ -3,7 +3,6 @@
 // while the code under test waits in BrowseForFolder on the test thread.
 #include <windows.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -11,21 +10,10 @@
 
 namespace folder_dialog {
 
-template <class F>
-bool WaitFor(F&& done, int seconds = 15) {
-    auto start = std::chrono::steady_clock::now();
-    while (!done()) {
-        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(seconds)) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
-std::wstring TextOf(HWND w);
 // The visible "Browse for Folder" dialog of this process, if one is open.
 HWND FindDialog();
-std::vector<std::wstring> StaticTexts(HWND dialog);
 bool HasText(const std::vector<std::wstring>& texts, const std::wstring& text);
+// The label of the tree's caret item.
 std::wstring CaretLabel(HWND tree);
 
 // What the driving thread saw in the open dialog.

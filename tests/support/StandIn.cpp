@@ -1,43 +1,40 @@
-#include "StandIn.h"
+#include "support/StandIn.h"
 
 #include "common/Failure.h"
 #include "common/Text.h"
 #include "Protocol.h"
+#include "support/Paths.h"
+#include "support/Registry.h"
+#include "support/Wait.h"
 
 #include <objbase.h>
 #include <oleauto.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <chrono>
 #include <sstream>
-
-ComApartment::ComApartment() { initialised_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
-ComApartment::~ComApartment() {
-    if (initialised_) CoUninitialize();
-}
 
 namespace StandIn {
 
 namespace {
 
-std::wstring ModuleFolder() {
-    wchar_t path[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    std::wstring p(path, n);
-    return p.substr(0, p.find_last_of(L'\\'));
-}
-
 std::wstring Quoted(const std::wstring& arg) { return L"\"" + arg + L"\""; }
 
-// Runs the stand-in with arguments and returns its exit code.
-DWORD RunTool(const std::wstring& arguments) {
-    std::wstring command = Quoted(ExePath()) + L" " + arguments;
+// Starts word-standin.exe with arguments (quoted as needed by the caller).
+UniqueHandle Start(const std::wstring& arguments, DWORD* pid = nullptr) {
+    std::wstring command = Quoted(ExePath()) + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(ExePath().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         throw Failure::FromLastError();
-    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    CloseHandle(pi.hThread);
+    if (pid) *pid = pi.dwProcessId;
+    return UniqueHandle(pi.hProcess);
+}
+
+// Runs the stand-in with arguments and returns its exit code.
+DWORD RunTool(const std::wstring& arguments) {
+    UniqueHandle process = Start(arguments);
     if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0)
         throw Failure::Text(L"word-standin.exe " + arguments + L" did not end");
     DWORD code = 1;
@@ -50,9 +47,7 @@ std::wstring FaultKey(const std::wstring& name) {
 }
 
 void SetText(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    LSTATUS s = RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    if (s != ERROR_SUCCESS) throw Failure::FromWin32(s);
+    reg::SetString(HKEY_CURRENT_USER, key, name, value);
 }
 
 void SetNumber(const std::wstring& key, const wchar_t* name, DWORD value) {
@@ -60,26 +55,11 @@ void SetNumber(const std::wstring& key, const wchar_t* name, DWORD value) {
     if (s != ERROR_SUCCESS) throw Failure::FromWin32(s);
 }
 
-void DeleteValue(const wchar_t* name) { RegDeleteKeyValueW(HKEY_CURRENT_USER, standin::kControlKey, name); }
+void DeleteValue(const wchar_t* name) { reg::DeleteValue(HKEY_CURRENT_USER, standin::kControlKey, name); }
 
 }  // namespace
 
-std::wstring BinFolder() {
-    wchar_t value[MAX_PATH * 4];
-    DWORD n = GetEnvironmentVariableW(L"ORVELLE_BIN", value, static_cast<DWORD>(std::size(value)));
-    if (n == 0 || n >= std::size(value)) return ModuleFolder();
-    std::wstring folder(value, n);
-    if (folder[0] == L'/') {
-        // CTest gives the Unix path; Wine maps the root to drive Z:.
-        for (wchar_t& c : folder)
-            if (c == L'/') c = L'\\';
-        folder = L"Z:" + folder;
-    }
-    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    return folder;
-}
-
-std::wstring ExePath() { return BinFolder() + L"\\" + standin::kExeName; }
+std::wstring ExePath() { return ::BinFolder() + L"\\" + standin::kExeName; }
 
 void Register() {
     if (DWORD code = RunTool(L"/regserver")) throw Failure::Text(L"word-standin.exe /regserver failed: " + std::to_wstring(code));
@@ -91,28 +71,30 @@ void Unregister() {
 }
 
 UserWord StartUserWord(const std::vector<std::wstring>& files, const std::vector<std::wstring>& unsaved) {
-    std::wstring command = Quoted(ExePath());
-    for (const auto& f : files) command += L" " + Quoted(f);
-    for (const auto& u : unsaved) command += L" --unsaved " + Quoted(u);
-    STARTUPINFOW si{sizeof si};
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(ExePath().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        throw Failure::FromLastError();
-    CloseHandle(pi.hThread);
-    UserWord word{UniqueHandle(pi.hProcess), pi.dwProcessId};
+    std::wstring arguments;
+    auto add = [&](const std::wstring& argument) { arguments += (arguments.empty() ? L"" : L" ") + argument; };
+    for (const auto& f : files) add(Quoted(f));
+    for (const auto& u : unsaved) add(L"--unsaved " + Quoted(u));
+    UserWord word;
+    word.process = Start(arguments, &word.pid);
 
-    auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
-        IUnknown* active = nullptr;
-        if (SUCCEEDED(GetActiveObject(standin::kClsid, nullptr, &active))) {
-            active->Release();
-            return word;
-        }
-        if (WaitForSingleObject(word.process.get(), 20) == WAIT_OBJECT_0) {
-            DWORD code = 0;
-            GetExitCodeProcess(word.process.get(), &code);
-            throw Failure::Text(L"the user's stand-in ended at start with exit code " + std::to_wstring(code));
-        }
+    bool ended = false;
+    bool active = WaitFor(
+        [&] {
+            IUnknown* object = nullptr;
+            if (SUCCEEDED(GetActiveObject(standin::kClsid, nullptr, &object))) {
+                object->Release();
+                return true;
+            }
+            ended = WaitForSingleObject(word.process.get(), 0) == WAIT_OBJECT_0;
+            return ended;
+        },
+        std::chrono::seconds(30), Millis(20));
+    if (active && !ended) return word;
+    if (ended) {
+        DWORD code = 0;
+        GetExitCodeProcess(word.process.get(), &code);
+        throw Failure::Text(L"the user's stand-in ended at start with exit code " + std::to_wstring(code));
     }
     TerminateProcess(word.process.get(), 1);
     throw Failure::Text(L"the user's stand-in did not become the active object");
@@ -135,7 +117,7 @@ void SetFault(const std::wstring& name, const Fault& fault) {
     if (!fault.role.empty()) SetText(key, standin::kFaultRole, fault.role);
 }
 
-void RemoveFault(const std::wstring& name) { RegDeleteTreeW(HKEY_CURRENT_USER, FaultKey(name).c_str()), RegDeleteKeyW(HKEY_CURRENT_USER, FaultKey(name).c_str()); }
+void RemoveFault(const std::wstring& name) { reg::DeleteTree(HKEY_CURRENT_USER, FaultKey(name)); }
 
 unsigned FaultSeen(const std::wstring& name) {
     DWORD value = 0, bytes = sizeof value;
@@ -149,9 +131,7 @@ void SetAppName(const std::wstring& name) { SetText(standin::kControlKey, standi
 void SetVersion(const std::wstring& version) { SetText(standin::kControlKey, standin::kValueVersion, version); }
 
 void ClearFaults() {
-    std::wstring faults = std::wstring(standin::kControlKey) + L"\\" + standin::kFaultsKey;
-    RegDeleteTreeW(HKEY_CURRENT_USER, faults.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, faults.c_str());
+    reg::DeleteTree(HKEY_CURRENT_USER, std::wstring(standin::kControlKey) + L"\\" + standin::kFaultsKey);
     DeleteValue(standin::kValueAppName);
     DeleteValue(standin::kValueVersion);
 }

@@ -1,83 +1,26 @@
 #pragma once
-// Test support: drive the Word stand-in (tools/word-standin, described in its
-// README.md), see what it did, and read the files it leaves behind.
+// Driving the Word stand-in (tools/word-standin, described in its README.md)
+// and seeing what it did: registration, the user's Word, fault switches, the
+// call log and its processes.
 //
 // Typical fixture:
-//     ComApartment com;                 // COM, apartment-threaded, on the test thread
+//     ComApartment com;                 // support/ComApartment.h
 //     StandIn::Session session;         // registered, no faults, a fresh call log
 //     auto word = StandIn::StartUserWord({session.folder().write(L"a.txt", L"Hello")});
 //     ... run the code under test ...
-//     EXPECT_EQ(ReadDocxText(backup), L"Hello");
+//     EXPECT_EQ(ReadDocxText(backup), L"Hello");   // support/Docx.h
 //     // ~Session kills every stand-in, clears the switches and unregisters.
 #include "common/Handle.h"
+#include "support/Files.h"
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-// COM initialised apartment-threaded for the life of the object, as the
-// program's GUI thread has it.
-class ComApartment {
-public:
-    ComApartment();
-    ~ComApartment();
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    bool initialised_ = false;
-};
-
-// A folder of its own under %TEMP%, removed with its content on destruction.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const std::wstring& path() const { return path_; }
-    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
-    // Writes name as UTF-8 text (no BOM) and returns its full path.
-    std::wstring write(const std::wstring& name, const std::wstring& text) const;
-
-private:
-    std::wstring path_;
-};
-
-void WriteUtf8File(const std::wstring& path, const std::wstring& text);
-std::string ReadFileBytes(const std::wstring& path);  // throws Failure when unreadable
-void RemoveFolderTree(const std::wstring& path);
-
-// The text of a .docx, read by this library's own ZIP and XML reader (not the
-// stand-in's code): one string per w:p; w:tab gives "\t", w:br gives "\v".
-// Stored entries only, CRC-32 checked; throws Failure on anything else.
-std::vector<std::wstring> ReadDocxParagraphs(const std::wstring& path);
-// The paragraphs joined with "\n": what a text file with those lines holds.
-std::wstring ReadDocxText(const std::wstring& path);
-
-// The real clipboard, opened with a bounded retry.
-namespace TestClipboard {
-UINT RtfFormat();  // the registered "Rich Text Format"
-bool Has(UINT format);
-std::string Bytes(UINT format);  // exactly GlobalSize bytes, NUL included if stored
-std::wstring UnicodeText();      // CF_UNICODETEXT up to its NUL
-// Empties the clipboard and puts these formats on it (bytes as given).
-struct Item {
-    UINT format;
-    std::string bytes;
-};
-void Set(const std::vector<Item>& items);
-void SetUnicodeText(const std::wstring& text);
-void Clear();
-}  // namespace TestClipboard
-
 namespace StandIn {
 
-// Where the built executables are: %ORVELLE_BIN% (a Unix path under Wine is
-// mapped to Z:), else this test's own folder.
-std::wstring BinFolder();
+// word-standin.exe in the folder of the built executables.
 std::wstring ExePath();
 
 // Registration as "Word.Application" (word-standin.exe /regserver and

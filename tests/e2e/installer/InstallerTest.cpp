@@ -2,7 +2,13 @@
 // prefix of its own): installed silently, started from where it went,
 // upgraded while it runs, installed again, and removed while it runs; each
 // step checked the way Windows and the user see it.
-#include "E2E.h"
+#include "common/Failure.h"
+#include "common/Text.h"
+#include "e2e/support/E2E.h"
+#include "support/Files.h"
+#include "support/NotificationArea.h"
+#include "support/Paths.h"
+#include "support/Registry.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -11,7 +17,6 @@
 #include <map>
 
 using namespace e2e;
-using remote::Narrow;
 
 namespace {
 
@@ -21,8 +26,8 @@ constexpr wchar_t kStartupSetting[] = L"Windows Startup";
 constexpr Millis kInstallLimit = 120s;
 
 std::wstring Variable(const wchar_t* name) {
-    std::wstring value = remote::EnvironmentVariable(name);
-    if (value.empty()) throw std::runtime_error(Narrow(name) + " is not set");
+    std::wstring value = EnvironmentVariable(name);
+    if (value.empty()) throw Failure::Text(std::wstring(name) + L" is not set");
     return value;
 }
 
@@ -40,7 +45,7 @@ DWORD Msiexec(const std::wstring& arguments) {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
     remote::Process msiexec = remote::Process::Start(std::wstring(system) + L"\\msiexec.exe", arguments);
-    if (!msiexec.WaitExit(kInstallLimit)) throw std::runtime_error("msiexec did not end");
+    if (!msiexec.WaitExit(kInstallLimit)) throw Failure::Text(L"msiexec did not end");
     return msiexec.ExitCode();
 }
 
@@ -59,7 +64,7 @@ std::vector<Entry> Entries() {
     for (DWORD i = 0, n = 256; RegEnumKeyExW(key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++i, n = 256) {
         std::wstring sub = std::wstring(kUninstallKey) + L"\\" + name;
-        auto value = [&](const wchar_t* v) { return remote::reg::GetString(HKEY_LOCAL_MACHINE, sub, v); };
+        auto value = [&](const wchar_t* v) { return reg::GetString(HKEY_LOCAL_MACHINE, sub, v); };
         if (value(L"DisplayName") == kTitle)
             entries.push_back({name, value(L"DisplayVersion"), value(L"Publisher"), value(L"UninstallString")});
     }
@@ -88,7 +93,7 @@ std::vector<std::wstring> ShortcutTargets() {
     std::vector<std::wstring> targets;
     for (int csidl : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
         std::wstring link = Folder(csidl) + L"\\Orvelle.lnk";
-        if (!remote::FileExists(link)) continue;
+        if (!PathExists(link)) continue;
         Microsoft::WRL::ComPtr<IShellLinkW> shell;
         Microsoft::WRL::ComPtr<IPersistFile> file;
         wchar_t target[MAX_PATH] = {};
@@ -101,10 +106,10 @@ std::vector<std::wstring> ShortcutTargets() {
 }
 
 std::optional<std::wstring> MachineRunEntry() {
-    return remote::reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, kProgramFile);
+    return reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, kProgramFile);
 }
 std::optional<std::wstring> UserRunEntry() {
-    return remote::reg::GetString(HKEY_CURRENT_USER, kUserRunKey, kProgramFile);
+    return reg::GetString(HKEY_CURRENT_USER, kUserRunKey, kProgramFile);
 }
 
 class Installer : public E2ETest {
@@ -119,9 +124,8 @@ protected:
 
     // Start-up has ended at the first countdown tick; the tray icon is up by then.
     static void WaitStarted(Orvelle& app) {
-        ASSERT_TRUE(remote::WaitFor([&] { return app.SecondsLeft().has_value(); }, kStartLimit))
-            << Narrow(app.Caption(ids::Frame2));
-        ASSERT_TRUE(remote::FindTrayIcon(kTitle));
+        ASSERT_TRUE(app.WaitFirstTick()) << ToUtf8(app.Caption(ids::Frame2));
+        ASSERT_TRUE(FindTrayIcon(kTitle));
     }
 
     std::map<std::wstring, std::optional<std::wstring>> Settings() {
@@ -134,20 +138,20 @@ protected:
     static void ExpectClosedCleanly(Orvelle& app) {
         ASSERT_TRUE(app.WaitExit(kActionLimit)) << "the installer left Orvelle running";
         EXPECT_EQ(app.Process().ExitCode(), 0u);
-        EXPECT_TRUE(remote::WaitFor([] { return remote::FindTrayIcon(kTitle) == nullptr; }, kActionLimit));
+        EXPECT_TRUE(WaitFor([] { return FindTrayIcon(kTitle) == nullptr; }, kActionLimit));
     }
 };
 
 TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
-    const std::wstring msi = remote::WindowsPath(Variable(L"ORVELLE_MSI"));
-    const std::wstring nextMsi = remote::WindowsPath(Variable(L"ORVELLE_NEXT_MSI"));
+    const std::wstring msi = WindowsPath(Variable(L"ORVELLE_MSI"));
+    const std::wstring nextMsi = WindowsPath(Variable(L"ORVELLE_NEXT_MSI"));
     const std::wstring version = Variable(L"ORVELLE_VERSION"), nextVersion = Variable(L"ORVELLE_NEXT_VERSION");
-    ASSERT_FALSE(remote::FileExists(InstallFolder())) << "not a fresh machine";
+    ASSERT_FALSE(PathExists(InstallFolder())) << "not a fresh machine";
     ASSERT_TRUE(Entries().empty()) << "not a fresh machine";
 
     // ---- silent installation
     ASSERT_EQ(Msiexec(L"/i \"" + msi + L"\" /qn"), 0u);
-    EXPECT_EQ(remote::FilesIn(InstallFolder()), std::vector<std::wstring>{L"orvelle.exe"});
+    EXPECT_EQ(FileNamesIn(InstallFolder()), std::vector<std::wstring>{L"orvelle.exe"});
     EXPECT_EQ(ShortcutTargets(), std::vector<std::wstring>{InstalledExe()});
     std::vector<Entry> entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
@@ -158,24 +162,24 @@ TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
     EXPECT_EQ(entries[0].publisher, VersionString(InstalledExe(), L"CompanyName"));
     EXPECT_EQ(entries[0].uninstall, L"MsiExec.exe /X" + entries[0].productCode);
     // The entry's icon is the package's, kept by Windows Installer per product.
-    EXPECT_TRUE(remote::FileExists(Folder(CSIDL_WINDOWS) + L"\\Installer\\" + entries[0].productCode + L"\\orvelle.ico"));
+    EXPECT_TRUE(PathExists(Folder(CSIDL_WINDOWS) + L"\\Installer\\" + entries[0].productCode + L"\\orvelle.ico"));
 
     // ---- the installed program, beside the Word stand-in; the user has it
     // start with Windows (written machine-wide, or for a user who may not
     // write there, into the user's own Run key: both are set here)
     Seed(L"Path", box_.backups + L"\\");
     std::unique_ptr<Orvelle> app = StartInstalled();
-    EXPECT_EQ(remote::Text(app->Window()), kTitle);
+    EXPECT_EQ(TextOf(app->Window()), kTitle);
     WaitStarted(*app);
     app->Click(ids::Check5);
     ASSERT_TRUE(WaitStored(kStartupSetting, L"On"));
-    ASSERT_TRUE(remote::WaitFor([] { return MachineRunEntry() == RunData(); }, kActionLimit));
-    remote::reg::SetString(HKEY_CURRENT_USER, kUserRunKey, kProgramFile, RunData());
+    ASSERT_TRUE(WaitFor([] { return MachineRunEntry() == RunData(); }, kActionLimit));
+    reg::SetString(HKEY_CURRENT_USER, kUserRunKey, kProgramFile, RunData());
     const auto settings = Settings();
     const std::string history = "12/8/2026 9:41:07 AM  C:\\Docs\\Letter.docx\r\n";
-    remote::WriteBytes(box_.HistoryFile(), history);
+    WriteFileBytes(box_.HistoryFile(), history);
     const std::wstring backup = box_.backups + L"\\Letter Backup.docx";
-    remote::WriteBytes(backup, "a backup");
+    WriteFileBytes(backup, "a backup");
 
     // ---- upgrade while it runs: it is closed first; one entry, one folder
     ASSERT_EQ(Msiexec(L"/i \"" + nextMsi + L"\" /qn"), 0u);
@@ -183,7 +187,7 @@ TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
     entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].version, nextVersion);
-    EXPECT_EQ(remote::FilesIn(InstallFolder()), std::vector<std::wstring>{L"orvelle.exe"});
+    EXPECT_EQ(FileNamesIn(InstallFolder()), std::vector<std::wstring>{L"orvelle.exe"});
     EXPECT_EQ(ShortcutTargets(), std::vector<std::wstring>{InstalledExe()});
     EXPECT_EQ(MachineRunEntry(), RunData());
     EXPECT_EQ(UserRunEntry(), RunData());
@@ -197,10 +201,10 @@ TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
         DWORD exitCode;
     } again[] = {{L"ORVELLE_NEXT_MSI", 0}, {L"ORVELLE_REBUILT_MSI", 0}, {L"ORVELLE_MSI", ERROR_INSTALL_FAILURE}};
     for (const auto& [package, exitCode] : again) {
-        EXPECT_EQ(Msiexec(L"/i \"" + remote::WindowsPath(Variable(package)) + L"\" /qn"), exitCode) << Narrow(package);
+        EXPECT_EQ(Msiexec(L"/i \"" + WindowsPath(Variable(package)) + L"\" /qn"), exitCode) << ToUtf8(package);
         entries = Entries();
-        ASSERT_EQ(entries.size(), 1u) << Narrow(package);
-        EXPECT_EQ(entries[0].version, nextVersion) << Narrow(package);
+        ASSERT_EQ(entries.size(), 1u) << ToUtf8(package);
+        EXPECT_EQ(entries[0].version, nextVersion) << ToUtf8(package);
     }
     EXPECT_EQ(MachineRunEntry(), RunData());
 
@@ -209,15 +213,15 @@ TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
     WaitStarted(*app);
     ASSERT_EQ(Msiexec(L"/x " + entries[0].productCode + L" /qn"), 0u);
     ExpectClosedCleanly(*app);
-    EXPECT_FALSE(remote::FileExists(InstallFolder()));
+    EXPECT_FALSE(PathExists(InstallFolder()));
     EXPECT_TRUE(ShortcutTargets().empty());
     EXPECT_TRUE(Entries().empty());
     EXPECT_FALSE(MachineRunEntry());
     EXPECT_FALSE(UserRunEntry());
     // What is the user's stays: settings, history, backups.
     EXPECT_EQ(Settings(), settings);
-    EXPECT_EQ(remote::ReadBytes(box_.HistoryFile()), history);
-    EXPECT_EQ(remote::ReadBytes(backup), "a backup");
+    EXPECT_EQ(ReadFileBytes(box_.HistoryFile()), history);
+    EXPECT_EQ(ReadFileBytes(backup), "a backup");
 }
 
 }  // namespace

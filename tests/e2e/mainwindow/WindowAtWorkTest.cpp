@@ -1,37 +1,20 @@
-// The window at work: automatic and manual backups beside the user's Word,
-// the countdown, the history buttons, the option controls and their
-// settings, the start-with-Windows entry, and the hand-off to the tray.
-#include "E2E.h"
+// The window at work beside the user's Word, as only another process sees
+// it: one whole backup journey (by the clock and by hand, the countdown, the
+// switch and the list) ending with the copied history outliving the
+// program, and the start-with-Windows entry of the built program.
+#include "common/Text.h"
+#include "e2e/support/E2E.h"
+#include "support/Clipboard.h"
+#include "support/Docx.h"
+#include "support/Files.h"
+#include "support/Registry.h"
 
 #include <algorithm>
 #include <regex>
 
 using namespace e2e;
-using remote::Narrow;
 
 namespace {
-
-// Start-up is over once a countdown tick has rewritten Frame2.
-void WaitStartedAndTicking(Orvelle& app) {
-    ASSERT_TRUE(remote::WaitFor([&] { return app.SecondsLeft().has_value(); }, kStartLimit))
-        << Narrow(app.Caption(ids::Frame2));
-}
-
-// With the switch off there is no tick; the tray icon comes late in start-up.
-void WaitStartedQuietly(Orvelle& app) {
-    ASSERT_TRUE(remote::WaitFor([] { return remote::FindTrayIcon(kTitle) != nullptr; }, kStartLimit));
-    app.Control(ids::ListView1);
-}
-
-std::vector<std::wstring> HistoryLines(const std::wstring& file) {
-    std::vector<std::wstring> lines;
-    if (!remote::FileExists(file)) return lines;
-    std::wstring text = remote::FromAnsi(remote::ReadBytes(file));
-    size_t start = 0;
-    for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
-}
 
 // A countdown caption and the bar read as one consistent state.
 struct Countdown {
@@ -44,12 +27,10 @@ std::optional<Countdown> ReadCountdown(Orvelle& app) {
         auto bar = app.Progress();
         auto after = app.SecondsLeft();
         if (before && before == after) return Countdown{*before, bar};
-        remote::Sleep(50ms);
+        Sleep(50);
     }
     return std::nullopt;
 }
-
-// ---- Backups by the clock and by hand ---------------------------------------------
 
 class WindowAtWork : public E2ETest {};
 
@@ -69,17 +50,17 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
     std::vector<std::wstring> paths;
     for (const Doc& d : docs) {
         paths.push_back(documents + L"\\" + d.name);
-        remote::WriteBytes(paths.back(), d.fileBytes);
+        WriteFileBytes(paths.back(), d.fileBytes);
     }
     StandIn::UserWord word = StandIn::StartUserWord(paths);
     Seed(L"OftenIndex", L"1");
     Seed(L"Path", box_.backups);
     Orvelle& app = Start();
-    WaitStartedAndTicking(app);
+    ASSERT_TRUE(app.WaitFirstTick()) << ToUtf8(app.Caption(ids::Frame2));
 
     // The countdown shows the seconds left of the 30-second interval, and the
     // bar the seconds gone.
-    ASSERT_TRUE(remote::WaitFor(
+    ASSERT_TRUE(WaitFor(
         [&] {
             auto left = app.SecondsLeft();
             return left && *left >= 20 && *left <= 29;
@@ -92,12 +73,12 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
 
     // The automatic backup: one file per document, holding its text, and one
     // history line each, in the order of Word's documents.
-    ASSERT_TRUE(remote::WaitFor([&] { return HistoryLines(box_.HistoryFile()).size() >= 2; }, 90s))
-        << "no automatic backup; Frame2: " << Narrow(app.Caption(ids::Frame2));
-    auto lines = HistoryLines(box_.HistoryFile());
+    ASSERT_TRUE(WaitFor([&] { return ReadAnsiLines(box_.HistoryFile()).size() >= 2; }, 90s))
+        << "no automatic backup; Frame2: " << ToUtf8(app.Caption(ids::Frame2));
+    auto lines = ReadAnsiLines(box_.HistoryFile());
     ASSERT_EQ(lines.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
-        SCOPED_TRACE(Narrow(lines[i]));
+        SCOPED_TRACE(ToUtf8(lines[i]));
         std::wsmatch m;
         ASSERT_TRUE(std::regex_match(lines[i], m, std::wregex(L"(.+) was backup saved as (.+) at (.+)")));
         EXPECT_EQ(m[1].str(), docs[i].name);
@@ -106,13 +87,13 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
         ASSERT_EQ(backup.compare(0, base.size(), base), 0);
         const std::wregex stamp(L"[A-Z][a-z]{2} \\d{1,2} \\d{4} Time \\d\\d \\d\\d \\d\\d (AM|PM)\\.docx");
         EXPECT_TRUE(std::regex_match(backup.substr(base.size()), stamp));
-        ASSERT_TRUE(remote::FileExists(backup));
+        ASSERT_TRUE(PathExists(backup));
         EXPECT_EQ(ReadDocxText(backup), docs[i].text);
     }
-    EXPECT_EQ(remote::FilesIn(box_.backups, L"*.docx").size(), 2u);
+    EXPECT_EQ(FileNamesIn(box_.backups, L"*.docx").size(), 2u);
 
     // The count starts again after the run.
-    ASSERT_TRUE(remote::WaitFor(
+    ASSERT_TRUE(WaitFor(
         [&] {
             auto c = ReadCountdown(app);
             return c && c->bar.position >= 12 && c->bar.position <= 25;
@@ -128,9 +109,9 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
 
     // The test button backs up at once and leaves the countdown alone.
     app.Click(ids::PushButton2);
-    ASSERT_TRUE(remote::WaitFor([&] { return HistoryLines(box_.HistoryFile()).size() >= 4; }, 60s));
-    EXPECT_EQ(HistoryLines(box_.HistoryFile()).size(), 4u);
-    EXPECT_EQ(remote::FilesIn(box_.backups, L"*.docx").size(), 4u);
+    ASSERT_TRUE(WaitFor([&] { return ReadAnsiLines(box_.HistoryFile()).size() >= 4; }, 60s));
+    EXPECT_EQ(ReadAnsiLines(box_.HistoryFile()).size(), 4u);
+    EXPECT_EQ(FileNamesIn(box_.backups, L"*.docx").size(), 4u);
     EXPECT_EQ(app.Caption(ids::Frame2), L"Auto Save is Off.");
     EXPECT_EQ(app.Progress().position, stoppedAt);
 
@@ -139,7 +120,7 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
     app.Click(ids::PushButton4);
     EXPECT_EQ(app.Caption(ids::PushButton4), L"Turn Off Backup Save");
     EXPECT_TRUE(WaitStored(L"BackupSwitch", L"On"));
-    ASSERT_TRUE(remote::WaitFor([&] { return app.SecondsLeft().has_value(); }, kActionLimit));
+    ASSERT_TRUE(WaitFor([&] { return app.SecondsLeft().has_value(); }, kActionLimit));
     auto resumed = ReadCountdown(app);
     ASSERT_TRUE(resumed);
     EXPECT_GT(30 - resumed->left, stoppedAt) << "the count started over";
@@ -153,7 +134,7 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
     EXPECT_TRUE(WaitStored(L"OftenIndex", L"2"));
     EXPECT_EQ(app.SelectedInterval(), 2);
     app.Click(ids::PushButton4);
-    ASSERT_TRUE(remote::WaitFor([&] { return app.Progress().high == 60; }, kActionLimit));
+    ASSERT_TRUE(WaitFor([&] { return app.Progress().high == 60; }, kActionLimit));
     auto restarted = ReadCountdown(app);
     ASSERT_TRUE(restarted);
     EXPECT_GT(restarted->left, 60 - before) << "the count went on instead of starting over";
@@ -164,21 +145,21 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
     app.Click(ids::Option4);
     EXPECT_TRUE(WaitStored(L"WhereOption", L"2"));
     EXPECT_TRUE(WaitStored(L"Backup Option", L"2"));
-    const size_t linesBefore = HistoryLines(box_.HistoryFile()).size();
+    const size_t linesBefore = ReadAnsiLines(box_.HistoryFile()).size();
     for (int run = 1; run <= 2; ++run) {
         app.Click(ids::PushButton2);
-        ASSERT_TRUE(remote::WaitFor(
-            [&] { return HistoryLines(box_.HistoryFile()).size() >= linesBefore + 2 * run; }, 60s));
+        ASSERT_TRUE(WaitFor(
+            [&] { return ReadAnsiLines(box_.HistoryFile()).size() >= linesBefore + 2 * run; }, 60s));
     }
-    auto besides = remote::FilesIn(documents, L"*.docx");
+    auto besides = FileNamesIn(documents, L"*.docx");
     ASSERT_EQ(besides.size(), 2u);
     for (const Doc& d : docs) {
         auto found = std::find_if(besides.begin(), besides.end(), [&](const std::wstring& name) {
             return name.rfind(d.name + L" ", 0) == 0;
         });
-        ASSERT_NE(found, besides.end()) << Narrow(d.name);
+        ASSERT_NE(found, besides.end()) << ToUtf8(d.name);
         const std::wstring stamp = found->substr(d.name.size() + 1);
-        EXPECT_TRUE(std::regex_match(stamp, std::wregex(L"[A-Z][a-z]{2} \\d{1,2} \\d{4}\\.docx"))) << Narrow(*found);
+        EXPECT_TRUE(std::regex_match(stamp, std::wregex(L"[A-Z][a-z]{2} \\d{1,2} \\d{4}\\.docx"))) << ToUtf8(*found);
         EXPECT_EQ(ReadDocxText(documents + L"\\" + *found), d.text);
     }
 
@@ -191,221 +172,35 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
     for (const StandIn::Call& call : calls) {
         if (call.role != L"user") continue;
         for (const wchar_t* writer : {L"Document.SaveAs", L"Document.Close", L"Range.Paste", L"Application.Quit"})
-            EXPECT_NE(call.member, writer) << Narrow(call.args);
+            EXPECT_NE(call.member, writer) << ToUtf8(call.args);
     }
     EXPECT_EQ(WaitForSingleObject(word.process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-}
-
-// ---- History ---------------------------------------------------------------------
-
-TEST_F(WindowAtWork, HistoryButtonsOnAMissingAndOnAPresentHistory) {
-    Seed(L"BackupSwitch", L"Off");
-    Orvelle& app = Start();
-    WaitStartedQuietly(app);
-    const std::wstring history = box_.HistoryFile();
-
-    // No history yet.
-    app.PostClick(ids::PushButton3);
-    HWND box = app.WaitBox(kTitle);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(remote::MessageBoxText(box),
-              L"There isn't a history to view because actions have not been performed yet.");
-    EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr);
-    EXPECT_EQ(GetDlgItem(box, IDYES), nullptr);
-    ASSERT_TRUE(remote::Answer(box, IDOK));
-
-    ASSERT_TRUE(remote::SetClipboardText(L"held before the copy"));
-    app.Click(ids::PushButton5);
-    EXPECT_TRUE(remote::Dialogs(app.Pid()).empty());
-    EXPECT_EQ(remote::ClipboardText(), L"held before the copy");
-
-    app.PostClick(ids::PushButton12);
-    box = app.WaitBox(kTitle);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(remote::MessageBoxText(box), L"Are you sure you want to delete the history log and start over?");
-    ASSERT_TRUE(remote::Answer(box, IDYES));
-    remote::Sleep(300ms);
-    EXPECT_TRUE(remote::Dialogs(app.Pid()).empty());
-    EXPECT_FALSE(remote::FileExists(history));
-
-    // A history of three lines, one of them beyond ASCII.
-    const std::string bytes = remote::ToAnsi(
-        L"Report.docx was backup saved as C:\\Work\\Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx at "
-        L"12/7/2026 1:05:09 PM\r\n"
-        L"Caf\u00E9 notes.docx was backup saved as C:\\Work\\Caf\u00E9 notes.docx Date Dec 7 2026 Time 01 05 10 "
-        L"PM.docx at 12/7/2026 1:05:10 PM\r\n"
-        L"Document2 was backup saved as D:\\Backup\\Document2 Dec 8 2026.docx at 12/8/2026 9:00:00 AM\r\n");
-    remote::WriteBytes(history, bytes);
-
-    app.Click(ids::PushButton5);
-    EXPECT_EQ(remote::ClipboardText(), remote::FromAnsi(bytes));
-
-    // View opens the file in the text editor; the TEMP path has blanks.
-    app.PostClick(ids::PushButton3);
-    HWND editor = nullptr;
-    ASSERT_TRUE(remote::WaitFor(
-        [&] {
-            for (HWND w : remote::TopLevelWindows(0, L"Notepad"))
-                if (remote::Text(w).find(L"Orvelle.txt") != std::wstring::npos) editor = w;
-            return editor != nullptr;
-        },
-        kStartLimit));
-    Adopt(remote::ProcessOf(editor));
-    auto edits = remote::DescendantsOfClass(editor, L"Edit");
-    ASSERT_FALSE(edits.empty());
-    EXPECT_EQ(remote::Text(edits.front()), remote::FromAnsi(bytes));
-    EXPECT_TRUE(remote::Dialogs(app.Pid()).empty());
-
-    // Clear asks; No keeps the file as it was.
-    app.PostClick(ids::PushButton12);
-    box = app.WaitBox(kTitle);
-    ASSERT_NE(box, nullptr);
-    ASSERT_TRUE(remote::Answer(box, IDNO));
-    remote::Sleep(300ms);
-    ASSERT_TRUE(remote::FileExists(history));
-    EXPECT_EQ(remote::ReadBytes(history), bytes);
-
-    // Yes deletes it, and View is back to its message.
-    app.PostClick(ids::PushButton12);
-    box = app.WaitBox(kTitle);
-    ASSERT_NE(box, nullptr);
-    ASSERT_TRUE(remote::Answer(box, IDYES));
-    EXPECT_TRUE(remote::WaitFor([&] { return !remote::FileExists(history); }, kActionLimit));
-    app.PostClick(ids::PushButton3);
-    box = app.WaitBox(kTitle);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(remote::MessageBoxText(box),
-              L"There isn't a history to view because actions have not been performed yet.");
-    remote::Answer(box, IDOK);
 
     // The copied history stays on the clipboard after the program has ended.
-    remote::WriteBytes(history, bytes);
+    TestClipboard::SetUnicodeText(L"held before the copy");
     app.Click(ids::PushButton5);
-    ASSERT_TRUE(app.Close(kActionLimit));
-    EXPECT_EQ(remote::ClipboardText(), remote::FromAnsi(bytes));
-}
-
-// ---- Options --------------------------------------------------------------------
-
-TEST_F(WindowAtWork, EveryOptionClickIsStoredAndComesBackAfterARestart) {
-    const std::wstring folder = box_.backups + L"\\Caf\u00E9 backups";
-    {
-        Orvelle& app = Start();
-        WaitStartedAndTicking(app);
-
-        app.Click(ids::Option2);
-        EXPECT_TRUE(WaitStored(L"WhereOption", L"2"));
-        EXPECT_FALSE(app.Checked(ids::Option1));
-        app.Click(ids::Option4);
-        EXPECT_TRUE(WaitStored(L"Backup Option", L"2"));
-        EXPECT_FALSE(app.Checked(ids::Option3));
-        app.ClickInterval(4);
-        EXPECT_TRUE(WaitStored(L"OftenIndex", L"4"));
-        app.Click(ids::PushButton4);
-        EXPECT_TRUE(WaitStored(L"BackupSwitch", L"Off"));
-        remote::SetText(app.Control(ids::Text1), folder);
-        EXPECT_TRUE(WaitStored(L"Path", folder));
-        app.Click(ids::Check8);
-        EXPECT_TRUE(WaitStored(L"Minimized", L"On"));
-        app.Click(ids::Check8);
-        EXPECT_TRUE(WaitStored(L"Minimized", L"Off"));
-        // Check5 was never clicked: its setting stays absent.
-        EXPECT_FALSE(Stored(L"Windows Startup"));
-
-        ASSERT_TRUE(app.Close());
-        EXPECT_TRUE(remote::WaitFor([] { return remote::FindTrayIcon(kTitle) == nullptr; }, kActionLimit));
-    }
-
-    Orvelle& again = Start();
-    WaitStartedQuietly(again);
-    EXPECT_TRUE(again.Checked(ids::Option2));
-    EXPECT_TRUE(again.Checked(ids::Option4));
-    EXPECT_EQ(again.SelectedInterval(), 4);
-    EXPECT_EQ(again.Caption(ids::PushButton4), L"Turn On Backup Save");
-    EXPECT_EQ(again.Caption(ids::Frame2), L"Auto Save is Turned Off.");
-    EXPECT_EQ(again.Caption(ids::Text1), folder);
-    EXPECT_FALSE(again.Checked(ids::Check8));
-    EXPECT_TRUE(remote::Visible(again.Window()));
-
-    again.Click(ids::Option1);
-    EXPECT_TRUE(WaitStored(L"WhereOption", L"1"));
-    again.Click(ids::Option3);
-    EXPECT_TRUE(WaitStored(L"Backup Option", L"1"));
-    again.ClickInterval(1);
-    EXPECT_TRUE(WaitStored(L"OftenIndex", L"1"));
-    again.Click(ids::PushButton4);
-    EXPECT_TRUE(WaitStored(L"BackupSwitch", L"On"));
-    EXPECT_EQ(again.Caption(ids::PushButton4), L"Turn Off Backup Save");
-}
-
-TEST_F(WindowAtWork, TheFolderButtonFillsTheBoxCancelChangesNothingAndHelpNamesTheContact) {
-    Seed(L"BackupSwitch", L"Off");
-    Seed(L"WhereOption", L"2");
-    const std::wstring picked = box_.backups + L"\\Picked Folder";
-    ASSERT_TRUE(CreateDirectoryW(picked.c_str(), nullptr));
-    Orvelle& app = Start();
-    WaitStartedQuietly(app);
-    const std::wstring before = app.Caption(ids::Text1);
-
-    app.PostClick(ids::PushButton1);
-    HWND picker = remote::WaitFolderPicker(app.Pid(), kActionLimit);
-    ASSERT_NE(picker, nullptr);
-    auto statics = remote::StaticTexts(picker);
-    EXPECT_NE(std::find(statics.begin(), statics.end(), L"Please select folder:"), statics.end());
-    ASSERT_TRUE(remote::Answer(picker, IDCANCEL));
-    remote::Sleep(300ms);
-    EXPECT_EQ(app.Caption(ids::Text1), before);
-    EXPECT_EQ(Stored(L"Path"), before);
-
-    // The chosen folder goes into the box and the store; the location
-    // option stays as it was.
-    app.PostClick(ids::PushButton1);
-    picker = remote::WaitFolderPicker(app.Pid(), kActionLimit);
-    ASSERT_NE(picker, nullptr);
-    ASSERT_TRUE(remote::SelectFolder(picker, picked));
-    ASSERT_TRUE(remote::Answer(picker, IDOK));
-    EXPECT_TRUE(WaitStored(L"Path", picked)) << Narrow(Stored(L"Path").value_or(L"(none)"));
-    EXPECT_EQ(app.Caption(ids::Text1), picked);
-    EXPECT_TRUE(app.Checked(ids::Option2));
-    EXPECT_EQ(Stored(L"WhereOption"), L"2");
-
-    app.PostClick(ids::PushButton11);
-    HWND help = app.WaitBox(kTitle);
-    ASSERT_NE(help, nullptr);
-    const std::wstring text = remote::MessageBoxText(help);
-    const std::wstring lead = L"Questions? Please contact Team Kelvane at ";
-    EXPECT_EQ(text.compare(0, lead.size(), lead), 0) << Narrow(text);
-    EXPECT_GT(text.size(), lead.size()) << "no address";
-    EXPECT_EQ(GetDlgItem(help, IDCANCEL), nullptr);
-    EXPECT_TRUE(remote::Answer(help, IDOK));
+    ASSERT_TRUE(app.Close());
+    EXPECT_EQ(TestClipboard::Text(), FromAnsi(ReadFileBytes(box_.HistoryFile())));
 }
 
 TEST_F(WindowAtWork, TickingStartWithWindowsWritesTheRunEntryAndUntickingRemovesIt) {
     const std::wstring quoted = L"\"" + box_.exe + L"\"";
     {
         Orvelle& app = Start();
-        WaitStartedAndTicking(app);
+        ASSERT_TRUE(app.WaitFirstTick()) << ToUtf8(app.Caption(ids::Frame2));
 
         app.Click(ids::Check5);
         EXPECT_TRUE(app.Checked(ids::Check5));
         EXPECT_TRUE(WaitStored(L"Windows Startup", L"On"));
-        EXPECT_TRUE(remote::WaitFor([&] { return RunEntry() == quoted; }, kActionLimit))
-            << Narrow(RunEntry().value_or(L"(none)"));
-        app.Click(ids::Check8);
-        EXPECT_TRUE(WaitStored(L"Minimized", L"On"));
+        EXPECT_TRUE(WaitFor([&] { return RunEntry() == quoted; }, kActionLimit))
+            << ToUtf8(RunEntry().value_or(L"(none)"));
 
-        // Unticking removes the entry, and clears and hides "Start in system tray".
         app.Click(ids::Check5);
         EXPECT_TRUE(WaitStored(L"Windows Startup", L"Off"));
-        EXPECT_TRUE(remote::WaitFor([&] { return !RunEntry(); }, kActionLimit));
-        EXPECT_FALSE(app.Checked(ids::Check8));
-        EXPECT_FALSE(app.ControlVisible(ids::Check8));
-        EXPECT_TRUE(WaitStored(L"Minimized", L"Off"));
+        EXPECT_TRUE(WaitFor([&] { return !RunEntry(); }, kActionLimit));
 
         app.Click(ids::Check5);
-        EXPECT_TRUE(app.ControlVisible(ids::Check8));
-        EXPECT_FALSE(app.Checked(ids::Check8));
-        EXPECT_TRUE(remote::WaitFor([&] { return RunEntry() == quoted; }, kActionLimit));
+        EXPECT_TRUE(WaitFor([&] { return RunEntry() == quoted; }, kActionLimit));
         ASSERT_TRUE(app.Close());
     }
 
@@ -413,119 +208,13 @@ TEST_F(WindowAtWork, TickingStartWithWindowsWritesTheRunEntryAndUntickingRemoves
     // next untick removes whatever is there.
     RemoveRunEntries();
     Orvelle& again = Start();
-    WaitStartedAndTicking(again);
+    ASSERT_TRUE(again.WaitFirstTick()) << ToUtf8(again.Caption(ids::Frame2));
     EXPECT_TRUE(again.Checked(ids::Check5));
-    EXPECT_TRUE(again.ControlVisible(ids::Check8));
     EXPECT_FALSE(RunEntry());
-    remote::reg::SetString(HKEY_CURRENT_USER, kUserRunKey, kProgramFile, quoted);
+    reg::SetString(HKEY_CURRENT_USER, kUserRunKey, kProgramFile, quoted);
     again.Click(ids::Check5);
     EXPECT_TRUE(WaitStored(L"Windows Startup", L"Off"));
-    EXPECT_TRUE(remote::WaitFor([&] { return !RunEntry(); }, kActionLimit));
-}
-
-// ---- Tray hand-off --------------------------------------------------------------------
-
-class TrayHandOff : public E2ETest {
-protected:
-    static bool WaitBalloon(std::wstring& text) {
-        return remote::WaitFor(
-            [&] {
-                auto balloons = remote::Balloons();
-                if (balloons.empty()) return false;
-                text = remote::TooltipText(balloons.front());
-                return true;
-            },
-            kActionLimit);
-    }
-    static void ExpectHandOffBalloon(const std::wstring& text) {
-        const std::wstring first = L"has been minimized to the system tray.\r\n";
-        EXPECT_EQ(text.compare(0, first.size(), first), 0) << Narrow(text);
-        EXPECT_GT(text.size(), first.size() + 10) << "no second sentence: " << Narrow(text);
-    }
-    // Wine shows a balloon two seconds after it was asked for.
-    static void ExpectNoBalloonAppears() {
-        remote::Sleep(3500ms);
-        EXPECT_TRUE(remote::Balloons().empty());
-    }
-};
-
-TEST_F(TrayHandOff, MinimisingHidesIntoTheTrayWithOneBalloonPerRun) {
-    Orvelle& app = Start();
-    WaitStartedAndTicking(app);
-    HWND window = app.Window();
-    HWND icon = remote::FindTrayIcon(kTitle);
-    ASSERT_NE(icon, nullptr);
-
-    remote::PostMinimize(window);
-    ASSERT_TRUE(remote::WaitFor([&] { return !remote::Visible(window); }, kActionLimit));
-    std::wstring text;
-    ASSERT_TRUE(WaitBalloon(text));
-    ExpectHandOffBalloon(text);
-
-    // A click on the icon brings the window back, also during the balloon.
-    remote::ClickTrayIcon(icon);
-    ASSERT_TRUE(remote::WaitFor([&] { return remote::Visible(window); }, kActionLimit));
-    EXPECT_FALSE(IsIconic(window));
-    // The program takes its balloon down after five seconds.
-    EXPECT_TRUE(remote::WaitFor([] { return remote::Balloons().empty(); }, 15s));
-
-    // The countdown went on meanwhile.
-    EXPECT_TRUE(app.SecondsLeft().has_value());
-
-    remote::PostMinimize(window);
-    ASSERT_TRUE(remote::WaitFor([&] { return !remote::Visible(window); }, kActionLimit));
-    ExpectNoBalloonAppears();
-
-    // The right button restores as well.
-    remote::ClickTrayIcon(icon, true);
-    ASSERT_TRUE(remote::WaitFor([&] { return remote::Visible(window); }, kActionLimit));
-
-    // Closing removes the icon and ends the program.
-    remote::PostClose(window);
-    EXPECT_TRUE(app.WaitExit(kActionLimit));
-    EXPECT_TRUE(remote::WaitFor([] { return remote::TrayIcons().empty(); }, kActionLimit));
-}
-
-TEST_F(TrayHandOff, StartInTrayComesUpHiddenWithItsBalloon) {
-    Seed(L"Minimized", L"On");
-    Orvelle& app = Start();
-    HWND window = app.Window();
-    ASSERT_TRUE(remote::WaitFor([&] { return app.Checked(ids::Check8) && !remote::Visible(window); }, kStartLimit));
-
-    // Start-up waits in the hand-off, handling clicks, before it asks Word
-    // anything; a click on Check5 then is ignored.
-    app.Click(ids::Check5);
-    if (Word().calls().empty()) {
-        EXPECT_FALSE(Stored(L"Windows Startup"));
-        EXPECT_FALSE(RunEntry());
-    } else {
-        std::printf("note: the click on Check5 came after the hand-off; not checked\n");
-    }
-
-    std::wstring text;
-    ASSERT_TRUE(WaitBalloon(text));
-    ExpectHandOffBalloon(text);
-    EXPECT_FALSE(remote::Visible(window));
-    HWND icon = remote::FindTrayIcon(kTitle);
-    ASSERT_NE(icon, nullptr);
-    EXPECT_TRUE(app.Checked(ids::Check8));
-    EXPECT_EQ(Stored(L"Minimized"), L"On");
-
-    remote::ClickTrayIcon(icon);
-    ASSERT_TRUE(remote::WaitFor([&] { return remote::Visible(window); }, kActionLimit));
-    // Start-up went on after the hand-off: the countdown ticks.
-    EXPECT_TRUE(remote::WaitFor([&] { return app.SecondsLeft().has_value(); }, kStartLimit));
-
-    // That balloon was this run's one.
-    EXPECT_TRUE(remote::WaitFor([] { return remote::Balloons().empty(); }, 15s));
-    remote::PostMinimize(window);
-    ASSERT_TRUE(remote::WaitFor([&] { return !remote::Visible(window); }, kActionLimit));
-    ExpectNoBalloonAppears();
-
-    // Closed by the system while hidden in the tray: no dead icon remains.
-    remote::PostClose(window);
-    EXPECT_TRUE(app.WaitExit(kActionLimit));
-    EXPECT_TRUE(remote::WaitFor([] { return remote::TrayIcons().empty(); }, kActionLimit));
+    EXPECT_TRUE(WaitFor([&] { return !RunEntry(); }, kActionLimit));
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 // settings store, no Run entry, and the Word stand-in registered; it starts
 // the built orvelle.exe from its own copy and drives it from outside.
 // Teardown ends every process the test started and waits for it.
+#include "e2e/support/Controls.h"
+#include "e2e/support/Program.h"
 #include "mainwindow/ControlIds.h"
-#include "Remote.h"
-#include "StandIn.h"
+#include "support/ComApartment.h"
+#include "support/StandIn.h"
+#include "support/Wait.h"
+#include "support/WindowLookup.h"
 
 #include <gtest/gtest.h>
 
@@ -18,22 +22,17 @@
 namespace e2e {
 
 using namespace std::chrono_literals;
-using remote::Millis;
 
 inline constexpr wchar_t kTitle[] = L"Orvelle";
 inline constexpr wchar_t kStoreKey[] = L"Software\\VB and VBA Program Settings\\Kelvane\\Orvelle";
 inline constexpr wchar_t kMachineRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kUserRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kProgramFile[] = L"orvelle.exe";
-inline constexpr wchar_t kCountdownPrefix[] = L"On. Next backup save will occur in ";
 
 // Waits that cover a start of the program, a COM start of the stand-in and
 // the odd slow moment of a shared machine.
 inline constexpr Millis kStartLimit = 30s;
 inline constexpr Millis kActionLimit = 10s;
-
-// The folder of the built executables (ORVELLE_BIN), as a Windows path.
-std::wstring BinFolder();
 
 struct Sandbox {
     std::wstring root;           // ends in "\"
@@ -58,11 +57,9 @@ public:
     // The main window; waits for it (bounded) on first use.
     HWND Window();
     HWND Control(int id);
-    std::wstring Caption(int id) { return remote::Text(Control(id)); }
+    std::wstring Caption(int id) { return TextOf(Control(id)); }
     bool Checked(int id) { return remote::Checked(Control(id)); }
-    bool ControlVisible(int id) { return remote::Visible(Control(id)); }
     void Click(int id) { remote::Click(Control(id)); }
-    void PostClick(int id) { remote::PostClick(Control(id)); }
 
     // The interval list: 1-based position of the selected item, 0 for none.
     int SelectedInterval();
@@ -71,6 +68,11 @@ public:
     // Seconds left in the countdown caption of Frame2; nullopt when it shows
     // something else.
     std::optional<int> SecondsLeft();
+    // Start-up is over once a countdown tick has rewritten Frame2: ticks are
+    // handled only after the load handler has returned.
+    bool WaitFirstTick(Millis limit = kStartLimit) {
+        return WaitFor([&] { return SecondsLeft().has_value(); }, limit);
+    }
 
     // A message box of this process with caption, waited for.
     HWND WaitBox(const std::wstring& caption, Millis limit = kActionLimit) {
@@ -84,9 +86,6 @@ private:
     remote::Process process_;
     HWND window_ = nullptr;
 };
-
-// The seconds of a countdown caption "On. Next backup save will occur in hh:mm:ss".
-std::optional<int> ParseCountdown(const std::wstring& caption);
 
 class E2ETest : public ::testing::Test {
 protected:
@@ -109,16 +108,12 @@ protected:
     static std::optional<std::wstring> RunEntry();
     static void RemoveRunEntries();
 
-    // Adopts a process found by its window so that teardown ends it.
-    void Adopt(DWORD pid);
-
     // The "Word.Application" stand-in: registered, no faults, a call log;
     // every stand-in is ended at teardown.
     StandIn::Session& Word() { return *word_; }
 
     Sandbox box_;
     std::vector<std::unique_ptr<Orvelle>> started_;
-    std::vector<remote::Process> adopted_;
 
 private:
     ComApartment com_;

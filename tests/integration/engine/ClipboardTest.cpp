@@ -1,41 +1,20 @@
 #include "common/ClipboardLock.h"
 #include "engine/Clipboard.h"
+#include "support/Clipboard.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 
+using namespace TestClipboard;
+
 namespace {
 
-void Put(UINT format, const void* data, size_t size) {
-    HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, size);
-    std::memcpy(GlobalLock(g), data, size);
-    GlobalUnlock(g);
-    ASSERT_TRUE(SetClipboardData(format, g));
-}
-
-// Writes need an owner window of ours; reads do not.
-HWND Owner() {
-    static HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    return owner;
-}
-
-std::string Read(UINT format) {
-    ClipboardLock lock(nullptr);
-    std::string bytes;
-    if (HANDLE h = GetClipboardData(format)) {
-        bytes.assign(static_cast<const char*>(GlobalLock(h)), GlobalSize(h));
-        GlobalUnlock(h);
-    }
-    return bytes;
-}
-
-std::wstring ReadUnicode() {
-    std::string bytes = Read(CF_UNICODETEXT);
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()));
+template <class T>
+std::string BytesOf(const T& value) {
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
 }  // namespace
@@ -62,33 +41,29 @@ TEST(ClipboardSnapshot, PutsBackTextRtfHtmlDibFileListAndMetafile) {
     {
         ClipboardLock lock(Owner());
         EmptyClipboard();
-        Put(CF_UNICODETEXT, unicode, sizeof unicode);
-        Put(rtf, rtfText, sizeof rtfText);
-        Put(html, htmlText, sizeof htmlText);
-        Put(CF_DIB, dibBytes.data(), dibBytes.size());
-        Put(CF_HDROP, &drop, sizeof drop);
+        ASSERT_TRUE(Put(CF_UNICODETEXT, BytesOf(unicode)));
+        ASSERT_TRUE(Put(rtf, BytesOf(rtfText)));
+        ASSERT_TRUE(Put(html, BytesOf(htmlText)));
+        ASSERT_TRUE(Put(CF_DIB, dibBytes));
+        ASSERT_TRUE(Put(CF_HDROP, BytesOf(drop)));
         SetClipboardData(CF_ENHMETAFILE, emf);
     }
 
     ClipboardSnapshot snapshot = ClipboardSnapshot::Take(Owner());
 
     // The backup run's own content replaces the user's...
-    {
-        ClipboardLock lock(Owner());
-        EmptyClipboard();
-        Put(CF_UNICODETEXT, L"backup", sizeof L"backup");
-    }
-    ASSERT_EQ(ReadUnicode(), L"backup");
+    SetUnicodeText(L"backup");
+    ASSERT_EQ(UnicodeText(), L"backup");
 
     // ...and the user's comes back, format by format, from a clipboard
     // that our own window owns.
     snapshot.restore(Owner());
     EXPECT_EQ(GetClipboardOwner(), Owner());
-    EXPECT_EQ(ReadUnicode(), unicode);
-    EXPECT_EQ(Read(rtf).substr(0, sizeof rtfText - 1), std::string(rtfText));
-    EXPECT_EQ(Read(html).substr(0, sizeof htmlText - 1), std::string(htmlText));
-    EXPECT_EQ(Read(CF_DIB).substr(0, dibBytes.size()), dibBytes);
-    EXPECT_EQ(Read(CF_HDROP).substr(0, sizeof drop), std::string(reinterpret_cast<const char*>(&drop), sizeof drop));
+    EXPECT_EQ(UnicodeText(), unicode);
+    EXPECT_EQ(Bytes(rtf).substr(0, sizeof rtfText - 1), std::string(rtfText));
+    EXPECT_EQ(Bytes(html).substr(0, sizeof htmlText - 1), std::string(htmlText));
+    EXPECT_EQ(Bytes(CF_DIB).substr(0, dibBytes.size()), dibBytes);
+    EXPECT_EQ(Bytes(CF_HDROP).substr(0, sizeof drop), BytesOf(drop));
     ClipboardLock lock(nullptr);
     auto restoredEmf = static_cast<HENHMETAFILE>(GetClipboardData(CF_ENHMETAFILE));
     EXPECT_TRUE(restoredEmf);
@@ -98,16 +73,9 @@ TEST(ClipboardSnapshot, PutsBackTextRtfHtmlDibFileListAndMetafile) {
 }
 
 TEST(ClipboardSnapshot, AnEmptyClipboardIsEmptyAgainAfterRestore) {
-    {
-        ClipboardLock lock(Owner());
-        EmptyClipboard();
-    }
+    Clear();
     ClipboardSnapshot snapshot = ClipboardSnapshot::Take(Owner());
-    {
-        ClipboardLock lock(Owner());
-        EmptyClipboard();
-        Put(CF_UNICODETEXT, L"backup", sizeof L"backup");
-    }
+    SetUnicodeText(L"backup");
     snapshot.restore(Owner());
     EXPECT_EQ(CountClipboardFormats(), 0);
 }

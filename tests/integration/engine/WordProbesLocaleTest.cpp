@@ -1,6 +1,7 @@
 #include "common/MessageBox.h"
 #include "engine/SaveWord.h"
-#include "StandIn.h"
+#include "support/ComApartment.h"
+#include "support/StandIn.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,8 @@
 #include "common/MessageBox.h"
 #include "common/MessagePump.h"
 #include "engine/SaveWord.h"
-#include "StandIn.h"
+#include "support/ComApartment.h"
+#include "support/StandIn.h"
 
 #include <gtest/gtest.h>
 
@@ -149,37 +150,6 @@ TEST_F(WordProbes, ServerThatDiesMidCallEndsTheCallWithoutHanging) {
     EXPECT_EQ(boxes[0].text.substr(0, boxes[0].text.find(L"\r\n")),
               L"The automation server is no longer available; it may have stopped or crashed.");
     EXPECT_NE(boxes[0].text.find(std::wstring(kVersionLocation) + L"at line 3\r\r"), std::wstring::npos);
-}
-
-TEST_F(WordProbes, LateBoundCallsByNameWithNamedArgumentsAndDefaultMember) {
-    auto word = StandIn::StartUserWord({session.folder().write(L"a.txt", L"Alpha")});
-    Dispatch app = Dispatch::GetActive(kWordProgId);
-    EXPECT_EQ(app.getDefault().toText(), L"Microsoft Word");
-    EXPECT_EQ(app.get(L"VERSION").toText(), L"16.0");  // names are case-insensitive
-    short one = 1;
-    Dispatch doc = app.get(L"Documents", {Variant::ByRef(&one)}).toDispatch();
-    EXPECT_EQ(doc.get(L"Name").toText(), L"a.txt");
-    EXPECT_EQ(app.get(L"Documents").toDispatch().get(L"Count").toLong(), 1);
-    app.put(L"DisplayAlerts", false);
-    EXPECT_FALSE(app.get(L"DisplayAlerts").toBool());
-    std::wstring target = session.folder().file(L"named.docx");
-    doc.call(L"SaveAs", {}, {{L"FileName", target}});
-    EXPECT_EQ(ReadDocxText(target), L"Alpha");
-    // A member Word does not have.
-    try {
-        app.call(L"NoSuchMember");
-        ADD_FAILURE() << "no failure";
-    } catch (const Failure& f) {
-        EXPECT_FALSE(f.description().empty());
-    }
-    // Word's own description of a failing member reaches the failure.
-    StandIn::SetFault(L"fail", {.member = L"Name", .description = L"Word cannot do that now."});
-    try {
-        doc.get(L"Name");
-        ADD_FAILURE() << "no failure";
-    } catch (const Failure& f) {
-        EXPECT_EQ(f.description(), L"Word cannot do that now.");
-    }
 }
 
 TEST_F(WordProbes, WindowMessagesKeepFlowingWhileABusyServerIsRetried) {

@@ -1,10 +1,6 @@
 #include "FormFixture.h"
 
-#include "common/ClipboardLock.h"
 #include "common/Main.h"
-
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -124,39 +120,4 @@ void FormTest::Pump() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-}
-
-std::optional<std::wstring> ClipboardText() {
-    ClipboardLock clipboard(nullptr);
-    std::optional<std::wstring> text;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (auto* p = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = p;
-            GlobalUnlock(data);
-        }
-    }
-    return text;
-}
-
-void SetClipboardText(const std::wstring& text) {
-    // Written through a window of the test's own, as Windows requires.
-    static HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ClipboardLock clipboard(owner);
-    EmptyClipboard();
-    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
-    memcpy(GlobalLock(data), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-    GlobalUnlock(data);
-    if (!SetClipboardData(CF_UNICODETEXT, data)) GlobalFree(data);
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
 }

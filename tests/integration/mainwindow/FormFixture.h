@@ -7,6 +7,8 @@
 #include "mainwindow/Form1.h"
 #include "mainwindow/Settings.h"
 #include "shell/mSysTray.h"
+#include "support/Clipboard.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 #include <ole2.h>
@@ -85,9 +87,8 @@ private:
     std::wstring oldTemp_;
 };
 
-// The clipboard's Unicode text, or none.
-std::optional<std::wstring> ClipboardText();
-void SetClipboardText(const std::wstring& text);
-// Writes bytes to a file.
-void WriteFile(const fs::path& path, const std::string& bytes);
-std::string ReadFile(const fs::path& path);
+// The clipboard and files, through the test support.
+inline std::optional<std::wstring> ClipboardText() { return TestClipboard::Text(); }
+inline void SetClipboardText(const std::wstring& text) { TestClipboard::SetUnicodeText(text); }
+inline void WriteFile(const fs::path& path, const std::string& bytes) { WriteFileBytes(path, bytes); }
+inline std::string ReadFile(const fs::path& path) { return ReadFileBytes(path); }

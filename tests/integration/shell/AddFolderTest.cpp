@@ -1,22 +1,17 @@
 // The real folder dialog: BrowseForFolder runs on the test thread while a
 // second thread finds the dialog, drives it and presses a button, as a
 // user would.
-#include "common/Text.h"
-#include "FolderDialog.h"
 #include "shell/AddFolder.h"
+#include "support/ComApartment.h"
+#include "support/Files.h"
+#include "support/FolderDialog.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <commctrl.h>
-#include <objbase.h>
 #include <shlobj.h>
 
-#include <algorithm>
-#include <chrono>
-#include <functional>
 #include <string>
-#include <thread>
-#include <vector>
 
 using namespace folder_dialog;
 
@@ -25,29 +20,22 @@ namespace {
 class FolderPicker : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
         owner = CreateWindowExW(0, L"STATIC", L"Picker owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
                                 nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_TRUE(owner);
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        root = std::wstring(temp) + L"OrvelleShell Picker " + std::to_wstring(GetCurrentProcessId());
-        target = root + L"\\Target";
-        CreateDirectoryW(root.c_str(), nullptr);
+        target = scratch.file(L"Target");
         CreateDirectoryW(target.c_str(), nullptr);
         // The shell names folders by their long path.
         wchar_t longPath[MAX_PATH];
         GetLongPathNameW(target.c_str(), longPath, MAX_PATH);
         target = longPath;
     }
-    void TearDown() override {
-        RemoveDirectoryW(target.c_str());
-        RemoveDirectoryW(root.c_str());
-        DestroyWindow(owner);
-        CoUninitialize();
-    }
+    void TearDown() override { DestroyWindow(owner); }
+
+    ComApartment com;
+    ScratchFolder scratch;
     HWND owner = nullptr;
-    std::wstring root, target;
+    std::wstring target;
 };
 
 }  // namespace
@@ -67,7 +55,7 @@ TEST_F(FolderPicker, ReturnsTheConfirmedFolderAndShowsTheTitle) {
 
 TEST_F(FolderPicker, OpensAtTheStartFolder) {
     Driver driver(owner, IDOK, [](HWND, HWND tree, Seen& seen) {
-        seen.selected = WaitFor([&] { return CaretLabel(tree) == L"Target"; }, 10);
+        seen.selected = WaitFor([&] { return CaretLabel(tree) == L"Target"; }, std::chrono::seconds(10), Millis(50));
     });
     std::wstring chosen = BrowseForFolder(owner, L"Report.docx is unsaved. Please select location:", target);
     driver.join();
@@ -94,11 +82,12 @@ TEST_F(FolderPicker, AVirtualFolderCannotBeConfirmed) {
         if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer))) return;
         SHFILEINFOW info{};
         SHGetFileInfoW(reinterpret_cast<LPCWSTR>(computer), 0, &info, sizeof info, SHGFI_PIDL | SHGFI_DISPLAYNAME);
-        seen.selected = info.szDisplayName[0] && WaitFor([&] {
-                            SendMessageW(dialog, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(computer));
-                            Sleep(200);
-                            return CaretLabel(tree) == info.szDisplayName;
-                        });
+        auto selectComputer = [&] {
+            SendMessageW(dialog, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(computer));
+            Sleep(200);
+            return CaretLabel(tree) == info.szDisplayName;
+        };
+        seen.selected = info.szDisplayName[0] && WaitFor(selectComputer, std::chrono::seconds(15), Millis(50));
         CoTaskMemFree(computer);
     });
     std::wstring chosen = BrowseForFolder(owner, L"Please select folder:", L"");

@@ -1,16 +1,16 @@
 // The start-with-Windows entry in Wine's real registry, with both Run keys
 // pointed at scratch keys under HKCU (and once at the real ones).
-#include "common/Failure.h"
 #include "common/Handle.h"
 #include "common/Main.h"
 #include "common/Text.h"
 #include "shell/mStartUp.h"
+#include "support/Files.h"
+#include "support/Registry.h"
 
 #include <gtest/gtest.h>
 
 #include <sddl.h>
 
-#include <fstream>
 #include <optional>
 #include <string>
 
@@ -18,29 +18,8 @@ namespace {
 
 const std::wstring kScratch = L"Software\\OrvelleTests\\Shell";
 
-std::optional<std::wstring> ReadText(HKEY hive, const std::wstring& key, const std::wstring& name) {
-    DWORD bytes = 0;
-    if (RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
-        return std::nullopt;
-    std::wstring text(bytes / sizeof(wchar_t), L'\0');
-    if (RegGetValueW(hive, key.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text.data(), &bytes) != ERROR_SUCCESS)
-        return std::nullopt;
-    text.resize(wcslen(text.c_str()));
-    return text;
-}
-
-DWORD ValueCount(HKEY hive, const std::wstring& key) {
-    UniqueKey k;
-    if (RegOpenKeyExW(hive, key.c_str(), 0, KEY_READ, k.put()) != ERROR_SUCCESS) return 0;
-    DWORD count = 0;
-    RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                     nullptr);
-    return count;
-}
-
 void Touch(const std::wstring& path, DWORD attributes = 0) {
-    UniqueFile f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(f) << "cannot create " << ToUtf8(path);
+    WriteFileBytes(path, "");
     if (attributes) {
         ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes));
     }
@@ -49,7 +28,7 @@ void Touch(const std::wstring& path, DWORD attributes = 0) {
 class StartUp : public ::testing::Test {
 protected:
     void SetUp() override {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch.c_str());
+        reg::DeleteTree(HKEY_CURRENT_USER, kScratch);
         keys.machineHive = HKEY_CURRENT_USER;
         keys.machineKey = kScratch + L"\\Machine\\";
         keys.userHive = HKEY_CURRENT_USER;
@@ -58,47 +37,28 @@ protected:
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, keys.machineKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                   k.put(), nullptr),
                   ERROR_SUCCESS);
-
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        root = std::wstring(temp) + L"OrvelleShell " + std::to_wstring(GetCurrentProcessId());
-        folder = root + L"\\Program Files\\Orvelle";
-        CreateDirectoryW(root.c_str(), nullptr);
-        CreateDirectoryW((root + L"\\Program Files").c_str(), nullptr);
+        // A program folder with a blank in its path.
+        folder = scratch.path() + L"\\Program Files";
+        CreateDirectoryW(folder.c_str(), nullptr);
+        folder += L"\\Orvelle";
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     }
 
     void TearDown() override {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch.c_str());
+        reg::DeleteTree(HKEY_CURRENT_USER, kScratch);
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\OrvelleTests");
-        RemoveTree(root);
-    }
-
-    static void RemoveTree(const std::wstring& dir) {
-        WIN32_FIND_DATAW f;
-        UniqueFind find(FindFirstFileW((dir + L"\\*").c_str(), &f));
-        if (find) {
-            do {
-                std::wstring name = f.cFileName;
-                if (name == L"." || name == L"..") continue;
-                std::wstring path = dir + L"\\" + name;
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(path);
-                else
-                    DeleteFileW(path.c_str());
-            } while (FindNextFileW(find.get(), &f));
-        }
-        RemoveDirectoryW(dir.c_str());
     }
 
     std::optional<std::wstring> Machine(const std::wstring& name) {
-        return ReadText(keys.machineHive, keys.machineKey, name);
+        return reg::GetString(keys.machineHive, keys.machineKey, name);
     }
-    std::optional<std::wstring> User(const std::wstring& name) { return ReadText(keys.userHive, keys.userKey, name); }
+    std::optional<std::wstring> User(const std::wstring& name) { return reg::GetString(keys.userHive, keys.userKey, name); }
+    size_t MachineValues() const { return reg::ValueNames(keys.machineHive, keys.machineKey).size(); }
+    size_t UserValues() const { return reg::ValueNames(keys.userHive, keys.userKey).size(); }
 
     RunKeys keys;
-    std::wstring root, folder;
+    ScratchFolder scratch;
+    std::wstring folder;
 };
 
 }  // namespace
@@ -110,17 +70,17 @@ TEST_F(StartUp, WritesTheQuotedPathUnderItsFileNameAndRemovesIt) {
     // The folder has spaces: without quotes Windows would first try to run
     // "...\Program" with the rest as arguments.
     EXPECT_EQ(Machine(L"orvelle.exe"), L"\"" + folder + L"\\orvelle.exe\"");
-    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
-    EXPECT_EQ(ValueCount(keys.userHive, keys.userKey), 0u);
+    EXPECT_EQ(MachineValues(), 1u);
+    EXPECT_EQ(UserValues(), 0u);
 
     // Ticking again writes the same value again.
     AddToStartup(folder, keys);
     EXPECT_EQ(Machine(L"orvelle.exe"), L"\"" + folder + L"\\orvelle.exe\"");
-    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
+    EXPECT_EQ(MachineValues(), 1u);
 
     RemoveFromStartup(folder, keys);
     EXPECT_EQ(Machine(L"orvelle.exe"), std::nullopt);
-    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 0u);
+    EXPECT_EQ(MachineValues(), 0u);
     // Removing what is already gone is silent.
     RemoveFromStartup(folder, keys);
 }
@@ -130,10 +90,10 @@ TEST_F(StartUp, SeveralExeFilesAddAndRemoveTheSameOne) {
     const std::wstring first = ProgramFileName(folder);
     ASSERT_TRUE(first == L"a.exe" || first == L"b.exe" || first == L"c.EXE") << ToUtf8(first);
     AddToStartup(folder, keys);
-    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
+    EXPECT_EQ(MachineValues(), 1u);
     EXPECT_EQ(Machine(first), L"\"" + folder + L"\\" + first + L"\"");
     RemoveFromStartup(folder, keys);
-    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 0u);
+    EXPECT_EQ(MachineValues(), 0u);
 }
 
 TEST_F(StartUp, HiddenSystemAndFolderExeDoNotCount) {
@@ -150,8 +110,8 @@ TEST_F(StartUp, HiddenSystemAndFolderExeDoNotCount) {
     ASSERT_EQ(RegSetKeyValueW(keys.machineHive, keys.machineKey.c_str(), L"a-hidden.exe", REG_SZ, L"keep", 10),
               ERROR_SUCCESS);
     AddToStartup(folder, keys);
-    EXPECT_EQ(ValueCount(keys.machineHive, keys.machineKey), 1u);
-    EXPECT_EQ(ValueCount(keys.userHive, keys.userKey), 0u);
+    EXPECT_EQ(MachineValues(), 1u);
+    EXPECT_EQ(UserValues(), 0u);
     RemoveFromStartup(folder, keys);
     EXPECT_EQ(Machine(L"a-hidden.exe"), L"keep");
 
@@ -211,9 +171,9 @@ TEST(StartUpDefault, EntersTheProgramFileInTheMachineRunKey) {
     const std::wstring name = ProgramFileName(ProgramFolder());
     ASSERT_FALSE(name.empty());
     AddToStartup();
-    std::optional<std::wstring> data = ReadText(HKEY_LOCAL_MACHINE, kMachineRunKey, name);
+    std::optional<std::wstring> data = reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, name);
     RemoveFromStartup();
     EXPECT_EQ(data, L"\"" + ProgramFolder() + L"\\" + name + L"\"");
-    EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, kMachineRunKey, name), std::nullopt);
-    EXPECT_EQ(ReadText(HKEY_CURRENT_USER, kUserRunKey, name), std::nullopt);
+    EXPECT_EQ(reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, name), std::nullopt);
+    EXPECT_EQ(reg::GetString(HKEY_CURRENT_USER, kUserRunKey, name), std::nullopt);
 }

@@ -1,9 +1,12 @@
 #include "common/ErrorReport.h"
 #include "common/MessageBox.h"
 #include "common/Product.h"
+#include "support/Wait.h"
+#include "support/WindowLookup.h"
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 TEST(ErrorReport, TextIsAssembledByteForByte) {
@@ -32,27 +35,17 @@ TEST(ErrorReport, ShowsWarningBoxWithFixedCaptionAndNoNumber) {
 
 TEST(ErrorReport, RealBoxIsShownAndCanBeAnswered) {
     // Answer the real box from another thread, the way a person would.
-    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::wstring seenText;
-    HANDLE answerer = CreateThread(nullptr, 0, [](void* p) -> DWORD {
-        auto* seen = static_cast<std::wstring*>(p);
-        for (int i = 0; i < 200; ++i) {
-            HWND box = FindWindowW(L"#32770", L"Application Error");
-            if (box) {
-                wchar_t text[512] = {};
-                GetDlgItemTextW(box, 0xFFFF, text, 512);
-                *seen = text;
-                PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-                return 0;
-            }
-            Sleep(50);
-        }
-        return 1;
-    }, &seenText, 0, nullptr);
+    std::thread answerer([&] {
+        HWND box = nullptr;
+        if (!WaitFor([&] { return (box = FindWindowW(L"#32770", L"Application Error")) != nullptr; },
+                     std::chrono::seconds(10), Millis(50)))
+            return;
+        seenText = TextOf(GetDlgItem(box, 0xFFFF));
+        PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    });
     ReportError(L"in Quillbay2021/08/31.Form1.PushButton3_Click ", 1, Failure::Text(L"Real box"));
-    WaitForSingleObject(answerer, 10000);
-    CloseHandle(answerer);
-    CloseHandle(done);
+    answerer.join();
     EXPECT_NE(seenText.find(L"Real box"), std::wstring::npos);
     EXPECT_NE(seenText.find(L"PushButton3_Click at line 1"), std::wstring::npos);
 }

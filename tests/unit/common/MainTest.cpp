@@ -1,10 +1,8 @@
-#include "common/ClipboardLock.h"
 #include "common/IsInstalled.h"
 #include "common/Main.h"
+#include "support/Clipboard.h"
 
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 TEST(StripFileNameChars, RemovesEveryReservedCharacterAndKeepsTheRest) {
     EXPECT_EQ(StripFileNameChars(L"a b.c,d"), L"abcd");
@@ -66,6 +64,8 @@ TEST(GetDesktopFolder, EndsInOneBackslashAndExists) {
 
 TEST(GetDecimalSeparator, IsTheDotUnderUsEnglish) { EXPECT_EQ(GetDecimalSeparator(), L"."); }
 
+namespace {
+
 class ScratchFolder : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -91,6 +91,8 @@ protected:
     std::wstring folder_;
 };
 
+}  // namespace
+
 TEST_F(ScratchFolder, FileExistsAnswersWithoutFailing) {
     EXPECT_FALSE(FileExists(L""));
     EXPECT_FALSE(FileExists(folder_ + L"\\missing.txt"));
@@ -108,52 +110,22 @@ TEST_F(ScratchFolder, RemoveFileDeletesEvenAReadOnlyFile) {
     RemoveFile(folder_ + L"\\missing.txt");  // nothing to delete: no failure
 }
 
-namespace {
-struct Clipboard {
-    Clipboard() : lock(Owner()) { EmptyClipboard(); }
-    static HWND Owner() {
-        static HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        return owner;
-    }
-    ClipboardLock lock;
-    void put(UINT format, const void* data, size_t size) {
-        HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, size);
-        memcpy(GlobalLock(g), data, size);
-        GlobalUnlock(g);
-        SetClipboardData(format, g);
-    }
-};
-}  // namespace
-
 TEST(GetClipboardFormat, AsksTheFormatsInTheirFixedOrder) {
-    { Clipboard c; }
+    TestClipboard::Clear();
     EXPECT_EQ(GetClipboardFormat(), 0);
 
-    const char rtf[] = "{\\rtf1 hi}";
-    {
-        Clipboard c;
-        c.put(ClipboardFormatOf(kFormatRtf), rtf, sizeof rtf);
-    }
+    const std::string rtf("{\\rtf1 hi}", 11);
+    TestClipboard::Set({{ClipboardFormatOf(kFormatRtf), rtf}});
     EXPECT_EQ(GetClipboardFormat(), kFormatRtf);
-    {
-        Clipboard c;
-        c.put(ClipboardFormatOf(kFormatRtf), rtf, sizeof rtf);
-        c.put(CF_TEXT, "hi", 3);
-    }
+    TestClipboard::Set({{ClipboardFormatOf(kFormatRtf), rtf}, {CF_TEXT, std::string("hi", 3)}});
     EXPECT_EQ(GetClipboardFormat(), kFormatText);  // text is asked before RTF
-    {
-        Clipboard c;
-        BITMAPINFOHEADER dib{sizeof dib, 1, 1, 1, 24, BI_RGB};
-        char bits[sizeof dib + 4] = {};
-        memcpy(bits, &dib, sizeof dib);
-        c.put(CF_DIB, bits, sizeof bits);
-    }
+
+    BITMAPINFOHEADER dib{sizeof dib, 1, 1, 1, 24, BI_RGB};
+    std::string bits(reinterpret_cast<const char*>(&dib), sizeof dib);
+    TestClipboard::Set({{CF_DIB, bits + std::string(4, '\0')}});
     // A DIB alone also synthesises CF_BITMAP, which is asked first.
     EXPECT_EQ(GetClipboardFormat(), kFormatBitmap);
-    {
-        Clipboard c;
-        c.put(CF_HDROP, "\0\0", 2);  // file lists are never reported
-    }
+    TestClipboard::Set({{CF_HDROP, std::string(2, '\0')}});  // file lists are never reported
     EXPECT_EQ(GetClipboardFormat(), 0);
-    { Clipboard c; }
+    TestClipboard::Clear();
 }

@@ -1,0 +1,107 @@
+// The stand-in's SaveAs and Close: the .docx it writes, read by the tests'
+// own reader, and Word's failures.
+#include "StandInFixture.h"
+
+#include "common/Handle.h"
+#include "support/Docx.h"
+#include "support/Files.h"
+#include "support/Paths.h"
+
+#include <gmock/gmock.h>
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+TEST_F(StandInTest, SaveAsWritesADocxThatAnIndependentReaderReads) {
+    Dispatch app = Dispatch::Create(L"Word.Application");
+    Dispatch doc = NewDocument(app);
+    RangeOf(doc).put(L"Text", L"Erste Zeile ä €\rZweite <&> \"x\" 'y'\r\r\tTab");
+    std::wstring path = session.folder().file(L"Backup.docx");
+    doc.call(L"SaveAs", {}, {{L"FileName", path}});
+
+    EXPECT_EQ(ReadDocxParagraphs(path),
+              (std::vector<std::wstring>{L"Erste Zeile ä €", L"Zweite <&> \"x\" 'y'", L"", L"\tTab"}));
+    EXPECT_EQ(doc.get(L"Name").toText(), L"Backup.docx");
+    EXPECT_EQ(doc.get(L"Path").toText(), session.folder().path());
+    EXPECT_THAT(CallsOf(L"Document.SaveAs").back().args, HasSubstr(L"FileName:=String \""));
+
+    // Whatever the extension, the package format; a bare name gets .docx;
+    // FileName positional and in any case.
+    Dispatch other = NewDocument(app);
+    RangeOf(other).put(L"Text", L"older extension");
+    other.call(L"SaveAs", {session.folder().file(L"Old.doc")});
+    EXPECT_EQ(ReadDocxText(session.folder().file(L"Old.doc")), L"older extension");
+    other.call(L"SaveAs", {}, {{L"filename", session.folder().file(L"Bare")}});
+    EXPECT_EQ(ReadDocxText(session.folder().file(L"Bare.docx")), L"older extension");
+    EXPECT_EQ(other.get(L"Name").toText(), L"Bare.docx");
+
+    // A package the stand-in wrote opens again as a user's document.
+    auto word = StandIn::StartUserWord({path});
+    Dispatch reopened = Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch();
+    EXPECT_EQ(RangeOf(reopened).get(L"Text").toText(), L"Erste Zeile ä €\rZweite <&> \"x\" 'y'\r\r\tTab\r");
+
+    // For the host-side check with Python's zipfile (check_docx.py).
+    if (std::wstring forPython = EnvironmentVariable(L"STANDIN_DOCX_FOR_PYTHON"); !forPython.empty()) {
+        EXPECT_TRUE(CopyFileW(path.c_str(), WindowsPath(forPython).c_str(), FALSE));
+    }
+}
+
+TEST_F(StandInTest, SaveAsFailsClearlyForAMissingFolderOrAFileInUse) {
+    Dispatch doc = NewDocument(Dispatch::Create(L"Word.Application"));
+    try {
+        doc.call(L"SaveAs", {}, {{L"FileName", session.folder().file(L"no such folder\\x.docx")}});
+        ADD_FAILURE() << "SaveAs into a missing folder succeeded";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.number(), static_cast<long>(0x800A1420));  // Word error 5152
+        EXPECT_THAT(f.description(), HasSubstr(L"does not exist"));
+        EXPECT_THAT(f.description(), HasSubstr(L"no such folder"));
+    }
+    std::wstring locked = session.folder().write(L"Locked.docx", L"");
+    UniqueFile hold(CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hold);
+    try {
+        doc.call(L"SaveAs", {}, {{L"FileName", locked}});
+        ADD_FAILURE() << "SaveAs over a file in use succeeded";
+    } catch (const Failure& f) {
+        EXPECT_THAT(f.description(), StartsWith(L"Word cannot save or create this file."));
+        EXPECT_THAT(f.description(), HasSubstr(locked));
+    }
+    EXPECT_EQ(doc.get(L"Path").toText(), L"");  // still never saved
+}
+
+TEST_F(StandInTest, CloseSavesOnlyAChangedDocumentWhenToldAndRemovesIt) {
+    Dispatch app = Dispatch::Create(L"Word.Application");
+    Dispatch docs = app.get(L"Documents").toDispatch();
+    // Unchanged since its SaveAs: as with Word, Close(True) writes nothing.
+    Dispatch unchanged = NewDocument(app);
+    std::wstring unchangedPath = session.folder().file(L"Unchanged.docx");
+    unchanged.call(L"SaveAs", {}, {{L"FileName", unchangedPath}});
+    WriteUtf8File(unchangedPath, L"not written again");
+    unchanged.call(L"Close", {true});
+    EXPECT_EQ(ReadFileBytes(unchangedPath), "not written again");
+
+    Dispatch kept = NewDocument(app);
+    Dispatch dropped = NewDocument(app);
+    std::wstring keptPath = session.folder().file(L"Kept.docx"), droppedPath = session.folder().file(L"Dropped.docx");
+    kept.call(L"SaveAs", {}, {{L"FileName", keptPath}});
+    dropped.call(L"SaveAs", {}, {{L"FileName", droppedPath}});
+
+    RangeOf(kept).put(L"Text", L"changed then saved");
+    kept.call(L"Close", {true});
+    EXPECT_EQ(ReadDocxText(keptPath), L"changed then saved");
+    EXPECT_EQ(docs.get(L"Count").toLong(), 1);
+
+    RangeOf(dropped).put(L"Text", L"changed then discarded");
+    Dispatch range = RangeOf(dropped);
+    dropped.call(L"Close", {false});
+    EXPECT_EQ(ReadDocxText(droppedPath), L"");
+    EXPECT_EQ(docs.get(L"Count").toLong(), 0);
+
+    EXPECT_THROW(dropped.get(L"Name"), Failure);
+    try {
+        range.get(L"Text");
+        ADD_FAILURE() << "the range of a closed document still answered";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.description(), L"Object has been deleted.");
+    }
+}
