@@ -168,6 +168,12 @@ SkinColors SkinColorsOf(HWND window) {
         .second;
 }
 
+HBRUSH SolidBrushFor(COLORREF color) {
+    static std::vector<std::pair<COLORREF, UniqueBrush>> brushes;
+    for (const auto& [made, brush] : brushes)
+        if (made == color) return brush.get();
+    return brushes.emplace_back(color, UniqueBrush(CreateSolidBrush(color))).second.get();
+}
 
 Dispatch CreateSkinFramework() {
     Microsoft::WRL::ComPtr<IDispatch> object;

@@ -856,12 +856,7 @@ HBRUSH Form1::OnCtlColor(HDC dc, HWND control) {
     if (skin.face) back = *skin.face;
     if (skin.text) SetTextColor(dc, *skin.text);
     SetBkColor(dc, back);
-    for (const auto& brush : controlBrushes_) {
-        LOGBRUSH info;
-        if (GetObjectW(brush.get(), sizeof info, &info) && info.lbColor == back) return brush.get();
-    }
-    controlBrushes_.emplace_back(CreateSolidBrush(back));
-    return controlBrushes_.back().get();
+    return SolidBrushFor(back);
 }
 
 // ---- window procedure ----------------------------------------------------------
@@ -903,8 +898,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         RECT client;
         GetClientRect(hwnd_, &client);
         SkinColors skin = SkinColorsOf(hwnd_);
-        UniqueBrush skinBrush(skin.face ? CreateSolidBrush(*skin.face) : nullptr);
-        FillRect(reinterpret_cast<HDC>(wParam), &client, skinBrush ? skinBrush.get() : backBrush_.get());
+        FillRect(reinterpret_cast<HDC>(wParam), &client, skin.face ? SolidBrushFor(*skin.face) : backBrush_.get());
         return 1;
     }
     case WM_CTLCOLORSTATIC:

@@ -196,7 +196,6 @@ private:
     UniqueBrush backBrush_;
     COLORREF backColor_ = RGB(255, 255, 255);
     std::vector<std::pair<int, COLORREF>> controlBackColors_;
-    std::vector<UniqueBrush> controlBrushes_;
     HICON bigIcon_ = nullptr, smallIcon_ = nullptr, trayIcon_ = nullptr;
     HCURSOR handCursor_ = nullptr;
     HWND lastFocus_ = nullptr;
