@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -14,6 +16,10 @@ constexpr wchar_t kTextProp[] = L"Orvelle.SkinText";
 // Until a skin is applied no window has a colour: every paint of a control
 // asks, and under Wine each GetPropW is a round trip to the wineserver.
 bool skinApplied = false;
+// Once one is, what each window's properties said, asked once per window
+// until the next skin is applied (the countdown repaints the status frame,
+// and with it the window's background, every second).
+std::vector<std::pair<HWND, SkinColors>> knownColors;
 constexpr DISPID kOptions = 1, kLoadSkin = 2, kApplyWindow = 3, kSkinChildren = 5, kSkinText = 10;
 
 std::optional<COLORREF> ParseColor(std::string hex) {
@@ -125,6 +131,7 @@ private:
     void apply(HWND window) {
         if (!IsWindow(window)) return;
         skinApplied = true;
+        knownColors.clear();
         std::function<void(HWND)> mark = [&](HWND w) {
             if (face_) SetPropW(w, kFaceProp, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(*face_ | 0x01000000)));
             if (skinText_ && text_)
@@ -146,7 +153,6 @@ private:
 };
 
 std::optional<COLORREF> PropColor(HWND window, const wchar_t* name) {
-    if (!skinApplied) return std::nullopt;
     auto value = reinterpret_cast<INT_PTR>(GetPropW(window, name));
     if (!(value & 0x01000000)) return std::nullopt;  // the flag tells a set black from no colour
     return static_cast<COLORREF>(value & 0xFFFFFF);
@@ -154,7 +160,20 @@ std::optional<COLORREF> PropColor(HWND window, const wchar_t* name) {
 
 }  // namespace
 
-SkinColors SkinColorsOf(HWND window) { return {PropColor(window, kFaceProp), PropColor(window, kTextProp)}; }
+SkinColors SkinColorsOf(HWND window) {
+    if (!skinApplied) return {};
+    for (const auto& [known, colors] : knownColors)
+        if (known == window) return colors;
+    return knownColors.emplace_back(window, SkinColors{PropColor(window, kFaceProp), PropColor(window, kTextProp)})
+        .second;
+}
+
+HBRUSH SolidBrushFor(COLORREF color) {
+    static std::vector<std::pair<COLORREF, UniqueBrush>> brushes;
+    for (const auto& [made, brush] : brushes)
+        if (made == color) return brush.get();
+    return brushes.emplace_back(color, UniqueBrush(CreateSolidBrush(color))).second.get();
+}
 
 Dispatch CreateSkinFramework() {
     Microsoft::WRL::ComPtr<IDispatch> object;

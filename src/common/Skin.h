@@ -34,6 +34,9 @@ struct SkinColors {
     std::optional<COLORREF> text;
 };
 SkinColors SkinColorsOf(HWND window);
+// A solid brush of the colour, made once and kept for the process: the window
+// asks for one on every paint of a control and of its background.
+HBRUSH SolidBrushFor(COLORREF color);
 
 // The skin component: an automation object with the dispatch identifiers
 // 1 (option flags), 2 (load skin file), 3 (apply to window), 5 (skin child

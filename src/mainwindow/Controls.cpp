@@ -2,6 +2,8 @@
 
 #include "common/Failure.h"
 
+#include <iterator>
+
 RECT TwipsToPixels(const Twips& twips, UINT dpi) {
     int left = TwipsToPixels(twips.left, dpi), top = TwipsToPixels(twips.top, dpi);
     // Right and bottom from the twips edges, so that neighbours meet exactly.
@@ -22,6 +24,11 @@ void Control::create(HWND parent, int id, const wchar_t* windowClass, const std:
 }
 
 std::wstring Control::caption() const {
+    // One WM_GETTEXT for a caption that fits the buffer (the status frame's is
+    // read on every countdown tick), the length first only for a longer one.
+    wchar_t buffer[128];
+    const int read = GetWindowTextW(hwnd_, buffer, static_cast<int>(std::size(buffer)));
+    if (read < static_cast<int>(std::size(buffer)) - 1) return std::wstring(buffer, static_cast<size_t>(read));
     int length = GetWindowTextLengthW(hwnd_);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(hwnd_, text.data(), length + 1)));

@@ -261,8 +261,7 @@ void Form1::OnEraseBackground(HDC dc) {
     RECT client;
     GetClientRect(hwnd_, &client);
     SkinColors skin = SkinColorsOf(hwnd_);
-    UniqueBrush skinBrush(skin.face ? CreateSolidBrush(*skin.face) : nullptr);
-    FillRect(dc, &client, skinBrush ? skinBrush.get() : backBrush_.get());
+    FillRect(dc, &client, skin.face ? SolidBrushFor(*skin.face) : backBrush_.get());
 }
 
 HBRUSH Form1::OnCtlColor(HDC dc, HWND control) {
@@ -272,12 +271,7 @@ HBRUSH Form1::OnCtlColor(HDC dc, HWND control) {
     if (skin.face) back = *skin.face;
     if (skin.text) SetTextColor(dc, *skin.text);
     SetBkColor(dc, back);
-    for (const auto& brush : controlBrushes_) {
-        LOGBRUSH info;
-        if (GetObjectW(brush.get(), sizeof info, &info) && info.lbColor == back) return brush.get();
-    }
-    controlBrushes_.emplace_back(CreateSolidBrush(back));
-    return controlBrushes_.back().get();
+    return SolidBrushFor(back);
 }
 
 // ---- window procedure ----------------------------------------------------------

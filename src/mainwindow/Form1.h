@@ -186,7 +186,6 @@ private:
     UniqueBrush backBrush_;
     COLORREF backColor_ = RGB(255, 255, 255);
     std::vector<std::pair<int, COLORREF>> controlBackColors_;
-    std::vector<UniqueBrush> controlBrushes_;
     UniqueIcon bigIcon_, smallIcon_, trayIcon_;
     UniqueCursor handCursor_;
     HWND lastFocus_ = nullptr;

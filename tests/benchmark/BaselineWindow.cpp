@@ -131,8 +131,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                 width, height, nullptr, nullptr, instance, nullptr);
 
     HFONT font = ArialBold(900), buttonFont = ArialBold(1125);
-    HWND list = nullptr;
-    int id = 1000;
+    HWND list = nullptr, frames[3] = {};
+    int id = 1000, frameCount = 0;
     for (const Design& d : kControls) {
         const wchar_t* cls = WC_BUTTONW;
         DWORD s = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_GROUP, ex = 0;
@@ -153,11 +153,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         HWND c = CreateWindowExW(ex, cls, d.caption, s, Px(d.left), Px(d.top), Px(d.width), Px(d.height), hwnd,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)), instance, nullptr);
         SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(d.kind == Push ? buttonFont : font), FALSE);
-        if (d.kind == Frame) SetWindowPos(c, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (d.kind == Frame) frames[frameCount++] = c;
         if (d.kind == Frame && d.top == 570) status = c;
         if (d.kind == Progress) progress = c;
         if (d.kind == List) list = c;
     }
+    // A new child window goes below its siblings: the frames go to the bottom
+    // only once every control exists, or a frame would hide the controls
+    // created after it (the progress bar among them, which then never paints).
+    for (HWND frame : frames) SetWindowPos(frame, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
                  LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     LVCOLUMNW column{LVCF_TEXT | LVCF_WIDTH};
