@@ -8,12 +8,17 @@ ClipboardLock::ClipboardLock(HWND owner, std::chrono::milliseconds bound) {
     }
 }
 
-std::string ClipboardLock::bytes(UINT format) const {
-    HANDLE data = GetClipboardData(format);
-    if (!data) return {};
-    const char* p = static_cast<const char*>(GlobalLock(data));
-    if (!p) return {};
-    std::string bytes(p, GlobalSize(data));
-    GlobalUnlock(data);
-    return bytes;
+std::string ClipboardLock::bytes(UINT format) const { return std::string(ClipboardView(*this, format).bytes()); }
+
+ClipboardView::ClipboardView(const ClipboardLock&, UINT format) : data_(GetClipboardData(format)) {
+    const char* p = data_ ? static_cast<const char*>(GlobalLock(data_)) : nullptr;
+    if (!p) {
+        data_ = nullptr;
+        return;
+    }
+    bytes_ = std::string_view(p, GlobalSize(data_));
+}
+
+ClipboardView::~ClipboardView() {
+    if (data_) GlobalUnlock(data_);
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 class ClipboardLock {
 public:
@@ -23,4 +24,19 @@ public:
     std::string bytes(UINT format) const;
     ClipboardLock(const ClipboardLock&) = delete;
     ClipboardLock& operator=(const ClipboardLock&) = delete;
+};
+
+// The same bytes where the clipboard keeps them, without a copy, while the
+// view (and the lock it needs) lives.
+class ClipboardView {
+public:
+    ClipboardView(const ClipboardLock& lock, UINT format);
+    ~ClipboardView();
+    ClipboardView(const ClipboardView&) = delete;
+    ClipboardView& operator=(const ClipboardView&) = delete;
+    std::string_view bytes() const { return bytes_; }
+
+private:
+    HANDLE data_ = nullptr;
+    std::string_view bytes_;
 };

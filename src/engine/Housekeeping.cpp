@@ -70,14 +70,20 @@ std::function<std::uint64_t(const std::wstring&)>& FreeSpaceSource() {
     return source;
 }
 
-}  // namespace
-
-std::string StableRtf(std::string_view rtf) {
-    std::string out;
-    out.reserve(rtf.size());
+// Calls keep with each run of rtf that StableRtf keeps, in order, so that a
+// copy can be fingerprinted where the clipboard holds it.
+template <class Keep>
+void ForEachStableRun(std::string_view rtf, Keep&& keep) {
+    size_t from = 0;  // where the run being kept starts
+    auto drop = [&](size_t begin, size_t end) {
+        if (begin > from) keep(rtf.substr(from, begin - from));
+        from = end;
+    };
     for (size_t i = 0; i < rtf.size();) {
         if (StartsWith(rtf, i, "{\\info") || StartsWith(rtf, i, "{\\*\\rsidtbl")) {
-            i = GroupEnd(rtf, i);
+            const size_t end = GroupEnd(rtf, i);
+            drop(i, end);
+            i = end;
             continue;
         }
         if (rtf[i] == '\\' && i + 1 < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[i + 1]))) {
@@ -88,30 +94,46 @@ std::string StableRtf(std::string_view rtf) {
             while (end < rtf.size() && std::isdigit(static_cast<unsigned char>(rtf[end]))) ++end;
             // A dropped word leaves its delimiter, so that the word before it
             // never runs into the text after it.
-            if (word.find("rsid") == std::string_view::npos) out.append(rtf.substr(i, end - i));
+            if (word.find("rsid") != std::string_view::npos) drop(i, end);
             i = end;
             continue;
         }
         // A control symbol (an escaped brace or backslash) is text.
-        const size_t length = rtf[i] == '\\' && i + 1 < rtf.size() ? 2 : 1;
-        out.append(rtf.substr(i, length));
-        i += length;
+        i += rtf[i] == '\\' && i + 1 < rtf.size() ? 2 : 1;
     }
+    if (rtf.size() > from) keep(rtf.substr(from));
+}
+
+}  // namespace
+
+std::string StableRtf(std::string_view rtf) {
+    std::string out;
+    out.reserve(rtf.size());
+    ForEachStableRun(rtf, [&](std::string_view run) { out.append(run); });
     return out;
 }
 
+// Read where the clipboard keeps it: a copy of a large document's text and
+// RTF for every document of a run was the largest memory a run asked for, and
+// the heap keeps what it once held.
 ContentFingerprint FingerprintClipboard(HWND owner) {
     ClipboardLock lock(owner);
     ContentFingerprint print{kFnvOffset, 0};
     const UINT rtf = RegisterClipboardFormatW(L"Rich Text Format");
     for (UINT format : {static_cast<UINT>(CF_UNICODETEXT), rtf}) {
-        std::string bytes = lock.bytes(format);
-        print.bytes += bytes.size();
-        if (format == rtf) bytes = StableRtf(bytes);
-        const std::uint64_t size = bytes.size();
+        const ClipboardView view(lock, format);
+        print.bytes += view.bytes().size();
+        std::uint64_t size = 0;
+        auto mix = [&](std::string_view run) {
+            Mix(print.hash, run.data(), run.size());
+            size += run.size();
+        };
         Mix(print.hash, &format, sizeof format);
+        if (format == rtf)
+            ForEachStableRun(view.bytes(), mix);
+        else
+            mix(view.bytes());
         Mix(print.hash, &size, sizeof size);
-        Mix(print.hash, bytes.data(), bytes.size());
     }
     return print;
 }
