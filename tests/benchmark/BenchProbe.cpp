@@ -8,6 +8,9 @@
 //                                          its own /proc/self/status (through Z:): Wine 8
 //                                          answers a PrivateUsage of 0, even for itself
 //   bench-probe modules PID                base, size and path of each loaded module
+//   bench-probe regions PID                the reservations of the process heap, of the
+//                                          other heaps and of each thread's stack: kind,
+//                                          start, end (hex)
 //   bench-probe click CLASS ID             BM_CLICK on the control ID of window CLASS
 //   bench-probe place CLASS left|right     moves window CLASS to that side of the screen,
 //                                          below Wine's stand-alone tray window
@@ -15,6 +18,8 @@
 // Exit code 1 with a line on stderr when something is not there.
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -122,6 +127,73 @@ int Modules(DWORD pid) {
     return 0;
 }
 
+// The reservation that holds ADDRESS: from its allocation base to the end of
+// the last region of the same base.
+void PrintReservation(HANDLE process, const char* kind, const void* address) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (!address || !VirtualQueryEx(process, address, &info, sizeof info)) return;
+    const auto base = reinterpret_cast<ULONG_PTR>(info.AllocationBase);
+    ULONG_PTR end = base;
+    while (VirtualQueryEx(process, reinterpret_cast<const void*>(end), &info, sizeof info) &&
+           reinterpret_cast<ULONG_PTR>(info.AllocationBase) == base && info.State != MEM_FREE)
+        end = reinterpret_cast<ULONG_PTR>(info.BaseAddress) + info.RegionSize;
+    std::printf("%s %llx %llx\n", kind, static_cast<unsigned long long>(base), static_cast<unsigned long long>(end));
+}
+
+// x64 offsets: PEB.ProcessHeap, the NT_TIB's StackLimit at the start of a TEB,
+// and the segment signature that starts every heap's reservation, Windows'
+// layout, which Wine's heap keeps.
+constexpr size_t kPebProcessHeap = 0x30, kTebStackLimit = 0x10, kHeapSignatureAt = 0x10;
+constexpr DWORD kHeapSignature = 0xffeeffee;
+
+struct ThreadBasicInformation {
+    LONG exitStatus;
+    void* teb;
+    CLIENT_ID clientId;
+    ULONG_PTR affinityMask;
+    LONG priority, basePriority;
+};
+
+int Regions(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    PROCESS_BASIC_INFORMATION basic{};
+    if (!process || NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) {
+        std::fprintf(stderr, "no information on process %lu\n", pid);
+        return 1;
+    }
+    void* heap = nullptr;
+    ReadProcessMemory(process, reinterpret_cast<BYTE*>(basic.PebBaseAddress) + kPebProcessHeap, &heap, sizeof heap,
+                      nullptr);
+    PrintReservation(process, "process-heap", heap);
+    MEMORY_BASIC_INFORMATION info{};
+    for (const BYTE* at = nullptr; VirtualQueryEx(process, at, &info, sizeof info); at += info.RegionSize) {
+        DWORD signature = 0;
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE && info.BaseAddress == info.AllocationBase &&
+            info.BaseAddress != heap &&
+            ReadProcessMemory(process, static_cast<const BYTE*>(info.BaseAddress) + kHeapSignatureAt, &signature,
+                              sizeof signature, nullptr) &&
+            signature == kHeapSignature)
+            PrintReservation(process, "heap", info.BaseAddress);
+        if (reinterpret_cast<ULONG_PTR>(at) + info.RegionSize < reinterpret_cast<ULONG_PTR>(at)) break;
+    }
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{sizeof entry};
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != pid) continue;
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        ThreadBasicInformation info{};
+        void* limit = nullptr;
+        // Information class 0: ThreadBasicInformation, whose structure the
+        // MinGW headers leave out.
+        if (thread && NtQueryInformationThread(thread, static_cast<THREADINFOCLASS>(0), &info, sizeof info, nullptr) == 0 &&
+            ReadProcessMemory(process, static_cast<BYTE*>(info.teb) + kTebStackLimit, &limit, sizeof limit, nullptr))
+            PrintReservation(process, "thread-stack", limit);
+        if (thread) CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    return 0;
+}
+
 HWND Window(const wchar_t* cls) {
     HWND hwnd = FindWindowW(cls, nullptr);
     if (!hwnd) std::fprintf(stderr, "no window of class %ls\n", cls);
@@ -136,6 +208,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"memory" && argc == 3) return Memory(wcstoul(argv[2], nullptr, 10));
     if (command == L"self-memory") return SelfMemory();
     if (command == L"modules" && argc == 3) return Modules(wcstoul(argv[2], nullptr, 10));
+    if (command == L"regions" && argc == 3) return Regions(wcstoul(argv[2], nullptr, 10));
     if (command == L"click" && argc == 4) {
         HWND hwnd = Window(argv[2]);
         HWND button = hwnd ? GetDlgItem(hwnd, _wtoi(argv[3])) : nullptr;
@@ -166,6 +239,6 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     std::fprintf(stderr, "usage: bench-probe start CLASS EXE [ARGS...] | memory PID | modules PID | "
-                         "click CLASS ID | place CLASS left|right | close CLASS\n");
+                         "regions PID | click CLASS ID | place CLASS left|right | close CLASS\n");
     return 2;
 }

@@ -6,10 +6,11 @@ Per repeat, both programs started in turn and then counting side by side:
 the time from process start until each main window is visible, private
 memory 3 s after the start and 15 s after it (start-up's COM threads have
 ended: the figure "while counting"), CPU per countdown second over the next
-seconds, the same seconds for both; then
-Orvelle's private memory 3 s and 15 s after a backup run of 50 documents.  Then where each
-program's private memory lies (per module), and the final table with every
-ratio of issue-style figures, min and median over the repeats.
+seconds, the same seconds for both; then Orvelle's private memory 3 s and
+15 s after a backup run of 50 documents, and 15 s after a second one.  Then
+the final table with every ratio, min and median over the repeats, what each
+run added to Orvelle's private memory by part, and where each program's
+private memory lies (per part and module).
 
 Usage: window-bench.py BENCH_DIR BUILD_BIN ORVELLE_EXE FLOOR_FILE TRIPS_PER_DOC
 """
@@ -103,12 +104,24 @@ def private_usage(wpid):
     return int(probe("memory", str(wpid)).split()[0])
 
 
+STACKS, PROCESS_HEAP, HEAPS, UNIX_HEAP, OTHER = ("thread stacks", "process heap", "other heaps (the C runtime's...)",
+                                                "[heap]: Wine's unix-side malloc", "other anonymous memory")
+
+
 def memory_map(wpid, upid):
-    """Anonymous (private) resident kB per module image; the rest by mapping name."""
+    """Anonymous (private) resident KB per part: the stacks of the live threads,
+    the process heap and the other heaps (their reservations, from
+    bench-probe), each module image, Wine's unix-side malloc heap, and the rest
+    (the stack of a thread that ended, which Wine frees only when the next one
+    ends, Wine's own stack and memory per thread)."""
     modules = []
     for line in probe("modules", str(wpid)).splitlines():
         base, size, name = line.split(" ", 2)
-        modules.append((int(base, 16), int(size, 16), name.rsplit("\\", 1)[-1].lower()))
+        modules.append((int(base, 16), int(base, 16) + int(size, 16), name.rsplit("\\", 1)[-1].lower()))
+    for line in probe("regions", str(wpid)).splitlines():
+        kind, low, high = line.split()
+        modules.append((int(low, 16), int(high, 16),
+                        {"thread-stack": STACKS, "process-heap": PROCESS_HEAP}.get(kind, HEAPS)))
     parts = {}
     start = name = None
     for line in open(f"/proc/{upid}/smaps"):
@@ -120,10 +133,10 @@ def memory_map(wpid, upid):
             kb = int(head[1])
             if not kb:
                 continue
-            owner = next((m[2] for m in modules if m[0] <= start < m[0] + m[1]), None)
+            owner = next((m[2] for m in modules if m[0] <= start < m[1]), None)
             if owner is None:
-                owner = ("unix: " + os.path.basename(name)) if name.startswith("/") else \
-                    (name or "heaps, stacks and other anonymous memory")
+                owner = UNIX_HEAP if name == "[heap]" else \
+                    ("unix: " + os.path.basename(name)) if name.startswith("/") else OTHER
             parts[owner] = parts.get(owner, 0) + kb
     return parts
 
@@ -178,7 +191,21 @@ def start(program, cls, exe, side):
     return int(out[1]), unix_pid(os.path.basename(exe))
 
 
-maps = {}
+def run_backup(timed):
+    if os.path.exists(history):
+        os.remove(history)
+    for f in os.listdir(f"{work}/backups"):
+        os.remove(f"{work}/backups/{f}")
+    started = time.time()
+    probe("click", ORVELLE_CLASS, BACKUP_NOW)
+    lines = lambda: os.path.exists(history) and sum(1 for _ in open(history, "rb")) >= DOCS
+    if not wait_for(lines, 120):
+        sys.exit("the backup run of 50 documents did not finish within 120 s")
+    if timed:
+        record("orvelle", "run", time.time() - started)
+
+
+baseline_map = {}
 for repeat in range(REPEATS):
     # Both count side by side, so that each repeat's CPU ratio comes from the
     # same seconds of a machine shared with others.
@@ -199,26 +226,19 @@ for repeat in range(REPEATS):
     record("baseline", "cpu", (cpu_ns(bu) - before[bu]) / 1e6 / COUNT_SECONDS)
     record("orvelle", "cpu", (cpu_ns(ou) - before[ou]) / 1e6 / COUNT_SECONDS)
     if repeat == REPEATS - 1:
-        maps["baseline"] = memory_map(bw, bu)
-        maps["orvelle counting"] = memory_map(ow, ou)
+        baseline_map = memory_map(bw, bu)
     probe("close", BASELINE_CLASS)
 
-    if os.path.exists(history):
-        os.remove(history)
-    for f in os.listdir(f"{work}/backups"):
-        os.remove(f"{work}/backups/{f}")
-    started = time.time()
-    probe("click", ORVELLE_CLASS, BACKUP_NOW)
-    lines = lambda: os.path.exists(history) and sum(1 for _ in open(history, "rb")) >= DOCS
-    if not wait_for(lines, 120):
-        sys.exit("the backup run of 50 documents did not finish within 120 s")
-    record("orvelle", "run", time.time() - started)
-    time.sleep(3)  # the run's own Word instances told to quit, the run over
-    record("orvelle", "private-after-early", status_private(ou))
-    time.sleep(12)
-    record("orvelle", "private-after", status_private(ou))
-    if repeat == REPEATS - 1:
-        maps["orvelle after a run"] = memory_map(ow, ou)
+    record("orvelle", "map", memory_map(ow, ou))
+    # Two runs: what the first leaves is mostly once for the process (see the
+    # report); the second tells whether a run leaves anything behind.
+    for after in ("after", "after-2"):
+        run_backup(after == "after")
+        time.sleep(3)  # the run's own Word instances told to quit, the run over
+        record("orvelle", f"private-{after}-early", status_private(ou))
+        time.sleep(12)
+        record("orvelle", f"private-{after}", status_private(ou))
+        record("orvelle", f"map-{after}", memory_map(ow, ou))
     probe("close", ORVELLE_CLASS)
 
 user_word.terminate()
@@ -241,8 +261,33 @@ def ratio_row(figure, o, b, fmt, target, label=""):
           f"{spread(ratios, lambda r: f'{r:.2f}'):>13}   <= {target:<4} {ok} {label}")
 
 
+def grown(after, before):
+    return [(a - b) / 1024 for a, b in zip(after, before)]
+
+
+def kb_row(figure, values, target, label):
+    """Orvelle's own growth in KB, against a bound in KB (or none)."""
+    check = f"<= {target:<4} {'ok' if statistics.median(values) <= target else 'OVER'}" if target is not None else "shown"
+    print(f"  {figure:<44} {spread(values, lambda v: f'{v:+.0f}'):>19} {'':>19} {'':>13}   {check} {label}")
+
+
+PARTS = (STACKS, PROCESS_HEAP, HEAPS, "module images", UNIX_HEAP, OTHER)
+
+
+def by_part(parts):
+    out = dict.fromkeys(PARTS, 0)
+    for name, kb in parts.items():
+        out[name if name in PARTS else "module images"] += kb
+    return out
+
+
+def growth(before, after):
+    return [{k: by_part(a)[k] - by_part(b)[k] for k in PARTS} for b, a in zip(before, after)]
+
+
 floors = [dict(zip(l.split()[1::2], map(float, l.split()[2::2]))) for l in open(floor_file) if l.startswith("#floor")]
 O, B = results["orvelle"], results["baseline"]
+first, second = growth(O["map"], O["map-after"]), growth(O["map-after"], O["map-after-2"])
 print()
 print(f"Orvelle (release build) against its yardsticks; min / median over {REPEATS} repeats"
       f" ({len(floors)} for the backup runs), ratio per repeat:")
@@ -255,7 +300,10 @@ floor = [24 * f["round-trip-ms"] + f["stand-in-ms-per-doc"] for f in floors]
 ratio_row("ms per further document (fastest tenth)", doc, floor, lambda v: f"{v:.1f}", 1.3, "(floor)")
 ratio_row("private MiB while counting", O["private"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
 ratio_row("private MiB after a run of 50 documents", O["private-after"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
-ratio_row("  after the run / while counting", O["private-after"], O["private"], lambda v: f"{mb(v):.2f}", 1.0)
+kb_row("  KB more after the first run", grown(O["private-after"], O["private"]), None, "(once per process: parts below)")
+kb_row("  KB more after a second run", grown(O["private-after-2"], O["private-after"]), None,
+       "(high-water marks: parts below)")
+kb_row("    of which in the Windows heaps", [g[PROCESS_HEAP] + g[HEAPS] for g in second], 16, "(what a run leaves behind)")
 ratio_row("CPU ms per countdown second", O["cpu"], B["cpu"], lambda v: f"{v:.3f}", 1.1)
 ratio_row("ms until the window is visible", O["visible"], B["visible"], lambda v: f"{v:.0f}", 1.5)
 size_o, size_b = os.path.getsize(orvelle_exe), os.path.getsize(baseline_exe)
@@ -273,10 +321,21 @@ print("  private memory 3 s after the start and 3 s after the run, while the thr
       " MiB, baseline " + spread(B["private-early"], lambda v: f"{mb(v):.2f}") + " MiB (those threads: about 1 MiB each)")
 print("  the 50-document run through the window took " + spread(O["run"], lambda v: f"{v:.1f}") + " s")
 print()
-print("Where the private memory lies (anonymous resident KB per module image, last repeat):")
+kb = lambda v: f"{v:+.0f}"
+print("What the runs add to Orvelle's private memory, KB (min / median; from /proc/PID/smaps and bench-probe's regions):")
+print(f"  {'':<44} {'the first run':>19} {'a second run':>19}")
+print(f"  {'in all (RssAnon + VmSwap)':<44} "
+      f"{spread(grown(O['private-after'], O['private']), kb):>19} "
+      f"{spread(grown(O['private-after-2'], O['private-after']), kb):>19}")
+for part in PARTS:
+    print(f"  {part:<44} {spread([g[part] for g in first], kb):>19} {spread([g[part] for g in second], kb):>19}")
+print()
+maps = {"baseline": baseline_map, "orvelle counting": O["map"][-1], "after a run": O["map-after"][-1],
+        "after a second run": O["map-after-2"][-1]}
+print("Where the private memory lies (anonymous resident KB per part and module image, last repeat):")
 names = sorted(set().union(*maps.values()), key=lambda n: -max(m.get(n, 0) for m in maps.values()))
-print(f"  {'':<44}" + "".join(f"{k:>21}" for k in maps))
+print(f"  {'':<44}" + "".join(f"{k:>19}" for k in maps))
 for n in names:
     if max(m.get(n, 0) for m in maps.values()) >= 40:
-        print(f"  {n[:44]:<44}" + "".join(f"{m.get(n, 0):>21}" for m in maps.values()))
-print(f"  {'total':<44}" + "".join(f"{sum(m.values()):>21}" for m in maps.values()))
+        print(f"  {n[:44]:<44}" + "".join(f"{m.get(n, 0):>19}" for m in maps.values()))
+print(f"  {'total':<44}" + "".join(f"{sum(m.values()):>19}" for m in maps.values()))
