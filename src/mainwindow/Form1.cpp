@@ -20,6 +20,15 @@ namespace {
 
 constexpr UINT_PTR kTimer1Id = 1;
 
+// By its full path: the application's folder is searched before System32, and
+// a portable copy may sit in a downloads folder beside a planted DLL.
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    return LoadLibraryW((std::wstring(folder, length) + L'\\' + name).c_str());
+}
+
 HFONT CreateArialBold(int hundredthsOfPoint, UINT dpi) {
     LOGFONTW font{};
     font.lfHeight = -MulDiv(hundredthsOfPoint, static_cast<int>(dpi), 7200);
@@ -82,7 +91,7 @@ void Form1::Create(HINSTANCE instance) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     // RICHEDIT50W lives in msftedit.dll, which nothing else loads.
-    static HMODULE richEdit = LoadLibraryW(L"msftedit.dll");
+    static HMODULE richEdit = LoadSystemLibrary(L"msftedit.dll");
     if (!richEdit) throw Failure::FromLastError();
 
     static const ATOM atom = [instance] {

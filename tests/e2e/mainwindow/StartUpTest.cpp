@@ -1,9 +1,11 @@
 // Start-up of the built program where only another process can see it: a
-// second instance, and a machine without Word.  What start-up makes of the
+// second instance, a DLL planted beside the program, and a machine without
+// Word.  What start-up makes of the
 // settings store is proved in process (tests/integration/mainwindow).
 #include "common/Text.h"
 #include "e2e/support/E2E.h"
 #include "support/NotificationArea.h"
+#include "support/Paths.h"
 
 using namespace e2e;
 
@@ -28,6 +30,13 @@ TEST_F(StartUp, ASecondInstanceEndsWithoutWindowOrMessage) {
     EXPECT_FALSE(showedSomething);
     EXPECT_TRUE(first.Process().Running());
     EXPECT_EQ(TrayIcons().size(), 1u);
+}
+
+TEST_F(StartUp, ADllPlantedBesideTheProgramUnderASystemNameIsNotLoaded) {
+    // A portable copy may sit in a downloads folder beside anything.
+    ASSERT_TRUE(CopyFileW((BinFolder() + L"\\planted.dll").c_str(), (box_.programFolder + L"\\msftedit.dll").c_str(),
+                          FALSE));
+    EXPECT_TRUE(Start().WaitFirstTick());
 }
 
 class StartUpWithoutWord : public E2ETest {
