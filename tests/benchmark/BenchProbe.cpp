@@ -191,6 +191,7 @@ int Regions(DWORD pid) {
         if (thread) CloseHandle(thread);
     }
     CloseHandle(snapshot);
+    CloseHandle(process);
     return 0;
 }
 
