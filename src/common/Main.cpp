@@ -129,6 +129,18 @@ void SetApplicationTitle() {
     Title() = title;
 }
 
+std::wstring SystemFolder() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return length && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
+std::wstring WindowsFolder() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    return length && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
 std::wstring ProgramFolder() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {

@@ -24,6 +24,12 @@ long GetClipboardFormat();
 const std::wstring& ApplicationTitle();
 void SetApplicationTitle();
 
+// Windows' own folders, for the DLLs and programs that must come from there
+// and not from beside this program: System32, and the shared Windows folder.
+// Empty when the system does not say.
+std::wstring SystemFolder();
+std::wstring WindowsFolder();
+
 // The folder of the running program, as the runtime names it: no trailing
 // backslash, except at a drive root.
 std::wstring ProgramFolder();

@@ -4,6 +4,7 @@
 #include "common/Dpi.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
+#include "common/Main.h"
 #include "common/Skin.h"
 #include "mainwindow/Form1Layout.h"
 #include "resources/Resource.h"
@@ -23,10 +24,8 @@ constexpr UINT_PTR kTimer1Id = 1;
 // By its full path: the application's folder is searched before System32, and
 // a portable copy may sit in a downloads folder beside a planted DLL.
 HMODULE LoadSystemLibrary(const wchar_t* name) {
-    wchar_t folder[MAX_PATH];
-    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    return LoadLibraryW((std::wstring(folder, length) + L'\\' + name).c_str());
+    const std::wstring folder = SystemFolder();
+    return folder.empty() ? nullptr : LoadLibraryW((folder + L'\\' + name).c_str());
 }
 
 HFONT CreateArialBold(int hundredthsOfPoint, UINT dpi) {

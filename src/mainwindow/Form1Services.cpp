@@ -2,6 +2,7 @@
 
 #include "common/Failure.h"
 #include "common/Handle.h"
+#include "common/Main.h"
 #include "shell/AddFolder.h"
 #include "shell/mStartUp.h"
 
@@ -33,13 +34,30 @@ int DrawPercent() {
     return static_cast<int>(fraction(generator) * 100) + 1;
 }
 
+namespace {
+
+// The program a command line names ("notepad", "explorer"), from Windows' own
+// folders: without it CreateProcess looks beside this program first, where a
+// portable copy may sit among planted files.  Empty when it is not there.
+std::wstring SystemProgramOf(const std::wstring& commandLine) {
+    const std::wstring folders = SystemFolder() + L';' + WindowsFolder();
+    const std::wstring name = commandLine.substr(0, commandLine.find(L' '));
+    wchar_t found[MAX_PATH];
+    const DWORD length = SearchPathW(folders.c_str(), name.c_str(), L".exe", MAX_PATH, found, nullptr);
+    return length && length < MAX_PATH ? std::wstring(found, length) : std::wstring();
+}
+
+}  // namespace
+
 void StartCommand(const std::wstring& commandLine, int show) {
     STARTUPINFOW startup{sizeof startup};
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<WORD>(show);
     PROCESS_INFORMATION process{};
     std::wstring line = commandLine;  // CreateProcessW may write into it
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    const std::wstring program = SystemProgramOf(commandLine);
+    if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process))
         throw Failure::FromLastError();
     // Not waited for: both handles go at once.
     UniqueHandle thread(process.hThread), child(process.hProcess);

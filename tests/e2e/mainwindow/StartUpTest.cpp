@@ -1,5 +1,5 @@
 // Start-up of the built program where only another process can see it: a
-// second instance, a DLL planted beside the program, and a machine without
+// second instance, files planted beside the program, and a machine without
 // Word.  What start-up makes of the
 // settings store is proved in process (tests/integration/mainwindow).
 #include "common/Text.h"
@@ -32,11 +32,28 @@ TEST_F(StartUp, ASecondInstanceEndsWithoutWindowOrMessage) {
     EXPECT_EQ(TrayIcons().size(), 1u);
 }
 
-TEST_F(StartUp, ADllPlantedBesideTheProgramUnderASystemNameIsNotLoaded) {
-    // A portable copy may sit in a downloads folder beside anything.
+TEST_F(StartUp, FilesPlantedBesideTheProgramUnderSystemNamesAreNotUsed) {
+    // A portable copy may sit in a downloads folder beside anything: a DLL
+    // that refuses to load, and a program that leaves a mark.
+    const std::wstring planted = box_.programFolder + L"\\notepad.exe";
     ASSERT_TRUE(CopyFileW((BinFolder() + L"\\planted.dll").c_str(), (box_.programFolder + L"\\msftedit.dll").c_str(),
                           FALSE));
-    EXPECT_TRUE(Start().WaitFirstTick());
+    ASSERT_TRUE(CopyFileW((BinFolder() + L"\\planted-program.exe").c_str(), planted.c_str(), FALSE));
+    HANDLE history = CreateFileW(box_.HistoryFile().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(history, INVALID_HANDLE_VALUE);
+    CloseHandle(history);
+
+    Orvelle& app = Start();
+    ASSERT_TRUE(app.WaitFirstTick());
+    app.Click(ids::PushButton3);  // "View History Log"
+    HWND notepad = WaitTopLevel(0, L"Notepad", nullptr, kStartLimit);
+    EXPECT_NE(notepad, nullptr);
+    EXPECT_FALSE(PathExists(planted + L".ran"));
+    if (notepad) {
+        auto editor = remote::Process::Open(ProcessOf(notepad));
+        remote::PostClose(notepad);
+        editor.WaitExit(kActionLimit);
+    }
 }
 
 class StartUpWithoutWord : public E2ETest {
