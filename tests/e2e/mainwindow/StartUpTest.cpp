@@ -39,9 +39,7 @@ TEST_F(StartUp, FilesPlantedBesideTheProgramUnderSystemNamesAreNotUsed) {
     ASSERT_TRUE(CopyFileW((BinFolder() + L"\\planted.dll").c_str(), (box_.programFolder + L"\\msftedit.dll").c_str(),
                           FALSE));
     ASSERT_TRUE(CopyFileW((BinFolder() + L"\\planted-program.exe").c_str(), planted.c_str(), FALSE));
-    HANDLE history = CreateFileW(box_.HistoryFile().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(history, INVALID_HANDLE_VALUE);
-    CloseHandle(history);
+    WriteFileBytes(box_.HistoryFile(), "");
 
     Orvelle& app = Start();
     ASSERT_TRUE(app.WaitFirstTick());
