@@ -75,7 +75,8 @@ void Form1::ReportFailuresOf(const wchar_t* handler, const std::function<void()>
 
 // ---- creation ------------------------------------------------------------------
 
-Form1::Form1(Form1Services services) : services_(WithRealServices(std::move(services))) {}
+Form1::Form1(std::unique_ptr<Form1Services> services)
+    : services_(services ? std::move(services) : std::make_unique<Form1Services>()), useServices_(*services_) {}
 
 Form1::~Form1() {
     Timer1.setEnabled(false);

@@ -4,7 +4,6 @@
 // backup, keeps the history log and hides into the notification area.
 #include "common/Handle.h"
 #include "common/Skin.h"
-#include "engine/Housekeeping.h"
 #include "engine/SaveWord.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Controls.h"
@@ -19,9 +18,10 @@
 #include <utility>
 #include <vector>
 
-class Form1 final : public BackupSettings, public SkinnableWindow {
+class Form1 final : public RunHost, public SkinnableWindow {
 public:
-    explicit Form1(Form1Services services = {});
+    // Without services of a test's, the real ones.
+    explicit Form1(std::unique_ptr<Form1Services> services = nullptr);
     ~Form1() override;
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
@@ -120,19 +120,12 @@ public:
     // (0 for the window background).
     void MouseMoveOver(int controlId);
 
-    // ---- BackupSettings -------------------------------------------------------------
-    bool SaveBesideDocuments() const override { return Option2.value(); }
-    bool SaveToFixedFolder() const override { return Option1.value(); }
-    std::wstring FixedFolder() const override { return Text1.text(); }
-    bool CreateNewFile() const override { return Option3.value(); }
-    std::wstring DocExtension() const override { return DocExtensionValue; }
-    std::wstring HistoryFile() const override { return HistoryFileValue; }
-    HWND Owner() const override { return hwnd_; }
-    std::wstring AskForFolder(const std::wstring& prompt) const override {
-        return services_.browseForFolder(hwnd_, prompt, L"");
+    // ---- the backup run ---------------------------------------------------------------
+    // The options as the controls hold them now, for a run that starts.
+    BackupOptions Options() const;
+    std::wstring AskForFolder(const std::wstring& prompt) override {
+        return services_->BrowseForFolder(hwnd_, prompt, L"");
     }
-    bool SkipUnchanged() const override { return Check9.value(); }
-    int KeepBackupsDays() const override;
     void BackupStarted() override;
     void BackupEnded() override;
 
@@ -178,7 +171,9 @@ private:
     void OnTaskbarCreated();
     void EndProcess(UINT code);
 
-    Form1Services services_;
+    std::unique_ptr<Form1Services> services_;
+    UseServices useServices_;
+    BackupRun run_;
     HWND hwnd_ = nullptr;
     UINT dpi_ = 96;
     UniqueHandle instanceMutex_;

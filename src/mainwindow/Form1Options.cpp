@@ -5,6 +5,7 @@
 #include "common/Guard.h"
 #include "common/MessageBox.h"
 #include "common/Product.h"
+#include "engine/Intervals.h"
 #include "mainwindow/Settings.h"
 
 void Form1::Option1_Click() { SaveSetting(settings::kWhereOption, L"1"); }
@@ -19,7 +20,7 @@ void Form1::Text1_GotFocus() { Text1.setSelection(0, static_cast<int>(Text1.text
 void Form1::PushButton1_Click() {
     Guard guard(L"Form1", L"PushButton1_Click");
     std::wstring folder;
-    guard.step(1, [&] { folder = services_.browseForFolder(hwnd_, L"Please select folder:", L""); });
+    guard.step(1, [&] { folder = services_->BrowseForFolder(hwnd_, L"Please select folder:", L""); });
     if (guard.test(2, [&] { return folder.empty(); })) return;
     guard.step(3, [&] { Text1.setText(folder); });
 }
@@ -50,12 +51,12 @@ void Form1::Check5_Click() {
     if (Check5.value()) {
         Check8.setVisible(true);
         SaveSetting(settings::kWindowsStartup, L"On");
-        services_.addToStartup();
+        services_->AddToStartup();
     } else {
         Check8.setValue(false);  // its own click handler stores "Off"
         Check8.setVisible(false);
         SaveSetting(settings::kWindowsStartup, L"Off");
-        services_.removeFromStartup();
+        services_->RemoveFromStartup();
     }
 }
 
@@ -71,7 +72,15 @@ void Form1::Combo1_Change() {
         SaveSetting(settings::kKeepBackups, std::to_wstring(kKeepChoices[*index].days));
 }
 
-int Form1::KeepBackupsDays() const {
-    std::optional<int> index = Combo1.selectedIndex();
-    return index ? kKeepChoices[*index].days : 0;
+BackupOptions Form1::Options() const {
+    const std::optional<int> keep = Combo1.selectedIndex();
+    return {.saveToFixedFolder = Option1.value(),
+            .saveBesideDocuments = Option2.value(),
+            .fixedFolder = Text1.text(),
+            .createNewFile = Option3.value(),
+            .docExtension = DocExtensionValue,
+            .historyFile = HistoryFileValue,
+            .owner = hwnd_,
+            .skipUnchanged = Check9.value(),
+            .keepBackupsDays = keep ? kKeepChoices[*keep].days : 0};
 }

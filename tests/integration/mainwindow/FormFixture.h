@@ -3,7 +3,6 @@
 // settings key is the real one: its values are saved before each test and
 // put back afterwards.  Message boxes are answered by the test; Word, the
 // folder dialog, started programs and the end of the process are recorded.
-#include "common/MessageBox.h"
 #include "mainwindow/Form1.h"
 #include "mainwindow/Settings.h"
 #include "shell/mSysTray.h"
@@ -48,6 +47,14 @@ private:
     std::optional<Values> saved_;
 };
 
+// A call of the tray control to the shell.
+struct ShellCall {
+    DWORD message;
+    UINT flags;
+    std::string info, title;
+    UINT timeout;
+};
+
 struct Recorded {
     int saveAllCalls = 0;
     std::vector<std::pair<std::wstring, int>> commands;  // command line, show state
@@ -60,6 +67,41 @@ struct Recorded {
     std::optional<bool> inTrayAtExit;
     std::vector<MessageBoxRequest> boxes;
     std::deque<int> answers;  // IDOK when empty
+    std::vector<ShellCall> shell;  // passed on to the real shell
+};
+
+// The window's services in a test: each function set replaces the real one.
+struct FormServices : Form1Services {
+    Recorded* rec = nullptr;
+    std::function<bool()> checkWordAvailable;
+    std::function<double()> getWordVersion;
+    std::function<RunOutcome(const BackupOptions&, RunHost&)> saveAll;
+    std::function<void()> finishRunNow;
+    std::function<int()> drawPercent;
+    std::function<void(const std::wstring&, int)> startCommand;
+    std::function<std::wstring(HWND, const std::wstring&, const std::wstring&)> browseForFolder;
+    std::function<void()> addToStartup, removeFromStartup;
+    std::function<void(UINT)> endProcess;
+
+    bool CheckWordAvailable() override { return checkWordAvailable ? checkWordAvailable() : Form1Services::CheckWordAvailable(); }
+    double GetWordVersion() override { return getWordVersion ? getWordVersion() : Form1Services::GetWordVersion(); }
+    RunOutcome SaveAll(BackupRun& run, const BackupOptions& o, RunHost& host) override {
+        return saveAll ? saveAll(o, host) : Form1Services::SaveAll(run, o, host);
+    }
+    void FinishRunNow(BackupRun& run) override { finishRunNow ? finishRunNow() : Form1Services::FinishRunNow(run); }
+    int DrawPercent() override { return drawPercent ? drawPercent() : Form1Services::DrawPercent(); }
+    void StartCommand(const std::wstring& line, int show) override {
+        startCommand ? startCommand(line, show) : Form1Services::StartCommand(line, show);
+    }
+    std::wstring BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start) override {
+        return browseForFolder ? browseForFolder(owner, title, start) : Form1Services::BrowseForFolder(owner, title, start);
+    }
+    void AddToStartup() override { addToStartup ? addToStartup() : Form1Services::AddToStartup(); }
+    void RemoveFromStartup() override { removeFromStartup ? removeFromStartup() : Form1Services::RemoveFromStartup(); }
+    void EndProcess(UINT code) override { endProcess ? endProcess(code) : Form1Services::EndProcess(code); }
+    std::wstring InstanceName() override { return L"Local\\Kelvane.Orvelle.Tests"; }
+    int ShowBox(const MessageBoxRequest& request) override;
+    BOOL NotifyIcon(DWORD message, NOTIFYICONDATAA& record) override;
 };
 
 class FormTest : public ::testing::Test {
@@ -69,10 +111,10 @@ protected:
 
     // The services of a test: Word is there (version 16), the draw is never
     // 7, and everything the form starts or asks is recorded.
-    Form1Services Services();
-    Form1& Create(Form1Services services);
+    FormServices Services();
+    Form1& Create(FormServices services);
     Form1& Create() { return Create(Services()); }
-    Form1& Load(Form1Services services);
+    Form1& Load(FormServices services);
     Form1& Load() { return Load(Services()); }
 
     // Runs the form's pending messages.

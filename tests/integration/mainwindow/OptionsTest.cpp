@@ -88,7 +88,7 @@ TEST_F(FormTest, ClearingStartWithWindowsClearsAndHidesStartInTray) {
 }
 
 TEST_F(FormTest, StartWithWindowsWritesTheRunEntry) {
-    Form1Services s = Services();
+    FormServices s = Services();
     s.addToStartup = nullptr;  // the real ones
     s.removeFromStartup = nullptr;
     Form1& f = Load(s);
@@ -253,8 +253,8 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     Form1& f = Load();
     EXPECT_TRUE(f.Check9.value());
     EXPECT_EQ(f.Combo1.selectedIndex(), 2);
-    EXPECT_TRUE(f.SkipUnchanged());
-    EXPECT_EQ(f.KeepBackupsDays(), 7);
+    EXPECT_TRUE(f.Options().skipUnchanged);
+    EXPECT_EQ(f.Options().keepBackupsDays, 7);
 
     // The user's choices are stored at once.
     SendMessageW(f.Check9.hwnd(), BM_CLICK, 0, 0);
@@ -264,13 +264,13 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     auto stored = SettingsSnapshot::Texts();
     EXPECT_EQ(stored[L"Skip Unchanged"], L"Off");
     EXPECT_EQ(stored[L"Keep Backups"], L"30");
-    EXPECT_FALSE(f.SkipUnchanged());
-    EXPECT_EQ(f.KeepBackupsDays(), 30);
+    EXPECT_FALSE(f.Options().skipUnchanged);
+    EXPECT_EQ(f.Options().keepBackupsDays, 30);
 
     // A value the list does not know keeps every backup.
     form.reset();
     store(L"Keep Backups", L"5");
     Form1& g = Load();
     EXPECT_EQ(g.Combo1.selectedIndex(), 0);
-    EXPECT_EQ(g.KeepBackupsDays(), 0);
+    EXPECT_EQ(g.Options().keepBackupsDays, 0);
 }
