@@ -3,7 +3,7 @@
 // controls, saves each the moment it changes, counts down to the next
 // backup, keeps the history log and hides into the notification area.
 #include "common/Handle.h"
-#include "common/Skin.h"
+#include "mainwindow/Skin.h"
 #include "engine/SaveWord.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Controls.h"
@@ -57,7 +57,6 @@ public:
     PushButton PushButton5;
     PushButton PushButton11;
     PushButton PushButton12;
-    RichTextBox RichTextBox1;
     Timer Timer1;
     std::unique_ptr<cSysTray> cSysTray1;
     Dispatch SkinFramework1;
@@ -66,6 +65,8 @@ public:
     long IntervalSeconds = 0;
     long ElapsedSeconds = 0;
     bool LoadComplete = false;
+    // True while the window is hidden in the tray.
+    bool MinimizedToTray = false;
     std::wstring DocExtensionValue;
     std::wstring HistoryFileValue;
 

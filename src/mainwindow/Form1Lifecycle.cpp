@@ -3,7 +3,6 @@
 
 #include "common/Guard.h"
 #include "common/Product.h"
-#include "shell/mSysTray.h"
 
 namespace {
 

@@ -47,7 +47,6 @@ std::map<std::wstring, std::wstring> SettingsSnapshot::Texts() {
 void FormTest::SetUp() {
     snapshot_ = std::make_unique<SettingsSnapshot>();
     SettingsSnapshot::Clear();
-    MinimizedToTray = false;
     wchar_t buffer[MAX_PATH];
     GetEnvironmentVariableW(L"TEMP", buffer, MAX_PATH);
     oldTemp_ = buffer;
@@ -61,7 +60,6 @@ void FormTest::SetUp() {
 void FormTest::TearDown() {
     form.reset();
     Pump();
-    MinimizedToTray = false;
     SetEnvironmentVariableW(L"TEMP", oldTemp_.c_str());
     std::error_code ignored;
     fs::remove_all(temp, ignored);

@@ -127,6 +127,7 @@ TEST_F(FormTest, CopyGivesTheTextTheRichEditBoxGave) {
 
     // What the rich edit box made of it: loaded as plain text, all selected,
     // WM_COPY.
+    ASSERT_TRUE(LoadLibraryW(L"msftedit.dll"));
     HWND box = CreateWindowExW(0, MSFTEDIT_CLASS, L"", WS_POPUP | ES_MULTILINE, 0, 0, 100, 100, nullptr, nullptr,
                                nullptr, nullptr);
     ASSERT_TRUE(box);

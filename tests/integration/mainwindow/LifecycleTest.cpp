@@ -27,7 +27,7 @@ TEST_F(FormTest, MinimiseHidesIntoTheTrayWithOneBalloonPerRun) {
     Form1& f = Load();
     ShowWindow(f.hwnd(), SW_MINIMIZE);  // returns after the balloon's 5 seconds
     EXPECT_FALSE(IsWindowVisible(f.hwnd()));
-    EXPECT_TRUE(MinimizedToTray);
+    EXPECT_TRUE(f.MinimizedToTray);
     ASSERT_EQ(shell.count(NIM_MODIFY, NIF_INFO), 2) << "shown, then taken down after 5 seconds";
     const ShellCall& balloon = shell.calls[shell.calls.size() - 2];
     EXPECT_EQ(balloon.title, "Orvelle");
@@ -43,7 +43,7 @@ TEST_F(FormTest, MinimiseHidesIntoTheTrayWithOneBalloonPerRun) {
     TrayMouse(f, WM_LBUTTONUP);
     EXPECT_TRUE(IsWindowVisible(f.hwnd()));
     EXPECT_FALSE(IsIconic(f.hwnd()));
-    EXPECT_FALSE(MinimizedToTray);
+    EXPECT_FALSE(f.MinimizedToTray);
 
     const size_t before = shell.calls.size();
     ShowWindow(f.hwnd(), SW_MINIMIZE);
@@ -51,7 +51,7 @@ TEST_F(FormTest, MinimiseHidesIntoTheTrayWithOneBalloonPerRun) {
     EXPECT_EQ(shell.calls.size(), before) << "no second balloon in one run";
     TrayMouse(f, WM_RBUTTONUP);
     EXPECT_TRUE(IsWindowVisible(f.hwnd()));
-    EXPECT_FALSE(MinimizedToTray);
+    EXPECT_FALSE(f.MinimizedToTray);
 }
 
 TEST_F(FormTest, StartInTrayHidesDuringStartUp) {
@@ -59,7 +59,7 @@ TEST_F(FormTest, StartInTrayHidesDuringStartUp) {
     SaveSetting(L"Minimized", L"On");
     Form1& f = Load();
     EXPECT_FALSE(IsWindowVisible(f.hwnd()));
-    EXPECT_TRUE(MinimizedToTray);
+    EXPECT_TRUE(f.MinimizedToTray);
     EXPECT_TRUE(f.cSysTray1->InTray());
     EXPECT_TRUE(f.Check8.value());
     EXPECT_TRUE(f.LoadComplete);
