@@ -46,8 +46,11 @@ void Form1::ListView1_Click() {
     ElapsedSeconds = 0;
 }
 
+// Start-up putting the stored value into the box writes no Run entry; a
+// user's click while start-up still waits for Word (its calls run the
+// window's messages) is acted on, so the box never shows what is not stored.
 void Form1::Check5_Click() {
-    if (!LoadComplete) return;
+    if (!LoadComplete && Check5.raisedByCode()) return;
     if (Check5.value()) {
         Check8.setVisible(true);
         SaveSetting(settings::kWindowsStartup, L"On");
@@ -65,9 +68,10 @@ void Form1::Check8_Click() { SaveSetting(settings::kMinimized, Check8.value() ? 
 void Form1::Check9_Click() { SaveSetting(settings::kSkipUnchanged, Check9.value() ? L"On" : L"Off"); }
 
 // Start-up's choice from the store is not written back: the store of a user
-// who never touches the list stays as it was.
+// who never touches the list stays as it was.  A user's choice during
+// start-up is stored like any other.
 void Form1::Combo1_Change() {
-    if (!LoadComplete) return;
+    if (!LoadComplete && Combo1.raisedByCode()) return;
     if (std::optional<int> index = Combo1.selectedIndex())
         SaveSetting(settings::kKeepBackups, std::to_wstring(kKeepChoices[*index].days));
 }

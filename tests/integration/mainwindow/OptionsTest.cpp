@@ -80,9 +80,9 @@ TEST_F(FormTest, ClearingStartWithWindowsClearsAndHidesStartInTray) {
     EXPECT_FALSE(f.Check8.value());
     EXPECT_EQ(rec.addToStartup, 2);
 
-    // Before start-up has finished the click does nothing.
+    // Start-up putting a stored value into the box changes no entry.
     f.LoadComplete = false;
-    SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
+    f.Check5.setValue(false);
     EXPECT_EQ(rec.removeFromStartup, 1);
     EXPECT_EQ(SettingsSnapshot::Texts()[L"Windows Startup"], L"On");
 }
@@ -110,6 +110,23 @@ TEST_F(FormTest, StartWithWindowsWritesTheRunEntry) {
     EXPECT_NE(data->find(name), std::wstring::npos);
     SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
     EXPECT_FALSE(entry());
+}
+
+TEST_F(FormTest, ClicksWhileStartUpAsksWordAreStored) {
+    FormServices s = Services();
+    s.checkWordAvailable = [&] {
+        SendMessageW(form->Check5.hwnd(), BM_CLICK, 0, 0);
+        SendMessageW(form->Combo1.hwnd(), CB_SETCURSEL, 2, 0);
+        SendMessageW(form->hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(form->Combo1.hwnd()));
+        return true;
+    };
+    Form1& f = Load(s);
+    auto stored = SettingsSnapshot::Texts();
+    EXPECT_TRUE(f.Check5.value());
+    EXPECT_EQ(stored[L"Windows Startup"], L"On");
+    EXPECT_EQ(rec.addToStartup, 1);
+    EXPECT_EQ(stored[L"Keep Backups"], L"7");
 }
 
 TEST_F(FormTest, HelpNamesTheContactPage) {
