@@ -67,40 +67,42 @@ void FormTest::TearDown() {
 }
 
 int FormServices::ShowBox(const MessageBoxRequest& request) {
-    rec->boxes.push_back(request);
-    if (rec->answers.empty()) return IDOK;
-    int answer = rec->answers.front();
-    rec->answers.pop_front();
+    Recorded& rec = test->rec;
+    rec.boxes.push_back(request);
+    if (rec.answers.empty()) return IDOK;
+    int answer = rec.answers.front();
+    rec.answers.pop_front();
     return answer;
 }
 
 BOOL FormServices::NotifyIcon(DWORD message, NOTIFYICONDATAA& record) {
-    rec->shell.push_back({message, record.uFlags, record.szInfo, record.szInfoTitle, record.uTimeout});
+    test->rec.shell.push_back({message, record.uFlags, record.szInfo, record.szInfoTitle, record.uTimeout});
     return Form1Services::NotifyIcon(message, record);
+}
+
+void FormServices::FinishRunNow(BackupRun&) { ++test->rec.finishRunNow; }
+
+std::wstring FormServices::BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start) {
+    EXPECT_EQ(owner, test->form->hwnd());
+    EXPECT_EQ(start, L"");
+    test->rec.pickerTitles.push_back(title);
+    return test->rec.pickerAnswer;
+}
+
+void FormServices::EndProcess(UINT code) {
+    Recorded& rec = test->rec;
+    rec.exitCode = code;
+    rec.finishRunNowAtExit = rec.finishRunNow;
+    rec.inTrayAtExit = test->form->cSysTray1 && test->form->cSysTray1->InTray();
 }
 
 FormServices FormTest::Services() {
     FormServices s;
-    s.rec = &rec;
-    s.checkWordAvailable = [] { return true; };
-    s.getWordVersion = [] { return 16.0; };
+    s.test = this;
     s.saveAll = [this](const BackupOptions&, RunHost&) { ++rec.saveAllCalls; return RunOutcome::Done; };
-    s.drawPercent = [] { return 50; };
     s.startCommand = [this](const std::wstring& line, int show) { rec.commands.emplace_back(line, show); };
-    s.browseForFolder = [this](HWND owner, const std::wstring& title, const std::wstring& start) {
-        EXPECT_EQ(owner, form->hwnd());
-        EXPECT_EQ(start, L"");
-        rec.pickerTitles.push_back(title);
-        return rec.pickerAnswer;
-    };
     s.addToStartup = [this] { ++rec.addToStartup; };
     s.removeFromStartup = [this] { ++rec.removeFromStartup; };
-    s.finishRunNow = [this] { ++rec.finishRunNow; };
-    s.endProcess = [this](UINT code) {
-        rec.exitCode = code;
-        rec.finishRunNowAtExit = rec.finishRunNow;
-        rec.inTrayAtExit = form->cSysTray1 && form->cSysTray1->InTray();
-    };
     return s;
 }
 

@@ -70,47 +70,44 @@ struct Recorded {
     std::vector<ShellCall> shell;  // passed on to the real shell
 };
 
-// The window's services in a test: each function set replaces the real one.
-struct FormServices : Form1Services {
-    Recorded* rec = nullptr;
-    std::function<bool()> checkWordAvailable;
-    std::function<double()> getWordVersion;
-    std::function<RunOutcome(const BackupOptions&, RunHost&)> saveAll;
-    std::function<void()> finishRunNow;
-    std::function<int()> drawPercent;
-    std::function<void(const std::wstring&, int)> startCommand;
-    std::function<std::wstring(HWND, const std::wstring&, const std::wstring&)> browseForFolder;
-    std::function<void()> addToStartup, removeFromStartup;
-    std::function<void(UINT)> endProcess;
+class FormTest;
 
-    bool CheckWordAvailable() override { return checkWordAvailable ? checkWordAvailable() : Form1Services::CheckWordAvailable(); }
-    double GetWordVersion() override { return getWordVersion ? getWordVersion() : Form1Services::GetWordVersion(); }
-    RunOutcome SaveAll(BackupRun& run, const BackupOptions& o, RunHost& host) override {
-        return saveAll ? saveAll(o, host) : Form1Services::SaveAll(run, o, host);
-    }
-    void FinishRunNow(BackupRun& run) override { finishRunNow ? finishRunNow() : Form1Services::FinishRunNow(run); }
-    int DrawPercent() override { return drawPercent ? drawPercent() : Form1Services::DrawPercent(); }
+// The window's services in a test: Word is there (version 16), the draw is
+// never 7, and everything the form starts or asks is recorded.  A function
+// set replaces a stand-in; an empty one is the real thing.
+struct FormServices : Form1Services {
+    FormTest* test = nullptr;
+    std::function<bool()> checkWordAvailable = [] { return true; };
+    std::function<double()> getWordVersion = [] { return 16.0; };
+    std::function<RunOutcome(const BackupOptions&, RunHost&)> saveAll;
+    std::function<int()> drawPercent = [] { return 50; };
+    std::function<void(const std::wstring&, int)> startCommand;
+    std::function<void()> addToStartup, removeFromStartup;
+
+    bool CheckWordAvailable() override { return checkWordAvailable(); }
+    double GetWordVersion() override { return getWordVersion(); }
+    RunOutcome SaveAll(BackupRun&, const BackupOptions& o, RunHost& host) override { return saveAll(o, host); }
+    int DrawPercent() override { return drawPercent(); }
     void StartCommand(const std::wstring& line, int show) override {
         startCommand ? startCommand(line, show) : Form1Services::StartCommand(line, show);
     }
-    std::wstring BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start) override {
-        return browseForFolder ? browseForFolder(owner, title, start) : Form1Services::BrowseForFolder(owner, title, start);
-    }
     void AddToStartup() override { addToStartup ? addToStartup() : Form1Services::AddToStartup(); }
     void RemoveFromStartup() override { removeFromStartup ? removeFromStartup() : Form1Services::RemoveFromStartup(); }
-    void EndProcess(UINT code) override { endProcess ? endProcess(code) : Form1Services::EndProcess(code); }
+    void FinishRunNow(BackupRun&) override;
+    std::wstring BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start) override;
+    void EndProcess(UINT code) override;
     std::wstring InstanceName() override { return L"Local\\Kelvane.Orvelle.Tests"; }
     int ShowBox(const MessageBoxRequest& request) override;
     BOOL NotifyIcon(DWORD message, NOTIFYICONDATAA& record) override;
 };
 
 class FormTest : public ::testing::Test {
+    friend struct FormServices;
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The services of a test: Word is there (version 16), the draw is never
-    // 7, and everything the form starts or asks is recorded.
     FormServices Services();
     Form1& Create(FormServices services);
     Form1& Create() { return Create(Services()); }

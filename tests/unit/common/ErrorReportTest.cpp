@@ -22,11 +22,9 @@ TEST(ErrorReport, TextIsAssembledByteForByte) {
 
 TEST(ErrorReport, ShowsWarningBoxWithFixedCaptionAndNoNumber) {
     std::vector<MessageBoxRequest> shown;
-    {
-        TestServices services;
-        services.boxes = [&](const MessageBoxRequest& r) { shown.push_back(r); return IDOK; };
-        ReportError(L"in Quillbay2021/08/31.Form1.Timer1_Timer ", 3, Failure(-2147352567, L"Word said no"));
-    }
+    TestServices services;
+    services.boxes = [&](const MessageBoxRequest& r) { shown.push_back(r); return IDOK; };
+    ReportError(L"in Quillbay2021/08/31.Form1.Timer1_Timer ", 3, Failure(-2147352567, L"Word said no"));
 
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].caption, L"Application Error");
