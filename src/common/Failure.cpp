@@ -18,6 +18,21 @@ Failure Failure::Text(std::wstring description) { return {0, std::move(descripti
 namespace {
 // The system's code for a clipboard that cannot be opened.
 constexpr long kClipboardInUse = static_cast<long>(HRESULT_FROM_WIN32(ERROR_CLIPBOARD_NOT_OPEN));
+
+// The codes of a call whose server has stopped or crashed.
+bool IsServerGoneCode(HRESULT hr) {
+    switch (hr) {
+    case RPC_E_DISCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
+        return true;
+    default:
+        return false;
+    }
+}
 }  // namespace
 
 Failure Failure::ClipboardInUse() {
@@ -39,16 +54,11 @@ Failure Failure::FromWin32(DWORD error) {
 Failure Failure::FromHresult(HRESULT hr) { return {static_cast<long>(hr), SystemMessage(hr)}; }
 
 std::wstring SystemMessage(HRESULT hr) {
+    if (IsServerGoneCode(hr)) return L"The automation server is no longer available; it may have stopped or crashed.";
     switch (hr) {
     case RPC_E_CALL_REJECTED:
     case RPC_E_SERVERCALL_RETRYLATER:
         return L"The automation server is busy and did not accept the call in time.";
-    case RPC_E_DISCONNECTED:
-    case RPC_E_SERVER_DIED:
-    case RPC_E_SERVER_DIED_DNE:
-    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
-        return L"The automation server is no longer available; it may have stopped or crashed.";
     case REGDB_E_CLASSNOTREG:
     case CO_E_CLASSSTRING:
         return L"ActiveX component can't create object";
@@ -84,16 +94,4 @@ Failure CurrentFailure() {
     }
 }
 
-bool IsServerGone(const Failure& failure) {
-    switch (static_cast<HRESULT>(failure.number())) {
-    case RPC_E_DISCONNECTED:
-    case RPC_E_SERVER_DIED:
-    case RPC_E_SERVER_DIED_DNE:
-    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
-        return true;
-    default:
-        return false;
-    }
-}
+bool IsServerGone(const Failure& failure) { return IsServerGoneCode(static_cast<HRESULT>(failure.number())); }

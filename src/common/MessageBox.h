@@ -1,9 +1,8 @@
 #pragma once
-// Every message box of the program goes through ShowMessageBox, so that
-// in-process tests can see its text and answer it without a person.
+// Every message box of the program goes through ShowMessageBox, and so
+// through the services (common/Services.h), where tests answer it.
 #include <windows.h>
 
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -17,7 +16,3 @@ struct MessageBoxRequest {
 // Shows a modal message box and returns the button pressed (IDOK, IDYES...).
 // Without a caption the box carries the application title.
 int ShowMessageBox(HWND owner, const std::wstring& text, std::optional<std::wstring> caption, UINT style);
-
-// Test seam: while set, the handler answers instead of a real box.
-using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;
-void SetMessageBoxHandler(MessageBoxHandler handler);

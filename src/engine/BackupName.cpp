@@ -1,17 +1,13 @@
-#include "engine/SaveWord.h"
+#include "engine/BackupName.h"
 
 #include "common/Failure.h"
 #include "common/Main.h"
+#include "common/Services.h"
 
 #include <algorithm>
 #include <cwchar>
 
 namespace {
-
-std::function<SYSTEMTIME()>& Clock() {
-    static std::function<SYSTEMTIME()> clock;
-    return clock;
-}
 
 std::wstring LocaleText(LCTYPE type) {
     wchar_t text[80] = {};
@@ -25,16 +21,28 @@ std::wstring TwoDigits(int n) {
     return text;
 }
 
-}  // namespace
-
-SYSTEMTIME LocalNow() {
-    if (Clock()) return Clock()();
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return now;
+// The before-noon and after-noon designators as stamps carry them: a locale
+// without designators gets AM and PM, so the stamp never turns ambiguous.
+std::wstring Designator(bool beforeNoon) {
+    std::wstring designator = LocaleText(beforeNoon ? LOCALE_S1159 : LOCALE_S2359);
+    return designator.empty() ? (beforeNoon ? L"AM" : L"PM") : designator;
 }
 
-void SetClockForTests(std::function<SYSTEMTIME()> clock) { Clock() = std::move(clock); }
+// Consumes text at pos when it starts with word.
+bool Take(std::wstring_view text, size_t& pos, std::wstring_view word) {
+    if (word.empty() || text.substr(pos, word.size()) != word) return false;
+    pos += word.size();
+    return true;
+}
+
+// Consumes between min and max decimal digits.
+bool TakeDigits(std::wstring_view text, size_t& pos, size_t min, size_t max) {
+    size_t start = pos;
+    while (pos < text.size() && pos - start < max && text[pos] >= L'0' && text[pos] <= L'9') ++pos;
+    return pos - start >= min;
+}
+
+}  // namespace
 
 std::wstring BuildBackupName(const std::wstring& basePath, bool newFileMode, const std::wstring& docExtension) {
     SYSTEMTIME now = LocalNow();
@@ -43,15 +51,28 @@ std::wstring BuildBackupName(const std::wstring& basePath, bool newFileMode, con
                         L" " + std::to_wstring(now.wYear);
     if (!newFileMode) return basePath + L" " + date + docExtension;
 
-    // "hh mm ss AMPM": 12-hour clock, midnight and noon as 12.  A locale
-    // without designators gets AM and PM, so the stamp never turns ambiguous.
+    // "hh mm ss AMPM": 12-hour clock, midnight and noon as 12.
     int hour = now.wHour % 12 == 0 ? 12 : now.wHour % 12;
-    bool beforeNoon = now.wHour < 12;
-    std::wstring designator = LocaleText(beforeNoon ? LOCALE_S1159 : LOCALE_S2359);
-    if (designator.empty()) designator = beforeNoon ? L"AM" : L"PM";
     std::wstring time = TwoDigits(hour) + L" " + TwoDigits(now.wMinute) + L" " + TwoDigits(now.wSecond) + L" " +
-                        designator;
+                        Designator(now.wHour < 12);
     return basePath + L" Date " + date + L" Time " + time + docExtension;
+}
+
+bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem, std::wstring_view extension) {
+    size_t pos = 0;
+    if (!Take(name, pos, stem) || !Take(name, pos, L" Date ")) return false;
+    bool month = false;
+    for (LCTYPE m = LOCALE_SABBREVMONTHNAME1; m <= LOCALE_SABBREVMONTHNAME12 && !month; ++m)
+        month = Take(name, pos, LocaleText(m) + L" ");
+    if (!month || !TakeDigits(name, pos, 1, 2) || !Take(name, pos, L" ") || !TakeDigits(name, pos, 4, 4) ||
+        !Take(name, pos, L" Time "))
+        return false;
+    for (int part = 0; part < 3; ++part)
+        if (!TakeDigits(name, pos, 2, 2) || !Take(name, pos, L" ")) return false;
+    if (!Take(name, pos, Designator(true)) && !Take(name, pos, Designator(false))) return false;
+    size_t numbered = pos;
+    if (Take(name, numbered, L" (") && TakeDigits(name, numbered, 1, 6) && Take(name, numbered, L")")) pos = numbered;
+    return Take(name, pos, extension) && pos == name.size();
 }
 
 std::wstring GeneralDate(const SYSTEMTIME& time) {

@@ -3,6 +3,8 @@
 #include "common/ClipboardLock.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
+#include "common/Services.h"
+#include "engine/BackupName.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -37,38 +39,7 @@ size_t GroupEnd(std::string_view text, size_t open) {
     return text.size();
 }
 
-std::wstring LocaleText(LCTYPE type) {
-    wchar_t text[80] = {};
-    GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, text, 80);
-    return text;
-}
-
-// Consumes text at pos when it starts with word.
-bool Take(std::wstring_view text, size_t& pos, std::wstring_view word) {
-    if (word.empty() || text.substr(pos, word.size()) != word) return false;
-    pos += word.size();
-    return true;
-}
-
-// Consumes between min and max decimal digits.
-bool TakeDigits(std::wstring_view text, size_t& pos, size_t min, size_t max) {
-    size_t start = pos;
-    while (pos < text.size() && pos - start < max && text[pos] >= L'0' && text[pos] <= L'9') ++pos;
-    return pos - start >= min;
-}
-
 std::wstring Megabytes(std::uint64_t bytes) { return std::to_wstring(bytes / (1024 * 1024)) + L" MB"; }
-
-// What each document's last backup made by this process held.
-std::map<std::wstring, ContentFingerprint>& LastBackups() {
-    static std::map<std::wstring, ContentFingerprint> last;
-    return last;
-}
-
-std::function<std::uint64_t(const std::wstring&)>& FreeSpaceSource() {
-    static std::function<std::uint64_t(const std::wstring&)> source;
-    return source;
-}
 
 // Calls keep with each run of rtf that StableRtf keeps, in order, so that a
 // copy can be fingerprinted where the clipboard holds it.
@@ -138,27 +109,6 @@ ContentFingerprint FingerprintClipboard(HWND owner) {
     return print;
 }
 
-bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem, std::wstring_view extension) {
-    size_t pos = 0;
-    if (!Take(name, pos, stem) || !Take(name, pos, L" Date ")) return false;
-    bool month = false;
-    for (LCTYPE m = LOCALE_SABBREVMONTHNAME1; m <= LOCALE_SABBREVMONTHNAME12 && !month; ++m)
-        month = Take(name, pos, LocaleText(m) + L" ");
-    if (!month || !TakeDigits(name, pos, 1, 2) || !Take(name, pos, L" ") || !TakeDigits(name, pos, 4, 4) ||
-        !Take(name, pos, L" Time "))
-        return false;
-    for (int part = 0; part < 3; ++part)
-        if (!TakeDigits(name, pos, 2, 2) || !Take(name, pos, L" ")) return false;
-    // The designators as BuildBackupName writes them.
-    std::wstring am = LocaleText(LOCALE_S1159), pm = LocaleText(LOCALE_S2359);
-    if (am.empty()) am = L"AM";
-    if (pm.empty()) pm = L"PM";
-    if (!Take(name, pos, am) && !Take(name, pos, pm)) return false;
-    size_t numbered = pos;
-    if (Take(name, numbered, L" (") && TakeDigits(name, numbered, 1, 6) && Take(name, numbered, L")")) pos = numbered;
-    return Take(name, pos, extension) && pos == name.size();
-}
-
 int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
                  std::chrono::hours maxAge) {
     // A folder that is itself a link is not followed.
@@ -191,19 +141,6 @@ int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std
     return removed;
 }
 
-std::uint64_t FreeSpace(const std::wstring& folder) {
-    if (FreeSpaceSource()) return FreeSpaceSource()(folder);
-    ULARGE_INTEGER available;
-    // Unknown (a folder that does not exist yet fails later, at the save).
-    if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr))
-        return std::numeric_limits<std::uint64_t>::max();
-    return available.QuadPart;
-}
-
-void SetFreeSpaceForTests(std::function<std::uint64_t(const std::wstring&)> source) {
-    FreeSpaceSource() = std::move(source);
-}
-
 std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) {
     constexpr std::uint64_t kFloor = 200ull * 1024 * 1024;
     return std::max(kFloor, copiedBytes * 10);
@@ -213,14 +150,14 @@ std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) {
 
 bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
     std::optional<ContentFingerprint> print;
-    guard.step(23, [&] { print = FingerprintClipboard(settings_.Owner()); });
+    guard.step(23, [&] { print = FingerprintClipboard(options_.owner); });
     if (!print) return true;
     copied_ = *print;
     // The first backup after start-up is always made: nothing is known yet.
-    auto last = LastBackups().find(documentKey);
-    if (settings_.SkipUnchanged() && last != LastBackups().end() && last->second == copied_) return false;
+    auto last = lastBackups_.find(documentKey);
+    if (options_.skipUnchanged && last != lastBackups_.end() && last->second == copied_) return false;
     const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
-    const std::uint64_t free = FreeSpace(folder), needed = RequiredFreeSpace(copied_.bytes);
+    const std::uint64_t free = Services::Current().FreeSpace(folder), needed = RequiredFreeSpace(copied_.bytes);
     if (free >= needed) return true;
     if (!spaceReported_) {
         spaceReported_ = true;
@@ -233,7 +170,7 @@ bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey,
     return false;
 }
 
-void RunHousekeeping::saved(const std::wstring& documentKey) { LastBackups()[documentKey] = copied_; }
+void RunHousekeeping::saved(const std::wstring& documentKey) { lastBackups_[documentKey] = copied_; }
 
 void RunHousekeeping::wrote(const std::wstring& path) {
     const size_t slash = path.find_last_of(L'\\') + 1;
@@ -241,15 +178,13 @@ void RunHousekeeping::wrote(const std::wstring& path) {
     written_.emplace_back(path.substr(0, slash), fileName.substr(0, fileName.rfind(L" Date ")));
 }
 
-void RunHousekeeping::prune() {
-    const int days = settings_.KeepBackupsDays();
-    if (days <= 0 || !settings_.CreateNewFile()) return;
+std::wstring RunHousekeeping::prune() {
+    const int days = options_.keepBackupsDays;
+    if (days <= 0 || !options_.createNewFile) return {};
     int removed = 0;
     for (const auto& [folder, stem] : written_)
-        removed += PruneBackups(folder, stem, settings_.DocExtension(), std::chrono::hours(24 * days));
-    if (removed == 0) return;
-    AppendHistoryLine(settings_.HistoryFile(),
-                      L"Removed " + std::to_wstring(removed) + (removed == 1 ? L" backup" : L" backups") +
-                          L" older than " + std::to_wstring(days) + (days == 1 ? L" day" : L" days") + L" at " +
-                          GeneralDate(LocalNow()));
+        removed += PruneBackups(folder, stem, options_.docExtension, std::chrono::hours(24 * days));
+    if (removed == 0) return {};
+    return L"Removed " + std::to_wstring(removed) + (removed == 1 ? L" backup" : L" backups") + L" older than " +
+           std::to_wstring(days) + (days == 1 ? L" day" : L" days") + L" at " + GeneralDate(LocalNow());
 }

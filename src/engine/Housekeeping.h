@@ -2,13 +2,13 @@
 // What keeps backups from filling the disk: a fingerprint of a document's
 // copied content (to skip one that has not changed), the pruning of old
 // stamped backups, and the free space a save needs.
-#include "engine/SaveWord.h"
+#include "engine/BackupName.h"
+#include "engine/BackupOptions.h"
 
 #include <windows.h>
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -27,6 +27,8 @@ struct ContentFingerprint {
     bool operator==(const ContentFingerprint&) const = default;
 };
 ContentFingerprint FingerprintClipboard(HWND owner);
+// What each document's last backup made by this process held, by document.
+using BackupFingerprints = std::map<std::wstring, ContentFingerprint>;
 
 // Rich Text Format without what changes at every copy of the same content:
 // the document information group ({\info ...}), the revision-save id table
@@ -43,11 +45,6 @@ struct KeepChoice {
 inline constexpr KeepChoice kKeepChoices[] = {
     {L"Keep all backups", 0}, {L"1 day", 1}, {L"7 days", 7}, {L"30 days", 30}};
 
-// True when fileName is exactly a backup name that the new-file mode gives a
-// document whose stamped names begin with stem: stem, " Date ", the date
-// and time stamp in the user's locale, an optional " (n)", and extension.
-bool IsStampedBackupOf(std::wstring_view fileName, std::wstring_view stem, std::wstring_view extension);
-
 // Deletes, in folder and nowhere else, the regular files (never a folder or
 // a link) whose names are stamped backups of stem and whose last write is
 // older than maxAge, except the newest of them: a document that has not
@@ -58,9 +55,6 @@ int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std
 
 // ---- Free space -------------------------------------------------------------------
 
-// Bytes free to this user on the volume of folder; tests replace the source.
-std::uint64_t FreeSpace(const std::wstring& folder);
-void SetFreeSpaceForTests(std::function<std::uint64_t(const std::wstring&)> source);  // nullptr: the real one
 // What a save must leave free: the larger of 200 MB and ten times the copy.
 std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes);
 
@@ -73,7 +67,8 @@ class Guard;
 // backups removed after the run.
 class RunHousekeeping {
 public:
-    explicit RunHousekeeping(BackupSettings& settings) : settings_(settings) {}
+    RunHousekeeping(const BackupOptions& options, BackupFingerprints& lastBackups)
+        : options_(options), lastBackups_(lastBackups) {}
 
     // Called with the copy on the clipboard, before the save: false when the
     // document is to get no backup this time.
@@ -82,12 +77,13 @@ public:
     // A stamped path the run gives a document (new-file mode).
     void wrote(const std::wstring& path);
     // In new-file mode: the stamped backups of this run's documents, in the
-    // folders this run wrote to, older than the chosen age.  One history
-    // line says how many went.
-    void prune();
+    // folders this run wrote to, older than the chosen age.  Answers the
+    // history line that says how many went, empty when none did.
+    std::wstring prune();
 
 private:
-    BackupSettings& settings_;
+    const BackupOptions& options_;
+    BackupFingerprints& lastBackups_;
     ContentFingerprint copied_;
     bool spaceReported_ = false;
     std::vector<std::pair<std::wstring, std::wstring>> written_;  // folder, stem

@@ -1,4 +1,4 @@
-#include "engine/SaveWord.h"
+#include "engine/Intervals.h"
 
 #include "common/Failure.h"
 

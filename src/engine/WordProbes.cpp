@@ -1,4 +1,4 @@
-#include "engine/SaveWord.h"
+#include "engine/WordProbes.h"
 
 #include "common/Automation.h"
 #include "common/Guard.h"

@@ -188,11 +188,6 @@ public:
     LRESULT onNotify(const NMHDR& header) override;
 };
 
-// Rich text box (RICHEDIT50W), placed beyond the window's right edge as
-// designed.  The history's copy does not go through it: loading a large file
-// into it is far too slow.
-class RichTextBox : public Control {};
-
 // Timer: ticks every interval milliseconds while enabled and the interval is
 // not 0.  Owned by a window; the host forwards WM_TIMER with its id.
 class Timer {

@@ -5,12 +5,11 @@
 #include "common/Failure.h"
 #include "common/Guard.h"
 #include "common/Main.h"
-#include "common/Skin.h"
+#include "mainwindow/Skin.h"
 #include "mainwindow/Form1Layout.h"
 #include "resources/Resource.h"
 #include "shell/mSysTray.h"
 
-#include <richedit.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -20,13 +19,6 @@ using namespace form1;
 namespace {
 
 constexpr UINT_PTR kTimer1Id = 1;
-
-// By its full path: the application's folder is searched before System32, and
-// a portable copy may sit in a downloads folder beside a planted DLL.
-HMODULE LoadSystemLibrary(const wchar_t* name) {
-    const std::wstring folder = SystemFolder();
-    return folder.empty() ? nullptr : LoadLibraryW((folder + L'\\' + name).c_str());
-}
 
 HFONT CreateArialBold(int hundredthsOfPoint, UINT dpi) {
     LOGFONTW font{};
@@ -57,9 +49,6 @@ WindowClass WindowClassOf(Kind kind) {
     case Kind::ListView: return {WC_LISTVIEWW, kTab | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE};
     case Kind::Label: return {WC_STATICW, kShown | SS_LEFT, 0};
     case Kind::ComboBox: return {WC_COMBOBOXW, kTab | WS_VSCROLL | CBS_DROPDOWNLIST, 0};
-    // No tab stop: the focus would vanish into a box nobody can see.
-    case Kind::RichTextBox:
-        return {MSFTEDIT_CLASS, kShown | ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL, WS_EX_CLIENTEDGE};
     }
     throw Failure::InvalidArgument();
 }
@@ -75,7 +64,8 @@ void Form1::ReportFailuresOf(const wchar_t* handler, const std::function<void()>
 
 // ---- creation ------------------------------------------------------------------
 
-Form1::Form1(Form1Services services) : services_(WithRealServices(std::move(services))) {}
+Form1::Form1(std::unique_ptr<Form1Services> services)
+    : services_(services ? std::move(services) : std::make_unique<Form1Services>()), useServices_(*services_) {}
 
 Form1::~Form1() {
     Timer1.setEnabled(false);
@@ -89,10 +79,6 @@ Form1::~Form1() {
 void Form1::Create(HINSTANCE instance) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    // RICHEDIT50W lives in msftedit.dll, which nothing else loads.
-    static HMODULE richEdit = LoadSystemLibrary(L"msftedit.dll");
-    if (!richEdit) throw Failure::FromLastError();
-
     static const ATOM atom = [instance] {
         WNDCLASSEXW wc{sizeof wc};
         wc.lpfnWndProc = &WndProc;

@@ -3,8 +3,7 @@
 // controls, saves each the moment it changes, counts down to the next
 // backup, keeps the history log and hides into the notification area.
 #include "common/Handle.h"
-#include "common/Skin.h"
-#include "engine/Housekeeping.h"
+#include "mainwindow/Skin.h"
 #include "engine/SaveWord.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Controls.h"
@@ -19,9 +18,10 @@
 #include <utility>
 #include <vector>
 
-class Form1 final : public BackupSettings, public SkinnableWindow {
+class Form1 final : public RunHost, public SkinnableWindow {
 public:
-    explicit Form1(Form1Services services = {});
+    // Without services of a test's, the real ones.
+    explicit Form1(std::unique_ptr<Form1Services> services = nullptr);
     ~Form1() override;
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
@@ -57,7 +57,6 @@ public:
     PushButton PushButton5;
     PushButton PushButton11;
     PushButton PushButton12;
-    RichTextBox RichTextBox1;
     Timer Timer1;
     std::unique_ptr<cSysTray> cSysTray1;
     Dispatch SkinFramework1;
@@ -66,6 +65,8 @@ public:
     long IntervalSeconds = 0;
     long ElapsedSeconds = 0;
     bool LoadComplete = false;
+    // True while the window is hidden in the tray.
+    bool MinimizedToTray = false;
     std::wstring DocExtensionValue;
     std::wstring HistoryFileValue;
 
@@ -120,19 +121,12 @@ public:
     // (0 for the window background).
     void MouseMoveOver(int controlId);
 
-    // ---- BackupSettings -------------------------------------------------------------
-    bool SaveBesideDocuments() const override { return Option2.value(); }
-    bool SaveToFixedFolder() const override { return Option1.value(); }
-    std::wstring FixedFolder() const override { return Text1.text(); }
-    bool CreateNewFile() const override { return Option3.value(); }
-    std::wstring DocExtension() const override { return DocExtensionValue; }
-    std::wstring HistoryFile() const override { return HistoryFileValue; }
-    HWND Owner() const override { return hwnd_; }
-    std::wstring AskForFolder(const std::wstring& prompt) const override {
-        return services_.browseForFolder(hwnd_, prompt, L"");
+    // ---- the backup run ---------------------------------------------------------------
+    // The options as the controls hold them now, for a run that starts.
+    BackupOptions Options() const;
+    std::wstring AskForFolder(const std::wstring& prompt) override {
+        return services_->BrowseForFolder(hwnd_, prompt, L"");
     }
-    bool SkipUnchanged() const override { return Check9.value(); }
-    int KeepBackupsDays() const override;
     void BackupStarted() override;
     void BackupEnded() override;
 
@@ -178,7 +172,9 @@ private:
     void OnTaskbarCreated();
     void EndProcess(UINT code);
 
-    Form1Services services_;
+    std::unique_ptr<Form1Services> services_;
+    UseServices useServices_;
+    BackupRun run_;
     HWND hwnd_ = nullptr;
     UINT dpi_ = 96;
     UniqueHandle instanceMutex_;

@@ -72,7 +72,7 @@ void PutTextOnClipboard(HWND owner, const std::wstring& text) {
 void Form1::PushButton3_Click() {
     Guard guard(L"Form1", L"PushButton3_Click");
     if (guard.test(1, [&] { return FileExists(HistoryFileValue); }))
-        guard.step(2, [&] { services_.startCommand(L"notepad \"" + HistoryFileValue + L"\"", SW_SHOWNORMAL); });
+        guard.step(2, [&] { services_->StartCommand(L"notepad \"" + HistoryFileValue + L"\"", SW_SHOWNORMAL); });
     else
         guard.step(3, [&] {
             ShowMessageBox(hwnd_, L"There isn't a history to view because actions have not been performed yet.",

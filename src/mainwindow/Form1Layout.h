@@ -19,7 +19,7 @@ inline constexpr wchar_t kTurnOn[] = L"Turn On Backup Save";
 inline constexpr wchar_t kTurnOff[] = L"Turn Off Backup Save";
 
 enum class Kind {
-    PushButton, Frame, ProgressBar, OptionButton, TextBox, CheckBox, ListView, RichTextBox, Label, ComboBox
+    PushButton, Frame, ProgressBar, OptionButton, TextBox, CheckBox, ListView, Label, ComboBox
 };
 
 // What the control's mouse-move handler does with the window's pointer.
@@ -106,9 +106,6 @@ inline constexpr ControlDesign kControls[] = {
     {ids::Frame2, Kind::Frame, L"On. Next backup save will occur in", {120, 570, 7800, 900}, 0,
      Member<&Form1::Frame2>, MouseMove::Default},
     {ids::ProgressBar1, Kind::ProgressBar, L"", {240, 300, 7320, 405}, ids::Frame2, Member<&Form1::ProgressBar1>,
-     MouseMove::Keep},
-    // Beyond the right edge of the client area: never seen.
-    {ids::RichTextBox1, Kind::RichTextBox, L"", {9000, 240, 4815, 3015}, 0, Member<&Form1::RichTextBox1>,
      MouseMove::Keep},
 };
 

@@ -3,7 +3,6 @@
 
 #include "common/Guard.h"
 #include "common/Product.h"
-#include "shell/mSysTray.h"
 
 namespace {
 
@@ -50,14 +49,14 @@ void Form1::CloseNow() {
     // clipboard wait, the folder picker, a report) would leave its Word
     // instances running and the user's clipboard not put back: the run
     // cleans up first, within its bound.  The close goes ahead regardless.
-    if (BackupRunning()) Guard::Quiet().step(1, [&] { services_.finishRunNow(); });
+    if (BackupRunning()) Guard::Quiet().step(1, [&] { services_->FinishRunNow(run_); });
     ReportFailuresOf(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
     Form_Unload();
 }
 
 void Form1::Form_Unload() { EndProcess(0); }
 
-void Form1::EndProcess(UINT code) { services_.endProcess(code); }
+void Form1::EndProcess(UINT code) { services_->EndProcess(code); }
 
 void Form1::OnActivate(bool active) {
     if (!active) {

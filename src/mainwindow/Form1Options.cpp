@@ -5,6 +5,7 @@
 #include "common/Guard.h"
 #include "common/MessageBox.h"
 #include "common/Product.h"
+#include "engine/Intervals.h"
 #include "mainwindow/Settings.h"
 
 void Form1::Option1_Click() { SaveSetting(settings::kWhereOption, L"1"); }
@@ -19,7 +20,7 @@ void Form1::Text1_GotFocus() { Text1.setSelection(0, static_cast<int>(Text1.text
 void Form1::PushButton1_Click() {
     Guard guard(L"Form1", L"PushButton1_Click");
     std::wstring folder;
-    guard.step(1, [&] { folder = services_.browseForFolder(hwnd_, L"Please select folder:", L""); });
+    guard.step(1, [&] { folder = services_->BrowseForFolder(hwnd_, L"Please select folder:", L""); });
     if (guard.test(2, [&] { return folder.empty(); })) return;
     guard.step(3, [&] { Text1.setText(folder); });
 }
@@ -45,17 +46,20 @@ void Form1::ListView1_Click() {
     ElapsedSeconds = 0;
 }
 
+// Start-up putting the stored value into the box writes no Run entry; a
+// user's click while start-up still waits for Word (its calls run the
+// window's messages) is acted on, so the box never shows what is not stored.
 void Form1::Check5_Click() {
-    if (!LoadComplete) return;
+    if (!LoadComplete && Check5.raisedByCode()) return;
     if (Check5.value()) {
         Check8.setVisible(true);
         SaveSetting(settings::kWindowsStartup, L"On");
-        services_.addToStartup();
+        services_->AddToStartup();
     } else {
         Check8.setValue(false);  // its own click handler stores "Off"
         Check8.setVisible(false);
         SaveSetting(settings::kWindowsStartup, L"Off");
-        services_.removeFromStartup();
+        services_->RemoveFromStartup();
     }
 }
 
@@ -64,14 +68,23 @@ void Form1::Check8_Click() { SaveSetting(settings::kMinimized, Check8.value() ? 
 void Form1::Check9_Click() { SaveSetting(settings::kSkipUnchanged, Check9.value() ? L"On" : L"Off"); }
 
 // Start-up's choice from the store is not written back: the store of a user
-// who never touches the list stays as it was.
+// who never touches the list stays as it was.  A user's choice during
+// start-up is stored like any other.
 void Form1::Combo1_Change() {
-    if (!LoadComplete) return;
+    if (!LoadComplete && Combo1.raisedByCode()) return;
     if (std::optional<int> index = Combo1.selectedIndex())
         SaveSetting(settings::kKeepBackups, std::to_wstring(kKeepChoices[*index].days));
 }
 
-int Form1::KeepBackupsDays() const {
-    std::optional<int> index = Combo1.selectedIndex();
-    return index ? kKeepChoices[*index].days : 0;
+BackupOptions Form1::Options() const {
+    const std::optional<int> keep = Combo1.selectedIndex();
+    return {.saveToFixedFolder = Option1.value(),
+            .saveBesideDocuments = Option2.value(),
+            .fixedFolder = Text1.text(),
+            .createNewFile = Option3.value(),
+            .docExtension = DocExtensionValue,
+            .historyFile = HistoryFileValue,
+            .owner = hwnd_,
+            .skipUnchanged = Check9.value(),
+            .keepBackupsDays = keep ? kKeepChoices[*keep].days : 0};
 }

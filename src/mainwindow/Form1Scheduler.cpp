@@ -3,6 +3,7 @@
 
 #include "common/Guard.h"
 #include "common/Main.h"
+#include "engine/Intervals.h"
 #include "mainwindow/Form1Layout.h"
 #include "mainwindow/Settings.h"
 
@@ -36,7 +37,7 @@ void Form1::RunBackup() {
         int& depth;
         ~Leave() { --depth; }
     } leave{runDepth_};
-    ShowRunOutcome(services_.saveAll(*this));
+    ShowRunOutcome(services_->SaveAll(run_, Options(), *this));
 }
 
 // A Word that stayed busy is said in the status frame until a run gets

@@ -3,6 +3,7 @@
 #include "common/Failure.h"
 #include "common/Handle.h"
 #include "common/Main.h"
+#include "engine/WordProbes.h"
 #include "shell/AddFolder.h"
 #include "shell/mStartUp.h"
 
@@ -11,20 +12,21 @@
 #include <random>
 #include <vector>
 
-Form1Services WithRealServices(Form1Services services) {
-    if (!services.checkWordAvailable) services.checkWordAvailable = [] { return CheckWordAvailable(); };
-    if (!services.getWordVersion) services.getWordVersion = [] { return GetWordVersion(); };
-    if (!services.saveAll) services.saveAll = [](BackupSettings& s) { return SaveAll(s); };
-    if (!services.finishRunNow) services.finishRunNow = &FinishRunNow;
-    if (!services.drawPercent) services.drawPercent = &DrawPercent;
-    if (!services.startCommand) services.startCommand = &StartCommand;
-    if (!services.browseForFolder) services.browseForFolder = &BrowseForFolder;
-    if (!services.addToStartup) services.addToStartup = [] { AddToStartup(); };
-    if (!services.removeFromStartup) services.removeFromStartup = [] { RemoveFromStartup(); };
-    if (!services.endProcess) services.endProcess = [](UINT code) { ExitProcess(code); };
-    if (services.instanceName.empty()) services.instanceName = DefaultInstanceName();
-    return services;
+bool Form1Services::CheckWordAvailable() { return ::CheckWordAvailable(); }
+double Form1Services::GetWordVersion() { return ::GetWordVersion(); }
+RunOutcome Form1Services::SaveAll(BackupRun& run, const BackupOptions& options, RunHost& host) {
+    return run.SaveAll(options, host);
 }
+void Form1Services::FinishRunNow(BackupRun& run) { run.FinishRunNow(); }
+int Form1Services::DrawPercent() { return ::DrawPercent(); }
+void Form1Services::StartCommand(const std::wstring& commandLine, int show) { ::StartCommand(commandLine, show); }
+std::wstring Form1Services::BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start) {
+    return ::BrowseForFolder(owner, title, start);
+}
+void Form1Services::AddToStartup() { ::AddToStartup(); }
+void Form1Services::RemoveFromStartup() { ::RemoveFromStartup(); }
+void Form1Services::EndProcess(UINT exitCode) { ExitProcess(exitCode); }
+std::wstring Form1Services::InstanceName() { return DefaultInstanceName(); }
 
 int DrawPercent() {
     SYSTEMTIME now;

@@ -1,36 +1,39 @@
 #pragma once
-// The few places where tests stand in for the world: the random draw, the
-// programs started, the folder dialog, Word and the end of the process.
-// Each defaults to the real thing.
+// The window's services: the common ones (clock, free space, message boxes,
+// the tray's shell calls) and what only the window asks for: Word at
+// start-up, the backup run, the random draw, the programs started, the
+// folder dialog, the start-with-Windows entry and the end of the process.
+// Each defaults to the real thing; a test derives and overrides what it
+// needs.  The window puts its services in place for the whole process.
+#include "common/Services.h"
 #include "engine/SaveWord.h"
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
-struct Form1Services {
-    std::function<bool()> checkWordAvailable;
-    std::function<double()> getWordVersion;
-    std::function<RunOutcome(BackupSettings&)> saveAll;
+class Form1Services : public Services {
+public:
+    virtual bool CheckWordAvailable();
+    virtual double GetWordVersion();
+    // The window's tests replace the run as a whole (there is no Word), so
+    // the run and its finish are asked of the services.
+    virtual RunOutcome SaveAll(BackupRun& run, const BackupOptions& options, RunHost& host);
     // For a close while a run waits: lets the run clean up at once.
-    std::function<void()> finishRunNow;
+    virtual void FinishRunNow(BackupRun& run);
     // A whole number from 1 to 100 for the occasional home-page visit.
-    std::function<int()> drawPercent;
+    virtual int DrawPercent();
     // Starts a command line with the given show state, without waiting.
-    std::function<void(const std::wstring& commandLine, int show)> startCommand;
-    std::function<std::wstring(HWND owner, const std::wstring& title, const std::wstring& start)> browseForFolder;
-    std::function<void()> addToStartup;
-    std::function<void()> removeFromStartup;
+    virtual void StartCommand(const std::wstring& commandLine, int show);
+    virtual std::wstring BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start);
+    virtual void AddToStartup();
+    virtual void RemoveFromStartup();
     // Ends the process at once.  A test's stand-in returns, and the caller
     // then returns without running anything else.
-    std::function<void(UINT exitCode)> endProcess;
+    virtual void EndProcess(UINT exitCode);
     // Name of the mutex that tells a second instance of the same user apart.
-    std::wstring instanceName;
+    virtual std::wstring InstanceName();
 };
-
-// The services given, the real thing for each one left empty.
-Form1Services WithRealServices(Form1Services services);
 
 // The runtime's random draw: seeded from the seconds since midnight, the
 // whole part of a uniform fraction times 100, plus 1.

@@ -8,6 +8,8 @@
 #include "common/Main.h"
 #include "common/MessageBox.h"
 #include "common/Product.h"
+#include "engine/Intervals.h"
+#include "engine/WordProbes.h"
 #include "mainwindow/Form1Layout.h"
 #include "mainwindow/Settings.h"
 #include "resources/Resource.h"
@@ -42,7 +44,7 @@ void Form1::Form_Load() {
 
     // 1. A second instance of the same user ends at once, silently.
     if (guard.test(10, [&] {
-            instanceMutex_.reset(CreateMutexW(nullptr, FALSE, services_.instanceName.c_str()));
+            instanceMutex_.reset(CreateMutexW(nullptr, FALSE, services_->InstanceName().c_str()));
             return GetLastError() == ERROR_ALREADY_EXISTS;
         })) {
         EndProcess(0);
@@ -52,10 +54,10 @@ void Form1::Form_Load() {
     // 2. The optional skin, then about one start in a hundred the home page.
     guard.step(20, [&] { ApplySkin(*this); });
     int draw = 0;
-    guard.step(21, [&] { draw = services_.drawPercent(); });
+    guard.step(21, [&] { draw = services_->DrawPercent(); });
     if (guard.test(22, [&] { return draw == 7; }))
         guard.step(23, [&] {
-            services_.startCommand(L"explorer \"" + std::wstring(product::kHomePage) + L"\"", SW_SHOWMINIMIZED);
+            services_->StartCommand(L"explorer \"" + std::wstring(product::kHomePage) + L"\"", SW_SHOWMINIMIZED);
         });
 
     // 3. Caption and icon.
@@ -146,7 +148,7 @@ void Form1::Form_Load() {
     // 17. Without Word there is nothing to do: the check has told the user.
     // The icon goes first, or a dead one would stay in the tray.
     bool wordAvailable = true;
-    guard.step(170, [&] { wordAvailable = services_.checkWordAvailable(); });
+    guard.step(170, [&] { wordAvailable = services_->CheckWordAvailable(); });
     if (!wordAvailable) {
         cSysTray1->SetInTray(false);
         EndProcess(0);
@@ -155,7 +157,7 @@ void Form1::Form_Load() {
 
     // 18. The backup extension from Word's version.
     double version = 0;
-    guard.step(180, [&] { version = services_.getWordVersion(); });
+    guard.step(180, [&] { version = services_->GetWordVersion(); });
     guard.step(181, [&] { DocExtensionValue = DocExtensionFor(version); });
 
     // 19. The history file.

@@ -7,8 +7,8 @@
 #include "mainwindow/Form1.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    // OLE, not only COM: the rich edit control (RichTextBox1) is an OLE
-    // container and uses OLE for its clipboard and drag and drop.
+    // Apartment-threaded, as Word's automation and the shell's folder dialog
+    // need; through OLE, which includes it.
     OleScope ole;
     MessageFilterRegistration filter;
     Form1 form;

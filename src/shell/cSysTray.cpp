@@ -3,6 +3,7 @@
 #include "common/Automation.h"
 #include "common/Failure.h"
 #include "common/MessagePump.h"
+#include "common/Services.h"
 #include "common/Text.h"
 
 #include <chrono>
@@ -13,20 +14,9 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"OrvelleSysTray";
 
-TrayNotifyHandler& NotifyHandler() {
-    static TrayNotifyHandler handler;
-    return handler;
-}
-
 // The control ignores the shell's answer: a refused add still counts as
 // added, so that a later delete is sent regardless.
-void Notify(DWORD message, NOTIFYICONDATAA record) {
-    if (NotifyHandler()) {
-        NotifyHandler()(message, record);
-    } else {
-        Shell_NotifyIconA(message, &record);
-    }
-}
+void Notify(DWORD message, NOTIFYICONDATAA record) { Services::Current().NotifyIcon(message, record); }
 
 bool IsIcon(HICON icon) {
     if (!icon) return false;
@@ -43,8 +33,6 @@ bool QuitPending() {
 }
 
 }  // namespace
-
-void SetTrayNotifyHandler(TrayNotifyHandler handler) { NotifyHandler() = std::move(handler); }
 
 void CopyAnsiField(char* field, size_t width, std::wstring_view text) {
     if (width == 0) return;

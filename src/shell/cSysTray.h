@@ -127,8 +127,3 @@ void CopyAnsiField(char* field, size_t width, std::wstring_view text);
 // Seconds x 1000 as the balloon's uTimeout: 0 for Seconds <= 0; throws
 // Failure::Overflow() when the product does not fit 32 signed bits.
 UINT BalloonTimeout(long seconds);
-
-// Test seam: while set, the handler receives every shell call of the tray
-// control instead of Shell_NotifyIconA (it may pass the call on itself).
-using TrayNotifyHandler = std::function<BOOL(DWORD message, NOTIFYICONDATAA& record)>;
-void SetTrayNotifyHandler(TrayNotifyHandler handler);

@@ -3,7 +3,6 @@
 #include "shell/cSysTray.h"
 
 WNDPROC PrevWndProc = nullptr;
-bool MinimizedToTray = false;
 
 UINT TaskbarCreatedMessage() {
     static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");

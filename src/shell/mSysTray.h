@@ -1,6 +1,6 @@
 #pragma once
 // The window procedure that receives the shell's tray callbacks while a
-// cSysTray icon is registered, and the two module-wide tray variables.
+// cSysTray icon is registered, and the procedure it replaced.
 #include <windows.h>
 
 // The message the shell sends to the control's window for mouse and balloon
@@ -11,10 +11,6 @@ inline constexpr UINT kTrayCallbackMessage = WM_USER + 101;
 // control's window.  One for the whole module: only one control at a time
 // can have its icon in the tray.
 extern WNDPROC PrevWndProc;
-
-// True while the main window is hidden in the tray.  Set and cleared by the
-// main window; the tray control never reads it.
-extern bool MinimizedToTray;
 
 // Installed on the control's window while its icon is registered: turns the
 // callback message into the control's mouse events, re-adds the icon when

@@ -5,15 +5,13 @@
 
 #include <string>
 
-struct FixedFolderSettings : BackupSettings {
+struct FixedFolderSettings : RunHost {
     std::wstring folder, history;
     HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    bool SaveBesideDocuments() const override { return false; }
-    bool SaveToFixedFolder() const override { return true; }
-    std::wstring FixedFolder() const override { return folder; }
-    bool CreateNewFile() const override { return true; }
-    std::wstring DocExtension() const override { return L".docx"; }
-    std::wstring HistoryFile() const override { return history; }
-    HWND Owner() const override { return owner; }
-    std::wstring AskForFolder(const std::wstring&) const override { return {}; }  // fixed folder: never asked
+    BackupRun run;
+    std::wstring AskForFolder(const std::wstring&) override { return {}; }  // fixed folder: never asked
 };
+
+inline RunOutcome SaveAll(FixedFolderSettings& s) {
+    return s.run.SaveAll({.fixedFolder = s.folder, .historyFile = s.history, .owner = s.owner}, s);
+}

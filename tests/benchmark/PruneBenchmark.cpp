@@ -1,7 +1,7 @@
 // The pruning pass over a folder of 10,000 stamped backups of one document,
 // beside one backup run of that document: what keeping backups for a time
 // adds to a run.  Not a test: it asserts nothing and prints three lines.
-#include "common/MessageBox.h"
+#include "support/TestServices.h"
 #include "engine/Housekeeping.h"
 #include "engine/SaveWord.h"
 #include "FixedFolderSettings.h"
@@ -26,7 +26,8 @@ double MillisecondsOf(auto&& work) {
 
 int wmain() {
     ComApartment com;
-    SetMessageBoxHandler([](const MessageBoxRequest&) { return IDOK; });
+    TestServices services;
+    services.boxes = [](const MessageBoxRequest&) { return IDOK; };
     StandIn::Session session;
     Settings settings;
     settings.folder = session.folder().path() + L"\\Backups";
@@ -65,6 +66,5 @@ int wmain() {
         CloseHandle(h);
     }
     prune("10,000 backups, all old:");
-    SetMessageBoxHandler(nullptr);
     return 0;
 }

@@ -6,7 +6,7 @@
 // took (read off the history file, which gains one line per backed-up
 // document).  Not a test: it asserts nothing and prints one line per size,
 // then one "#floor" line for scripts/benchmark.
-#include "common/MessageBox.h"
+#include "support/TestServices.h"
 #include "engine/SaveWord.h"
 #include "FixedFolderSettings.h"
 #include "support/ComApartment.h"
@@ -116,7 +116,8 @@ int wmain(int argc, wchar_t** argv) {
     if (sizes.empty()) sizes = {1, 10, 50};
     ComApartment com;
     int reports = 0;
-    SetMessageBoxHandler([&](const MessageBoxRequest&) { return ++reports, IDOK; });
+    TestServices services;
+    services.boxes = [&](const MessageBoxRequest&) { return ++reports, IDOK; };
     // The rest of one document's run is mostly the two Word instances the
     // run creates; the rest per further document is the run's own cost.
     std::printf("%6s %10s %13s %9s %22s\n", "docs", "total ms", "stand-in ms", "rest ms", "rest per further doc");
@@ -162,6 +163,5 @@ int wmain(int argc, wchar_t** argv) {
                 roundTrip, standInPerDocument, FastestTenth(perDocument),
                 sorted.empty() ? 0.0 : sorted[sorted.size() / 2]);
     if (reports) std::printf("%d error reports during the runs\n", reports);
-    SetMessageBoxHandler(nullptr);
     return reports ? 1 : 0;
 }

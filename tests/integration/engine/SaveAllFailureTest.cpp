@@ -176,9 +176,8 @@ TEST_F(SaveAllRun, AWordInstanceThatDiesIsReportedOnce) {
 
 TEST_F(SaveAllRun, ANearlyFullVolumeGetsNoBackupAndOneReport) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
-    SetFreeSpaceForTests([](const std::wstring&) { return 100ull << 20; });
+    services.freeSpace = [](const std::wstring&) { return 100ull << 20; };
     SaveAll(settings);
-    SetFreeSpaceForTests(nullptr);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(FirstLine(reports[0]), L"There is not enough free space in " + backups +
                                          L"\\ for a backup: 100 MB free, 200 MB needed. No backup is saved there "

@@ -1,13 +1,11 @@
 #include "SaveAllFixture.h"
 
-#include "common/MessageBox.h"
-#include "engine/Housekeeping.h"
 #include "shell/AddFolder.h"
 #include "support/Files.h"
 
 #include <algorithm>
 
-std::wstring TestSettings::AskForFolder(const std::wstring& prompt) const {
+std::wstring TestSettings::AskForFolder(const std::wstring& prompt) {
     return BrowseForFolder(owner, prompt, L"");
 }
 
@@ -20,11 +18,11 @@ SYSTEMTIME Noon() {
 std::wstring FirstLine(const std::wstring& report) { return report.substr(0, report.find(L"\r\n")); }
 
 SaveAllRun::SaveAllRun() {
-    SetClockForTests(Noon);
-    SetMessageBoxHandler([this](const MessageBoxRequest& r) {
+    services.clock = Noon;
+    services.boxes = [this](const MessageBoxRequest& r) {
         reports.push_back(r.text);
         return IDOK;
-    });
+    };
     backups = session.folder().path() + L"\\Backups";
     CreateDirectoryW(backups.c_str(), nullptr);
     settings.folder = backups;
@@ -36,8 +34,6 @@ SaveAllRun::SaveAllRun() {
 
 SaveAllRun::~SaveAllRun() {
     DestroyWindow(owner);
-    SetMessageBoxHandler(nullptr);
-    SetClockForTests(nullptr);
 }
 
 std::vector<std::wstring> SaveAllRun::historyLines() const { return ReadAnsiLines(settings.history); }

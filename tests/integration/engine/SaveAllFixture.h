@@ -3,34 +3,30 @@
 // the real folder dialog and the real history file: the settings a run
 // reads, and the fixture that records its reports and sees what it left.
 #include "engine/SaveWord.h"
+#include "engine/WordProbes.h"
 #include "support/ComApartment.h"
 #include "support/StandIn.h"
+#include "support/TestServices.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-// The window's side of a run, as plain fields.
-struct TestSettings : BackupSettings {
+// The window's side of a run: its options as plain fields, and its answers.
+struct TestSettings : RunHost {
     bool beside = false, fixed = true, newFile = true;
     std::wstring folder, extension = L".docx", history;
     HWND owner = nullptr;
     int started = 0, ended = 0;
     bool skipUnchanged = false;
     int keepDays = 0;
-    bool SkipUnchanged() const override { return skipUnchanged; }
-    int KeepBackupsDays() const override { return keepDays; }
+    BackupOptions options() const {
+        return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays};
+    }
     void BackupStarted() override { ++started; }
     void BackupEnded() override { ++ended; }
-    bool SaveBesideDocuments() const override { return beside; }
-    bool SaveToFixedFolder() const override { return fixed; }
-    std::wstring FixedFolder() const override { return folder; }
-    bool CreateNewFile() const override { return newFile; }
-    std::wstring DocExtension() const override { return extension; }
-    std::wstring HistoryFile() const override { return history; }
-    HWND Owner() const override { return owner; }
-    std::wstring AskForFolder(const std::wstring& prompt) const override;
+    std::wstring AskForFolder(const std::wstring& prompt) override;
 };
 
 // The run's clock: 7 Dec 2026, 1:05:09 PM.
@@ -43,6 +39,8 @@ protected:
     SaveAllRun();
     ~SaveAllRun() override;
 
+    // A run with the options the settings hold as it starts.
+    RunOutcome SaveAll(TestSettings& s) { return run.SaveAll(s.options(), s); }
     std::wstring doc(const std::wstring& name, const std::wstring& text) { return session.folder().write(name, text); }
     // The backup name of base in "Create new file" mode at Noon().
     std::wstring stamped(const std::wstring& base) const { return base + L" Date Dec 7 2026 Time 01 05 09 PM.docx"; }
@@ -53,6 +51,8 @@ protected:
     bool onlyUserWordLeft(DWORD userPid);
 
     ComApartment com;
+    TestServices services;
+    BackupRun run;
     StandIn::Session session;
     TestSettings settings;
     std::wstring backups;

@@ -13,11 +13,11 @@ TEST_F(SaveAllRun, AnUnchangedDocumentIsBackedUpOnceUntilItChanges) {
     settings.skipUnchanged = true;
     // A second further at every read of the clock: every run has names of its own.
     static WORD second = 0;
-    SetClockForTests([] {
+    services.clock = [] {
         SYSTEMTIME t = Noon();
         t.wSecond = second++ % 60;
         return t;
-    });
+    };
     for (int run = 0; run < 4; ++run) SaveAll(settings);
     EXPECT_EQ(historyLines().size(), 1u);
     EXPECT_EQ(calls(L"Document.SaveAs"), 1);

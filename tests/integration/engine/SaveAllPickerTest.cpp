@@ -68,11 +68,13 @@ TEST_F(SaveAllRun, AWindowClosingDuringTheRunGetsBothInstancesQuitAndTheClipboar
     TestClipboard::SetUnicodeText(L"the user's own clipboard");
     static int quitsWhenFinished = -1;
     static const StandIn::Session* standIns = nullptr;
+    static BackupRun* theRun = nullptr;
     standIns = &session;
+    theRun = &run;
     // The close arrives while the picker is open.
     UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
         KillTimer(nullptr, id);
-        FinishRunNow();
+        theRun->FinishRunNow();
         auto log = standIns->calls();
         quitsWhenFinished = static_cast<int>(
             std::count_if(log.begin(), log.end(), [](auto& c) { return c.member == L"Application.Quit"; }));
@@ -86,7 +88,7 @@ TEST_F(SaveAllRun, AWindowClosingDuringTheRunGetsBothInstancesQuitAndTheClipboar
     EXPECT_TRUE(reports.empty());
     EXPECT_TRUE(historyLines().empty());
     EXPECT_EQ(calls(L"Document.SaveAs"), 0);
-    EXPECT_FALSE(IsBackupRunning());
+    EXPECT_FALSE(run.running());
 }
 
 TEST_F(SaveAllRun, ASecondRunDuringTheFolderPickerIsIgnored) {
@@ -94,15 +96,19 @@ TEST_F(SaveAllRun, ASecondRunDuringTheFolderPickerIsIgnored) {
     settings.beside = true;
     settings.fixed = false;
     static TestSettings* current = nullptr;
+    static decltype(this) self = nullptr;
     static int nestedCalls = 0;
     current = &settings;
+    self = this;
     nestedCalls = 0;
     // A timer tick while the picker is open starts another run, as the
-    // scheduler or the test button would.
+    // scheduler or the test button would; and the user switches to
+    // overwrite mode meanwhile.
     UINT_PTR timer = SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {
         ++nestedCalls;
-        EXPECT_TRUE(IsBackupRunning());
-        SaveAll(*current);
+        EXPECT_TRUE(self->run.running());
+        current->newFile = false;
+        self->SaveAll(*current);
     });
     folder_dialog::Driver driver(owner, IDOK, [&](HWND dialog, HWND tree, folder_dialog::Seen& seen) {
         Sleep(800);  // let a few ticks arrive
@@ -114,5 +120,7 @@ TEST_F(SaveAllRun, ASecondRunDuringTheFolderPickerIsIgnored) {
     EXPECT_GE(nestedCalls, 1);
     EXPECT_EQ(calls(L"ClassFactory.CreateInstance"), 2);
     EXPECT_EQ(historyLines().size(), 1u);
-    EXPECT_FALSE(IsBackupRunning());
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Document4")), StandIn::UnsavedText(L"Document4"))
+        << "the run keeps the mode it started with";
+    EXPECT_FALSE(run.running());
 }

@@ -1,7 +1,7 @@
-#include "common/MessageBox.h"
-#include "engine/SaveWord.h"
+#include "engine/WordProbes.h"
 #include "support/ComApartment.h"
 #include "support/StandIn.h"
+#include "support/TestServices.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,8 @@ TEST(GermanLocale, BothSeparatorsReadAsTheDecimalComma) {
     ComApartment com;
     StandIn::Session session;
     int boxes = 0;
-    SetMessageBoxHandler([&](const MessageBoxRequest&) { return ++boxes, IDOK; });
+    TestServices services;
+    services.boxes = [&](const MessageBoxRequest&) { return ++boxes, IDOK; };
     StandIn::SetVersion(L"16.0");
     EXPECT_EQ(GetWordVersion(), 16);
     StandIn::SetVersion(L"16,0");
@@ -20,5 +21,4 @@ TEST(GermanLocale, BothSeparatorsReadAsTheDecimalComma) {
     StandIn::SetVersion(L"16,0.1");
     EXPECT_EQ(GetWordVersion(), 0);
     EXPECT_EQ(boxes, 1);
-    SetMessageBoxHandler(nullptr);
 }

@@ -1,10 +1,10 @@
 // The Word probes and the automation client against the stand-in.
 #include "common/Automation.h"
-#include "common/MessageBox.h"
 #include "common/MessagePump.h"
-#include "engine/SaveWord.h"
+#include "engine/WordProbes.h"
 #include "support/ComApartment.h"
 #include "support/StandIn.h"
+#include "support/TestServices.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +18,12 @@ namespace {
 class WordProbes : public ::testing::Test {
 protected:
     WordProbes() {
-        SetMessageBoxHandler([this](const MessageBoxRequest& r) {
+        services.boxes = [this](const MessageBoxRequest& r) {
             boxes.push_back(r);
             return IDOK;
-        });
+        };
     }
     ~WordProbes() override {
-        SetMessageBoxHandler(nullptr);
         SetBusyRetryBound(std::chrono::seconds(30));
     }
     int createdCount() const {
@@ -40,6 +39,7 @@ protected:
 
     ComApartment com;
     StandIn::Session session;
+    TestServices services;
     std::vector<MessageBoxRequest> boxes;
 };
 

@@ -47,14 +47,6 @@ std::map<std::wstring, std::wstring> SettingsSnapshot::Texts() {
 void FormTest::SetUp() {
     snapshot_ = std::make_unique<SettingsSnapshot>();
     SettingsSnapshot::Clear();
-    MinimizedToTray = false;
-    SetMessageBoxHandler([this](const MessageBoxRequest& request) {
-        rec.boxes.push_back(request);
-        if (rec.answers.empty()) return IDOK;
-        int answer = rec.answers.front();
-        rec.answers.pop_front();
-        return answer;
-    });
     wchar_t buffer[MAX_PATH];
     GetEnvironmentVariableW(L"TEMP", buffer, MAX_PATH);
     oldTemp_ = buffer;
@@ -68,46 +60,60 @@ void FormTest::SetUp() {
 void FormTest::TearDown() {
     form.reset();
     Pump();
-    SetMessageBoxHandler(nullptr);
-    MinimizedToTray = false;
     SetEnvironmentVariableW(L"TEMP", oldTemp_.c_str());
     std::error_code ignored;
     fs::remove_all(temp, ignored);
     snapshot_.reset();
 }
 
-Form1Services FormTest::Services() {
-    Form1Services s;
-    s.checkWordAvailable = [] { return true; };
-    s.getWordVersion = [] { return 16.0; };
-    s.saveAll = [this](BackupSettings&) { ++rec.saveAllCalls; return RunOutcome::Done; };
-    s.drawPercent = [] { return 50; };
+int FormServices::ShowBox(const MessageBoxRequest& request) {
+    Recorded& rec = test->rec;
+    rec.boxes.push_back(request);
+    if (rec.answers.empty()) return IDOK;
+    int answer = rec.answers.front();
+    rec.answers.pop_front();
+    return answer;
+}
+
+BOOL FormServices::NotifyIcon(DWORD message, NOTIFYICONDATAA& record) {
+    test->rec.shell.push_back({message, record.uFlags, record.szInfo, record.szInfoTitle, record.uTimeout});
+    return Form1Services::NotifyIcon(message, record);
+}
+
+void FormServices::FinishRunNow(BackupRun&) { ++test->rec.finishRunNow; }
+
+std::wstring FormServices::BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start) {
+    EXPECT_EQ(owner, test->form->hwnd());
+    EXPECT_EQ(start, L"");
+    test->rec.pickerTitles.push_back(title);
+    return test->rec.pickerAnswer;
+}
+
+void FormServices::EndProcess(UINT code) {
+    Recorded& rec = test->rec;
+    rec.exitCode = code;
+    rec.finishRunNowAtExit = rec.finishRunNow;
+    rec.inTrayAtExit = test->form->cSysTray1 && test->form->cSysTray1->InTray();
+}
+
+FormServices FormTest::Services() {
+    FormServices s;
+    s.test = this;
+    s.saveAll = [this](const BackupOptions&, RunHost&) { ++rec.saveAllCalls; return RunOutcome::Done; };
     s.startCommand = [this](const std::wstring& line, int show) { rec.commands.emplace_back(line, show); };
-    s.browseForFolder = [this](HWND owner, const std::wstring& title, const std::wstring& start) {
-        EXPECT_EQ(owner, form->hwnd());
-        EXPECT_EQ(start, L"");
-        rec.pickerTitles.push_back(title);
-        return rec.pickerAnswer;
-    };
     s.addToStartup = [this] { ++rec.addToStartup; };
     s.removeFromStartup = [this] { ++rec.removeFromStartup; };
-    s.finishRunNow = [this] { ++rec.finishRunNow; };
-    s.endProcess = [this](UINT code) {
-        rec.exitCode = code;
-        rec.finishRunNowAtExit = rec.finishRunNow;
-        rec.inTrayAtExit = form->cSysTray1 && form->cSysTray1->InTray();
-    };
-    s.instanceName = L"Local\\Kelvane.Orvelle.Tests";
     return s;
 }
 
-Form1& FormTest::Create(Form1Services services) {
-    form = std::make_unique<Form1>(std::move(services));
+Form1& FormTest::Create(FormServices services) {
+    form.reset();
+    form = std::make_unique<Form1>(std::make_unique<FormServices>(std::move(services)));
     form->Create(GetModuleHandleW(nullptr));
     return *form;
 }
 
-Form1& FormTest::Load(Form1Services services) {
+Form1& FormTest::Load(FormServices services) {
     Create(std::move(services));
     form->Form_Load();
     Pump();

@@ -3,7 +3,6 @@
 // settings key is the real one: its values are saved before each test and
 // put back afterwards.  Message boxes are answered by the test; Word, the
 // folder dialog, started programs and the end of the process are recorded.
-#include "common/MessageBox.h"
 #include "mainwindow/Form1.h"
 #include "mainwindow/Settings.h"
 #include "shell/mSysTray.h"
@@ -48,6 +47,14 @@ private:
     std::optional<Values> saved_;
 };
 
+// A call of the tray control to the shell.
+struct ShellCall {
+    DWORD message;
+    UINT flags;
+    std::string info, title;
+    UINT timeout;
+};
+
 struct Recorded {
     int saveAllCalls = 0;
     std::vector<std::pair<std::wstring, int>> commands;  // command line, show state
@@ -60,19 +67,51 @@ struct Recorded {
     std::optional<bool> inTrayAtExit;
     std::vector<MessageBoxRequest> boxes;
     std::deque<int> answers;  // IDOK when empty
+    std::vector<ShellCall> shell;  // passed on to the real shell
+};
+
+class FormTest;
+
+// The window's services in a test: Word is there (version 16), the draw is
+// never 7, and everything the form starts or asks is recorded.  A function
+// set replaces a stand-in; an empty one is the real thing.
+struct FormServices : Form1Services {
+    FormTest* test = nullptr;
+    std::function<bool()> checkWordAvailable = [] { return true; };
+    std::function<double()> getWordVersion = [] { return 16.0; };
+    std::function<RunOutcome(const BackupOptions&, RunHost&)> saveAll;
+    std::function<int()> drawPercent = [] { return 50; };
+    std::function<void(const std::wstring&, int)> startCommand;
+    std::function<void()> addToStartup, removeFromStartup;
+
+    bool CheckWordAvailable() override { return checkWordAvailable(); }
+    double GetWordVersion() override { return getWordVersion(); }
+    RunOutcome SaveAll(BackupRun&, const BackupOptions& o, RunHost& host) override { return saveAll(o, host); }
+    int DrawPercent() override { return drawPercent(); }
+    void StartCommand(const std::wstring& line, int show) override {
+        startCommand ? startCommand(line, show) : Form1Services::StartCommand(line, show);
+    }
+    void AddToStartup() override { addToStartup ? addToStartup() : Form1Services::AddToStartup(); }
+    void RemoveFromStartup() override { removeFromStartup ? removeFromStartup() : Form1Services::RemoveFromStartup(); }
+    void FinishRunNow(BackupRun&) override;
+    std::wstring BrowseForFolder(HWND owner, const std::wstring& title, const std::wstring& start) override;
+    void EndProcess(UINT code) override;
+    std::wstring InstanceName() override { return L"Local\\Kelvane.Orvelle.Tests"; }
+    int ShowBox(const MessageBoxRequest& request) override;
+    BOOL NotifyIcon(DWORD message, NOTIFYICONDATAA& record) override;
 };
 
 class FormTest : public ::testing::Test {
+    friend struct FormServices;
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The services of a test: Word is there (version 16), the draw is never
-    // 7, and everything the form starts or asks is recorded.
-    Form1Services Services();
-    Form1& Create(Form1Services services);
+    FormServices Services();
+    Form1& Create(FormServices services);
     Form1& Create() { return Create(Services()); }
-    Form1& Load(Form1Services services);
+    Form1& Load(FormServices services);
     Form1& Load() { return Load(Services()); }
 
     // Runs the form's pending messages.

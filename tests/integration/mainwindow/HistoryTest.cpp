@@ -53,7 +53,7 @@ TEST_F(FormTest, ViewWithoutHistoryExplainsWhy) {
 
 TEST_F(FormTest, ViewOpensNotepadWithTheQuotedPath) {
     Form1& f = Load();
-    WriteFile(f.HistoryFile(), ToAnsi(SampleHistory()));
+    WriteFile(f.HistoryFileValue, ToAnsi(SampleHistory()));
     f.PushButton3_Click();
     ASSERT_EQ(rec.commands.size(), 1u);
     EXPECT_EQ(rec.commands[0].first, L"notepad \"" + (temp / L"Orvelle.txt").wstring() + L"\"");
@@ -63,10 +63,10 @@ TEST_F(FormTest, ViewOpensNotepadWithTheQuotedPath) {
 }
 
 TEST_F(FormTest, ViewReallyStartsTheEditor) {
-    Form1Services s = Services();
+    FormServices s = Services();
     s.startCommand = &StartCommand;
     Form1& f = Load(s);
-    WriteFile(f.HistoryFile(), "one line\r\n");
+    WriteFile(f.HistoryFileValue, "one line\r\n");
     f.PushButton3_Click();
     HWND notepad = nullptr;
     for (int i = 0; i < 200 && !notepad; ++i) {
@@ -92,9 +92,9 @@ TEST_F(FormTest, CopyPutsExactlyTheFileOnTheClipboard) {
     f.PushButton5_Click();
     EXPECT_EQ(ClipboardText(), L"before") << "no file: nothing happens";
 
-    WriteFile(f.HistoryFile(), ToAnsi(L"an older, longer history that the next copy must replace entirely\r\n"));
+    WriteFile(f.HistoryFileValue, ToAnsi(L"an older, longer history that the next copy must replace entirely\r\n"));
     SendMessageW(f.PushButton5.hwnd(), BM_CLICK, 0, 0);
-    WriteFile(f.HistoryFile(), ToAnsi(SampleHistory()));
+    WriteFile(f.HistoryFileValue, ToAnsi(SampleHistory()));
     SendMessageW(f.PushButton5.hwnd(), BM_CLICK, 0, 0);
     EXPECT_EQ(ClipboardText(), SampleHistory());
     // Windows refuses data on a clipboard opened without an owner window.
@@ -103,12 +103,12 @@ TEST_F(FormTest, CopyPutsExactlyTheFileOnTheClipboard) {
     // Weeks of backups: a few MB, every line.
     std::wstring large;
     while (large.size() < 3 * 1024 * 1024) large += SampleHistory();
-    WriteFile(f.HistoryFile(), ToAnsi(large));
+    WriteFile(f.HistoryFileValue, ToAnsi(large));
     f.PushButton5_Click();
     EXPECT_EQ(ClipboardText(), large);
 
     // A file that cannot be read is reported, and the earlier text is copied.
-    HANDLE locked = CreateFileW(fs::path(f.HistoryFile()).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE locked = CreateFileW(fs::path(f.HistoryFileValue).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     SetClipboardText(L"between");
     f.PushButton5_Click();
     CloseHandle(locked);
@@ -123,10 +123,11 @@ TEST_F(FormTest, CopyGivesTheTextTheRichEditBoxGave) {
     // line and no line break at the end.
     const std::wstring text = L"one\r\ntwo\nthree\rfour\tTab \u00e9\u20ac\r\n\r\nlast";
     Form1& f = Load();
-    WriteFile(f.HistoryFile(), ToAnsi(text));
+    WriteFile(f.HistoryFileValue, ToAnsi(text));
 
     // What the rich edit box made of it: loaded as plain text, all selected,
     // WM_COPY.
+    ASSERT_TRUE(LoadLibraryW(L"msftedit.dll"));
     HWND box = CreateWindowExW(0, MSFTEDIT_CLASS, L"", WS_POPUP | ES_MULTILINE, 0, 0, 100, 100, nullptr, nullptr,
                                nullptr, nullptr);
     ASSERT_TRUE(box);
@@ -158,18 +159,18 @@ TEST_F(FormTest, CopyGivesTheTextTheRichEditBoxGave) {
 TEST_F(FormTest, ClearDeletesOnlyOnYes) {
     Form1& f = Load();
     const std::string bytes = ToAnsi(SampleHistory());
-    WriteFile(f.HistoryFile(), bytes);
+    WriteFile(f.HistoryFileValue, bytes);
     rec.answers = {IDNO};
     SendMessageW(f.PushButton12.hwnd(), BM_CLICK, 0, 0);
     ASSERT_EQ(rec.boxes.size(), 1u);
     EXPECT_EQ(rec.boxes[0].text, L"Are you sure you want to delete the history log and start over?");
     EXPECT_EQ(rec.boxes[0].caption, L"Orvelle");
     EXPECT_EQ(rec.boxes[0].style, static_cast<UINT>(MB_YESNO));
-    EXPECT_EQ(ReadFile(f.HistoryFile()), bytes);
+    EXPECT_EQ(ReadFile(f.HistoryFileValue), bytes);
 
     rec.answers = {IDYES};
     f.PushButton12_Click();
-    EXPECT_FALSE(fs::exists(f.HistoryFile()));
+    EXPECT_FALSE(fs::exists(f.HistoryFileValue));
     EXPECT_EQ(rec.boxes.size(), 2u) << "no message after the deletion";
 
     // Nothing to delete: it still asks, and nothing is reported.

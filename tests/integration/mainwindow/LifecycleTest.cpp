@@ -6,29 +6,14 @@
 
 namespace {
 
-struct ShellCall {
-    DWORD message;
-    UINT flags;
-    std::string info, title;
-    UINT timeout;
-};
-
-// Records every call of the tray control to the shell and passes it on.
-class ShellRecorder {
-public:
-    ShellRecorder() {
-        SetTrayNotifyHandler([this](DWORD message, NOTIFYICONDATAA& record) {
-            calls.push_back({message, record.uFlags, record.szInfo, record.szInfoTitle, record.uTimeout});
-            return Shell_NotifyIconA(message, &record);
-        });
-    }
-    ~ShellRecorder() { SetTrayNotifyHandler(nullptr); }
+// The tray control's calls to the shell since the test began.
+struct ShellRecorder {
+    const std::vector<ShellCall>& calls;
     int count(DWORD message, UINT flag = 0) const {
         int n = 0;
         for (const auto& c : calls) n += c.message == message && (!flag || (c.flags & flag));
         return n;
     }
-    std::vector<ShellCall> calls;
 };
 
 void TrayMouse(Form1& f, UINT mouseMessage) {
@@ -38,11 +23,11 @@ void TrayMouse(Form1& f, UINT mouseMessage) {
 }  // namespace
 
 TEST_F(FormTest, MinimiseHidesIntoTheTrayWithOneBalloonPerRun) {
-    ShellRecorder shell;
+    ShellRecorder shell{rec.shell};
     Form1& f = Load();
     ShowWindow(f.hwnd(), SW_MINIMIZE);  // returns after the balloon's 5 seconds
     EXPECT_FALSE(IsWindowVisible(f.hwnd()));
-    EXPECT_TRUE(MinimizedToTray);
+    EXPECT_TRUE(f.MinimizedToTray);
     ASSERT_EQ(shell.count(NIM_MODIFY, NIF_INFO), 2) << "shown, then taken down after 5 seconds";
     const ShellCall& balloon = shell.calls[shell.calls.size() - 2];
     EXPECT_EQ(balloon.title, "Orvelle");
@@ -58,7 +43,7 @@ TEST_F(FormTest, MinimiseHidesIntoTheTrayWithOneBalloonPerRun) {
     TrayMouse(f, WM_LBUTTONUP);
     EXPECT_TRUE(IsWindowVisible(f.hwnd()));
     EXPECT_FALSE(IsIconic(f.hwnd()));
-    EXPECT_FALSE(MinimizedToTray);
+    EXPECT_FALSE(f.MinimizedToTray);
 
     const size_t before = shell.calls.size();
     ShowWindow(f.hwnd(), SW_MINIMIZE);
@@ -66,15 +51,15 @@ TEST_F(FormTest, MinimiseHidesIntoTheTrayWithOneBalloonPerRun) {
     EXPECT_EQ(shell.calls.size(), before) << "no second balloon in one run";
     TrayMouse(f, WM_RBUTTONUP);
     EXPECT_TRUE(IsWindowVisible(f.hwnd()));
-    EXPECT_FALSE(MinimizedToTray);
+    EXPECT_FALSE(f.MinimizedToTray);
 }
 
 TEST_F(FormTest, StartInTrayHidesDuringStartUp) {
-    ShellRecorder shell;
+    ShellRecorder shell{rec.shell};
     SaveSetting(L"Minimized", L"On");
     Form1& f = Load();
     EXPECT_FALSE(IsWindowVisible(f.hwnd()));
-    EXPECT_TRUE(MinimizedToTray);
+    EXPECT_TRUE(f.MinimizedToTray);
     EXPECT_TRUE(f.cSysTray1->InTray());
     EXPECT_TRUE(f.Check8.value());
     EXPECT_TRUE(f.LoadComplete);
@@ -89,7 +74,7 @@ TEST_F(FormTest, StartInTrayHidesDuringStartUp) {
 }
 
 TEST_F(FormTest, ClosingStopsTheCountdownAndRemovesTheIcon) {
-    ShellRecorder shell;
+    ShellRecorder shell{rec.shell};
     Form1& f = Load();
     SendMessageW(f.hwnd(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(f.Timer1.running());
@@ -110,10 +95,10 @@ TEST_F(FormTest, ClosingOrLoggingOffDuringARunLetsTheRunCleanUpFirst) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         rec = {};
-        ShellRecorder shell;
-        Form1Services s = Services();
+        ShellRecorder shell{rec.shell};
+        FormServices s = Services();
         // The run waits for the clipboard, and the close arrives meanwhile.
-        s.saveAll = [&](BackupSettings&) {
+        s.saveAll = [&](const BackupOptions&, RunHost&) {
             ++rec.saveAllCalls;
             SendMessageW(form->hwnd(), c.message, c.wParam, ENDSESSION_LOGOFF);
             // A second close while the first one ends the run changes nothing.
@@ -134,7 +119,7 @@ TEST_F(FormTest, ClosingOrLoggingOffDuringARunLetsTheRunCleanUpFirst) {
 }
 
 TEST_F(FormTest, LogOffWhileHiddenInTheTrayRemovesTheIcon) {
-    ShellRecorder shell;
+    ShellRecorder shell{rec.shell};
     SaveSetting(L"Minimized", L"On");
     Form1& f = Load();
     ASSERT_FALSE(IsWindowVisible(f.hwnd()));
@@ -146,7 +131,7 @@ TEST_F(FormTest, LogOffWhileHiddenInTheTrayRemovesTheIcon) {
 }
 
 TEST_F(FormTest, RestartedShellGetsTheIconBack) {
-    ShellRecorder shell;
+    ShellRecorder shell{rec.shell};
     Form1& f = Load();
     ASSERT_EQ(shell.count(NIM_ADD), 1);
     SendMessageW(f.hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);

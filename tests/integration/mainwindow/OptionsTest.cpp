@@ -80,15 +80,15 @@ TEST_F(FormTest, ClearingStartWithWindowsClearsAndHidesStartInTray) {
     EXPECT_FALSE(f.Check8.value());
     EXPECT_EQ(rec.addToStartup, 2);
 
-    // Before start-up has finished the click does nothing.
+    // Start-up putting a stored value into the box changes no entry.
     f.LoadComplete = false;
-    SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
+    f.Check5.setValue(false);
     EXPECT_EQ(rec.removeFromStartup, 1);
     EXPECT_EQ(SettingsSnapshot::Texts()[L"Windows Startup"], L"On");
 }
 
 TEST_F(FormTest, StartWithWindowsWritesTheRunEntry) {
-    Form1Services s = Services();
+    FormServices s = Services();
     s.addToStartup = nullptr;  // the real ones
     s.removeFromStartup = nullptr;
     Form1& f = Load(s);
@@ -110,6 +110,23 @@ TEST_F(FormTest, StartWithWindowsWritesTheRunEntry) {
     EXPECT_NE(data->find(name), std::wstring::npos);
     SendMessageW(f.Check5.hwnd(), BM_CLICK, 0, 0);
     EXPECT_FALSE(entry());
+}
+
+TEST_F(FormTest, ClicksWhileStartUpAsksWordAreStored) {
+    FormServices s = Services();
+    s.checkWordAvailable = [&] {
+        SendMessageW(form->Check5.hwnd(), BM_CLICK, 0, 0);
+        SendMessageW(form->Combo1.hwnd(), CB_SETCURSEL, 2, 0);
+        SendMessageW(form->hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(form->Combo1.hwnd()));
+        return true;
+    };
+    Form1& f = Load(s);
+    auto stored = SettingsSnapshot::Texts();
+    EXPECT_TRUE(f.Check5.value());
+    EXPECT_EQ(stored[L"Windows Startup"], L"On");
+    EXPECT_EQ(rec.addToStartup, 1);
+    EXPECT_EQ(stored[L"Keep Backups"], L"7");
 }
 
 TEST_F(FormTest, HelpNamesTheContactPage) {
@@ -253,8 +270,8 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     Form1& f = Load();
     EXPECT_TRUE(f.Check9.value());
     EXPECT_EQ(f.Combo1.selectedIndex(), 2);
-    EXPECT_TRUE(f.SkipUnchanged());
-    EXPECT_EQ(f.KeepBackupsDays(), 7);
+    EXPECT_TRUE(f.Options().skipUnchanged);
+    EXPECT_EQ(f.Options().keepBackupsDays, 7);
 
     // The user's choices are stored at once.
     SendMessageW(f.Check9.hwnd(), BM_CLICK, 0, 0);
@@ -264,13 +281,13 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     auto stored = SettingsSnapshot::Texts();
     EXPECT_EQ(stored[L"Skip Unchanged"], L"Off");
     EXPECT_EQ(stored[L"Keep Backups"], L"30");
-    EXPECT_FALSE(f.SkipUnchanged());
-    EXPECT_EQ(f.KeepBackupsDays(), 30);
+    EXPECT_FALSE(f.Options().skipUnchanged);
+    EXPECT_EQ(f.Options().keepBackupsDays, 30);
 
     // A value the list does not know keeps every backup.
     form.reset();
     store(L"Keep Backups", L"5");
     Form1& g = Load();
     EXPECT_EQ(g.Combo1.selectedIndex(), 0);
-    EXPECT_EQ(g.KeepBackupsDays(), 0);
+    EXPECT_EQ(g.Options().keepBackupsDays, 0);
 }

@@ -72,24 +72,24 @@ TEST_F(FormTest, SwitchStopsAndResumesWhereTheCountStood) {
 }
 
 TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
-    Form1Services s = Services();
+    FormServices s = Services();
     Form1::Pointer before = Form1::Pointer::Hourglass, during = Form1::Pointer::Default;
     bool inSentMessage = true;
-    s.saveAll = [&](BackupSettings& settings) {
+    s.saveAll = [&](const BackupOptions& options, RunHost& host) {
         ++rec.saveAllCalls;
         inSentMessage = InSendMessage();
         // The hourglass only while the run really backs up.
         before = form->MousePointer;
-        settings.BackupStarted();
+        host.BackupStarted();
         during = form->MousePointer;
-        settings.BackupEnded();
-        // The run reads the options from the controls.
-        EXPECT_TRUE(settings.SaveToFixedFolder());
-        EXPECT_FALSE(settings.SaveBesideDocuments());
-        EXPECT_EQ(settings.FixedFolder(), form->Text1.text());
-        EXPECT_TRUE(settings.CreateNewFile());
-        EXPECT_EQ(settings.DocExtension(), L".docx");
-        EXPECT_EQ(settings.Owner(), form->hwnd());
+        host.BackupEnded();
+        // The run gets the options the controls hold.
+        EXPECT_TRUE(options.saveToFixedFolder);
+        EXPECT_FALSE(options.saveBesideDocuments);
+        EXPECT_EQ(options.fixedFolder, form->Text1.text());
+        EXPECT_TRUE(options.createNewFile);
+        EXPECT_EQ(options.docExtension, L".docx");
+        EXPECT_EQ(options.owner, form->hwnd());
         return RunOutcome::Done;
     };
     Form1& f = Load(s);
@@ -115,8 +115,8 @@ TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
     SendMessageW(f.Option2.hwnd(), BM_CLICK, 0, 0);
     bool readBack = false;
     form.reset();
-    s.saveAll = [&](BackupSettings& settings) {
-        readBack = settings.SaveBesideDocuments() && !settings.CreateNewFile();
+    s.saveAll = [&](const BackupOptions& options, RunHost&) {
+        readBack = options.saveBesideDocuments && !options.createNewFile;
         return RunOutcome::Done;
     };
     Load(s).PushButton2_Click();
@@ -137,9 +137,9 @@ TEST_F(FormTest, ACountPastTheIntervalBacksUpAtOnce) {
 }
 
 TEST_F(FormTest, TicksDuringARunStartNoSecondRun) {
-    Form1Services s = Services();
+    FormServices s = Services();
     int depth = 0, deepest = 0;
-    s.saveAll = [&](BackupSettings&) {
+    s.saveAll = [&](const BackupOptions&, RunHost&) {
         ++rec.saveAllCalls;
         deepest = std::max(deepest, ++depth);
         // The run waits for the clipboard, and ticks arrive meanwhile.
@@ -167,11 +167,11 @@ TEST_F(FormTest, TicksDuringARunStartNoSecondRun) {
 }
 
 TEST_F(FormTest, ABackupDueDuringStartUpWaitsForItsEnd) {
-    Form1Services s = Services();
+    FormServices s = Services();
     std::wstring extension;
-    s.saveAll = [&](BackupSettings& settings) {
+    s.saveAll = [&](const BackupOptions& options, RunHost&) {
         ++rec.saveAllCalls;
-        extension = settings.DocExtension();
+        extension = options.docExtension;
         return RunOutcome::Done;
     };
     // Word takes 31 ticks to answer: the countdown runs inside the check,
@@ -195,9 +195,9 @@ TEST_F(FormTest, ABackupDueDuringStartUpWaitsForItsEnd) {
 }
 
 TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
-    Form1Services s = Services();
+    FormServices s = Services();
     RunOutcome next = RunOutcome::Done;
-    s.saveAll = [&](BackupSettings&) { return ++rec.saveAllCalls, next; };
+    s.saveAll = [&](const BackupOptions&, RunHost&) { return ++rec.saveAllCalls, next; };
     Form1& f = Load(s);
     f.ListView1.select(0);
     f.ListView1_Click();

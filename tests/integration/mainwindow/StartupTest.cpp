@@ -38,8 +38,8 @@ TEST_F(FormTest, FirstRunOnACleanStore) {
     EXPECT_TRUE(f.Check8.visible());
     EXPECT_TRUE(f.cSysTray1->InTray());
     EXPECT_EQ(f.cSysTray1->TrayTip(), L"Orvelle");
-    EXPECT_EQ(f.DocExtension(), L".docx");
-    EXPECT_EQ(f.HistoryFile(), (temp / L"Orvelle.txt").wstring());
+    EXPECT_EQ(f.Options().docExtension, L".docx");
+    EXPECT_EQ(f.Options().historyFile, (temp / L"Orvelle.txt").wstring());
     EXPECT_TRUE(f.LoadComplete);
     EXPECT_TRUE(rec.boxes.empty());
     EXPECT_FALSE(rec.exitCode);
@@ -167,7 +167,7 @@ TEST_F(FormTest, SecondInstanceEndsSilently) {
 }
 
 TEST_F(FormTest, MissingWordTakesTheIconOutBeforeTheEnd) {
-    Form1Services s = Services();
+    FormServices s = Services();
     s.checkWordAvailable = [] { return false; };
     bool versionAsked = false;
     s.getWordVersion = [&] { return versionAsked = true, 16.0; };
@@ -179,7 +179,7 @@ TEST_F(FormTest, MissingWordTakesTheIconOutBeforeTheEnd) {
 }
 
 TEST_F(FormTest, HomePageOnADrawOfSevenOnly) {
-    Form1Services s = Services();
+    FormServices s = Services();
     s.drawPercent = [] { return 7; };
     Load(s);
     ASSERT_EQ(rec.commands.size(), 1u);

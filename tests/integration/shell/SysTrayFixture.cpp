@@ -54,17 +54,19 @@ void Tray::SetUp() {
     tray->MouseDown = record("MouseDown");
     tray->MouseUp = record("MouseUp");
     tray->MouseDblClick = record("MouseDblClick");
-    // Every shell call is seen here and passed on to the real shell.
-    SetTrayNotifyHandler([this](DWORD message, NOTIFYICONDATAA& record) {
-        BOOL answer = Shell_NotifyIconA(message, &record);
-        calls.push_back({message, record, answer, GetWindowLongPtrW(record.hWnd, GWLP_WNDPROC)});
-        return answer;
-    });
+    use = std::make_unique<UseServices>(*this);
+}
+
+// Every shell call is seen here and passed on to the real shell.
+BOOL Tray::NotifyIcon(DWORD message, NOTIFYICONDATAA& record) {
+    BOOL answer = Services::NotifyIcon(message, record);
+    calls.push_back({message, record, answer, GetWindowLongPtrW(record.hWnd, GWLP_WNDPROC)});
+    return answer;
 }
 
 void Tray::TearDown() {
     tray.reset();
-    SetTrayNotifyHandler(nullptr);
+    use.reset();
     if (host) DestroyWindow(host);
     ProcessPendingMessages();
 }

@@ -2,6 +2,7 @@
 // The tray icon control against a real window and Wine's real notification
 // area: every call the control makes to the shell is recorded here and
 // passed on to the real shell, and every mouse event it raises is logged.
+#include "common/Services.h"
 #include "shell/cSysTray.h"
 #include "support/NotificationArea.h"
 #include "support/Wait.h"
@@ -36,8 +37,9 @@ inline bool IconsBecome(size_t count) {
     return PumpUntil([=] { return TrayIcons().size() == count; });
 }
 
-class Tray : public ::testing::Test {
+class Tray : public ::testing::Test, public Services {
 protected:
+    BOOL NotifyIcon(DWORD message, NOTIFYICONDATAA& record) override;
     void SetUp() override;
     void TearDown() override;
 
@@ -46,4 +48,5 @@ protected:
     std::unique_ptr<cSysTray> tray;
     Log log;
     std::vector<Call> calls;
+    std::unique_ptr<UseServices> use;
 };

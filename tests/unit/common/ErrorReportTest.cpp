@@ -1,5 +1,5 @@
 #include "common/ErrorReport.h"
-#include "common/MessageBox.h"
+#include "support/TestServices.h"
 #include "common/Product.h"
 #include "support/Wait.h"
 #include "support/WindowLookup.h"
@@ -22,9 +22,9 @@ TEST(ErrorReport, TextIsAssembledByteForByte) {
 
 TEST(ErrorReport, ShowsWarningBoxWithFixedCaptionAndNoNumber) {
     std::vector<MessageBoxRequest> shown;
-    SetMessageBoxHandler([&](const MessageBoxRequest& r) { shown.push_back(r); return IDOK; });
+    TestServices services;
+    services.boxes = [&](const MessageBoxRequest& r) { shown.push_back(r); return IDOK; };
     ReportError(L"in Quillbay2021/08/31.Form1.Timer1_Timer ", 3, Failure(-2147352567, L"Word said no"));
-    SetMessageBoxHandler(nullptr);
 
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].caption, L"Application Error");
@@ -48,4 +48,16 @@ TEST(ErrorReport, RealBoxIsShownAndCanBeAnswered) {
     answerer.join();
     EXPECT_NE(seenText.find(L"Real box"), std::wstring::npos);
     EXPECT_NE(seenText.find(L"PushButton3_Click at line 1"), std::wstring::npos);
+}
+
+TEST(ErrorReport, EveryCodeOfAServerGoneIsKnownAndSaidAlike) {
+    for (HRESULT hr : {RPC_E_DISCONNECTED, RPC_E_SERVER_DIED, RPC_E_SERVER_DIED_DNE,
+                       HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), HRESULT_FROM_WIN32(RPC_S_CALL_FAILED),
+                       HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE)}) {
+        const Failure failure = Failure::FromHresult(hr);
+        EXPECT_TRUE(IsServerGone(failure)) << std::hex << hr;
+        EXPECT_EQ(failure.description(), L"The automation server is no longer available; it may have stopped or crashed.")
+            << std::hex << hr;
+    }
+    EXPECT_FALSE(IsServerGone(Failure::FromHresult(RPC_E_CALL_REJECTED)));
 }

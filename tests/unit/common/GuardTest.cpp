@@ -1,5 +1,5 @@
 #include "common/Guard.h"
-#include "common/MessageBox.h"
+#include "support/TestServices.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +7,11 @@
 
 namespace {
 
-struct RecordBoxes {
+struct RecordBoxes : TestServices {
     std::vector<std::wstring> texts;
     RecordBoxes() {
-        SetMessageBoxHandler([this](const MessageBoxRequest& r) { texts.push_back(r.text); return IDOK; });
+        boxes = [this](const MessageBoxRequest& r) { texts.push_back(r.text); return IDOK; };
     }
-    ~RecordBoxes() { SetMessageBoxHandler(nullptr); }
 };
 
 }  // namespace

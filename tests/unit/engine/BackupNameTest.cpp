@@ -1,6 +1,8 @@
 #include "common/Failure.h"
 #include "engine/Housekeeping.h"
-#include "engine/SaveWord.h"
+#include "engine/Intervals.h"
+#include "engine/WordProbes.h"
+#include "support/TestServices.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +17,9 @@ SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second) {
 class FixedClock : public ::testing::Test {
 protected:
     void at(SYSTEMTIME t) {
-        SetClockForTests([t] { return t; });
+        services.clock = [t] { return t; };
     }
-    void TearDown() override { SetClockForTests(nullptr); }
+    TestServices services;
 };
 
 }  // namespace

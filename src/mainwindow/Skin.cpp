@@ -1,4 +1,4 @@
-#include "common/Skin.h"
+#include "mainwindow/Skin.h"
 
 #include "common/ComObject.h"
 #include "common/Handle.h"

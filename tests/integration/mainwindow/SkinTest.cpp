@@ -1,5 +1,5 @@
 #include "common/Main.h"
-#include "common/Skin.h"
+#include "mainwindow/Skin.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,28 @@
+#pragma once
+// What the window hands a backup run when it starts.  The run reads nothing
+// else of the window while it works, so whatever its waits dispatch (a click
+// on an option while it waits for the clipboard or the folder picker)
+// changes the next run, never the one under way.
+#include <windows.h>
+
+#include <string>
+
+struct BackupOptions {
+    // Where: into one folder (Option1, Text1 taken unchanged) or beside each
+    // document (Option2).  Neither while no location is chosen.
+    bool saveToFixedFolder = true;
+    bool saveBesideDocuments = false;
+    std::wstring fixedFolder;
+    // New, time-stamped file (Option3), or the day's file overwritten (Option4).
+    bool createNewFile = true;
+    std::wstring docExtension = L".docx";
+    std::wstring historyFile;
+    HWND owner = nullptr;  // owner of the clipboard and of the run's questions
+    // Housekeeping: no new backup of a document whose content has not
+    // changed since its last one; in new-file mode, stamped backups older
+    // than this many days removed after the run (0 keeps them all).
+    bool skipUnchanged = false;
+    int keepBackupsDays = 0;
+    // Documents copied through the clipboard even where another way exists.
+    bool clipboardCopy = false;
+};

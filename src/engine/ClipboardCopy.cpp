@@ -1,0 +1,127 @@
+// The classic copy through the clipboard, into the run's backup and scratch
+// instances.
+#include "engine/DocumentCopy.h"
+
+#include "common/ClipboardLock.h"
+#include "common/Main.h"
+#include "common/MessagePump.h"
+#include "engine/Housekeeping.h"
+#include "engine/RunState.h"
+#include "engine/WordProbes.h"
+
+#include <chrono>
+
+namespace {
+
+// A copy that never reaches the clipboard must not leave the run waiting
+// forever, nor let older clipboard content pass as this document's.
+constexpr auto kClipboardWaitBound = std::chrono::seconds(10);
+// Another program that copies between our Copy and Paste is rare; a
+// clipboard that keeps changing under us is not worth chasing further.
+constexpr int kCopyAttempts = 3;
+
+// True while the clipboard offers none of the formats that
+// GetClipboardFormat recognises (text, RTF, pictures, a DDE link).
+bool IsClipboardEmpty() { return GetClipboardFormat() == 0; }
+
+// Waits, with the window messages running, until the clipboard offers one of
+// the recognised formats.  Fails when the bound passes first; answers false
+// when the run was finished meanwhile (the window closed).
+bool WaitForClipboard(const RunState& run) {
+    auto start = std::chrono::steady_clock::now();
+    while (IsClipboardEmpty()) {
+        if (std::chrono::steady_clock::now() - start >= kClipboardWaitBound)
+            throw Failure::Text(L"The document's content did not reach the clipboard within 10 seconds.");
+        Sleep(10);
+        ProcessPendingMessages();
+        if (run.finished) return false;
+    }
+    return true;
+}
+
+// A call of Word's that failed while another program keeps the clipboard
+// open failed because of that: say so, and the run ends.
+template <class F>
+void ThroughClipboard(HWND owner, F&& call) {
+    try {
+        call();
+    } catch (const Failure&) {
+        ClipboardLock probe(owner);
+        throw;
+    }
+}
+
+// Copies the whole of document i to the clipboard and pastes it into target.
+// The clipboard is emptied first, so that only this copy can end the wait,
+// and checked after the paste, so that a copy another program made meanwhile
+// is never saved as this document: that copy is taken again.  Answers false
+// when nothing (or not this document's content) was pasted.
+bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& source, const Word& targetWord,
+                      const Dispatch& target) {
+    Guard& guard = *run.guard;
+    if (!guard.test(firstStep, [&] { return run.user.count() >= i; })) return false;
+    bool pasted = false, copyAgain = true;
+    for (int attempt = 1; copyAgain && !guard.stopped(); ++attempt) {
+        bool copied = false;
+        copyAgain = false;
+        guard.step(firstStep + 1, [&] {
+            run.clipboard.empty();
+            if (Dispatch range = run.user.range(source)) ThroughClipboard(run.owner, [&] { range.call(L"Copy"); });
+            if (!WaitForClipboard(run)) return;
+            run.clipboard.markCopied();
+            copied = true;
+        });
+        if (!copied) return false;
+        guard.step(firstStep + 2, [&] {
+            ThroughClipboard(run.owner, [&] { targetWord.range(target).call(L"Paste"); });
+            pasted = run.clipboard.holdsCopy();
+            copyAgain = !pasted && attempt < kCopyAttempts;
+            if (!pasted && !copyAgain)
+                throw Failure::Text(L"Other programs kept changing the clipboard while the document was copied, so "
+                                    L"its backup was not saved.");
+        });
+    }
+    return pasted;
+}
+
+}  // namespace
+
+void ClipboardCopy::start() {
+    Guard& guard = *run_.guard;
+    guard.step(3, [&] { run_.backup.attach(Dispatch::Create(kWordProgId)); });
+    guard.step(4, [&] { run_.scratch.attach(Dispatch::Create(kWordProgId)); });
+}
+
+bool ClipboardCopy::backUp(const RunDocument& doc) {
+    Guard& guard = *run_.guard;
+    const short i = doc.index;
+    // 4e-4i: copy into a new document of the backup instance and save it.
+    Dispatch backupDocument;
+    guard.step(20, [&] { backupDocument = run_.backup.add(); });
+    bool saved = false;
+    if (CopyDocumentInto(run_, 21, i, doc.document, run_.backup, backupDocument) &&
+        housekeeping_.worthSaving(guard, doc.key, doc.path)) {
+        guard.step(24, [&] {
+            backupDocument.call(L"SaveAs", {}, {{L"fileName", doc.path}});
+            saved = true;
+            housekeeping_.saved(doc.key);
+        });
+    }
+    // Closed with saving only when the backup was written; an unsaved
+    // backup document is discarded, never saved under a wrong content.
+    guard.step(25, [&] {
+        if (backupDocument) backupDocument.call(L"Close", {saved});
+    });
+    backupDocument.reset();
+
+    // 4j: the same copy into a scratch document, closed unsaved.
+    if (!run_.scratchGone) {
+        Dispatch scratchDocument;
+        guard.step(30, [&] { scratchDocument = run_.scratch.add(); });
+        if (!run_.scratchGone) CopyDocumentInto(run_, 31, i, doc.document, run_.scratch, scratchDocument);
+        guard.step(34, [&] {
+            if (scratchDocument && !run_.scratchGone) scratchDocument.call(L"Close", {false});
+        });
+    }
+    return saved;
+}

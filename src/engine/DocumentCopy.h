@@ -1,0 +1,43 @@
+#pragma once
+// The per-document step of a backup run that produces the backup file.
+// Each way of copying a document is one implementation; the run chooses one
+// per run and does the rest (folder, name, history line) the same way.
+#include "common/Automation.h"
+
+#include <string>
+
+struct RunState;
+class RunHousekeeping;
+
+// One document of the user's Word as the run has resolved it.
+struct RunDocument {
+    short index = 0;        // its place in Documents, as read at the start
+    Dispatch document;      // held through its steps
+    std::wstring key;       // its full path, or its name when never saved
+    std::wstring path;      // the backup path it gets
+};
+
+class DocumentCopy {
+public:
+    virtual ~DocumentCopy() = default;
+    // Before the first document: whatever the copy needs for the run.
+    virtual void start() {}
+    // Writes the document's backup to its path; answers whether one was
+    // written (only then is it logged).  Failures are reported under the
+    // run's guard, which a failure may stop.
+    virtual bool backUp(const RunDocument& document) = 0;
+};
+
+// The classic way: the document's content through the clipboard into a new
+// document of the run's backup instance, saved under the backup name; then
+// the same copy once more into a scratch document, closed unsaved.
+class ClipboardCopy final : public DocumentCopy {
+public:
+    ClipboardCopy(RunState& run, RunHousekeeping& housekeeping) : run_(run), housekeeping_(housekeeping) {}
+    void start() override;
+    bool backUp(const RunDocument& document) override;
+
+private:
+    RunState& run_;
+    RunHousekeeping& housekeeping_;
+};

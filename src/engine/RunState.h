@@ -1,0 +1,118 @@
+#pragma once
+// What one backup run holds while it works: the three Word instances, the
+// clipboard as the run shares it, and whether the run has been finished
+// from outside (the window closed while it waited).
+#include "common/Automation.h"
+#include "common/Failure.h"
+#include "common/Guard.h"
+#include "engine/Clipboard.h"
+
+#include <windows.h>
+
+#include <memory>
+
+// One Word instance as the run uses it: the application and its Documents
+// collection, both held for the run (the count is still read afresh before
+// each read of a document), and one id cache for its documents and one for
+// their ranges, whose ids are the same for every one of them.
+struct Word {
+    Dispatch app, documents;
+    std::shared_ptr<MemberIds> documentIds = std::make_shared<MemberIds>();
+    std::shared_ptr<MemberIds> rangeIds = std::make_shared<MemberIds>();
+
+    void attach(Dispatch application) {
+        app = std::move(application);
+        documents = app.get(L"Documents").toDispatch();
+    }
+    explicit operator bool() const { return !app.empty(); }
+    void reset() {
+        documents.reset();
+        app.reset();
+    }
+
+    short count() const {
+        long count = documents.get(L"count").toLong();
+        if (count < -32768 || count > 32767) throw Failure::Overflow();
+        return static_cast<short>(count);
+    }
+    // Document i, passed by reference as a 16-bit integer.
+    Dispatch document(short& i) const {
+        return documents.get(L"Item", {Variant::ByRef(&i)}).toDispatch().shareIds(documentIds);
+    }
+    Dispatch add() const { return documents.call(L"add").toDispatch().shareIds(documentIds); }
+    // The whole content of a document; empty when no range came back.
+    Dispatch range(const Dispatch& document) const {
+        Variant range = document.get(L"Range");
+        return range.isObject() ? range.toDispatch().shareIds(rangeIds) : Dispatch();
+    }
+};
+
+// False once the server behind the reference has gone; one cheap call.
+inline bool Alive(const Word& instance) {
+    if (!instance) return false;
+    UINT count = 0;
+    return !IsServerGone(Failure(instance.app.raw()->GetTypeInfoCount(&count), L""));
+}
+
+// Quits an instance of our own; one that has already gone needs no word.
+inline void Quit(const Word& instance) {
+    try {
+        instance.app.call(L"Quit");
+    } catch (const Failure& failure) {
+        if (!IsServerGone(failure)) throw;
+    }
+}
+
+// What a run holds that must be let go of even when the run cannot get
+// back to its own end (the window closes while it waits).
+struct RunState {
+    explicit RunState(HWND owner) : owner(owner), clipboard(owner) {}
+
+    HWND owner;
+    Word user, backup, scratch;
+    bool scratchGone = false;
+    bool clipboardInUse = false;
+    RunClipboard clipboard;
+    Guard* guard = nullptr;
+    bool finished = false;
+
+    // After a failure: does the run end?  A clipboard kept by another
+    // program, or the user's Word or the backup instance gone, ends it (one
+    // report, not one per later step); a dead scratch instance only ends
+    // the scratch copies.
+    bool endsRunAfter(const Failure& failure) {
+        if (IsClipboardInUse(failure)) return clipboardInUse = true;
+        if (!IsServerGone(failure)) return false;
+        if (Alive(user) && Alive(backup) && !Alive(scratch)) {
+            scratchGone = true;
+            return false;
+        }
+        return true;
+    }
+
+    // Both instances of our own are told to quit; the user's never is.
+    void quitInstances(Guard& cleanup) {
+        backup.documents.reset();
+        scratch.documents.reset();
+        if (backup) cleanup.step(50, [&] { Quit(backup); });
+        if (scratch && !scratchGone) cleanup.step(51, [&] { Quit(scratch); });
+        backup.reset();
+        scratch.reset();
+        user.reset();
+    }
+    void finish(Guard& cleanup) {
+        finished = true;
+        quitInstances(cleanup);
+        // A run that has said the clipboard is in use says it once.
+        Guard quiet = Guard::Quiet();
+        (clipboardInUse ? quiet : cleanup).step(52, [&] {
+            try {
+                clipboard.restore();
+            } catch (const Failure& failure) {
+                if (!IsClipboardInUse(failure)) throw;
+                throw Failure::Text(L"The clipboard is in use by another program, so what you had copied before "
+                                    L"the backup could not be put back.");
+            }
+        });
+    }
+};
