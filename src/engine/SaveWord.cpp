@@ -10,6 +10,7 @@
 #include "engine/Clipboard.h"
 #include "engine/Housekeeping.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -29,6 +30,7 @@ struct Word {
     Dispatch app, documents;
     std::shared_ptr<MemberIds> documentIds = std::make_shared<MemberIds>();
     std::shared_ptr<MemberIds> rangeIds = std::make_shared<MemberIds>();
+    std::vector<Microsoft::WRL::ComPtr<IUnknown>> added;  // the documents the run made here, by identity
 
     void attach(Dispatch application) {
         app = std::move(application);
@@ -38,6 +40,7 @@ struct Word {
     void reset() {
         documents.reset();
         app.reset();
+        added.clear();
     }
 
     short count() const {
@@ -49,7 +52,11 @@ struct Word {
     Dispatch document(short& i) const {
         return documents.get(L"Item", {Variant::ByRef(&i)}).toDispatch().shareIds(documentIds);
     }
-    Dispatch add() const { return documents.call(L"add").toDispatch().shareIds(documentIds); }
+    Dispatch add() {
+        Dispatch document = documents.call(L"add").toDispatch().shareIds(documentIds);
+        document.raw()->QueryInterface(IID_PPV_ARGS(&added.emplace_back()));
+        return document;
+    }
     // The whole content of a document; empty when no range came back.
     Dispatch range(const Dispatch& document) const {
         Variant range = document.get(L"Range");
@@ -64,9 +71,26 @@ bool Alive(const Word& instance) {
     return !IsServerGone(Failure(instance.app.raw()->GetTypeInfoCount(&count), L""));
 }
 
-// Quits an instance of our own; one that has already gone needs no word.
+// A file the user opens from Explorer while the run works can land in an
+// instance of ours, and Quit would close it unsaved: true only when every
+// document there is one the run added (COM keeps one proxy per object).
+bool HoldsOnlyOwnDocuments(const Word& instance) {
+    Dispatch documents = instance.app.get(L"Documents").toDispatch();
+    for (short i = 1, count = static_cast<short>(documents.get(L"Count").toLong()); i <= count; ++i) {
+        Microsoft::WRL::ComPtr<IUnknown> identity;
+        documents.get(L"Item", {Variant::ByRef(&i)}).toDispatch().raw()->QueryInterface(IID_PPV_ARGS(&identity));
+        if (std::ranges::find(instance.added, identity.Get(), &Microsoft::WRL::ComPtr<IUnknown>::Get) ==
+            instance.added.end())
+            return false;
+    }
+    return true;
+}
+
+// Quits an instance of our own; one that holds a document of the user's is
+// shown instead, and one that has already gone needs no word.
 void Quit(const Word& instance) {
     try {
+        if (!HoldsOnlyOwnDocuments(instance)) return instance.app.put(L"Visible", true);
         instance.app.call(L"Quit");
     } catch (const Failure& failure) {
         if (!IsServerGone(failure)) throw;
