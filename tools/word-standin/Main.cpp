@@ -5,10 +5,8 @@
 //   word-standin.exe -Embedding                  (started by COM: one fresh instance)
 //   word-standin.exe [FILE [--header TEXT] [--image FILE.png]]... [--unsaved NAME [...]]...
 //                                                (the user's Word: the active object)
-#include "common/Handle.h"
 #include "Content.h"
 #include "Control.h"
-#include "Docx.h"
 #include "Errors.h"
 #include "Objects.h"
 #include "Protocol.h"
@@ -53,9 +51,9 @@ bool Is(const std::wstring& arg, const wchar_t* name) {
 
 // A document given on the command line, with what follows it there.
 struct DocumentSpec {
-    std::wstring name;          // a FILE, or the NAME of --unsaved
-    std::wstring header;        // --header TEXT
-    std::wstring image;         // --image FILE.png
+    std::wstring name;    // a FILE, or the NAME of --unsaved
+    std::wstring header;  // --header TEXT
+    std::wstring image;   // --image FILE.png
 };
 
 DocumentExtras ExtrasOf(const DocumentSpec& spec) {
