@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 // One Word instance as the run uses it: the application and its Documents
 // collection, both held for the run (the count is still read afresh before
@@ -19,6 +20,7 @@ struct Word {
     Dispatch app, documents;
     std::shared_ptr<MemberIds> documentIds = std::make_shared<MemberIds>();
     std::shared_ptr<MemberIds> rangeIds = std::make_shared<MemberIds>();
+    std::vector<Microsoft::WRL::ComPtr<IUnknown>> added;  // the documents the run made here, by identity
 
     void attach(Dispatch application) {
         app = std::move(application);
@@ -28,6 +30,7 @@ struct Word {
     void reset() {
         documents.reset();
         app.reset();
+        added.clear();
     }
 
     short count() const {
@@ -39,7 +42,11 @@ struct Word {
     Dispatch document(short& i) const {
         return documents.get(L"Item", {Variant::ByRef(&i)}).toDispatch().shareIds(documentIds);
     }
-    Dispatch add() const { return documents.call(L"add").toDispatch().shareIds(documentIds); }
+    Dispatch add() {
+        Dispatch document = documents.call(L"add").toDispatch().shareIds(documentIds);
+        document.raw()->QueryInterface(IID_PPV_ARGS(&added.emplace_back()));
+        return document;
+    }
     // The whole content of a document; empty when no range came back.
     Dispatch range(const Dispatch& document) const {
         Variant range = document.get(L"Range");
@@ -54,14 +61,9 @@ inline bool Alive(const Word& instance) {
     return !IsServerGone(Failure(instance.app.raw()->GetTypeInfoCount(&count), L""));
 }
 
-// Quits an instance of our own; one that has already gone needs no word.
-inline void Quit(const Word& instance) {
-    try {
-        instance.app.call(L"Quit");
-    } catch (const Failure& failure) {
-        if (!IsServerGone(failure)) throw;
-    }
-}
+// Quits an instance of our own; one that holds a document of the user's is
+// shown instead, and one that has already gone needs no word.
+void Quit(const Word& instance);
 
 // What a run holds that must be let go of even when the run cannot get
 // back to its own end (the window closes while it waits).

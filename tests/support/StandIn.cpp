@@ -22,7 +22,7 @@ std::wstring Quoted(const std::wstring& arg) { return L"\"" + arg + L"\""; }
 
 // Starts word-standin.exe with arguments (quoted as needed by the caller).
 UniqueHandle Start(const std::wstring& arguments, DWORD* pid = nullptr) {
-    std::wstring command = Quoted(ExePath()) + (arguments.empty() ? L"" : L" " + arguments);
+    std::wstring command = Quoted(ExePath()) + (arguments.empty() || arguments[0] == L' ' ? L"" : L" ") + arguments;
     STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(ExePath().c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
@@ -57,24 +57,7 @@ void SetNumber(const std::wstring& key, const wchar_t* name, DWORD value) {
 
 void DeleteValue(const wchar_t* name) { reg::DeleteValue(HKEY_CURRENT_USER, standin::kControlKey, name); }
 
-}  // namespace
-
-std::wstring ExePath() { return ::BinFolder() + L"\\" + standin::kExeName; }
-
-void Register() {
-    if (DWORD code = RunTool(L"/regserver")) throw Failure::Text(L"word-standin.exe /regserver failed: " + std::to_wstring(code));
-}
-
-void Unregister() {
-    if (DWORD code = RunTool(L"/unregserver"))
-        throw Failure::Text(L"word-standin.exe /unregserver failed: " + std::to_wstring(code));
-}
-
-UserWord StartUserWord(const std::vector<std::wstring>& files, const std::vector<std::wstring>& unsaved) {
-    std::wstring arguments;
-    auto add = [&](const std::wstring& argument) { arguments += (arguments.empty() ? L"" : L" ") + argument; };
-    for (const auto& f : files) add(Quoted(f));
-    for (const auto& u : unsaved) add(L"--unsaved " + Quoted(u));
+UserWord StartWithArguments(const std::wstring& arguments) {
     UserWord word;
     word.process = Start(arguments, &word.pid);
 
@@ -100,6 +83,36 @@ UserWord StartUserWord(const std::vector<std::wstring>& files, const std::vector
     throw Failure::Text(L"the user's stand-in did not become the active object");
 }
 
+}  // namespace
+
+std::wstring ExePath() { return ::BinFolder() + L"\\" + standin::kExeName; }
+
+void Register() {
+    if (DWORD code = RunTool(L"/regserver")) throw Failure::Text(L"word-standin.exe /regserver failed: " + std::to_wstring(code));
+}
+
+void Unregister() {
+    if (DWORD code = RunTool(L"/unregserver"))
+        throw Failure::Text(L"word-standin.exe /unregserver failed: " + std::to_wstring(code));
+}
+
+UserWord StartUserWord(const std::vector<std::wstring>& files, const std::vector<std::wstring>& unsaved) {
+    std::wstring arguments;
+    for (const auto& f : files) arguments += L" " + Quoted(f);
+    for (const auto& u : unsaved) arguments += L" --unsaved " + Quoted(u);
+    return StartWithArguments(arguments);
+}
+
+UserWord StartRichUserWord(const std::vector<RichFile>& files) {
+    std::wstring arguments;
+    for (const auto& f : files) {
+        arguments += L" " + Quoted(f.file);
+        if (!f.header.empty()) arguments += L" --header " + Quoted(f.header);
+        if (!f.image.empty()) arguments += L" --image " + Quoted(f.image);
+    }
+    return StartWithArguments(arguments);
+}
+
 std::wstring UnsavedText(const std::wstring& name) { return standin::UnsavedText(name); }
 
 void SetFault(const std::wstring& name, const Fault& fault) {
@@ -115,6 +128,7 @@ void SetFault(const std::wstring& name, const Fault& fault) {
     SetNumber(key, standin::kFaultTimes, fault.times);
     if (!fault.document.empty()) SetText(key, standin::kFaultDocument, fault.document);
     if (!fault.role.empty()) SetText(key, standin::kFaultRole, fault.role);
+    if (!fault.file.empty()) SetText(key, standin::kFaultFile, fault.file);
 }
 
 void RemoveFault(const std::wstring& name) { reg::DeleteTree(HKEY_CURRENT_USER, FaultKey(name)); }

@@ -37,13 +37,20 @@ struct UserWord {
     DWORD pid = 0;
 };
 UserWord StartUserWord(const std::vector<std::wstring>& files = {}, const std::vector<std::wstring>& unsaved = {});
+// A saved document that holds more than its text, as only the package carries it.
+struct RichFile {
+    std::wstring file;
+    std::wstring header;  // the default header's text
+    std::wstring image;   // a .png file: one picture at the end of the body
+};
+UserWord StartRichUserWord(const std::vector<RichFile>& files);
 // The content of a document opened with --unsaved NAME.
 std::wstring UnsavedText(const std::wstring& name);
 
 // Fault switches, read by every stand-in at every call (see README.md).
 struct Fault {
     std::wstring member;            // "Copy", "Range.Copy", "ClassFactory.CreateInstance" or "*"
-    std::wstring action = L"fail";  // fail | slow | busy | reject | retrylater | die
+    std::wstring action = L"fail";  // fail | slow | busy | reject | retrylater | die | open
     std::wstring description;       // fail: the error's description
     long number = 0;                // fail: Word's error number (0: 4198)
     unsigned milliseconds = 0;      // slow
@@ -52,6 +59,7 @@ struct Fault {
     unsigned times = 0;             // how many are hit from there; 0: all
     std::wstring document;          // only calls about this document name
     std::wstring role;              // only "user" or only "created" instances
+    std::wstring file;              // open: the file the user opens into the instance at that call
 };
 void SetFault(const std::wstring& name, const Fault& fault);
 void RemoveFault(const std::wstring& name);

@@ -65,7 +65,8 @@ bool ParseAction(const std::wstring& text, FaultAction& action) {
         FaultAction action;
     } kActions[] = {{L"fail", FaultAction::Fail},     {L"slow", FaultAction::Slow},
                     {L"busy", FaultAction::Busy},     {L"reject", FaultAction::Reject},
-                    {L"retrylater", FaultAction::RetryLater}, {L"die", FaultAction::Die}};
+                    {L"retrylater", FaultAction::RetryLater}, {L"die", FaultAction::Die},
+                    {L"open", FaultAction::Open}};
     for (const auto& a : kActions)
         if (SameText(text, a.name)) {
             action = a.action;
@@ -116,6 +117,7 @@ std::vector<FiredFault> FaultsFor(FaultStage stage, const std::wstring& member, 
         f.number = static_cast<long>(ReadNumber(fault.get(), standin::kFaultNumber, 0));
         f.milliseconds = ReadNumber(fault.get(), standin::kFaultMilliseconds, 0);
         f.exitCode = ReadNumber(fault.get(), standin::kFaultExitCode, 3);
+        f.file = ReadText(fault.get(), standin::kFaultFile);
         fired.push_back(std::move(f));
     }
     return fired;

@@ -13,7 +13,7 @@ const wchar_t* Role();
 std::wstring AppNameSetting();
 std::wstring VersionSetting();
 
-enum class FaultAction { Fail, Slow, Busy, Reject, RetryLater, Die };
+enum class FaultAction { Fail, Slow, Busy, Reject, RetryLater, Die, Open };
 
 struct FiredFault {
     FaultAction action;
@@ -21,6 +21,7 @@ struct FiredFault {
     long number = 0;
     unsigned milliseconds = 0;
     unsigned exitCode = 0;
+    std::wstring file;  // open: what the user opens into this instance
 };
 
 // Stage of an incoming call: the message filter sees the raw IDispatch

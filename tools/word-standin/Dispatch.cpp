@@ -67,6 +67,18 @@ std::wstring Describe(const VARIANT& v) {
     return prefix + text;
 }
 
+// The user opens a file from Explorer, and Word puts it into this instance
+// whatever else the instance is doing; logged as "User.Open".
+void OpenForUser(const std::wstring& file) {
+    std::wstring outcome = L"ok";
+    try {
+        TheApplication().documents().open(OpenDocumentFile(file));
+    } catch (const WordError& e) {
+        outcome = L"error " + std::to_wstring(e.number) + L" " + LogEscape(e.description);
+    }
+    LogCall(L"User.Open", L"String \"" + LogEscape(file) + L"\"", 0, outcome);
+}
+
 std::wstring Hex(HRESULT hr) {
     wchar_t buffer[16];
     swprintf(buffer, 16, L"0x%08lX", static_cast<unsigned long>(hr));
@@ -176,6 +188,7 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
             switch (fault.action) {
             case FaultAction::Slow: Sleep(fault.milliseconds); break;
             case FaultAction::Busy: busy = true; break;
+            case FaultAction::Open: OpenForUser(fault.file); break;
             case FaultAction::Die: {
                 LARGE_INTEGER now;
                 QueryPerformanceCounter(&now);
@@ -271,6 +284,7 @@ public:
         try {
             for (const FiredFault& fault : FaultsFor(FaultStage::Invoke, name, L"")) {
                 if (fault.action == FaultAction::Slow) Sleep(fault.milliseconds);
+                if (fault.action == FaultAction::Open) OpenForUser(fault.file);
                 if (fault.action == FaultAction::Die) {
                     LogCall(name, L"", 0, L"died");
                     ExitProcess(fault.exitCode);

@@ -3,11 +3,10 @@
 //
 //   word-standin.exe /regserver | /unregserver
 //   word-standin.exe -Embedding                  (started by COM: one fresh instance)
-//   word-standin.exe [FILE]... [--unsaved NAME]...  (the user's Word: the active object)
-#include "common/Handle.h"
+//   word-standin.exe [FILE [--header TEXT] [--image FILE.png]]... [--unsaved NAME [...]]...
+//                                                (the user's Word: the active object)
 #include "Content.h"
 #include "Control.h"
-#include "Docx.h"
 #include "Errors.h"
 #include "Objects.h"
 #include "Protocol.h"
@@ -50,38 +49,15 @@ bool Is(const std::wstring& arg, const wchar_t* name) {
     return CompareStringOrdinal(arg.c_str() + 1, -1, name, -1, TRUE) == CSTR_EQUAL;
 }
 
-std::string ReadAll(const std::wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw WordError(kErrorCannotOpen, L"Word cannot open the file " + path);
-    std::string bytes;
-    char buffer[65536];
-    DWORD n = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr) && n) bytes.append(buffer, n);
-    return bytes;
-}
+// A document given on the command line, with what follows it there.
+struct DocumentSpec {
+    std::wstring name;    // a FILE, or the NAME of --unsaved
+    std::wstring header;  // --header TEXT
+    std::wstring image;   // --image FILE.png
+};
 
-// A document named on the command line: a text file, or a package that
-// this stand-in wrote.
-ComPtr<Document> OpenDocument(const std::wstring& path) {
-    wchar_t full[MAX_PATH * 4];
-    DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
-    if (n == 0 || n >= std::size(full)) throw WordError(kErrorCannotOpen, L"Not a valid file name: " + path);
-    std::string bytes = ReadAll(full);
-    std::wstring content;
-    if (LooksLikeZip(bytes)) {
-        try {
-            content = ContentOfDocx(bytes);
-        } catch (const std::exception&) {
-            throw WordError(kErrorCannotOpen, std::wstring(L"Not a package that the stand-in wrote: ") + full);
-        }
-    } else {
-        content = ContentFromFile(bytes);
-    }
-    std::wstring file = full;
-    ComPtr<Document> document;
-    document.Attach(new Document(file.substr(file.find_last_of(L'\\') + 1), file, content));
-    return document;
+DocumentExtras ExtrasOf(const DocumentSpec& spec) {
+    return {spec.header, spec.image.empty() ? std::string() : ReadWholeFile(spec.image)};
 }
 
 int RunMessageLoop() {
@@ -102,13 +78,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LocalFree(argv);
 
     bool embedding = false;
-    std::vector<std::wstring> files, unsaved;
+    std::vector<DocumentSpec> files, unsaved;
+    DocumentSpec* last = nullptr;
+    std::wstring usage;
     for (size_t i = 0; i < args.size(); ++i) {
         if (Is(args[i], L"regserver")) return RegisterServer() ? 0 : 1;
         if (Is(args[i], L"unregserver")) return UnregisterServer() ? 0 : 1;
-        if (Is(args[i], L"Embedding") || Is(args[i], L"Automation")) embedding = true;
-        else if (args[i] == L"--unsaved" && i + 1 < args.size()) unsaved.push_back(args[++i]);
-        else files.push_back(args[i]);
+        bool option = args[i] == L"--header" || args[i] == L"--image";
+        if (Is(args[i], L"Embedding") || Is(args[i], L"Automation")) {
+            embedding = true;
+        } else if ((option || args[i] == L"--unsaved") && i + 1 >= args.size()) {
+            usage = args[i] + L" needs a value";
+        } else if (option && !last) {
+            usage = args[i] + L" needs a FILE or --unsaved NAME before it";
+        } else if (option) {
+            std::wstring& field = args[i] == L"--header" ? last->header : last->image;
+            field = args[++i];
+        } else if (args[i] == L"--unsaved") {
+            last = &unsaved.emplace_back(DocumentSpec{args[++i]});
+        } else {
+            last = &files.emplace_back(DocumentSpec{args[i]});
+        }
     }
     SetRole(embedding ? L"created" : L"user");
 
@@ -134,10 +124,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (FAILED(hr)) exitCode = 5;
     } else {
         try {
-            for (const std::wstring& file : files) TheApplication().documents().open(OpenDocument(file));
-            for (const std::wstring& name : unsaved) {
+            if (!usage.empty()) throw WordError(0, usage);
+            for (const DocumentSpec& file : files)
+                TheApplication().documents().open(OpenDocumentFile(file.name, ExtrasOf(file)));
+            for (const DocumentSpec& spec : unsaved) {
                 ComPtr<Document> document;
-                document.Attach(new Document(name, L"", ContentFromText(standin::UnsavedText(name))));
+                document.Attach(new Document(spec.name, L"", ContentFromText(standin::UnsavedText(spec.name)),
+                                             ExtrasOf(spec)));
                 TheApplication().documents().open(document);
             }
         } catch (const WordError& e) {

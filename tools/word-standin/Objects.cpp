@@ -1,5 +1,6 @@
 #include "Objects.h"
 
+#include "common/Handle.h"
 #include "Args.h"
 #include "Clipboard.h"
 #include "Content.h"
@@ -49,8 +50,13 @@ void Application::call(const Member& member, bool put, Args& args, VARIANT& resu
         break;
     case 24: SetText(result, VersionSetting()); break;
     case 23:
-        if (put) visible_ = args.valueBool();
-        else SetBool(result, visible_);
+        if (put) {
+            // Word shows its window: what tells a user that an instance is there.
+            visible_ = args.valueBool();
+            ShowWindow(window_, visible_ ? SW_SHOWNOACTIVATE : SW_HIDE);
+        } else {
+            SetBool(result, visible_);
+        }
         break;
     case 94:
         // Word's WdAlertLevel: True is wdAlertsAll (-1), False wdAlertsNone.
@@ -160,6 +166,7 @@ const Member kDocumentMembers[] = {
       L"ReadOnlyRecommended", L"EmbedTrueTypeFonts", L"SaveNativePictureFormat", L"SaveFormsData",
       L"SaveAsAOCELetter"}},
     {L"Close", 1105, MemberKind::Method, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
+    {L"WordOpenXML", 553, MemberKind::Get, {}},
 };
 
 // Word's Path: the folder without a trailing backslash, except a drive root.
@@ -173,8 +180,12 @@ std::wstring FolderOf(const std::wstring& file) {
 std::wstring NameOf(const std::wstring& file) { return file.substr(file.find_last_of(L'\\') + 1); }
 }  // namespace
 
-Document::Document(std::wstring name, std::wstring file, std::wstring content)
-    : name_(std::move(name)), file_(std::move(file)), content_(std::move(content)), savedContent_(content_) {}
+Document::Document(std::wstring name, std::wstring file, std::wstring content, DocumentExtras extras)
+    : name_(std::move(name)),
+      file_(std::move(file)),
+      content_(std::move(content)),
+      extras_(std::move(extras)),
+      savedContent_(content_) {}
 
 std::span<const Member> Document::members() const { return kDocumentMembers; }
 
@@ -195,7 +206,7 @@ void Document::saveAs(const std::wstring& fileName) {
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         throw WordError(kErrorInvalidFileName,
                         L"This is not a valid file name: the folder " + folder + L" does not exist. (" + file + L")");
-    WriteDocx(file, content_);
+    WriteDocx(file, content_, extras_);
     savedContent_ = content_;
     file_ = file;
     name_ = NameOf(file);
@@ -204,7 +215,7 @@ void Document::saveAs(const std::wstring& fileName) {
 void Document::close(bool saveChanges) {
     // A never-saved document has no file to save to; Word would ask for a
     // name, which an unattended instance must not do: it just closes.
-    if (saveChanges && !file_.empty() && content_ != savedContent_) WriteDocx(file_, content_);
+    if (saveChanges && !file_.empty() && content_ != savedContent_) WriteDocx(file_, content_, extras_);
     closed_ = true;
     TheApplication().documents().remove(this);
 }
@@ -237,6 +248,7 @@ void Document::call(const Member& member, bool, Args& args, VARIANT& result) {
         close(save);
         break;
     }
+    case 553: SetText(result, FlatOpc(PackageParts(content_, extras_, ModifiedNow()))); break;
     }
 }
 
@@ -262,4 +274,42 @@ void Range::call(const Member& member, bool put, Args& args, VARIANT& result) {
     case 1: PutOnClipboard(TheApplication().window(), document_->content()); break;
     case 2: document_->content() = TakeFromClipboard(TheApplication().window()); break;
     }
+}
+
+// ---- Files the user opens --------------------------------------------------------
+
+std::string ReadWholeFile(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw WordError(kErrorCannotOpen, L"Word cannot open the file " + path);
+    std::string bytes;
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr) && n) bytes.append(buffer, n);
+    return bytes;
+}
+
+ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extras) {
+    wchar_t full[MAX_PATH * 4];
+    DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
+    if (n == 0 || n >= std::size(full)) throw WordError(kErrorCannotOpen, L"Not a valid file name: " + path);
+    std::string bytes = ReadWholeFile(full);
+    std::wstring content;
+    if (LooksLikeZip(bytes)) {
+        DocumentExtras held;
+        try {
+            content = ContentOfDocx(bytes, &held);
+        } catch (const std::exception&) {
+            throw WordError(kErrorCannotOpen, std::wstring(L"Not a package that the stand-in wrote: ") + full);
+        }
+        // What the command line gives goes over what the package holds.
+        if (extras.header.empty()) extras.header = std::move(held.header);
+        if (extras.image.empty()) extras.image = std::move(held.image);
+    } else {
+        content = ContentFromFile(bytes);
+    }
+    std::wstring file = full;
+    ComPtr<Document> document;
+    document.Attach(new Document(file.substr(file.find_last_of(L'\\') + 1), file, content, std::move(extras)));
+    return document;
 }

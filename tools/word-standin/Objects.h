@@ -2,6 +2,8 @@
 // The automation objects: Application, Documents, Document, Range.  Each is a
 // late-bound IDispatch with a fixed table of members; names are matched
 // without regard to case, as Word matches them.
+#include "Package.h"
+
 #include <oaidl.h>
 #include <wrl/client.h>
 
@@ -80,7 +82,7 @@ private:
 class Document final : public DispatchObject {
 public:
     // file: full path of a saved document, empty for one never saved.
-    Document(std::wstring name, std::wstring file, std::wstring content);
+    Document(std::wstring name, std::wstring file, std::wstring content, DocumentExtras extras = {});
 
     const wchar_t* kind() const override { return L"Document"; }
     std::wstring documentOf(DISPID, const Args&) const override { return name_; }
@@ -98,6 +100,7 @@ protected:
 
 private:
     std::wstring name_, file_, content_;
+    DocumentExtras extras_;
     std::wstring savedContent_;  // what the file holds: Close(True) writes only a change
     bool closed_ = false;
 };
@@ -135,6 +138,12 @@ private:
     bool visible_;
     long displayAlerts_ = -1;  // wdAlertsAll
 };
+
+// A document the user opens from Explorer: a text file, or a package that
+// this stand-in wrote; throws WordError when it cannot be read.
+ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extras = {});
+// The whole of a file; throws WordError when it cannot be read.
+std::string ReadWholeFile(const std::wstring& path);
 
 // The one application object of this process.
 Application& TheApplication();

@@ -23,7 +23,7 @@ inline constexpr wchar_t kValueVersion[] = L"Version";    // REG_SZ: Version tex
 inline constexpr wchar_t kFaultsKey[] = L"Faults";        // subkeys: one fault each
 // Values of one fault subkey.
 inline constexpr wchar_t kFaultMember[] = L"Member";            // "Copy", "Range.Copy" or "*"
-inline constexpr wchar_t kFaultAction[] = L"Action";            // fail | slow | busy | reject | die
+inline constexpr wchar_t kFaultAction[] = L"Action";            // fail | slow | busy | reject | retrylater | die | open
 inline constexpr wchar_t kFaultDescription[] = L"Description";  // fail: the error's description
 inline constexpr wchar_t kFaultNumber[] = L"Number";            // fail: Word's error number
 inline constexpr wchar_t kFaultMilliseconds[] = L"Milliseconds";  // slow: time to sleep
@@ -33,6 +33,7 @@ inline constexpr wchar_t kFaultTimes[] = L"Times";              // how many call
 inline constexpr wchar_t kFaultDocument[] = L"Document";        // only calls about this document name
 inline constexpr wchar_t kFaultRole[] = L"Role";                // only "user" or only "created" instances
 inline constexpr wchar_t kFaultSeen[] = L"Seen";                // matching calls so far (kept by the stand-ins)
+inline constexpr wchar_t kFaultFile[] = L"File";                // open: the file the user opens into the instance
 
 inline constexpr wchar_t kDefaultAppName[] = L"Microsoft Word";
 inline constexpr wchar_t kDefaultVersion[] = L"16.0";

@@ -6,6 +6,9 @@
 #include "support/Clipboard.h"
 #include "support/Docx.h"
 #include "support/Files.h"
+#include "support/WindowLookup.h"
+
+#include <algorithm>
 
 TEST_F(SaveAllRun, NoWordOrABusyWordCreatesLogsAndShowsNothing) {
     EXPECT_EQ(SaveAll(settings), RunOutcome::NoWord);
@@ -38,6 +41,10 @@ TEST_F(SaveAllRun, ThreeDocumentsGiveThreeBackupsAndThreeLinesInOrder) {
     TestClipboard::SetUnicodeText(L"the user's own clipboard");
     auto word = StandIn::StartUserWord({doc(L"Report.docx", L"Quarterly report\nsecond line"),
                                         doc(L"Notes.txt", L"Gr\u00fc\u00dfe \u20ac"), doc(L"Plan.doc", L"Plan")});
+    // Meanwhile the user opens a letter from Explorer, and Word puts it into
+    // the backup instance as the second backup is saved.
+    StandIn::SetFault(L"letter", {.member = L"SaveAs", .action = L"open", .call = 2, .times = 1,
+                                  .file = doc(L"Letter.txt", L"Dear")});
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(settings.started, 1);
@@ -58,7 +65,14 @@ TEST_F(SaveAllRun, ThreeDocumentsGiveThreeBackupsAndThreeLinesInOrder) {
     // Put back by a window of ours: Windows refuses writes to a clipboard
     // emptied without an owner.
     EXPECT_EQ(GetClipboardOwner(), owner);
-    EXPECT_TRUE(onlyUserWordLeft(word.pid));
+    // That instance is not quit, which would close the letter unsaved, but shown.
+    auto log = session.calls();
+    auto opened = std::ranges::find(log, L"User.Open", &StandIn::Call::member);
+    ASSERT_NE(opened, log.end());
+    EXPECT_TRUE(std::ranges::any_of(TopLevelWindows(opened->pid), IsWindowVisible));
+    for (DWORD pid : StandIn::RunningStandIns())
+        EXPECT_TRUE(pid == word.pid || pid == opened->pid || StandIn::WaitForExit(pid, 15000));
+    EXPECT_FALSE(StandIn::WaitForExit(opened->pid, 0));
     EXPECT_EQ(WaitForSingleObject(word.process.get(), 0), WAIT_TIMEOUT);
 }
 

@@ -105,3 +105,45 @@ TEST_F(StandInTest, CloseSavesOnlyAChangedDocumentWhenToldAndRemovesIt) {
         EXPECT_EQ(f.description(), L"Object has been deleted.");
     }
 }
+
+TEST_F(StandInTest, WordOpenXMLIsThePackageWithHeaderAndPictureWhichOnlySaveAsKeeps) {
+    const char kPng[] =
+        "\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00\x00\x03\x00\x00\x00\x02\x08\x02\x00"
+        "\x00\x00\x12\x16\xF1\x4D\x00\x00\x00\x11\x49\x44\x41\x54\x78\x9C\x63\xF8\xCF\xC0\x00\x41\x0C\x30\xC6\x7F\x00"
+        "\x3B\xD8\x05\xFB\x39\x4D\x96\xA5\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82";
+    std::wstring png = session.folder().file(L"picture.png");
+    WriteFileBytes(png, std::string(kPng, sizeof kPng - 1));
+    // Saved by the stand-in, then opened again from its own package.
+    auto first = StandIn::StartRichUserWord({{session.folder().write(L"Rich.txt", L"Body\n\n"), L"Kopf & <Zeile>", png}});
+    Dispatch user = Dispatch::GetActive(L"Word.Application");
+    std::wstring saved = session.folder().file(L"Rich.docx");
+    user.get(L"Documents", {1}).toDispatch().call(L"SaveAs", {saved});
+    StandIn::KillAllStandIns();
+    auto word = StandIn::StartUserWord({saved});
+    Dispatch doc = Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch();
+
+    std::wstring package = doc.get(L"wordopenxml").toText();
+    auto withoutModified = [](std::wstring xml) {
+        size_t at = xml.find(L"<dcterms:modified");
+        return xml.erase(at, xml.find(L"</dcterms:modified>") - at);
+    };
+    std::wstring again = doc.get(L"WordOpenXML").toText();
+    EXPECT_NE(again, package);  // Word's document properties change at every read
+    EXPECT_EQ(withoutModified(again), withoutModified(package));
+    EXPECT_EQ(CallsOf(L"Document.WordOpenXML").size(), 2u);
+
+    // The classic way carries the text only.
+    Dispatch created = Dispatch::Create(L"Word.Application");
+    Dispatch pasted = NewDocument(created);
+    RangeOf(doc).call(L"Copy");
+    RangeOf(pasted).call(L"Paste");
+    EXPECT_EQ(pasted.get(L"WordOpenXML").toText().find(L"header1.xml"), std::wstring::npos);
+
+    StandIn::SetFault(L"rights", {.member = L"WordOpenXML", .description = L"rights-managed"});
+    EXPECT_THROW(doc.get(L"WordOpenXML"), Failure);
+
+    if (std::wstring forPython = EnvironmentVariable(L"STANDIN_FLAT_OPC_FOR_PYTHON"); !forPython.empty()) {
+        WriteUtf8File(WindowsPath(forPython), package);
+        EXPECT_TRUE(CopyFileW(png.c_str(), (WindowsPath(forPython) + L".png").c_str(), FALSE));
+    }
+}

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Checks a .docx that the Word stand-in wrote with Python's own zipfile and
-XML parser: a valid package whose text is what the integration test saved."""
+XML parser: a valid package whose text is what the integration test saved;
+and the Flat OPC that its WordOpenXML answered, beside the picture it holds."""
+import base64
 import sys
 import zipfile
 import xml.etree.ElementTree as ET
@@ -45,5 +47,27 @@ def main(path):
     print(f"{path}: valid package, {len(found)} paragraphs as saved")
 
 
+def check_flat_opc(path):
+    raw = open(path, encoding="utf-8", newline="").read()
+    if not raw.startswith('<?xml version="1.0" standalone="yes"?>\r\n<?mso-application progid="Word.Document"?>'):
+        sys.exit("Flat OPC without Word's declarations")
+    pkg = "{http://schemas.microsoft.com/office/2006/xmlPackage}"
+    parts = {p.get(pkg + "name"): p for p in ET.fromstring(raw).iter(pkg + "part")}
+    def xml(name):
+        return parts[name].find(pkg + "xmlData")[0]
+    targets = {r.get("Target") for r in xml("/word/_rels/document.xml.rels")}
+    if not {"styles.xml", "header1.xml", "media/image1.png"} <= targets or "/_rels/.rels" not in parts:
+        sys.exit(f"relationships {targets!r}")
+    if paragraphs(xml("/word/document.xml")) != ["Body", ""] or paragraphs(xml("/word/header1.xml")) != ["Kopf & <Zeile>"]:
+        sys.exit("document or header text differs")
+    if xml("/docProps/core.xml").find("{http://purl.org/dc/terms/}modified") is None:
+        sys.exit("no modified time in docProps/core.xml")
+    lines = parts["/word/media/image1.png"].find(pkg + "binaryData").text.split()
+    if max(map(len, lines)) != 76 or base64.b64decode("".join(lines)) != open(path + ".png", "rb").read():
+        sys.exit("picture differs from the one given")
+    print(f"{path}: Flat OPC with {len(parts)} parts, header and picture as given")
+
+
 if __name__ == "__main__":
     main(sys.argv[1])
+    check_flat_opc(sys.argv[2])
