@@ -3,11 +3,13 @@
 #include "common/ClipboardLock.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
+#include "engine/Thinning.h"
 
 #include <algorithm>
 #include <cwctype>
 #include <limits>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -63,6 +65,61 @@ std::wstring Megabytes(std::uint64_t bytes) { return std::to_wstring(bytes / (10
 std::map<std::wstring, ContentFingerprint>& LastBackups() {
     static std::map<std::wstring, ContentFingerprint> last;
     return last;
+}
+
+// The folders a skip for want of space has been reported for; a folder
+// leaves when a backup is saved there again.
+std::set<std::wstring>& SpaceReported() {
+    static std::set<std::wstring> folders;
+    return folders;
+}
+
+std::uint64_t Ticks(const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+
+struct StampedFile {
+    std::wstring path;
+    AgedBackup age;
+};
+
+// The regular files in folder (never a folder or a link, nor anything in a
+// folder that is itself a link) whose names are stamped backups of stem,
+// oldest first.
+std::vector<StampedFile> StampedBackups(const std::wstring& folder, const std::wstring& stem,
+                                        const std::wstring& extension) {
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
+    const std::wstring prefix = folder.empty() || folder.back() != L'\\' ? folder + L"\\" : folder;
+    WIN32_FIND_DATAW found;
+    const std::wstring pattern = prefix + L"*";
+    UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!find) return {};
+    std::vector<StampedFile> backups;
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        if (IsStampedBackupOf(found.cFileName, stem, extension))
+            backups.push_back({prefix + found.cFileName,
+                               {Ticks(found.ftLastWriteTime),
+                                (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow}});
+    } while (FindNextFileW(find.get(), &found));
+    std::stable_sort(backups.begin(), backups.end(),
+                     [](const StampedFile& a, const StampedFile& b) { return a.age.written < b.age.written; });
+    return backups;
+}
+
+// The stamped names' stem: the file name before " Date ".
+std::wstring StemOf(const std::wstring& path) {
+    const std::wstring fileName = path.substr(path.find_last_of(L'\\') + 1);
+    return fileName.substr(0, fileName.rfind(L" Date "));
+}
+
+std::wstring Upper(std::wstring text) {
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::wstring BackupsRemoved(int removed, const std::wstring& why) {
+    return L"Removed " + std::to_wstring(removed) + (removed == 1 ? L" backup " : L" backups ") + why + L" at " +
+           GeneralDate(LocalNow());
 }
 
 std::function<std::uint64_t(const std::wstring&)>& FreeSpaceSource() {
@@ -161,32 +218,46 @@ bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem, std::wstr
 
 int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
                  std::chrono::hours maxAge) {
-    // A folder that is itself a link is not followed.
-    DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    auto ticks = [](const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     const std::uint64_t age = static_cast<std::uint64_t>(maxAge.count()) * 3600ull * 10'000'000ull;
-    const std::uint64_t cutoff = ticks(now) > age ? ticks(now) - age : 0;
-
-    const std::wstring pattern = (folder.empty() || folder.back() != L'\\' ? folder + L"\\" : folder) + L"*";
-    WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
-    if (!find) return 0;
-    std::vector<std::pair<std::uint64_t, std::wstring>> backups;  // last write, name
-    do {
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        if (IsStampedBackupOf(found.cFileName, stem, extension)) backups.emplace_back(ticks(found.ftLastWriteTime), found.cFileName);
-    } while (FindNextFileW(find.get(), &found));
+    const std::uint64_t cutoff = Ticks(now) > age ? Ticks(now) - age : 0;
+    std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
     if (backups.empty()) return 0;
-    std::sort(backups.begin(), backups.end());
     backups.pop_back();  // the newest stays, however old
     int removed = 0;
-    for (const auto& [written, name] : backups) {
-        if (written >= cutoff) continue;
-        const std::wstring path = pattern.substr(0, pattern.size() - 1) + name;
-        if (DeleteFileW(path.c_str())) ++removed;
+    for (const StampedFile& backup : backups)
+        if (backup.age.written < cutoff && DeleteFileW(backup.path.c_str())) ++removed;
+    return removed;
+}
+
+int ThinBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension) {
+    const std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
+    std::vector<AgedBackup> ages;
+    for (const StampedFile& backup : backups) ages.push_back(backup.age);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    TIME_ZONE_INFORMATION zone{};
+    if (GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return 0;
+    const std::vector<bool> keep = ThinningKeeps(ages, Ticks(now), zone);
+    int removed = 0;
+    for (size_t i = 0; i < backups.size(); ++i)
+        if (!keep[i] && DeleteFileW(backups[i].path.c_str())) ++removed;
+    return removed;
+}
+
+int MakeRoom(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
+             std::uint64_t needed) {
+    std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
+    if (backups.empty()) return 0;
+    backups.pop_back();  // the newest stays
+    std::uint64_t free = FreeSpace(folder), freeable = 0;
+    for (const StampedFile& backup : backups) freeable += backup.age.size;
+    if (free >= needed || free + freeable < needed) return 0;
+    int removed = 0;
+    for (const StampedFile& backup : backups) {
+        if (DeleteFileW(backup.path.c_str())) ++removed;
+        if (FreeSpace(folder) >= needed) break;
     }
     return removed;
 }
@@ -204,14 +275,12 @@ void SetFreeSpaceForTests(std::function<std::uint64_t(const std::wstring&)> sour
     FreeSpaceSource() = std::move(source);
 }
 
-std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) {
-    constexpr std::uint64_t kFloor = 200ull * 1024 * 1024;
-    return std::max(kFloor, copiedBytes * 10);
-}
+std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) { return copiedBytes * 3 + (32ull << 20); }
 
 // ---- RunHousekeeping ----------------------------------------------------------------
 
 bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
+    folder_ = path.substr(0, path.find_last_of(L'\\') + 1);
     std::optional<ContentFingerprint> print;
     guard.step(23, [&] { print = FingerprintClipboard(settings_.Owner()); });
     if (!print) return true;
@@ -219,13 +288,26 @@ bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey,
     // The first backup after start-up is always made: nothing is known yet.
     auto last = LastBackups().find(documentKey);
     if (settings_.SkipUnchanged() && last != LastBackups().end() && last->second == copied_) return false;
-    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
-    const std::uint64_t free = FreeSpace(folder), needed = RequiredFreeSpace(copied_.bytes);
+    const std::uint64_t needed = RequiredFreeSpace(copied_.bytes);
+    std::uint64_t free = FreeSpace(folder_);
+    // A user who keeps backups for a time gives up the document's oldest
+    // ones sooner than its newest.
+    if (free < needed && settings_.CreateNewFile() && (settings_.KeepBackupsDays() > 0 || settings_.ThinBackups())) {
+        guard.step(23, [&] {
+            const int removed = MakeRoom(folder_, StemOf(path), settings_.DocExtension(), needed);
+            if (removed > 0) AppendHistoryLine(settings_.HistoryFile(), BackupsRemoved(removed, L"to make room"));
+        });
+        free = FreeSpace(folder_);
+    }
     if (free >= needed) return true;
-    if (!spaceReported_) {
+    settings_.BackupSkippedForSpace();
+    // One box per folder until a backup is saved there again (and one per
+    // run); the window's status says it meanwhile.
+    const bool firstForFolder = SpaceReported().insert(Upper(folder_)).second;
+    if (firstForFolder && !spaceReported_) {
         spaceReported_ = true;
         guard.step(23, [&] {
-            throw Failure::Text(L"There is not enough free space in " + folder + L" for a backup: " +
+            throw Failure::Text(L"There is not enough free space in " + folder_ + L" for a backup: " +
                                 Megabytes(free) + L" free, " + Megabytes(needed) + L" needed. No backup is " +
                                 L"saved there until there is room.");
         });
@@ -233,23 +315,26 @@ bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey,
     return false;
 }
 
-void RunHousekeeping::saved(const std::wstring& documentKey) { LastBackups()[documentKey] = copied_; }
+void RunHousekeeping::saved(const std::wstring& documentKey) {
+    LastBackups()[documentKey] = copied_;
+    SpaceReported().erase(Upper(folder_));
+}
 
 void RunHousekeeping::wrote(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L'\\') + 1;
-    const std::wstring fileName = path.substr(slash);
-    written_.emplace_back(path.substr(0, slash), fileName.substr(0, fileName.rfind(L" Date ")));
+    written_.emplace_back(path.substr(0, path.find_last_of(L'\\') + 1), StemOf(path));
 }
 
 void RunHousekeeping::prune() {
     const int days = settings_.KeepBackupsDays();
-    if (days <= 0 || !settings_.CreateNewFile()) return;
+    const bool thin = settings_.ThinBackups();
+    if ((days <= 0 && !thin) || !settings_.CreateNewFile()) return;
     int removed = 0;
     for (const auto& [folder, stem] : written_)
-        removed += PruneBackups(folder, stem, settings_.DocExtension(), std::chrono::hours(24 * days));
+        removed += thin ? ThinBackups(folder, stem, settings_.DocExtension())
+                        : PruneBackups(folder, stem, settings_.DocExtension(), std::chrono::hours(24 * days));
     if (removed == 0) return;
     AppendHistoryLine(settings_.HistoryFile(),
-                      L"Removed " + std::to_wstring(removed) + (removed == 1 ? L" backup" : L" backups") +
-                          L" older than " + std::to_wstring(days) + (days == 1 ? L" day" : L" days") + L" at " +
-                          GeneralDate(LocalNow()));
+                      BackupsRemoved(removed, thin ? std::wstring(L"by thinning")
+                                                   : L"older than " + std::to_wstring(days) +
+                                                         (days == 1 ? L" day" : L" days")));
 }

@@ -35,13 +35,21 @@ std::string StableRtf(std::string_view rtf);
 
 // ---- Keeping backups for a time -------------------------------------------------
 
-// The choices of the "keep backups for" list, in its order; 0 days keeps all.
+// The choices of the "keep backups for" list, in its order, with the value
+// each stores; 0 days and no thinning keeps all.  An unknown stored value
+// (thinning to an older version) keeps all.
 struct KeepChoice {
     const wchar_t* text;
+    const wchar_t* stored;
     int days;
+    bool thin = false;
 };
 inline constexpr KeepChoice kKeepChoices[] = {
-    {L"Keep all backups", 0}, {L"1 day", 1}, {L"7 days", 7}, {L"30 days", 30}};
+    {L"Keep all backups", L"0", 0},
+    {L"1 day", L"1", 1},
+    {L"7 days", L"7", 7},
+    {L"30 days", L"30", 30},
+    {L"Thin out: all for 2 hours, hourly for 2 days, daily for a month, weekly after", L"thin", 0, true}};
 
 // True when fileName is exactly a backup name that the new-file mode gives a
 // document whose stamped names begin with stem: stem, " Date ", the date
@@ -56,21 +64,35 @@ bool IsStampedBackupOf(std::wstring_view fileName, std::wstring_view stem, std::
 int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
                  std::chrono::hours maxAge);
 
+// Deletes, in folder and nowhere else, the regular stamped backups of stem
+// (never a folder or a link) that ThinningKeeps does not keep, now and in
+// the user's time zone.  Answers how many were deleted.
+int ThinBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension);
+
 // ---- Free space -------------------------------------------------------------------
 
 // Bytes free to this user on the volume of folder; tests replace the source.
 std::uint64_t FreeSpace(const std::wstring& folder);
 void SetFreeSpaceForTests(std::function<std::uint64_t(const std::wstring&)> source);  // nullptr: the real one
-// What a save must leave free: the larger of 200 MB and ten times the copy.
+// What must be free for a backup of a copy of this size: the backup, and
+// after it twice the document's size plus 32 MB for the user's own saves.
+// The copy's size stands for both: its Rich Text is larger than the file.
 std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes);
+// Deletes the oldest stamped backups of stem in folder, by the pruning's
+// rules and never the newest, until FreeSpace(folder) reaches needed; none
+// when deleting all but the newest would not make that room.  Answers how
+// many were deleted.
+int MakeRoom(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
+             std::uint64_t needed);
 
 // ---- One run's housekeeping -------------------------------------------------------
 
 class Guard;
 
 // The backup run's care for the disk: no second copy of an unchanged
-// document, no save into a volume that is nearly full, and old stamped
-// backups removed after the run.
+// document, no save that leaves too little room for the user's own saves
+// (old backups go first when the user keeps them for a time), and old
+// stamped backups removed or thinned after the run.
 class RunHousekeeping {
 public:
     explicit RunHousekeeping(BackupSettings& settings) : settings_(settings) {}
@@ -82,13 +104,14 @@ public:
     // A stamped path the run gives a document (new-file mode).
     void wrote(const std::wstring& path);
     // In new-file mode: the stamped backups of this run's documents, in the
-    // folders this run wrote to, older than the chosen age.  One history
-    // line says how many went.
+    // folders this run wrote to, older than the chosen age, or not kept by
+    // thinning.  One history line says how many went.
     void prune();
 
 private:
     BackupSettings& settings_;
     ContentFingerprint copied_;
     bool spaceReported_ = false;
+    std::wstring folder_;  // of the backup being weighed
     std::vector<std::pair<std::wstring, std::wstring>> written_;  // folder, stem
 };

@@ -104,9 +104,13 @@ public:
     virtual std::wstring AskForFolder(const std::wstring& prompt) const = 0;
     // Housekeeping: no new backup of a document whose content has not
     // changed since its last one; and in new-file mode, stamped backups
-    // older than this many days removed after the run (0 keeps them all).
+    // older than this many days removed after the run (0 keeps them all),
+    // or thinned out.
     virtual bool SkipUnchanged() const { return false; }
     virtual int KeepBackupsDays() const { return 0; }
+    virtual bool ThinBackups() const { return false; }
+    // Told each time a document gets no backup for want of free space.
+    virtual void BackupSkippedForSpace() {}
     // Told when the run has found Word and begins backing up, and when that
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}

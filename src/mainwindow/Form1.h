@@ -133,6 +133,8 @@ public:
     }
     bool SkipUnchanged() const override { return Check9.value(); }
     int KeepBackupsDays() const override;
+    bool ThinBackups() const override;
+    void BackupSkippedForSpace() override { ++spaceSkips_; }
     void BackupStarted() override;
     void BackupEnded() override;
 
@@ -197,6 +199,10 @@ private:
     std::wstring status_;
     std::wstring historyCopy_;  // the text the last copy of the history put on the clipboard
     bool wordDidNotAnswer_ = false;
+    // Documents the run under way left without a backup for want of space,
+    // and whether the last run that backed up did (said like a busy Word).
+    int spaceSkips_ = 0;
+    bool spaceSkipped_ = false;
     int lastSelected_ = -1;
     bool shownOnce_ = false;
     bool closing_ = false;

@@ -68,10 +68,15 @@ void Form1::Check9_Click() { SaveSetting(settings::kSkipUnchanged, Check9.value(
 void Form1::Combo1_Change() {
     if (!LoadComplete) return;
     if (std::optional<int> index = Combo1.selectedIndex())
-        SaveSetting(settings::kKeepBackups, std::to_wstring(kKeepChoices[*index].days));
+        SaveSetting(settings::kKeepBackups, kKeepChoices[*index].stored);
 }
 
 int Form1::KeepBackupsDays() const {
     std::optional<int> index = Combo1.selectedIndex();
     return index ? kKeepChoices[*index].days : 0;
+}
+
+bool Form1::ThinBackups() const {
+    std::optional<int> index = Combo1.selectedIndex();
+    return index && kKeepChoices[*index].thin;
 }

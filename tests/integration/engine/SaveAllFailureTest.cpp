@@ -174,16 +174,27 @@ TEST_F(SaveAllRun, AWordInstanceThatDiesIsReportedOnce) {
     }
 }
 
-TEST_F(SaveAllRun, ANearlyFullVolumeGetsNoBackupAndOneReport) {
+TEST_F(SaveAllRun, ANearlyFullVolumeIsReportedOnceUntilABackupFitsThereAgain) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
-    SetFreeSpaceForTests([](const std::wstring&) { return 100ull << 20; });
-    SaveAll(settings);
+    std::uint64_t free = 0;
+    SetFreeSpaceForTests([&](const std::wstring&) { return free; });
+    const struct {
+        std::uint64_t free;
+        size_t reports;
+        int saved;
+    } runs[] = {{20ull << 20, 1, 0}, {20ull << 20, 1, 0}, {33ull << 20, 1, 2}, {20ull << 20, 2, 2}};
+    for (const auto& run : runs) {
+        free = run.free;
+        SaveAll(settings);
+        EXPECT_EQ(reports.size(), run.reports);
+        EXPECT_EQ(calls(L"Document.SaveAs"), run.saved);
+    }
     SetFreeSpaceForTests(nullptr);
-    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(settings.spaceSkips, 6);
+    ASSERT_FALSE(reports.empty());
     EXPECT_EQ(FirstLine(reports[0]), L"There is not enough free space in " + backups +
-                                         L"\\ for a backup: 100 MB free, 200 MB needed. No backup is saved there "
+                                         L"\\ for a backup: 20 MB free, 32 MB needed. No backup is saved there "
                                          L"until there is room.");
-    EXPECT_EQ(calls(L"Document.SaveAs"), 0);
-    EXPECT_TRUE(historyLines().empty());
+    EXPECT_EQ(historyLines().size(), 2u);
     EXPECT_TRUE(onlyUserWordLeft(word.pid));
 }

@@ -19,8 +19,12 @@ struct TestSettings : BackupSettings {
     int started = 0, ended = 0;
     bool skipUnchanged = false;
     int keepDays = 0;
+    bool thin = false;
+    int spaceSkips = 0;
     bool SkipUnchanged() const override { return skipUnchanged; }
     int KeepBackupsDays() const override { return keepDays; }
+    bool ThinBackups() const override { return thin; }
+    void BackupSkippedForSpace() override { ++spaceSkips; }
     void BackupStarted() override { ++started; }
     void BackupEnded() override { ++ended; }
     bool SaveBesideDocuments() const override { return beside; }
