@@ -74,7 +74,9 @@ std::set<std::wstring>& SpaceReported() {
     return folders;
 }
 
-std::uint64_t Ticks(const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
+std::uint64_t Ticks(const FILETIME& t) {
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
 
 struct StampedFile {
     std::wstring path;

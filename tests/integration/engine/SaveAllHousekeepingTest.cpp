@@ -63,7 +63,8 @@ TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemoved
             ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
             t.QuadPart = f.minute < 0 ? t.QuadPart - 12 * 60 * kMinute : hour.QuadPart + f.minute * kMinute;
             FILETIME written{t.LowPart, t.HighPart};
-            UniqueHandle file(CreateFileW(f.path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            UniqueHandle file(
+                CreateFileW(f.path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
         }
         SaveAll(settings);
@@ -86,7 +87,8 @@ TEST_F(SaveAllRun, BackupsKeptForATimeMakeRoomOldestFirstNeverTheNewest) {
         planted.push_back(backups + L"\\" + name + L" 2026 Time 09 00 00 AM.docx");
     std::uint64_t base = 0;
     SetFreeSpaceForTests([&](const std::wstring&) {
-        return base + (10ull << 20) * std::count_if(planted.begin(), planted.end(), [](auto& p) { return !PathExists(p); });
+        return base + (10ull << 20) * std::count_if(planted.begin(), planted.end(),
+                                                    [](auto& p) { return !PathExists(p); });
     });
     // 1 MB and the three older A's would be too little: none goes.
     const struct {
@@ -99,7 +101,8 @@ TEST_F(SaveAllRun, BackupsKeptForATimeMakeRoomOldestFirstNeverTheNewest) {
         GetSystemTimeAsFileTime(&now);
         for (size_t i = 0; i < planted.size(); ++i) {
             UniqueHandle file(CreateFileW(planted[i].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-            const FILETIME written{now.dwLowDateTime, now.dwHighDateTime - 10 + static_cast<DWORD>(i)};  // 7 minutes apart
+            // About 7 minutes apart.
+            const FILETIME written{now.dwLowDateTime, now.dwHighDateTime - 10 + static_cast<DWORD>(i)};
             EXPECT_TRUE(SetFilePointerEx(file.get(), {.QuadPart = 10ll << 20}, nullptr, FILE_BEGIN) &&
                         SetEndOfFile(file.get()) && SetFileTime(file.get(), nullptr, nullptr, &written));
         }

@@ -277,7 +277,8 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
 
     // Thinning is stored as a word, which older versions read as "keep all".
     SendMessageW(g.Combo1.hwnd(), CB_SETCURSEL, 4, 0);
-    SendMessageW(g.hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE), reinterpret_cast<LPARAM>(g.Combo1.hwnd()));
+    SendMessageW(g.hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(g.Combo1.hwnd()));
     EXPECT_EQ(SettingsSnapshot::Texts()[L"Keep Backups"], L"thin");
     form.reset();
     EXPECT_TRUE(Load().ThinBackups());

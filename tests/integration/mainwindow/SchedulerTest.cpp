@@ -205,7 +205,8 @@ TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
     Form1& f = Load(s);
     f.ListView1.select(0);
     f.ListView1_Click();
-    const std::wstring note = L" (last skipped: Word did not answer)", space = L" (last skipped: not enough disk space)";
+    const std::wstring note = L" (last skipped: Word did not answer)";
+    const std::wstring space = L" (last skipped: not enough disk space)";
     struct Step {
         RunOutcome outcome;
         bool noSpace;
@@ -224,7 +225,8 @@ TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
         for (int i = 0; i < 30 && rec.saveAllCalls == calls; ++i) f.Timer1_Timer();
         EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:00" + step.note);
         f.Timer1_Timer();
-        EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29" + step.note) << "the countdown goes on in front of the note";
+        EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29" + step.note)
+            << "the countdown goes on in front of the note";
     }
     EXPECT_EQ(rec.saveAllCalls, 8);
     EXPECT_TRUE(rec.boxes.empty()) << "Word is busy because the user is in one of its dialogs: no box";
