@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -178,21 +179,17 @@ TEST_F(SaveAllRun, ANearlyFullVolumeIsReportedOnceUntilABackupFitsThereAgain) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
     std::uint64_t free = 0;
     SetFreeSpaceForTests([&](const std::wstring&) { return free; });
-    const struct {
-        std::uint64_t free;
-        size_t reports;
-        int saved;
-    } runs[] = {{20ull << 20, 1, 0}, {20ull << 20, 1, 0}, {33ull << 20, 1, 2}, {20ull << 20, 2, 2}};
-    for (const auto& run : runs) {
-        free = run.free;
+    using Run = std::tuple<std::uint64_t, size_t, int>;  // free space, reports so far, saves so far
+    for (const auto& [space, said, saved] :
+         {Run{20 << 20, 1, 0}, Run{20 << 20, 1, 0}, Run{33 << 20, 1, 2}, Run{20 << 20, 2, 2}}) {
+        free = space;
         SaveAll(settings);
-        EXPECT_EQ(reports.size(), run.reports);
-        EXPECT_EQ(calls(L"Document.SaveAs"), run.saved);
+        EXPECT_EQ(reports.size(), said);
+        EXPECT_EQ(calls(L"Document.SaveAs"), saved);
     }
     SetFreeSpaceForTests(nullptr);
     EXPECT_EQ(settings.spaceSkips, 6);
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(FirstLine(reports[0]), L"There is not enough free space in " + backups +
+    EXPECT_EQ(FirstLine(reports.at(0)), L"There is not enough free space in " + backups +
                                          L"\\ for a backup: 20 MB free, 32 MB needed. No backup is saved there "
                                          L"until there is room.");
     EXPECT_EQ(historyLines().size(), 2u);

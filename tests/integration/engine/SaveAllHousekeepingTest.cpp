@@ -1,5 +1,5 @@
 // Housekeeping in a backup run: unchanged documents skipped, old stamped
-// backups of the run's documents removed.
+// backups of the run's documents removed or thinned, room made for a backup.
 #include "SaveAllFixture.h"
 
 #include "common/Automation.h"
@@ -7,6 +7,8 @@
 #include "common/Text.h"
 #include "engine/Housekeeping.h"
 #include "support/Files.h"
+
+#include <algorithm>
 
 TEST_F(SaveAllRun, AnUnchangedDocumentIsBackedUpOnceUntilItChanges) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")});
@@ -50,19 +52,18 @@ TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemoved
         {elsewhere + L"\\" + old + L".docx", 0, false, false},                         // another folder
         {backups + L"\\A.txt Date Dec 6 2026 Time 09 00 00 PM.docx", -1, false, false},  // newer than a day
     };
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    constexpr std::uint64_t kMinute = 60ull * 10'000'000;
+    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
     for (bool thin : {false, true}) {
         settings.keepDays = thin ? 0 : 1;
         settings.thin = thin;
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        ULARGE_INTEGER hour{{now.dwLowDateTime, now.dwHighDateTime}};
-        constexpr std::uint64_t kMinute = 60ull * 10'000'000;
-        hour.QuadPart = (hour.QuadPart / (60 * kMinute) - 50) * 60 * kMinute;
         for (const auto& f : files) {
             WriteUtf8File(f.path, L"x");
-            ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
-            t.QuadPart = f.minute < 0 ? t.QuadPart - 12 * 60 * kMinute : hour.QuadPart + f.minute * kMinute;
-            FILETIME written{t.LowPart, t.HighPart};
+            const std::uint64_t t =
+                f.minute < 0 ? ticks - 720 * kMinute : (ticks / kMinute / 60 - 50) * 60 * kMinute + f.minute * kMinute;
+            const FILETIME written{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
             UniqueHandle file(
                 CreateFileW(f.path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
@@ -91,24 +92,20 @@ TEST_F(SaveAllRun, BackupsKeptForATimeMakeRoomOldestFirstNeverTheNewest) {
                                                     [](auto& p) { return !PathExists(p); });
     });
     // 1 MB and the three older A's would be too little: none goes.
-    const struct {
-        std::uint64_t free;
-        size_t gone;
-    } runs[] = {{1ull << 20, 0}, {15ull << 20, 2}};
-    for (const auto& run : runs) {
-        base = run.free;
+    using Run = std::pair<std::uint64_t, size_t>;  // free space besides the planted backups, how many go
+    for (const auto& [free, gone] : {Run{1 << 20, 0}, Run{15 << 20, 2}}) {
+        base = free;
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
         for (size_t i = 0; i < planted.size(); ++i) {
             UniqueHandle file(CreateFileW(planted[i].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-            // About 7 minutes apart.
-            const FILETIME written{now.dwLowDateTime, now.dwHighDateTime - 10 + static_cast<DWORD>(i)};
+            const FILETIME written{now.dwLowDateTime, now.dwHighDateTime - 10 + static_cast<DWORD>(i)};  // ~7 min apart
             EXPECT_TRUE(SetFilePointerEx(file.get(), {.QuadPart = 10ll << 20}, nullptr, FILE_BEGIN) &&
                         SetEndOfFile(file.get()) && SetFileTime(file.get(), nullptr, nullptr, &written));
         }
         SaveAll(settings);
-        for (size_t i = 0; i < planted.size(); ++i) EXPECT_EQ(PathExists(planted[i]), i == 0 || i > run.gone) << i;
-        EXPECT_EQ(PathExists(stamped(backups + L"\\A.txt")), run.gone > 0);
+        for (size_t i = 0; i < planted.size(); ++i) EXPECT_EQ(PathExists(planted[i]), i == 0 || i > gone) << i;
+        EXPECT_EQ(PathExists(stamped(backups + L"\\A.txt")), gone > 0);
     }
     SetFreeSpaceForTests(nullptr);
     EXPECT_EQ(reports.size(), 1u);

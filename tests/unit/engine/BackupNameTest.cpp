@@ -154,10 +154,7 @@ TEST(Housekeeping, ABackupLeavesTwiceTheDocumentAnd32MBFree) {
 
 TEST(Housekeeping, ThinningKeepsTheNewestOfEachLocalHourDayAndWeek) {
     // Eastern time: on 1 Nov 2026 at 06:00 UTC the clocks go back from 2:00 to 1:00.
-    TIME_ZONE_INFORMATION zone{};
-    zone.Bias = 300, zone.DaylightBias = -60;
-    zone.StandardDate = {0, 11, 0, 1, 2, 0, 0, 0};
-    zone.DaylightDate = {0, 3, 0, 2, 2, 0, 0, 0};
+    const TIME_ZONE_INFORMATION zone{300, {}, {0, 11, 0, 1, 2, 0, 0, 0}, 0, {}, {0, 3, 0, 2, 2, 0, 0, 0}, -60};
     auto ticks = [](SYSTEMTIME utc) {
         FILETIME t;
         SystemTimeToFileTime(&utc, &t);
