@@ -43,10 +43,8 @@ void Form1::RunBackup() {
     } leave{runDepth_};
     const int skipsBefore = spaceSkips_;
     const RunOutcome outcome = services_.saveAll(*this);
-    // A run that backed up says whether it skipped any for space; a run
-    // without Word leaves no document without a backup.
-    if (outcome == RunOutcome::Done || outcome == RunOutcome::NoWord)
-        spaceSkipped_ = outcome == RunOutcome::Done && spaceSkips_ > skipsBefore;
+    // Only a run that went through the documents knows whether they fit.
+    if (outcome == RunOutcome::Done) spaceSkipped_ = spaceSkips_ > skipsBefore;
     ShowRunOutcome(outcome);
 }
 

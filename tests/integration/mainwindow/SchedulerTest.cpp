@@ -215,7 +215,8 @@ TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
         {RunOutcome::WordDidNotAnswer, false, note}, {RunOutcome::AlreadyRunning, false, note},
         {RunOutcome::Done, false, L""},              {RunOutcome::WordDidNotAnswer, false, note},
         {RunOutcome::NoWord, false, L""},            {RunOutcome::Done, true, space},
-        {RunOutcome::WordDidNotAnswer, false, note}, {RunOutcome::Done, false, L""},
+        {RunOutcome::NoWord, false, space},          {RunOutcome::WordDidNotAnswer, false, note},
+        {RunOutcome::Done, false, L""},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(static_cast<int>(step.outcome));
@@ -228,7 +229,7 @@ TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
         EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29" + step.note)
             << "the countdown goes on in front of the note";
     }
-    EXPECT_EQ(rec.saveAllCalls, 8);
+    EXPECT_EQ(rec.saveAllCalls, 9);
     EXPECT_TRUE(rec.boxes.empty()) << "Word is busy because the user is in one of its dialogs: no box";
 
     // Also after the switch's own text; and it fits the frame in its font.
