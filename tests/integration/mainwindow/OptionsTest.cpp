@@ -278,6 +278,11 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     SendMessageW(g.hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(g.Combo1.hwnd()));
     EXPECT_EQ(SettingsSnapshot::Texts()[L"Keep Backups"], L"thin");
+    RECT box;
+    GetWindowRect(g.Combo1.hwnd(), &box);
+    SendMessageW(g.Combo1.hwnd(), CB_SHOWDROPDOWN, TRUE, 0);  // the list is wider than the box: the whole text
+    EXPECT_GT(SendMessageW(g.Combo1.hwnd(), CB_GETDROPPEDWIDTH, 0, 0), box.right - box.left);
+    SendMessageW(g.Combo1.hwnd(), CB_SHOWDROPDOWN, FALSE, 0);
     form.reset();
     EXPECT_TRUE(Load().ThinBackups());
 }
