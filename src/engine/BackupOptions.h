@@ -20,9 +20,11 @@ struct BackupOptions {
     HWND owner = nullptr;  // owner of the clipboard and of the run's questions
     // Housekeeping: no new backup of a document whose content has not
     // changed since its last one; in new-file mode, stamped backups older
-    // than this many days removed after the run (0 keeps them all).
+    // than this many days removed after the run (0 keeps them all), or
+    // thinned out.
     bool skipUnchanged = false;
     int keepBackupsDays = 0;
+    bool thinBackups = false;
     // Documents copied through the clipboard even where another way exists.
     bool clipboardCopy = false;
 };

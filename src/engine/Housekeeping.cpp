@@ -5,11 +5,14 @@
 #include "common/Handle.h"
 #include "common/Services.h"
 #include "engine/BackupName.h"
+#include "engine/HistoryFile.h"
+#include "engine/Thinning.h"
 
 #include <algorithm>
 #include <cwctype>
 #include <limits>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -40,6 +43,56 @@ size_t GroupEnd(std::string_view text, size_t open) {
 }
 
 std::wstring Megabytes(std::uint64_t bytes) { return std::to_wstring(bytes / (1024 * 1024)) + L" MB"; }
+
+std::uint64_t Ticks(const FILETIME& t) {
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+struct StampedFile {
+    std::wstring path;
+    AgedBackup age;
+};
+
+// The regular files in folder (never a folder or a link, nor anything in a
+// folder that is itself a link) whose names are stamped backups of stem,
+// oldest first.
+std::vector<StampedFile> StampedBackups(const std::wstring& folder, const std::wstring& stem,
+                                        const std::wstring& extension) {
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
+    const std::wstring prefix = folder.empty() || folder.back() != L'\\' ? folder + L"\\" : folder;
+    WIN32_FIND_DATAW found;
+    const std::wstring pattern = prefix + L"*";
+    UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!find) return {};
+    std::vector<StampedFile> backups;
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        if (IsStampedBackupOf(found.cFileName, stem, extension))
+            backups.push_back({prefix + found.cFileName,
+                               {Ticks(found.ftLastWriteTime),
+                                (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow}});
+    } while (FindNextFileW(find.get(), &found));
+    std::stable_sort(backups.begin(), backups.end(),
+                     [](const StampedFile& a, const StampedFile& b) { return a.age.written < b.age.written; });
+    return backups;
+}
+
+// The stamped names' stem: the file name before " Date ".
+std::wstring StemOf(const std::wstring& path) {
+    const std::wstring fileName = path.substr(path.find_last_of(L'\\') + 1);
+    return fileName.substr(0, fileName.rfind(L" Date "));
+}
+
+std::wstring Upper(std::wstring text) {
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::wstring BackupsRemoved(int removed, const std::wstring& why) {
+    return L"Removed " + std::to_wstring(removed) + (removed == 1 ? L" backup " : L" backups ") + why + L" at " +
+           GeneralDate(LocalNow());
+}
 
 // Calls keep with each run of rtf that StableRtf keeps, in order, so that a
 // copy can be fingerprinted where the clipboard holds it.
@@ -111,58 +164,83 @@ ContentFingerprint FingerprintClipboard(HWND owner) {
 
 int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
                  std::chrono::hours maxAge) {
-    // A folder that is itself a link is not followed.
-    DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    auto ticks = [](const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     const std::uint64_t age = static_cast<std::uint64_t>(maxAge.count()) * 3600ull * 10'000'000ull;
-    const std::uint64_t cutoff = ticks(now) > age ? ticks(now) - age : 0;
-
-    const std::wstring pattern = (folder.empty() || folder.back() != L'\\' ? folder + L"\\" : folder) + L"*";
-    WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
-    if (!find) return 0;
-    std::vector<std::pair<std::uint64_t, std::wstring>> backups;  // last write, name
-    do {
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        if (IsStampedBackupOf(found.cFileName, stem, extension)) backups.emplace_back(ticks(found.ftLastWriteTime), found.cFileName);
-    } while (FindNextFileW(find.get(), &found));
+    const std::uint64_t cutoff = Ticks(now) > age ? Ticks(now) - age : 0;
+    std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
     if (backups.empty()) return 0;
-    std::sort(backups.begin(), backups.end());
     backups.pop_back();  // the newest stays, however old
     int removed = 0;
-    for (const auto& [written, name] : backups) {
-        if (written >= cutoff) continue;
-        const std::wstring path = pattern.substr(0, pattern.size() - 1) + name;
-        if (DeleteFileW(path.c_str())) ++removed;
+    for (const StampedFile& backup : backups)
+        if (backup.age.written < cutoff && DeleteFileW(backup.path.c_str())) ++removed;
+    return removed;
+}
+
+int ThinBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension) {
+    const std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
+    std::vector<AgedBackup> ages;
+    for (const StampedFile& backup : backups) ages.push_back(backup.age);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    TIME_ZONE_INFORMATION zone{};
+    if (GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return 0;
+    const std::vector<bool> keep = ThinningKeeps(ages, Ticks(now), zone);
+    int removed = 0;
+    for (size_t i = 0; i < backups.size(); ++i)
+        if (!keep[i] && DeleteFileW(backups[i].path.c_str())) ++removed;
+    return removed;
+}
+
+int MakeRoom(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
+             std::uint64_t needed) {
+    std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
+    if (backups.empty()) return 0;
+    backups.pop_back();  // the newest stays
+    std::uint64_t free = Services::Current().FreeSpace(folder), freeable = 0;
+    for (const StampedFile& backup : backups) freeable += backup.age.size;
+    if (free >= needed || free + freeable < needed) return 0;
+    int removed = 0;
+    for (const StampedFile& backup : backups) {
+        if (DeleteFileW(backup.path.c_str())) ++removed;
+        if (Services::Current().FreeSpace(folder) >= needed) break;
     }
     return removed;
 }
 
-std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) {
-    constexpr std::uint64_t kFloor = 200ull * 1024 * 1024;
-    return std::max(kFloor, copiedBytes * 10);
-}
+std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) { return copiedBytes * 3 + (32ull << 20); }
 
 // ---- RunHousekeeping ----------------------------------------------------------------
 
 bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
+    folder_ = path.substr(0, path.find_last_of(L'\\') + 1);
     std::optional<ContentFingerprint> print;
     guard.step(23, [&] { print = FingerprintClipboard(options_.owner); });
     if (!print) return true;
     copied_ = *print;
     // The first backup after start-up is always made: nothing is known yet.
-    auto last = lastBackups_.find(documentKey);
-    if (options_.skipUnchanged && last != lastBackups_.end() && last->second == copied_) return false;
-    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
-    const std::uint64_t free = Services::Current().FreeSpace(folder), needed = RequiredFreeSpace(copied_.bytes);
+    auto last = memory_.lastBackups.find(documentKey);
+    if (options_.skipUnchanged && last != memory_.lastBackups.end() && last->second == copied_) return false;
+    const std::uint64_t needed = RequiredFreeSpace(copied_.bytes);
+    std::uint64_t free = Services::Current().FreeSpace(folder_);
+    // A user who keeps backups for a time gives up the document's oldest
+    // ones sooner than its newest.
+    if (free < needed && options_.createNewFile && (options_.keepBackupsDays > 0 || options_.thinBackups)) {
+        guard.step(23, [&] {
+            const int removed = MakeRoom(folder_, StemOf(path), options_.docExtension, needed);
+            if (removed > 0) AppendHistoryLine(options_.historyFile, BackupsRemoved(removed, L"to make room"));
+        });
+        free = Services::Current().FreeSpace(folder_);
+    }
     if (free >= needed) return true;
-    if (!spaceReported_) {
+    skippedForSpace_ = true;
+    // One box per folder until a backup is saved there again (and one per
+    // run); the window's status says it meanwhile.
+    const bool firstForFolder = memory_.spaceReported.insert(Upper(folder_)).second;
+    if (firstForFolder && !spaceReported_) {
         spaceReported_ = true;
         guard.step(23, [&] {
-            throw Failure::Text(L"There is not enough free space in " + folder + L" for a backup: " +
+            throw Failure::Text(L"There is not enough free space in " + folder_ + L" for a backup: " +
                                 Megabytes(free) + L" free, " + Megabytes(needed) + L" needed. No backup is " +
                                 L"saved there until there is room.");
         });
@@ -170,21 +248,24 @@ bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey,
     return false;
 }
 
-void RunHousekeeping::saved(const std::wstring& documentKey) { lastBackups_[documentKey] = copied_; }
+void RunHousekeeping::saved(const std::wstring& documentKey) {
+    memory_.lastBackups[documentKey] = copied_;
+    memory_.spaceReported.erase(Upper(folder_));
+}
 
 void RunHousekeeping::wrote(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L'\\') + 1;
-    const std::wstring fileName = path.substr(slash);
-    written_.emplace_back(path.substr(0, slash), fileName.substr(0, fileName.rfind(L" Date ")));
+    written_.emplace_back(path.substr(0, path.find_last_of(L'\\') + 1), StemOf(path));
 }
 
 std::wstring RunHousekeeping::prune() {
     const int days = options_.keepBackupsDays;
-    if (days <= 0 || !options_.createNewFile) return {};
+    const bool thin = options_.thinBackups;
+    if ((days <= 0 && !thin) || !options_.createNewFile) return {};
     int removed = 0;
     for (const auto& [folder, stem] : written_)
-        removed += PruneBackups(folder, stem, options_.docExtension, std::chrono::hours(24 * days));
+        removed += thin ? ThinBackups(folder, stem, options_.docExtension)
+                        : PruneBackups(folder, stem, options_.docExtension, std::chrono::hours(24 * days));
     if (removed == 0) return {};
-    return L"Removed " + std::to_wstring(removed) + (removed == 1 ? L" backup" : L" backups") + L" older than " +
-           std::to_wstring(days) + (days == 1 ? L" day" : L" days") + L" at " + GeneralDate(LocalNow());
+    return BackupsRemoved(removed, thin ? std::wstring(L"by thinning")
+                                        : L"older than " + std::to_wstring(days) + (days == 1 ? L" day" : L" days"));
 }

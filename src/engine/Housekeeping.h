@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,8 +28,13 @@ struct ContentFingerprint {
     bool operator==(const ContentFingerprint&) const = default;
 };
 ContentFingerprint FingerprintClipboard(HWND owner);
-// What each document's last backup made by this process held, by document.
-using BackupFingerprints = std::map<std::wstring, ContentFingerprint>;
+// What housekeeping keeps from one run to the next: what each document's
+// last backup held, and the folders a skip for want of space has been
+// reported for (a folder leaves when a backup is saved there again).
+struct HousekeepingMemory {
+    std::map<std::wstring, ContentFingerprint> lastBackups;
+    std::set<std::wstring> spaceReported;  // upper case
+};
 
 // Rich Text Format without what changes at every copy of the same content:
 // the document information group ({\info ...}), the revision-save id table
@@ -37,13 +43,21 @@ std::string StableRtf(std::string_view rtf);
 
 // ---- Keeping backups for a time -------------------------------------------------
 
-// The choices of the "keep backups for" list, in its order; 0 days keeps all.
+// The choices of the "keep backups for" list, in its order, with the value
+// each stores; 0 days and no thinning keeps all.  An unknown stored value
+// (thinning to an older version) keeps all.
 struct KeepChoice {
     const wchar_t* text;
+    const wchar_t* stored;
     int days;
+    bool thin = false;
 };
 inline constexpr KeepChoice kKeepChoices[] = {
-    {L"Keep all backups", 0}, {L"1 day", 1}, {L"7 days", 7}, {L"30 days", 30}};
+    {L"Keep all backups", L"0", 0},
+    {L"1 day", L"1", 1},
+    {L"7 days", L"7", 7},
+    {L"30 days", L"30", 30},
+    {L"Thin out: all for 2 hours, hourly for 2 days, daily for a month, weekly after", L"thin", 0, true}};
 
 // Deletes, in folder and nowhere else, the regular files (never a folder or
 // a link) whose names are stamped backups of stem and whose last write is
@@ -53,22 +67,35 @@ inline constexpr KeepChoice kKeepChoices[] = {
 int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
                  std::chrono::hours maxAge);
 
+// Deletes, in folder and nowhere else, the regular stamped backups of stem
+// (never a folder or a link) that ThinningKeeps does not keep, now and in
+// the user's time zone.  Answers how many were deleted.
+int ThinBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension);
+
 // ---- Free space -------------------------------------------------------------------
 
-// What a save must leave free: the larger of 200 MB and ten times the copy.
+// What must be free for a backup of a copy of this size: the backup, and
+// after it twice the document's size plus 32 MB for the user's own saves.
+// The copy's size stands for both: its Rich Text is larger than the file.
 std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes);
+// Deletes the oldest stamped backups of stem in folder, by the pruning's
+// rules and never the newest, until FreeSpace(folder) reaches needed; none
+// when deleting all but the newest would not make that room.  Answers how
+// many were deleted.
+int MakeRoom(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
+             std::uint64_t needed);
 
 // ---- One run's housekeeping -------------------------------------------------------
 
 class Guard;
 
 // The backup run's care for the disk: no second copy of an unchanged
-// document, no save into a volume that is nearly full, and old stamped
-// backups removed after the run.
+// document, no save that leaves too little room for the user's own saves
+// (old backups go first when the user keeps them for a time), and old
+// stamped backups removed or thinned after the run.
 class RunHousekeeping {
 public:
-    RunHousekeeping(const BackupOptions& options, BackupFingerprints& lastBackups)
-        : options_(options), lastBackups_(lastBackups) {}
+    RunHousekeeping(const BackupOptions& options, HousekeepingMemory& memory) : options_(options), memory_(memory) {}
 
     // Called with the copy on the clipboard, before the save: false when the
     // document is to get no backup this time.
@@ -77,14 +104,19 @@ public:
     // A stamped path the run gives a document (new-file mode).
     void wrote(const std::wstring& path);
     // In new-file mode: the stamped backups of this run's documents, in the
-    // folders this run wrote to, older than the chosen age.  Answers the
-    // history line that says how many went, empty when none did.
+    // folders this run wrote to, older than the chosen age or not kept by
+    // thinning.  Answers the history line that says how many went, empty
+    // when none did.
     std::wstring prune();
+    // Whether a document got no backup for want of free space.
+    bool skippedForSpace() const { return skippedForSpace_; }
 
 private:
     const BackupOptions& options_;
-    BackupFingerprints& lastBackups_;
+    HousekeepingMemory& memory_;
+    bool skippedForSpace_ = false;
     ContentFingerprint copied_;
     bool spaceReported_ = false;
+    std::wstring folder_;  // of the backup being weighed
     std::vector<std::pair<std::wstring, std::wstring>> written_;  // folder, stem
 };

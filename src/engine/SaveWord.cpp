@@ -33,17 +33,6 @@ void BackupRun::FinishRunNow() {
     state_->finish(quiet);
 }
 
-void AppendHistoryLine(const std::wstring& historyFile, const std::wstring& line) {
-    UniqueFile file(CreateFileW(historyFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw Failure::FromLastError();
-    std::string bytes = ToAnsi(line + L"\r\n");
-    DWORD written = 0;
-    BOOL ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    DWORD error = GetLastError();
-    if (!ok || written != bytes.size()) throw Failure::FromWin32(ok ? ERROR_WRITE_FAULT : error);
-}
-
 RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // A click on the test button while a run waits for the clipboard or the
     // folder picker is ignored: the run under way covers every document.
@@ -78,7 +67,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     guard.step(2, [&] { run.user.attach(Dispatch::GetActive(kWordProgId)); });
     BackupPathRegistry newFileNames;
     BackupPathRegistry& names = options.createNewFile ? newFileNames : overwriteNames_;
-    RunHousekeeping housekeeping(options, lastBackups_);
+    RunHousekeeping housekeeping(options, housekeepingMemory_);
     // The one way of copying a document so far.
     ClipboardCopy clipboardCopy(run, housekeeping);
     DocumentCopy& copy = clipboardCopy;
@@ -146,6 +135,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         const std::wstring line = housekeeping.prune();
         if (!line.empty()) AppendHistoryLine(options.historyFile, line);
     });
+    if (housekeeping.skippedForSpace()) host.BackupSkippedForSpace();
 
     // 5, 6: unless a closing window has done it already.
     if (!run.finished) {

@@ -4,6 +4,7 @@
 // GUI thread.
 #include "engine/BackupName.h"
 #include "engine/BackupOptions.h"
+#include "engine/HistoryFile.h"
 #include "engine/Housekeeping.h"
 
 #include <windows.h>
@@ -18,6 +19,8 @@ public:
     // The folder of a never-saved document (the folder picker, owned by the
     // window); empty when cancelled.
     virtual std::wstring AskForFolder(const std::wstring& prompt) = 0;
+    // Told each time a document gets no backup for want of free space.
+    virtual void BackupSkippedForSpace() {}
     // Told when the run has found Word and begins backing up, and when that
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}
@@ -61,8 +64,6 @@ private:
     // In overwrite mode a document keeps its " (n)" for the whole day, so
     // for the life of the process; new-file names meet only within a run.
     BackupPathRegistry overwriteNames_;
-    BackupFingerprints lastBackups_;
+    HousekeepingMemory housekeepingMemory_;
 };
 
-// Appends one line and CR LF, in the ANSI code page, to the history file.
-void AppendHistoryLine(const std::wstring& historyFile, const std::wstring& line);

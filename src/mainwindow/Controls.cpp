@@ -2,6 +2,7 @@
 
 #include "common/Failure.h"
 
+#include <algorithm>
 #include <iterator>
 
 RECT TwipsToPixels(const Twips& twips, UINT dpi) {
@@ -133,8 +134,26 @@ void ComboBox::select(int index) {
     });
 }
 
+// The list is as wide as its longest item in the font of the moment (a DPI
+// change brings another), however narrow the box.
 void ComboBox::onCommand(UINT code) {
     if (code == CBN_SELCHANGE) raise(Change);
+    if (code != CBN_DROPDOWN) return;
+    HDC dc = GetDC(hwnd_);
+    if (!dc) return;
+    HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hwnd_, WM_GETFONT, 0, 0)));
+    int widest = 0;
+    for (int i = 0; i < count(); ++i) {
+        std::wstring text(static_cast<size_t>(std::max<LRESULT>(0, SendMessageW(hwnd_, CB_GETLBTEXTLEN, i, 0))), L'\0');
+        SendMessageW(hwnd_, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        widest = std::max(widest, static_cast<int>(size.cx));
+    }
+    SelectObject(dc, before);
+    ReleaseDC(hwnd_, dc);
+    const int margins = 2 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL) + 8;
+    SendMessageW(hwnd_, CB_SETDROPPEDWIDTH, widest + margins, 0);
 }
 
 // ---- TextBox -------------------------------------------------------------------

@@ -127,6 +127,7 @@ public:
     std::wstring AskForFolder(const std::wstring& prompt) override {
         return services_->BrowseForFolder(hwnd_, prompt, L"");
     }
+    void BackupSkippedForSpace() override { ++spaceSkips_; }
     void BackupStarted() override;
     void BackupEnded() override;
 
@@ -193,6 +194,10 @@ private:
     std::wstring status_;
     std::wstring historyCopy_;  // the text the last copy of the history put on the clipboard
     bool wordDidNotAnswer_ = false;
+    // Documents the run under way left without a backup for want of space,
+    // and whether the last run that backed up did (said like a busy Word).
+    int spaceSkips_ = 0;
+    bool spaceSkipped_ = false;
     int lastSelected_ = -1;
     bool shownOnce_ = false;
     bool closing_ = false;

@@ -79,7 +79,7 @@ inline constexpr ControlDesign kControls[] = {
      {{ControlEvent::Click, &Form1::Check9_Click, L"Check9_Click"}}},
     {ids::Label1, Kind::Label, L"Keep backups for:", {240, 2070, 1900, 255}, ids::Frame3, Member<&Form1::Label1>,
      MouseMove::Keep},
-    {ids::Combo1, Kind::ComboBox, L"", {2160, 2010, 2400, 315}, ids::Frame3, Member<&Form1::Combo1>,
+    {ids::Combo1, Kind::ComboBox, L"", {2160, 2010, 4695, 315}, ids::Frame3, Member<&Form1::Combo1>,
      MouseMove::Keep, {{ControlEvent::Change, &Form1::Combo1_Change, L"Combo1_Change"}}},
     {ids::PushButton4, Kind::PushButton, L"Turn On Backup Save", {120, 120, 7800, 405}, 0,
      Member<&Form1::PushButton4>, MouseMove::Custom,

@@ -73,7 +73,7 @@ void Form1::Check9_Click() { SaveSetting(settings::kSkipUnchanged, Check9.value(
 void Form1::Combo1_Change() {
     if (!LoadComplete && Combo1.raisedByCode()) return;
     if (std::optional<int> index = Combo1.selectedIndex())
-        SaveSetting(settings::kKeepBackups, std::to_wstring(kKeepChoices[*index].days));
+        SaveSetting(settings::kKeepBackups, kKeepChoices[*index].stored);
 }
 
 BackupOptions Form1::Options() const {
@@ -86,5 +86,6 @@ BackupOptions Form1::Options() const {
             .historyFile = HistoryFileValue,
             .owner = hwnd_,
             .skipUnchanged = Check9.value(),
-            .keepBackupsDays = keep ? kKeepChoices[*keep].days : 0};
+            .keepBackupsDays = keep ? kKeepChoices[*keep].days : 0,
+            .thinBackups = keep && kKeepChoices[*keep].thin};
 }

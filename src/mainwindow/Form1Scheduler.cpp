@@ -22,12 +22,17 @@ constexpr wchar_t kNoIntervalText[] = L"On. Please choose how often to back up i
 // (the user is in one of its dialogs): no box, which would stop the user as
 // well.  It fits the frame after a countdown in the window's font.
 constexpr wchar_t kWordDidNotAnswerNote[] = L" (last skipped: Word did not answer)";
+// After the status while the last run left a document without a backup for
+// want of disk space: the box said so the first time.
+constexpr wchar_t kNoSpaceNote[] = L" (last skipped: not enough disk space)";
 
 }  // namespace
 
 void Form1::ShowStatus(const std::wstring& text) {
     status_ = text;
-    const std::wstring shown = wordDidNotAnswer_ ? text + kWordDidNotAnswerNote : text;
+    const std::wstring shown = wordDidNotAnswer_ ? text + kWordDidNotAnswerNote
+                               : spaceSkipped_   ? text + kNoSpaceNote
+                                                 : text;
     if (Frame2.caption() != shown) Frame2.setCaption(shown);
 }
 
@@ -37,7 +42,11 @@ void Form1::RunBackup() {
         int& depth;
         ~Leave() { --depth; }
     } leave{runDepth_};
-    ShowRunOutcome(services_->SaveAll(run_, Options(), *this));
+    const int skipsBefore = spaceSkips_;
+    const RunOutcome outcome = services_->SaveAll(run_, Options(), *this);
+    // Only a run that went through the documents knows whether they fit.
+    if (outcome == RunOutcome::Done) spaceSkipped_ = spaceSkips_ > skipsBefore;
+    ShowRunOutcome(outcome);
 }
 
 // A Word that stayed busy is said in the status frame until a run gets

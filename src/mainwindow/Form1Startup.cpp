@@ -20,10 +20,10 @@ namespace {
 
 constexpr wchar_t kIntervalHeader[] = L"How often would you like to backup all open MS Word documents?";
 
-// The position in the "keep backups for" list of a stored number of days.
-int KeepChoiceIndex(const std::wstring& days) {
+// The position in the "keep backups for" list of a stored value.
+int KeepChoiceIndex(const std::wstring& stored) {
     for (size_t i = 0; i < std::size(kKeepChoices); ++i)
-        if (days == std::to_wstring(kKeepChoices[i].days)) return static_cast<int>(i);
+        if (stored == kKeepChoices[i].stored) return static_cast<int>(i);
     return 0;
 }
 

@@ -16,7 +16,8 @@ inline constexpr wchar_t kBackupOption[] = L"Backup Option";
 inline constexpr wchar_t kWindowsStartup[] = L"Windows Startup";
 inline constexpr wchar_t kMinimized[] = L"Minimized";
 // Housekeeping: "On" or "Off" (default "Off"), and the days backups are
-// kept in new-file mode, "0" (keep all, the default), "1", "7" or "30".
+// kept in new-file mode, "0" (keep all, the default), "1", "7" or "30", or
+// "thin" for thinning.
 inline constexpr wchar_t kSkipUnchanged[] = L"Skip Unchanged";
 inline constexpr wchar_t kKeepBackups[] = L"Keep Backups";
 

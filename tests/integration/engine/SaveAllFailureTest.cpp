@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -177,15 +178,22 @@ TEST_F(SaveAllRun, AWordInstanceThatDiesIsReportedOnce) {
     }
 }
 
-TEST_F(SaveAllRun, ANearlyFullVolumeGetsNoBackupAndOneReport) {
+TEST_F(SaveAllRun, ANearlyFullVolumeIsReportedOnceUntilABackupFitsThereAgain) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
-    services.freeSpace = [](const std::wstring&) { return 100ull << 20; };
-    SaveAll(settings);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(FirstLine(reports[0]), L"There is not enough free space in " + backups +
-                                         L"\\ for a backup: 100 MB free, 200 MB needed. No backup is saved there "
+    std::uint64_t free = 0;
+    services.freeSpace = [&](const std::wstring&) { return free; };
+    using Run = std::tuple<std::uint64_t, size_t, int>;  // free space, reports so far, saves so far
+    for (const auto& [space, said, saved] :
+         {Run{20 << 20, 1, 0}, Run{20 << 20, 1, 0}, Run{33 << 20, 1, 2}, Run{20 << 20, 2, 2}}) {
+        free = space;
+        SaveAll(settings);
+        EXPECT_EQ(reports.size(), said);
+        EXPECT_EQ(calls(L"Document.SaveAs"), saved);
+    }
+    EXPECT_EQ(settings.spaceSkips, 3);  // the runs that skipped
+    EXPECT_EQ(FirstLine(reports.at(0)), L"There is not enough free space in " + backups +
+                                         L"\\ for a backup: 20 MB free, 32 MB needed. No backup is saved there "
                                          L"until there is room.");
-    EXPECT_EQ(calls(L"Document.SaveAs"), 0);
-    EXPECT_TRUE(historyLines().empty());
+    EXPECT_EQ(historyLines().size(), 2u);
     EXPECT_TRUE(onlyUserWordLeft(word.pid));
 }

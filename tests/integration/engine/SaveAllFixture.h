@@ -21,9 +21,12 @@ struct TestSettings : RunHost {
     int started = 0, ended = 0;
     bool skipUnchanged = false;
     int keepDays = 0;
+    bool thin = false;
+    int spaceSkips = 0;
     BackupOptions options() const {
-        return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays};
+        return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin};
     }
+    void BackupSkippedForSpace() override { ++spaceSkips; }
     void BackupStarted() override { ++started; }
     void BackupEnded() override { ++ended; }
     std::wstring AskForFolder(const std::wstring& prompt) override;

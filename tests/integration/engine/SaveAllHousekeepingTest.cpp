@@ -1,5 +1,5 @@
 // Housekeeping in a backup run: unchanged documents skipped, old stamped
-// backups of the run's documents removed.
+// backups of the run's documents removed or thinned, room made for a backup.
 #include "SaveAllFixture.h"
 
 #include "common/Automation.h"
@@ -7,6 +7,8 @@
 #include "common/Text.h"
 #include "engine/Housekeeping.h"
 #include "support/Files.h"
+
+#include <algorithm>
 
 TEST_F(SaveAllRun, AnUnchangedDocumentIsBackedUpOnceUntilItChanges) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")});
@@ -31,39 +33,80 @@ TEST_F(SaveAllRun, AnUnchangedDocumentIsBackedUpOnceUntilItChanges) {
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemoved) {
+TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemovedOrThinned) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")});
-    settings.keepDays = 1;
     std::wstring elsewhere = backups + L"\\Elsewhere";
     CreateDirectoryW(elsewhere.c_str(), nullptr);
     const std::wstring old = L"A.txt Date Dec 5 2026 Time 09 00 00 AM";
+    // Minutes after a whole hour of UTC over two days ago: the same hour and
+    // day on every wall clock.  -1: 12 hours ago.
     const struct {
         std::wstring path;
-        bool removed;
+        int minute;
+        bool removed, thinned;
     } files[] = {
-        {backups + L"\\" + old + L".docx", true},
-        {backups + L"\\" + old + L" (2).docx", true},
-        {backups + L"\\" + old + L".docx.bak", false},                           // the user's own
-        {backups + L"\\B.txt Date Dec 5 2026 Time 09 00 00 AM.docx", false},      // not a document of the run
-        {elsewhere + L"\\" + old + L".docx", false},                              // another folder
-        {backups + L"\\A.txt Date Dec 6 2026 Time 09 00 00 PM.docx", false},       // newer than a day
+        {backups + L"\\" + old + L".docx", 2, true, false},
+        {backups + L"\\" + old + L" (2).docx", 1, true, true},
+        {backups + L"\\" + old + L".docx.bak", 0, false, false},                     // the user's own
+        {backups + L"\\B.txt Date Dec 5 2026 Time 09 00 00 AM.docx", 0, false, false},  // not a document of the run
+        {elsewhere + L"\\" + old + L".docx", 0, false, false},                         // another folder
+        {backups + L"\\A.txt Date Dec 6 2026 Time 09 00 00 PM.docx", -1, false, false},  // newer than a day
     };
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    for (const auto& f : files) {
-        WriteUtf8File(f.path, L"x");
-        ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
-        const bool recent = f.path.find(L"Dec 6") != std::wstring::npos;
-        t.QuadPart -= (recent ? 12ull : 48ull) * 3600 * 10'000'000;
-        FILETIME written{t.LowPart, t.HighPart};
-        UniqueHandle file(CreateFileW(f.path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
+    constexpr std::uint64_t kMinute = 60ull * 10'000'000;
+    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    for (bool thin : {false, true}) {
+        settings.keepDays = thin ? 0 : 1;
+        settings.thin = thin;
+        for (const auto& f : files) {
+            WriteUtf8File(f.path, L"x");
+            const std::uint64_t t =
+                f.minute < 0 ? ticks - 720 * kMinute : (ticks / kMinute / 60 - 50) * 60 * kMinute + f.minute * kMinute;
+            const FILETIME written{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+            UniqueHandle file(
+                CreateFileW(f.path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
+        }
+        SaveAll(settings);
+        EXPECT_TRUE(reports.empty());
+        for (const auto& f : files) EXPECT_EQ(PathExists(f.path), !(thin ? f.thinned : f.removed)) << ToUtf8(f.path);
+        EXPECT_TRUE(PathExists(stamped(backups + L"\\A.txt")));
+        EXPECT_EQ(historyLines().back(), thin ? L"Removed 1 backup by thinning at 12/7/2026 1:05:09 PM"
+                                              : L"Removed 2 backups older than 1 day at 12/7/2026 1:05:09 PM");
     }
-    SaveAll(settings);
-    EXPECT_TRUE(reports.empty());
-    for (const auto& f : files) EXPECT_EQ(PathExists(f.path), !f.removed) << ToUtf8(f.path);
-    EXPECT_TRUE(PathExists(stamped(backups + L"\\A.txt")));
-    auto lines = historyLines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], L"Removed 2 backups older than 1 day at 12/7/2026 1:05:09 PM");
+    EXPECT_EQ(historyLines().size(), 4u);
+}
+
+TEST_F(SaveAllRun, BackupsKeptForATimeMakeRoomOldestFirstNeverTheNewest) {
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")});
+    settings.keepDays = 30;
+    // 10 MB backups, oldest first: B's, then A's.
+    std::vector<std::wstring> planted;
+    for (const wchar_t* name : {L"B.txt Date Dec 1", L"A.txt Date Dec 2", L"A.txt Date Dec 3", L"A.txt Date Dec 4",
+                                L"A.txt Date Dec 5"})
+        planted.push_back(backups + L"\\" + name + L" 2026 Time 09 00 00 AM.docx");
+    std::uint64_t base = 0;
+    services.freeSpace = [&](const std::wstring&) {
+        return base + (10ull << 20) * std::count_if(planted.begin(), planted.end(),
+                                                    [](auto& p) { return !PathExists(p); });
+    };
+    // 1 MB and the three older A's would be too little: none goes.
+    using Run = std::pair<std::uint64_t, size_t>;  // free space besides the planted backups, how many go
+    for (const auto& [free, gone] : {Run{1 << 20, 0}, Run{15 << 20, 2}}) {
+        base = free;
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        for (size_t i = 0; i < planted.size(); ++i) {
+            UniqueHandle file(CreateFileW(planted[i].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            const FILETIME written{now.dwLowDateTime, now.dwHighDateTime - 10 + static_cast<DWORD>(i)};  // ~7 min apart
+            EXPECT_TRUE(SetFilePointerEx(file.get(), {.QuadPart = 10ll << 20}, nullptr, FILE_BEGIN) &&
+                        SetEndOfFile(file.get()) && SetFileTime(file.get(), nullptr, nullptr, &written));
+        }
+        SaveAll(settings);
+        for (size_t i = 0; i < planted.size(); ++i) EXPECT_EQ(PathExists(planted[i]), i == 0 || i > gone) << i;
+        EXPECT_EQ(PathExists(stamped(backups + L"\\A.txt")), gone > 0);
+    }
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(historyLines().front(), L"Removed 2 backups to make room at 12/7/2026 1:05:09 PM");
 }

@@ -290,4 +290,16 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     Form1& g = Load();
     EXPECT_EQ(g.Combo1.selectedIndex(), 0);
     EXPECT_EQ(g.Options().keepBackupsDays, 0);
+    // Thinning is stored as a word, which older versions read as "keep all".
+    SendMessageW(g.Combo1.hwnd(), CB_SETCURSEL, 4, 0);
+    SendMessageW(g.hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(g.Combo1.hwnd()));
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Keep Backups"], L"thin");
+    RECT box;
+    GetWindowRect(g.Combo1.hwnd(), &box);
+    SendMessageW(g.Combo1.hwnd(), CB_SHOWDROPDOWN, TRUE, 0);  // the list is wider than the box: the whole text
+    EXPECT_GT(SendMessageW(g.Combo1.hwnd(), CB_GETDROPPEDWIDTH, 0, 0), box.right - box.left);
+    SendMessageW(g.Combo1.hwnd(), CB_SHOWDROPDOWN, FALSE, 0);
+    form.reset();
+    EXPECT_TRUE(Load().Options().thinBackups);
 }

@@ -197,30 +197,39 @@ TEST_F(FormTest, ABackupDueDuringStartUpWaitsForItsEnd) {
 TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
     FormServices s = Services();
     RunOutcome next = RunOutcome::Done;
-    s.saveAll = [&](const BackupOptions&, RunHost&) { return ++rec.saveAllCalls, next; };
+    bool noSpace = false;
+    s.saveAll = [&](const BackupOptions&, RunHost& host) {
+        if (noSpace) host.BackupSkippedForSpace();
+        return ++rec.saveAllCalls, next;
+    };
     Form1& f = Load(s);
     f.ListView1.select(0);
     f.ListView1_Click();
     const std::wstring note = L" (last skipped: Word did not answer)";
+    const std::wstring space = L" (last skipped: not enough disk space)";
     struct Step {
         RunOutcome outcome;
-        bool noted;
+        bool noSpace;
+        std::wstring note;
     } steps[] = {
-        {RunOutcome::WordDidNotAnswer, true}, {RunOutcome::AlreadyRunning, true},
-        {RunOutcome::Done, false},            {RunOutcome::WordDidNotAnswer, true},
-        {RunOutcome::NoWord, false},
+        {RunOutcome::WordDidNotAnswer, false, note}, {RunOutcome::AlreadyRunning, false, note},
+        {RunOutcome::Done, false, L""},              {RunOutcome::WordDidNotAnswer, false, note},
+        {RunOutcome::NoWord, false, L""},            {RunOutcome::Done, true, space},
+        {RunOutcome::NoWord, false, space},          {RunOutcome::WordDidNotAnswer, false, note},
+        {RunOutcome::Done, false, L""},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(static_cast<int>(step.outcome));
         next = step.outcome;
+        noSpace = step.noSpace;
         const int calls = rec.saveAllCalls;
         for (int i = 0; i < 30 && rec.saveAllCalls == calls; ++i) f.Timer1_Timer();
-        EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:00" + (step.noted ? note : L""));
+        EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:00" + step.note);
         f.Timer1_Timer();
-        EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29" + (step.noted ? note : L""))
+        EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29" + step.note)
             << "the countdown goes on in front of the note";
     }
-    EXPECT_EQ(rec.saveAllCalls, 5);
+    EXPECT_EQ(rec.saveAllCalls, 9);
     EXPECT_TRUE(rec.boxes.empty()) << "Word is busy because the user is in one of its dialogs: no box";
 
     // Also after the switch's own text; and it fits the frame in its font.
@@ -230,7 +239,7 @@ TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
     EXPECT_EQ(f.Frame2.caption(), L"Auto Save is Off." + note);
     HDC dc = GetDC(f.Frame2.hwnd());
     SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(f.Frame2.hwnd(), WM_GETFONT, 0, 0)));
-    const std::wstring longest = kCountdown + L"00:00:00" + note;
+    const std::wstring longest = kCountdown + L"00:00:00" + space;
     SIZE text{};
     GetTextExtentPoint32W(dc, longest.c_str(), static_cast<int>(longest.size()), &text);
     ReleaseDC(f.Frame2.hwnd(), dc);

@@ -3,6 +3,7 @@
 #include "engine/Intervals.h"
 #include "engine/WordProbes.h"
 #include "support/TestServices.h"
+#include "engine/Thinning.h"
 
 #include <gtest/gtest.h>
 
@@ -148,8 +149,42 @@ TEST(Housekeeping, RtfWithoutWhatChangesAtEveryCopyButWithItsFormatting) {
     EXPECT_EQ(StableRtf("{\\rtf1 \\{\\info\\} x}"), "{\\rtf1 \\{\\info\\} x}");  // escaped braces are text
 }
 
-TEST(Housekeeping, ASaveNeedsTheLargerOf200MBAndTenTimesTheCopy) {
-    EXPECT_EQ(RequiredFreeSpace(0), 200ull << 20);
-    EXPECT_EQ(RequiredFreeSpace(1 << 20), 200ull << 20);
-    EXPECT_EQ(RequiredFreeSpace(50ull << 20), 500ull << 20);
+TEST(Housekeeping, ABackupLeavesTwiceTheDocumentAnd32MBFree) {
+    EXPECT_EQ(RequiredFreeSpace(0), 32ull << 20);
+    EXPECT_EQ(RequiredFreeSpace(10ull << 20), 62ull << 20);
+}
+
+TEST(Housekeeping, ThinningKeepsTheNewestOfEachLocalHourDayAndWeek) {
+    // Eastern time: on 1 Nov 2026 at 06:00 UTC the clocks go back from 2:00 to 1:00.
+    const TIME_ZONE_INFORMATION zone{300, {}, {0, 11, 0, 1, 2, 0, 0, 0}, 0, {}, {0, 3, 0, 2, 2, 0, 0, 0}, -60};
+    auto ticks = [](SYSTEMTIME utc) {
+        FILETIME t;
+        SystemTimeToFileTime(&utc, &t);
+        return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    const struct {
+        SYSTEMTIME utc;
+        std::uint64_t size;
+        bool kept;
+    } cases[] = {
+        {At(2026, 11, 3, 9, 0, 0), 100, true},  // dated after now
+        {At(2026, 11, 2, 10, 10, 0), 100, true},                                           // within 2 hours
+        {At(2026, 11, 2, 9, 50, 0), 100, true},  {At(2026, 11, 2, 9, 10, 0), 100, false},  // one hour
+        {At(2026, 11, 1, 6, 40, 0), 100, true},  {At(2026, 11, 1, 6, 20, 0), 100, false},  // 1:xx twice:
+        {At(2026, 11, 1, 5, 40, 0), 100, true},  {At(2026, 11, 1, 5, 20, 0), 100, false},  // two hours
+        {At(2026, 10, 21, 3, 30, 0), 100, true}, {At(2026, 10, 20, 20, 0, 0), 100, false},  // one local day
+        {At(2026, 9, 21, 3, 0, 0), 100, true},   {At(2026, 9, 18, 12, 0, 0), 100, false},  // one local week
+        {At(2026, 9, 9, 12, 0, 0), 100, true},   {At(2026, 9, 8, 12, 0, 0), 1000, true},   // before a shrink
+        {At(2026, 9, 7, 12, 0, 0), 1000, false},
+    };
+    std::vector<AgedBackup> backups;
+    for (const auto& c : cases) backups.push_back({ticks(c.utc), c.size});
+    const std::uint64_t now = ticks(At(2026, 11, 2, 12, 0, 0));
+    const std::vector<bool> kept = ThinningKeeps(backups, now, zone);
+    std::vector<AgedBackup> left;
+    for (size_t i = 0; i < backups.size(); ++i) {
+        EXPECT_EQ(kept[i], cases[i].kept) << i;
+        if (kept[i]) left.push_back(backups[i]);
+    }
+    EXPECT_EQ(ThinningKeeps(left, now, zone), std::vector<bool>(left.size(), true)) << "a second pass";
 }
