@@ -107,6 +107,9 @@ public:
     // older than this many days removed after the run (0 keeps them all).
     virtual bool SkipUnchanged() const { return false; }
     virtual int KeepBackupsDays() const { return 0; }
+    // Every document copied through the clipboard, as for Word 2003, even
+    // where Word could give its package.
+    virtual bool ClipboardCopy() const { return false; }
     // Told when the run has found Word and begins backing up, and when that
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}

@@ -49,6 +49,7 @@ public:
     CheckBox Check5;
     CheckBox Check8;
     CheckBox Check9;
+    CheckBox Check10;
     Label Label1;
     ComboBox Combo1;
     ListView ListView1;
@@ -103,6 +104,7 @@ public:
     void Check5_Click();
     void Check8_Click();
     void Check9_Click();
+    void Check10_Click();
     void Combo1_Change();
 
     // ---- lifecycle (Form1Lifecycle.cpp) ----------------------------------------
@@ -132,6 +134,7 @@ public:
         return services_.browseForFolder(hwnd_, prompt, L"");
     }
     bool SkipUnchanged() const override { return Check9.value(); }
+    bool ClipboardCopy() const override { return Check10.value(); }
     int KeepBackupsDays() const override;
     void BackupStarted() override;
     void BackupEnded() override;

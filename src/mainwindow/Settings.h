@@ -1,5 +1,5 @@
 #pragma once
-// The per-user settings store: nine string values under application
+// The per-user settings store: ten string values under application
 // "Kelvane", section "Orvelle".  They live where the classic runtime kept
 // them, so the settings of existing installations carry over.
 #include <string>
@@ -19,6 +19,10 @@ inline constexpr wchar_t kMinimized[] = L"Minimized";
 // kept in new-file mode, "0" (keep all, the default), "1", "7" or "30".
 inline constexpr wchar_t kSkipUnchanged[] = L"Skip Unchanged";
 inline constexpr wchar_t kKeepBackups[] = L"Keep Backups";
+// How documents are copied: "On" pastes each through the clipboard into a
+// hidden Word, as for Word 2003; "Off" (the default) writes the .docx from
+// the document's own package.
+inline constexpr wchar_t kClipboardCopy[] = L"Clipboard Copy";
 
 }  // namespace settings
 
