@@ -5,7 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <limits>
+#include <utility>
 
 const wchar_t kZipTooLarge[] =
     L"The backup would be larger than 4 GB, which a .docx file without ZIP64 cannot hold; no backup was written.";

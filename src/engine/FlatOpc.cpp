@@ -33,41 +33,44 @@ constexpr std::wstring_view kXmlnsNs = L"http://www.w3.org/2000/xmlns/";
 
 // XmlLite from System32 by its full path: MinGW has no import library for
 // it, and a bare name would find a planted DLL beside the exe first.
-using CreateXmlReaderFn = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
-CreateXmlReaderFn XmlReaderFactory() {
-    static const CreateXmlReaderFn create = [] {
+struct XmlLite {
+    HRESULT(WINAPI* createReader)(REFIID, void**, IMalloc*) = nullptr;
+    HRESULT(WINAPI* createInput)(IUnknown*, IMalloc*, LPCWSTR, BOOL, LPCWSTR, IUnknown**) = nullptr;
+};
+const XmlLite& LoadXmlLite() {
+    static const XmlLite xmlLite = [] {
+        XmlLite functions;
         const std::wstring folder = SystemFolder();
-        HMODULE module = folder.empty() ? nullptr : LoadLibraryW((folder + L"\\xmllite.dll").c_str());
-        return module ? reinterpret_cast<CreateXmlReaderFn>(GetProcAddress(module, "CreateXmlReader")) : nullptr;
+        if (HMODULE module = folder.empty() ? nullptr : LoadLibraryW((folder + L"\\xmllite.dll").c_str())) {
+            functions.createReader =
+                reinterpret_cast<decltype(functions.createReader)>(GetProcAddress(module, "CreateXmlReader"));
+            functions.createInput = reinterpret_cast<decltype(functions.createInput)>(
+                GetProcAddress(module, "CreateXmlReaderInputWithEncodingName"));
+        }
+        return functions;
     }();
-    if (!create) throw Failure::Text(L"XmlLite (xmllite.dll) could not be loaded.");
-    return create;
+    if (!xmlLite.createReader || !xmlLite.createInput) throw Failure::Text(L"XmlLite (xmllite.dll) could not be loaded.");
+    return xmlLite;
 }
 
-// The string's UTF-16 as a stream, after a byte order mark: XmlLite then
-// reads it as UTF-16 without a copy.
-class WideStream : public ComObject<ISequentialStream, IID_ISequentialStream> {
+// The string in UTF-8 as a stream.  Wine's reader stops after its first
+// 16 KB of UTF-16 input (it asks the stream for 0 bytes from there on), so
+// the text is converted once and read as UTF-8, which it reads through.
+class Utf8Stream : public ComObject<ISequentialStream, IID_ISequentialStream> {
 public:
-    explicit WideStream(std::wstring_view text)
-        : data_(reinterpret_cast<const char*>(text.data())), size_(text.size() * sizeof(wchar_t) + 2) {}
+    explicit Utf8Stream(std::wstring_view text) : data_(ToUtf8(text)) {}
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG wanted, ULONG* got) override {
-        static constexpr char kBom[] = "\xFF\xFE";
-        ULONG n = 0;
-        auto* out = static_cast<char*>(buffer);
-        while (n < wanted && pos_ < 2) out[n++] = kBom[pos_++];
-        const size_t take = std::min<size_t>(wanted - n, size_ - pos_);
-        std::memcpy(out + n, data_ + (pos_ - 2), take);
+        const size_t take = std::min<size_t>(wanted, data_.size() - pos_);
+        std::memcpy(buffer, data_.data() + pos_, take);
         pos_ += take;
-        n += static_cast<ULONG>(take);
-        if (got) *got = n;
-        return n < wanted ? S_FALSE : S_OK;
+        if (got) *got = static_cast<ULONG>(take);
+        return take < wanted ? S_FALSE : S_OK;
     }
     HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-    bool exhausted() const { return pos_ == size_; }
+    bool exhausted() const { return pos_ == data_.size(); }
 
 private:
-    const char* data_;
-    size_t size_;
+    const std::string data_;
     size_t pos_ = 0;
 };
 
@@ -98,11 +101,15 @@ void AppendEscaped(std::wstring& out, const wchar_t* text, UINT length, bool att
 class FlatOpcReader {
 public:
     explicit FlatOpcReader(std::wstring_view text) : length_(text.size()) {
-        ThrowIfFailed(XmlReaderFactory()(__uuidof(IXmlReader), reinterpret_cast<void**>(reader_.GetAddressOf()),
-                                         nullptr));
+        const XmlLite& xmlLite = LoadXmlLite();
+        ThrowIfFailed(xmlLite.createReader(__uuidof(IXmlReader), reinterpret_cast<void**>(reader_.GetAddressOf()),
+                                           nullptr));
         ThrowIfFailed(reader_->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit));
-        stream_.Attach(new WideStream(text));
-        ThrowIfFailed(reader_->SetInput(stream_.Get()));
+        stream_.Attach(new Utf8Stream(text));
+        // UTF-8 whatever the declaration says: the text was converted to it.
+        ComPtr<IUnknown> input;
+        ThrowIfFailed(xmlLite.createInput(stream_.Get(), nullptr, L"utf-8", FALSE, nullptr, input.GetAddressOf()));
+        ThrowIfFailed(reader_->SetInput(input.Get()));
     }
 
     std::vector<PackagePart> parts() {
@@ -389,7 +396,7 @@ private:
         }
     }
 
-    ComPtr<WideStream> stream_;
+    ComPtr<Utf8Stream> stream_;
     ComPtr<IXmlReader> reader_;
     size_t length_ = 0, nodes_ = 0;
     const wchar_t* lastText_ = nullptr;

@@ -116,6 +116,15 @@ TEST(Package, EveryPartBecomesAnEntryThatAnIndependentReaderReads) {
         EXPECT_TRUE(CopyFileW(path.c_str(), WindowsPath(forPython).c_str(), FALSE));
     }
 
+    // Past the 16 KB where Wine's reader stops reading UTF-16, and whatever
+    // encoding the declaration names: the string is UTF-16 in any case.
+    const std::wstring longText(20000, L'x');
+    const std::wstring longer = Replaced(Replaced(kFlatOpc, L" a &amp;", longText + L" a &amp;"), L"standalone",
+                                         L"encoding=\"UTF-16\" standalone");
+    std::string expected = kDocumentXml;
+    expected.insert(expected.find(" a &amp;"), std::string(longText.size(), 'x'));
+    EXPECT_EQ(ReadFlatOpc(longer).at(1).bytes, expected);
+
     // The fingerprint leaves out the time stamps of every read, not a change.
     const ContentFingerprint print = package.fingerprint;
     EXPECT_EQ(DocxFromFlatOpc(Replaced(kFlatOpc, L"10:00:00Z", L"10:00:30Z")).fingerprint, print);
