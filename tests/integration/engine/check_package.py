@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""Reads a .docx that Orvelle wrote from a Flat OPC package with Python's own
-zipfile and XML parser and holds it against the Flat OPC it came from: CRC-32s
-that check, [Content_Types].xml and then one entry per part in order, each
-with its part's content type, the same bytes (binary parts) or the same XML
-(xml parts, each a standalone document with its declaration)."""
+"""Holds a .docx written from a Flat OPC against that Flat OPC, read with Python's zipfile and XML parser:
+CRC-32s, one entry per part in order, content types, bytes, and each XML part's tree and declaration."""
 import base64
 import sys
 import zipfile
