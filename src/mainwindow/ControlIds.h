@@ -18,6 +18,7 @@ inline constexpr int Option4 = 1304;       // "Overwrite old backup file on back
 inline constexpr int Check5 = 1505;        // "Load this software on Windows startup"
 inline constexpr int Check8 = 1508;        // "Start in system tray"
 inline constexpr int Check9 = 1509;        // "Skip documents that have not changed since their last backup"
+inline constexpr int Check10 = 1510;       // "Copy documents through the clipboard (as for Word 2003)"
 inline constexpr int Label1 = 1901;        // "Keep backups for:"
 inline constexpr int Combo1 = 1602;        // how long backups are kept
 inline constexpr int ListView1 = 1601;     // the interval list: how often to back up

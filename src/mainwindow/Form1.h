@@ -49,6 +49,7 @@ public:
     CheckBox Check5;
     CheckBox Check8;
     CheckBox Check9;
+    CheckBox Check10;
     Label Label1;
     ComboBox Combo1;
     ListView ListView1;
@@ -104,6 +105,7 @@ public:
     void Check5_Click();
     void Check8_Click();
     void Check9_Click();
+    void Check10_Click();
     void Combo1_Change();
 
     // ---- lifecycle (Form1Lifecycle.cpp) ----------------------------------------

@@ -11,7 +11,7 @@ namespace form1 {
 
 inline constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 inline constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
-inline constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 8960;
+inline constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 9310;
 inline constexpr int kColumnWidthTwips = 6400;
 
 // PushButton4's two captions.
@@ -81,27 +81,31 @@ inline constexpr ControlDesign kControls[] = {
      MouseMove::Keep},
     {ids::Combo1, Kind::ComboBox, L"", {2160, 2010, 4695, 315}, ids::Frame3, Member<&Form1::Combo1>,
      MouseMove::Keep, {{ControlEvent::Change, &Form1::Combo1_Change, L"Combo1_Change"}}},
+    {ids::Check10, Kind::CheckBox, L"Copy documents through the clipboard (as for Word 2003)",
+     {240, 2420, 6615, 240}, ids::Frame3, Member<&Form1::Check10>, MouseMove::Keep,
+     {{ControlEvent::Click, &Form1::Check10_Click, L"Check10_Click"}}},
     {ids::PushButton4, Kind::PushButton, L"Turn On Backup Save", {120, 120, 7800, 405}, 0,
      Member<&Form1::PushButton4>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton4_Click, L"PushButton4_Click"}}},
-    {ids::PushButton2, Kind::PushButton, L"Backup Save Now (Test)", {120, 7430, 7800, 405}, 0,
+    {ids::PushButton2, Kind::PushButton, L"Backup Save Now (Test)", {120, 7780, 7800, 405}, 0,
      Member<&Form1::PushButton2>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton2_Click, L"PushButton2_Click"}}},
-    {ids::PushButton3, Kind::PushButton, L"View History Log", {120, 7940, 3840, 405}, 0,
+    {ids::PushButton3, Kind::PushButton, L"View History Log", {120, 8290, 3840, 405}, 0,
      Member<&Form1::PushButton3>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton3_Click, L"PushButton3_Click"}}},
-    {ids::PushButton5, Kind::PushButton, L"Copy History To Clipboard", {4080, 7940, 3840, 405}, 0,
+    {ids::PushButton5, Kind::PushButton, L"Copy History To Clipboard", {4080, 8290, 3840, 405}, 0,
      Member<&Form1::PushButton5>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton5_Click, L"PushButton5_Click"}}},
-    {ids::PushButton11, Kind::PushButton, L"Help", {120, 8450, 3840, 405}, 0, Member<&Form1::PushButton11>,
+    {ids::PushButton11, Kind::PushButton, L"Help", {120, 8800, 3840, 405}, 0, Member<&Form1::PushButton11>,
      MouseMove::Custom, {{ControlEvent::Click, &Form1::PushButton11_Click, L"PushButton11_Click"}}},
-    {ids::PushButton12, Kind::PushButton, L"Clear History Log", {4080, 8450, 3840, 405}, 0,
+    {ids::PushButton12, Kind::PushButton, L"Clear History Log", {4080, 8800, 3840, 405}, 0,
      Member<&Form1::PushButton12>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton12_Click, L"PushButton12_Click"}}},
-    // The options grew by the two housekeeping choices below the others;
-    // everything beneath moved down by as much (650 twips).
-    {ids::Frame3, Kind::Frame, L"Options", {120, 3000, 7800, 2405}, 0, Member<&Form1::Frame3>, MouseMove::Default},
-    {ids::ListView1, Kind::ListView, L"", {120, 5510, 7800, 1815}, 0, Member<&Form1::ListView1>, MouseMove::Default,
+    // The options grew by the two housekeeping choices and the clipboard
+    // choice below the others; everything beneath moved down by as much
+    // (1000 twips).
+    {ids::Frame3, Kind::Frame, L"Options", {120, 3000, 7800, 2755}, 0, Member<&Form1::Frame3>, MouseMove::Default},
+    {ids::ListView1, Kind::ListView, L"", {120, 5860, 7800, 1815}, 0, Member<&Form1::ListView1>, MouseMove::Default,
      {{ControlEvent::Click, &Form1::ListView1_Click, L"ListView1_Click"}}},
     {ids::Frame2, Kind::Frame, L"On. Next backup save will occur in", {120, 570, 7800, 900}, 0,
      Member<&Form1::Frame2>, MouseMove::Default},

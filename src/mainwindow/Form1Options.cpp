@@ -67,6 +67,8 @@ void Form1::Check8_Click() { SaveSetting(settings::kMinimized, Check8.value() ? 
 
 void Form1::Check9_Click() { SaveSetting(settings::kSkipUnchanged, Check9.value() ? L"On" : L"Off"); }
 
+void Form1::Check10_Click() { SaveSetting(settings::kClipboardCopy, Check10.value() ? L"On" : L"Off"); }
+
 // Start-up's choice from the store is not written back: the store of a user
 // who never touches the list stays as it was.  A user's choice during
 // start-up is stored like any other.
@@ -87,5 +89,6 @@ BackupOptions Form1::Options() const {
             .owner = hwnd_,
             .skipUnchanged = Check9.value(),
             .keepBackupsDays = keep ? kKeepChoices[*keep].days : 0,
-            .thinBackups = keep && kKeepChoices[*keep].thin};
+            .thinBackups = keep && kKeepChoices[*keep].thin,
+            .clipboardCopy = Check10.value()};
 }

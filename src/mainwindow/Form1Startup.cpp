@@ -126,6 +126,9 @@ void Form1::Form_Load() {
         for (const auto& choice : kKeepChoices) Combo1.addItem(choice.text);
     });
     guard.step(118, [&] { Combo1.select(KeepChoiceIndex(GetSetting(settings::kKeepBackups, L"0"))); });
+    // How documents are copied: the package way unless the user chose the
+    // clipboard.
+    guard.step(119, [&] { Check10.setValue(GetSetting(settings::kClipboardCopy, L"Off") == L"On"); });
 
     // 12. Show.
     guard.step(120, [&] {

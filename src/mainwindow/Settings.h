@@ -1,5 +1,5 @@
 #pragma once
-// The per-user settings store: nine string values under application
+// The per-user settings store: ten string values under application
 // "Kelvane", section "Orvelle".  They live where the classic runtime kept
 // them, so the settings of existing installations carry over.
 #include <string>
@@ -20,6 +20,10 @@ inline constexpr wchar_t kMinimized[] = L"Minimized";
 // "thin" for thinning.
 inline constexpr wchar_t kSkipUnchanged[] = L"Skip Unchanged";
 inline constexpr wchar_t kKeepBackups[] = L"Keep Backups";
+// How documents are copied: "On" pastes each through the clipboard into a
+// hidden Word, as for Word 2003; "Off" (the default) writes the .docx from
+// the document's own package.
+inline constexpr wchar_t kClipboardCopy[] = L"Clipboard Copy";
 
 }  // namespace settings
 

@@ -267,29 +267,37 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     auto store = [](const wchar_t* name, const std::wstring& value) { SaveSetting(name, value); };
     store(L"Skip Unchanged", L"On");
     store(L"Keep Backups", L"7");
+    store(L"Clipboard Copy", L"On");
     Form1& f = Load();
     EXPECT_TRUE(f.Check9.value());
     EXPECT_EQ(f.Combo1.selectedIndex(), 2);
     EXPECT_TRUE(f.Options().skipUnchanged);
     EXPECT_EQ(f.Options().keepBackupsDays, 7);
+    EXPECT_TRUE(f.Options().clipboardCopy);
 
     // The user's choices are stored at once.
     SendMessageW(f.Check9.hwnd(), BM_CLICK, 0, 0);
+    SendMessageW(f.Check10.hwnd(), BM_CLICK, 0, 0);
     SendMessageW(f.Combo1.hwnd(), CB_SETCURSEL, 3, 0);
     SendMessageW(f.hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(f.Combo1.hwnd()));
     auto stored = SettingsSnapshot::Texts();
     EXPECT_EQ(stored[L"Skip Unchanged"], L"Off");
     EXPECT_EQ(stored[L"Keep Backups"], L"30");
+    EXPECT_EQ(stored[L"Clipboard Copy"], L"Off");
     EXPECT_FALSE(f.Options().skipUnchanged);
     EXPECT_EQ(f.Options().keepBackupsDays, 30);
+    EXPECT_FALSE(f.Options().clipboardCopy);
 
-    // A value the list does not know keeps every backup.
+    // A value the list does not know keeps every backup; an installation
+    // without "Clipboard Copy" copies the package way.
     form.reset();
     store(L"Keep Backups", L"5");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, L"Clipboard Copy");
     Form1& g = Load();
     EXPECT_EQ(g.Combo1.selectedIndex(), 0);
     EXPECT_EQ(g.Options().keepBackupsDays, 0);
+    EXPECT_FALSE(g.Options().clipboardCopy);
     // Thinning is stored as a word, which older versions read as "keep all".
     SendMessageW(g.Combo1.hwnd(), CB_SETCURSEL, 4, 0);
     SendMessageW(g.hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),

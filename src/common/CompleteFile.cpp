@@ -1,0 +1,102 @@
+#include "common/CompleteFile.h"
+
+#include "common/Failure.h"
+#include "common/Handle.h"
+
+#include <cwchar>
+#include <cwctype>
+
+namespace {
+
+constexpr size_t kPrefixLength = std::size(kUnfinishedPrefix) - 1;
+constexpr ULONGLONG kMinuteIn100ns = 60ull * 10'000'000;
+
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+// A path past MAX_PATH gets the extended form, which CreateFileW and
+// MoveFileExW accept for full paths: the temporary name may be longer than
+// the backup's.
+std::wstring Extended(const std::wstring& path) {
+    if (path.size() < MAX_PATH || path.starts_with(L"\\\\?\\")) return path;
+    if (path.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + path.substr(2);
+    return L"\\\\?\\" + path;
+}
+
+// A new, empty temporary file in folder, open for writing by us alone.
+UniqueFile CreateUnfinished(const std::wstring& folder, std::wstring& path) {
+    for (int attempt = 0;; ++attempt) {
+        wchar_t digits[9];
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        swprintf(digits, 9, L"%08X",
+                 static_cast<unsigned>(now.LowPart ^ (GetCurrentProcessId() << 16) ^ (attempt * 0x9E3779B9u)));
+        path = folder + kUnfinishedPrefix + digits + L".tmp";
+        UniqueFile file(CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return file;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 16)
+            throw Failure::FromWin32(error);
+    }
+}
+
+}  // namespace
+
+void WriteFileComplete(const std::wstring& path, std::string_view bytes) {
+    std::wstring temporary;
+    UniqueFile file = CreateUnfinished(FolderOf(path), temporary);
+    auto fail = [&](DWORD error) {
+        file.reset();
+        DeleteFileW(Extended(temporary).c_str());
+        throw Failure::FromWin32(error);
+    };
+    for (size_t done = 0; done < bytes.size();) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) fail(GetLastError());
+        if (written == 0) fail(ERROR_DISK_FULL);
+        done += written;
+    }
+    // On the disk before the name points at it: a power cut after the move
+    // must not leave the backup name on an empty file.
+    if (!FlushFileBuffers(file.get())) fail(GetLastError());
+    file.reset();
+    if (!MoveFileExW(Extended(temporary).c_str(), Extended(path).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        fail(GetLastError());
+}
+
+bool IsUnfinishedFileName(std::wstring_view name) {
+    if (name.size() != kPrefixLength + 12 || !name.starts_with(kUnfinishedPrefix) || !name.ends_with(L".tmp"))
+        return false;
+    for (wchar_t c : name.substr(kPrefixLength, 8))
+        if (!std::iswxdigit(c)) return false;
+    return true;
+}
+
+int RemoveUnfinishedFiles(const std::wstring& folder) {
+    std::wstring base = folder;
+    if (!base.empty() && base.back() != L'\\' && base.back() != L'/') base += L'\\';
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW(Extended(base + kUnfinishedPrefix + L"*.tmp").c_str(), &found));
+    if (!find) return 0;
+    FILETIME nowFile;
+    GetSystemTimeAsFileTime(&nowFile);
+    const ULONGLONG now = (ULONGLONG{nowFile.dwHighDateTime} << 32) | nowFile.dwLowDateTime;
+    int removed = 0;
+    do {
+        if (!IsUnfinishedFileName(found.cFileName)) continue;
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const ULONGLONG written =
+            (ULONGLONG{found.ftLastWriteTime.dwHighDateTime} << 32) | found.ftLastWriteTime.dwLowDateTime;
+        if (now < written + kMinuteIn100ns) continue;  // maybe being written by another Orvelle
+        // Shared with no one: a file open elsewhere refuses this and stays.
+        UniqueFile file(CreateFileW(Extended(base + found.cFileName).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file) ++removed;
+    } while (FindNextFileW(find.get(), &found));
+    return removed;
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Files written complete or not at all: the bytes go to a temporary file in
+// the target's folder, are flushed to the disk, and only then replace the
+// target in one move.  A backup name never holds a partial file.
+#include <string>
+#include <string_view>
+
+// The temporary files' names: the prefix, eight hexadecimal digits, ".tmp".
+inline constexpr wchar_t kUnfinishedPrefix[] = L"~Orvelle unfinished backup ";
+
+// Writes bytes to path (replacing a file there only once the new one is
+// whole).  Throws Failure with the system's message; the temporary file is
+// gone again on every failure, and the file at path is as it was.
+void WriteFileComplete(const std::wstring& path, std::string_view bytes);
+
+// True for a name that WriteFileComplete gives its temporary files.
+bool IsUnfinishedFileName(std::wstring_view name);
+
+// Deletes, in folder only, temporary files of WriteFileComplete that a crash
+// left behind: regular files of that name, last written over a minute ago
+// and open in no process.  Never fails; answers how many went.
+int RemoveUnfinishedFiles(const std::wstring& folder);

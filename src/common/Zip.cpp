@@ -1,0 +1,124 @@
+#include "common/Zip.h"
+
+#include "common/Failure.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <utility>
+
+const wchar_t kZipTooLarge[] =
+    L"The backup would be larger than 4 GB, which a .docx file without ZIP64 cannot hold; no backup was written.";
+
+namespace {
+
+constexpr std::uint16_t kVersion = 20;     // 2.0: deflate
+constexpr std::uint16_t kUtf8Name = 1 << 11;  // the name is UTF-8, not code page 437
+constexpr std::uint16_t kDeflated = 8;
+constexpr std::uint16_t kDos1980 = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
+
+void Put16(std::string& out, std::uint32_t v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& out, std::uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+// Raw deflate (no zlib header) of data, appended to out.
+void Deflate(std::string& out, std::string_view data) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw Failure::Text(L"Deflate could not start.");
+    const size_t start = out.size();
+    out.resize(start + deflateBound(&z, static_cast<uLong>(data.size())));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data() + start);
+    z.avail_out = static_cast<uInt>(out.size() - start);
+    const int result = deflate(&z, Z_FINISH);
+    out.resize(start + z.total_out);
+    deflateEnd(&z);
+    if (result != Z_STREAM_END) throw Failure::Text(L"Deflate failed.");
+}
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+void ZipWriter::checkSize(std::uint64_t bytes) const {
+    if (bytes > maxBytes_) throw Failure::Text(kZipTooLarge);
+}
+
+void ZipWriter::add(std::string_view name, std::string_view data) {
+    // Every size, offset and count must fit its field; the largest deflate
+    // output is a little above the input, so the input is checked first.
+    checkSize(out_.size() + data.size());
+    if (entries_ == 0xFFFF || name.size() > 0xFFFF) throw Failure::Text(kZipTooLarge);
+    const std::uint32_t offset = static_cast<std::uint32_t>(out_.size());
+    const std::uint32_t crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    const std::uint16_t flags = IsAscii(name) ? 0 : kUtf8Name;
+
+    std::string header;
+    Put32(header, 0x04034b50);
+    Put16(header, kVersion);
+    Put16(header, flags);
+    Put16(header, kDeflated);
+    Put16(header, 0);
+    Put16(header, kDos1980);
+    Put32(header, crc);
+    const size_t sizesAt = header.size();
+    Put32(header, 0);  // compressed size, known after deflate
+    Put32(header, static_cast<std::uint32_t>(data.size()));
+    Put16(header, static_cast<std::uint32_t>(name.size()));
+    Put16(header, 0);
+    header += name;
+    out_ += header;
+    const size_t dataAt = out_.size();
+    Deflate(out_, data);
+    const std::uint64_t compressed = out_.size() - dataAt;
+    checkSize(out_.size() + directory_.size() + 46 + name.size() + 22);
+    std::string size;
+    Put32(size, static_cast<std::uint32_t>(compressed));
+    out_.replace(offset + sizesAt, 4, size);
+
+    Put32(directory_, 0x02014b50);
+    Put16(directory_, kVersion);  // made by: MS-DOS attributes
+    Put16(directory_, kVersion);
+    Put16(directory_, flags);
+    Put16(directory_, kDeflated);
+    Put16(directory_, 0);
+    Put16(directory_, kDos1980);
+    Put32(directory_, crc);
+    Put32(directory_, static_cast<std::uint32_t>(compressed));
+    Put32(directory_, static_cast<std::uint32_t>(data.size()));
+    Put16(directory_, static_cast<std::uint32_t>(name.size()));
+    Put16(directory_, 0);  // extra field
+    Put16(directory_, 0);  // comment
+    Put16(directory_, 0);  // disk
+    Put16(directory_, 0);  // internal attributes
+    Put32(directory_, 0);  // external attributes
+    Put32(directory_, offset);
+    directory_ += name;
+    ++entries_;
+}
+
+std::string ZipWriter::finish() {
+    const std::uint32_t directoryAt = static_cast<std::uint32_t>(out_.size());
+    out_ += directory_;
+    Put32(out_, 0x06054b50);
+    Put16(out_, 0);
+    Put16(out_, 0);
+    Put16(out_, entries_);
+    Put16(out_, entries_);
+    Put32(out_, static_cast<std::uint32_t>(directory_.size()));
+    Put32(out_, directoryAt);
+    Put16(out_, 0);
+    directory_.clear();
+    entries_ = 0;
+    return std::move(out_);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// A ZIP archive built in memory: entries deflated, CRC-32 and deflate from
+// zlib, no ZIP64.  Entry times are 1980-01-01 00:00, as Word writes them, so
+// that one content always gives the same bytes.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class ZipWriter {
+public:
+    // The largest archive without ZIP64: sizes and offsets fit in 32 bits.
+    static constexpr std::uint64_t kMaxBytes = 0xFFFFFFFEull;
+    explicit ZipWriter(std::uint64_t maxBytes = kMaxBytes) : maxBytes_(maxBytes) {}
+
+    // name in UTF-8, with forward slashes.  Throws Failure when the archive
+    // would pass what a ZIP without ZIP64 holds.
+    void add(std::string_view name, std::string_view data);
+    // The central directory and its end record appended: the whole archive.
+    std::string finish();
+
+private:
+    void checkSize(std::uint64_t bytes) const;
+
+    std::uint64_t maxBytes_;
+    std::string out_;
+    std::string directory_;
+    std::uint32_t entries_ = 0;
+};
+
+// The failure text of a package that would need ZIP64.
+extern const wchar_t kZipTooLarge[];
