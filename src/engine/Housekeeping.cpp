@@ -3,6 +3,7 @@
 #include "common/ClipboardLock.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
+#include "engine/StampRule.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -35,26 +36,6 @@ size_t GroupEnd(std::string_view text, size_t open) {
         }
     }
     return text.size();
-}
-
-std::wstring LocaleText(LCTYPE type) {
-    wchar_t text[80] = {};
-    GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, type, text, 80);
-    return text;
-}
-
-// Consumes text at pos when it starts with word.
-bool Take(std::wstring_view text, size_t& pos, std::wstring_view word) {
-    if (word.empty() || text.substr(pos, word.size()) != word) return false;
-    pos += word.size();
-    return true;
-}
-
-// Consumes between min and max decimal digits.
-bool TakeDigits(std::wstring_view text, size_t& pos, size_t min, size_t max) {
-    size_t start = pos;
-    while (pos < text.size() && pos - start < max && text[pos] >= L'0' && text[pos] <= L'9') ++pos;
-    return pos - start >= min;
 }
 
 std::wstring Megabytes(std::uint64_t bytes) { return std::to_wstring(bytes / (1024 * 1024)) + L" MB"; }
@@ -139,24 +120,7 @@ ContentFingerprint FingerprintClipboard(HWND owner) {
 }
 
 bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem, std::wstring_view extension) {
-    size_t pos = 0;
-    if (!Take(name, pos, stem) || !Take(name, pos, L" Date ")) return false;
-    bool month = false;
-    for (LCTYPE m = LOCALE_SABBREVMONTHNAME1; m <= LOCALE_SABBREVMONTHNAME12 && !month; ++m)
-        month = Take(name, pos, LocaleText(m) + L" ");
-    if (!month || !TakeDigits(name, pos, 1, 2) || !Take(name, pos, L" ") || !TakeDigits(name, pos, 4, 4) ||
-        !Take(name, pos, L" Time "))
-        return false;
-    for (int part = 0; part < 3; ++part)
-        if (!TakeDigits(name, pos, 2, 2) || !Take(name, pos, L" ")) return false;
-    // The designators as BuildBackupName writes them.
-    std::wstring am = LocaleText(LOCALE_S1159), pm = LocaleText(LOCALE_S2359);
-    if (am.empty()) am = L"AM";
-    if (pm.empty()) pm = L"PM";
-    if (!Take(name, pos, am) && !Take(name, pos, pm)) return false;
-    size_t numbered = pos;
-    if (Take(name, numbered, L" (") && TakeDigits(name, numbered, 1, 6) && Take(name, numbered, L")")) pos = numbered;
-    return Take(name, pos, extension) && pos == name.size();
+    return StampRule().isStamped(name, stem, extension);
 }
 
 int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
