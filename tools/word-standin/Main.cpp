@@ -61,8 +61,10 @@ std::string ReadAll(const std::wstring& path) {
     return bytes;
 }
 
-// A document named on the command line: a text file, or a package that
-// this stand-in wrote.
+}  // namespace
+
+// A document named on the command line or opened by Documents.Open: a text
+// file, or a package that this stand-in wrote.
 ComPtr<Document> OpenDocument(const std::wstring& path) {
     wchar_t full[MAX_PATH * 4];
     DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
@@ -83,6 +85,8 @@ ComPtr<Document> OpenDocument(const std::wstring& path) {
     document.Attach(new Document(file.substr(file.find_last_of(L'\\') + 1), file, content));
     return document;
 }
+
+namespace {
 
 int RunMessageLoop() {
     MSG msg;
