@@ -20,7 +20,7 @@ double MillisecondsOf(auto&& work) {
 
 // What the listing cannot do without: every name and time of the folder,
 // and every byte of the history.
-size_t BareEnumerationAndRead(const std::wstring& folder, const std::wstring& history) {
+size_t BareEnumeration(const std::wstring& folder) {
     size_t seen = 0;
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
@@ -28,6 +28,11 @@ size_t BareEnumerationAndRead(const std::wstring& folder, const std::wstring& hi
     do ++seen;
     while (FindNextFileW(find, &found));
     FindClose(find);
+    return seen;
+}
+
+size_t OneRead(const std::wstring& history) {
+    size_t seen = 0;
     HANDLE file = CreateFileW(history.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     std::string chunk(1 << 20, '\0');
@@ -39,34 +44,43 @@ size_t BareEnumerationAndRead(const std::wstring& folder, const std::wstring& hi
 
 }  // namespace
 
-int wmain() {
+// FOLDER holds the backups, planted by scripts/benchmark: Wine creates a
+// file in a large folder in time that grows with the folder.
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: catalogue-benchmark FOLDER\n");
+        return 2;
+    }
+    const std::wstring folder = argv[1];
     ScratchFolder scratch;
-    const std::wstring folder = scratch.file(L"Backups"), history = scratch.file(L"Orvelle.txt");
-    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring history = scratch.file(L"Orvelle.txt");
+    // A line per backup, as the runs that made them wrote.
     std::string lines;
-    for (int d = 1; d <= 20; ++d)
-        for (int n = 0; n < 10000; ++n) {
-            wchar_t name[160];
-            swprintf(name, 160, L"\\Chapter %02d.docx Date Dec 5 2026 Time %02d %02d %02d AM.docx", d,
-                     n / 3600 % 12 + 1, n / 60 % 60, n % 60);
-            const std::wstring path = folder + name;
-            CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-            lines += ToAnsi(L"Chapter " + std::to_wstring(d) + L".docx was backup saved as " + path +
+    size_t backups = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    do {
+        const std::wstring name = found.cFileName;
+        if (const size_t stamp = name.find(L" Date "); stamp != std::wstring::npos && ++backups)
+            lines += ToAnsi(name.substr(0, stamp) + L" was backup saved as " + folder + L"\\" + name +
                             L" at 12/5/2026 1:05:09 AM\r\n");
-        }
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
     WriteFileBytes(history, lines);
-    std::printf("history: %.1f MB, 200,000 lines\n", lines.size() / 1048576.0);
+    std::printf("%zu backups, history %.1f MB\n", backups, lines.size() / 1048576.0);
 
-    double bare = 1e9, listing = 1e9;
+    double enumeration = 1e9, read = 1e9, listing = 1e9;
     for (int round = 0; round < 3; ++round) {
-        bare = std::min(bare, MillisecondsOf([&] { BareEnumerationAndRead(folder, history); }));
+        enumeration = std::min(enumeration, MillisecondsOf([&] { BareEnumeration(folder); }));
+        read = std::min(read, MillisecondsOf([&] { OneRead(history); }));
         listing = std::min(listing, MillisecondsOf([&] {
                                BackupsWindow window(history);
                                window.Show();  // documents listed, the first one's backups too
                            }));
     }
-    std::printf("listing 20 documents x 10,000 backups:   %8.0f ms\n", listing);
-    std::printf("bare enumeration + one history read:     %8.0f ms\n", bare);
-    std::printf("ratio: %.2f (target at most 2)\n", listing / bare);
+    std::printf("listing the documents and the first one's backups: %8.0f ms\n", listing);
+    std::printf("bare enumeration + one history read:               %8.0f ms (%.0f + %.0f)\n",
+                enumeration + read, enumeration, read);
+    std::printf("ratio: %.2f (target at most 2)\n", listing / (enumeration + read));
     return 0;
 }
