@@ -21,6 +21,10 @@ namespace {
 
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
 
+// The actions, as buttons and as the context menu's items.
+constexpr wchar_t kOpenCopyText[] = L"&Open a Copy", kCompareText[] = L"&Compare with Current Document",
+                  kShowInFolderText[] = L"&Show in Folder", kDeleteText[] = L"De&lete";
+
 struct ChildDesign {
     int id;
     const wchar_t* windowClass;
@@ -37,10 +41,10 @@ constexpr ChildDesign kChildren[] = {
     {kDocuments, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
     {kBackupsLabel, WC_STATICW, L"&Backups of the selected document, newest first:", SS_LEFT},
     {kBackups, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
-    {kOpenCopy, WC_BUTTONW, L"&Open a Copy", WS_TABSTOP | BS_DEFPUSHBUTTON},
-    {kCompare, WC_BUTTONW, L"&Compare with Current Document", WS_TABSTOP | BS_PUSHBUTTON},
-    {kShowInFolder, WC_BUTTONW, L"&Show in Folder", WS_TABSTOP | BS_PUSHBUTTON},
-    {kDelete, WC_BUTTONW, L"De&lete", WS_TABSTOP | BS_PUSHBUTTON},
+    {kOpenCopy, WC_BUTTONW, kOpenCopyText, WS_TABSTOP | BS_DEFPUSHBUTTON},
+    {kCompare, WC_BUTTONW, kCompareText, WS_TABSTOP | BS_PUSHBUTTON},
+    {kShowInFolder, WC_BUTTONW, kShowInFolderText, WS_TABSTOP | BS_PUSHBUTTON},
+    {kDelete, WC_BUTTONW, kDeleteText, WS_TABSTOP | BS_PUSHBUTTON},
     {kClose, WC_BUTTONW, L"Close", WS_TABSTOP | BS_PUSHBUTTON},
 };
 
@@ -56,14 +60,11 @@ constexpr Column kBackupColumns[] = {
     {L"When", 290, LVCFMT_LEFT}, {L"Size", 90, LVCFMT_RIGHT}, {L"Change", 160, LVCFMT_LEFT},
     {L"Folder", 260, LVCFMT_LEFT}};
 
-// Buttons and menu items: one text each.
 constexpr struct {
     int id;
     const wchar_t* text;
-} kActions[] = {{kOpenCopy, L"&Open a Copy"},
-                {kCompare, L"&Compare with Current Document"},
-                {kShowInFolder, L"&Show in Folder"},
-                {kDelete, L"De&lete"}};
+} kActions[] = {{kOpenCopy, kOpenCopyText}, {kCompare, kCompareText}, {kShowInFolder, kShowInFolderText},
+                {kDelete, kDeleteText}};
 
 }  // namespace
 
@@ -264,13 +265,14 @@ LRESULT BackupsWindow::OnNotify(const NMHDR& header) {
     }
 }
 
-// From the keyboard (Shift+F10, the menu key) lParam is -1: the menu opens at
-// the selected row.  From the mouse, the row under it is selected first.
+// From the keyboard (Shift+F10, the menu key) both coordinates are -1 (on
+// 64-bit Windows lParam is then 0xFFFFFFFF, not -1): the menu opens at the
+// selected row.  From the mouse, the row under it is selected first.
 void BackupsWindow::OnContextMenu(HWND from, LPARAM at) {
     if (from != backups_) return;
     POINT point{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
     int row = ListView_GetNextItem(backups_, -1, LVNI_SELECTED);
-    if (at == -1) {
+    if (point.x == -1 && point.y == -1) {
         RECT item{LVIR_LABEL};
         if (row < 0 || !ListView_GetItemRect(backups_, row, &item, LVIR_LABEL)) GetClientRect(backups_, &item);
         point = {item.left, item.bottom};

@@ -94,7 +94,6 @@ public:
     void PushButton12_Click();
     // "Open a Backup...": the Backups window, made once and brought to the front.
     void PushButton13_Click();
-    BackupsWindow* Backups() const { return backups_.get(); }
     // For the message loop: the Backups window's keys.
     bool BackupsDialogMessage(MSG& msg);
 
