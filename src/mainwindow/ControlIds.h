@@ -27,6 +27,7 @@ inline constexpr int PushButton3 = 1003;   // "View History Log"
 inline constexpr int PushButton5 = 1005;   // "Copy History To Clipboard"
 inline constexpr int PushButton11 = 1011;  // "Help"
 inline constexpr int PushButton12 = 1012;  // "Clear History Log"
+inline constexpr int PushButton13 = 1013;  // "Open a Backup..."
 inline constexpr int TrayIconWindow = 1801;  // cSysTray1's own child window
 
 }  // namespace ids

@@ -6,6 +6,7 @@
 #include "common/Guard.h"
 #include "common/Main.h"
 #include "mainwindow/Skin.h"
+#include "mainwindow/BackupsWindow.h"
 #include "mainwindow/Form1Layout.h"
 #include "resources/Resource.h"
 #include "shell/mSysTray.h"

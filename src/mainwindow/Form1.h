@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+class BackupsWindow;
+
 class Form1 final : public RunHost, public SkinnableWindow {
 public:
     // Without services of a test's, the real ones.
@@ -58,6 +60,7 @@ public:
     PushButton PushButton5;
     PushButton PushButton11;
     PushButton PushButton12;
+    PushButton PushButton13;
     Timer Timer1;
     std::unique_ptr<cSysTray> cSysTray1;
     Dispatch SkinFramework1;
@@ -91,6 +94,10 @@ public:
     void PushButton3_Click();
     void PushButton5_Click();
     void PushButton12_Click();
+    // "Open a Backup...": the Backups window, made once and brought to the front.
+    void PushButton13_Click();
+    // For the message loop: the Backups window's keys.
+    bool BackupsDialogMessage(MSG& msg);
 
     // ---- options (Form1Options.cpp) --------------------------------------------
     void Option1_Click();
@@ -194,6 +201,7 @@ private:
     // Frame2's status text, and whether the last run that reached Word found
     // it busy past the retry bound (said after the status until a run works).
     std::wstring status_;
+    std::unique_ptr<BackupsWindow> backups_;
     std::wstring historyCopy_;  // the text the last copy of the history put on the clipboard
     bool wordDidNotAnswer_ = false;
     // Documents the run under way left without a backup for want of space,

@@ -8,6 +8,7 @@
 #include "common/IsInstalled.h"
 #include "common/MessageBox.h"
 #include "common/Text.h"
+#include "mainwindow/BackupsWindow.h"
 
 #include <cstring>
 #include <optional>
@@ -102,3 +103,13 @@ void Form1::PushButton12_Click() {
     // Only an explicit Yes deletes.
     if (answer == IDYES) guard.step(2, [&] { RemoveFile(HistoryFileValue); });
 }
+
+void Form1::PushButton13_Click() {
+    Guard guard(L"Form1", L"PushButton13_Click");
+    guard.step(1, [&] {
+        if (!backups_) backups_ = std::make_unique<BackupsWindow>(HistoryFileValue);
+        backups_->Show();
+    });
+}
+
+bool Form1::BackupsDialogMessage(MSG& msg) { return backups_ && backups_->TranslateDialogMessage(msg); }

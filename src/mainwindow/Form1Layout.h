@@ -11,7 +11,7 @@ namespace form1 {
 
 inline constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 inline constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
-inline constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 9310;
+inline constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 9820;
 inline constexpr int kColumnWidthTwips = 6400;
 
 // PushButton4's two captions.
@@ -101,6 +101,10 @@ inline constexpr ControlDesign kControls[] = {
     {ids::PushButton12, Kind::PushButton, L"Clear History Log", {4080, 8800, 3840, 405}, 0,
      Member<&Form1::PushButton12>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton12_Click, L"PushButton12_Click"}}},
+    // A row of its own below the history buttons: the client area grew by 510 twips.
+    {ids::PushButton13, Kind::PushButton, L"Open a Backup...", {120, 9310, 7800, 405}, 0,
+     Member<&Form1::PushButton13>, MouseMove::Custom,
+     {{ControlEvent::Click, &Form1::PushButton13_Click, L"PushButton13_Click"}}},
     // The options grew by the two housekeeping choices and the clipboard
     // choice below the others; everything beneath moved down by as much
     // (1000 twips).

@@ -24,7 +24,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     MSG msg{};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         // Tab and arrow keys move between the controls, as in a dialog.
-        if (IsDialogMessageW(form.hwnd(), &msg)) continue;
+        if (form.BackupsDialogMessage(msg) || IsDialogMessageW(form.hwnd(), &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

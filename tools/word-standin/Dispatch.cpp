@@ -37,7 +37,14 @@ std::wstring Describe(const VARIANT& v) {
     case VT_NULL: text = L"Null"; break;
     case VT_ERROR: text = V_ERROR(&value) == DISP_E_PARAMNOTFOUND ? L"Missing" : L"Error"; break;
     case VT_DISPATCH:
-    case VT_UNKNOWN: text = L"Object"; break;
+    case VT_UNKNOWN: {
+        // A document passed back to its Word: which one.
+        const std::wstring document = V_VT(&value) == VT_DISPATCH && V_DISPATCH(&value)
+                                          ? TheApplication().documents().fullNameOf(V_DISPATCH(&value))
+                                          : L"";
+        text = document.empty() ? L"Object" : L"Object \"" + LogEscape(document) + L"\"";
+        break;
+    }
     case VT_BOOL: text = V_BOOL(&value) ? L"Boolean True" : L"Boolean False"; break;
     case VT_BSTR: {
         std::wstring s(V_BSTR(&value) ? V_BSTR(&value) : L"", SysStringLen(V_BSTR(&value)));

@@ -23,6 +23,8 @@ const Member kApplicationMembers[] = {
     {L"Visible", 23, MemberKind::GetPut, {}},
     {L"DisplayAlerts", 94, MemberKind::GetPut, {}},
     {L"Quit", 1105, MemberKind::Method, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
+    {L"ActiveDocument", 3, MemberKind::Get, {}},
+    {L"CompareDocuments", 629, MemberKind::Method, {L"OriginalDocument", L"RevisedDocument", L"Destination"}},
 };
 }
 
@@ -68,6 +70,16 @@ void Application::call(const Member& member, bool put, Args& args, VARIANT& resu
         // once this answer is on its way.
         SetTimer(window_, kQuitTimer, 100, nullptr);
         break;
+    case 3: SetObject(result, documents_->active()); break;
+    case 629: {
+        // Word's comparison goes into a new document; both stay as they are.
+        documents_->ofObject(args.at(0));  // a document of this Word, or a type mismatch
+        Document* revised = documents_->ofObject(args.at(1));
+        ComPtr<Document> comparison = documents_->add();
+        comparison->content() = revised->content();
+        SetObject(result, comparison.Get());
+        break;
+    }
     }
 }
 
@@ -81,6 +93,7 @@ const Member kDocumentsMembers[] = {
     {L"Item", DISPID_VALUE, MemberKind::Method, {L"Index"}},
     {L"Count", 2, MemberKind::Get, {}},
     {L"Add", 14, MemberKind::Method, {L"Template", L"NewTemplate", L"DocumentType", L"Visible"}},
+    {L"Open", 19, MemberKind::Method, {L"FileName", L"ConfirmConversions", L"ReadOnly", L"AddToRecentFiles"}},
 };
 }
 
@@ -151,7 +164,36 @@ void Documents::call(const Member& member, bool, Args& args, VARIANT& result) {
         break;
     case 2: SetLong(result, static_cast<long>(list_.size())); break;
     case 14: SetObject(result, add().Get()); break;
+    case 19: {
+        ComPtr<Document> document = OpenDocumentFile(args.text(0));
+        list_.push_back(document);
+        SetObject(result, document.Get());
+        break;
     }
+    }
+}
+
+Document* Documents::active() const {
+    if (list_.empty()) throw WordError(4248, L"This command is not available because no document is open.");
+    return list_.back().Get();
+}
+
+Document* Documents::ofObject(const VARIANT* object) const {
+    VARIANT v;
+    VariantInit(&v);
+    Document* found = nullptr;
+    if (object && SUCCEEDED(VariantCopyInd(&v, const_cast<VARIANT*>(object))) && V_VT(&v) == VT_DISPATCH)
+        for (const auto& d : list_)
+            if (static_cast<IDispatch*>(d.Get()) == V_DISPATCH(&v)) found = d.Get();
+    VariantClear(&v);
+    if (!found) throw DispatchError{DISP_E_TYPEMISMATCH, 0};
+    return found;
+}
+
+std::wstring Documents::fullNameOf(IDispatch* object) const {
+    for (const auto& d : list_)
+        if (static_cast<IDispatch*>(d.Get()) == object) return d->fullName();
+    return {};
 }
 
 // ---- Document ----------------------------------------------------------------
@@ -167,6 +209,7 @@ const Member kDocumentMembers[] = {
       L"SaveAsAOCELetter"}},
     {L"Close", 1105, MemberKind::Method, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
     {L"WordOpenXML", 553, MemberKind::Get, {}},
+    {L"FullName", 3, MemberKind::Get, {}},
 };
 
 // Word's Path: the folder without a trailing backslash, except a drive root.
@@ -225,6 +268,7 @@ void Document::call(const Member& member, bool, Args& args, VARIANT& result) {
     switch (member.id) {
     case DISPID_VALUE: SetText(result, name_); break;
     case 1: SetText(result, FolderOf(file_)); break;
+    case 3: SetText(result, fullName()); break;
     case 2000: {
         if (args.given(0) || args.given(1))
             throw WordError(4198, L"The stand-in only has whole-document ranges: call Range without arguments.");

@@ -69,6 +69,13 @@ public:
     Document* tryItem(const VARIANT& index) const;
     size_t count() const { return list_.size(); }
     ComPtr<Document> add();
+    // The active document: the one opened or added last (Word error 4248
+    // when none is open).
+    Document* active() const;
+    // The document an argument passes back, or a type mismatch.
+    Document* ofObject(const VARIANT* object) const;
+    // FullName of the document that object is, empty for any other object.
+    std::wstring fullNameOf(IDispatch* object) const;
 
 protected:
     std::span<const Member> members() const override;
@@ -88,6 +95,8 @@ public:
     std::wstring documentOf(DISPID, const Args&) const override { return name_; }
 
     const std::wstring& name() const { return name_; }
+    // The file's full path, or the name of a never-saved document.
+    std::wstring fullName() const { return file_.empty() ? name_ : file_; }
     std::wstring& content() { return content_; }
     bool closed() const { return closed_; }
     void checkOpen() const;

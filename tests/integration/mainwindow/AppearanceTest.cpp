@@ -44,6 +44,7 @@ constexpr Designed kDesign[] = {
     {ids::PushButton5, L"Button", L"Copy History To Clipboard", 4080, 8290, 3840, 405},
     {ids::PushButton11, L"Button", L"Help", 120, 8800, 3840, 405},
     {ids::PushButton12, L"Button", L"Clear History Log", 4080, 8800, 3840, 405},
+    {ids::PushButton13, L"Button", L"Open a Backup...", 120, 9310, 7800, 405},
 };
 
 int Px(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
@@ -131,7 +132,7 @@ TEST_F(FormTest, WindowIsBuiltAsDesigned) {
     RECT client;
     GetClientRect(w, &client);
     EXPECT_EQ(client.right, Px(8040, dpi));
-    EXPECT_EQ(client.bottom, Px(9310, dpi));
+    EXPECT_EQ(client.bottom, Px(9820, dpi));
     const LONG_PTR style = GetWindowLongPtrW(w, GWL_STYLE);
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
@@ -157,7 +158,7 @@ TEST_F(FormTest, WindowIsBuiltAsDesigned) {
         EXPECT_EQ(weight, FW_BOLD);
         bool push = d.id == ids::PushButton1 || d.id == ids::PushButton2 || d.id == ids::PushButton3 ||
                     d.id == ids::PushButton4 || d.id == ids::PushButton5 || d.id == ids::PushButton11 ||
-                    d.id == ids::PushButton12;
+                    d.id == ids::PushButton12 || d.id == ids::PushButton13;
         EXPECT_EQ(height, -MulDiv(push ? 1125 : 900, static_cast<int>(dpi), 7200));
     }
     // Kinds of the buttons.
@@ -174,7 +175,7 @@ TEST_F(FormTest, WindowIsBuiltAsDesigned) {
                             ids::Option3,      ids::Option4,      ids::Check5,      ids::Check8,
                             ids::Check9,       ids::Combo1,       ids::Check10,     ids::PushButton4,
                             ids::PushButton2,  ids::PushButton3,  ids::PushButton5, ids::PushButton11,
-                            ids::PushButton12, ids::ListView1};
+                            ids::PushButton12, ids::PushButton13, ids::ListView1};
     HWND at = GetNextDlgTabItem(w, nullptr, FALSE);
     for (int id : tabStops) {
         EXPECT_EQ(GetDlgCtrlID(at), id);

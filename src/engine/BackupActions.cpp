@@ -1,0 +1,113 @@
+#include "engine/BackupActions.h"
+
+#include "common/Failure.h"
+#include "common/Handle.h"
+#include "common/Main.h"
+#include "engine/BackupName.h"
+#include "engine/WordProbes.h"
+
+#include <shellapi.h>
+
+namespace {
+
+std::wstring TwoDigits(int n) { return (n < 10 ? L"0" : L"") + std::to_wstring(n); }
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& documentName, const SYSTEMTIME& now) {
+    const size_t slash = backup.find_last_of(L'\\'), dot = backup.find_last_of(L'.');
+    const std::wstring folder = backup.substr(0, slash + 1);
+    const std::wstring extension = dot != std::wstring::npos && dot > slash ? backup.substr(dot) : L"";
+    std::wstring base = FileNameSafe(documentName);
+    if (const size_t own = base.find_last_of(L'.'); own != std::wstring::npos && own > 0) base.resize(own);
+    base += L" (recovered " + std::to_wstring(now.wYear) + L"-" + TwoDigits(now.wMonth) + L"-" + TwoDigits(now.wDay) +
+            L" " + TwoDigits(now.wHour) + L"-" + TwoDigits(now.wMinute) + L")";
+    for (int n = 1; n < 1000; ++n) {
+        const std::wstring copy = folder + base + (n == 1 ? L"" : L" (" + std::to_wstring(n) + L")") + extension;
+        // Fails if the name exists, checked and created in one step.
+        if (CopyFileW(backup.c_str(), copy.c_str(), TRUE)) return copy;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) throw Failure::FromWin32(error);
+    }
+    throw Failure::Text(L"There is no free name for a copy of " + backup);
+}
+
+Dispatch RunningWord() {
+    try {
+        Dispatch word = Dispatch::GetActive(kWordProgId);
+        if (word.getDefault().toText() == L"Microsoft Word") return word;
+    } catch (const Failure&) {
+    }
+    return {};
+}
+
+std::optional<WordDocumentId> ActiveWordDocument(const Dispatch& word) {
+    if (!word) return std::nullopt;
+    try {
+        // Word fails ActiveDocument when no document is open.
+        Dispatch document = word.get(L"ActiveDocument").toDispatch();
+        return WordDocumentId{document.get(L"Name").toText(), document.get(L"Path").toText()};
+    } catch (const Failure&) {
+        return std::nullopt;
+    }
+}
+
+Dispatch OpenWordDocument(const Dispatch& word, const std::wstring& name, const std::wstring& folder) {
+    if (!word) return {};
+    Dispatch documents = word.get(L"Documents").toDispatch(), found;
+    const long count = documents.get(L"Count").toLong();
+    for (long i = 1; i <= count; ++i) {
+        Dispatch document = documents.call(L"Item", {i}).toDispatch();
+        if (!SameText(document.get(L"Name").toText(), name)) continue;
+        if (folder.empty() || SameText(document.get(L"Path").toText(), folder)) return document;
+        if (!found) found = document;
+    }
+    return found;
+}
+
+Dispatch OpenInWord(const Dispatch& word, const std::wstring& file) {
+    return word.get(L"Documents").toDispatch().call(L"Open", {}, {{L"FileName", file}}).toDispatch();
+}
+
+void OpenWithAssociatedProgram(const std::wstring& file) {
+    SHELLEXECUTEINFOW info{sizeof info};
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = file.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&info)) throw Failure::FromLastError();
+}
+
+void CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised) {
+    word.call(L"CompareDocuments", {}, {{L"OriginalDocument", original}, {L"RevisedDocument", revised}});
+}
+
+void ShowInFolder(const std::wstring& file) {
+    const std::wstring windows = WindowsFolder();
+    if (windows.empty()) throw Failure::Text(L"The Windows folder could not be found.");
+    const std::wstring explorer = windows + L"\\explorer.exe";
+    std::wstring commandLine = L"\"" + explorer + L"\" /select,\"" + file + L"\"";
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(explorer.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        throw Failure::FromLastError();
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+bool MoveToRecycleBin(HWND owner, const std::wstring& file) {
+    const std::wstring from = file + L'\0';  // the list ends in two nulls
+    SHFILEOPSTRUCTW operation{};
+    operation.hwnd = owner;
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    if (const int error = SHFileOperationW(&operation); error != 0)
+        throw Failure::Text(L"The backup could not be moved to the Recycle Bin (error " + std::to_wstring(error) +
+                            L"): " + file);
+    return !operation.fAnyOperationsAborted;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// What the backups window does with a backup.  None of it writes to a
+// document of the user's: a backup is opened and compared through a new
+// copy of its own, and deleted only to the Recycle Bin.
+#include "common/Automation.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+// Copies backup to a new file beside it, named after the document: "Report
+// (recovered 2026-12-08 10-15).docx", then " (2)", " (3)" before the
+// extension while a name is taken.  Created new: never over a file.
+std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& documentName, const SYSTEMTIME& now);
+
+// The user's running Word, or empty when there is none (never fails).
+Dispatch RunningWord();
+// The name and folder (empty when never saved) of Word's active document.
+struct WordDocumentId {
+    std::wstring name, folder;
+};
+std::optional<WordDocumentId> ActiveWordDocument(const Dispatch& word);
+// The open document of that name, from folder when one of that name is;
+// empty when none is open.
+Dispatch OpenWordDocument(const Dispatch& word, const std::wstring& name, const std::wstring& folder);
+
+// Documents.Open of file in the user's Word: the opened document.
+Dispatch OpenInWord(const Dispatch& word, const std::wstring& file);
+// The program the file's type is associated with (ShellExecuteExW).
+void OpenWithAssociatedProgram(const std::wstring& file);
+// Word's own comparison, into a new document: neither document changes.
+void CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised);
+
+// Explorer, from the Windows folder, with the file selected.
+void ShowInFolder(const std::wstring& file);
+// To the Recycle Bin; false when the system's operation was cancelled.
+bool MoveToRecycleBin(HWND owner, const std::wstring& file);

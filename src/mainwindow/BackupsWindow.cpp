@@ -1,0 +1,355 @@
+// The Backups window: creation, layout, keyboard, the context menu and the
+// actions on a backup.
+#include "mainwindow/BackupsWindow.h"
+
+#include "common/Dpi.h"
+#include "common/Failure.h"
+#include "common/Guard.h"
+#include "common/MessageBox.h"
+#include "engine/BackupActions.h"
+#include "common/Services.h"
+#include "engine/BackupName.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <cwchar>
+#include <iterator>
+
+using namespace backups;
+
+namespace {
+
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
+
+// The actions, as buttons and as the context menu's items.
+constexpr wchar_t kOpenCopyText[] = L"&Open a Copy", kCompareText[] = L"&Compare with Current Document",
+                  kShowInFolderText[] = L"&Show in Folder", kDeleteText[] = L"De&lete";
+
+struct ChildDesign {
+    int id;
+    const wchar_t* windowClass;
+    const wchar_t* text;
+    DWORD style;
+};
+
+// In tab order: each label comes just before the control its access key
+// moves to.
+constexpr ChildDesign kChildren[] = {
+    {kFilterLabel, WC_STATICW, L"&Filter documents:", SS_LEFT},
+    {kFilter, WC_EDITW, L"", WS_TABSTOP | ES_AUTOHSCROLL},
+    {kDocumentsLabel, WC_STATICW, L"&Documents:", SS_LEFT},
+    {kDocuments, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
+    {kBackupsLabel, WC_STATICW, L"&Backups of the selected document, newest first:", SS_LEFT},
+    {kBackups, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
+    {kOpenCopy, WC_BUTTONW, kOpenCopyText, WS_TABSTOP | BS_DEFPUSHBUTTON},
+    {kCompare, WC_BUTTONW, kCompareText, WS_TABSTOP | BS_PUSHBUTTON},
+    {kShowInFolder, WC_BUTTONW, kShowInFolderText, WS_TABSTOP | BS_PUSHBUTTON},
+    {kDelete, WC_BUTTONW, kDeleteText, WS_TABSTOP | BS_PUSHBUTTON},
+    {kClose, WC_BUTTONW, L"Close", WS_TABSTOP | BS_PUSHBUTTON},
+};
+
+struct Column {
+    const wchar_t* header;
+    int width;  // at 96 dpi
+    int format;
+};
+constexpr Column kDocumentColumns[] = {
+    {L"Document", 220, LVCFMT_LEFT}, {L"Backups", 70, LVCFMT_RIGHT}, {L"Last backup", 250, LVCFMT_LEFT},
+    {L"Folder", 260, LVCFMT_LEFT}};
+constexpr Column kBackupColumns[] = {
+    {L"When", 290, LVCFMT_LEFT}, {L"Size", 90, LVCFMT_RIGHT}, {L"Change", 160, LVCFMT_LEFT},
+    {L"Folder", 260, LVCFMT_LEFT}};
+
+constexpr struct {
+    int id;
+    const wchar_t* text;
+} kActions[] = {{kOpenCopy, kOpenCopyText}, {kCompare, kCompareText}, {kShowInFolder, kShowInFolderText},
+                {kDelete, kDeleteText}};
+
+}  // namespace
+
+BackupsWindow::BackupsWindow(std::wstring historyFile) : historyFile_(std::move(historyFile)) {}
+
+BackupsWindow::~BackupsWindow() {
+    if (hwnd_) {
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+    }
+}
+
+void BackupsWindow::Show() {
+    if (hwnd_) {
+        if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+        ShowWindow(hwnd_, SW_SHOW);
+        SetForegroundWindow(hwnd_);
+        return;
+    }
+    Create();
+    Run(L"Form_Load", &BackupsWindow::Refresh);
+    // The document the user is working on, when Word has one.
+    if (auto active = ActiveWordDocument(RunningWord()))
+        if (auto index = FindCatalogueDocument(catalogue_, active->name, active->folder))
+            if (auto it = std::find(documentRows_.begin(), documentRows_.end(), *index); it != documentRows_.end())
+                SelectDocument(static_cast<int>(it - documentRows_.begin()));
+    ShowWindow(hwnd_, SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd_);
+    SetFocus(documents_);
+}
+
+void BackupsWindow::Create() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    static const ATOM atom = [] {
+        WNDCLASSEXW wc{sizeof wc};
+        wc.lpfnWndProc = &WndProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
+        wc.lpszClassName = kWindowClass;
+        return RegisterClassExW(&wc);
+    }();
+    if (!atom) throw Failure::FromLastError();
+    hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_APPWINDOW, kWindowClass, kCaption, kStyle, CW_USEDEFAULT,
+                            CW_USEDEFAULT, 100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    if (!hwnd_) throw Failure::FromLastError();
+    const UINT dpi = DpiOf(hwnd_);
+    NONCLIENTMETRICSW metrics{sizeof metrics};
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    metrics.lfMessageFont.lfHeight = -MulDiv(9, static_cast<int>(dpi), 72);
+    font_.reset(CreateFontIndirectW(&metrics.lfMessageFont));
+    for (const ChildDesign& child : kChildren) {
+        HWND control = CreateWindowExW(child.id == kFilter || child.id == kDocuments || child.id == kBackups
+                                           ? WS_EX_CLIENTEDGE : 0,
+                                       child.windowClass, child.text, WS_CHILD | WS_VISIBLE | child.style, 0, 0, 10,
+                                       10, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(child.id)),
+                                       GetModuleHandleW(nullptr), nullptr);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    }
+    filter_ = GetDlgItem(hwnd_, kFilter);
+    documents_ = GetDlgItem(hwnd_, kDocuments);
+    backups_ = GetDlgItem(hwnd_, kBackups);
+    for (auto [list, columns, count] : {std::tuple{documents_, kDocumentColumns, std::size(kDocumentColumns)},
+                                        std::tuple{backups_, kBackupColumns, std::size(kBackupColumns)}}) {
+        ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
+        for (size_t i = 0; i < count; ++i) {
+            LVCOLUMNW column{LVCF_TEXT | LVCF_WIDTH | LVCF_FMT};
+            column.fmt = columns[i].format;
+            column.cx = MulDiv(columns[i].width, static_cast<int>(dpi), 96);
+            column.pszText = const_cast<wchar_t*>(columns[i].header);
+            ListView_InsertColumn(list, static_cast<int>(i), &column);
+        }
+    }
+    RECT frame{0, 0, MulDiv(900, static_cast<int>(dpi), 96), MulDiv(600, static_cast<int>(dpi), 96)};
+    AdjustWindowRectForDpi(frame, kStyle, WS_EX_CONTROLPARENT | WS_EX_APPWINDOW, dpi);
+    SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Layout();
+}
+
+void BackupsWindow::Layout() {
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    const int dpi = static_cast<int>(DpiOf(hwnd_));
+    auto px = [dpi](int at96) { return MulDiv(at96, dpi, 96); };
+    const int margin = px(10), gap = px(6), line = px(16), edit = px(23), button = px(28);
+    const int width = client.right - 2 * margin;
+    auto place = [&](int id, int x, int y, int w, int h) { MoveWindow(GetDlgItem(hwnd_, id), x, y, w, h, TRUE); };
+    int y = margin;
+    place(kFilterLabel, margin, y + px(4), px(120), line);
+    place(kFilter, margin + px(125), y, px(260), edit);
+    y += edit + gap;
+    const int buttonsTop = client.bottom - margin - button;
+    const int lists = std::max(0, buttonsTop - gap - y - 2 * line);
+    const int documentsHeight = lists * 2 / 5;
+    place(kDocumentsLabel, margin, y, width, line);
+    y += line;
+    place(kDocuments, margin, y, width, documentsHeight);
+    y += documentsHeight + gap;
+    place(kBackupsLabel, margin, y, width, line);
+    y += line;
+    place(kBackups, margin, y, width, std::max(0, buttonsTop - gap - y));
+    int x = margin;
+    for (int id : {static_cast<int>(kOpenCopy), static_cast<int>(kCompare), static_cast<int>(kShowInFolder),
+                   static_cast<int>(kDelete)}) {
+        const int w = id == kCompare ? px(230) : px(130);
+        place(id, x, buttonsTop, w, button);
+        x += w + gap;
+    }
+    place(kClose, client.right - margin - px(90), buttonsTop, px(90), button);
+}
+
+LRESULT CALLBACK BackupsWindow::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<BackupsWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<BackupsWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+LRESULT BackupsWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
+    case WM_NOTIFY: return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_CONTEXTMENU: OnContextMenu(reinterpret_cast<HWND>(wParam), lParam); return 0;
+    case WM_SIZE: Layout(); return 0;
+    // Closing hides: the window keeps its place and sort until shown again.
+    case WM_CLOSE: ShowWindow(hwnd_, SW_HIDE); return 0;
+    default: return DefWindowProcW(hwnd_, message, wParam, lParam);
+    }
+}
+
+bool BackupsWindow::TranslateDialogMessage(MSG& msg) {
+    if (!hwnd_ || (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd))) return false;
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_F5) {
+        Run(L"Refresh", &BackupsWindow::Refresh);
+        return true;
+    }
+    return IsDialogMessageW(hwnd_, &msg);
+}
+
+void BackupsWindow::OnCommand(int id, UINT code) {
+    switch (id) {
+    case kFilter:
+        if (code == EN_CHANGE) {
+            wchar_t text[256] = {};
+            GetWindowTextW(filter_, text, 256);
+            SetFilter(text);
+        }
+        break;
+    case kOpenCopy: Run(L"OpenCopy", &BackupsWindow::OpenCopy); break;
+    case kCompare: Run(L"Compare", &BackupsWindow::Compare); break;
+    case kShowInFolder: Run(L"ShowInFolder", &BackupsWindow::ShowInFolder); break;
+    case kDelete: Run(L"Delete", &BackupsWindow::Delete); break;
+    case kClose: ShowWindow(hwnd_, SW_HIDE); break;
+    default: break;
+    }
+}
+
+LRESULT BackupsWindow::OnNotify(const NMHDR& header) {
+    const bool documents = header.hwndFrom == documents_;
+    if (!documents && header.hwndFrom != backups_) return 0;
+    switch (header.code) {
+    case LVN_GETDISPINFOW: {
+        LVITEMW& item = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)).item;
+        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+            const std::wstring text =
+                documents ? documentText(item.iItem, item.iSubItem) : backupText(item.iItem, item.iSubItem);
+            wcsncpy_s(item.pszText, item.cchTextMax, text.c_str(), _TRUNCATE);
+        }
+        return 0;
+    }
+    case LVN_ITEMCHANGED: {
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+        if (documents && (change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED) && change.iItem >= 0 &&
+            selectedDocument_ != change.iItem) {
+            selectedDocument_ = change.iItem;
+            FillBackups();
+        }
+        return 0;
+    }
+    case LVN_COLUMNCLICK:
+        SortBy(documents ? kDocuments : kBackups, reinterpret_cast<const NMLISTVIEW&>(header).iSubItem);
+        return 0;
+    case NM_DBLCLK:
+        if (!documents) Run(L"OpenCopy", &BackupsWindow::OpenCopy);
+        return 0;
+    default: return 0;
+    }
+}
+
+// From the keyboard (Shift+F10, the menu key) both coordinates are -1 (on
+// 64-bit Windows lParam is then 0xFFFFFFFF, not -1): the menu opens at the
+// selected row.  From the mouse, the row under it is selected first.
+void BackupsWindow::OnContextMenu(HWND from, LPARAM at) {
+    if (from != backups_) return;
+    POINT point{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
+    int row = ListView_GetNextItem(backups_, -1, LVNI_SELECTED);
+    if (point.x == -1 && point.y == -1) {
+        RECT item{LVIR_LABEL};
+        if (row < 0 || !ListView_GetItemRect(backups_, row, &item, LVIR_LABEL)) GetClientRect(backups_, &item);
+        point = {item.left, item.bottom};
+        ClientToScreen(backups_, &point);
+    } else {
+        LVHITTESTINFO hit{point};
+        ScreenToClient(backups_, &hit.pt);
+        row = ListView_HitTest(backups_, &hit);
+        if (row >= 0) SelectBackup(row);
+    }
+    if (row < 0) return;
+    HMENU menu = CreatePopupMenu();
+    for (const auto& action : kActions) AppendMenuW(menu, MF_STRING, action.id, action.text);
+    SetMenuDefaultItem(menu, kOpenCopy, FALSE);
+    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0, hwnd_, nullptr);
+    DestroyMenu(menu);
+    if (chosen) OnCommand(chosen, BN_CLICKED);
+}
+
+// No failure crosses the window procedure: each is reported in the box.
+void BackupsWindow::Run(const wchar_t* routine, void (BackupsWindow::*action)()) {
+    Guard(L"Backups", routine).step(1, [&] { (this->*action)(); });
+}
+
+void BackupsWindow::Refresh() {
+    const CatalogueDocument* d = document();
+    const std::wstring folder = d ? d->folder : L"", stem = d ? d->stem : L"";
+    const int number = d ? d->number : 0;
+    Load();
+    std::optional<size_t> keep;
+    for (size_t i = 0; i < catalogue_.documents.size() && !keep; ++i) {
+        const CatalogueDocument& c = catalogue_.documents[i];
+        if (c.folder == folder && c.stem == stem && c.number == number) keep = i;
+    }
+    FillDocuments(keep);
+}
+
+void BackupsWindow::OpenCopy() {
+    const CatalogueDocument* d = document();
+    const BackupFile* b = backup();
+    if (!d || !b) return;
+    const std::wstring copy = CopyForRecovery(d->path(*b), d->name, LocalNow());
+    if (Dispatch word = RunningWord())
+        OpenInWord(word, copy);
+    else
+        OpenWithAssociatedProgram(copy);
+}
+
+void BackupsWindow::Compare() {
+    const CatalogueDocument* d = document();
+    const BackupFile* b = backup();
+    if (!d || !b) return;
+    Dispatch word = RunningWord();
+    Dispatch current = OpenWordDocument(word, d->name, d->folder);
+    if (!current) {
+        ShowMessageBox(hwnd_, d->name + L" is not open in Word, so there is nothing to compare this backup with.",
+                       std::nullopt, MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    const std::wstring copy = CopyForRecovery(d->path(*b), d->name, LocalNow());
+    CompareInWord(word, OpenInWord(word, copy), current);
+}
+
+void BackupsWindow::ShowInFolder() {
+    const CatalogueDocument* d = document();
+    if (const BackupFile* b = backup()) ::ShowInFolder(d->path(*b));
+}
+
+void BackupsWindow::Delete() {
+    const CatalogueDocument* d = document();
+    const BackupFile* b = backup();
+    if (!d || !b) return;
+    const std::wstring path = d->path(*b);
+    if (ShowMessageBox(hwnd_, L"Move this backup to the Recycle Bin?\r\n\r\n" + path, std::nullopt,
+                       MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    MoveToRecycleBin(hwnd_, path);
+    Refresh();
+}

@@ -1,0 +1,110 @@
+#pragma once
+// "Orvelle: Backups": the documents that have backups, then the selected
+// document's backups, and what can be done with one: open a copy, compare
+// it with the document open in Word, show it in its folder, delete it.
+#include "common/Handle.h"
+#include "engine/BackupCatalogue.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace backups {
+
+inline constexpr wchar_t kWindowClass[] = L"OrvelleBackupsWindow";
+inline constexpr wchar_t kCaption[] = L"Orvelle: Backups";
+
+// Control ids; the buttons' commands are also the context menu's.
+enum Id : int {
+    kFilterLabel = 2001,
+    kFilter,
+    kDocumentsLabel,
+    kDocuments,
+    kBackupsLabel,
+    kBackups,
+    kOpenCopy = IDOK,  // the default: Enter
+    kCompare = 2101,
+    kShowInFolder,
+    kDelete,
+    kClose = IDCANCEL,  // Esc
+};
+
+// The texts of a backup's row.
+std::wstring WhenText(std::uint64_t written, std::uint64_t now);  // FILETIME ticks (UTC)
+std::wstring SizeText(std::uint64_t bytes);
+std::wstring ChangeText(std::uint64_t size, std::optional<std::uint64_t> previous);
+
+}  // namespace backups
+
+class BackupsWindow {
+public:
+    explicit BackupsWindow(std::wstring historyFile);
+    ~BackupsWindow();
+    BackupsWindow(const BackupsWindow&) = delete;
+    BackupsWindow& operator=(const BackupsWindow&) = delete;
+
+    // Made and filled on the first call, with the document active in Word
+    // selected; later calls bring it to the front.
+    void Show();
+    HWND hwnd() const { return hwnd_; }
+    // For the message loop: F5 and the dialog keys of this window.
+    bool TranslateDialogMessage(MSG& msg);
+
+    // Reads the history and the folders again, keeping the selection.
+    void Refresh();
+    // The filter box's text: documents whose name holds it.
+    void SetFilter(const std::wstring& text);
+    // Selects the row of the documents list, and the newest backup.
+    void SelectDocument(int row);
+    void SelectBackup(int row);
+
+    // The actions on the selected backup.  None writes to a user's file.
+    void OpenCopy();
+    void Compare();
+    void ShowInFolder();
+    void Delete();
+
+    // What the lists show, row by row.
+    int documentRows() const { return static_cast<int>(documentRows_.size()); }
+    int backupRows() const { return static_cast<int>(backupRows_.size()); }
+    std::wstring documentText(int row, int column) const;
+    std::wstring backupText(int row, int column) const;
+    std::optional<int> selectedDocumentRow() const { return selectedDocument_; }
+    void SortBy(int list, int column);  // list: backups::kDocuments or kBackups; twice: descending
+
+private:
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void Create();
+    void Layout();
+    void OnCommand(int id, UINT code);
+    LRESULT OnNotify(const NMHDR& header);
+    void OnContextMenu(HWND from, LPARAM at);
+    void Run(const wchar_t* routine, void (BackupsWindow::*action)());
+
+    // BackupsLists.cpp: the lists' rows, order and texts.
+    void Load();
+    void FillDocuments(std::optional<size_t> keep);
+    void FillBackups();
+    void ShowSortArrow(HWND list, int column, bool ascending);
+    const CatalogueDocument* document() const;
+    const BackupFile* backup() const;
+
+    std::wstring historyFile_;
+    HWND hwnd_ = nullptr;
+    HWND filter_ = nullptr, documents_ = nullptr, backups_ = nullptr;
+    UniqueFont font_;
+    BackupCatalogue catalogue_;
+    std::wstring filterText_;
+    std::vector<size_t> documentRows_;  // catalogue documents shown, in order
+    std::vector<size_t> backupRows_;    // the selected document's backups shown, in order
+    std::vector<std::optional<std::uint64_t>> previousSize_;  // per backup: the size of the one before it
+    std::optional<int> selectedDocument_;
+    struct Sort {
+        int column;
+        bool ascending;
+    } documentSort_{0, true}, backupSort_{0, false};
+    std::uint64_t now_ = 0;  // when the lists were filled, for "minutes ago"
+};

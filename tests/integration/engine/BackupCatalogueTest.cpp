@@ -1,0 +1,84 @@
+// The backups catalogue on planted history lines and files.
+#include "common/Text.h"
+#include "engine/BackupCatalogue.h"
+#include "support/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+const std::wstring kStamp = L" Date Dec 7 2026 Time 01 05 09 PM";
+
+struct Planted {
+    std::wstring folder, name;
+    std::wstring document;  // the name its history line gives; none without a line
+};
+
+}  // namespace
+
+TEST(BackupCatalogue, ListsQualifyingFilesOfTheFoldersItsLinesName) {
+    ScratchFolder scratch;
+    const std::wstring fixed = scratch.file(L"Fixed"), a = scratch.file(L"A"), b = scratch.file(L"B"),
+                       unnamed = scratch.file(L"Unnamed");
+    for (const auto& folder : {fixed, a, b, unnamed}) CreateDirectoryW(folder.c_str(), nullptr);
+    const Planted files[] = {
+        {fixed, L"Report.docx" + kStamp + L".docx", L"Report.docx"},
+        {fixed, L"Report.docx Date Dec 6 2026 Time 11 00 00 AM.docx"},  // found in the folder
+        {fixed, L"Report.docx" + kStamp + L" (2).docx", L"Report.docx"},                 // another Report.docx
+        {fixed, L"Document2" + kStamp + L".docx", L"Document2"},                       // never saved
+        {fixed, L"Orphan.docx Date Dec 1 2026 Time 10 00 00 AM.docx"},  // no line of its own
+        {fixed, L"Report.docx" + kStamp + L".docx.bak"},                // not a backup name
+        {fixed, L"Report.docx Date Dec 7 2026 Time 1 05 09 PM.docx"},
+        {fixed, L"Report.docx Dec 7 2026.docx"},                        // overwrite name, no line
+        {a, L"Notes.doc Dec 7 2026.docx", L"Notes.doc"},                               // overwrite mode
+        {a, L"Report.docx" + kStamp + L".docx", L"Report.docx"},                          // beside the documents
+        {b, L"Report.docx" + kStamp + L".docx", L"Report.docx"},
+        {unnamed, L"Report.docx" + kStamp + L".docx"},                  // a folder no line names
+    };
+    std::string history(1 << 20, 'x');  // the first line read crosses the read's 1 MB chunk
+    history.resize(history.size() - 40);
+    history += "\r\n";
+    auto line = [&](const std::wstring& name, const std::wstring& path) {
+        history += ToAnsi(name + L" was backup saved as " + path + L" at 12/7/2026 1:05:09 PM") + "\r\n";
+    };
+    for (size_t i = 0; i < std::size(files); ++i) {
+        const std::wstring path = files[i].folder + L"\\" + files[i].name;
+        WriteFileBytes(path, std::string(i + 1, 'b'));
+        if (!files[i].document.empty()) line(files[i].document, path);
+    }
+    line(L"Gone.docx", fixed + L"\\Gone.docx" + kStamp + L".docx");  // its file is gone
+    history += "Removed 3 backups older than 1 day at 12/7/2026 1:05:09 PM\r\nnot a line of ours";
+    WriteFileBytes(scratch.file(L"History.txt"), history);
+
+    const BackupCatalogue catalogue = LoadBackupCatalogue(scratch.file(L"History.txt"));
+    std::set<std::wstring> listed;
+    for (const auto& d : catalogue.documents) {
+        std::set<std::uint64_t> bytes;  // found in the folder's order
+        for (const auto& backup : d.backups) bytes.insert(backup.size);
+        std::wstring sizes;
+        for (auto size : bytes) sizes += L" " + std::to_wstring(size);
+        listed.insert(d.name + L"|" + d.folder.substr(scratch.path().size() + 1) + L"|" + std::to_wstring(d.number) +
+                      L"|" + sizes);
+    }
+    EXPECT_EQ(listed, (std::set<std::wstring>{L"Report.docx|Fixed|0| 1 2", L"Report.docx|Fixed|2| 3",
+                                              L"Document2|Fixed|0| 4", L"Orphan.docx|Fixed|0| 5",
+                                              L"Notes.doc|A|0| 9", L"Report.docx|A|0| 10", L"Report.docx|B|0| 11"}));
+
+    const struct {
+        std::wstring name, folder, expected;
+    } active[] = {
+        {L"Report.docx", b, L"B|0"},                // beside its document
+        {L"REPORT.DOCX", L"C:\\Elsewhere", L"Fixed|0"},  // in the fixed folder, the one without a number
+        {L"Document2", L"", L"Fixed|0"},
+    };
+    for (const auto& row : active) {
+        auto index = FindCatalogueDocument(catalogue, row.name, row.folder);
+        ASSERT_TRUE(index) << row.name;
+        const CatalogueDocument& d = catalogue.documents[*index];
+        EXPECT_EQ(d.folder.substr(scratch.path().size() + 1) + L"|" + std::to_wstring(d.number), row.expected);
+    }
+    EXPECT_FALSE(FindCatalogueDocument(catalogue, L"Gone.docx", L""));
+}
