@@ -125,31 +125,60 @@ void ClipboardSnapshot::restore(HWND owner) const {
 
 // ---- RunClipboard ------------------------------------------------------------
 
+namespace {
+constexpr wchar_t kListenerClass[] = L"OrvelleRunClipboard";
+
+DWORD ProcessOf(HWND window) {
+    DWORD pid = 0;
+    if (window) GetWindowThreadProcessId(window, &pid);
+    return pid;
+}
+}  // namespace
+
+RunClipboard::RunClipboard(HWND owner) : owner_(owner) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Listen;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kListenerClass;
+    RegisterClassW(&wc);  // fails harmlessly once registered
+    listener_ = CreateWindowExW(0, kListenerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    if (listener_) SetWindowLongPtrW(listener_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+RunClipboard::~RunClipboard() {
+    if (listener_) DestroyWindow(listener_);
+}
+
+LRESULT CALLBACK RunClipboard::Listen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<RunClipboard*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    // Sent by EmptyClipboard in the emptying thread's call, while that
+    // thread holds the clipboard open with its own window.
+    if (message == WM_DESTROYCLIPBOARD && self && !self->copier_) self->copier_ = ProcessOf(GetOpenClipboardWindow());
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 void RunClipboard::takeSnapshot() { kept_ = ClipboardSnapshot::Take(owner_); }
 
 bool RunClipboard::writtenByOthers() const { return touched_ && !holdsCopy(); }
 
 void RunClipboard::empty() {
     if (writtenByOthers()) kept_ = ClipboardSnapshot::Take(owner_);
-    ClipboardLock lock(owner_);
+    HWND emptier = listener_ ? listener_ : owner_;
+    ClipboardLock lock(emptier);
     if (!EmptyClipboard()) throw Failure::FromLastError();
     touched_ = true;
-    copyOwner_ = owner_;
-    copySequence_ = GetClipboardSequenceNumber();
+    copier_ = 0;
+    copyOwner_ = emptier;
 }
 
-void RunClipboard::markCopied() {
-    copyOwner_ = GetClipboardOwner();
-    copySequence_ = GetClipboardSequenceNumber();
+bool RunClipboard::markCopied() {
+    HWND owner = GetClipboardOwner();
+    if (!copier_ || ProcessOf(owner) != copier_) return false;
+    copyOwner_ = owner;
+    return true;
 }
 
-bool RunClipboard::holdsCopy() const {
-    // A copy made without an owner window can only be told by the sequence
-    // number, which also moves when a delayed format is rendered; the owner
-    // does not, so it is the better test where there is one.
-    if (copyOwner_) return GetClipboardOwner() == copyOwner_;
-    return GetClipboardSequenceNumber() == copySequence_;
-}
+bool RunClipboard::holdsCopy() const { return GetClipboardOwner() == copyOwner_; }
 
 void RunClipboard::restore() {
     if (!touched_ || !kept_ || writtenByOthers()) return;

@@ -212,13 +212,19 @@ std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) {
 // ---- RunHousekeeping ----------------------------------------------------------------
 
 bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
-    std::optional<ContentFingerprint> print;
-    guard.step(23, [&] { print = FingerprintClipboard(settings_.Owner()); });
-    if (!print) return true;
-    copied_ = *print;
-    // The first backup after start-up is always made: nothing is known yet.
-    auto last = LastBackups().find(documentKey);
-    if (settings_.SkipUnchanged() && last != LastBackups().end() && last->second == copied_) return false;
+    copied_ = {};
+    // Only a skip needs the fingerprint: without it the clipboard is not read
+    // again (another program may hold it by now), and the free space needed
+    // is the floor.
+    if (settings_.SkipUnchanged()) {
+        std::optional<ContentFingerprint> print;
+        guard.step(23, [&] { print = FingerprintClipboard(settings_.Owner()); });
+        if (!print) return true;
+        copied_ = *print;
+        // The first backup after start-up is always made: nothing is known yet.
+        auto last = LastBackups().find(documentKey);
+        if (last != LastBackups().end() && last->second == copied_) return false;
+    }
     const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
     const std::uint64_t free = FreeSpace(folder), needed = RequiredFreeSpace(copied_.bytes);
     if (free >= needed) return true;

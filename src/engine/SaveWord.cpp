@@ -11,6 +11,7 @@
 #include "engine/Housekeeping.h"
 
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -82,6 +83,7 @@ struct RunState {
     Word user, backup, scratch;
     bool scratchGone = false;
     bool clipboardInUse = false;
+    bool contestReported = false;
     RunClipboard clipboard;
     Guard* guard = nullptr;
     bool finished = false;
@@ -168,13 +170,24 @@ void ThroughClipboard(HWND owner, F&& call) {
 
 // Copies the whole of document i to the clipboard and pastes it into target.
 // The clipboard is emptied first, so that only this copy can end the wait,
-// and checked after the paste, so that a copy another program made meanwhile
-// is never saved as this document: that copy is taken again.  Answers false
-// when nothing (or not this document's content) was pasted.
+// and the copy counts only when the process that filled it is the one that
+// emptied it for the copy; after the paste it is checked again.  Content
+// another program wrote, however soon after Word's copy, is never saved as
+// this document: the document is copied again, a bounded number of times.
+// Answers false when nothing (or not this document's content) was pasted.
 bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& source, const Word& targetWord,
                       const Dispatch& target) {
     Guard& guard = *run.guard;
     if (!guard.test(firstStep, [&] { return run.user.count() >= i; })) return false;
+    // Only the backup's copy says so, once per run: a program that answers
+    // every copy with its own would otherwise be reported for each document.
+    auto contested = [&](int attempt) {
+        if (attempt < kCopyAttempts) return true;
+        if (&targetWord == &run.backup && !std::exchange(run.contestReported, true))
+            throw Failure::Text(L"Other programs kept changing the clipboard while the document was copied, so "
+                                L"its backup was not saved.");
+        return false;
+    };
     bool pasted = false, copyAgain = true;
     for (int attempt = 1; copyAgain && !guard.stopped(); ++attempt) {
         bool copied = false;
@@ -183,17 +196,17 @@ bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& sou
             run.clipboard.empty();
             if (Dispatch range = run.user.range(source)) ThroughClipboard(run.owner, [&] { range.call(L"Copy"); });
             if (!WaitForClipboard(run)) return;
-            run.clipboard.markCopied();
-            copied = true;
+            copied = run.clipboard.markCopied();
+            if (!copied) copyAgain = contested(attempt);
         });
-        if (!copied) return false;
+        if (!copied) {
+            if (copyAgain) continue;
+            return false;
+        }
         guard.step(firstStep + 2, [&] {
             ThroughClipboard(run.owner, [&] { targetWord.range(target).call(L"Paste"); });
             pasted = run.clipboard.holdsCopy();
-            copyAgain = !pasted && attempt < kCopyAttempts;
-            if (!pasted && !copyAgain)
-                throw Failure::Text(L"Other programs kept changing the clipboard while the document was copied, so "
-                                    L"its backup was not saved.");
+            if (!pasted) copyAgain = contested(attempt);
         });
     }
     return pasted;

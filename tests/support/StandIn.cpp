@@ -100,6 +100,13 @@ UserWord StartUserWord(const std::vector<std::wstring>& files, const std::vector
     throw Failure::Text(L"the user's stand-in did not become the active object");
 }
 
+UniqueHandle StartAnswerer(const std::wstring& text, int copies) {
+    UniqueHandle process = Start(L"/answercopies " + Quoted(text) + (copies < 0 ? L"" : L" " + std::to_wstring(copies)));
+    // Idle in its message loop: the listener is registered.
+    WaitForInputIdle(process.get(), 30000);
+    return process;
+}
+
 std::wstring UnsavedText(const std::wstring& name) { return standin::UnsavedText(name); }
 
 void SetFault(const std::wstring& name, const Fault& fault) {
