@@ -37,9 +37,8 @@ struct UserWord {
     DWORD pid = 0;
 };
 UserWord StartUserWord(const std::vector<std::wstring>& files = {}, const std::vector<std::wstring>& unsaved = {});
-// Another program at the clipboard (word-standin.exe /answercopies): it puts
-// text on the clipboard at once after each of the next `copies` copies of a
-// stand-in (every one when negative).  Returns once it listens.
+// Another program (word-standin.exe /answercopies) that answers the next `copies` copies of a
+// stand-in (every one when negative) at once with text of its own.  Returns once it listens.
 UniqueHandle StartAnswerer(const std::wstring& text, int copies);
 // The content of a document opened with --unsaved NAME.
 std::wstring UnsavedText(const std::wstring& name);
