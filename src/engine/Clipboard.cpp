@@ -173,7 +173,11 @@ void RunClipboard::empty() {
 
 bool RunClipboard::markCopied() {
     HWND owner = GetClipboardOwner();
-    if (!copier_ || ProcessOf(owner) != copier_) return false;
+    // Should the message come only after the emptier let go, the process an
+    // earlier copy of this run proved to be Word's stands in for it.
+    const DWORD process = ProcessOf(owner), copier = copier_ ? copier_ : wordProcess_;
+    if (!process || process != copier) return false;
+    wordProcess_ = process;
     copyOwner_ = owner;
     return true;
 }

@@ -53,7 +53,8 @@ public:
     void empty();
     // After the copy has arrived: true, and this content is the run's, when
     // it was written by the process that emptied the clipboard first since
-    // empty(); false when another program wrote last.
+    // empty() (unseen: the process of the run's last copy); false when
+    // another program wrote last.
     bool markCopied();
     // Whether the clipboard still holds the content marked last.
     bool holdsCopy() const;
@@ -68,6 +69,7 @@ private:
     HWND owner_;
     HWND listener_ = nullptr;  // empties the clipboard, and so hears who empties it next
     DWORD copier_ = 0;         // that process
+    DWORD wordProcess_ = 0;    // the process whose copy the run last took
     std::optional<ClipboardSnapshot> kept_;
     bool touched_ = false;
     HWND copyOwner_ = nullptr;  // the window whose content the run holds
