@@ -4,6 +4,7 @@
 #include "common/Failure.h"
 
 #include <cstring>
+#include <future>
 
 namespace {
 // Taking and putting back the user's content wait longer than a copy does:
@@ -135,25 +136,45 @@ DWORD ProcessOf(HWND window) {
 }
 }  // namespace
 
+// The window lives on a thread that does nothing but answer messages:
+// Windows sends WM_DESTROYCLIPBOARD with a time-out and skips a thread that
+// has not looked at its messages for a while (the run's thread spends
+// seconds in calls to Word).
 RunClipboard::RunClipboard(HWND owner) : owner_(owner) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = Listen;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kListenerClass;
-    RegisterClassW(&wc);  // fails harmlessly once registered
-    listener_ = CreateWindowExW(0, kListenerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    if (listener_) SetWindowLongPtrW(listener_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    std::promise<HWND> created;
+    listenerThread_ = std::thread([this, &created] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = Listen;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = kListenerClass;
+        RegisterClassW(&wc);  // fails harmlessly once registered
+        HWND window = CreateWindowExW(0, kListenerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
+        created.set_value(window);
+        MSG msg;
+        while (window && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    });
+    listener_ = created.get_future().get();
 }
 
 RunClipboard::~RunClipboard() {
-    if (listener_) DestroyWindow(listener_);
+    if (listener_) PostMessageW(listener_, WM_CLOSE, 0, 0);
+    listenerThread_.join();
 }
 
 LRESULT CALLBACK RunClipboard::Listen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
     auto* self = reinterpret_cast<RunClipboard*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     // Sent by EmptyClipboard in the emptying thread's call, while that
-    // thread holds the clipboard open with its own window.
-    if (message == WM_DESTROYCLIPBOARD && self && !self->copier_) self->copier_ = ProcessOf(GetOpenClipboardWindow());
+    // thread holds the clipboard open with its own window; the run's own
+    // emptying does not count.
+    if (message == WM_DESTROYCLIPBOARD && self) {
+        DWORD none = 0, emptier = ProcessOf(GetOpenClipboardWindow());
+        if (emptier != GetCurrentProcessId()) self->copier_.compare_exchange_strong(none, emptier);
+    }
+    if (message == WM_DESTROY) PostQuitMessage(0);
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -175,7 +196,7 @@ bool RunClipboard::markCopied() {
     HWND owner = GetClipboardOwner();
     // Should the message come only after the emptier let go, the process an
     // earlier copy of this run proved to be Word's stands in for it.
-    const DWORD process = ProcessOf(owner), copier = copier_ ? copier_ : wordProcess_;
+    const DWORD process = ProcessOf(owner), emptier = copier_, copier = emptier ? emptier : wordProcess_;
     if (!process || process != copier) return false;
     wordProcess_ = process;
     copyOwner_ = owner;

@@ -4,8 +4,10 @@
 // ends.
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 // What the user had on the clipboard.  Formats held in global memory (text,
@@ -68,7 +70,8 @@ private:
 
     HWND owner_;
     HWND listener_ = nullptr;  // empties the clipboard, and so hears who empties it next
-    DWORD copier_ = 0;         // that process
+    std::thread listenerThread_;
+    std::atomic<DWORD> copier_{0};  // that process
     DWORD wordProcess_ = 0;    // the process whose copy the run last took
     std::optional<ClipboardSnapshot> kept_;
     bool touched_ = false;
