@@ -4,6 +4,7 @@
 #include "common/Failure.h"
 
 #include <cstring>
+#include <future>
 
 namespace {
 // Taking and putting back the user's content wait longer than a copy does:
@@ -125,31 +126,84 @@ void ClipboardSnapshot::restore(HWND owner) const {
 
 // ---- RunClipboard ------------------------------------------------------------
 
+namespace {
+constexpr wchar_t kListenerClass[] = L"OrvelleRunClipboard";
+
+DWORD ProcessOf(HWND window) {
+    DWORD pid = 0;
+    if (window) GetWindowThreadProcessId(window, &pid);
+    return pid;
+}
+}  // namespace
+
+// The window lives on a thread that does nothing but answer messages:
+// Windows sends WM_DESTROYCLIPBOARD with a time-out and skips a thread that
+// has not looked at its messages for a while (the run's thread spends
+// seconds in calls to Word).
+RunClipboard::RunClipboard(HWND owner) : owner_(owner) {
+    std::promise<HWND> created;
+    listenerThread_ = std::thread([this, &created] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = Listen;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = kListenerClass;
+        RegisterClassW(&wc);  // fails harmlessly once registered
+        HWND window = CreateWindowExW(0, kListenerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
+        created.set_value(window);
+        MSG msg;
+        while (window && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    });
+    listener_ = created.get_future().get();
+}
+
+RunClipboard::~RunClipboard() {
+    if (listener_) PostMessageW(listener_, WM_CLOSE, 0, 0);
+    listenerThread_.join();
+}
+
+LRESULT CALLBACK RunClipboard::Listen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<RunClipboard*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    // Sent by EmptyClipboard in the emptying thread's call, while that
+    // thread holds the clipboard open with its own window; the run's own
+    // emptying does not count.
+    if (message == WM_DESTROYCLIPBOARD && self) {
+        DWORD none = 0, emptier = ProcessOf(GetOpenClipboardWindow());
+        if (emptier != GetCurrentProcessId()) self->copier_.compare_exchange_strong(none, emptier);
+    }
+    if (message == WM_DESTROY) PostQuitMessage(0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 void RunClipboard::takeSnapshot() { kept_ = ClipboardSnapshot::Take(owner_); }
 
 bool RunClipboard::writtenByOthers() const { return touched_ && !holdsCopy(); }
 
 void RunClipboard::empty() {
     if (writtenByOthers()) kept_ = ClipboardSnapshot::Take(owner_);
-    ClipboardLock lock(owner_);
+    HWND emptier = listener_ ? listener_ : owner_;
+    ClipboardLock lock(emptier);
     if (!EmptyClipboard()) throw Failure::FromLastError();
     touched_ = true;
-    copyOwner_ = owner_;
-    copySequence_ = GetClipboardSequenceNumber();
+    copier_ = 0;
+    copyOwner_ = emptier;
 }
 
-void RunClipboard::markCopied() {
-    copyOwner_ = GetClipboardOwner();
-    copySequence_ = GetClipboardSequenceNumber();
+bool RunClipboard::markCopied() {
+    HWND owner = GetClipboardOwner();
+    // Should the message come only after the emptier let go, the process an
+    // earlier copy of this run proved to be Word's stands in for it.
+    const DWORD process = ProcessOf(owner), emptier = copier_, copier = emptier ? emptier : wordProcess_;
+    if (!process || process != copier) return false;
+    wordProcess_ = process;
+    copyOwner_ = owner;
+    return true;
 }
 
-bool RunClipboard::holdsCopy() const {
-    // A copy made without an owner window can only be told by the sequence
-    // number, which also moves when a delayed format is rendered; the owner
-    // does not, so it is the better test where there is one.
-    if (copyOwner_) return GetClipboardOwner() == copyOwner_;
-    return GetClipboardSequenceNumber() == copySequence_;
-}
+bool RunClipboard::holdsCopy() const { return GetClipboardOwner() == copyOwner_; }
 
 void RunClipboard::restore() {
     if (!touched_ || !kept_ || writtenByOthers()) return;

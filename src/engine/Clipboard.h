@@ -4,8 +4,10 @@
 // ends.
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 // What the user had on the clipboard.  Formats held in global memory (text,
@@ -31,13 +33,19 @@ private:
 };
 
 // The clipboard as one backup run shares it with the user and every other
-// program.  Word's copy makes Word's window the clipboard's owner; a write by
-// anyone else changes the owner, and that is how the run tells its own copy
-// from a copy made meanwhile.
+// program.  Whose content the clipboard holds is told from what happened to
+// it: the run empties it with a window of its own, so the copy that follows
+// must empty it again, and that window learns which process did (Windows
+// sends the owner WM_DESTROYCLIPBOARD while the emptier holds the clipboard
+// open).  Content whose owner belongs to another process came from somebody
+// else, however soon after Word's copy it arrived.
 class RunClipboard {
 public:
-    // owner: a window of ours, so that the run's writes are allowed.
-    explicit RunClipboard(HWND owner) : owner_(owner) {}
+    // owner: a window of ours that the user's content is put back with.
+    explicit RunClipboard(HWND owner);
+    ~RunClipboard();
+    RunClipboard(const RunClipboard&) = delete;
+    RunClipboard& operator=(const RunClipboard&) = delete;
 
     // What the user has on the clipboard, before the run changes anything.
     void takeSnapshot();
@@ -45,8 +53,11 @@ public:
     // is kept in place of the older snapshot; then the clipboard is emptied,
     // so that only the coming copy can fill it.
     void empty();
-    // After the copy has arrived: this content is the run's.
-    void markCopied();
+    // After the copy has arrived: true, and this content is the run's, when
+    // it was written by the process that emptied the clipboard first since
+    // empty() (unseen: the process of the run's last copy); false when
+    // another program wrote last.
+    bool markCopied();
     // Whether the clipboard still holds the content marked last.
     bool holdsCopy() const;
     // At the end: the kept content goes back, unless somebody else has
@@ -54,11 +65,15 @@ public:
     void restore();
 
 private:
+    static LRESULT CALLBACK Listen(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool writtenByOthers() const;
 
     HWND owner_;
+    HWND listener_ = nullptr;  // empties the clipboard, and so hears who empties it next
+    std::thread listenerThread_;
+    std::atomic<DWORD> copier_{0};  // that process
+    DWORD wordProcess_ = 0;    // the process whose copy the run last took
     std::optional<ClipboardSnapshot> kept_;
     bool touched_ = false;
-    HWND copyOwner_ = nullptr;
-    DWORD copySequence_ = 0;
+    HWND copyOwner_ = nullptr;  // the window whose content the run holds
 };

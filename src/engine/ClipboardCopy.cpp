@@ -10,6 +10,7 @@
 #include "engine/WordProbes.h"
 
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -60,6 +61,15 @@ bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& sou
                       const Dispatch& target) {
     Guard& guard = *run.guard;
     if (!guard.test(firstStep, [&] { return run.user.count() >= i; })) return false;
+    // Only the backup's copy says so, once per run: a program that answers
+    // every copy with its own would otherwise be reported for each document.
+    auto contested = [&](int attempt) {
+        if (attempt < kCopyAttempts) return true;
+        if (&targetWord == &run.backup && !std::exchange(run.contestReported, true))
+            throw Failure::Text(L"Other programs kept changing the clipboard while the document was copied, so "
+                                L"its backup was not saved.");
+        return false;
+    };
     bool pasted = false, copyAgain = true;
     for (int attempt = 1; copyAgain && !guard.stopped(); ++attempt) {
         bool copied = false;
@@ -68,17 +78,17 @@ bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& sou
             run.clipboard.empty();
             if (Dispatch range = run.user.range(source)) ThroughClipboard(run.owner, [&] { range.call(L"Copy"); });
             if (!WaitForClipboard(run)) return;
-            run.clipboard.markCopied();
-            copied = true;
+            copied = run.clipboard.markCopied();
+            if (!copied) copyAgain = contested(attempt);
         });
-        if (!copied) return false;
+        if (!copied) {
+            if (copyAgain) continue;
+            return false;
+        }
         guard.step(firstStep + 2, [&] {
             ThroughClipboard(run.owner, [&] { targetWord.range(target).call(L"Paste"); });
             pasted = run.clipboard.holdsCopy();
-            copyAgain = !pasted && attempt < kCopyAttempts;
-            if (!pasted && !copyAgain)
-                throw Failure::Text(L"Other programs kept changing the clipboard while the document was copied, so "
-                                    L"its backup was not saved.");
+            if (!pasted) copyAgain = contested(attempt);
         });
     }
     return pasted;

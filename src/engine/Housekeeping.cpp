@@ -84,6 +84,13 @@ std::wstring StemOf(const std::wstring& path) {
     return fileName.substr(0, fileName.rfind(L" Date "));
 }
 
+// The size of a file, 0 when there is none (a never-saved document).
+std::uint64_t FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 std::wstring Upper(std::wstring text) {
     CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
     return text;
@@ -214,13 +221,19 @@ std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) { return copiedBytes 
 
 bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
     folder_ = path.substr(0, path.find_last_of(L'\\') + 1);
-    std::optional<ContentFingerprint> print;
-    guard.step(23, [&] { print = FingerprintClipboard(options_.owner); });
-    if (!print) return true;
-    copied_ = *print;
-    // The first backup after start-up is always made: nothing is known yet.
-    auto last = memory_.lastBackups.find(documentKey);
-    if (options_.skipUnchanged && last != memory_.lastBackups.end() && last->second == copied_) return false;
+    // Only a skip needs the fingerprint: without it the clipboard is not read
+    // again (another program may hold it by now), and the document's saved
+    // file stands for its size.
+    copied_ = {.bytes = FileSize(documentKey)};
+    if (options_.skipUnchanged) {
+        std::optional<ContentFingerprint> print;
+        guard.step(23, [&] { print = FingerprintClipboard(options_.owner); });
+        if (!print) return true;
+        copied_ = *print;
+        // The first backup after start-up is always made: nothing is known yet.
+        auto last = memory_.lastBackups.find(documentKey);
+        if (last != memory_.lastBackups.end() && last->second == copied_) return false;
+    }
     const std::uint64_t needed = RequiredFreeSpace(copied_.bytes);
     std::uint64_t free = Services::Current().FreeSpace(folder_);
     // A user who keeps backups for a time gives up the document's oldest

@@ -74,6 +74,7 @@ struct RunState {
     Word user, backup, scratch;
     bool scratchGone = false;
     bool clipboardInUse = false;
+    bool contestReported = false;
     RunClipboard clipboard;
     Guard* guard = nullptr;
     bool finished = false;

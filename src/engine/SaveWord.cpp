@@ -87,10 +87,10 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         guard.step(11, [&] {
             document = run.user.document(i);
             name = document.get(L"name").toText();
-            // The folder: for the backup beside it, or to tell documents of
-            // one name apart in overwrite mode.
-            if (options.saveBesideDocuments || !options.createNewFile || options.skipUnchanged)
-                documentPath = document.get(L"path").toText();
+            // The folder: for the backup beside it, to tell documents of one
+            // name apart, and for the size of the saved file, which the
+            // free-space check weighs.
+            documentPath = document.get(L"path").toText();
         });
 
         // 4c: the folder.

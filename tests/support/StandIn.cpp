@@ -12,6 +12,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <chrono>
 #include <sstream>
 
 namespace StandIn {
@@ -113,6 +114,13 @@ UserWord StartRichUserWord(const std::vector<RichFile>& files) {
     return StartWithArguments(arguments);
 }
 
+UniqueHandle StartAnswerer(const std::wstring& text, int copies) {
+    UniqueHandle process = Start(L"/answercopies " + Quoted(text) + (copies < 0 ? L"" : L" " + std::to_wstring(copies)));
+    // Idle in its message loop: the listener is registered.
+    WaitForInputIdle(process.get(), 30000);
+    return process;
+}
+
 std::wstring UnsavedText(const std::wstring& name) { return standin::UnsavedText(name); }
 
 void SetFault(const std::wstring& name, const Fault& fault) {
@@ -204,16 +212,18 @@ std::vector<DWORD> RunningStandIns() {
 int CountRunningStandIns() { return static_cast<int>(RunningStandIns().size()); }
 
 void KillAllStandIns() {
-    // Closed first: a stand-in that ends by itself revokes its class object.
-    // One that is killed while registered leaves the registration in Wine's
-    // rpcss, and every later creation then fails with 0x800706BA.
-    auto running = RunningStandIns();
-    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, standin::kWindowClass, nullptr));) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (std::find(running.begin(), running.end(), pid) != running.end()) PostMessageW(w, WM_CLOSE, 0, 0);
+    // Closed, not killed: one killed after registering its class object leaves that in Wine's
+    // rpcss, and the next creation fails.  One still starting is asked again once it has a window.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (auto running = RunningStandIns(); !running.empty() && std::chrono::steady_clock::now() < deadline;
+         running = RunningStandIns()) {
+        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, standin::kWindowClass, nullptr));) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            if (std::find(running.begin(), running.end(), pid) != running.end()) PostMessageW(w, WM_CLOSE, 0, 0);
+        }
+        Sleep(50);
     }
-    for (DWORD pid : running) WaitForExit(pid, 5000);
     for (DWORD pid : RunningStandIns()) {
         UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
         if (!process) continue;

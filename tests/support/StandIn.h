@@ -44,6 +44,9 @@ struct RichFile {
     std::wstring image;   // a .png file: one picture at the end of the body
 };
 UserWord StartRichUserWord(const std::vector<RichFile>& files);
+// Another program (word-standin.exe /answercopies) that answers the next `copies` copies of a
+// stand-in (every one when negative) at once with text of its own.  Returns once it listens.
+UniqueHandle StartAnswerer(const std::wstring& text, int copies);
 // The content of a document opened with --unsaved NAME.
 std::wstring UnsavedText(const std::wstring& name);
 

@@ -51,6 +51,12 @@ void PutOnClipboard(HWND owner, const std::wstring& content) {
     SetBytes(RtfFormat(), rtf.c_str(), rtf.size() + 1);
 }
 
+void PutTextOnClipboard(HWND owner, const std::wstring& text) {
+    OpenedClipboard clipboard(owner);
+    EmptyClipboard();
+    SetBytes(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
 std::wstring TakeFromClipboard(HWND owner) {
     OpenedClipboard clipboard(owner);
     if (IsClipboardFormatAvailable(CF_UNICODETEXT)) {

@@ -64,6 +64,7 @@ bool ParseAction(const std::wstring& text, FaultAction& action) {
         const wchar_t* name;
         FaultAction action;
     } kActions[] = {{L"fail", FaultAction::Fail},     {L"slow", FaultAction::Slow},
+                    {L"linger", FaultAction::Linger},
                     {L"busy", FaultAction::Busy},     {L"reject", FaultAction::Reject},
                     {L"retrylater", FaultAction::RetryLater}, {L"die", FaultAction::Die},
                     {L"open", FaultAction::Open}};

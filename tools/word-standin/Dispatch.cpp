@@ -20,6 +20,18 @@ long long Microseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     return (to.QuadPart - from.QuadPart) * 1000000 / frequency;
 }
 
+// A Word that is still at work after the member has done its part: the
+// answer waits, while messages that other programs send (a clipboard owner
+// is sent WM_DESTROYCLIPBOARD) are still answered.
+void LingerAnswering(DWORD milliseconds) {
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    for (ULONGLONG now; (now = GetTickCount64()) < end;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_SENDMESSAGE);
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 // Text of a value for the call log, in the classic runtime's type names.
 std::wstring Describe(const VARIANT& v) {
     std::wstring prefix;
@@ -191,9 +203,11 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
         } catch (...) {
         }
         bool busy = false;
+        DWORD linger = 0;
         for (const FiredFault& fault : FaultsFor(FaultStage::Invoke, name, document)) {
             switch (fault.action) {
             case FaultAction::Slow: Sleep(fault.milliseconds); break;
+            case FaultAction::Linger: linger += fault.milliseconds; break;
             case FaultAction::Busy: busy = true; break;
             case FaultAction::Open: OpenForUser(fault.file); break;
             case FaultAction::Die: {
@@ -213,6 +227,7 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
             outcome = L"busy";
         } else {
             call(*member, put, args, value);
+            LingerAnswering(linger);
         }
     } catch (const WordError& e) {
         hr = DISP_E_EXCEPTION;

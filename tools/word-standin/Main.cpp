@@ -5,6 +5,9 @@
 //   word-standin.exe -Embedding                  (started by COM: one fresh instance)
 //   word-standin.exe [FILE [--header TEXT] [--image FILE.png]]... [--unsaved NAME [...]]...
 //                                                (the user's Word: the active object)
+//   word-standin.exe /answercopies TEXT [N]      (another program at the clipboard)
+#include "common/Handle.h"
+#include "Clipboard.h"
 #include "Content.h"
 #include "Control.h"
 #include "Errors.h"
@@ -16,13 +19,36 @@
 #include <oleauto.h>
 #include <shellapi.h>
 
+#include <cwchar>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
+// A clipboard manager of the kind that writes at once when a copy arrives:
+// it answers the next `left` copies made by a Word stand-in with its text.
+struct Answerer {
+    std::wstring text;
+    long left = 0;  // negative: every copy
+} g_answerer;
+
+void AnswerCopy(HWND window) {
+    HWND owner = GetClipboardOwner();
+    wchar_t kind[64] = {};
+    if (!g_answerer.left || !owner || owner == window || !GetClassNameW(owner, kind, 64) ||
+        std::wstring_view(kind) != standin::kWindowClass)
+        return;
+    if (g_answerer.left > 0) --g_answerer.left;
+    try {
+        PutTextOnClipboard(window, g_answerer.text);
+    } catch (...) {
+    }
+}
+
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_CLIPBOARDUPDATE: AnswerCopy(window); return 0;
     case WM_TIMER:
         if (wParam == kQuitTimer) DestroyWindow(window);
         return 0;
@@ -84,6 +110,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (Is(args[i], L"regserver")) return RegisterServer() ? 0 : 1;
         if (Is(args[i], L"unregserver")) return UnregisterServer() ? 0 : 1;
+        if (Is(args[i], L"answercopies") && i + 1 < args.size()) {
+            g_answerer.text = args[i + 1];
+            g_answerer.left = i + 2 < args.size() ? std::wcstol(args[i + 2].c_str(), nullptr, 10) : -1;
+            HWND window = CreateHiddenWindow(instance, L"Word stand-in (answerer)");
+            if (!window || !AddClipboardFormatListener(window)) return 7;
+            return RunMessageLoop();
+        }
         bool option = args[i] == L"--header" || args[i] == L"--image";
         if (Is(args[i], L"Embedding") || Is(args[i], L"Automation")) {
             embedding = true;

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -19,18 +20,17 @@ namespace {
 constexpr wchar_t kLocation[] = L"in Quillbay2021/08/31.SaveWord.SaveAll ";
 
 // Another program's thread: once `when` holds, it does `what` with the
-// clipboard, and lets it go when the test says so (or at once).
+// clipboard; a hold lasts `ms`, or until `until` holds or the test says so.
 class OtherProgram {
 public:
-    enum class Act { Copy, HoldUntilReleased, HoldFor1500ms };
-    OtherProgram(std::function<bool()> when, Act act) {
-        thread_ = std::thread([this, when = std::move(when), act] {
+    enum class Act { Copy, Hold };
+    OtherProgram(std::function<bool()> when, Act act, DWORD ms = INFINITE, std::function<bool()> until = {}) {
+        thread_ = std::thread([this, when = std::move(when), act, ms, until = std::move(until)] {
             while (!when() && !released_) Sleep(10);
             if (act == Act::Copy) return TestClipboard::SetUnicodeText(L"copied by another program");
             OpenClipboard(nullptr);
             held_ = true;
-            if (act == Act::HoldFor1500ms) Sleep(1500);
-            while (act == Act::HoldUntilReleased && !released_) Sleep(10);
+            for (DWORD start = GetTickCount(); !released_ && !(until && until()) && GetTickCount() - start < ms;) Sleep(10);
             CloseClipboard();
         });
     }
@@ -45,7 +45,6 @@ private:
     std::thread thread_;
     std::atomic<bool> released_{false}, held_{false};
 };
-
 
 }  // namespace
 
@@ -89,54 +88,78 @@ TEST_F(SaveAllRun, AFailedCopyNeverSavesOlderClipboardContent) {
 }
 
 TEST_F(SaveAllRun, ACopyMadeByAnotherProgramIsNeverSavedAndTheNewestCopyStays) {
-    // A moment in which another program copies: between a Copy and its
-    // Paste, and after the run's last Copy.
-    const StandIn::Fault pauses[] = {
-        {.member = L"Paste", .action = L"slow", .milliseconds = 1500, .times = 1, .role = L"created"},
-        {.member = L"DisplayAlerts", .action = L"slow", .milliseconds = 1500, .call = 2, .times = 1},
+    // A moment in which another program copies: between a Copy and its Paste, after the run's
+    // last Copy, and milliseconds after Word's copy (a clipboard manager), once or every time.
+    const struct {
+        StandIn::Fault pause;
+        int answers;  // copies another process answers; 0: a thread of ours copies once
+        size_t reports, lines;
+    } cases[] = {
+        {{.member = L"Paste", .action = L"slow", .milliseconds = 1500, .times = 1, .role = L"created"}, 0, 0, 2},
+        {{.member = L"DisplayAlerts", .action = L"slow", .milliseconds = 1500, .call = 2, .times = 1}, 0, 0, 2},
+        {{.member = L"Copy", .action = L"linger", .milliseconds = 1000, .times = 1}, 1, 0, 2},
+        {{.member = L"Copy", .action = L"linger", .milliseconds = 300}, -1, 1, 0},
     };
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
-    for (const auto& pause : pauses) {
+    for (const auto& c : cases) {
+        reports.clear();
+        DeleteFileW(settings.history.c_str());
         TestClipboard::SetUnicodeText(L"the user's own clipboard");
-        const std::wstring name = L"pause " + pause.member;
-        StandIn::SetFault(name, pause);
+        const std::wstring name = L"pause " + c.pause.member;
+        StandIn::SetFault(name, c.pause);
+        if (c.answers) StandIn::StartAnswerer(L"copied by another program", c.answers);
         // The fault counts every matching call: the pause is the call-th.
-        OtherProgram other([&] { return StandIn::FaultSeen(name) >= pause.call; }, OtherProgram::Act::Copy);
+        std::optional<OtherProgram> other;
+        if (!c.answers) other.emplace([&] { return StandIn::FaultSeen(name) >= c.pause.call; }, OtherProgram::Act::Copy);
         SaveAll(settings);
-        other.release();
-        EXPECT_TRUE(reports.empty()) << ToUtf8(pause.member);
-        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a") << ToUtf8(pause.member);
-        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\B.txt")), L"b") << ToUtf8(pause.member);
+        other.reset();
+        ASSERT_EQ(reports.size(), c.reports) << ToUtf8(name);
+        ASSERT_EQ(historyLines().size(), c.lines) << ToUtf8(name);
+        if (c.lines) {
+            EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a") << ToUtf8(name);
+            EXPECT_EQ(ReadDocxText(stamped(backups + L"\\B.txt")), L"b") << ToUtf8(name);
+        }
         // The other program's copy is newer than the user's: it is what stays.
-        EXPECT_EQ(TestClipboard::UnicodeText(), L"copied by another program") << ToUtf8(pause.member);
+        EXPECT_EQ(TestClipboard::UnicodeText(), L"copied by another program") << ToUtf8(name);
     }
 }
 
 TEST_F(SaveAllRun, AClipboardHeldByAnotherProgramIsWaitedForThenReportedOnce) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
+    // The fifth count of the user's documents is the second document's
+    // first; the first Paste of a created instance is the first backup's.
+    const StandIn::Fault secondDocument{.member = L"Count", .action = L"slow", .milliseconds = 1000, .call = 5,
+                                        .times = 1, .role = L"user"};
+    const StandIn::Fault firstPaste{.member = L"Paste", .action = L"linger", .milliseconds = 1500, .times = 1,
+                                    .role = L"created"};
     const struct {
         const char* when;
-        OtherProgram::Act act;
+        const StandIn::Fault* pause;  // none: as the run starts
+        DWORD holdMs;
+        bool untilSaved;
         size_t reports, lines;
         int creations;
     } cases[] = {
-        {"as the run starts, briefly", OtherProgram::Act::HoldFor1500ms, 0, 3, 2},
-        {"as the run starts, throughout", OtherProgram::Act::HoldUntilReleased, 1, 0, 0},
-        {"after the first backup, throughout", OtherProgram::Act::HoldUntilReleased, 1, 1, 2},
+        {"as the run starts, briefly", nullptr, 1500, false, 0, 3, 2},
+        {"as the run starts, for 5 s", nullptr, 5000, false, 1, 0, 0},
+        {"as the run starts, throughout", nullptr, INFINITE, false, 1, 0, 0},
+        {"after the first backup, throughout", &secondDocument, INFINITE, false, 1, 1, 2},
+        // Unless unchanged documents are skipped, nothing reads it there.
+        {"after a paste, until its save", &firstPaste, INFINITE, true, 0, 3, 2},
     };
     for (const auto& c : cases) {
         reports.clear();
         DeleteFileW(settings.history.c_str());
         const int creationsBefore = calls(L"ClassFactory.CreateInstance");
         TestClipboard::SetUnicodeText(L"the user's own clipboard");
-        bool atStart = std::string(c.when).starts_with("as the run starts");
-        // The fifth count of the user's documents is the second document's
-        // first: a pause there lets the other program take the clipboard.
+        // A pause lets the other program take the clipboard: half a second into it.
         const std::wstring pause = L"pause " + FromUtf8(c.when);
-        StandIn::SetFault(pause, {.member = L"Count", .action = L"slow", .milliseconds = 1000, .call = 5,
-                                  .times = 1, .role = L"user"});
-        OtherProgram other([&] { return atStart || StandIn::FaultSeen(pause) >= 5; }, c.act);
-        while (atStart && !other.held()) Sleep(5);
+        if (c.pause) StandIn::SetFault(pause, *c.pause);
+        StandIn::SetFault(L"saves", {.member = L"SaveAs", .action = L"linger"});
+        OtherProgram other([&] { return !c.pause || (StandIn::FaultSeen(pause) >= c.pause->call && (Sleep(500), true)); },
+                           OtherProgram::Act::Hold, c.holdMs,
+                           [&] { return c.untilSaved && StandIn::FaultSeen(L"saves") > 0; });
+        while (!c.pause && !other.held()) Sleep(5);
         SaveAll(settings);
         other.release();
         ASSERT_EQ(reports.size(), c.reports) << c.when;
@@ -146,7 +169,7 @@ TEST_F(SaveAllRun, AClipboardHeldByAnotherProgramIsWaitedForThenReportedOnce) {
         EXPECT_EQ(historyLines().size(), c.lines) << c.when;
         EXPECT_EQ(calls(L"ClassFactory.CreateInstance") - creationsBefore, c.creations) << c.when;
         EXPECT_TRUE(onlyUserWordLeft(word.pid)) << c.when;
-        if (atStart) {
+        if (!c.pause || !c.reports) {
             EXPECT_EQ(TestClipboard::UnicodeText(), L"the user's own clipboard") << c.when;
         }
     }

@@ -200,3 +200,15 @@ TEST_F(StandInTest, AKilledUserWordLeavesNoActiveObjectBehind) {
         std::chrono::seconds(10), Millis(100));
     EXPECT_EQ(hr, MK_E_UNAVAILABLE);
 }
+
+TEST_F(StandInTest, EndingEveryStandInLeavesNoClassRegistrationBehind) {
+    // A server COM has only just started (for a program killed in its call) has no window yet.
+    std::wstring command = L"\"" + StandIn::ExePath() + L"\" -Embedding";
+    STARTUPINFOW si{sizeof si};
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    StandIn::KillAllStandIns();
+    EXPECT_NO_THROW(Dispatch::Create(L"Word.Application"));
+}
