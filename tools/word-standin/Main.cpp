@@ -82,8 +82,8 @@ struct DocumentSpec {
     std::wstring image;   // --image FILE.png
 };
 
-DocumentExtras ExtrasOf(const DocumentSpec& spec) {
-    return {spec.header, spec.image.empty() ? std::string() : ReadWholeFile(spec.image)};
+DocumentExtras ExtrasOf(const DocumentSpec& given) {
+    return {given.header, given.image.empty() ? std::string() : ReadWholeFile(given.image)};
 }
 
 int RunMessageLoop() {
@@ -160,10 +160,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             if (!usage.empty()) throw WordError(0, usage);
             for (const DocumentSpec& file : files)
                 TheApplication().documents().open(OpenDocumentFile(file.name, ExtrasOf(file)));
-            for (const DocumentSpec& spec : unsaved) {
+            for (const DocumentSpec& given : unsaved) {
                 ComPtr<Document> document;
-                document.Attach(new Document(spec.name, L"", ContentFromText(standin::UnsavedText(spec.name)),
-                                             ExtrasOf(spec)));
+                document.Attach(new Document(given.name, L"", ContentFromText(standin::UnsavedText(given.name)),
+                                             ExtrasOf(given)));
                 TheApplication().documents().open(document);
             }
         } catch (const WordError& e) {
