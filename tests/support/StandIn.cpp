@@ -106,7 +106,7 @@ UserWord StartUserWord(const std::vector<std::wstring>& files, const std::vector
 UserWord StartRichUserWord(const std::vector<RichFile>& files) {
     std::wstring arguments;
     for (const auto& f : files) {
-        arguments += L" " + Quoted(f.file);
+        arguments += (f.unsaved ? L" --unsaved " : L" ") + Quoted(f.file);
         if (!f.header.empty()) arguments += L" --header " + Quoted(f.header);
         if (!f.image.empty()) arguments += L" --image " + Quoted(f.image);
     }

@@ -39,9 +39,10 @@ struct UserWord {
 UserWord StartUserWord(const std::vector<std::wstring>& files = {}, const std::vector<std::wstring>& unsaved = {});
 // A saved document that holds more than its text, as only the package carries it.
 struct RichFile {
-    std::wstring file;
+    std::wstring file;    // or the name of a never-saved document, when unsaved
     std::wstring header;  // the default header's text
     std::wstring image;   // a .png file: one picture at the end of the body
+    bool unsaved = false;
 };
 UserWord StartRichUserWord(const std::vector<RichFile>& files);
 // The content of a document opened with --unsaved NAME.
