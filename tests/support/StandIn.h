@@ -45,6 +45,8 @@ struct RichFile {
     bool unsaved = false;
 };
 UserWord StartRichUserWord(const std::vector<RichFile>& files);
+// A 3 x 2 picture's .png bytes, for RichFile::image.
+extern const std::string kTinyPng;
 // The content of a document opened with --unsaved NAME.
 std::wstring UnsavedText(const std::wstring& name);
 
