@@ -1,8 +1,8 @@
 // The package way: the document's Flat OPC from the user's Word, written as
 // the .docx without the clipboard or a Word of our own.
 //
-// Steps: 60 read WordOpenXML, 61 build the .docx, 62 housekeeping (unchanged
-// content, free space), 63 leftovers of a crashed write removed, 64 write.
+// Steps: 60 read WordOpenXML, 61 build the .docx, 62 leftovers of a crashed
+// write removed, 63 housekeeping (unchanged content, free space), 64 write.
 #include "engine/DocumentCopy.h"
 
 #include "common/CompleteFile.h"
@@ -60,13 +60,12 @@ bool PackageCopy::backUp(const RunDocument& doc) {
     });
     flatOpc.reset();  // the string is as large as the document
     if (!package) return false;
-    if (!housekeeping_.worthSaving(guard, 62, doc.key, doc.path, package->fingerprint, package->bytes.size()))
-        return false;
-
-    // A crash mid-write leaves one temporary file; the first write of a run
-    // into a folder clears those of earlier runs.
+    // A crash mid-write leaves one temporary file; the run's first package
+    // for a folder clears those of earlier runs, before the space is weighed.
     const std::wstring folder = doc.path.substr(0, doc.path.find_last_of(L'\\') + 1);
-    if (cleanedFolders_.insert(Upper(folder)).second) guard.step(63, [&] { RemoveUnfinishedFiles(folder); });
+    if (cleanedFolders_.insert(Upper(folder)).second) guard.step(62, [&] { RemoveUnfinishedFiles(folder); });
+    if (!housekeeping_.worthSaving(guard, 63, doc.key, doc.path, package->fingerprint, package->bytes.size()))
+        return false;
 
     bool saved = false;
     guard.step(64, [&] {
