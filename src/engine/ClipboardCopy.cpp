@@ -96,13 +96,27 @@ bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& sou
 
 }  // namespace
 
+bool ClipboardCopy::takeClipboard() {
+    if (clipboardTried_) return clipboardTaken_;
+    clipboardTried_ = true;
+    run_.guard->step(1, [&] {
+        run_.clipboard.takeSnapshot();
+        clipboardTaken_ = true;
+    });
+    return clipboardTaken_;
+}
+
 void ClipboardCopy::start() {
+    if (started_) return;
+    started_ = true;
     Guard& guard = *run_.guard;
     guard.step(3, [&] { run_.backup.attach(Dispatch::Create(kWordProgId)); });
     guard.step(4, [&] { run_.scratch.attach(Dispatch::Create(kWordProgId)); });
 }
 
 bool ClipboardCopy::backUp(const RunDocument& doc) {
+    if (!takeClipboard() || run_.finished) return false;
+    start();
     Guard& guard = *run_.guard;
     const short i = doc.index;
     // 4e-4i: copy into a new document of the backup instance and save it.

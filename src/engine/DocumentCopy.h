@@ -1,9 +1,10 @@
 #pragma once
 // The per-document step of a backup run that produces the backup file.
 // Each way of copying a document is one implementation; the run chooses one
-// per run and does the rest (folder, name, history line) the same way.
+// per document and does the rest (folder, name, history line) the same way.
 #include "common/Automation.h"
 
+#include <set>
 #include <string>
 
 struct RunState;
@@ -30,14 +31,39 @@ public:
 
 // The classic way: the document's content through the clipboard into a new
 // document of the run's backup instance, saved under the backup name; then
-// the same copy once more into a scratch document, closed unsaved.
+// the same copy once more into a scratch document, closed unsaved.  What it
+// needs is made at its first document unless start() made it before.
 class ClipboardCopy final : public DocumentCopy {
 public:
     ClipboardCopy(RunState& run, RunHousekeeping& housekeeping) : run_(run), housekeeping_(housekeeping) {}
+    // Once: the user's clipboard content, kept to be put back at the end
+    // (step 1).  False when it could not be taken: the way must then not
+    // touch the clipboard at all.
+    bool takeClipboard();
+    // Once: the backup and the scratch instance (steps 3, 4).
     void start() override;
     bool backUp(const RunDocument& document) override;
 
 private:
     RunState& run_;
     RunHousekeeping& housekeeping_;
+    bool clipboardTried_ = false, clipboardTaken_ = false, started_ = false;
+};
+
+// The package way (Word 2007 and later): one read of the document's
+// WordOpenXML in the user's Word, written as the .docx itself; no instance
+// of ours and no clipboard.
+class PackageCopy final : public DocumentCopy {
+public:
+    PackageCopy(RunState& run, RunHousekeeping& housekeeping) : run_(run), housekeeping_(housekeeping) {}
+    bool backUp(const RunDocument& document) override;
+    // Whether the last document's package could not be read (Word would not
+    // give it, or gave a malformed one): that document goes the classic way.
+    bool unreadable() const { return unreadable_; }
+
+private:
+    RunState& run_;
+    RunHousekeeping& housekeeping_;
+    bool unreadable_ = false;
+    std::set<std::wstring> cleanedFolders_;  // upper case
 };

@@ -220,26 +220,29 @@ std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) { return copiedBytes 
 // ---- RunHousekeeping ----------------------------------------------------------------
 
 bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
-    folder_ = path.substr(0, path.find_last_of(L'\\') + 1);
     // Only a skip needs the fingerprint: without it the clipboard is not read
     // again (another program may hold it by now), and the document's saved
     // file stands for its size.
-    copied_ = {.bytes = FileSize(documentKey)};
-    if (options_.skipUnchanged) {
-        std::optional<ContentFingerprint> print;
-        guard.step(23, [&] { print = FingerprintClipboard(options_.owner); });
-        if (!print) return true;
-        copied_ = *print;
-        // The first backup after start-up is always made: nothing is known yet.
-        auto last = memory_.lastBackups.find(documentKey);
-        if (last != memory_.lastBackups.end() && last->second == copied_) return false;
-    }
-    const std::uint64_t needed = RequiredFreeSpace(copied_.bytes);
+    if (!options_.skipUnchanged) return worthSaving(guard, 23, documentKey, path, {}, FileSize(documentKey));
+    std::optional<ContentFingerprint> print;
+    guard.step(23, [&] { print = FingerprintClipboard(options_.owner); });
+    if (!print) return true;
+    return worthSaving(guard, 23, documentKey, path, *print, print->bytes);
+}
+
+bool RunHousekeeping::worthSaving(Guard& guard, int step, const std::wstring& documentKey, const std::wstring& path,
+                                  const ContentFingerprint& content, std::uint64_t bytes) {
+    folder_ = path.substr(0, path.find_last_of(L'\\') + 1);
+    copied_ = content;
+    // The first backup after start-up is always made: nothing is known yet.
+    auto last = memory_.lastBackups.find(documentKey);
+    if (options_.skipUnchanged && last != memory_.lastBackups.end() && last->second == copied_) return false;
+    const std::uint64_t needed = RequiredFreeSpace(bytes);
     std::uint64_t free = Services::Current().FreeSpace(folder_);
     // A user who keeps backups for a time gives up the document's oldest
     // ones sooner than its newest.
     if (free < needed && options_.createNewFile && (options_.keepBackupsDays > 0 || options_.thinBackups)) {
-        guard.step(23, [&] {
+        guard.step(step, [&] {
             const int removed = MakeRoom(folder_, StemOf(path), options_.docExtension, needed);
             if (removed > 0) AppendHistoryLine(options_.historyFile, BackupsRemoved(removed, L"to make room"));
         });
@@ -252,7 +255,7 @@ bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey,
     const bool firstForFolder = memory_.spaceReported.insert(Upper(folder_)).second;
     if (firstForFolder && !spaceReported_) {
         spaceReported_ = true;
-        guard.step(23, [&] {
+        guard.step(step, [&] {
             throw Failure::Text(L"There is not enough free space in " + folder_ + L" for a backup: " +
                                 Megabytes(free) + L" free, " + Megabytes(needed) + L" needed. No backup is " +
                                 L"saved there until there is room.");

@@ -100,6 +100,10 @@ public:
     // Called with the copy on the clipboard, before the save: false when the
     // document is to get no backup this time.
     bool worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path);
+    // The same for content fingerprinted elsewhere (a package), whose backup
+    // takes bytes on the disk; reports go under step.
+    bool worthSaving(Guard& guard, int step, const std::wstring& documentKey, const std::wstring& path,
+                     const ContentFingerprint& content, std::uint64_t bytes);
     void saved(const std::wstring& documentKey);
     // A stamped path the run gives a document (new-file mode).
     void wrote(const std::wstring& path);

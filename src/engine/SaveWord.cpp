@@ -55,23 +55,22 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     run.guard = &guard;
     guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure); });
 
-    // Without the user's content in hand the run must not touch the
-    // clipboard at all; the next run tries again.
-    bool snapshotTaken = false;
-    guard.step(1, [&] {
-        run.clipboard.takeSnapshot();
-        snapshotTaken = true;
-    });
-    if (!snapshotTaken || run.finished) return RunOutcome::Done;
-
-    guard.step(2, [&] { run.user.attach(Dispatch::GetActive(kWordProgId)); });
     BackupPathRegistry newFileNames;
     BackupPathRegistry& names = options.createNewFile ? newFileNames : overwriteNames_;
     RunHousekeeping housekeeping(options, housekeepingMemory_);
-    // The one way of copying a document so far.
     ClipboardCopy clipboardCopy(run, housekeeping);
-    DocumentCopy& copy = clipboardCopy;
-    copy.start();
+    PackageCopy packageCopy(run, housekeeping);
+    // Word 2007 and later (a version above 11, for which start-up chose
+    // ".docx") give each document's package.  A run that goes the classic
+    // way for every document makes what it needs first, as it always has;
+    // otherwise only the first document that needs it does.
+    const bool packageWay = !options.clipboardCopy && options.docExtension == L".docx";
+    // Without the user's content in hand the run must not touch the
+    // clipboard at all; the next run tries again.
+    if (!packageWay && (!clipboardCopy.takeClipboard() || run.finished)) return RunOutcome::Done;
+
+    guard.step(2, [&] { run.user.attach(Dispatch::GetActive(kWordProgId)); });
+    if (!packageWay) clipboardCopy.start();
 
     short total = 0;
     guard.step(5, [&] { total = run.user.count(); });
@@ -119,10 +118,18 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
                                       BackupPathFor(folder, name, options.createNewFile, extension), extension);
             if (options.createNewFile) housekeeping.wrote(backup.path);
         });
-        const bool saved = copy.backUp(backup);
+        bool saved = false, classic = !packageWay;
+        if (packageWay) {
+            saved = packageCopy.backUp(backup);
+            classic = packageCopy.unreadable();
+        }
+        if (classic) {
+            saved = clipboardCopy.backUp(backup);
+            // 4k: the classic procedure's; the package way leaves Word alone.
+            guard.step(40, [&] { run.user.app.put(L"DisplayAlerts", true); });
+        }
 
-        // 4k, 4l.
-        guard.step(40, [&] { run.user.app.put(L"DisplayAlerts", true); });
+        // 4l.
         // Only a backup that was written is logged.
         if (saved)
             guard.step(41, [&] {

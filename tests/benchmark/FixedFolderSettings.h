@@ -9,9 +9,11 @@ struct FixedFolderSettings : RunHost {
     std::wstring folder, history;
     HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     BackupRun run;
+    bool clipboardCopy = true;  // the classic way, unless a run measures the package way
     std::wstring AskForFolder(const std::wstring&) override { return {}; }  // fixed folder: never asked
 };
 
 inline RunOutcome SaveAll(FixedFolderSettings& s) {
-    return s.run.SaveAll({.fixedFolder = s.folder, .historyFile = s.history, .owner = s.owner}, s);
+    return s.run.SaveAll(
+        {.fixedFolder = s.folder, .historyFile = s.history, .owner = s.owner, .clipboardCopy = s.clipboardCopy}, s);
 }

@@ -5,7 +5,9 @@
 // and the stand-in's own time per document, beside the time each document
 // took (read off the history file, which gains one line per backed-up
 // document).  Not a test: it asserts nothing and prints one line per size,
-// then one "#floor" line for scripts/benchmark.
+// then one "#floor" line for scripts/benchmark.  The classic way unless the
+// first argument is "--package"; "--ways" runs 1 and 50 documents both ways
+// and prints the package way's ratios to the classic way's.
 #include "support/TestServices.h"
 #include "engine/SaveWord.h"
 #include "FixedFolderSettings.h"
@@ -107,42 +109,76 @@ double RoundTripMs(const StandIn::Session& session) {
     return (total - inside / 1000.0) / kCalls;
 }
 
+// One run over count documents of about 100 KB, the one way or the other.
+struct Timed {
+    double totalMs = 0, insideMs = 0;
+    std::vector<double> perDocument;
+    DWORD sequenceBefore = 0, sequenceAfter = 0;  // the clipboard's
+};
+Timed TimedRun(int count, bool package) {
+    StandIn::Session session;
+    std::vector<std::wstring> files;
+    for (int i = 0; i < count; ++i) files.push_back(session.folder().write(L"Doc" + std::to_wstring(i) + L".txt", Text100K(i)));
+    Settings settings;
+    settings.folder = session.folder().path();
+    settings.history = session.folder().file(L"history.txt");
+    settings.clipboardCopy = !package;
+    auto word = StandIn::StartUserWord(files);
+    size_t before = session.calls().size();
+
+    Timed timed;
+    timed.sequenceBefore = GetClipboardSequenceNumber();
+    HistoryWatch watch(settings.history);
+    auto start = std::chrono::steady_clock::now();
+    SaveAll(settings);
+    timed.totalMs = Ms(std::chrono::steady_clock::now() - start);
+    timed.perDocument = watch.Stop();
+    timed.sequenceAfter = GetClipboardSequenceNumber();
+    auto calls = session.calls();
+    long long inside = 0;
+    for (size_t i = before; i < calls.size(); ++i) inside += calls[i].microseconds;
+    timed.insideMs = inside / 1000.0;
+    return timed;
+}
+
+// 1 and 50 documents each way: what the package way costs beside the classic.
+void CompareWays() {
+    const Timed classic1 = TimedRun(1, false), classic50 = TimedRun(50, false);
+    const Timed package1 = TimedRun(1, true), package50 = TimedRun(50, true);
+    const double further = (package50.totalMs - package1.totalMs) / 49,
+                 classicFurther = (classic50.totalMs - classic1.totalMs) / 49;
+    std::printf("%-44s %10s %10s %7s %8s\n", "the package way beside the classic way", "package", "classic", "ratio",
+                "target");
+    std::printf("%-44s %10.0f %10.0f %7.3f %8s\n", "one-document run, ms", package1.totalMs, classic1.totalMs,
+                package1.totalMs / classic1.totalMs, "<= 0.1");
+    std::printf("%-44s %10.1f %10.1f %7.2f %8s\n", "ms per further document", further, classicFurther,
+                further / classicFurther, "<= 1.0");
+    std::printf("%-44s %10lu -> %lu (%s; target: equal)\n", "clipboard sequence number, package way", package50.sequenceBefore,
+                package50.sequenceAfter, package50.sequenceAfter == package50.sequenceBefore ? "equal" : "CHANGED");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    // The sizes to run: those given, else 1, 10 and 50 documents.
-    std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(_wtoi(argv[i]));
-    if (sizes.empty()) sizes = {1, 10, 50};
     ComApartment com;
     int reports = 0;
     TestServices services;
     services.boxes = [&](const MessageBoxRequest&) { return ++reports, IDOK; };
+    const bool package = argc > 1 && std::wstring(argv[1]) == L"--package";
+    if (argc > 1 && std::wstring(argv[1]) == L"--ways") return CompareWays(), reports ? 1 : 0;
+    // The sizes to run: those given, else 1, 10 and 50 documents.
+    std::vector<int> sizes;
+    for (int i = package ? 2 : 1; i < argc; ++i) sizes.push_back(_wtoi(argv[i]));
+    if (sizes.empty()) sizes = {1, 10, 50};
     // The rest of one document's run is mostly the two Word instances the
     // run creates; the rest per further document is the run's own cost.
     std::printf("%6s %10s %13s %9s %22s\n", "docs", "total ms", "stand-in ms", "rest ms", "rest per further doc");
     double firstRest = 0, firstInside = 0, lastInside = 0;
     std::vector<double> perDocument;  // of the largest run
     for (int count : sizes) {
-        StandIn::Session session;
-        std::vector<std::wstring> files;
-        for (int i = 0; i < count; ++i) files.push_back(session.folder().write(L"Doc" + std::to_wstring(i) + L".txt", Text100K(i)));
-        Settings settings;
-        settings.folder = session.folder().path();
-        settings.history = session.folder().file(L"history.txt");
-        auto word = StandIn::StartUserWord(files);
-        size_t before = session.calls().size();
-
-        HistoryWatch watch(settings.history);
-        auto start = std::chrono::steady_clock::now();
-        SaveAll(settings);
-        double totalMs = Ms(std::chrono::steady_clock::now() - start);
-        perDocument = watch.Stop();
-
-        auto calls = session.calls();
-        long long inside = 0;
-        for (size_t i = before; i < calls.size(); ++i) inside += calls[i].microseconds;
-        double insideMs = inside / 1000.0;
+        Timed timed = TimedRun(count, package);
+        perDocument = timed.perDocument;
+        double totalMs = timed.totalMs, insideMs = timed.insideMs;
         double rest = totalMs - insideMs;
         if (count == sizes.front()) firstRest = rest, firstInside = insideMs;
         lastInside = insideMs;

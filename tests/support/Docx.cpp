@@ -6,6 +6,8 @@
 #include "common/Text.h"
 #include "support/Files.h"
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <map>
 
@@ -26,6 +28,20 @@ uint32_t Crc(const std::string& data) {
     return ~crc;
 }
 
+// A raw deflate stream of an entry that must come out at exactly size bytes.
+std::string Inflate(std::string packed, uint32_t size) {
+    std::string out(size, '\0');
+    z_stream z{};
+    z.next_in = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_in = static_cast<uInt>(packed.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = size;
+    const bool ok = inflateInit2(&z, -15) == Z_OK && inflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out == size;
+    inflateEnd(&z);
+    if (!ok) throw Failure::Text(L"bad deflated ZIP entry");
+    return out;
+}
+
 std::map<std::string, std::string> ZipEntries(const std::string& zip) {
     if (zip.size() < 22) throw Failure::Text(L"not a ZIP file");
     size_t end = zip.size() - 22;
@@ -42,11 +58,11 @@ std::map<std::string, std::string> ZipEntries(const std::string& zip) {
                  size = U32(zip, at + 24), nameLength = U16(zip, at + 28), extra = U16(zip, at + 30),
                  comment = U16(zip, at + 32), local = U32(zip, at + 42);
         std::string name = zip.substr(at + 46, nameLength);
-        if (method != 0 || packed != size) throw Failure::Text(L"compressed ZIP entries are not supported");
+        if ((method != 0 || packed != size) && method != 8) throw Failure::Text(L"unsupported ZIP entry");
         if (U32(zip, local) != 0x04034B50) throw Failure::Text(L"bad ZIP local header");
         size_t data = local + 30 + U16(zip, local + 26) + U16(zip, local + 28);
-        if (data + size > zip.size()) throw Failure::Text(L"truncated ZIP entry");
-        std::string content = zip.substr(data, size);
+        if (data + packed > zip.size()) throw Failure::Text(L"truncated ZIP entry");
+        std::string content = method == 0 ? zip.substr(data, size) : Inflate(zip.substr(data, packed), size);
         if (Crc(content) != crc) throw Failure::Text(L"CRC mismatch in " + FromUtf8(name));
         entries[name] = std::move(content);
         at += 46 + nameLength + extra + comment;
@@ -78,14 +94,15 @@ std::wstring DecodeEntities(const std::string& text) {
 
 }  // namespace
 
-std::vector<std::wstring> ReadDocxParagraphs(const std::wstring& path) {
+std::string ReadDocxPart(const std::wstring& path, const std::string& part) {
     auto entries = ZipEntries(ReadFileBytes(path));
-    for (const char* required : {"[Content_Types].xml", "_rels/.rels"})
+    for (const std::string& required : {std::string("[Content_Types].xml"), std::string("_rels/.rels"), part})
         if (!entries.count(required)) throw Failure::Text(L"package part missing: " + FromUtf8(required));
-    auto document = entries.find("word/document.xml");
-    if (document == entries.end()) throw Failure::Text(L"package part missing: word/document.xml");
+    return entries[part];
+}
 
-    const std::string& xml = document->second;
+std::vector<std::wstring> ReadDocxParagraphs(const std::wstring& path, const std::string& part) {
+    const std::string xml = ReadDocxPart(path, part);
     std::vector<std::wstring> paragraphs;
     bool inParagraph = false, inText = false;
     std::string text;

@@ -43,6 +43,18 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
         throw Failure::FromLastError();
 }
 
+std::wstring WriteAgedFile(const std::wstring& path, int minutesOld) {
+    WriteFileBytes(path, "x");
+    UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER at{{now.dwLowDateTime, now.dwHighDateTime}};
+    at.QuadPart -= minutesOld * 60ull * 10'000'000;
+    const FILETIME then{at.LowPart, at.HighPart};
+    SetFileTime(file.get(), nullptr, nullptr, &then);
+    return path;
+}
+
 std::string ReadFileBytes(const std::wstring& path) {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -107,7 +107,7 @@ UserWord StartUserWord(const std::vector<std::wstring>& files, const std::vector
 UserWord StartRichUserWord(const std::vector<RichFile>& files) {
     std::wstring arguments;
     for (const auto& f : files) {
-        arguments += L" " + Quoted(f.file);
+        arguments += (f.unsaved ? L" --unsaved " : L" ") + Quoted(f.file);
         if (!f.header.empty()) arguments += L" --header " + Quoted(f.header);
         if (!f.image.empty()) arguments += L" --image " + Quoted(f.image);
     }
@@ -120,6 +120,12 @@ UniqueHandle StartAnswerer(const std::wstring& text, int copies) {
     WaitForInputIdle(process.get(), 30000);
     return process;
 }
+
+const std::string kTinyPng(
+    "\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00\x00\x03\x00\x00\x00\x02\x08\x02\x00"
+    "\x00\x00\x12\x16\xF1\x4D\x00\x00\x00\x11\x49\x44\x41\x54\x78\x9C\x63\xF8\xCF\xC0\x00\x41\x0C\x30\xC6\x7F\x00"
+    "\x3B\xD8\x05\xFB\x39\x4D\x96\xA5\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82",
+    75);
 
 std::wstring UnsavedText(const std::wstring& name) { return standin::UnsavedText(name); }
 

@@ -39,14 +39,17 @@ struct UserWord {
 UserWord StartUserWord(const std::vector<std::wstring>& files = {}, const std::vector<std::wstring>& unsaved = {});
 // A saved document that holds more than its text, as only the package carries it.
 struct RichFile {
-    std::wstring file;
+    std::wstring file;    // or the name of a never-saved document, when unsaved
     std::wstring header;  // the default header's text
     std::wstring image;   // a .png file: one picture at the end of the body
+    bool unsaved = false;
 };
 UserWord StartRichUserWord(const std::vector<RichFile>& files);
 // Another program (word-standin.exe /answercopies) that answers the next `copies` copies of a
 // stand-in (every one when negative) at once with text of its own.  Returns once it listens.
 UniqueHandle StartAnswerer(const std::wstring& text, int copies);
+// A 3 x 2 picture's .png bytes, for RichFile::image.
+extern const std::string kTinyPng;
 // The content of a document opened with --unsaved NAME.
 std::wstring UnsavedText(const std::wstring& name);
 

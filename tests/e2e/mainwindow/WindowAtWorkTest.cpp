@@ -167,8 +167,8 @@ TEST_F(WindowAtWork, BacksUpByItselfCountsDownAndObeysTheSwitchTheTestButtonAndT
     // closed in the user's Word, which is still running.
     auto calls = Word().calls();
     EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const StandIn::Call& c) {
-        return c.role == L"user" && c.member == L"Range.Copy";
-    })) << "the call log saw no copy from the user's Word";
+        return c.role == L"user" && c.member == L"Document.WordOpenXML";
+    })) << "the call log saw no package read in the user's Word";
     for (const StandIn::Call& call : calls) {
         if (call.role != L"user") continue;
         for (const wchar_t* writer : {L"Document.SaveAs", L"Document.Close", L"Range.Paste", L"Application.Quit"})

@@ -195,17 +195,7 @@ TEST(Package, AFailedWriteLeavesThePreviousFileAndNoTemporaryOne) {
 
 TEST(Package, LeftoversOfACrashAreRemovedButNothingElse) {
     ScratchFolder folder;
-    auto plant = [&](const std::wstring& name, int minutesOld) {
-        const std::wstring path = folder.write(name, L"x");
-        UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        ULARGE_INTEGER at{{now.dwLowDateTime, now.dwHighDateTime}};
-        at.QuadPart -= minutesOld * 60ull * 10'000'000;
-        const FILETIME then{at.LowPart, at.HighPart};
-        SetFileTime(file.get(), nullptr, nullptr, &then);
-        return path;
-    };
+    auto plant = [&](const std::wstring& name, int minutesOld) { return WriteAgedFile(folder.file(name), minutesOld); };
     plant(L"~Orvelle unfinished backup 0A1B2C3D.tmp", 5);                                // a crash's: goes
     plant(L"~Orvelle unfinished backup 0A1B2C3E.tmp", 0);                                // being written
     const std::wstring held = plant(L"~Orvelle unfinished backup 0A1B2C3F.tmp", 5);      // open elsewhere

@@ -22,9 +22,11 @@ struct TestSettings : RunHost {
     bool skipUnchanged = false;
     int keepDays = 0;
     bool thin = false;
+    // Most runs here stage the clipboard way's faults.
+    bool clipboardCopy = true;
     int spaceSkips = 0;
     BackupOptions options() const {
-        return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin};
+        return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin, clipboardCopy};
     }
     void BackupSkippedForSpace() override { ++spaceSkips; }
     void BackupStarted() override { ++started; }

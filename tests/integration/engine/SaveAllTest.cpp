@@ -171,3 +171,77 @@ TEST_F(SaveAllRun, NetworkAndEmptyFixedFoldersKeepTheirLeadingPair) {
     EXPECT_EQ(reports.size(), 2u);
     EXPECT_TRUE(historyLines().empty());
 }
+
+// ---- The package way -------------------------------------------------------------
+
+TEST_F(SaveAllRun, PackageWayWritesWholeDocumentsAndTouchesNeitherClipboardNorAnInstance) {
+    settings.clipboardCopy = false;
+    const std::wstring png = session.folder().file(L"picture.png");
+    WriteFileBytes(png, StandIn::kTinyPng);
+    auto word = StandIn::StartRichUserWord({{doc(L"Report.docx", L"Quarterly report\nsecond line")},
+                                            {doc(L"Notes.txt", L"Gr\u00fc\u00dfe \u20ac")},
+                                            {doc(L"Rich.txt", L"Body"), L"Kopf & <Zeile>", png},
+                                            {L"Draft", {}, {}, true}});
+    // What a crash left in the folder goes; a write under way elsewhere stays.
+    const std::wstring crashed = WriteAgedFile(backups + L"\\~Orvelle unfinished backup 0A1B2C3D.tmp", 5),
+                       fresh = WriteAgedFile(backups + L"\\~Orvelle unfinished backup 0A1B2C3E.tmp", 0);
+    Dispatch user = Dispatch::GetActive(L"Word.Application");
+    auto documents = [&](std::wstring seen = {}) {
+        for (int i = 1; i <= 4; ++i) {
+            Dispatch d = user.get(L"Documents", {i}).toDispatch();
+            seen += d.get(L"Path").toText() + d.get(L"Name").toText() + d.get(L"Range").toDispatch().get(L"Text").toText();
+        }
+        return seen;
+    };
+    const std::wstring before = documents();
+    const DWORD sequence = GetClipboardSequenceNumber();
+
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(GetClipboardSequenceNumber(), sequence);
+    EXPECT_EQ(calls(L"ClassFactory.CreateInstance"), 0);
+    EXPECT_EQ(documents(), before);
+    const std::wstring rich = stamped(backups + L"\\Rich.txt");
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Report.docx")), L"Quarterly report\nsecond line");
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Notes.txt")), L"Gr\u00fc\u00dfe \u20ac");
+    EXPECT_EQ(ReadDocxParagraphs(rich).front(), L"Body");
+    EXPECT_EQ(ReadDocxParagraphs(rich, "word/header1.xml"), std::vector<std::wstring>{L"Kopf & <Zeile>"});
+    EXPECT_EQ(ReadDocxPart(rich, "word/media/image1.png"), StandIn::kTinyPng);
+    EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Draft")), StandIn::UnsavedText(L"Draft"));
+    EXPECT_EQ(historyLines().size(), 4u);
+    EXPECT_FALSE(PathExists(crashed));
+    EXPECT_TRUE(PathExists(fresh));
+}
+
+// A package Word will not give sends that document the classic way, with
+// the instances made then; Word 2003 and the check box send every document.
+TEST_F(SaveAllRun, DocumentsGoTheClassicWayWherePackagesCannotOrShouldNotBeRead) {
+    struct {
+        const wchar_t *what, *version;
+        bool clipboardCopy, rightsManaged;
+        int packageReads, instances, saves;
+    } cases[] = {{L"one package refused", nullptr, false, true, 3, 2, 1},
+                 {L"Word 2003", L"11.0", false, false, 0, 3, 3},  // one more: the version's probe
+                 {L"Clipboard Copy", nullptr, true, false, 0, 2, 3}};
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StandIn::ClearFaults();
+        const int reads = calls(L"Document.WordOpenXML"), created = calls(L"ClassFactory.CreateInstance"),
+                  saves = calls(L"Document.SaveAs");
+        settings.clipboardCopy = c.clipboardCopy;
+        if (c.version) StandIn::SetVersion(c.version);
+        settings.extension = c.version ? DocExtensionFor(GetWordVersion()) : L".docx";
+        if (c.rightsManaged)
+            StandIn::SetFault(L"rights", {.member = L"WordOpenXML", .description = L"rights-managed", .document = L"B.txt"});
+        EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(calls(L"Document.WordOpenXML") - reads, c.packageReads);
+        EXPECT_EQ(calls(L"ClassFactory.CreateInstance") - created, c.instances);
+        EXPECT_EQ(calls(L"Document.SaveAs") - saves, c.saves);
+        for (const wchar_t* name : {L"a", L"b", L"c"}) {
+            std::wstring path = stamped(backups + L"\\" + std::wstring(1, name[0] - 32) + L".txt");
+            EXPECT_EQ(ReadDocxText(path.replace(path.size() - 5, 5, settings.extension)), name);
+        }
+    }
+}

@@ -107,12 +107,8 @@ TEST_F(StandInTest, CloseSavesOnlyAChangedDocumentWhenToldAndRemovesIt) {
 }
 
 TEST_F(StandInTest, WordOpenXMLIsThePackageWithHeaderAndPictureWhichOnlySaveAsKeeps) {
-    const char kPng[] =
-        "\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00\x00\x03\x00\x00\x00\x02\x08\x02\x00"
-        "\x00\x00\x12\x16\xF1\x4D\x00\x00\x00\x11\x49\x44\x41\x54\x78\x9C\x63\xF8\xCF\xC0\x00\x41\x0C\x30\xC6\x7F\x00"
-        "\x3B\xD8\x05\xFB\x39\x4D\x96\xA5\x00\x00\x00\x00\x49\x45\x4E\x44\xAE\x42\x60\x82";
     std::wstring png = session.folder().file(L"picture.png");
-    WriteFileBytes(png, std::string(kPng, sizeof kPng - 1));
+    WriteFileBytes(png, StandIn::kTinyPng);
     // Saved by the stand-in, then opened again from its own package.
     auto first = StandIn::StartRichUserWord({{session.folder().write(L"Rich.txt", L"Body\n\n"), L"Kopf & <Zeile>", png}});
     Dispatch user = Dispatch::GetActive(L"Word.Application");

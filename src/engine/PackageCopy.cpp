@@ -1,0 +1,77 @@
+// The package way: the document's Flat OPC from the user's Word, written as
+// the .docx without the clipboard or a Word of our own.
+//
+// Steps: 60 read WordOpenXML, 61 build the .docx, 62 leftovers of a crashed
+// write removed, 63 housekeeping (unchanged content, free space), 64 write.
+#include "engine/DocumentCopy.h"
+
+#include "common/CompleteFile.h"
+#include "engine/Housekeeping.h"
+#include "engine/Package.h"
+#include "engine/RunState.h"
+
+#include <optional>
+
+namespace {
+
+// Word's "Object has been deleted.": the document was closed meanwhile.
+constexpr long kObjectDeleted = static_cast<long>(0x800A0000u + 5825);
+
+// A failure that says nothing about this document's package: Word gone,
+// busy past the retry bound, or the clipboard held (which ends the run).
+bool IsAboutWord(const Failure& failure) {
+    return IsServerGone(failure) || IsServerBusy(failure) || IsClipboardInUse(failure);
+}
+
+std::wstring Upper(std::wstring text) {
+    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+}  // namespace
+
+bool PackageCopy::backUp(const RunDocument& doc) {
+    Guard& guard = *run_.guard;
+    unreadable_ = false;
+    if (!doc.document) return false;  // its failed read was reported
+    // The classic way is the promised fallback for a package Word will not
+    // give (rights-managed content, a document it cannot serialise), so that
+    // read failing is not reported; a failure of the classic way is.
+    std::optional<std::wstring> flatOpc;
+    guard.step(60, [&] {
+        try {
+            flatOpc = doc.document.get(L"WordOpenXML").toText();
+        } catch (const Failure& failure) {
+            if (IsAboutWord(failure)) throw;
+            // A document closed meanwhile gets no backup, as in the classic way.
+            unreadable_ = failure.number() != kObjectDeleted;
+        }
+    });
+    if (!flatOpc || run_.finished) return false;
+
+    std::optional<DocxPackage> package;
+    guard.step(61, [&] {
+        try {
+            package = DocxFromFlatOpc(*flatOpc);
+        } catch (const Failure& failure) {
+            if (!failure.description().starts_with(kPackageUnreadable)) throw;
+            unreadable_ = true;
+        }
+    });
+    flatOpc.reset();  // the string is as large as the document
+    if (!package) return false;
+    // A crash mid-write leaves one temporary file; the run's first package
+    // for a folder clears those of earlier runs, before the space is weighed.
+    const std::wstring folder = doc.path.substr(0, doc.path.find_last_of(L'\\') + 1);
+    if (cleanedFolders_.insert(Upper(folder)).second) guard.step(62, [&] { RemoveUnfinishedFiles(folder); });
+    if (!housekeeping_.worthSaving(guard, 63, doc.key, doc.path, package->fingerprint, package->bytes.size()))
+        return false;
+
+    bool saved = false;
+    guard.step(64, [&] {
+        WriteFileComplete(doc.path, package->bytes);
+        saved = true;
+        housekeeping_.saved(doc.key);
+    });
+    return saved;
+}
