@@ -56,9 +56,11 @@ const XmlLite& LoadXmlLite() {
 // The string in UTF-8 as a stream.  Wine's reader stops after its first
 // 16 KB of UTF-16 input (it asks the stream for 0 bytes from there on), so
 // the text is converted once and read as UTF-8, which it reads through.
+// The stream does not own the bytes: Wine's reader never releases the
+// stream it was given, which kept every package's text.
 class Utf8Stream : public ComObject<ISequentialStream, IID_ISequentialStream> {
 public:
-    explicit Utf8Stream(std::wstring_view text) : data_(ToUtf8(text)) {}
+    explicit Utf8Stream(std::string_view data) : data_(data) {}
     HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG wanted, ULONG* got) override {
         const size_t take = std::min<size_t>(wanted, data_.size() - pos_);
         std::memcpy(buffer, data_.data() + pos_, take);
@@ -70,7 +72,7 @@ public:
     bool exhausted() const { return pos_ == data_.size(); }
 
 private:
-    const std::string data_;
+    const std::string_view data_;
     size_t pos_ = 0;
 };
 
@@ -100,12 +102,12 @@ void AppendEscaped(std::wstring& out, const wchar_t* text, UINT length, bool att
 // part, and the part being written.
 class FlatOpcReader {
 public:
-    explicit FlatOpcReader(std::wstring_view text) : length_(text.size()) {
+    explicit FlatOpcReader(std::wstring_view text) : utf8_(ToUtf8(text)), length_(text.size()) {
         const XmlLite& xmlLite = LoadXmlLite();
         ThrowIfFailed(xmlLite.createReader(__uuidof(IXmlReader), reinterpret_cast<void**>(reader_.GetAddressOf()),
                                            nullptr));
         ThrowIfFailed(reader_->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit));
-        stream_.Attach(new Utf8Stream(text));
+        stream_.Attach(new Utf8Stream(utf8_));
         // UTF-8 whatever the declaration says: the text was converted to it.
         ComPtr<IUnknown> input;
         ThrowIfFailed(xmlLite.createInput(stream_.Get(), nullptr, L"utf-8", FALSE, nullptr, input.GetAddressOf()));
@@ -396,6 +398,7 @@ private:
         }
     }
 
+    const std::string utf8_;  // what the stream reads
     ComPtr<Utf8Stream> stream_;
     ComPtr<IXmlReader> reader_;
     size_t length_ = 0, nodes_ = 0;
