@@ -177,28 +177,15 @@ private:
                    L", column " + std::to_wstring(column) + L").");
     }
 
-    std::wstring_view localName() {
+    std::wstring_view localName() { return text(&IXmlReader::GetLocalName); }
+    std::wstring_view prefix() { return text(&IXmlReader::GetPrefix); }
+    std::wstring_view namespaceUri() { return text(&IXmlReader::GetNamespaceUri); }
+    std::wstring_view value() { return text(&IXmlReader::GetValue); }
+    // One of the reader's texts of the node it is on.
+    std::wstring_view text(HRESULT (STDMETHODCALLTYPE IXmlReader::*get)(const WCHAR**, UINT*)) {
         const wchar_t* text = nullptr;
         UINT length = 0;
-        ThrowIfFailed(reader_->GetLocalName(&text, &length));
-        return {text, length};
-    }
-    std::wstring_view prefix() {
-        const wchar_t* text = nullptr;
-        UINT length = 0;
-        ThrowIfFailed(reader_->GetPrefix(&text, &length));
-        return {text, length};
-    }
-    std::wstring_view namespaceUri() {
-        const wchar_t* text = nullptr;
-        UINT length = 0;
-        ThrowIfFailed(reader_->GetNamespaceUri(&text, &length));
-        return {text, length};
-    }
-    std::wstring_view value() {
-        const wchar_t* text = nullptr;
-        UINT length = 0;
-        ThrowIfFailed(reader_->GetValue(&text, &length));
+        ThrowIfFailed((reader_.Get()->*get)(&text, &length));
         return {text, length};
     }
     bool isPackage(std::wstring_view name) { return namespaceUri() == kPackageNs && localName() == name; }
