@@ -37,6 +37,10 @@ private:
     std::wstring am_, pm_;
 };
 
+// After the extension of a password-protected document's backup, which holds
+// its package encrypted for the Windows user ("....docx.protected").
+inline constexpr std::wstring_view kProtectedSuffix = L".protected";
+
 // Base path (folder, backslash, document name) stamped with the date, and in
 // new-file mode the time, plus the backup extension.
 std::wstring BuildBackupName(const std::wstring& basePath, bool newFileMode, const std::wstring& docExtension);
