@@ -75,10 +75,6 @@ double ToDouble(const std::wstring& text) {
     return value;
 }
 
-}  // namespace
-
-namespace {
-
 // Both separators become the locale's, so "16.0" and "16,0" read as 16
 // under any locale; two separators do not convert.
 double VersionNumber(std::wstring text) {

@@ -48,17 +48,13 @@ protected:
             value ? reg::SetString(root, L"Software\\Classes\\" + key, L"", *value)
                   : reg::DeleteTree(root, L"Software\\Classes\\" + key);
     }
-    static void SetServer(const std::wstring& commandLine) {
-        SetClassKey(L"CLSID\\{2D67EDBC-E807-4AC6-BF7B-1F407235F1D3}\\LocalServer32", commandLine);
+    static void SetServer(const std::wstring& line) {
+        SetClassKey(L"CLSID\\{2D67EDBC-E807-4AC6-BF7B-1F407235F1D3}\\LocalServer32", line);
     }
-    static void SetCurVer(const std::optional<std::wstring>& curVer) {
-        SetClassKey(L"Word.Application\\CurVer", curVer);
-    }
-    // A registration that tells nothing: the version comes from an instance.
-    static void AskAnInstance() {
-        SetServer(L"word-standin.exe");  // a bare name: COM finds it beside the test, the probe sees no path
-        SetCurVer(std::nullopt);
-    }
+    static void SetCurVer(const std::optional<std::wstring>& curVer) { SetClassKey(L"Word.Application\\CurVer", curVer); }
+    // A registration that tells nothing (a bare name, which COM finds beside
+    // the test): the version comes from an instance.
+    static void AskAnInstance() { SetServer(L"word-standin.exe"), SetCurVer(std::nullopt); }
 
     ComApartment com;
     StandIn::Session session;
@@ -89,17 +85,10 @@ TEST_F(WordProbes, RegisteredWordAnswersFromItsRegistration) {
     StandIn::SetVersion(L"12.5");  // what an instance would say: none may be created
     struct Case {
         std::optional<std::wstring> curVer;
-        double version;
-    } cases[] = {
-        {L"Word.Application.16", 16},
-        {L"Word.Application.11", 11},
-        {L"word.application.12", 12},
-        // Else the server's version resource (16.0.0.0).
-        {std::nullopt, 16},
-        {L"Word.Application", 16},
-        {L"Word.Application.x", 16},
-        {L"Excel.Application.11", 16},
-    };
+        double version;  // else the server's version resource: 16
+    } cases[] = {{L"Word.Application.16", 16}, {L"Word.Application.11", 11}, {L"word.application.12", 12},
+                 {std::nullopt, 16},           {L"Word.Application", 16},    {L"Word.Application.x", 16},
+                 {L"Excel.Application.11", 16}};
     for (const auto& c : cases) {
         SetCurVer(c.curVer);
         EXPECT_TRUE(CheckWordAvailable());
@@ -120,17 +109,10 @@ TEST_F(WordProbes, ServerProgramIsReadAsCreateProcessReadsIt) {
     const std::wstring word = folder.write(L"Microsoft Office\\WINWORD.EXE", L"");
     struct Case {
         std::wstring line, program;
-    } cases[] = {
-        {L"\"" + word + L"\" /Automation", word},
-        {word + L" /Automation", word},
-        {L"  " + word, word},
-        {L"\"" + word + L"\"", word},
-        {L"WINWORD.EXE /Automation", L""},  // no full path: where COM looks is not ours to guess
-        {folder.file(L"Microsoft Office\\MISSING.EXE") + L" /Automation", L""},
-        {L"\"" + folder.file(L"Microsoft Office") + L"\"", L""},
-        {L"\"" + word, L""},
-        {L"", L""},
-    };
+    } cases[] = {{L"\"" + word + L"\" /Automation", word}, {word + L" /Automation", word}, {L"  " + word, word},
+                 // No full path: where COM looks is not ours to guess.
+                 {L"WINWORD.EXE /Automation", L""}, {folder.file(L"Microsoft Office\\MISSING.EXE"), L""},
+                 {L"\"" + folder.file(L"Microsoft Office") + L"\"", L""}, {L"\"" + word, L""}, {L"", L""}};
     for (const auto& c : cases) EXPECT_EQ(ServerProgram(c.line), c.program) << ToUtf8(c.line);
 }
 
