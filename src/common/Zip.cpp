@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::uint16_t kVersion = 20;     // 2.0: deflate
 constexpr std::uint16_t kUtf8Name = 1 << 11;  // the name is UTF-8, not code page 437
-constexpr std::uint16_t kDeflated = 8;
+constexpr std::uint16_t kStored = 0, kDeflated = 8;
 constexpr std::uint16_t kDos1980 = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
 
 void Put16(std::string& out, std::uint32_t v) {
@@ -53,7 +53,7 @@ void ZipWriter::checkSize(std::uint64_t bytes) const {
     if (bytes > maxBytes_) throw Failure::Text(kZipTooLarge);
 }
 
-void ZipWriter::add(std::string_view name, std::string_view data) {
+void ZipWriter::add(std::string_view name, std::string_view data, bool store) {
     // Every size, offset and count must fit its field; the largest deflate
     // output is a little above the input, so the input is checked first.
     checkSize(out_.size() + data.size());
@@ -62,24 +62,28 @@ void ZipWriter::add(std::string_view name, std::string_view data) {
     const std::uint32_t crc = static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
     const std::uint16_t flags = IsAscii(name) ? 0 : kUtf8Name;
+    const std::uint16_t method = store ? kStored : kDeflated;
 
     std::string header;
     Put32(header, 0x04034b50);
     Put16(header, kVersion);
     Put16(header, flags);
-    Put16(header, kDeflated);
+    Put16(header, method);
     Put16(header, 0);
     Put16(header, kDos1980);
     Put32(header, crc);
     const size_t sizesAt = header.size();
-    Put32(header, 0);  // compressed size, known after deflate
+    Put32(header, 0);  // compressed size, known after deflating
     Put32(header, static_cast<std::uint32_t>(data.size()));
     Put16(header, static_cast<std::uint32_t>(name.size()));
     Put16(header, 0);
     header += name;
     out_ += header;
     const size_t dataAt = out_.size();
-    Deflate(out_, data);
+    if (store)
+        out_ += data;
+    else
+        Deflate(out_, data);
     const std::uint64_t compressed = out_.size() - dataAt;
     checkSize(out_.size() + directory_.size() + 46 + name.size() + 22);
     std::string size;
@@ -90,7 +94,7 @@ void ZipWriter::add(std::string_view name, std::string_view data) {
     Put16(directory_, kVersion);  // made by: MS-DOS attributes
     Put16(directory_, kVersion);
     Put16(directory_, flags);
-    Put16(directory_, kDeflated);
+    Put16(directory_, method);
     Put16(directory_, 0);
     Put16(directory_, kDos1980);
     Put32(directory_, crc);

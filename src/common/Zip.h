@@ -1,5 +1,5 @@
 #pragma once
-// A ZIP archive built in memory: entries deflated, CRC-32 and deflate from
+// A ZIP archive built in memory: entries deflated or stored, CRC-32 and deflate from
 // zlib, no ZIP64.  Entry times are 1980-01-01 00:00, as Word writes them, so
 // that one content always gives the same bytes.
 #include <cstdint>
@@ -12,9 +12,10 @@ public:
     static constexpr std::uint64_t kMaxBytes = 0xFFFFFFFEull;
     explicit ZipWriter(std::uint64_t maxBytes = kMaxBytes) : maxBytes_(maxBytes) {}
 
-    // name in UTF-8, with forward slashes.  Throws Failure when the archive
-    // would pass what a ZIP without ZIP64 holds.
-    void add(std::string_view name, std::string_view data);
+    // name in UTF-8, with forward slashes; stored as it is with store (what
+    // is compressed already, a picture), else deflated.  Throws Failure when
+    // the archive would pass what a ZIP without ZIP64 holds.
+    void add(std::string_view name, std::string_view data, bool store = false);
     // The central directory and its end record appended: the whole archive.
     std::string finish();
 

@@ -3,7 +3,9 @@
 // Each way of copying a document is one implementation; the run chooses one
 // per document and does the rest (folder, name, history line) the same way.
 #include "common/Automation.h"
+#include "engine/Package.h"
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -52,11 +54,16 @@ private:
 
 // The package way (Word 2007 and later): one read of the document's
 // WordOpenXML in the user's Word, written as the .docx itself; no instance
-// of ours and no clipboard.
-class PackageCopy final : public DocumentCopy {
+// of ours and no clipboard.  Read first, since the package tells the
+// backup's extension, and so its path; then written.
+class PackageCopy final {
 public:
     PackageCopy(RunState& run, RunHousekeeping& housekeeping) : run_(run), housekeeping_(housekeeping) {}
-    bool backUp(const RunDocument& document) override;
+    // The document's package as a .docx (its path not needed yet); none when
+    // it was closed, failed (reported), or is unreadable().
+    std::optional<DocxPackage> read(const RunDocument& document);
+    // Writes what read gave to the document's path; answers whether it did.
+    bool write(const RunDocument& document, const DocxPackage& package);
     // Whether the last document's package could not be read (Word would not
     // give it, or gave a malformed one): that document goes the classic way.
     bool unreadable() const { return unreadable_; }

@@ -1,402 +1,437 @@
-// Reading Flat OPC with XmlLite.  A part's XML is written again from the
-// reader's events, not cut from the source: the reader's line positions are
-// off after entities and characters outside the BMP (Wine), and XmlLite's own
-// writer cannot copy a node (it writes "xmlns:xmlns" for a default namespace
-// and stops at xml:space under Wine).
+// Reading Flat OPC without an XML library.  Each XML part is cut out of the
+// string exactly as Word wrote it (every character, character reference,
+// comment, processing instruction and blank), so nothing can be lost or
+// changed in a re-serialisation; only the package's own elements are parsed,
+// strictly, and what the parts hold is walked just far enough to find where
+// each one ends and which namespace declarations it relies on from outside.
 #include "engine/Package.h"
 
-#include "common/ComObject.h"
 #include "common/Failure.h"
-#include "common/Main.h"
 #include "common/Text.h"
 
-#include <objidl.h>
-#include <wincrypt.h>
-#include <wrl/client.h>
-#include <xmllite.h>
-
 #include <algorithm>
-#include <cstring>
-#include <map>
+#include <optional>
 #include <utility>
-
-using Microsoft::WRL::ComPtr;
 
 const wchar_t kPackageUnreadable[] = L"The document's package could not be read: ";
 
 namespace {
 
 constexpr std::wstring_view kPackageNs = L"http://schemas.microsoft.com/office/2006/xmlPackage";
-constexpr std::wstring_view kXmlnsNs = L"http://www.w3.org/2000/xmlns/";
+constexpr std::wstring_view kXmlNs = L"http://www.w3.org/XML/1998/namespace";
+// Markup compatibility: its attributes name prefixes in their values
+// (mc:Ignorable="w14 wp14"), and a consumer fails on an undeclared one.
+constexpr std::wstring_view kCompatibilityNs = L"http://schemas.openxmlformats.org/markup-compatibility/2006";
 
 [[noreturn]] void Unreadable(const std::wstring& what) { throw Failure::Text(kPackageUnreadable + what); }
 
-// XmlLite from System32 by its full path: MinGW has no import library for
-// it, and a bare name would find a planted DLL beside the exe first.
-struct XmlLite {
-    HRESULT(WINAPI* createReader)(REFIID, void**, IMalloc*) = nullptr;
-    HRESULT(WINAPI* createInput)(IUnknown*, IMalloc*, LPCWSTR, BOOL, LPCWSTR, IUnknown**) = nullptr;
-};
-const XmlLite& LoadXmlLite() {
-    static const XmlLite xmlLite = [] {
-        XmlLite functions;
-        const std::wstring folder = SystemFolder();
-        if (HMODULE module = folder.empty() ? nullptr : LoadLibraryW((folder + L"\\xmllite.dll").c_str())) {
-            functions.createReader =
-                reinterpret_cast<decltype(functions.createReader)>(GetProcAddress(module, "CreateXmlReader"));
-            functions.createInput = reinterpret_cast<decltype(functions.createInput)>(
-                GetProcAddress(module, "CreateXmlReaderInputWithEncodingName"));
-        }
-        return functions;
-    }();
-    if (!xmlLite.createReader || !xmlLite.createInput) throw Failure::Text(L"XmlLite (xmllite.dll) could not be loaded.");
-    return xmlLite;
+bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+bool IsBlank(std::wstring_view text) { return std::all_of(text.begin(), text.end(), IsSpace); }
+
+std::wstring_view PrefixOf(std::wstring_view qname) {
+    const size_t colon = qname.find(L':');
+    return colon == std::wstring_view::npos ? std::wstring_view() : qname.substr(0, colon);
+}
+std::wstring_view LocalOf(std::wstring_view qname) { return qname.substr(qname.find(L':') + 1); }
+
+void AppendCodePoint(std::wstring& out, unsigned long code) {
+    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) Unreadable(L"a character reference is not valid.");
+    if (code >= 0x10000) {
+        code -= 0x10000;
+        out += static_cast<wchar_t>(0xD800 + (code >> 10));
+        out += static_cast<wchar_t>(0xDC00 + (code & 0x3FF));
+    } else {
+        out += static_cast<wchar_t>(code);
+    }
 }
 
-// The string in UTF-8 as a stream.  Wine's reader stops after its first
-// 16 KB of UTF-16 input (it asks the stream for 0 bytes from there on), so
-// the text is converted once and read as UTF-8, which it reads through.
-// The stream does not own the bytes: Wine's reader never releases the
-// stream it was given, which kept every package's text.
-class Utf8Stream : public ComObject<ISequentialStream, IID_ISequentialStream> {
-public:
-    explicit Utf8Stream(std::string_view data) : data_(data) {}
-    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG wanted, ULONG* got) override {
-        const size_t take = std::min<size_t>(wanted, data_.size() - pos_);
-        std::memcpy(buffer, data_.data() + pos_, take);
-        pos_ += take;
-        if (got) *got = static_cast<ULONG>(take);
-        return take < wanted ? S_FALSE : S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
-    bool exhausted() const { return pos_ == data_.size(); }
-
-private:
-    const std::string_view data_;
-    size_t pos_ = 0;
-};
-
-void AppendEscaped(std::wstring& out, const wchar_t* text, UINT length, bool attribute) {
-    const wchar_t* run = text;
-    auto flush = [&](const wchar_t* at) { out.append(run, at - run); };
-    for (const wchar_t* p = text; p != text + length; ++p) {
-        const wchar_t* entity = nullptr;
-        switch (*p) {
-            case L'&': entity = L"&amp;"; break;
-            case L'<': entity = L"&lt;"; break;
-            case L'>': entity = L"&gt;"; break;
-            case L'\r': entity = L"&#xD;"; break;  // a bare CR would be read back as LF
-            case L'"': if (attribute) entity = L"&quot;"; break;
-            case L'\t': if (attribute) entity = L"&#x9;"; break;  // attribute values normalise these
-            case L'\n': if (attribute) entity = L"&#xA;"; break;
+// An attribute's value as an XML reader gives it: references replaced,
+// literal line breaks and tabs as blanks.
+std::wstring AttributeValue(std::wstring_view raw) {
+    std::wstring value;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const wchar_t c = raw[i];
+        if (c == L'\r' && i + 1 < raw.size() && raw[i + 1] == L'\n') continue;
+        if (IsSpace(c)) {
+            value += L' ';
+            continue;
         }
-        if (!entity) continue;
-        flush(p);
-        out += entity;
-        run = p + 1;
+        if (c != L'&') {
+            value += c;
+            continue;
+        }
+        const size_t end = raw.find(L';', i);
+        if (end == std::wstring_view::npos) Unreadable(L"an attribute holds a bare \"&\".");
+        const std::wstring_view ref = raw.substr(i + 1, end - i - 1);
+        static constexpr std::pair<std::wstring_view, wchar_t> kEntities[] = {
+            {L"lt", L'<'}, {L"gt", L'>'}, {L"amp", L'&'}, {L"quot", L'"'}, {L"apos", L'\''}};
+        const auto named = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                        [&](const auto& e) { return e.first == ref; });
+        if (named != std::end(kEntities)) {
+            value += named->second;
+        } else if (ref.size() > 1 && ref[0] == L'#') {
+            const bool hex = ref[1] == L'x';
+            const std::wstring digits(ref.substr(hex ? 2 : 1));
+            wchar_t* stop = nullptr;
+            const unsigned long code = wcstoul(digits.c_str(), &stop, hex ? 16 : 10);
+            if (digits.empty() || *stop || !iswxdigit(digits[0])) Unreadable(L"a character reference is not valid.");
+            AppendCodePoint(value, code);
+        } else {
+            Unreadable(L"an attribute refers to an unknown entity.");
+        }
+        i = end;
     }
-    flush(text + length);
+    return value;
 }
 
-// One Flat OPC walk: the reader, the namespaces in scope outside the current
-// part, and the part being written.
-class FlatOpcReader {
-public:
-    explicit FlatOpcReader(std::wstring_view text) : utf8_(ToUtf8(text)), length_(text.size()) {
-        const XmlLite& xmlLite = LoadXmlLite();
-        ThrowIfFailed(xmlLite.createReader(__uuidof(IXmlReader), reinterpret_cast<void**>(reader_.GetAddressOf()),
-                                           nullptr));
-        ThrowIfFailed(reader_->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit));
-        stream_.Attach(new Utf8Stream(utf8_));
-        // UTF-8 whatever the declaration says: the text was converted to it.
-        ComPtr<IUnknown> input;
-        ThrowIfFailed(xmlLite.createInput(stream_.Get(), nullptr, L"utf-8", FALSE, nullptr, input.GetAddressOf()));
-        ThrowIfFailed(reader_->SetInput(input.Get()));
+// Base64 as Word writes it (76-character lines); any whitespace between.
+std::optional<std::string> DecodeBase64(std::wstring_view text) {
+    auto sextet = [](wchar_t c) -> int {
+        if (c >= L'A' && c <= L'Z') return c - L'A';
+        if (c >= L'a' && c <= L'z') return c - L'a' + 26;
+        if (c >= L'0' && c <= L'9') return c - L'0' + 52;
+        if (c == L'+') return 62;
+        if (c == L'/') return 63;
+        return -1;
+    };
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    unsigned long group = 0;
+    int count = 0, padding = 0;
+    for (const wchar_t c : text) {
+        if (IsSpace(c)) continue;
+        if (c == L'=') {
+            ++padding;
+            group <<= 6;
+        } else {
+            const int value = sextet(c);
+            if (value < 0 || padding) return std::nullopt;  // nothing may follow the padding
+            group = group << 6 | value;
+        }
+        if (++count % 4) continue;
+        if (padding > 2) return std::nullopt;
+        bytes += static_cast<char>(group >> 16);
+        if (padding < 2) bytes += static_cast<char>(group >> 8 & 0xFF);
+        if (padding < 1) bytes += static_cast<char>(group & 0xFF);
+        group = 0;
     }
+    if (count % 4) return std::nullopt;
+    return bytes;
+}
+
+struct Attribute {
+    std::wstring_view name;
+    std::wstring_view raw;  // between its quotes, as written
+    wchar_t quote = L'"';
+};
+
+struct StartTag {
+    std::wstring_view name;
+    std::vector<Attribute> attributes;
+    bool empty = false;
+    size_t close = 0;  // where its ">" or "/>" stands
+};
+
+// A namespace binding: what it is, and its declaration as written, to be
+// copied into a part that relies on it.
+struct Binding {
+    std::wstring_view prefix;
+    std::wstring uri;
+    const Attribute* declaration = nullptr;
+};
+
+class FlatOpcScanner {
+public:
+    explicit FlatOpcScanner(std::wstring_view text) : text_(text) {}
 
     std::vector<PackagePart> parts() {
+        if (text_.starts_with(L'\xFEFF')) pos_ = 1;
+        skipMisc(kNotAPackage);
+        if (!at(L"<") || at(L"</")) Unreadable(kNotAPackage);
+        const StartTag package = startTag();
+        const size_t mark = bind(package, scope_);
+        if (!isPackage(package, L"package")) Unreadable(kNotAPackage);
         std::vector<PackagePart> parts;
-        XmlNodeType type;
-        // The document: the package element after a declaration, processing
-        // instructions and comments.
-        while (next(type, true) && type != XmlNodeType_Element)
-            if (type == XmlNodeType_Text || type == XmlNodeType_CDATA) Unreadable(L"text outside the package.");
-        if (type != XmlNodeType_Element || !isPackage(L"package"))
-            Unreadable(L"it is not a Flat OPC package (no pkg:package element).");
-        if (!reader_->IsEmptyElement()) {
-            ancestors_.push_back(declarations());
-            while (next(type) && type != XmlNodeType_EndElement) {
-                if (type == XmlNodeType_Text || type == XmlNodeType_CDATA) Unreadable(L"text between the parts.");
-                if (type != XmlNodeType_Element) continue;
-                if (!isPackage(L"part")) Unreadable(L"an element other than pkg:part in the package.");
-                parts.push_back(part());
+        while (!package.empty) {
+            skipMisc(L"text between the parts.");
+            if (at(L"</")) {
+                endTag(package.name);
+                break;
             }
+            const StartTag part = startTag();
+            if (!isPackageElement(part, L"part")) Unreadable(L"an element other than pkg:part in the package.");
+            parts.push_back(readPart(part));
         }
-        while (next(type, true))
-            if (type == XmlNodeType_Element || type == XmlNodeType_Text) Unreadable(L"content after the package.");
+        scope_.resize(mark);
+        skipMisc(L"content after the package.");
+        if (pos_ != text_.size()) Unreadable(L"content after the package.");
         if (parts.empty()) Unreadable(L"it holds no parts.");
         return parts;
     }
 
 private:
-    using Declarations = std::vector<std::pair<std::wstring, std::wstring>>;  // prefix, namespace
+    bool at(std::wstring_view literal) const { return text_.substr(pos_).starts_with(literal); }
 
-    // Wine's reader, at the end of a text that stops inside an element,
-    // answers the last text node again and again.  Every node stands for at
-    // least one character of the text.
-    bool stuck(XmlNodeType type) {
-        if (++nodes_ > length_ + 16) return true;
-        const wchar_t* text = nullptr;
-        UINT length = 0;
-        if (type != XmlNodeType_Text || FAILED(reader_->GetValue(&text, &length))) {
-            lastText_ = nullptr;
-            return false;
-        }
-        const bool again = stream_->exhausted() && text == lastText_ && length == lastLength_;
-        lastText_ = text;
-        lastLength_ = length;
-        return again;
-    }
-
-    // Read, with the reader's failures (malformed XML) as a clear text.  The
-    // end of the text is an error inside an element (Wine's reader answers
-    // S_OK with no node there, where Windows' reports the end).
-    bool next(XmlNodeType& type, bool endAllowed = false) {
-        const HRESULT hr = reader_->Read(&type);
-        if (hr == S_OK && type != XmlNodeType_None && !stuck(type)) return true;
-        if (hr == S_OK || hr == S_FALSE) {
-            if (!endAllowed) Unreadable(L"it ends inside an element.");
-            return false;
-        }
-        UINT line = 0, column = 0;
-        reader_->GetLineNumber(&line);
-        reader_->GetLinePosition(&column);
-        wchar_t code[16];
-        swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-        Unreadable(L"it is not well-formed XML (error " + std::wstring(code) + L" at line " + std::to_wstring(line) +
-                   L", column " + std::to_wstring(column) + L").");
-    }
-
-    std::wstring_view localName() { return text(&IXmlReader::GetLocalName); }
-    std::wstring_view prefix() { return text(&IXmlReader::GetPrefix); }
-    std::wstring_view namespaceUri() { return text(&IXmlReader::GetNamespaceUri); }
-    std::wstring_view value() { return text(&IXmlReader::GetValue); }
-    // One of the reader's texts of the node it is on.
-    std::wstring_view text(HRESULT (STDMETHODCALLTYPE IXmlReader::*get)(const WCHAR**, UINT*)) {
-        const wchar_t* text = nullptr;
-        UINT length = 0;
-        ThrowIfFailed((reader_.Get()->*get)(&text, &length));
-        return {text, length};
-    }
-    bool isPackage(std::wstring_view name) { return namespaceUri() == kPackageNs && localName() == name; }
-
-    // The namespace declarations on the current element.
-    Declarations declarations() {
-        Declarations found;
-        for (HRESULT hr = reader_->MoveToFirstAttribute(); hr == S_OK; hr = reader_->MoveToNextAttribute())
-            if (namespaceUri() == kXmlnsNs)
-                found.emplace_back(prefix().empty() ? std::wstring() : std::wstring(localName()), value());
-        reader_->MoveToElement();
+    size_t find(std::wstring_view what, const wchar_t* missing) const {
+        const size_t found = text_.find(what, pos_);
+        if (found == std::wstring_view::npos) Unreadable(missing);
         return found;
     }
 
-    // The current element's pkg: attribute, or empty.
-    std::wstring packageAttribute(const wchar_t* name) {
-        if (reader_->MoveToAttributeByName(name, kPackageNs.data()) != S_OK) return {};
-        std::wstring text(value());
-        reader_->MoveToElement();
-        return text;
+    static constexpr const wchar_t* kNotAPackage = L"it is not a Flat OPC package (no pkg:package element).";
+
+    // Past blanks, comments and processing instructions; other text is the
+    // failure named by text (outside any part only blanks may stand).
+    void skipMisc(const wchar_t* text) {
+        for (;;) {
+            while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
+            if (at(L"<!--")) {
+                pos_ = find(L"-->", L"a comment does not end.") + 3;
+            } else if (at(L"<?")) {
+                pos_ = find(L"?>", L"a processing instruction does not end.") + 2;
+            } else if (at(L"<!")) {
+                Unreadable(L"it holds a document type or CDATA outside the parts.");
+            } else {
+                if (pos_ < text_.size() && text_[pos_] != L'<') Unreadable(text);
+                return;
+            }
+        }
     }
 
-    PackagePart part() {
+    std::wstring_view readName() {
+        const size_t start = pos_;
+        while (pos_ < text_.size() && !IsSpace(text_[pos_]) && !wcschr(L"/>=<?\"'", text_[pos_])) ++pos_;
+        if (pos_ == start) Unreadable(L"it is not well-formed XML (a name is missing at character " +
+                                      std::to_wstring(start) + L").");
+        return text_.substr(start, pos_ - start);
+    }
+
+    void skipSpace() {
+        while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
+    }
+
+    // At "<": the start tag, its attributes as written.
+    StartTag startTag() {
+        StartTag tag;
+        ++pos_;
+        tag.name = readName();
+        for (;;) {
+            const size_t before = pos_;
+            skipSpace();
+            if (at(L"/>") || at(L">")) {
+                tag.close = pos_;
+                tag.empty = at(L"/>");
+                pos_ += tag.empty ? 2 : 1;
+                return tag;
+            }
+            if (pos_ == before || pos_ >= text_.size()) Unreadable(L"it is not well-formed XML (a tag does not end).");
+            Attribute attribute;
+            attribute.name = readName();
+            skipSpace();
+            if (!at(L"=")) Unreadable(L"it is not well-formed XML (an attribute has no value).");
+            ++pos_;
+            skipSpace();
+            if (!at(L"\"") && !at(L"'")) Unreadable(L"it is not well-formed XML (an attribute value is not quoted).");
+            attribute.quote = text_[pos_++];
+            const size_t end = text_.find(attribute.quote, pos_);
+            if (end == std::wstring_view::npos) Unreadable(L"it is not well-formed XML (an attribute value does not end).");
+            attribute.raw = text_.substr(pos_, end - pos_);
+            if (attribute.raw.find(L'<') != std::wstring_view::npos)
+                Unreadable(L"it is not well-formed XML (\"<\" in an attribute value).");
+            pos_ = end + 1;
+            tag.attributes.push_back(attribute);
+        }
+    }
+
+    // At "</": the end tag, which must close expected.
+    void endTag(std::wstring_view expected) {
+        pos_ += 2;
+        const std::wstring_view closed = readName();
+        skipSpace();
+        if (!at(L">")) Unreadable(L"it is not well-formed XML (an end tag does not end).");
+        ++pos_;
+        if (closed != expected)
+            Unreadable(L"it is not well-formed XML (</" + std::wstring(closed) + L"> where </" + std::wstring(expected) +
+                       L"> belongs).");
+    }
+
+    // The tag's namespace declarations added to scope; answers the mark to
+    // cut scope back to when the element ends.
+    static size_t bind(const StartTag& tag, std::vector<Binding>& scope) {
+        const size_t mark = scope.size();
+        for (const Attribute& attribute : tag.attributes)
+            if (attribute.name == L"xmlns" || attribute.name.starts_with(L"xmlns:"))
+                scope.push_back({attribute.name.size() > 5 ? attribute.name.substr(6) : std::wstring_view(),
+                                 AttributeValue(attribute.raw), &attribute});
+        return mark;
+    }
+
+    static const Binding* lookup(const std::vector<Binding>& scope, std::wstring_view prefix) {
+        auto found = std::find_if(scope.rbegin(), scope.rend(), [&](const Binding& b) { return b.prefix == prefix; });
+        return found == scope.rend() ? nullptr : &*found;
+    }
+
+    bool isPackage(const StartTag& tag, std::wstring_view local) const {
+        const Binding* binding = lookup(scope_, PrefixOf(tag.name));
+        return binding && binding->uri == kPackageNs && LocalOf(tag.name) == local;
+    }
+    // An element of the package inside it: its own declarations count.
+    bool isPackageElement(const StartTag& tag, std::wstring_view local) {
+        const size_t mark = bind(tag, scope_);
+        const bool is = isPackage(tag, local);
+        scope_.resize(mark);
+        return is;
+    }
+
+    std::wstring packageAttribute(const StartTag& tag, std::wstring_view local) const {
+        for (const Attribute& attribute : tag.attributes) {
+            const Binding* binding = lookup(scope_, PrefixOf(attribute.name));
+            if (!PrefixOf(attribute.name).empty() && binding && binding->uri == kPackageNs &&
+                LocalOf(attribute.name) == local)
+                return AttributeValue(attribute.raw);
+        }
+        return {};
+    }
+
+    PackagePart readPart(const StartTag& tag) {
+        const size_t mark = bind(tag, scope_);
         PackagePart part;
-        std::wstring name = packageAttribute(L"name");
-        part.contentType = packageAttribute(L"contentType");
+        const std::wstring name = packageAttribute(tag, L"name");
+        part.contentType = packageAttribute(tag, L"contentType");
+        part.stored = packageAttribute(tag, L"compression") == L"store";
         if (name.empty()) Unreadable(L"a part has no pkg:name.");
         if (part.contentType.empty()) Unreadable(L"part " + name + L" has no pkg:contentType.");
         if (name[0] != L'/') Unreadable(L"part name " + name + L" does not begin with \"/\".");
         part.name = name.substr(1);
-        const bool empty = reader_->IsEmptyElement();
-        ancestors_.push_back(declarations());
-        bool content = false;
-        XmlNodeType type;
-        while (!empty && next(type) && type != XmlNodeType_EndElement) {
-            if (type == XmlNodeType_Text || type == XmlNodeType_CDATA) Unreadable(L"text in part " + name + L".");
-            if (type != XmlNodeType_Element) continue;
-            if (content) Unreadable(L"part " + name + L" has more than one content.");
-            if (isPackage(L"xmlData"))
-                part.bytes = xmlData(name);
-            else if (isPackage(L"binaryData"))
-                part.bytes = binaryData(name);
-            else
-                Unreadable(L"part " + name + L" holds neither pkg:xmlData nor pkg:binaryData.");
-            content = true;
-        }
-        ancestors_.pop_back();
-        if (!content) Unreadable(L"part " + name + L" has no content.");
+        const std::wstring inPart = L" in part " + name + L".";
+        if (tag.empty) Unreadable(L"part " + name + L" has no content.");
+        skipMisc((L"text" + inPart).c_str());
+        if (at(L"</")) Unreadable(L"part " + name + L" has no content.");
+        const StartTag content = startTag();
+        const size_t contentMark = bind(content, scope_);
+        if (isPackage(content, L"xmlData"))
+            part.bytes = xmlData(content, name);
+        else if (isPackage(content, L"binaryData"))
+            part.bytes = binaryData(content, name);
+        else
+            Unreadable(L"part " + name + L" holds neither pkg:xmlData nor pkg:binaryData.");
+        scope_.resize(contentMark);
+        skipMisc((L"text" + inPart).c_str());
+        if (!at(L"</")) Unreadable(L"part " + name + L" has more than one content.");
+        endTag(tag.name);
+        scope_.resize(mark);
         return part;
     }
 
-    std::string binaryData(const std::wstring& name) {
-        std::wstring base64;
-        XmlNodeType type;
-        if (!reader_->IsEmptyElement())
-            while (next(type) && type != XmlNodeType_EndElement) {
-                if (type == XmlNodeType_Element) Unreadable(L"an element in the binary data of part " + name + L".");
-                if (type == XmlNodeType_Text || type == XmlNodeType_Whitespace) base64 += value();
-            }
-        std::string bytes;
-        if (base64.find_first_not_of(L" \t\r\n") == std::wstring::npos) return bytes;
-        DWORD size = 0;
-        const DWORD length = static_cast<DWORD>(base64.size());
-        if (CryptStringToBinaryW(base64.data(), length, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr)) {
-            bytes.resize(size);
-            if (CryptStringToBinaryW(base64.data(), length, CRYPT_STRING_BASE64,
-                                     reinterpret_cast<BYTE*>(bytes.data()), &size, nullptr, nullptr)) {
-                bytes.resize(size);
-                return bytes;
-            }
-        }
-        Unreadable(L"the binary data of part " + name + L" is not base64.");
+    std::string binaryData(const StartTag& tag, const std::wstring& name) {
+        if (tag.empty) return {};
+        const size_t end = find(L"<", L"it ends inside an element.");
+        const std::wstring_view base64 = text_.substr(pos_, end - pos_);
+        pos_ = end;
+        if (!at(L"</")) Unreadable(L"an element in the binary data of part " + name + L".");
+        endTag(tag.name);
+        std::optional<std::string> bytes = DecodeBase64(base64);
+        if (!bytes) Unreadable(L"the binary data of part " + name + L" is not base64.");
+        return std::move(*bytes);
     }
 
-    // The element inside pkg:xmlData, written again as a document of its own.
-    std::string xmlData(const std::wstring& name) {
-        std::wstring xml = L"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
-        ancestors_.push_back(declarations());
-        bool root = false;
-        XmlNodeType type;
-        if (!reader_->IsEmptyElement())
-            while (next(type) && type != XmlNodeType_EndElement) {
-                if (type == XmlNodeType_Text || type == XmlNodeType_CDATA)
-                    Unreadable(L"text beside the XML of part " + name + L".");
-                if (type != XmlNodeType_Element) continue;
-                if (root) Unreadable(L"part " + name + L" has more than one root element.");
-                element(xml, true);
-                root = true;
+    // The part's text between the pkg:xmlData tags, as it stands, in UTF-8
+    // behind a declaration of its own; its root element gets the
+    // declarations of the namespaces it uses from around it.
+    std::string xmlData(const StartTag& tag, const std::wstring& name) {
+        if (tag.empty) Unreadable(L"part " + name + L" has no XML element.");
+        const size_t begin = pos_;
+        std::vector<Binding> inner;                 // what the part itself declares, in scope
+        std::vector<std::pair<std::wstring_view, size_t>> open;  // element names, with their scope marks
+        std::vector<const Binding*> borrowed;       // declarations from around the part, in order of need
+        std::optional<size_t> rootClose;
+        auto use = [&](std::wstring_view prefix, bool required) {
+            if (prefix == L"xml" || lookup(inner, prefix)) return;
+            const Binding* outer = lookup(scope_, prefix);
+            if (!outer || (prefix.empty() && outer->uri.empty())) {
+                if (required && !prefix.empty())
+                    Unreadable(L"part " + name + L" uses the undeclared prefix " + std::wstring(prefix) + L".");
+                return;
             }
-        if (!root) Unreadable(L"part " + name + L" has no XML element.");
-        ancestors_.pop_back();
-        return ToUtf8(xml);
-    }
-
-    // Adds a declaration of prefix when the output does not bind it to uri.
-    void bind(std::wstring& xml, Declarations& scope, std::wstring_view prefix, std::wstring_view uri) {
-        if (prefix == L"xml" || prefix == L"xmlns") return;
-        auto bound = std::find_if(scope.rbegin(), scope.rend(), [&](const auto& d) { return d.first == prefix; });
-        if (bound != scope.rend() ? bound->second == uri : uri.empty()) return;
-        xml += prefix.empty() ? L" xmlns=\"" : L" xmlns:" + std::wstring(prefix) + L"=\"";
-        AppendEscaped(xml, uri.data(), static_cast<UINT>(uri.size()), true);
-        xml += L'"';
-        scope.emplace_back(prefix, uri);
-    }
-
-    // The current element and everything in it; at the part's root, the
-    // package's own namespace declarations that the part may rely on (also
-    // by prefixes named in attribute values, as mc:Ignorable does), except
-    // those of the Flat OPC's namespace.
-    void element(std::wstring& xml, bool partRoot) {
-        Declarations scope;  // what the output declares, outermost first
-        std::vector<size_t> depthMarks;
+            if (std::find(borrowed.begin(), borrowed.end(), outer) == borrowed.end()) borrowed.push_back(outer);
+        };
         for (;;) {
-            const wchar_t* qname = nullptr;
-            UINT qlength = 0;
-            ThrowIfFailed(reader_->GetQualifiedName(&qname, &qlength));
-            xml += L'<';
-            xml.append(qname, qlength);
-            depthMarks.push_back(scope.size());
-            const bool empty = reader_->IsEmptyElement();
-            const std::wstring elementPrefix(prefix()), elementUri(namespaceUri());
-            std::vector<std::pair<std::wstring, std::wstring>> used;
-            for (HRESULT hr = reader_->MoveToFirstAttribute(); hr == S_OK; hr = reader_->MoveToNextAttribute()) {
-                ThrowIfFailed(reader_->GetQualifiedName(&qname, &qlength));
-                const std::wstring_view uri = namespaceUri(), text = value();
-                xml += L' ';
-                xml.append(qname, qlength);
-                xml += L"=\"";
-                AppendEscaped(xml, text.data(), static_cast<UINT>(text.size()), true);
-                xml += L'"';
-                if (uri == kXmlnsNs)
-                    scope.emplace_back(prefix().empty() ? std::wstring() : std::wstring(localName()), text);
-                else if (!prefix().empty())
-                    used.emplace_back(prefix(), uri);
-            }
-            reader_->MoveToElement();
-            if (partRoot) {
-                std::map<std::wstring, std::wstring> inherited;  // the innermost declaration of each prefix
-                for (const auto& level : ancestors_)
-                    for (const auto& [p, uri] : level) inherited[p] = uri;
-                for (const auto& [p, uri] : inherited)
-                    if (uri != kPackageNs &&
-                        std::none_of(scope.begin(), scope.end(), [&](const auto& d) { return d.first == p; }))
-                        bind(xml, scope, p, uri);
-                partRoot = false;
-            }
-            bind(xml, scope, elementPrefix, elementUri);
-            for (const auto& [p, uri] : used) bind(xml, scope, p, uri);
-            if (empty) {
-                xml += L"/>";
-                scope.resize(depthMarks.back());
-                depthMarks.pop_back();
+            const size_t lt = find(L"<", L"it ends inside an element.");
+            if (open.empty() && !IsBlank(text_.substr(pos_, lt - pos_)))
+                Unreadable(L"text beside the XML of part " + name + L".");
+            pos_ = lt;
+            if (at(L"<!--")) {
+                pos_ = find(L"-->", L"a comment does not end.") + 3;
+            } else if (at(L"<![CDATA[")) {
+                if (open.empty()) Unreadable(L"text beside the XML of part " + name + L".");
+                pos_ = find(L"]]>", L"a CDATA section does not end.") + 3;
+            } else if (at(L"<?")) {
+                pos_ += 2;
+                const std::wstring_view target = readName();
+                if (target.size() == 3 && _wcsnicmp(target.data(), L"xml", 3) == 0)
+                    Unreadable(L"part " + name + L" holds an XML declaration.");
+                pos_ = find(L"?>", L"a processing instruction does not end.") + 2;
+            } else if (at(L"<!")) {
+                Unreadable(L"part " + name + L" holds a document type declaration.");
+            } else if (at(L"</")) {
+                if (open.empty()) break;  // the end of pkg:xmlData
+                endTag(open.back().first);
+                inner.resize(open.back().second);
+                open.pop_back();
             } else {
-                xml += L'>';
-            }
-            // The content up to the next start tag, closing what ends.
-            XmlNodeType type = XmlNodeType_None;
-            while (!depthMarks.empty()) {
-                next(type);
-                if (type == XmlNodeType_Element) break;
-                const std::wstring_view text = value();
-                switch (type) {
-                    case XmlNodeType_EndElement:
-                        ThrowIfFailed(reader_->GetQualifiedName(&qname, &qlength));
-                        xml += L"</";
-                        xml.append(qname, qlength);
-                        xml += L'>';
-                        scope.resize(depthMarks.back());
-                        depthMarks.pop_back();
-                        break;
-                    case XmlNodeType_Text:
-                    case XmlNodeType_Whitespace:
-                        AppendEscaped(xml, text.data(), static_cast<UINT>(text.size()), false);
-                        break;
-                    case XmlNodeType_CDATA:
-                        xml += L"<![CDATA[";
-                        xml += text;
-                        xml += L"]]>";
-                        break;
-                    case XmlNodeType_Comment:
-                        xml += L"<!--";
-                        xml += text;
-                        xml += L"-->";
-                        break;
-                    case XmlNodeType_ProcessingInstruction:
-                        xml += L"<?";
-                        xml += localName();
-                        if (!text.empty()) xml += L' ';
-                        xml += text;
-                        xml += L"?>";
-                        break;
-                    default:
-                        break;
+                const StartTag element = startTag();
+                if (open.empty()) {
+                    if (rootClose) Unreadable(L"part " + name + L" has more than one root element.");
+                    rootClose = element.close;
                 }
+                const size_t mark = bind(element, inner);
+                use(PrefixOf(element.name), true);
+                for (const Attribute& attribute : element.attributes) {
+                    const std::wstring_view prefix = PrefixOf(attribute.name);
+                    if (prefix.empty() || prefix == L"xmlns" || prefix == L"xml") continue;
+                    use(prefix, true);
+                    const Binding* binding = lookup(inner, prefix);
+                    if (!binding) binding = lookup(scope_, prefix);
+                    if (binding->uri != kCompatibilityNs) continue;
+                    // Its value lists prefixes ("w14 wp14") or names ("w14:*").
+                    const std::wstring value = AttributeValue(attribute.raw);
+                    for (size_t from = 0; from < value.size();) {
+                        const size_t end = std::min(value.find(L' ', from), value.size());
+                        const std::wstring_view token = std::wstring_view(value).substr(from, end - from);
+                        if (!token.empty()) use(PrefixOf(token).empty() ? token : PrefixOf(token), false);
+                        from = end + 1;
+                    }
+                }
+                if (element.empty)
+                    inner.resize(mark);
+                else
+                    open.emplace_back(element.name, mark);
             }
-            if (depthMarks.empty()) return;
         }
+        if (!rootClose) Unreadable(L"part " + name + L" has no XML element.");
+        const std::wstring_view xml = text_.substr(begin, pos_ - begin);
+        endTag(tag.name);
+
+        std::wstring declarations;
+        for (const Binding* binding : borrowed) {
+            const Attribute& d = *binding->declaration;
+            declarations.append(L" ").append(d.name).append(L"=").append(1, d.quote).append(d.raw).append(1, d.quote);
+        }
+        const size_t split = *rootClose - begin;
+        std::wstring part = L"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
+        part.reserve(part.size() + xml.size() + declarations.size());
+        part.append(xml.substr(0, split)).append(declarations).append(xml.substr(split));
+        return ToUtf8(part);
     }
 
-    const std::string utf8_;  // what the stream reads
-    ComPtr<Utf8Stream> stream_;
-    ComPtr<IXmlReader> reader_;
-    size_t length_ = 0, nodes_ = 0;
-    const wchar_t* lastText_ = nullptr;
-    UINT lastLength_ = 0;
-    std::vector<Declarations> ancestors_;  // namespace declarations outside the part, outermost first
+    std::wstring_view text_;
+    size_t pos_ = 0;
+    std::vector<Binding> scope_;  // the package's elements' declarations around the current one
 };
 
 }  // namespace
 
 std::vector<PackagePart> ReadFlatOpc(std::wstring_view flatOpc) {
     if (flatOpc.empty()) Unreadable(L"it is empty.");
-    return FlatOpcReader(flatOpc).parts();
+    return FlatOpcScanner(flatOpc).parts();
 }

@@ -57,6 +57,20 @@ void AppendAttribute(std::wstring& xml, const wchar_t* name, const std::wstring&
 
 }  // namespace
 
+std::wstring PackageExtension(const std::vector<PackagePart>& parts) {
+    static constexpr std::pair<std::wstring_view, const wchar_t*> kMainTypes[] = {
+        {L"application/vnd.ms-word.document.macroenabled.main+xml", L".docm"},
+        {L"application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml", L".dotx"},
+        {L"application/vnd.ms-word.template.macroenabledtemplate.main+xml", L".dotm"},
+    };
+    for (const PackagePart& part : parts) {
+        const std::wstring type = Lower(part.contentType);
+        for (const auto& [mainType, extension] : kMainTypes)
+            if (type == mainType) return extension;
+    }
+    return L".docx";
+}
+
 std::string ContentTypesXml(const std::vector<PackagePart>& parts) {
     // Extension -> the content type all its parts share, or none.
     std::map<std::wstring, std::optional<std::wstring>> defaults;
@@ -106,7 +120,7 @@ DocxPackage DocxFromFlatOpc(std::wstring_view flatOpc) {
     zip.add("[Content_Types].xml", ContentTypesXml(parts));
     std::uint64_t hash = kFnvOffset, hashed = 0;
     for (const PackagePart& part : parts) {
-        zip.add(ToUtf8(part.name), part.bytes);
+        zip.add(ToUtf8(part.name), part.bytes, part.stored);
         const std::wstring type = Lower(part.contentType);
         if (std::find(std::begin(kVolatileTypes), std::end(kVolatileTypes), type) != std::end(kVolatileTypes))
             continue;
@@ -117,6 +131,7 @@ DocxPackage DocxFromFlatOpc(std::wstring_view flatOpc) {
         hashed += size;
     }
     package.bytes = zip.finish();
+    package.extension = PackageExtension(parts);
     package.fingerprint = {hash, hashed};
     return package;
 }

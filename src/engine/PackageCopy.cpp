@@ -30,10 +30,10 @@ std::wstring Upper(std::wstring text) {
 
 }  // namespace
 
-bool PackageCopy::backUp(const RunDocument& doc) {
+std::optional<DocxPackage> PackageCopy::read(const RunDocument& doc) {
     Guard& guard = *run_.guard;
     unreadable_ = false;
-    if (!doc.document) return false;  // its failed read was reported
+    if (!doc.document) return std::nullopt;  // its failed read was reported
     // The classic way is the promised fallback for a package Word will not
     // give (rights-managed content, a document it cannot serialise), so that
     // read failing is not reported; a failure of the classic way is.
@@ -47,7 +47,7 @@ bool PackageCopy::backUp(const RunDocument& doc) {
             unreadable_ = failure.number() != kObjectDeleted;
         }
     });
-    if (!flatOpc || run_.finished) return false;
+    if (!flatOpc || run_.finished) return std::nullopt;
 
     std::optional<DocxPackage> package;
     guard.step(61, [&] {
@@ -58,18 +58,21 @@ bool PackageCopy::backUp(const RunDocument& doc) {
             unreadable_ = true;
         }
     });
-    flatOpc.reset();  // the string is as large as the document
-    if (!package) return false;
+    return package;
+}
+
+bool PackageCopy::write(const RunDocument& doc, const DocxPackage& package) {
+    Guard& guard = *run_.guard;
     // A crash mid-write leaves one temporary file; the run's first package
     // for a folder clears those of earlier runs, before the space is weighed.
     const std::wstring folder = doc.path.substr(0, doc.path.find_last_of(L'\\') + 1);
     if (cleanedFolders_.insert(Upper(folder)).second) guard.step(62, [&] { RemoveUnfinishedFiles(folder); });
-    if (!housekeeping_.worthSaving(guard, 63, doc.key, doc.path, package->fingerprint, package->bytes.size()))
+    if (!housekeeping_.worthSaving(guard, 63, doc.key, doc.path, package.fingerprint, package.bytes.size()))
         return false;
 
     bool saved = false;
     guard.step(64, [&] {
-        WriteFileComplete(doc.path, package->bytes);
+        WriteFileComplete(doc.path, package.bytes);
         saved = true;
         housekeeping_.saved(doc.key);
     });

@@ -108,23 +108,27 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
             guard.step(16, [&] { folder = options.fixedFolder; });
         }
 
-        // 4d: the backup path, valid whatever the document is called.
+        // 4d: the backup path, valid whatever the document is called, with
+        // the extension of the way it goes.
         RunDocument backup{i, document, documentPath.empty() ? name : documentPath + L"\\" + name, {}};
-        guard.step(17, [&] {
-            const std::wstring& extension = options.docExtension;
-            // Within one run the index tells documents apart; across runs
-            // only the full path does.
-            backup.path = names.claim(options.createNewFile ? std::to_wstring(i) : backup.key,
-                                      BackupPathFor(folder, name, options.createNewFile, extension), extension);
-            if (options.createNewFile) housekeeping.wrote(backup.path);
-        });
+        auto claimPath = [&](const std::wstring& extension) {
+            guard.step(17, [&] {
+                // Within one run the index tells documents apart; across runs
+                // only the full path does.
+                backup.path = names.claim(options.createNewFile ? std::to_wstring(i) : backup.key,
+                                          BackupPathFor(folder, name, options.createNewFile, extension), extension);
+                if (options.createNewFile) housekeeping.wrote(backup.path);
+            });
+            return !backup.path.empty();
+        };
         bool saved = false, classic = !packageWay;
         if (packageWay) {
-            saved = packageCopy.backUp(backup);
+            if (std::optional<DocxPackage> package = packageCopy.read(backup))
+                saved = claimPath(package->extension) && packageCopy.write(backup, *package);
             classic = packageCopy.unreadable();
         }
         if (classic) {
-            saved = clipboardCopy.backUp(backup);
+            saved = claimPath(options.docExtension) && clipboardCopy.backUp(backup);
             // 4k: the classic procedure's; the package way leaves Word alone.
             guard.step(40, [&] { run.user.app.put(L"DisplayAlerts", true); });
         }

@@ -34,6 +34,9 @@ prepare_prefix() {
     wineserver -p >/dev/null 2>&1 </dev/null
     wineboot -i >"$log" 2>&1 </dev/null
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # A crashing test prints its backtrace and ends, instead of waiting in
+    # the debugger's dialog until the test's time is up.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     touch "$WINEPREFIX/.orvelle-prefix"
     # A fresh prefix is left with two services.exe; the service manager then
     # cannot start RpcSs and every COM local-server activation hangs.  One

@@ -8,6 +8,9 @@
 
 #include <windows.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <stdexcept>
@@ -109,17 +112,58 @@ std::string Zip(const std::vector<Entry>& entries) {
     return out;
 }
 
+// The entries of a ZIP, from its central directory (so data descriptors
+// do not matter): stored or deflated.
+std::vector<Entry> Unzip(std::string_view bytes) {
+    size_t end = bytes.size() >= 22 ? bytes.size() - 22 : std::string_view::npos;
+    while (end != std::string_view::npos && Get32(bytes, end) != 0x06054B50) end = end ? end - 1 : std::string_view::npos;
+    if (end == std::string_view::npos) throw std::runtime_error("no end of central directory");
+    std::vector<Entry> entries;
+    size_t at = Get32(bytes, end + 16);
+    for (uint16_t n = Get16(bytes, end + 10); n > 0; --n) {
+        if (at + 46 > bytes.size() || Get32(bytes, at) != 0x02014B50) throw std::runtime_error("bad central directory");
+        const uint16_t method = Get16(bytes, at + 10);
+        const uint32_t crc = Get32(bytes, at + 16), packed = Get32(bytes, at + 20), size = Get32(bytes, at + 24);
+        const uint16_t nameLength = Get16(bytes, at + 28);
+        const size_t local = Get32(bytes, at + 42);
+        Entry entry{std::string(bytes.substr(at + 46, nameLength)), {}};
+        at += 46 + nameLength + Get16(bytes, at + 30) + Get16(bytes, at + 32);
+        if (local + 30 > bytes.size()) throw std::runtime_error("bad local header");
+        const size_t data = local + 30 + Get16(bytes, local + 26) + Get16(bytes, local + 28);
+        if (data + packed > bytes.size()) throw std::runtime_error("entry past the end");
+        const std::string_view stored = bytes.substr(data, packed);
+        if (method == 0) {
+            entry.data = stored;
+        } else if (method == 8) {
+            entry.data.resize(size);
+            z_stream z{};
+            inflateInit2(&z, -MAX_WBITS);
+            z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stored.data()));
+            z.avail_in = static_cast<uInt>(stored.size());
+            z.next_out = reinterpret_cast<Bytef*>(entry.data.data());
+            z.avail_out = static_cast<uInt>(entry.data.size());
+            const int result = inflate(&z, Z_FINISH);
+            inflateEnd(&z);
+            if (result != Z_STREAM_END || z.total_out != size) throw std::runtime_error("bad deflate data");
+        } else {
+            throw std::runtime_error("unknown compression");
+        }
+        if (Crc32(entry.data) != crc) throw std::runtime_error("CRC error");
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 }  // namespace
 
-std::string DocxBytes(const std::wstring& content, const DocumentExtras& extras) {
-    std::vector<PackagePart> parts = PackageParts(content, extras, ModifiedNow());
+std::string ZipOfParts(const std::vector<PackagePart>& parts) {
     std::vector<Entry> entries = {{"[Content_Types].xml", ContentTypesXml(parts)}};
-    for (PackagePart& part : parts) entries.push_back({std::move(part.name), std::move(part.data)});
+    for (const PackagePart& part : parts) entries.push_back({part.name, part.data});
     return Zip(entries);
 }
 
-void WriteDocx(const std::wstring& path, const std::wstring& content, const DocumentExtras& extras) {
-    std::string bytes = DocxBytes(content, extras);
+void WriteDocx(const std::wstring& path, const std::vector<PackagePart>& parts) {
+    std::string bytes = ZipOfParts(parts);
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
@@ -132,34 +176,42 @@ void WriteDocx(const std::wstring& path, const std::wstring& content, const Docu
 
 bool LooksLikeZip(std::string_view bytes) { return bytes.size() >= 4 && bytes.substr(0, 4) == "PK\x03\x04"; }
 
-std::wstring ContentOfDocx(std::string_view bytes, DocumentExtras* extras) {
-    // Walk the local headers: our own packages have stored entries and no
-    // data descriptors.
-    std::string_view xml, header, image;
-    size_t at = 0;
-    while (at + 30 <= bytes.size() && Get32(bytes, at) == 0x04034B50) {
-        uint16_t method = Get16(bytes, at + 8);
-        uint32_t size = Get32(bytes, at + 18);
-        uint16_t nameLength = Get16(bytes, at + 26), extraLength = Get16(bytes, at + 28);
-        size_t data = at + 30 + nameLength + extraLength;
-        if (data + size > bytes.size()) break;
-        std::string_view name = bytes.substr(at + 30, nameLength);
-        std::string_view* wanted = name == "word/document.xml"       ? &xml
-                                   : name == "word/header1.xml"      ? &header
-                                   : name == "word/media/image1.png" ? &image
-                                                                     : nullptr;
-        if (wanted) {
-            if (method != 0) throw std::runtime_error("compressed part");
-            *wanted = bytes.substr(data, size);
-        }
-        at = data + size;
+std::vector<PackagePart> ReadDocxParts(std::string_view bytes) {
+    std::vector<Entry> entries = Unzip(bytes);
+    auto types = std::find_if(entries.begin(), entries.end(), [](const Entry& e) { return e.name == "[Content_Types].xml"; });
+    if (types == entries.end()) throw std::runtime_error("no [Content_Types].xml");
+    const std::string typesXml = types->data;
+    // <Default Extension="png" ContentType="image/png"/>, <Override PartName="/word/document.xml" ContentType="..."/>
+    auto attribute = [](std::string_view tag, std::string_view name) {
+        const size_t at = tag.find(std::string(name) + "=\"");
+        if (at == std::string_view::npos) return std::string();
+        const size_t from = at + name.size() + 2;
+        return std::string(tag.substr(from, tag.find('"', from) - from));
+    };
+    auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    std::vector<std::pair<std::string, std::string>> defaults, overrides;
+    for (size_t at = typesXml.find('<'); at != std::string::npos; at = typesXml.find('<', at + 1)) {
+        const std::string_view tag = std::string_view(typesXml).substr(at, typesXml.find('>', at) - at);
+        if (tag.starts_with("<Default "))
+            defaults.emplace_back(lower(attribute(tag, "Extension")), attribute(tag, "ContentType"));
+        else if (tag.starts_with("<Override "))
+            overrides.emplace_back(lower(attribute(tag, "PartName")), attribute(tag, "ContentType"));
     }
-    if (xml.empty()) throw std::runtime_error("no word/document.xml");
-    if (extras) {
-        extras->header = header.empty() ? L"" : JoinParagraphs(ParagraphsOfXml(header));
-        extras->image = std::string(image);
+    std::vector<PackagePart> parts;
+    for (Entry& entry : entries) {
+        if (&entry == &*types || entry.name.ends_with("/")) continue;
+        PackagePart part{entry.name, {}, std::move(entry.data)};
+        const std::string key = lower("/" + part.name), extension = lower(part.name.substr(part.name.rfind('.') + 1));
+        for (const auto& [name, type] : overrides)
+            if (name == key) part.contentType = type;
+        for (const auto& [ext, type] : defaults)
+            if (part.contentType.empty() && ext == extension) part.contentType = type;
+        if (part.contentType.empty()) throw std::runtime_error("a part without a content type");
+        part.binary = !IsXmlType(part.contentType);
+        parts.push_back(std::move(part));
     }
-    std::vector<std::wstring> paragraphs = ParagraphsOfXml(xml);
-    if (paragraphs.empty()) paragraphs.emplace_back();
-    return JoinParagraphs(paragraphs);
+    return parts;
 }

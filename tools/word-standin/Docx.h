@@ -1,18 +1,20 @@
 #pragma once
-// The Word 2007+ package that SaveAs writes: the parts of Package.h in a ZIP
-// of stored entries.  Enough for any word processor to open it and for tests
-// to read its text, header and picture back.
+// The Word 2007+ package as a file: the parts of Package.h in a ZIP of
+// stored entries when the stand-in writes one, and any .docx, .docm, .dotx
+// or .dotm (stored or deflated) when it reads one.
 #include "Package.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
-// The package bytes for a content (paragraphs separated by "\r").
-std::string DocxBytes(const std::wstring& content, const DocumentExtras& extras = {});
+// [Content_Types].xml and the parts, in their order.
+std::string ZipOfParts(const std::vector<PackagePart>& parts);
 // Writes the package; a failure carries Word's kind of description.
-void WriteDocx(const std::wstring& path, const std::wstring& content, const DocumentExtras& extras = {});
+void WriteDocx(const std::wstring& path, const std::vector<PackagePart>& parts);
 
 bool LooksLikeZip(std::string_view bytes);
-// The content and extras of a package that DocxBytes made (stored entries
-// only); throws std::runtime_error for anything else.
-std::wstring ContentOfDocx(std::string_view bytes, DocumentExtras* extras = nullptr);
+// The parts of a package file, in its order, each with the content type
+// that [Content_Types].xml gives it; throws std::runtime_error for anything
+// that is not a package.
+std::vector<PackagePart> ReadDocxParts(std::string_view bytes);

@@ -3,7 +3,8 @@
 //
 //   word-standin.exe /regserver | /unregserver
 //   word-standin.exe -Embedding                  (started by COM: one fresh instance)
-//   word-standin.exe [FILE [--header TEXT] [--image FILE.png]]... [--unsaved NAME [...]]...
+//   word-standin.exe [FILE [--header TEXT] [--image FILE.png] [--path TEXT] [--password] [--rights-managed]]...
+//                    [--unsaved NAME [...]]...
 //                                                (the user's Word: the active object)
 //   word-standin.exe /answercopies TEXT [N]      (another program at the clipboard)
 #include "common/Handle.h"
@@ -80,6 +81,7 @@ struct DocumentSpec {
     std::wstring name;    // a FILE, or the NAME of --unsaved
     std::wstring header;  // --header TEXT
     std::wstring image;   // --image FILE.png
+    DocumentTraits traits;  // --path TEXT, --password, --rights-managed
 };
 
 DocumentExtras ExtrasOf(const DocumentSpec& given) {
@@ -117,15 +119,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             if (!window || !AddClipboardFormatListener(window)) return 7;
             return RunMessageLoop();
         }
-        bool option = args[i] == L"--header" || args[i] == L"--image";
+        const bool option = args[i] == L"--header" || args[i] == L"--image" || args[i] == L"--path";
+        const bool flag = args[i] == L"--password" || args[i] == L"--rights-managed";
         if (Is(args[i], L"Embedding") || Is(args[i], L"Automation")) {
             embedding = true;
         } else if ((option || args[i] == L"--unsaved") && i + 1 >= args.size()) {
             usage = args[i] + L" needs a value";
-        } else if (option && !last) {
+        } else if ((option || flag) && !last) {
             usage = args[i] + L" needs a FILE or --unsaved NAME before it";
+        } else if (flag) {
+            (args[i] == L"--password" ? last->traits.hasPassword : last->traits.rightsManaged) = true;
         } else if (option) {
-            std::wstring& field = args[i] == L"--header" ? last->header : last->image;
+            std::wstring& field = args[i] == L"--header" ? last->header
+                                  : args[i] == L"--image" ? last->image
+                                                          : last->traits.location;
             field = args[++i];
         } else if (args[i] == L"--unsaved") {
             last = &unsaved.emplace_back(DocumentSpec{args[++i]});
@@ -159,11 +166,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         try {
             if (!usage.empty()) throw WordError(0, usage);
             for (const DocumentSpec& file : files)
-                TheApplication().documents().open(OpenDocumentFile(file.name, ExtrasOf(file)));
+                TheApplication().documents().open(OpenDocumentFile(file.name, ExtrasOf(file), file.traits));
             for (const DocumentSpec& given : unsaved) {
                 ComPtr<Document> document;
                 document.Attach(new Document(given.name, L"", ContentFromText(standin::UnsavedText(given.name)),
-                                             ExtrasOf(given)));
+                                             ExtrasOf(given), given.traits));
                 TheApplication().documents().open(document);
             }
         } catch (const WordError& e) {

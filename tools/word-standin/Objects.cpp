@@ -1,6 +1,7 @@
 #include "Objects.h"
 
 #include "common/Handle.h"
+#include "common/Text.h"
 #include "Args.h"
 #include "Clipboard.h"
 #include "Content.h"
@@ -210,6 +211,8 @@ const Member kDocumentMembers[] = {
     {L"Close", 1105, MemberKind::Method, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
     {L"WordOpenXML", 553, MemberKind::Get, {}},
     {L"FullName", 3, MemberKind::Get, {}},
+    {L"HasPassword", 60, MemberKind::Get, {}},
+    {L"Permission", 400, MemberKind::Get, {}},
 };
 
 // Word's Path: the folder without a trailing backslash, except a drive root.
@@ -223,12 +226,33 @@ std::wstring FolderOf(const std::wstring& file) {
 std::wstring NameOf(const std::wstring& file) { return file.substr(file.find_last_of(L'\\') + 1); }
 }  // namespace
 
-Document::Document(std::wstring name, std::wstring file, std::wstring content, DocumentExtras extras)
+Document::Document(std::wstring name, std::wstring file, std::wstring content, DocumentExtras extras,
+                   DocumentTraits traits)
     : name_(std::move(name)),
       file_(std::move(file)),
       content_(std::move(content)),
       extras_(std::move(extras)),
+      traits_(std::move(traits)),
       savedContent_(content_) {}
+
+std::wstring Document::fullName() const {
+    if (!traits_.location.empty())
+        return traits_.location + (traits_.location.find(L"://") != std::wstring::npos ? L"/" : L"\\") + name_;
+    return file_.empty() ? name_ : file_;
+}
+
+std::vector<PackagePart> Document::parts() const {
+    if (package_.empty() || content_ != packageContent_) return PackageParts(content_, extras_, ModifiedNow());
+    // Word stamps the document's properties at every read of its package.
+    std::vector<PackagePart> parts = package_;
+    for (PackagePart& part : parts) {
+        const size_t tag = part.name == "docProps/core.xml" ? part.data.find("<dcterms:modified") : std::string::npos;
+        const size_t from = tag == std::string::npos ? tag : part.data.find('>', tag);
+        const size_t to = from == std::string::npos ? from : part.data.find('<', from);
+        if (to != std::string::npos) part.data.replace(from + 1, to - from - 1, ModifiedNow());
+    }
+    return parts;
+}
 
 std::span<const Member> Document::members() const { return kDocumentMembers; }
 
@@ -249,16 +273,17 @@ void Document::saveAs(const std::wstring& fileName) {
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         throw WordError(kErrorInvalidFileName,
                         L"This is not a valid file name: the folder " + folder + L" does not exist. (" + file + L")");
-    WriteDocx(file, content_, extras_);
+    WriteDocx(file, parts());
     savedContent_ = content_;
     file_ = file;
+    traits_.location.clear();
     name_ = NameOf(file);
 }
 
 void Document::close(bool saveChanges) {
     // A never-saved document has no file to save to; Word would ask for a
     // name, which an unattended instance must not do: it just closes.
-    if (saveChanges && !file_.empty() && content_ != savedContent_) WriteDocx(file_, content_, extras_);
+    if (saveChanges && !file_.empty() && content_ != savedContent_) WriteDocx(file_, parts());
     closed_ = true;
     TheApplication().documents().remove(this);
 }
@@ -267,7 +292,7 @@ void Document::call(const Member& member, bool, Args& args, VARIANT& result) {
     checkOpen();
     switch (member.id) {
     case DISPID_VALUE: SetText(result, name_); break;
-    case 1: SetText(result, FolderOf(file_)); break;
+    case 1: SetText(result, traits_.location.empty() ? FolderOf(file_) : traits_.location); break;
     case 3: SetText(result, fullName()); break;
     case 2000: {
         if (args.given(0) || args.given(1))
@@ -292,8 +317,34 @@ void Document::call(const Member& member, bool, Args& args, VARIANT& result) {
         close(save);
         break;
     }
-    case 553: SetText(result, FlatOpc(PackageParts(content_, extras_, ModifiedNow()))); break;
+    case 553:
+        // Word cannot serialise what the rights client keeps encrypted.
+        if (traits_.rightsManaged) throw WordError(4198, L"Command failed");
+        SetText(result, FlatOpc(parts()));
+        break;
+    case 60: SetBool(result, traits_.hasPassword); break;
+    case 400: {
+        ComPtr<Permission> permission;
+        permission.Attach(new Permission(this, traits_.rightsManaged));
+        SetObject(result, permission.Get());
+        break;
     }
+    }
+}
+
+// ---- Permission --------------------------------------------------------------
+
+namespace {
+const Member kPermissionMembers[] = {
+    {L"Enabled", DISPID_VALUE, MemberKind::Get, {}},
+};
+}
+
+std::span<const Member> Permission::members() const { return kPermissionMembers; }
+
+void Permission::call(const Member&, bool, Args&, VARIANT& result) {
+    document_->checkOpen();
+    SetBool(result, enabled_);
 }
 
 // ---- Range -------------------------------------------------------------------
@@ -333,20 +384,22 @@ std::string ReadWholeFile(const std::wstring& path) {
     return bytes;
 }
 
-ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extras) {
+ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extras, DocumentTraits traits) {
     wchar_t full[MAX_PATH * 4];
     DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
     if (n == 0 || n >= std::size(full)) throw WordError(kErrorCannotOpen, L"Not a valid file name: " + path);
     std::string bytes = ReadWholeFile(full);
     std::wstring content;
+    std::vector<PackagePart> parts;
+    const bool given = !extras.header.empty() || !extras.image.empty();
     if (LooksLikeZip(bytes)) {
         DocumentExtras held;
         try {
-            content = ContentOfDocx(bytes, &held);
-        } catch (const std::exception&) {
-            throw WordError(kErrorCannotOpen, std::wstring(L"Not a package that the stand-in wrote: ") + full);
+            parts = ReadDocxParts(bytes);
+            content = ContentOfParts(parts, &held);
+        } catch (const std::exception& e) {
+            throw WordError(kErrorCannotOpen, L"Not a Word package (" + FromUtf8(e.what()) + L"): " + full);
         }
-        // What the command line gives goes over what the package holds.
         if (extras.header.empty()) extras.header = std::move(held.header);
         if (extras.image.empty()) extras.image = std::move(held.image);
     } else {
@@ -354,6 +407,8 @@ ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extra
     }
     std::wstring file = full;
     ComPtr<Document> document;
-    document.Attach(new Document(file.substr(file.find_last_of(L'\\') + 1), file, content, std::move(extras)));
+    document.Attach(
+        new Document(file.substr(file.find_last_of(L'\\') + 1), file, content, std::move(extras), std::move(traits)));
+    if (!parts.empty() && !given) document->holdPackage(std::move(parts));
     return document;
 }

@@ -86,17 +86,32 @@ private:
     int added_ = 0;
 };
 
+// What a document is beside what it holds.
+struct DocumentTraits {
+    std::wstring location;       // Path (and FullName's folder) as Word answers them, e.g. a OneDrive URL; empty: the file's
+    bool hasPassword = false;    // protected by a password to open
+    bool rightsManaged = false;  // Permission.Enabled: Word gives no package
+};
+
 class Document final : public DispatchObject {
 public:
     // file: full path of a saved document, empty for one never saved.
-    Document(std::wstring name, std::wstring file, std::wstring content, DocumentExtras extras = {});
+    Document(std::wstring name, std::wstring file, std::wstring content, DocumentExtras extras = {},
+             DocumentTraits traits = {});
+    // A package file the user opened: its own parts, given as they are for
+    // as long as the content is unchanged.
+    void holdPackage(std::vector<PackagePart> parts) {
+        package_ = std::move(parts);
+        packageContent_ = content_;
+    }
 
     const wchar_t* kind() const override { return L"Document"; }
     std::wstring documentOf(DISPID, const Args&) const override { return name_; }
 
     const std::wstring& name() const { return name_; }
-    // The file's full path, or the name of a never-saved document.
-    std::wstring fullName() const { return file_.empty() ? name_ : file_; }
+    // The file's full path, or the name of a never-saved document; under a
+    // location of its own, that location and the name.
+    std::wstring fullName() const;
     std::wstring& content() { return content_; }
     bool closed() const { return closed_; }
     void checkOpen() const;
@@ -108,8 +123,13 @@ protected:
     void call(const Member& member, bool put, Args& args, VARIANT& result) override;
 
 private:
+    std::vector<PackagePart> parts() const;
+
     std::wstring name_, file_, content_;
     DocumentExtras extras_;
+    DocumentTraits traits_;
+    std::vector<PackagePart> package_;
+    std::wstring packageContent_;
     std::wstring savedContent_;  // what the file holds: Close(True) writes only a change
     bool closed_ = false;
 };
@@ -126,6 +146,22 @@ protected:
 
 private:
     ComPtr<Document> document_;
+};
+
+// Document.Permission: information rights management.
+class Permission final : public DispatchObject {
+public:
+    explicit Permission(ComPtr<Document> document, bool enabled) : document_(std::move(document)), enabled_(enabled) {}
+    const wchar_t* kind() const override { return L"Permission"; }
+    std::wstring documentOf(DISPID, const Args&) const override { return document_->name(); }
+
+protected:
+    std::span<const Member> members() const override;
+    void call(const Member& member, bool put, Args& args, VARIANT& result) override;
+
+private:
+    ComPtr<Document> document_;
+    bool enabled_;
 };
 
 class Application final : public DispatchObject {
@@ -148,9 +184,10 @@ private:
     long displayAlerts_ = -1;  // wdAlertsAll
 };
 
-// A document the user opens from Explorer: a text file, or a package that
-// this stand-in wrote; throws WordError when it cannot be read.
-ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extras = {});
+// A document the user opens from Explorer: a text file, or a package (any
+// .docx, .docm, .dotx or .dotm); throws WordError when it cannot be read.
+// Extras given go over the package's own parts.
+ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extras = {}, DocumentTraits traits = {});
 // The whole of a file; throws WordError when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
 

@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <stdexcept>
 
 namespace {
 
@@ -144,27 +146,60 @@ std::string W3cdtf(const SYSTEMTIME& t) {
 // Word's own padding hints for parts it may grow in place.
 const char* PaddingOf(const std::string& name) {
     if (name == "_rels/.rels") return "512";
-    if (name == "word/_rels/document.xml.rels" || name == "docProps/core.xml") return "256";
+    if (name.ends_with(".rels") || name == "docProps/core.xml") return "256";
     return nullptr;
 }
 
+// Word writes 76 characters a line, each ended by CRLF.
 std::string Base64Lines(const std::string& bytes) {
     DWORD size = 0;
     auto data = reinterpret_cast<const BYTE*>(bytes.data());
-    CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), CRYPT_STRING_BASE64, nullptr, &size);
-    std::string text(size, '\0');
-    if (size && !CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), CRYPT_STRING_BASE64, text.data(), &size))
-        return {};
-    std::string flat;
-    for (char c : text)
-        if (c != '\r' && c != '\n' && c != '\0') flat += c;
-    // Word writes 76 characters a line.
+    const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, nullptr, &size);
+    std::string flat(size, '\0');
+    if (size && !CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, flat.data(), &size)) return {};
+    flat.resize(flat.find('\0') == std::string::npos ? flat.size() : flat.find('\0'));
     std::string out;
-    for (size_t at = 0; at < flat.size(); at += 76) out += flat.substr(at, 76) + "\n";
+    for (size_t at = 0; at < flat.size(); at += 76) out += flat.substr(at, 76) + "\r\n";
     return out;
 }
 
+// A part's XML as its file holds it, without the declaration (which cannot
+// nest) and the line break after it; UTF-16 for the Flat OPC string.
+std::wstring XmlOfPart(const std::string& data) {
+    std::wstring xml;
+    if (data.starts_with("\xFF\xFE"))
+        xml.assign(reinterpret_cast<const wchar_t*>(data.data() + 2), (data.size() - 2) / 2);
+    else
+        xml = FromUtf8(data.starts_with("\xEF\xBB\xBF") ? std::string_view(data).substr(3) : std::string_view(data));
+    size_t root = xml.starts_with(L"<?xml") ? xml.find(L"?>") + 2 : 0;
+    while (root < xml.size() && wcschr(L" \t\r\n", xml[root])) ++root;
+    return xml.substr(root);
+}
+
 }  // namespace
+
+bool IsXmlType(const std::string& contentType) {
+    return contentType.ends_with("+xml") || contentType == "application/xml" || contentType == "text/xml";
+}
+
+const PackagePart* MainPart(const std::vector<PackagePart>& parts) {
+    for (const PackagePart& part : parts)
+        if (part.contentType.ends_with(".main+xml")) return &part;
+    return nullptr;
+}
+
+std::wstring ContentOfParts(const std::vector<PackagePart>& parts, DocumentExtras* held) {
+    const PackagePart* main = MainPart(parts);
+    if (!main) throw std::runtime_error("no main part");
+    for (const PackagePart& part : parts) {
+        if (part.name == "word/header1.xml") held->header = JoinParagraphs(ParagraphsOfXml(part.data));
+        if (part.name == "word/media/image1.png") held->image = part.data;
+    }
+    std::vector<std::wstring> paragraphs = ParagraphsOfXml(main->data);
+    if (paragraphs.empty()) paragraphs.emplace_back();
+    return JoinParagraphs(paragraphs);
+}
 
 std::vector<PackagePart> PackageParts(const std::wstring& content, const DocumentExtras& extras,
                                       const std::string& modified) {
@@ -203,32 +238,35 @@ std::string ContentTypesXml(const std::vector<PackagePart>& parts) {
     std::string xml = std::string(kDeclaration) +
                       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
                       "<Default Extension=\"rels\" ContentType=\"" + kRelationshipsType + "\"/>"
-                      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-                      "<Default Extension=\"png\" ContentType=\"image/png\"/>";
+                      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>";
+    std::vector<std::string> extensions = {"rels", "xml"};
+    for (const PackagePart& part : parts) {
+        const std::string extension = part.name.substr(part.name.rfind('.') + 1);
+        if (!part.binary || std::find(extensions.begin(), extensions.end(), extension) != extensions.end()) continue;
+        extensions.push_back(extension);
+        xml += "<Default Extension=\"" + extension + "\" ContentType=\"" + part.contentType + "\"/>";
+    }
     for (const PackagePart& part : parts)
-        if (!part.binary && !part.name.ends_with(".rels"))
+        if (!part.binary && !part.name.ends_with(".rels") && part.contentType != "application/xml")
             xml += "<Override PartName=\"/" + part.name + "\" ContentType=\"" + part.contentType + "\"/>";
     return xml + "</Types>";
 }
 
 std::wstring FlatOpc(const std::vector<PackagePart>& parts) {
-    std::string xml =
-        "<?xml version=\"1.0\" standalone=\"yes\"?>\r\n<?mso-application progid=\"Word.Document\"?>\r\n"
-        "<pkg:package xmlns:pkg=\"http://schemas.microsoft.com/office/2006/xmlPackage\">";
+    std::wstring xml =
+        L"<?xml version=\"1.0\" standalone=\"yes\"?>\r\n<?mso-application progid=\"Word.Document\"?>\r\n"
+        L"<pkg:package xmlns:pkg=\"http://schemas.microsoft.com/office/2006/xmlPackage\">";
     for (const PackagePart& part : parts) {
-        xml += "<pkg:part pkg:name=\"/" + part.name + "\" pkg:contentType=\"" + part.contentType + "\"";
-        if (const char* padding = PaddingOf(part.name)) xml += std::string(" pkg:padding=\"") + padding + "\"";
+        std::string head = "<pkg:part pkg:name=\"/" + part.name + "\" pkg:contentType=\"" + part.contentType + "\"";
+        if (const char* padding = PaddingOf(part.name)) head += std::string(" pkg:padding=\"") + padding + "\"";
         if (part.binary) {
-            xml += " pkg:compression=\"store\"><pkg:binaryData>" + Base64Lines(part.data) + "</pkg:binaryData>";
+            if (part.name.find("/media/") != std::string::npos) head += " pkg:compression=\"store\"";
+            xml += FromUtf8(head + "><pkg:binaryData>" + Base64Lines(part.data) + "</pkg:binaryData></pkg:part>");
         } else {
-            // The part's root element: its declaration does not nest.
-            size_t root = part.data.starts_with("<?xml") ? part.data.find("?>") + 2 : 0;
-            while (root < part.data.size() && (part.data[root] == '\r' || part.data[root] == '\n')) ++root;
-            xml += "><pkg:xmlData>" + part.data.substr(root) + "</pkg:xmlData>";
+            xml += FromUtf8(head + "><pkg:xmlData>") + XmlOfPart(part.data) + L"</pkg:xmlData></pkg:part>";
         }
-        xml += "</pkg:part>";
     }
-    return FromUtf8(xml + "</pkg:package>");
+    return xml + L"</pkg:package>";
 }
 
 std::string ModifiedNow() {

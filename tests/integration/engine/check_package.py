@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Holds a .docx written from a Flat OPC against that Flat OPC, read with Python's zipfile and XML parser:
-CRC-32s, one entry per part in order, content types, bytes, and each XML part's tree and declaration."""
+CRC-32s, one entry per part in order, content types, stored or deflated, bytes, and each XML part's tree and
+declaration."""
 import base64
 import sys
 import zipfile
@@ -39,6 +40,9 @@ def main(flat_path, docx_path):
             declared = overrides.get(name.lower(), defaults.get(extension))
             if declared != part.get(PKG + "contentType"):
                 sys.exit(f"{name}: content type {declared!r}")
+            stored = part.get(PKG + "compression") == "store"
+            if (package.getinfo(name[1:]).compress_type == zipfile.ZIP_STORED) != stored:
+                sys.exit(f"{name}: stored is not {stored}")
             binary = part.find(PKG + "binaryData")
             if binary is not None:
                 if data != base64.b64decode("".join(binary.text.split())):
