@@ -260,7 +260,8 @@ void ReadBackupCatalogue(const std::wstring& historyFile, const std::vector<std:
     reader.scan(rememberedFolders);
 }
 
-BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile, const std::vector<std::wstring>& rememberedFolders) {
+BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile,
+                                    const std::vector<std::wstring>& rememberedFolders) {
     BackupCatalogue catalogue;
     const std::atomic<bool> never{false};
     ReadBackupCatalogue(historyFile, rememberedFolders, never,

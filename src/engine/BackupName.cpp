@@ -126,7 +126,9 @@ bool StampRule::isStampedBackupOf(std::wstring_view name, std::wstring_view stem
     return parts && !parts->dayStamped && parts->stem == stem;
 }
 
-bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem) { return StampRule().isStampedBackupOf(name, stem); }
+bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem) {
+    return StampRule().isStampedBackupOf(name, stem);
+}
 
 std::wstring GeneralDate(const SYSTEMTIME& time) {
     wchar_t date[100] = {}, clock[100] = {};

@@ -117,7 +117,10 @@ void BackupsWindow::OnCatalogueFound() {
     const std::optional<std::wstring> failure = load_->failure();
     load_.reset();
     wanted_.reset();
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    POINT cursor;
+    if (GetCursorPos(&cursor))
+        if (HWND under = WindowFromPoint(cursor); under == hwnd_ || IsChild(hwnd_, under))
+            SetCursorPos(cursor.x, cursor.y);  // lets WM_SETCURSOR pick the pointer again
     SetDlgItemTextW(hwnd_, kDocumentsLabel, kDocumentsText);
     if (failure) Guard(L"Backups", L"Refresh").step(1, [&] { throw Failure::Text(*failure); });
 }

@@ -307,7 +307,8 @@ void BackupsWindow::Run(const wchar_t* routine, void (BackupsWindow::*action)())
 }
 
 void BackupsWindow::Refresh() {
-    if (const CatalogueDocument* d = document(); d && !wanted_) wanted_ = Wanted{{}, d->folder, d->stem, d->number, true};
+    if (const CatalogueDocument* d = document(); d && !wanted_)
+        wanted_ = Wanted{{}, d->folder, d->stem, d->number, true};
     load_.reset();
     catalogue_ = BackupCatalogue();
     selectedDocument_.reset();

@@ -67,8 +67,9 @@ void RememberBackupFolder(const std::wstring& folder) {
     std::wstring list;
     for (const std::wstring& f : folders) list.append(f).push_back(L'\0');
     list.push_back(L'\0');
-    const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders,
-                                           REG_MULTI_SZ, list.data(), static_cast<DWORD>(list.size() * sizeof(wchar_t)));
+    const LSTATUS status =
+        RegSetKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders, REG_MULTI_SZ, list.data(),
+                        static_cast<DWORD>(list.size() * sizeof(wchar_t)));
     if (status != ERROR_SUCCESS) throw Failure::FromWin32(static_cast<DWORD>(status));
 }
 

@@ -68,7 +68,8 @@ TEST(BackupCatalogue, ListsBackupNamesOfTheirDocumentsInTheFoldersOfLinesAndReme
     for (const auto& d : catalogue.documents) {
         std::set<std::wstring> bytes;  // found in the folder's order; "p" when protected
         for (const auto& backup : d.backups)
-            bytes.insert((backup.size < 10 ? L"0" : L"") + std::to_wstring(backup.size) + (backup.isProtected ? L"p" : L""));
+            bytes.insert((backup.size < 10 ? L"0" : L"") + std::to_wstring(backup.size) +
+                         (backup.isProtected ? L"p" : L""));
         std::wstring sizes;
         for (const auto& size : bytes) sizes += L" " + size;
         listed.insert(d.name + L"|" + d.folder.substr(scratch.path().size() + 1) + L"|" + std::to_wstring(d.number) +
