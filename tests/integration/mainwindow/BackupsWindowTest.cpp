@@ -1,7 +1,6 @@
 // The Backups window on a run's backups, against the stand-in.
 #include "../engine/SaveAllFixture.h"
 
-#include "common/Handle.h"
 #include "common/UserProtection.h"
 #include "engine/HistoryFile.h"
 #include "engine/SaveWord.h"
@@ -32,17 +31,6 @@ struct NoRememberedFolders {
 };
 
 bool Loaded(BackupsWindow& window) { return PumpUntil([&] { return !window.loading(); }, std::chrono::seconds(60)); }
-
-void WriteAged(const std::wstring& path, const std::string& bytes, int minutesOld) {
-    WriteFileBytes(path, bytes);
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const std::uint64_t t = ((std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) -
-                            std::uint64_t(minutesOld) * 60 * 10'000'000;
-    const FILETIME written{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
-    UniqueHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    SetFileTime(file.get(), nullptr, nullptr, &written);
-}
 
 int RowOf(const BackupsWindow& window, const std::wstring& whenEnds) {
     for (int row = 0; row < window.backupRows(); ++row)
@@ -109,9 +97,9 @@ TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
     const std::string package = ReadFileBytes(backups + L"\\" + stamped(L"Report.txt"));
     // Found through the remembered folders alone; the newer one is damaged.
-    WriteAged(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected",
-              ProtectForUser(package, L"Report.txt"), 2);
-    WriteAged(backups + L"\\Report.txt Date Dec 7 2026 Time 01 07 00 PM.docm.protected", "damaged", 1);
+    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected", 2,
+                  ProtectForUser(package, L"Report.txt"));
+    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 07 00 PM.docm.protected", 1, "damaged");
     DeleteFileW(settings.history.c_str());
     RememberBackupFolder(backups);
 
