@@ -107,15 +107,18 @@ void Reader::line(std::wstring_view text) {
     if (slash == std::wstring_view::npos || slash == 0) return;
     const std::wstring_view folder = path.substr(0, slash);
     const std::optional<BackupNameParts> parts = rule_.parse(path.substr(slash + 1));
-    if (!parts || !IsStemOf(parts->stem, name)) return;
+    if (!parts) return;
+    auto [it, added] = lineFolderAt_.try_emplace(Upper(folder), lineFolders_.size());
+    if (added) lineFolders_.emplace_back(lines_, folder);
+    else lineFolders_[it->second].first = lines_;
+    // A name outside the code page comes back lossily ("???.docx"): its
+    // folder is still read, for the stamped names there.
+    if (!IsStemOf(parts->stem, name)) return;
     DocumentKey(key_, folder, parts->stem, parts->number);
     names_[key_] = name;
     std::wstring stemKey = Upper(parts->stem);
     knownStems_.insert(stemKey);
     namesByStem_[stemKey + L'|' + std::to_wstring(parts->number)] = name;
-    auto [it, added] = lineFolderAt_.try_emplace(Upper(folder), lineFolders_.size());
-    if (added) lineFolders_.emplace_back(lines_, folder);
-    else lineFolders_[it->second].first = lines_;
 }
 
 void Reader::add(const std::wstring& folder, std::wstring_view stem, int number, BackupFile&& file) {
