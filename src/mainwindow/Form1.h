@@ -139,6 +139,7 @@ public:
     void BackupSkippedForSpace() override { ++spaceSkips_; }
     void BackupStarted() override;
     void BackupEnded() override;
+    void BackupSaved(const std::wstring& path) override;
 
     // ---- SkinnableWindow --------------------------------------------------------------
     HWND handle() const override { return hwnd_; }

@@ -25,12 +25,14 @@ struct TestSettings : RunHost {
     // Most runs here stage the clipboard way's faults.
     bool clipboardCopy = true;
     int spaceSkips = 0;
+    std::vector<std::wstring> saved;  // the backups the run said it wrote
     BackupOptions options() const {
         return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin, clipboardCopy};
     }
     void BackupSkippedForSpace() override { ++spaceSkips; }
     void BackupStarted() override { ++started; }
     void BackupEnded() override { ++ended; }
+    void BackupSaved(const std::wstring& path) override { saved.push_back(path); }
     std::wstring AskForFolder(const std::wstring& prompt) override;
 };
 
