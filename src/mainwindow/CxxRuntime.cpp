@@ -1,7 +1,8 @@
 // What orvelle.exe takes instead of two parts of the C++ runtime, which
 // would bring about 90 KB for nothing the program uses: the terminate
 // handler's demangler, and the library's own exception classes with the
-// reference-counted strings they are built on.
+// reference-counted strings they are built on.  (Not linkable beside
+// GoogleTest, which brings the library's own.)
 #include "common/Failure.h"
 #include "common/Text.h"
 
@@ -27,6 +28,10 @@ void __throw_logic_error(const char* what) { throw Failure::Text(FromUtf8(what))
 void __throw_length_error(const char* what) { throw Failure::Text(FromUtf8(what)); }
 void __throw_invalid_argument(const char* what) { throw Failure::Text(FromUtf8(what)); }
 void __throw_out_of_range(const char* what) { throw Failure::Text(FromUtf8(what)); }
+// A lock that cannot be taken (std::mutex), by its errno.
+void __throw_system_error(int error) {
+    throw Failure::Text(L"A lock could not be taken (error " + std::to_wstring(error) + L").");
+}
 // The library's formats hold only %s and %zu.
 void __throw_out_of_range_fmt(const char* format, ...) {
     std::string text;
