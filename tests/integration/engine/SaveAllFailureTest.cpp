@@ -213,7 +213,7 @@ TEST_F(SaveAllRun, ANearlyFullVolumeIsReportedOnceUntilABackupFitsThereAgain) {
         EXPECT_EQ(reports.size(), said);
         EXPECT_EQ(calls(L"Document.SaveAs"), saved);
     }
-    EXPECT_EQ(settings.spaceSkips, 3);  // the runs that skipped
+    EXPECT_EQ(settings.noted(RunNote::NotEnoughSpace), 3);  // the runs that skipped
     EXPECT_EQ(FirstLine(reports.at(0)), L"There is not enough free space in " + backups +
                                          L"\\ for a backup: 20 MB free, 32 MB needed. No backup is saved there "
                                          L"until there is room.");

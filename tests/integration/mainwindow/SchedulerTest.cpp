@@ -199,7 +199,7 @@ TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
     RunOutcome next = RunOutcome::Done;
     bool noSpace = false;
     s.saveAll = [&](const BackupOptions&, RunHost& host) {
-        if (noSpace) host.BackupSkippedForSpace();
+        if (noSpace) host.BackupNoted(RunNote::NotEnoughSpace);
         return ++rec.saveAllCalls, next;
     };
     Form1& f = Load(s);
