@@ -263,6 +263,12 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const std::wstring& do
         free = Services::Current().FreeSpace(folder_);
     }
     if (free >= needed) return true;
+    // Read-only media say they have no room: what keeps the backup out is
+    // the refusal.
+    if (const DWORD error = NewFileError(folder_); IsWriteRefusal(error)) {
+        guard.step(step, [&] { refused(folder_, error); });
+        return false;
+    }
     skippedForSpace_ = true;
     // One box per folder until a backup is saved there again (and one per
     // run); the window's status says it meanwhile.
@@ -298,6 +304,10 @@ void RunHousekeeping::writeFailed(const std::wstring& path, const Failure& failu
     // new file of our own tells whether the folder itself refuses.
     const DWORD error = NewFileError(folder);
     if (!IsWriteRefusal(error)) throw failure;
+    refused(folder, error);
+}
+
+void RunHousekeeping::refused(const std::wstring& folder, unsigned long error) {
     refusedWriting_ = true;
     if (!memory_.writeRefused.insert(Upper(folder)).second || std::exchange(refusalReported_, true)) return;
     throw Failure::Text(L"Backups cannot be written in " + folder + L": " + SystemMessage(HRESULT_FROM_WIN32(error)) +

@@ -132,6 +132,9 @@ public:
 private:
     const BackupOptions& options_;
     HousekeepingMemory& memory_;
+    // Notes a folder that refuses writing; throws its report the first time.
+    void refused(const std::wstring& folder, unsigned long error);
+
     bool skippedForSpace_ = false;
     ContentFingerprint copied_;
     bool spaceReported_ = false;

@@ -3,11 +3,13 @@
 // clipboard.  Each is reported once, and the rest of the run goes on.
 #include "SaveAllFixture.h"
 
+#include "common/Failure.h"
 #include "common/Text.h"
 #include "engine/Housekeeping.h"
 #include "support/Clipboard.h"
 #include "support/Docx.h"
 #include "support/Files.h"
+#include "support/Paths.h"
 
 #include <atomic>
 #include <functional>
@@ -63,16 +65,59 @@ TEST_F(SaveAllRun, ASaveAsFailureIsReportedOnceAndTheOthersAreStillSaved) {
     EXPECT_EQ(lines[1].substr(0, 6), L"C.txt ");
 }
 
-TEST_F(SaveAllRun, AMissingBackupFolderIsReportedForEachDocument) {
+// A folder that takes no backup (a stick pulled out, a read-only volume) is
+// reported once, then noted, until a backup is written there again.
+TEST_F(SaveAllRun, AFolderThatRefusesWritingIsReportedOnceUntilABackupIsWrittenThere) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
-    settings.folder = backups + L"\\does not exist";
-    // A backup document that then cannot be closed is still the run's own:
-    // its instance is quit all the same.
-    StandIn::SetFault(L"close", {.member = L"Close", .times = 1});
-    SaveAll(settings);
-    EXPECT_EQ(reports.size(), 3u);
-    EXPECT_TRUE(historyLines().empty());
-    EXPECT_TRUE(onlyUserWordLeft(word.pid));
+    const std::wstring gone = backups + L"\\gone";
+    settings.folder = gone;
+    struct Run {
+        bool folderThere;
+        size_t reports, lines;  // so far
+        int notes;
+    };
+    const Run runs[] = {{false, 1, 0, 1}, {false, 1, 0, 2}, {true, 1, 2, 2}, {false, 2, 2, 3}};
+    for (bool classic : {false, true}) {
+        SCOPED_TRACE(classic ? "the classic way" : "the package way");
+        settings.clipboardCopy = classic;
+        settings.notes.clear();
+        reports.clear();
+        DeleteFileW(settings.history.c_str());
+        // A backup document that then cannot be closed is still the run's
+        // own: its instance is quit all the same.
+        if (classic) StandIn::SetFault(L"close", {.member = L"Close", .times = 1});
+        BackupRun fresh;
+        for (const Run& r : runs) {
+            for (const wchar_t* name : {L"A.txt", L"B.txt"}) DeleteFileW(stamped(gone + L"\\" + name).c_str());
+            RemoveDirectoryW(gone.c_str());
+            if (r.folderThere) CreateDirectoryW(gone.c_str(), nullptr);
+            fresh.SaveAll(settings.options(), settings);
+            EXPECT_EQ(reports.size(), r.reports + (classic ? 1 : 0));
+            EXPECT_EQ(historyLines().size(), r.lines);
+            EXPECT_EQ(settings.noted(RunNote::FolderRefusedWriting), r.notes);
+        }
+        EXPECT_EQ(FirstLine(reports.front()), L"Backups cannot be written in " + gone +
+                                                  L"\\: " + SystemMessage(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) +
+                                                  L" No backup is saved there until one can be written there again.");
+        EXPECT_TRUE(onlyUserWordLeft(word.pid));
+    }
+
+    // A document on a read-only volume, backed up beside it.
+    const std::wstring readOnly = StagedVolume(L"readonly");
+    if (readOnly.empty()) GTEST_SKIP() << "no read-only volume staged (mounting needs root)";
+    StandIn::KillAllStandIns();
+    auto onVolume = StandIn::StartUserWord({readOnly + L"\\staged"});
+    settings.beside = true;
+    settings.fixed = false;
+    reports.clear();
+    DeleteFileW(settings.history.c_str());
+    for (bool classic : {false, true}) {
+        settings.clipboardCopy = classic;
+        for (int run = 0; run < 2; ++run) SaveAll(settings);
+    }
+    ASSERT_EQ(reports.size(), 1u) << "once per folder, whichever way";
+    EXPECT_EQ(reports.front().find(L"Backups cannot be written in " + readOnly + L"\\: "), 0u);
+    EXPECT_FALSE(PathExists(settings.history));
 }
 
 TEST_F(SaveAllRun, AFailedCopyNeverSavesOlderClipboardContent) {
