@@ -158,9 +158,7 @@ public:
                 endTag(package.name);
                 break;
             }
-            const StartTag part = startTag();
-            if (!isPackageElement(part, L"part")) Unreadable(L"an element other than pkg:part in the package.");
-            parts.push_back(readPart(part));
+            parts.push_back(readPart(startTag()));
         }
         scope_.resize(mark);
         skipMisc(L"content after the package.");
@@ -275,13 +273,6 @@ private:
         const Binding* binding = lookup(scope_, PrefixOf(tag.name));
         return binding && binding->uri == kPackageNs && LocalOf(tag.name) == local;
     }
-    // An element of the package inside it: its own declarations count.
-    bool isPackageElement(const StartTag& tag, std::wstring_view local) {
-        const size_t mark = bind(tag, scope_);
-        const bool is = isPackage(tag, local);
-        scope_.resize(mark);
-        return is;
-    }
 
     std::wstring packageAttribute(const StartTag& tag, std::wstring_view local) const {
         for (const Attribute& attribute : tag.attributes) {
@@ -294,7 +285,8 @@ private:
     }
 
     PackagePart readPart(const StartTag& tag) {
-        const size_t mark = bind(tag, scope_);
+        const size_t mark = bind(tag, scope_);  // its own declarations count for its name
+        if (!isPackage(tag, L"part")) Unreadable(L"an element other than pkg:part in the package.");
         PackagePart part;
         const std::wstring name = packageAttribute(tag, L"name");
         part.contentType = packageAttribute(tag, L"contentType");

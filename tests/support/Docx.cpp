@@ -4,6 +4,7 @@
 
 #include "common/Failure.h"
 #include "common/Text.h"
+#include "common/Zip.h"
 #include "support/Files.h"
 
 #include <zlib.h>
@@ -148,4 +149,15 @@ std::wstring ReadDocxText(const std::wstring& path) {
         text += paragraphs[i];
     }
     return text;
+}
+
+void WritePackageFile(const std::wstring& path, const std::vector<PackageFilePart>& parts) {
+    std::string types = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+                        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">";
+    for (const PackageFilePart& part : parts)
+        types += "<Override PartName=\"/" + part.name + "\" ContentType=\"" + part.contentType + "\"/>";
+    ZipWriter zip;
+    zip.add("[Content_Types].xml", types + "</Types>");
+    for (const PackageFilePart& part : parts) zip.add(part.name, part.bytes);
+    WriteFileBytes(path, zip.finish());
 }

@@ -11,3 +11,13 @@ std::string ReadDocxPart(const std::wstring& path, const std::string& part);
 std::vector<std::wstring> ReadDocxParagraphs(const std::wstring& path, const std::string& part = "word/document.xml");
 // The paragraphs joined with "\n": what a text file with those lines holds.
 std::wstring ReadDocxText(const std::wstring& path);
+
+// A part of a package file a test makes, as Word saves it.
+struct PackageFilePart {
+    std::string name;  // "word/document.xml"
+    std::string contentType;
+    std::string bytes;
+};
+// The package file: [Content_Types].xml with an Override per part, then the
+// parts, deflated as Word does.
+void WritePackageFile(const std::wstring& path, const std::vector<PackageFilePart>& parts);

@@ -325,7 +325,7 @@ void Document::call(const Member& member, bool, Args& args, VARIANT& result) {
     case 60: SetBool(result, traits_.hasPassword); break;
     case 400: {
         ComPtr<Permission> permission;
-        permission.Attach(new Permission(this, traits_.rightsManaged));
+        permission.Attach(new Permission(this));
         SetObject(result, permission.Get());
         break;
     }
@@ -344,7 +344,7 @@ std::span<const Member> Permission::members() const { return kPermissionMembers;
 
 void Permission::call(const Member&, bool, Args&, VARIANT& result) {
     document_->checkOpen();
-    SetBool(result, enabled_);
+    SetBool(result, document_->rightsManaged());
 }
 
 // ---- Range -------------------------------------------------------------------

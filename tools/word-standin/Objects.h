@@ -114,6 +114,7 @@ public:
     std::wstring fullName() const;
     std::wstring& content() { return content_; }
     bool closed() const { return closed_; }
+    bool rightsManaged() const { return traits_.rightsManaged; }
     void checkOpen() const;
     void saveAs(const std::wstring& file);
     void close(bool saveChanges);
@@ -134,34 +135,35 @@ private:
     bool closed_ = false;
 };
 
-class Range final : public DispatchObject {
+// An object of one document's: its Range, its Permission.
+class DocumentMember : public DispatchObject {
 public:
-    explicit Range(ComPtr<Document> document) : document_(std::move(document)) {}
-    const wchar_t* kind() const override { return L"Range"; }
+    explicit DocumentMember(ComPtr<Document> document) : document_(std::move(document)) {}
     std::wstring documentOf(DISPID, const Args&) const override { return document_->name(); }
 
 protected:
-    std::span<const Member> members() const override;
-    void call(const Member& member, bool put, Args& args, VARIANT& result) override;
-
-private:
     ComPtr<Document> document_;
 };
 
-// Document.Permission: information rights management.
-class Permission final : public DispatchObject {
+class Range final : public DocumentMember {
 public:
-    explicit Permission(ComPtr<Document> document, bool enabled) : document_(std::move(document)), enabled_(enabled) {}
-    const wchar_t* kind() const override { return L"Permission"; }
-    std::wstring documentOf(DISPID, const Args&) const override { return document_->name(); }
+    using DocumentMember::DocumentMember;
+    const wchar_t* kind() const override { return L"Range"; }
 
 protected:
     std::span<const Member> members() const override;
     void call(const Member& member, bool put, Args& args, VARIANT& result) override;
+};
 
-private:
-    ComPtr<Document> document_;
-    bool enabled_;
+// Document.Permission: information rights management.
+class Permission final : public DocumentMember {
+public:
+    using DocumentMember::DocumentMember;
+    const wchar_t* kind() const override { return L"Permission"; }
+
+protected:
+    std::span<const Member> members() const override;
+    void call(const Member& member, bool put, Args& args, VARIANT& result) override;
 };
 
 class Application final : public DispatchObject {

@@ -264,6 +264,11 @@ TEST(Package, AMalformedPackageFailsClearly) {
         EXPECT_TRUE(said.starts_with(kPackageUnreadable)) << said.c_str();
         EXPECT_THAT(said, HasSubstr(c.says));
     }
+    // Cut off anywhere, as a dying Word might leave it: a clear failure, never another.
+    for (size_t length = 0; length < kFlatOpc.size(); ++length) {
+        const std::wstring said = FailureOf([&] { DocxFromFlatOpc(kFlatOpc.substr(0, length)); });
+        ASSERT_TRUE(said.starts_with(kPackageUnreadable)) << length << ": " << said.c_str();
+    }
     // Past what a ZIP without ZIP64 holds (here made small).
     ZipWriter zip(1000);
     EXPECT_EQ(FailureOf([&] { zip.add("big", std::string(1001, 'x')); }), kZipTooLarge);

@@ -182,10 +182,34 @@ TEST_F(SaveAllRun, PackageWayWritesWholeDocumentsAndTouchesNeitherClipboardNorAn
     settings.clipboardCopy = false;
     const std::wstring png = session.folder().file(L"picture.png");
     WriteFileBytes(png, StandIn::kTinyPng);
+    // A macro-enabled document of 4 MB as Word saved it: every script and
+    // form of text a real one holds, a processing instruction, the macros.
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n",
+                      w = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
+    std::string body, macros;
+    for (int i = 0; body.size() < (4 << 20); ++i)
+        body += "<w:p><w:r><w:t xml:space=\"preserve\">" + std::string(i % 4, 'x') +
+                ToUtf8(L"Grüße äöü — Ελληνικά — 中文字體 — 😀 &amp; ") + std::to_string(i) + "</w:t></w:r></w:p>";
+    for (int i = 0; i < 5000; ++i) macros += static_cast<char>(i * 31);
+    const std::vector<PackageFilePart> macroParts = {
+        {"_rels/.rels", "application/vnd.openxmlformats-package.relationships+xml",
+         declaration + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                       "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                       "relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>"},
+        {"word/document.xml", "application/vnd.ms-word.document.macroEnabled.main+xml",
+         declaration + "<w:document xmlns:w=\"" + w + "\"><w:body>" + body + "</w:body></w:document>"},
+        {"customXml/item1.xml", "application/xml",
+         declaration + "<?mso-contentType?><FormTemplates xmlns=\"http://schemas.microsoft.com/sharepoint/v3/"
+                       "contenttype/forms\"><Display>DocumentLibraryForm</Display></FormTemplates>"},
+        {"word/vbaProject.bin", "application/vnd.ms-office.vbaProject", macros},
+    };
+    const std::wstring macroFile = session.folder().file(L"Macros.docm");
+    WritePackageFile(macroFile, macroParts);
     auto word = StandIn::StartRichUserWord({{doc(L"Report.docx", L"Quarterly report\nsecond line")},
                                             {doc(L"Notes.txt", L"Gr\u00fc\u00dfe \u20ac")},
                                             {doc(L"Rich.txt", L"Body"), L"Kopf & <Zeile>", png},
-                                            {L"Draft", {}, {}, true}});
+                                            {L"Draft", {}, {}, true},
+                                            {macroFile}});
     // What a crash left in the folder goes; a write under way elsewhere stays.
     const std::wstring crashed = WriteAgedFile(backups + L"\\~Orvelle unfinished backup 0A1B2C3D.tmp", 5),
                        fresh = WriteAgedFile(backups + L"\\~Orvelle unfinished backup 0A1B2C3E.tmp", 0);
@@ -212,7 +236,11 @@ TEST_F(SaveAllRun, PackageWayWritesWholeDocumentsAndTouchesNeitherClipboardNorAn
     EXPECT_EQ(ReadDocxParagraphs(rich, "word/header1.xml"), std::vector<std::wstring>{L"Kopf & <Zeile>"});
     EXPECT_EQ(ReadDocxPart(rich, "word/media/image1.png"), StandIn::kTinyPng);
     EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Draft")), StandIn::UnsavedText(L"Draft"));
-    EXPECT_EQ(historyLines().size(), 4u);
+    // Word opens a macro-enabled backup only as .docm; every part is the document's own.
+    std::wstring macroBackup = stamped(backups + L"\\Macros.docm");
+    macroBackup.replace(macroBackup.size() - 5, 5, L".docm");
+    for (const PackageFilePart& part : macroParts) EXPECT_TRUE(ReadDocxPart(macroBackup, part.name) == part.bytes) << part.name;
+    EXPECT_EQ(historyLines().size(), 5u);
     EXPECT_FALSE(PathExists(crashed));
     EXPECT_TRUE(PathExists(fresh));
 }

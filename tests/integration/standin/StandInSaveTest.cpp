@@ -3,6 +3,7 @@
 #include "StandInFixture.h"
 
 #include "common/Handle.h"
+#include "common/Text.h"
 #include "support/Docx.h"
 #include "support/Files.h"
 #include "support/Paths.h"
@@ -137,6 +138,33 @@ TEST_F(StandInTest, WordOpenXMLIsThePackageWithHeaderAndPictureWhichOnlySaveAsKe
 
     StandIn::SetFault(L"rights", {.member = L"WordOpenXML", .description = L"rights-managed"});
     EXPECT_THROW(doc.get(L"WordOpenXML"), Failure);
+    StandIn::ClearFaults();
+
+    // Any template Word saved (deflated) is given back as Word writes it:
+    // each XML part's text without its declaration, base64 in 76-character
+    // CRLF lines, only pictures stored, relationship parts padded.
+    const std::string xml = "<w:document xmlns:w=\"urn:w\"><w:body><w:p><w:r><w:t>\xC3\xA4 \xF0\x9F\x98\x80</w:t></w:r>"
+                            "</w:p></w:body></w:document>";
+    const std::string picture(100, '\xFF');
+    const std::wstring dotx = session.folder().file(L"Letter.dotx");
+    WritePackageFile(dotx, {{"_rels/.rels", "application/vnd.openxmlformats-package.relationships+xml",
+                             "<Relationships xmlns=\"urn:r\"/>"},
+                            {"word/document.xml",
+                             "application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml",
+                             "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n" + xml},
+                            {"word/media/image1.png", "image/png", picture},
+                            {"word/vbaData.xml", "application/vnd.ms-word.vbaData+xml", "<x/>"}});
+    Dispatch letter =
+        Dispatch::GetActive(L"Word.Application").get(L"Documents").toDispatch().call(L"Open", {dotx}).toDispatch();
+    EXPECT_EQ(RangeOf(letter).get(L"Text").toText(), L"\u00e4 \U0001F600\r");
+    const std::wstring flat = letter.get(L"WordOpenXML").toText();
+    EXPECT_THAT(flat, StartsWith(L"<?xml version=\"1.0\" standalone=\"yes\"?>\r\n"
+                                 L"<?mso-application progid=\"Word.Document\"?>\r\n<pkg:package"));
+    EXPECT_THAT(flat, HasSubstr(L"pkg:padding=\"512\"><pkg:xmlData><Relationships"));
+    EXPECT_THAT(flat, HasSubstr(L"><pkg:xmlData>" + FromUtf8(xml) + L"</pkg:xmlData>"));
+    EXPECT_THAT(flat, HasSubstr(L"pkg:compression=\"store\"><pkg:binaryData>" + std::wstring(76, L'/') + L"\r\n" +
+                                std::wstring(57, L'/') + L"w==\r\n</pkg:binaryData>"));
+    EXPECT_THAT(flat, HasSubstr(L"vbaData+xml\"><pkg:xmlData><x/>"));
 
     if (std::wstring forPython = EnvironmentVariable(L"STANDIN_FLAT_OPC_FOR_PYTHON"); !forPython.empty()) {
         WriteUtf8File(WindowsPath(forPython), package);
