@@ -3,11 +3,12 @@
 #include "common/Failure.h"
 #include "common/UserProtection.h"
 
-Protection ProtectionOf(const Dispatch& document) {
+Protection ProtectionOf(const Dispatch& document, const std::shared_ptr<MemberIds>& permissionIds) {
     auto closed = [](const Failure& failure) { return failure.number() == kWordObjectDeleted; };
     try {
         // Word has no Permission object where the rights client is missing.
-        if (document.get(L"Permission").toDispatch().get(L"Enabled").toBool()) return Protection::RightsManaged;
+        Dispatch permission = document.get(L"Permission").toDispatch().shareIds(permissionIds);
+        if (permission.get(L"Enabled").toBool()) return Protection::RightsManaged;
     } catch (const Failure& failure) {
         if (IsServerGone(failure) || IsServerBusy(failure)) throw;
         if (closed(failure)) return Protection::Closed;

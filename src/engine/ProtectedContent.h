@@ -3,6 +3,7 @@
 // management restricts, and those protected by a password to open.
 #include "common/Automation.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,8 @@ enum class Protection {
 // What protects a document of the user's Word.  A Permission object that
 // fails (no rights client installed) means no rights management.  Throws
 // Failure when Word has gone or stays busy, or HasPassword fails.
-Protection ProtectionOf(const Dispatch& document);
+// permissionIds: one id cache for every document's Permission object.
+Protection ProtectionOf(const Dispatch& document, const std::shared_ptr<MemberIds>& permissionIds);
 
 // A password-protected document's backup: its package encrypted for the
 // current Windows user, with a description that names the document.

@@ -103,7 +103,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         // counts as protected.
         Protection protection = Protection::None;
         if (document)
-            protection = guard.value(18, [&] { return ProtectionOf(document); }).value_or(Protection::Password);
+            protection = guard.value(18, [&] { return ProtectionOf(document, run.user.permissionIds); }).value_or(Protection::Password);
         if (protection == Protection::Closed) continue;
         if (protection == Protection::RightsManaged || (protection == Protection::Password && !packageWay)) {
             notes.insert(protection == Protection::RightsManaged ? RunNote::RightsManaged : RunNote::PasswordProtected);
