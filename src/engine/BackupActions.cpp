@@ -2,7 +2,9 @@
 
 #include "common/Failure.h"
 #include "common/Handle.h"
+#include "common/CompleteFile.h"
 #include "common/Main.h"
+#include "common/UserProtection.h"
 #include "engine/BackupName.h"
 #include "engine/WordProbes.h"
 
@@ -18,10 +20,45 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
+namespace {
+
+std::string ReadWholeFile(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size)) throw Failure::FromLastError();
+    if (size.QuadPart > 0x7FFFFFFF) throw Failure::FromWin32(ERROR_FILE_TOO_LARGE);
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+        throw Failure::FromLastError();
+    bytes.resize(read);
+    return bytes;
+}
+
+// The package inside a protected backup, for this Windows user only.
+std::string Decrypted(const std::wstring& backup) {
+    const std::string sealed = ReadWholeFile(backup);
+    try {
+        return UnprotectForUser(sealed);
+    } catch (const Failure&) {
+        throw Failure::Text(L"This backup is password-protected for another Windows user, or it is damaged, so it "
+                            L"cannot be opened:\r\n\r\n" + backup);
+    }
+}
+
+}  // namespace
+
 std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& documentName, const SYSTEMTIME& now) {
     const size_t slash = backup.find_last_of(L'\\'), dot = backup.find_last_of(L'.');
     const std::wstring folder = backup.substr(0, slash + 1);
-    const std::wstring extension = dot != std::wstring::npos && dot > slash ? backup.substr(dot) : L"";
+    const std::optional<BackupNameParts> parts = StampRule().parse(std::wstring_view(backup).substr(slash + 1));
+    // A protected backup's copy is the package itself: it drops ".protected".
+    const std::wstring extension = parts                                  ? std::wstring(parts->extension)
+                                   : dot != std::wstring::npos && dot > slash ? backup.substr(dot)
+                                                                          : L"";
+    std::optional<std::string> plain;
+    if (parts && parts->isProtected) plain = Decrypted(backup);
     std::wstring base = FileNameSafe(documentName);
     if (const size_t own = base.find_last_of(L'.'); own != std::wstring::npos && own > 0) base.resize(own);
     base += L" (recovered " + std::to_wstring(now.wYear) + L"-" + TwoDigits(now.wMonth) + L"-" + TwoDigits(now.wDay) +
@@ -29,7 +66,21 @@ std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& doc
     for (int n = 1; n < 1000; ++n) {
         const std::wstring copy = folder + base + (n == 1 ? L"" : L" (" + std::to_wstring(n) + L")") + extension;
         // Fails if the name exists, checked and created in one step.
-        if (CopyFileW(backup.c_str(), copy.c_str(), TRUE)) return copy;
+        if (!plain && CopyFileW(backup.c_str(), copy.c_str(), TRUE)) return copy;
+        // The name is taken first, then filled whole.
+        if (plain) {
+            UniqueFile taken(CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            if (taken) {
+                taken.reset();
+                try {
+                    WriteFileComplete(copy, *plain);
+                } catch (const Failure&) {
+                    DeleteFileW(copy.c_str());
+                    throw;
+                }
+                return copy;
+            }
+        }
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) throw Failure::FromWin32(error);
     }

@@ -11,7 +11,9 @@
 
 // Copies backup to a new file beside it, named after the document: "Report
 // (recovered 2026-12-08 10-15).docx", then " (2)", " (3)" before the
-// extension while a name is taken.  Created new: never over a file.
+// extension while a name is taken.  Created new: never over a file.  A
+// password-protected backup ("....docx.protected") is decrypted into it
+// ("....docx"): such a copy has no password.
 std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& documentName, const SYSTEMTIME& now);
 
 // The user's running Word, or empty when there is none (never fails).

@@ -3,8 +3,8 @@
 #include "common/Failure.h"
 #include "common/Handle.h"
 #include "engine/BackupName.h"
-#include "engine/BackupName.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::wstring_view kSavedAs = L" was backup saved as ", kAt = L" at ";
 constexpr size_t kChunk = 1 << 20;
+// How long found backups wait before they are handed on: a window that
+// shows them keeps up, and a part is worth its hand-over.
+constexpr ULONGLONG kPartMilliseconds = 150;
 
 std::uint64_t Ticks(const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
@@ -21,152 +24,212 @@ bool SameText(std::wstring_view a, std::wstring_view b) {
            CSTR_EQUAL;
 }
 
-// Collects documents from history lines, then from the folders they name.
-class Builder {
-public:
-    void line(std::wstring_view text);
-    void scan();
-    BackupCatalogue finish();
-
-private:
-    CatalogueDocument& documentFor(std::wstring_view folder, std::wstring_view stem, int number);
-    void addFolder(std::wstring_view folder);
-    void addExtension(std::wstring_view extension);
-    void scanFolder(size_t folder);
-
-    StampRule rule_;
-    BackupCatalogue catalogue_;
-    std::unordered_map<std::wstring, size_t> byKey_;
-    std::wstring key_;  // reused: a lookup per file allocates nothing
-    std::vector<std::wstring> folders_;
-    std::unordered_set<std::wstring> folderKeys_;
-    std::vector<std::wstring> extensions_{L".docx", L".doc"};
-    std::vector<std::pair<size_t, std::wstring>> named_;  // files named by lines only: document, file name
-    std::unordered_set<std::wstring> namedKeys_;
-};
-
 void AppendUpper(std::wstring& to, std::wstring_view text) {
     const size_t at = to.size();
     to.append(text);
     CharUpperBuffW(to.data() + at, static_cast<DWORD>(text.size()));
 }
 
-CatalogueDocument& Builder::documentFor(std::wstring_view folder, std::wstring_view stem, int number) {
-    key_.clear();
-    AppendUpper(key_, folder);
-    key_ += L'|';
-    AppendUpper(key_, stem);
-    key_ += L'|';
-    key_ += std::to_wstring(number);
-    auto [it, added] = byKey_.try_emplace(key_, catalogue_.documents.size());
+std::wstring Upper(std::wstring_view text) {
+    std::wstring upper;
+    AppendUpper(upper, text);
+    return upper;
+}
+
+// Folder, stem and number, in upper case: one document.
+void DocumentKey(std::wstring& key, std::wstring_view folder, std::wstring_view stem, int number) {
+    key.clear();
+    AppendUpper(key, folder);
+    key += L'|';
+    AppendUpper(key, stem);
+    key += L'|';
+    key += std::to_wstring(number);
+}
+
+// Whether stem is what a backup path makes of the document's name: the name
+// made safe, or shortened so that the path fits (a device name shortened
+// gains a "_").
+bool IsStemOf(std::wstring_view stem, const std::wstring& documentName) {
+    const std::wstring safe = FileNameSafe(documentName);
+    if (SameText(stem, safe)) return true;
+    for (size_t length : {stem.size(), stem.size() - 1})
+        if (length > 0 && length < safe.size() && SameText(FileNameSafe(safe.substr(0, length)), stem)) return true;
+    return false;
+}
+
+// Learns the documents from the history's lines, then lists the backups of
+// the folders, a part at a time.
+class Reader {
+public:
+    Reader(const std::atomic<bool>& stop, const std::function<void(BackupCatalogue&&)>& deliver)
+        : stop_(stop), deliver_(deliver) {}
+    void line(std::wstring_view text);
+    void scan(const std::vector<std::wstring>& remembered);
+
+private:
+    struct Daily {
+        std::wstring stem;
+        int number;
+        BackupFile file;
+    };
+    void scanFolder(const std::wstring& folder);
+    void add(const std::wstring& folder, std::wstring_view stem, int number, BackupFile&& file);
+    void handOver();
+
+    const std::atomic<bool>& stop_;
+    const std::function<void(BackupCatalogue&&)>& deliver_;
+    StampRule rule_;
+    std::wstring key_;
+    std::unordered_map<std::wstring, std::wstring> names_;        // document key -> Word's name
+    std::unordered_map<std::wstring, std::wstring> namesByStem_;  // upper stem|number -> Word's name
+    std::unordered_set<std::wstring> knownStems_;                 // upper case
+    std::vector<std::pair<size_t, std::wstring>> lineFolders_;    // last line naming it, folder
+    std::unordered_map<std::wstring, size_t> lineFolderAt_;       // upper folder -> index in lineFolders_
+    size_t lines_ = 0;
+    BackupCatalogue part_;
+    ULONGLONG handedOver_ = GetTickCount64();
+};
+
+// "<name> was backup saved as <path> at <general date>"; the path may hold
+// " at " itself, the date does not.  A line counts only when its file's name
+// is a backup name of the document it names: a line naming any other file
+// (the user's own document) lists nothing.
+void Reader::line(std::wstring_view text) {
+    ++lines_;
+    const size_t saved = text.find(kSavedAs);
+    if (saved == std::wstring_view::npos) return;
+    const std::wstring name(text.substr(0, saved));
+    const std::wstring_view rest = text.substr(saved + kSavedAs.size());
+    const size_t at = rest.rfind(kAt);
+    if (at == std::wstring_view::npos) return;
+    const std::wstring_view path = rest.substr(0, at);
+    const size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring_view::npos || slash == 0) return;
+    const std::wstring_view folder = path.substr(0, slash);
+    const std::optional<BackupNameParts> parts = rule_.parse(path.substr(slash + 1));
+    if (!parts) return;
+    auto [it, added] = lineFolderAt_.try_emplace(Upper(folder), lineFolders_.size());
+    if (added) lineFolders_.emplace_back(lines_, folder);
+    else lineFolders_[it->second].first = lines_;
+    // A name outside the code page comes back lossily ("???.docx"): its
+    // folder is still read, for the stamped names there.
+    if (!IsStemOf(parts->stem, name)) return;
+    DocumentKey(key_, folder, parts->stem, parts->number);
+    names_[key_] = name;
+    std::wstring stemKey = Upper(parts->stem);
+    knownStems_.insert(stemKey);
+    namesByStem_[stemKey + L'|' + std::to_wstring(parts->number)] = name;
+}
+
+void Reader::add(const std::wstring& folder, std::wstring_view stem, int number, BackupFile&& file) {
+    CatalogueDocument& document = part_.documentFor(folder, stem, number);
+    if (document.backups.empty()) {
+        // The history's name for it; a folder the ANSI history spells
+        // lossily still has the name of its document.
+        DocumentKey(key_, folder, stem, number);
+        if (auto named = names_.find(key_); named != names_.end())
+            document.name = named->second;
+        else if (auto byStem = namesByStem_.find(Upper(stem) + L'|' + std::to_wstring(number));
+                 byStem != namesByStem_.end())
+            document.name = byStem->second;
+    }
+    document.newest = std::max(document.newest, file.written);
+    document.backups.push_back(std::move(file));
+}
+
+void Reader::handOver() {
+    handedOver_ = GetTickCount64();
+    if (part_.documents.empty()) return;
+    deliver_(std::move(part_));
+    part_ = BackupCatalogue();
+}
+
+// A stamped name is a backup wherever it is.  A name with the date alone is
+// one only for a document known to have backups (from a line, or stamped
+// ones in this folder): "Minutes Dec 7 2026.docx" may be the user's own.
+void Reader::scanFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                     nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!find) return;
+    std::vector<Daily> daily;
+    std::unordered_set<std::wstring> stamped;
+    do {
+        if (stop_.load(std::memory_order_relaxed)) return;
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const std::wstring_view name = found.cFileName;
+        const std::optional<BackupNameParts> parts = rule_.parse(name);
+        if (!parts) continue;
+        BackupFile file{Ticks(found.ftLastWriteTime),
+                        (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+                        std::wstring(name), parts->isProtected};
+        if (!parts->dayStamped) {
+            key_.clear();
+            AppendUpper(key_, parts->stem);
+            if (!stamped.contains(key_)) stamped.insert(key_);
+            add(folder, parts->stem, parts->number, std::move(file));
+        } else if (knownStems_.contains(Upper(parts->stem))) {
+            add(folder, parts->stem, parts->number, std::move(file));
+        } else {
+            daily.push_back({std::wstring(parts->stem), parts->number, std::move(file)});
+        }
+        if (GetTickCount64() - handedOver_ >= kPartMilliseconds) handOver();
+    } while (FindNextFileW(find.get(), &found));
+    for (Daily& d : daily)
+        if (stamped.contains(Upper(d.stem))) add(folder, d.stem, d.number, std::move(d.file));
+    handOver();
+}
+
+void Reader::scan(const std::vector<std::wstring>& remembered) {
+    std::stable_sort(lineFolders_.begin(), lineFolders_.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::unordered_set<std::wstring> scanned;
+    auto scanOnce = [&](const std::wstring& folder) {
+        if (!stop_.load() && !folder.empty() && scanned.insert(Upper(folder)).second) scanFolder(folder);
+    };
+    for (const std::wstring& folder : remembered) scanOnce(folder);
+    for (const auto& entry : lineFolders_) scanOnce(entry.second);
+}
+
+}  // namespace
+
+CatalogueDocument& BackupCatalogue::documentFor(std::wstring_view folder, std::wstring_view stem, int number) {
+    DocumentKey(key_, folder, stem, number);
+    auto [it, added] = byKey_.try_emplace(key_, documents.size());
     if (added) {
-        CatalogueDocument& document = catalogue_.documents.emplace_back();
+        CatalogueDocument& document = documents.emplace_back();
         document.name = stem;
         document.folder = folder;
         document.stem = stem;
         document.number = number;
     }
-    return catalogue_.documents[it->second];
+    return documents[it->second];
 }
 
-void Builder::addFolder(std::wstring_view folder) {
-    std::wstring key;
-    AppendUpper(key, folder);
-    if (folderKeys_.insert(std::move(key)).second) folders_.emplace_back(folder);
-}
-
-void Builder::addExtension(std::wstring_view extension) {
-    for (const std::wstring& known : extensions_)
-        if (known == extension) return;
-    extensions_.emplace_back(extension);
-}
-
-// "<name> was backup saved as <path> at <general date>"; the path may hold
-// " at " itself, the date does not.
-void Builder::line(std::wstring_view text) {
-    const size_t saved = text.find(kSavedAs);
-    if (saved == std::wstring_view::npos) return;
-    const std::wstring_view name = text.substr(0, saved), rest = text.substr(saved + kSavedAs.size());
-    const size_t at = rest.rfind(kAt);
-    if (at == std::wstring_view::npos) return;
-    const std::wstring_view path = rest.substr(0, at);
-    const size_t slash = path.rfind(L'\\'), dot = path.rfind(L'.');
-    if (slash == std::wstring_view::npos || slash == 0 || dot == std::wstring_view::npos || dot < slash) return;
-    const std::wstring_view folder = path.substr(0, slash), file = path.substr(slash + 1), extension = path.substr(dot);
-    int number = 0;
-    if (auto stem = rule_.stampedStem(file, extension, &number)) {
-        documentFor(folder, *stem, number).name = name;
-        addFolder(folder);
-        addExtension(extension);
-        return;
-    }
-    // Overwrite mode, or a name of another kind: the line's own file only.
-    auto stem = rule_.dayStem(file, extension, &number);
-    CatalogueDocument& document = documentFor(folder, stem ? *stem : file, stem ? number : 0);
-    document.name = name;
-    std::wstring key;
-    AppendUpper(key, path);
-    if (namedKeys_.insert(std::move(key)).second)
-        named_.emplace_back(static_cast<size_t>(&document - catalogue_.documents.data()), file);
-}
-
-void Builder::scanFolder(size_t index) {
-    const std::wstring folder = folders_[index];
-    // FIND_FIRST_EX_LARGE_FETCH (Windows 7): fewer trips for a large folder.
-    WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                     nullptr, 2));
-    if (!find) return;
-    do {
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        const std::wstring_view name = found.cFileName;
-        for (const std::wstring& extension : extensions_) {
-            if (!name.ends_with(extension)) continue;
-            int number = 0;
-            if (auto stem = rule_.stampedStem(name, extension, &number)) {
-                documentFor(folder, *stem, number)
-                    .backups.push_back({Ticks(found.ftLastWriteTime),
-                                        (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
-                                        std::wstring(name)});
-                break;
-            }
+void BackupCatalogue::merge(BackupCatalogue&& part) {
+    for (CatalogueDocument& from : part.documents) {
+        CatalogueDocument& to = documentFor(from.folder, from.stem, from.number);
+        if (to.backups.empty()) to.name = std::move(from.name);
+        to.newest = std::max(to.newest, from.newest);
+        if (to.backups.empty()) {
+            to.backups = std::move(from.backups);
+        } else {
+            to.backups.insert(to.backups.end(), std::make_move_iterator(from.backups.begin()),
+                              std::make_move_iterator(from.backups.end()));
         }
-    } while (FindNextFileW(find.get(), &found));
-}
-
-void Builder::scan() {
-    for (size_t i = 0; i < folders_.size(); ++i) scanFolder(i);
-    for (const auto& [index, name] : named_) {
-        CatalogueDocument& document = catalogue_.documents[index];
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW(document.path({0, 0, name}).c_str(), GetFileExInfoStandard, &data) ||
-            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            continue;  // gone since the line was written
-        document.backups.push_back(
-            {Ticks(data.ftLastWriteTime), (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-             name});
     }
 }
 
-BackupCatalogue Builder::finish() {
-    std::erase_if(catalogue_.documents, [](const CatalogueDocument& d) { return d.backups.empty(); });
-    for (CatalogueDocument& document : catalogue_.documents)
-        for (const BackupFile& backup : document.backups) document.newest = std::max(document.newest, backup.written);
-    return std::move(catalogue_);
-}
-
-}  // namespace
-
-BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile) {
-    Builder builder;
+void ReadBackupCatalogue(const std::wstring& historyFile, const std::vector<std::wstring>& rememberedFolders,
+                         const std::atomic<bool>& stop, const std::function<void(BackupCatalogue&&)>& deliver) {
+    Reader reader(stop, deliver);
     UniqueFile file(CreateFileW(historyFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-        throw Failure::FromLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) throw Failure::FromLastError();
     }
-    std::string chunk(kChunk, '\0'), carry;
+    std::string chunk(file ? kChunk : 0, '\0'), carry;
     std::wstring wide;
     auto convert = [&](const char* begin, const char* end) {
         if (end > begin && end[-1] == '\r') --end;
@@ -174,10 +237,10 @@ BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile) {
         if (n <= 0) return;
         if (wide.size() < static_cast<size_t>(n)) wide.resize(n);
         const int length = MultiByteToWideChar(CP_ACP, 0, begin, n, wide.data(), n);
-        builder.line(std::wstring_view(wide.data(), length));
+        reader.line(std::wstring_view(wide.data(), length));
     };
     DWORD read = 0;
-    while (ReadFile(file.get(), chunk.data(), kChunk, &read, nullptr) && read > 0) {
+    while (file && !stop.load() && ReadFile(file.get(), chunk.data(), kChunk, &read, nullptr) && read > 0) {
         const char *begin = chunk.data(), *end = begin + read;
         for (const char* p = begin; p < end;) {
             const char* eol = static_cast<const char*>(memchr(p, '\n', end - p));
@@ -196,8 +259,17 @@ BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile) {
         }
     }
     if (!carry.empty()) convert(carry.data(), carry.data() + carry.size());
-    builder.scan();
-    return builder.finish();
+    file.reset();
+    reader.scan(rememberedFolders);
+}
+
+BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile,
+                                    const std::vector<std::wstring>& rememberedFolders) {
+    BackupCatalogue catalogue;
+    const std::atomic<bool> never{false};
+    ReadBackupCatalogue(historyFile, rememberedFolders, never,
+                        [&](BackupCatalogue&& part) { catalogue.merge(std::move(part)); });
+    return catalogue;
 }
 
 std::optional<size_t> FindCatalogueDocument(const BackupCatalogue& catalogue, const std::wstring& name,

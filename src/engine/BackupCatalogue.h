@@ -1,18 +1,23 @@
 #pragma once
-// The backups a user can get back: the documents named by the history
-// file's lines and by the stamped files in the folders those lines name,
-// each with its backups.  Read once per load; nothing is watched.
+// The backups a user can get back: the files whose names are backup names
+// (StampRule) of a document, in the folders the history file's lines name
+// and in the folders backups were written to.  Read once per load; nothing
+// is watched.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct BackupFile {
     std::uint64_t written = 0;  // last write, FILETIME ticks (UTC)
     std::uint64_t size = 0;
     std::wstring name;          // in the document's folder
+    bool isProtected = false;   // encrypted for the Windows user who made it
 };
 
 struct CatalogueDocument {
@@ -25,17 +30,38 @@ struct CatalogueDocument {
     std::wstring path(const BackupFile& backup) const { return folder + L"\\" + backup.name; }
 };
 
-struct BackupCatalogue {
-    std::vector<CatalogueDocument> documents;  // in the order first met
+class BackupCatalogue {
+public:
+    std::vector<CatalogueDocument> documents;  // in the order first met; each has backups
+
+    // Adds part's backups: to the document of the same folder, stem and
+    // number when there is one (its place in documents stays), else as a
+    // new document at the end.
+    void merge(BackupCatalogue&& part);
+    // The document of that folder, stem and number, adding it when new.
+    CatalogueDocument& documentFor(std::wstring_view folder, std::wstring_view stem, int number);
+
+private:
+    std::unordered_map<std::wstring, size_t> byKey_;
+    std::wstring key_;  // reused: a lookup per file allocates nothing
 };
 
 // Reads the history file (streamed: a file of any size costs one pass and a
-// line's worth of memory) and lists the folders its lines name.  A missing
-// history file gives an empty catalogue.
-BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile);
+// line's worth of memory), then each folder: the remembered ones (most
+// recent first), then those the lines name.  Hands deliver what was found,
+// a part at a time (at the end of each folder, and every few tenths of a
+// second within a large one), and ends early once stop is set.  A missing
+// history file names no folder.  Throws Failure when the history cannot be
+// read.
+void ReadBackupCatalogue(const std::wstring& historyFile, const std::vector<std::wstring>& rememberedFolders,
+                         const std::atomic<bool>& stop, const std::function<void(BackupCatalogue&&)>& deliver);
+// All of it at once.
+BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile,
+                                    const std::vector<std::wstring>& rememberedFolders = {});
 
 // The document that Word calls name, opened from folder (empty for a
-// never-saved one): the one whose backups lie in that folder, else the
-// first of that name without a number, else the first of that name.
+// never-saved one, or a web address): the one whose backups lie in that
+// folder, else the first of that name without a number, else the first of
+// that name.
 std::optional<size_t> FindCatalogueDocument(const BackupCatalogue& catalogue, const std::wstring& name,
                                             const std::wstring& folder);

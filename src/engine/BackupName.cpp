@@ -70,50 +70,64 @@ bool StampRule::takeDate(std::wstring_view name, size_t& pos) const {
     return month && TakeDigits(name, pos, 1, 2) && Take(name, pos, L" ") && TakeDigits(name, pos, 4, 4);
 }
 
-bool StampRule::takeEnd(std::wstring_view name, size_t pos, std::wstring_view extension, int* number) {
-    int n = 0;
-    size_t numbered = pos;
-    if (Take(name, numbered, L" (") && TakeDigits(name, numbered, 1, 6, &n) && Take(name, numbered, L")")) pos = numbered;
-    else n = 0;
-    if (!Take(name, pos, extension) || pos != name.size()) return false;
-    if (number) *number = n;
-    return true;
-}
-
-bool StampRule::isStamped(std::wstring_view name, std::wstring_view stem, std::wstring_view extension,
-                          int* number) const {
-    size_t pos = 0;
-    if (!Take(name, pos, stem) || !Take(name, pos, L" Date ") || !takeDate(name, pos) || !Take(name, pos, L" Time "))
-        return false;
+bool StampRule::takeTime(std::wstring_view name, size_t& pos) const {
     for (int part = 0; part < 3; ++part)
         if (!TakeDigits(name, pos, 2, 2) || !Take(name, pos, L" ")) return false;
-    if (!Take(name, pos, am_) && !Take(name, pos, pm_)) return false;
-    return takeEnd(name, pos, extension, number);
+    return Take(name, pos, am_) || Take(name, pos, pm_);
 }
 
-std::optional<std::wstring_view> StampRule::stampedStem(std::wstring_view name, std::wstring_view extension,
-                                                        int* number) const {
+std::optional<BackupNameParts> StampRule::parse(std::wstring_view name) const {
+    BackupNameParts parts;
+    if (name.ends_with(kProtectedSuffix)) {
+        parts.isProtected = true;
+        name.remove_suffix(kProtectedSuffix.size());
+    }
+    for (std::wstring_view extension : kBackupExtensions)
+        if (name.ends_with(extension)) {
+            parts.extension = extension;
+            break;
+        }
+    if (parts.extension.empty()) return std::nullopt;
+    const std::wstring_view base = name.substr(0, name.size() - parts.extension.size());
+    // Whatever the stamp ends with, only " (n)" may follow it.
+    auto ends = [&](size_t pos) {
+        size_t numbered = pos;
+        int n = 0;
+        if (Take(base, numbered, L" (") && TakeDigits(base, numbered, 1, 6, &n) && Take(base, numbered, L")")) {
+            pos = numbered;
+            parts.number = n;
+        }
+        return pos == base.size();
+    };
     // The stamp holds no " Date ": the last one begins it.
-    const size_t at = name.rfind(L" Date ");
-    if (at == std::wstring_view::npos || at == 0) return std::nullopt;
-    const std::wstring_view stem = name.substr(0, at);
-    if (!isStamped(name, stem, extension, number)) return std::nullopt;
-    return stem;
-}
-
-std::optional<std::wstring_view> StampRule::dayStem(std::wstring_view name, std::wstring_view extension,
-                                                    int* number) const {
+    if (const size_t at = base.rfind(L" Date "); at != std::wstring_view::npos && at > 0) {
+        size_t pos = at + 6;
+        if (takeDate(base, pos) && Take(base, pos, L" Time ") && takeTime(base, pos) && ends(pos)) {
+            parts.stem = base.substr(0, at);
+            return parts;
+        }
+    }
     for (const std::wstring& month : months_) {
-        const size_t at = name.rfind(L" " + month);
+        const size_t at = base.rfind(L" " + month);
         if (at == std::wstring_view::npos || at == 0) continue;
         size_t pos = at + 1;
-        if (takeDate(name, pos) && takeEnd(name, pos, extension, number)) return name.substr(0, at);
+        parts.number = 0;
+        if (takeDate(base, pos) && ends(pos)) {
+            parts.stem = base.substr(0, at);
+            parts.dayStamped = true;
+            return parts;
+        }
     }
     return std::nullopt;
 }
 
-bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem, std::wstring_view extension) {
-    return StampRule().isStamped(name, stem, extension);
+bool StampRule::isStampedBackupOf(std::wstring_view name, std::wstring_view stem) const {
+    const std::optional<BackupNameParts> parts = parse(name);
+    return parts && !parts->dayStamped && parts->stem == stem;
+}
+
+bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem) {
+    return StampRule().isStampedBackupOf(name, stem);
 }
 
 std::wstring GeneralDate(const SYSTEMTIME& time) {

@@ -10,44 +10,50 @@
 #include <string_view>
 #include <vector>
 
-// The rule a backup's file name meets, read once per user locale: the
-// pruning and the backups catalogue both ask it, so a name qualifies for
-// the one exactly when it does for the other.
+// The extensions a backup is written with: the package's, as its main
+// content type asks, and the classic way's.
+inline constexpr std::wstring_view kBackupExtensions[] = {L".docx", L".docm", L".dotx", L".dotm", L".doc"};
+// After the extension of a password-protected document's backup, which holds
+// its package encrypted for the Windows user ("....docx.protected").
+inline constexpr std::wstring_view kProtectedSuffix = L".protected";
+
+// What a backup's file name says: whose backup it is and how it was written.
+struct BackupNameParts {
+    std::wstring_view stem;       // the document's name as the file name holds it
+    int number = 0;               // the " (n)" before the extension, 0 without one
+    bool dayStamped = false;      // overwrite mode's name: the date alone
+    std::wstring_view extension;  // one of kBackupExtensions
+    bool isProtected = false;     // kProtectedSuffix follows the extension
+};
+
+// The rule a backup's file name meets, read once per user locale: pruning,
+// thinning, the free-space guard and the backups catalogue all ask it, so a
+// name is a backup for the one exactly when it is for the others.
 class StampRule {
 public:
     StampRule();  // the user's month names and designators, as BuildBackupName writes them
 
-    // True when fileName is stem, " Date ", the date and time stamp, an
-    // optional " (n)" and extension.  number gets n, 0 without one.
-    bool isStamped(std::wstring_view fileName, std::wstring_view stem, std::wstring_view extension,
-                   int* number = nullptr) const;
-    // The stem of a new-file mode name with this extension, if it is one.
-    std::optional<std::wstring_view> stampedStem(std::wstring_view fileName, std::wstring_view extension,
-                                                 int* number = nullptr) const;
-    // The stem of an overwrite mode name: stem, " ", the date stamp, an
-    // optional " (n)" and extension.
-    std::optional<std::wstring_view> dayStem(std::wstring_view fileName, std::wstring_view extension,
-                                             int* number = nullptr) const;
+    // The parts of a backup name: stem, then " Date ", the date and time
+    // stamp (new-file mode) or " " and the date stamp (overwrite mode), an
+    // optional " (n)", a backup extension and an optional kProtectedSuffix.
+    // None for any other name.
+    std::optional<BackupNameParts> parse(std::wstring_view fileName) const;
+    // True when fileName is a new-file mode backup name of stem.
+    bool isStampedBackupOf(std::wstring_view fileName, std::wstring_view stem) const;
 
 private:
     bool takeDate(std::wstring_view name, size_t& pos) const;
-    static bool takeEnd(std::wstring_view name, size_t pos, std::wstring_view extension, int* number);
+    bool takeTime(std::wstring_view name, size_t& pos) const;
 
     std::wstring months_[12];
     std::wstring am_, pm_;
 };
 
-// After the extension of a password-protected document's backup, which holds
-// its package encrypted for the Windows user ("....docx.protected").
-inline constexpr std::wstring_view kProtectedSuffix = L".protected";
-
 // Base path (folder, backslash, document name) stamped with the date, and in
 // new-file mode the time, plus the backup extension.
 std::wstring BuildBackupName(const std::wstring& basePath, bool newFileMode, const std::wstring& docExtension);
-// True when fileName is exactly a backup name that the new-file mode gives a
-// document whose stamped names begin with stem: stem, " Date ", the date
-// and time stamp in the user's locale, an optional " (n)", and extension.
-bool IsStampedBackupOf(std::wstring_view fileName, std::wstring_view stem, std::wstring_view extension);
+// StampRule().isStampedBackupOf, for a single name.
+bool IsStampedBackupOf(std::wstring_view fileName, std::wstring_view stem);
 // A document name made fit to stand in a file name: characters that a file
 // name cannot hold become "_", so do blanks and dots at its end, and a name
 // that Windows would take for a device (CON, COM1.txt, ...) gets a "_" after

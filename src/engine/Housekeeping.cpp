@@ -58,8 +58,7 @@ struct StampedFile {
 // The regular files in folder (never a folder or a link, nor anything in a
 // folder that is itself a link) whose names are stamped backups of stem,
 // oldest first.
-std::vector<StampedFile> StampedBackups(const std::wstring& folder, const std::wstring& stem,
-                                        const std::wstring& extension) {
+std::vector<StampedFile> StampedBackups(const std::wstring& folder, const std::wstring& stem) {
     DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
     const std::wstring prefix = folder.empty() || folder.back() != L'\\' ? folder + L"\\" : folder;
@@ -67,10 +66,11 @@ std::vector<StampedFile> StampedBackups(const std::wstring& folder, const std::w
     const std::wstring pattern = prefix + L"*";
     UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
     if (!find) return {};
+    const StampRule rule;
     std::vector<StampedFile> backups;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        if (IsStampedBackupOf(found.cFileName, stem, extension))
+        if (rule.isStampedBackupOf(found.cFileName, stem))
             backups.push_back({prefix + found.cFileName,
                                {Ticks(found.ftLastWriteTime),
                                 (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow}});
@@ -183,13 +183,12 @@ ContentFingerprint FingerprintClipboard(HWND owner) {
     return print;
 }
 
-int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
-                 std::chrono::hours maxAge) {
+int PruneBackups(const std::wstring& folder, const std::wstring& stem, std::chrono::hours maxAge) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     const std::uint64_t age = static_cast<std::uint64_t>(maxAge.count()) * 3600ull * 10'000'000ull;
     const std::uint64_t cutoff = Ticks(now) > age ? Ticks(now) - age : 0;
-    std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
+    std::vector<StampedFile> backups = StampedBackups(folder, stem);
     if (backups.empty()) return 0;
     backups.pop_back();  // the newest stays, however old
     int removed = 0;
@@ -198,8 +197,8 @@ int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std
     return removed;
 }
 
-int ThinBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension) {
-    const std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
+int ThinBackups(const std::wstring& folder, const std::wstring& stem) {
+    const std::vector<StampedFile> backups = StampedBackups(folder, stem);
     std::vector<AgedBackup> ages;
     for (const StampedFile& backup : backups) ages.push_back(backup.age);
     FILETIME now;
@@ -213,9 +212,8 @@ int ThinBackups(const std::wstring& folder, const std::wstring& stem, const std:
     return removed;
 }
 
-int MakeRoom(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
-             std::uint64_t needed) {
-    std::vector<StampedFile> backups = StampedBackups(folder, stem, extension);
+int MakeRoom(const std::wstring& folder, const std::wstring& stem, std::uint64_t needed) {
+    std::vector<StampedFile> backups = StampedBackups(folder, stem);
     if (backups.empty()) return 0;
     backups.pop_back();  // the newest stays
     std::uint64_t free = Services::Current().FreeSpace(folder), freeable = 0;
@@ -257,7 +255,7 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const std::wstring& do
     // ones sooner than its newest.
     if (free < needed && options_.createNewFile && (options_.keepBackupsDays > 0 || options_.thinBackups)) {
         guard.step(step, [&] {
-            const int removed = MakeRoom(folder_, StemOf(path), options_.docExtension, needed);
+            const int removed = MakeRoom(folder_, StemOf(path), needed);
             if (removed > 0) AppendHistoryLine(options_.historyFile, BackupsRemoved(removed, L"to make room"));
         });
         free = Services::Current().FreeSpace(folder_);
@@ -324,8 +322,7 @@ std::wstring RunHousekeeping::prune() {
     if ((days <= 0 && !thin) || !options_.createNewFile) return {};
     int removed = 0;
     for (const auto& [folder, stem] : written_)
-        removed += thin ? ThinBackups(folder, stem, options_.docExtension)
-                        : PruneBackups(folder, stem, options_.docExtension, std::chrono::hours(24 * days));
+        removed += thin ? ThinBackups(folder, stem) : PruneBackups(folder, stem, std::chrono::hours(24 * days));
     if (removed == 0) return {};
     return BackupsRemoved(removed, thin ? std::wstring(L"by thinning")
                                         : L"older than " + std::to_wstring(days) + (days == 1 ? L" day" : L" days"));

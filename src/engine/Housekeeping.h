@@ -61,18 +61,21 @@ inline constexpr KeepChoice kKeepChoices[] = {
     {L"30 days", L"30", 30},
     {L"Thin out: all for 2 hours, hourly for 2 days, daily for a month, weekly after", L"thin", 0, true}};
 
+// A document's stamped backups are those of StampRule: any backup extension,
+// protected or not, so that a document that took a password or macros keeps
+// one history.
+//
 // Deletes, in folder and nowhere else, the regular files (never a folder or
 // a link) whose names are stamped backups of stem and whose last write is
 // older than maxAge, except the newest of them: a document that has not
 // changed for longer than maxAge keeps its last backup.  Answers how many
 // were deleted.
-int PruneBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
-                 std::chrono::hours maxAge);
+int PruneBackups(const std::wstring& folder, const std::wstring& stem, std::chrono::hours maxAge);
 
 // Deletes, in folder and nowhere else, the regular stamped backups of stem
 // (never a folder or a link) that ThinningKeeps does not keep, now and in
 // the user's time zone.  Answers how many were deleted.
-int ThinBackups(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension);
+int ThinBackups(const std::wstring& folder, const std::wstring& stem);
 
 // ---- Free space -------------------------------------------------------------------
 
@@ -84,8 +87,7 @@ std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes);
 // rules and never the newest, until FreeSpace(folder) reaches needed; none
 // when deleting all but the newest would not make that room.  Answers how
 // many were deleted.
-int MakeRoom(const std::wstring& folder, const std::wstring& stem, const std::wstring& extension,
-             std::uint64_t needed);
+int MakeRoom(const std::wstring& folder, const std::wstring& stem, std::uint64_t needed);
 
 // ---- One run's housekeeping -------------------------------------------------------
 

@@ -170,11 +170,13 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
 
         // 4l.
         // Only a backup that was written is logged.
-        if (saved)
+        if (saved) {
             guard.step(41, [&] {
                 AppendHistoryLine(options.historyFile,
                                   name + L" was backup saved as " + backup.path + L" at " + GeneralDate(LocalNow()));
             });
+            host.BackupSaved(backup.path);
+        }
     }
 
     guard.step(45, [&] {

@@ -35,6 +35,8 @@ public:
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}
     virtual void BackupEnded() {}
+    // Told of each backup written, with its path, as it is logged.
+    virtual void BackupSaved(const std::wstring& /*path*/) {}
 };
 
 // How a run ended, for the window to show.

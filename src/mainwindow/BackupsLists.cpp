@@ -3,6 +3,8 @@
 // costs the list one count, and each row's text is made when it is shown.
 #include "mainwindow/BackupsWindow.h"
 
+#include "common/Failure.h"
+#include "common/Guard.h"
 #include "engine/BackupName.h"
 
 #include <commctrl.h>
@@ -101,11 +103,36 @@ const BackupFile* BackupsWindow::backup() const {
     return &d->backups[backupRows_[row]];
 }
 
-void BackupsWindow::Load() {
-    HCURSOR before = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    catalogue_ = LoadBackupCatalogue(historyFile_);
+// A part of the backups was read: the lists grow, the selections stay (the
+// document wanted, once it is found), and the newest backup stays on top.
+void BackupsWindow::OnCatalogueFound() {
+    if (!load_) return;  // posted by a load that F5 replaced
+    const bool finished = load_->take(catalogue_);
     now_ = NowTicks();
-    SetCursor(before);
+    std::optional<size_t> keep;
+    if (const CatalogueDocument* d = document()) keep = static_cast<size_t>(d - catalogue_.documents.data());
+    if (const std::optional<size_t> wanted = wantedDocument()) keep = wanted;
+    FillDocuments(keep);
+    if (!finished) return;
+    const std::optional<std::wstring> failure = load_->failure();
+    load_.reset();
+    wanted_.reset();
+    POINT cursor;
+    if (GetCursorPos(&cursor))
+        if (HWND under = WindowFromPoint(cursor); under == hwnd_ || IsChild(hwnd_, under))
+            SetCursorPos(cursor.x, cursor.y);  // lets WM_SETCURSOR pick the pointer again
+    SetDlgItemTextW(hwnd_, kDocumentsLabel, kDocumentsText);
+    if (failure) Guard(L"Backups", L"Refresh").step(1, [&] { throw Failure::Text(*failure); });
+}
+
+std::optional<size_t> BackupsWindow::wantedDocument() const {
+    if (!wanted_) return std::nullopt;
+    if (!wanted_->exact) return FindCatalogueDocument(catalogue_, wanted_->name, wanted_->folder);
+    for (size_t i = 0; i < catalogue_.documents.size(); ++i) {
+        const CatalogueDocument& c = catalogue_.documents[i];
+        if (c.folder == wanted_->folder && c.stem == wanted_->stem && c.number == wanted_->number) return i;
+    }
+    return std::nullopt;
 }
 
 void BackupsWindow::FillDocuments(std::optional<size_t> keep) {
@@ -123,7 +150,7 @@ void BackupsWindow::FillDocuments(std::optional<size_t> keep) {
         return sort.ascending ? order < 0 : order > 0;
     });
     ShowSortArrow(documents_, sort.column, sort.ascending);
-    if (documents_) ListView_SetItemCountEx(documents_, documentRows(), 0);
+    if (documents_) ListView_SetItemCountEx(documents_, documentRows(), LVSICF_NOSCROLL);
     int row = documentRows_.empty() ? -1 : 0;
     if (keep)
         if (auto it = std::find(documentRows_.begin(), documentRows_.end(), *keep); it != documentRows_.end())
@@ -145,9 +172,19 @@ void BackupsWindow::SelectDocument(int row) {
 }
 
 void BackupsWindow::FillBackups() {
+    const CatalogueDocument* d = document();
+    const std::optional<size_t> index =
+        d ? std::optional<size_t>(d - catalogue_.documents.data()) : std::nullopt;
+    // The same document's list refilled keeps its selected backup, unless
+    // that was the top one: the top one (the newest) stays selected.
+    std::optional<size_t> keep;
+    if (index && index == shownDocument_ && backups_)
+        if (const int row = ListView_GetNextItem(backups_, -1, LVNI_SELECTED); row > 0 && row < backupRows())
+            keep = backupRows_[row];
+    shownDocument_ = index;
     backupRows_.clear();
     previousSize_.clear();
-    if (const CatalogueDocument* d = document()) {
+    if (d) {
         // The change is against the backup made before, whatever the order shown.
         std::vector<size_t> byTime(d->backups.size());
         for (size_t i = 0; i < byTime.size(); ++i) byTime[i] = i;
@@ -170,10 +207,14 @@ void BackupsWindow::FillBackups() {
     }
     ShowSortArrow(backups_, backupSort_.column, backupSort_.ascending);
     if (backups_) {
-        ListView_SetItemCountEx(backups_, backupRows(), 0);
+        ListView_SetItemCountEx(backups_, backupRows(), LVSICF_NOSCROLL);
         InvalidateRect(backups_, nullptr, FALSE);
     }
-    SelectBackup(backupRows_.empty() ? -1 : 0);
+    int row = backupRows_.empty() ? -1 : 0;
+    if (keep)
+        if (auto it = std::find(backupRows_.begin(), backupRows_.end(), *keep); it != backupRows_.end())
+            row = static_cast<int>(it - backupRows_.begin());
+    SelectBackup(row);
 }
 
 void BackupsWindow::SelectBackup(int row) {
@@ -228,7 +269,7 @@ std::wstring BackupsWindow::backupText(int row, int column) const {
     const size_t i = backupRows_[row];
     const BackupFile& b = d->backups[i];
     switch (column) {
-    case 0: return WhenText(b.written, now_);
+    case 0: return WhenText(b.written, now_) + (b.isProtected ? kProtectedMark : L"");
     case 1: return SizeText(b.size);
     case 2: return ChangeText(b.size, previousSize_[i]);
     default: return d->folder;

@@ -9,6 +9,7 @@
 #include "engine/BackupActions.h"
 #include "common/Services.h"
 #include "engine/BackupName.h"
+#include "mainwindow/Settings.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -38,7 +39,7 @@ struct ChildDesign {
 constexpr ChildDesign kChildren[] = {
     {kFilterLabel, WC_STATICW, L"&Filter documents:", SS_LEFT},
     {kFilter, WC_EDITW, L"", WS_TABSTOP | ES_AUTOHSCROLL},
-    {kDocumentsLabel, WC_STATICW, L"&Documents:", SS_LEFT},
+    {kDocumentsLabel, WC_STATICW, kDocumentsText, SS_LEFT},
     {kDocuments, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
     {kBackupsLabel, WC_STATICW, L"&Backups of the selected document, newest first:", SS_LEFT},
     {kBackups, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
@@ -72,6 +73,7 @@ constexpr struct {
 BackupsWindow::BackupsWindow(std::wstring historyFile) : historyFile_(std::move(historyFile)) {}
 
 BackupsWindow::~BackupsWindow() {
+    load_.reset();  // before the window goes: it posts to it
     if (hwnd_) {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
@@ -86,12 +88,9 @@ void BackupsWindow::Show() {
         return;
     }
     Create();
-    Run(L"Form_Load", &BackupsWindow::Refresh);
     // The document the user is working on, when Word has one.
-    if (auto active = ActiveWordDocument(RunningWord()))
-        if (auto index = FindCatalogueDocument(catalogue_, active->name, active->folder))
-            if (auto it = std::find(documentRows_.begin(), documentRows_.end(), *index); it != documentRows_.end())
-                SelectDocument(static_cast<int>(it - documentRows_.begin()));
+    if (auto active = ActiveWordDocument(RunningWord())) wanted_ = Wanted{active->name, active->folder};
+    Run(L"Form_Load", &BackupsWindow::Refresh);
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
     SetFocus(documents_);
@@ -201,6 +200,14 @@ LRESULT BackupsWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_NOTIFY: return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
     case WM_CONTEXTMENU: OnContextMenu(reinterpret_cast<HWND>(wParam), lParam); return 0;
     case WM_SIZE: Layout(); return 0;
+    case kCatalogueFound: OnCatalogueFound(); return 0;
+    case WM_SETCURSOR:
+        // The pointer says the backups are still being read; the window answers meanwhile.
+        if (load_ && LOWORD(lParam) == HTCLIENT) {
+            SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+            return TRUE;
+        }
+        return DefWindowProcW(hwnd_, message, wParam, lParam);
     // Closing hides: the window keeps its place and sort until shown again.
     case WM_CLOSE: ShowWindow(hwnd_, SW_HIDE); return 0;
     default: return DefWindowProcW(hwnd_, message, wParam, lParam);
@@ -251,6 +258,7 @@ LRESULT BackupsWindow::OnNotify(const NMHDR& header) {
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
         if (documents && (change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED) && change.iItem >= 0 &&
             selectedDocument_ != change.iItem) {
+            wanted_.reset();  // the user's choice stands
             selectedDocument_ = change.iItem;
             FillBackups();
         }
@@ -299,42 +307,48 @@ void BackupsWindow::Run(const wchar_t* routine, void (BackupsWindow::*action)())
 }
 
 void BackupsWindow::Refresh() {
-    const CatalogueDocument* d = document();
-    const std::wstring folder = d ? d->folder : L"", stem = d ? d->stem : L"";
-    const int number = d ? d->number : 0;
-    Load();
-    std::optional<size_t> keep;
-    for (size_t i = 0; i < catalogue_.documents.size() && !keep; ++i) {
-        const CatalogueDocument& c = catalogue_.documents[i];
-        if (c.folder == folder && c.stem == stem && c.number == number) keep = i;
-    }
-    FillDocuments(keep);
+    if (const CatalogueDocument* d = document(); d && !wanted_)
+        wanted_ = Wanted{{}, d->folder, d->stem, d->number, true};
+    load_.reset();
+    catalogue_ = BackupCatalogue();
+    selectedDocument_.reset();
+    shownDocument_.reset();
+    FillDocuments(std::nullopt);
+    SetDlgItemTextW(hwnd_, kDocumentsLabel, kReadingDocumentsText);
+    load_ = std::make_unique<CatalogueLoad>(historyFile_, GetBackupFolders(), hwnd_, kCatalogueFound);
 }
 
+// What is used of the selection is copied first: the lists may grow while
+// a box is up or Word is asked.
 void BackupsWindow::OpenCopy() {
     const CatalogueDocument* d = document();
     const BackupFile* b = backup();
     if (!d || !b) return;
+    const bool isProtected = b->isProtected;
     const std::wstring copy = CopyForRecovery(d->path(*b), d->name, LocalNow());
     if (Dispatch word = RunningWord())
         OpenInWord(word, copy);
     else
         OpenWithAssociatedProgram(copy);
+    if (isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
 }
 
 void BackupsWindow::Compare() {
     const CatalogueDocument* d = document();
     const BackupFile* b = backup();
     if (!d || !b) return;
+    const std::wstring name = d->name, path = d->path(*b);
+    const bool isProtected = b->isProtected;
     Dispatch word = RunningWord();
-    Dispatch current = OpenWordDocument(word, d->name, d->folder);
+    Dispatch current = OpenWordDocument(word, name, d->folder);
     if (!current) {
-        ShowMessageBox(hwnd_, d->name + L" is not open in Word, so there is nothing to compare this backup with.",
+        ShowMessageBox(hwnd_, name + L" is not open in Word, so there is nothing to compare this backup with.",
                        std::nullopt, MB_OK | MB_ICONINFORMATION);
         return;
     }
-    const std::wstring copy = CopyForRecovery(d->path(*b), d->name, LocalNow());
+    const std::wstring copy = CopyForRecovery(path, name, LocalNow());
     CompareInWord(word, OpenInWord(word, copy), current);
+    if (isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
 }
 
 void BackupsWindow::ShowInFolder() {

@@ -4,9 +4,11 @@
 // it with the document open in Word, show it in its folder, delete it.
 #include "common/Handle.h"
 #include "engine/BackupCatalogue.h"
+#include "engine/CatalogueLoad.h"
 
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,8 +33,17 @@ enum Id : int {
     kClose = IDCANCEL,  // Esc
 };
 
+// The documents list's label, and while the backups are being read.
+inline constexpr wchar_t kDocumentsText[] = L"&Documents:";
+inline constexpr wchar_t kReadingDocumentsText[] = L"&Documents (reading the backup folders...):";
+
 // The texts of a backup's row.
 std::wstring WhenText(std::uint64_t written, std::uint64_t now);  // FILETIME ticks (UTC)
+// After the When text of a backup encrypted for the Windows user.
+inline constexpr wchar_t kProtectedMark[] = L", password-protected";
+// Said once a copy of such a backup is open: unlike its document, it has none.
+inline constexpr wchar_t kCopyHasNoPassword[] =
+    L"This copy of a password-protected backup has no password. Give it one in Word if you keep it.";
 std::wstring SizeText(std::uint64_t bytes);
 std::wstring ChangeText(std::uint64_t size, std::optional<std::uint64_t> previous);
 
@@ -45,15 +56,19 @@ public:
     BackupsWindow(const BackupsWindow&) = delete;
     BackupsWindow& operator=(const BackupsWindow&) = delete;
 
-    // Made and filled on the first call, with the document active in Word
-    // selected; later calls bring it to the front.
+    // Made on the first call, and filled as the backups are read, with the
+    // document active in Word selected when it is found; later calls bring
+    // it to the front.
     void Show();
     HWND hwnd() const { return hwnd_; }
     // For the message loop: F5 and the dialog keys of this window.
     bool TranslateDialogMessage(MSG& msg);
 
-    // Reads the history and the folders again, keeping the selection.
+    // Reads the history and the folders again, off the window's thread, and
+    // selects again the document that was selected once it is found.
     void Refresh();
+    // True while the backups are being read.
+    bool loading() const { return load_ != nullptr; }
     // The filter box's text: documents whose name holds it.
     void SetFilter(const std::wstring& text);
     // Selects the row of the documents list, and the newest backup.
@@ -85,18 +100,32 @@ private:
     void Run(const wchar_t* routine, void (BackupsWindow::*action)());
 
     // BackupsLists.cpp: the lists' rows, order and texts.
-    void Load();
+    void OnCatalogueFound();
+    std::optional<size_t> wantedDocument() const;
     void FillDocuments(std::optional<size_t> keep);
     void FillBackups();
     void ShowSortArrow(HWND list, int column, bool ascending);
     const CatalogueDocument* document() const;
     const BackupFile* backup() const;
 
+    // Posted by the load when found backups wait.
+    static constexpr UINT kCatalogueFound = WM_APP + 1;
+
     std::wstring historyFile_;
     HWND hwnd_ = nullptr;
     HWND filter_ = nullptr, documents_ = nullptr, backups_ = nullptr;
     UniqueFont font_;
     BackupCatalogue catalogue_;
+    std::unique_ptr<CatalogueLoad> load_;
+    // The document to select once it is read, until the user picks one: the
+    // one active in Word (name and folder), or the one selected before F5.
+    struct Wanted {
+        std::wstring name, folder, stem;
+        int number = 0;
+        bool exact = false;  // folder, stem and number, not Word's name
+    };
+    std::optional<Wanted> wanted_;
+    std::optional<size_t> shownDocument_;  // whose backups the backups list shows
     std::wstring filterText_;
     std::vector<size_t> documentRows_;  // catalogue documents shown, in order
     std::vector<size_t> backupRows_;    // the selected document's backups shown, in order

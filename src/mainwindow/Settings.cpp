@@ -36,6 +36,43 @@ void SaveSetting(const std::wstring& key, const std::wstring& value) {
     if (status != ERROR_SUCCESS) throw Failure::FromWin32(static_cast<DWORD>(status));
 }
 
+std::vector<std::wstring> GetBackupFolders() {
+    std::wstring list;
+    DWORD bytes = 0;
+    LSTATUS status = ERROR_MORE_DATA;
+    // The value may grow between the calls; ask again until it fits.
+    while (status == ERROR_MORE_DATA) {
+        status = RegGetValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders, RRF_RT_REG_MULTI_SZ,
+                              nullptr, nullptr, &bytes);
+        if (status != ERROR_SUCCESS) return {};
+        list.assign(bytes / sizeof(wchar_t) + 2, L'\0');
+        DWORD size = static_cast<DWORD>(list.size() * sizeof(wchar_t));
+        status = RegGetValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders, RRF_RT_REG_MULTI_SZ,
+                              nullptr, list.data(), &size);
+    }
+    if (status != ERROR_SUCCESS) return {};
+    std::vector<std::wstring> folders;
+    for (const wchar_t* at = list.c_str(); *at; at += wcslen(at) + 1) folders.emplace_back(at);
+    return folders;
+}
+
+void RememberBackupFolder(const std::wstring& folder) {
+    std::vector<std::wstring> folders = GetBackupFolders();
+    if (!folders.empty() && folders.front() == folder) return;  // every backup of a run in one folder
+    std::erase_if(folders, [&](const std::wstring& known) {
+        return CompareStringOrdinal(known.c_str(), -1, folder.c_str(), -1, TRUE) == CSTR_EQUAL;
+    });
+    folders.insert(folders.begin(), folder);
+    if (folders.size() > settings::kMaxBackupFolders) folders.resize(settings::kMaxBackupFolders);
+    std::wstring list;
+    for (const std::wstring& f : folders) list.append(f).push_back(L'\0');
+    list.push_back(L'\0');
+    const LSTATUS status =
+        RegSetKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders, REG_MULTI_SZ, list.data(),
+                        static_cast<DWORD>(list.size() * sizeof(wchar_t)));
+    if (status != ERROR_SUCCESS) throw Failure::FromWin32(static_cast<DWORD>(status));
+}
+
 namespace {
 
 bool IsValBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n'; }

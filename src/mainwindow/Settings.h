@@ -3,6 +3,7 @@
 // "Kelvane", section "Orvelle".  They live where the classic runtime kept
 // them, so the settings of existing installations carry over.
 #include <string>
+#include <vector>
 
 namespace settings {
 
@@ -24,6 +25,11 @@ inline constexpr wchar_t kKeepBackups[] = L"Keep Backups";
 // hidden Word, as for Word 2003; "Off" (the default) writes the .docx from
 // the document's own package.
 inline constexpr wchar_t kClipboardCopy[] = L"Clipboard Copy";
+// The folders backups were written to, exactly, most recent first: a
+// REG_MULTI_SZ, since the history file spells a folder in the ANSI code page
+// only.  The Backups window reads them.
+inline constexpr wchar_t kBackupFolders[] = L"Backup Folders";
+inline constexpr size_t kMaxBackupFolders = 300;
 
 }  // namespace settings
 
@@ -32,6 +38,13 @@ std::wstring GetSetting(const std::wstring& key, const std::wstring& defaultValu
 // Stores the text, creating the key when needed; raises a Failure when the
 // store refuses the write.
 void SaveSetting(const std::wstring& key, const std::wstring& value);
+
+// The remembered backup folders; none when the value is absent or no list.
+std::vector<std::wstring> GetBackupFolders();
+// Puts folder first in the remembered ones (once, whatever its case), and
+// keeps the kMaxBackupFolders most recent.  Raises a Failure when the store
+// refuses the write.
+void RememberBackupFolder(const std::wstring& folder);
 
 // The classic Val(): the number at the start of the text, blanks, tabs and
 // line feeds skipped; text that does not begin with a number is 0.  Never fails.

@@ -1,14 +1,18 @@
 // The Backups window's listing of 20 documents with 10,000 backups each (a
 // 20 MB history, a line per backup), beside a bare enumeration of the same
-// folder plus one read of the history file.  Not a test: it prints.
+// folder plus one read of the history file; and how long the window takes
+// to answer another thread while it reads them.  Not a test: it prints.
 #include "common/Text.h"
 #include "mainwindow/BackupsWindow.h"
+#include "mainwindow/Settings.h"
 #include "support/Files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -42,6 +46,48 @@ size_t OneRead(const std::wstring& history) {
     return seen;
 }
 
+double Since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct Listing {
+    double shown = 0;    // until Show returned: the window is up
+    double listed = 0;   // until every backup is listed
+    double longest = 0;  // the longest wait of another thread for an answer meanwhile
+};
+
+// The window's messages run until it has read everything, while another
+// thread asks it for nothing (WM_NULL) every 10 ms.
+Listing List(const std::wstring& history) {
+    Listing listing;
+    const auto start = std::chrono::steady_clock::now();
+    BackupsWindow window(history);
+    window.Show();
+    listing.shown = Since(start);
+    std::atomic<bool> done{false};
+    std::thread asker([&, hwnd = window.hwnd()] {
+        while (!done) {
+            const auto asked = std::chrono::steady_clock::now();
+            DWORD_PTR result = 0;
+            SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
+            listing.longest = std::max(listing.longest, Since(asked));
+            Sleep(10);
+        }
+    });
+    MSG msg;
+    while (window.loading()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    listing.listed = Since(start);
+    done = true;
+    asker.join();
+    return listing;
+}
+
 }  // namespace
 
 // FOLDER holds the backups, planted by scripts/benchmark: Wine creates a
@@ -69,18 +115,25 @@ int wmain(int argc, wchar_t** argv) {
     WriteFileBytes(history, lines);
     std::printf("%zu backups, history %.1f MB\n", backups, lines.size() / 1048576.0);
 
-    double enumeration = 1e9, read = 1e9, listing = 1e9;
+    // The listing reads the remembered folders too: this bench's only.
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders);
+    double enumeration = 1e9, read = 1e9;
+    Listing best{1e9, 1e9, 1e9};
+    double worstWait = 0;
     for (int round = 0; round < 3; ++round) {
         enumeration = std::min(enumeration, MillisecondsOf([&] { BareEnumeration(folder); }));
         read = std::min(read, MillisecondsOf([&] { OneRead(history); }));
-        listing = std::min(listing, MillisecondsOf([&] {
-                               BackupsWindow window(history);
-                               window.Show();  // documents listed, the first one's backups too
-                           }));
+        const Listing listing = List(history);  // documents listed, the first one's backups too
+        best = {std::min(best.shown, listing.shown), std::min(best.listed, listing.listed),
+                std::min(best.longest, listing.longest)};
+        worstWait = std::max(worstWait, listing.longest);
     }
-    std::printf("listing the documents and the first one's backups: %8.0f ms\n", listing);
+    std::printf("listing the documents and the first one's backups: %8.0f ms\n", best.listed);
     std::printf("bare enumeration + one history read:               %8.0f ms (%.0f + %.0f)\n",
                 enumeration + read, enumeration, read);
-    std::printf("ratio: %.2f (target at most 2)\n", listing / (enumeration + read));
+    std::printf("ratio: %.2f (target at most 2)\n", best.listed / (enumeration + read));
+    std::printf("the window up after:                               %8.0f ms\n", best.shown);
+    std::printf("longest wait for an answer while it reads:         %8.0f ms (min; max %.0f; target at most 100)\n",
+                best.longest, worstWait);
     return 0;
 }

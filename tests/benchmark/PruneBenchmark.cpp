@@ -48,7 +48,7 @@ int wmain() {
     auto prune = [&](const char* what) {
         int removed = 0;
         double ms = MillisecondsOf(
-            [&] { removed = PruneBackups(settings.folder, L"Report.txt", L".docx", std::chrono::hours(24)); });
+            [&] { removed = PruneBackups(settings.folder, L"Report.txt", std::chrono::hours(24)); });
         std::printf("pruning, %-28s %8.0f ms (%d removed)\n", what, ms, removed);
     };
     std::printf("one backup run of one document:       %8.0f ms\n", run);

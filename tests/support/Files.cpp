@@ -43,8 +43,8 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
         throw Failure::FromLastError();
 }
 
-std::wstring WriteAgedFile(const std::wstring& path, int minutesOld) {
-    WriteFileBytes(path, "x");
+std::wstring WriteAgedFile(const std::wstring& path, int minutesOld, const std::string& bytes) {
+    WriteFileBytes(path, bytes);
     UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     FILETIME now;
     GetSystemTimeAsFileTime(&now);

@@ -24,8 +24,8 @@ private:
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);
 void WriteUtf8File(const std::wstring& path, const std::wstring& text);
-// A small file last written minutesOld minutes ago; answers path.
-std::wstring WriteAgedFile(const std::wstring& path, int minutesOld);
+// A file (a small one by default) last written minutesOld minutes ago; answers path.
+std::wstring WriteAgedFile(const std::wstring& path, int minutesOld, const std::string& bytes = "x");
 // The lines of a text file in the ANSI code page (the history file), each
 // ended by CRLF; none when the file is absent.
 std::vector<std::wstring> ReadAnsiLines(const std::wstring& path);

@@ -19,11 +19,13 @@ struct Planted {
 
 }  // namespace
 
-TEST(BackupCatalogue, ListsQualifyingFilesOfTheFoldersItsLinesName) {
+TEST(BackupCatalogue, ListsBackupNamesOfTheirDocumentsInTheFoldersOfLinesAndRememberedFolders) {
     ScratchFolder scratch;
     const std::wstring fixed = scratch.file(L"Fixed"), a = scratch.file(L"A"), b = scratch.file(L"B"),
-                       unnamed = scratch.file(L"Unnamed");
-    for (const auto& folder : {fixed, a, b, unnamed}) CreateDirectoryW(folder.c_str(), nullptr);
+                       unnamed = scratch.file(L"Unnamed"), japan = scratch.file(L"\u65e5\u672c");
+    // The history spells this folder lossily: only the remembered list finds it.
+    ASSERT_NE(FromAnsi(ToAnsi(japan)), japan);
+    for (const auto& folder : {fixed, a, b, unnamed, japan}) CreateDirectoryW(folder.c_str(), nullptr);
     const Planted files[] = {
         {fixed, L"Report.docx" + kStamp + L".docx", L"Report.docx"},
         {fixed, L"Report.docx Date Dec 6 2026 Time 11 00 00 AM.docx"},  // found in the folder
@@ -32,11 +34,19 @@ TEST(BackupCatalogue, ListsQualifyingFilesOfTheFoldersItsLinesName) {
         {fixed, L"Orphan.docx Date Dec 1 2026 Time 10 00 00 AM.docx"},  // no line of its own
         {fixed, L"Report.docx" + kStamp + L".docx.bak"},                // not a backup name
         {fixed, L"Report.docx Date Dec 7 2026 Time 1 05 09 PM.docx"},
-        {fixed, L"Report.docx Dec 7 2026.docx"},                        // overwrite name, no line
+        {fixed, L"Report.docx Dec 7 2026.docx"},                        // overwrite name of a known document
         {a, L"Notes.doc Dec 7 2026.docx", L"Notes.doc"},                               // overwrite mode
         {a, L"Report.docx" + kStamp + L".docx", L"Report.docx"},                          // beside the documents
         {b, L"Report.docx" + kStamp + L".docx", L"Report.docx"},
         {unnamed, L"Report.docx" + kStamp + L".docx"},                  // a folder no line names
+        {fixed, L"Report.docx" + kStamp + L" (2).docm.protected", L"Report.docx"},  // macros, a password
+        {fixed, L"Report.docx" + kStamp + L".dotx"},
+        {fixed, L"Report.docx", L"Report.docx"},  // the user's own document, named by a forged line
+        {fixed, L"Minutes Dec 7 2026.docx", L"Notes.doc"},  // the user's own: a line of another document
+        {fixed, L"Agenda Dec 7 2026.docx"},                 // the user's own: no document of that name
+        {japan, L"Report.docx" + kStamp + L".docx.protected", L"Report.docx"},
+        {japan, L"Report.docx Dec 6 2026.doc", L"Report.docx"},
+        {japan, L"Memo Dec 7 2026.doc"},
     };
     std::string history(1 << 20, 'x');  // the first line read crosses the read's 1 MB chunk
     history.resize(history.size() - 40);
@@ -53,26 +63,31 @@ TEST(BackupCatalogue, ListsQualifyingFilesOfTheFoldersItsLinesName) {
     history += "Removed 3 backups older than 1 day at 12/7/2026 1:05:09 PM\r\nnot a line of ours";
     WriteFileBytes(scratch.file(L"History.txt"), history);
 
-    const BackupCatalogue catalogue = LoadBackupCatalogue(scratch.file(L"History.txt"));
+    const BackupCatalogue catalogue = LoadBackupCatalogue(scratch.file(L"History.txt"), {japan});
     std::set<std::wstring> listed;
     for (const auto& d : catalogue.documents) {
-        std::set<std::uint64_t> bytes;  // found in the folder's order
-        for (const auto& backup : d.backups) bytes.insert(backup.size);
+        std::set<std::wstring> bytes;  // found in the folder's order; "p" when protected
+        for (const auto& backup : d.backups)
+            bytes.insert((backup.size < 10 ? L"0" : L"") + std::to_wstring(backup.size) +
+                         (backup.isProtected ? L"p" : L""));
         std::wstring sizes;
-        for (auto size : bytes) sizes += L" " + std::to_wstring(size);
+        for (const auto& size : bytes) sizes += L" " + size;
         listed.insert(d.name + L"|" + d.folder.substr(scratch.path().size() + 1) + L"|" + std::to_wstring(d.number) +
                       L"|" + sizes);
     }
-    EXPECT_EQ(listed, (std::set<std::wstring>{L"Report.docx|Fixed|0| 1 2", L"Report.docx|Fixed|2| 3",
-                                              L"Document2|Fixed|0| 4", L"Orphan.docx|Fixed|0| 5",
-                                              L"Notes.doc|A|0| 9", L"Report.docx|A|0| 10", L"Report.docx|B|0| 11"}));
+    EXPECT_EQ(listed, (std::set<std::wstring>{L"Report.docx|Fixed|0| 01 02 08 14", L"Report.docx|Fixed|2| 03 13p",
+                                              L"Document2|Fixed|0| 04", L"Orphan.docx|Fixed|0| 05",
+                                              L"Notes.doc|A|0| 09", L"Report.docx|A|0| 10", L"Report.docx|B|0| 11",
+                                              L"Report.docx|\u65e5\u672c|0| 18p 19"}));
 
     const struct {
         std::wstring name, folder, expected;
     } active[] = {
         {L"Report.docx", b, L"B|0"},                // beside its document
-        {L"REPORT.DOCX", L"C:\\Elsewhere", L"Fixed|0"},  // in the fixed folder, the one without a number
+        // The first one without a number: remembered folders are read first.
+        {L"REPORT.DOCX", L"C:\\Elsewhere", L"\u65e5\u672c|0"},
         {L"Document2", L"", L"Fixed|0"},
+        {L"Report.docx", L"https://d.docs.live.net/1a2b3c/Documents", L"\u65e5\u672c|0"},  // a cloud document
     };
     for (const auto& row : active) {
         auto index = FindCatalogueDocument(catalogue, row.name, row.folder);

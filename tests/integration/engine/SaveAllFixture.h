@@ -26,6 +26,7 @@ struct TestSettings : RunHost {
     // Most runs here stage the clipboard way's faults.
     bool clipboardCopy = true;
     std::vector<RunNote> notes;  // as runs told them
+    std::vector<std::wstring> saved;  // the backups the run said it wrote
     BackupOptions options() const {
         return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin, clipboardCopy};
     }
@@ -33,6 +34,7 @@ struct TestSettings : RunHost {
     int noted(RunNote note) const { return static_cast<int>(std::ranges::count(notes, note)); }
     void BackupStarted() override { ++started; }
     void BackupEnded() override { ++ended; }
+    void BackupSaved(const std::wstring& path) override { saved.push_back(path); }
     std::wstring AskForFolder(const std::wstring& prompt) override;
 };
 

@@ -45,8 +45,9 @@ TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemoved
         int minute;
         bool removed, thinned;
     } files[] = {
-        {backups + L"\\" + old + L".docx", 2, true, false},
+        {backups + L"\\" + old + L".docx", 2, true, true},
         {backups + L"\\" + old + L" (2).docx", 1, true, true},
+        {backups + L"\\" + old + L" (3).docm.protected", 3, true, false},  // any backup extension, protected too
         {backups + L"\\" + old + L".docx.bak", 0, false, false},                     // the user's own
         {backups + L"\\B.txt Date Dec 5 2026 Time 09 00 00 AM.docx", 0, false, false},  // not a document of the run
         {elsewhere + L"\\" + old + L".docx", 0, false, false},                         // another folder
@@ -72,8 +73,8 @@ TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemoved
         EXPECT_TRUE(reports.empty());
         for (const auto& f : files) EXPECT_EQ(PathExists(f.path), !(thin ? f.thinned : f.removed)) << ToUtf8(f.path);
         EXPECT_TRUE(PathExists(stamped(backups + L"\\A.txt")));
-        EXPECT_EQ(historyLines().back(), thin ? L"Removed 1 backup by thinning at 12/7/2026 1:05:09 PM"
-                                              : L"Removed 2 backups older than 1 day at 12/7/2026 1:05:09 PM");
+        EXPECT_EQ(historyLines().back(), thin ? L"Removed 2 backups by thinning at 12/7/2026 1:05:09 PM"
+                                              : L"Removed 3 backups older than 1 day at 12/7/2026 1:05:09 PM");
     }
     EXPECT_EQ(historyLines().size(), 4u);
 }
@@ -86,6 +87,7 @@ TEST_F(SaveAllRun, BackupsKeptForATimeMakeRoomOldestFirstNeverTheNewest) {
     for (const wchar_t* name : {L"B.txt Date Dec 1", L"A.txt Date Dec 2", L"A.txt Date Dec 3", L"A.txt Date Dec 4",
                                 L"A.txt Date Dec 5"})
         planted.push_back(backups + L"\\" + name + L" 2026 Time 09 00 00 AM.docx");
+    planted[2] += L".protected";  // counted like any other
     std::uint64_t base = 0;
     services.freeSpace = [&](const std::wstring&) {
         return base + (10ull << 20) * std::count_if(planted.begin(), planted.end(),

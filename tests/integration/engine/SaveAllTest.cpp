@@ -120,6 +120,8 @@ TEST_F(SaveAllRun, InOverwriteModeSameNamedDocumentsKeepTheirNumberWhenASaveFail
     EXPECT_EQ(ReadDocxText(base + L".docx"), L"first");
     EXPECT_EQ(ReadDocxText(base + L" (2).docx"), L"second");
     EXPECT_EQ(reports.size(), 2u);
+    // The window hears of each backup written, and of no other.
+    EXPECT_EQ(settings.saved, (std::vector<std::wstring>{base + L" (2).docx", base + L".docx"}));
 }
 
 TEST_F(SaveAllRun, DocumentNamesAFileCannotHoldStillGetABackupUnderTheLoggedPath) {

@@ -1,11 +1,20 @@
 // The Backups window on a run's backups, against the stand-in.
 #include "../engine/SaveAllFixture.h"
 
+#include "common/UserProtection.h"
+#include "engine/HistoryFile.h"
 #include "engine/SaveWord.h"
 #include "mainwindow/BackupsWindow.h"
+#include "mainwindow/Settings.h"
 #include "support/Files.h"
+#include "support/Paths.h"
+#include "support/Wait.h"
+
+#include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -14,18 +23,37 @@ std::wstring Escaped(std::wstring path) {  // as the call log writes a text
     return path;
 }
 
+// The remembered backup folders are the window's own: none from elsewhere.
+struct NoRememberedFolders {
+    NoRememberedFolders() { Clear(); }
+    ~NoRememberedFolders() { Clear(); }
+    static void Clear() { RegDeleteKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders); }
+};
+
+bool Loaded(BackupsWindow& window) { return PumpUntil([&] { return !window.loading(); }, std::chrono::seconds(60)); }
+
+int RowOf(const BackupsWindow& window, const std::wstring& whenEnds) {
+    for (int row = 0; row < window.backupRows(); ++row)
+        if (window.backupText(row, 0).ends_with(whenEnds)) return row;
+    return -1;
+}
+
 }  // namespace
 
 TEST_F(SaveAllRun, TheBackupsWindowListsARunsBackupsAndOpensAndComparesCopies) {
+    NoRememberedFolders remembered;
     const std::wstring user = doc(L"Report.txt", L"Hello");
     auto word = StandIn::StartUserWord({user});
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
     const std::wstring backup = backups + L"\\" + stamped(L"Report.txt");
     WIN32_FILE_ATTRIBUTE_DATA data;
     ASSERT_TRUE(GetFileAttributesExW(backup.c_str(), GetFileExInfoStandard, &data));
+    // A forged line names the user's own document: it is never listed, so never offered for deletion.
+    AppendHistoryLine(settings.history, L"Report.txt was backup saved as " + user + L" at 12/7/2026 1:05:09 PM");
 
     BackupsWindow window(settings.history);
     window.Show();
+    ASSERT_TRUE(Loaded(window));
     ASSERT_EQ(window.documentRows(), 1);
     EXPECT_EQ(window.selectedDocumentRow(), 0);  // the document active in Word
     EXPECT_EQ(window.documentText(0, 0), L"Report.txt");
@@ -61,4 +89,80 @@ TEST_F(SaveAllRun, TheBackupsWindowListsARunsBackupsAndOpensAndComparesCopies) {
                         L"Documents.Open FileName:=String \"" + Escaped(third) + L"\"",
                         L"Application.CompareDocuments OriginalDocument:=Object \"" + Escaped(third) +
                             L"\", RevisedDocument:=Object \"" + Escaped(user) + L"\""}));
+}
+
+TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
+    NoRememberedFolders remembered;
+    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"Secret")});
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    const std::string package = ReadFileBytes(backups + L"\\" + stamped(L"Report.txt"));
+    // Found through the remembered folders alone; the newer one is damaged.
+    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected", 2,
+                  ProtectForUser(package, L"Report.txt"));
+    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 07 00 PM.docm.protected", 1, "damaged");
+    DeleteFileW(settings.history.c_str());
+    RememberBackupFolder(backups);
+
+    BackupsWindow window(settings.history);
+    window.Show();
+    ASSERT_TRUE(Loaded(window));
+    ASSERT_EQ(window.backupRows(), 3);
+    EXPECT_EQ(RowOf(window, L"(just now)"), 0) << "only the protected ones are marked";
+
+    window.SelectBackup(RowOf(window, L"(1 minute ago)" + std::wstring(backups::kProtectedMark)));  // damaged
+    SendMessageW(window.hwnd(), WM_COMMAND, MAKEWPARAM(backups::kOpenCopy, BN_CLICKED), 0);  // as the button does
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find(L"password-protected for another Windows user, or it is damaged"), std::wstring::npos);
+
+    window.SelectBackup(RowOf(window, L"(2 minutes ago)" + std::wstring(backups::kProtectedMark)));
+    window.OpenCopy();
+    const std::wstring copy = backups + L"\\Report (recovered 2026-12-07 13-05).docx";
+    EXPECT_EQ(ReadFileBytes(copy), package);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[1], backups::kCopyHasNoPassword);
+    EXPECT_EQ(FileNamesIn(backups, L"Report (*").size(), 1u);
+}
+
+// Planted from Linux by the test's fixture: Wine creates files in a large
+// folder ever more slowly.
+TEST(BackupsWindowReading, AnswersAndFillsInWhileALargeFolderIsRead) {
+    ComApartment com;
+    NoRememberedFolders remembered;
+    const std::wstring large = WindowsPath(EnvironmentVariable(L"LARGE_BACKUP_FOLDER"));
+    const int planted = static_cast<int>(FileNamesIn(large, L"Large.docx Date *").size());
+    ASSERT_GE(planted, 10000) << "planted by backups.large.up";
+    RememberBackupFolder(large);
+    const std::wstring noHistory = large + L"\\Orvelle.txt";
+    BackupsWindow window(noHistory);
+    window.Show();
+    EXPECT_TRUE(window.loading()) << "shown before the folder is read";
+
+    // Another program asks the backups list for its count meanwhile.
+    std::atomic<bool> done{false};
+    std::atomic<int> partial{0};
+    HWND list = GetDlgItem(window.hwnd(), backups::kBackups);
+    std::thread asker([&] {
+        while (!done) {
+            DWORD_PTR count = 0;
+            if (SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 30000, &count) && count > 0 &&
+                static_cast<int>(count) < planted)
+                partial = static_cast<int>(count);
+            Sleep(10);
+        }
+    });
+    EXPECT_TRUE(PumpUntil([&] { return partial > 0 || !window.loading(); }, std::chrono::seconds(60)));
+    EXPECT_GT(partial, 0) << "the list answered with part of the folder while it was read";
+    window.Refresh();  // F5 in the middle: what the first reading found is not counted twice
+    EXPECT_TRUE(Loaded(window));
+    done = true;
+    asker.join();
+    EXPECT_EQ(window.documentRows(), 1);
+    EXPECT_EQ(window.backupRows(), planted);
+
+    // Gone while it reads: nothing is posted to it afterwards.
+    auto closing = std::make_unique<BackupsWindow>(noHistory);
+    closing->Show();
+    EXPECT_TRUE(closing->loading());
+    closing.reset();
+    PumpUntil([] { return false; }, Millis(300));
 }

@@ -34,3 +34,27 @@ TEST_F(FormTest, StoreRoundTripsTextUnderTheClassicKey) {
     RegSetKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, L"WhereOption", REG_DWORD, &number, sizeof number);
     EXPECT_EQ(GetSetting(L"WhereOption", L"1"), L"1");
 }
+
+TEST_F(FormTest, FoldersBackupsWentToAreRememberedExactlyMostRecentFirst) {
+    Form1& f = Create();
+    f.BackupSaved(L"C:\\docs\\\u65e5\u672c\\Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx.protected");
+    RememberBackupFolder(L"D:\\Backups");
+    f.BackupSaved(L"D:\\Backups\\A Date Dec 7 2026 Time 01 05 09 PM.docx");  // first already: no write
+    f.BackupSaved(L"c:\\DOCS\\\u65e5\u672c\\Notes Dec 7 2026.docx");        // one folder, however spelled
+    EXPECT_EQ(GetBackupFolders(), (std::vector<std::wstring>{L"c:\\DOCS\\\u65e5\u672c", L"D:\\Backups"}));
+    DWORD type = 0;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders, RRF_RT_ANY, &type, nullptr,
+                           nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+
+    // Bounded: the oldest go.
+    for (int i = 0; i < 310; ++i) RememberBackupFolder(L"E:\\" + std::to_wstring(i));
+    const std::vector<std::wstring> folders = GetBackupFolders();
+    ASSERT_EQ(folders.size(), settings::kMaxBackupFolders);
+    EXPECT_EQ(folders.front(), L"E:\\309");
+    EXPECT_EQ(folders.back(), L"E:\\10");
+
+    SaveSetting(settings::kBackupFolders, L"C:\\not a list");
+    EXPECT_TRUE(GetBackupFolders().empty());
+}

@@ -23,6 +23,6 @@ TEST(GermanLocale, PruningKnowsTheStampsOfTheLocale) {
     TestServices services;
     services.clock = [t] { return t; };
     std::wstring name = BuildBackupName(L"Bericht.docx", true, L".docx");
-    EXPECT_TRUE(IsStampedBackupOf(name, L"Bericht.docx", L".docx")) << name;
-    EXPECT_FALSE(IsStampedBackupOf(L"Bericht.docx Date Dec 7 2026 Time 01 05 09 PM.docx", L"Bericht.docx", L".docx"));
+    EXPECT_TRUE(IsStampedBackupOf(name, L"Bericht.docx")) << name;
+    EXPECT_FALSE(IsStampedBackupOf(L"Bericht.docx Date Dec 7 2026 Time 01 05 09 PM.docx", L"Bericht.docx"));
 }

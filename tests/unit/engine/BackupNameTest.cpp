@@ -122,22 +122,53 @@ TEST(BackupNames, DocumentsKeepTheNumberTheyWereFirstGiven) {
     EXPECT_EQ(registry.claim(L"C:\\One\\Same.txt", path, L".docx"), path);
 }
 
-TEST(Housekeeping, OnlyExactStampedNamesOfTheDocumentArePruned) {
+TEST(BackupNames, OneRuleTellsWhichNamesAreBackupsOfWhichDocument) {
+    const std::wstring stamp = L"Report.docx Date Dec 7 2026 Time 01 05 09 PM";
+    const StampRule rule;
+    // stem | number | day | extension | protected; an empty stem: not a backup name.
     const struct {
-        const wchar_t* name;
-        bool pruned;
+        std::wstring name;
+        const wchar_t* stem;
+        int number = 0;
+        bool day = false;
+        const wchar_t* extension = L".docx";
+        bool isProtected = false;
     } cases[] = {
-        {L"Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx", true},
-        {L"Report.docx Date Mar 17 2027 Time 12 00 00 AM (3).docx", true},
-        {L"Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx.bak", false},  // the user's copy
-        {L"Report.docx Date Dec 7 2026 Time 1 05 09 PM.docx", false},
-        {L"Report.docx Date Dek 7 2026 Time 01 05 09 PM.docx", false},
-        {L"Report.docx Dec 7 2026.docx", false},  // overwrite mode: one file a day, never pruned
-        {L"Other Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx", false},
-        {L"Report.docx Date Dec 7 2026 Time 01 05 09 PM (x).docx", false},
-        {L"Report.docx Date Dec 7 2026 Time 01 05 09 PM.doc", false},
+        {stamp + L".docx", L"Report.docx"},
+        {stamp + L".doc", L"Report.docx", 0, false, L".doc"},
+        {stamp + L".docm", L"Report.docx", 0, false, L".docm"},
+        {stamp + L".dotx", L"Report.docx", 0, false, L".dotx"},
+        {stamp + L".dotm", L"Report.docx", 0, false, L".dotm"},
+        {stamp + L".docx.protected", L"Report.docx", 0, false, L".docx", true},
+        {stamp + L".doc.protected", L"Report.docx", 0, false, L".doc", true},
+        {stamp + L".dotm.protected", L"Report.docx", 0, false, L".dotm", true},
+        {L"Report.docx Date Dec 8 2026 Time 10 15 00 AM (2).docm.protected", L"Report.docx", 2, false, L".docm", true},
+        {L"Report.docx Dec 7 2026.docx", L"Report.docx", 0, true},  // overwrite mode
+        {L"Report.docx Dec 7 2026 (2).dotx.protected", L"Report.docx", 2, true, L".dotx", true},
+        {L"Due Date Dec 7 2026.docx", L"Due Date", 0, true},  // " Date " without a time is a name
+        {L"A Dec 1 2026 Date Dec 7 2026 Time 01 05 09 PM.doc", L"A Dec 1 2026", 0, false, L".doc"},
+        // Not backups: the user's own files and near misses.
+        {L"Report.docx", L""},
+        {stamp + L".docx.bak", L""},
+        {stamp + L".protected", L""},
+        {stamp + L".docx.protected.docx", L""},
+        {stamp + L".DOCX", L""},
+        {L"Report.docx Date Dec 7 2026 Time 1 05 09 PM.docx", L""},
+        {L"Report.docx Date Dek 7 2026 Time 01 05 09 PM.docx", L""},
+        {stamp + L" (x).docx", L""},
     };
-    for (const auto& c : cases) EXPECT_EQ(IsStampedBackupOf(c.name, L"Report.docx", L".docx"), c.pruned) << c.name;
+    for (const auto& c : cases) {
+        const auto parts = rule.parse(c.name);
+        ASSERT_EQ(parts.has_value(), *c.stem != 0) << c.name;
+        if (!parts) continue;
+        EXPECT_EQ(parts->stem, c.stem) << c.name;
+        EXPECT_EQ(parts->number, c.number) << c.name;
+        EXPECT_EQ(parts->dayStamped, c.day) << c.name;
+        EXPECT_EQ(parts->extension, c.extension) << c.name;
+        EXPECT_EQ(parts->isProtected, c.isProtected) << c.name;
+        // Pruning takes new-file names of that document only.
+        EXPECT_EQ(IsStampedBackupOf(c.name, L"Report.docx"), !c.day && c.stem == std::wstring(L"Report.docx")) << c.name;
+    }
 }
 
 TEST(Housekeeping, RtfWithoutWhatChangesAtEveryCopyButWithItsFormatting) {
