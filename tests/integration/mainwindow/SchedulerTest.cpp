@@ -218,19 +218,14 @@ TEST_F(FormTest, ABusyWordAndWhatARunLeftOutAreSaidInTheStatusUntilARunGetsThrou
         std::vector<RunNote> told;  // by the run
         std::wstring note;          // the one said: the first in precedence
     } steps[] = {
-        {RunOutcome::WordDidNotAnswer, {}, note},
-        {RunOutcome::AlreadyRunning, {}, note},
-        {RunOutcome::Done, {}, L""},
-        {RunOutcome::WordDidNotAnswer, {}, note},
-        {RunOutcome::NoWord, {}, L""},
-        {RunOutcome::Done, {NotEnoughSpace}, space},
-        {RunOutcome::NoWord, {}, space},
+        {RunOutcome::WordDidNotAnswer, {}, note}, {RunOutcome::AlreadyRunning, {}, note}, {RunOutcome::Done, {}, L""},
+        {RunOutcome::WordDidNotAnswer, {}, note}, {RunOutcome::NoWord, {}, L""},
+        {RunOutcome::Done, {NotEnoughSpace}, space}, {RunOutcome::NoWord, {}, space},
         {RunOutcome::WordDidNotAnswer, {}, note},
         {RunOutcome::Done, {WebDocumentInLocation, PasswordProtected, FolderRefusedWriting}, refused},
         {RunOutcome::Done, {WebDocumentInLocation, RightsManaged}, rights},
         {RunOutcome::Done, {PasswordProtected, WebDocumentInLocation}, password},
-        {RunOutcome::Done, {WebDocumentInLocation}, web},
-        {RunOutcome::Done, {}, L""},
+        {RunOutcome::Done, {WebDocumentInLocation}, web}, {RunOutcome::Done, {}, L""},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(static_cast<int>(&step - steps));
