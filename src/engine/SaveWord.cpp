@@ -103,7 +103,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         // counts as protected.
         Protection protection = Protection::None;
         if (document)
-            protection = guard.value(18, [&] { return ProtectionOf(document, run.user.permissionIds); }).value_or(Protection::Password);
+            protection = guard.value(18, [&] { return ProtectionOf(document, run.user.permissionIds); })
+                             .value_or(Protection::Password);
         if (protection == Protection::Closed) continue;
         if (protection == Protection::RightsManaged || (protection == Protection::Password && !packageWay)) {
             notes.insert(protection == Protection::RightsManaged ? RunNote::RightsManaged : RunNote::PasswordProtected);
@@ -153,9 +154,11 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         };
         bool saved = false, classic = !packageWay;
         if (packageWay) {
-            if (std::optional<DocxPackage> package = packageCopy.read(backup))
-                saved = claimPath(package->extension + std::wstring(backup.passwordProtected ? kProtectedSuffix : L"")) &&
-                        packageCopy.write(backup, *package);
+            if (std::optional<DocxPackage> package = packageCopy.read(backup)) {
+                // "Report.docx Date ... PM.docx.protected"; a " (n)" goes before ".docx".
+                const std::wstring suffix(backup.passwordProtected ? kProtectedSuffix : L"");
+                saved = claimPath(package->extension + suffix) && packageCopy.write(backup, *package);
+            }
             classic = packageCopy.unreadable();
             if (classic && backup.passwordProtected) {
                 notes.insert(RunNote::PasswordProtected);

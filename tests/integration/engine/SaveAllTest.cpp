@@ -293,7 +293,8 @@ TEST_F(SaveAllRun, DocumentsOnTheWebOrWhoseContentIsProtected) {
     reg::SetString(HKEY_CURRENT_USER, providers, L"UrlNamespace", L"https://d.docs.live.net/1A2B3C/");
     reg::SetString(HKEY_CURRENT_USER, providers, L"MountPoint", mount + L"\\");
     std::shared_ptr<void> cleanup(nullptr, [&](void*) { reg::DeleteTree(HKEY_CURRENT_USER, providers); });
-    const std::wstring secret = L"Geheim: Gr\u00fc\u00dfe \u05d1\u05d9-\u05e4\u05d5\u05df \u65b0\u7d30\u660e \U0001F600 & <b>";
+    const std::wstring secret =
+        L"Geheim: Gr\u00fc\u00dfe \u05d1\u05d9-\u05e4\u05d5\u05df \u65b0\u7d30\u660e \U0001F600 & <b>";
     const std::wstring onWeb = L"https://d.docs.live.net/1a2b3c/";
     const struct {
         StandIn::RichFile file;
@@ -325,7 +326,8 @@ TEST_F(SaveAllRun, DocumentsOnTheWebOrWhoseContentIsProtected) {
         std::vector<std::wstring> expected;  // the history is ANSI
         for (const auto& c : cases) {
             const std::wstring name = c.file.file.substr(c.file.file.find_last_of(L'\\') + 1),
-                               suffix = c.file.password ? L".protected" : L"", &folder = classic ? c.classic : c.package;
+                               suffix = c.file.password ? L".protected" : L"";
+            const std::wstring& folder = classic ? c.classic : c.package;
             for (const std::wstring& place : {here, backups, synced})
                 EXPECT_EQ(PathExists(stamped(place + L"\\" + name) + suffix), place == folder) << ToUtf8(place + name);
             if (!folder.empty())
