@@ -69,6 +69,20 @@ void WriteFileComplete(const std::wstring& path, std::string_view bytes) {
         fail(GetLastError());
 }
 
+unsigned long NewFileError(const std::wstring& folder) {
+    std::wstring base = folder;
+    if (!base.empty() && base.back() != L'\\' && base.back() != L'/') base += L'\\';
+    try {
+        std::wstring temporary;
+        UniqueFile file = CreateUnfinished(base, temporary);
+        file.reset();
+        DeleteFileW(Extended(temporary).c_str());
+        return 0;
+    } catch (const Failure& failure) {
+        return HRESULT_CODE(failure.number());
+    }
+}
+
 bool IsUnfinishedFileName(std::wstring_view name) {
     if (name.size() != kPrefixLength + 12 || !name.starts_with(kUnfinishedPrefix) || !name.ends_with(L".tmp"))
         return false;

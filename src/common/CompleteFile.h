@@ -13,6 +13,11 @@ inline constexpr wchar_t kUnfinishedPrefix[] = L"~Orvelle unfinished backup ";
 // gone again on every failure, and the file at path is as it was.
 void WriteFileComplete(const std::wstring& path, std::string_view bytes);
 
+// The system error that a new file in folder meets now (access denied,
+// write-protected media, a missing folder), 0 when one can be made there.
+// The file it tries is one of the temporary names, gone again at once.
+unsigned long NewFileError(const std::wstring& folder);
+
 // True for a name that WriteFileComplete gives its temporary files.
 bool IsUnfinishedFileName(std::wstring_view name);
 

@@ -126,7 +126,12 @@ bool ClipboardCopy::backUp(const RunDocument& doc) {
     if (CopyDocumentInto(run_, 21, i, doc.document, run_.backup, backupDocument) &&
         housekeeping_.worthSaving(guard, doc.key, doc.path)) {
         guard.step(24, [&] {
-            backupDocument.call(L"SaveAs", {}, {{L"fileName", doc.path}});
+            try {
+                backupDocument.call(L"SaveAs", {}, {{L"fileName", doc.path}});
+            } catch (const Failure& failure) {
+                if (IsServerGone(failure) || IsServerBusy(failure)) throw;
+                return housekeeping_.writeFailed(doc.path, failure);
+            }
             saved = true;
             housekeeping_.saved(doc.key);
         });

@@ -18,6 +18,7 @@ struct RunDocument {
     Dispatch document;      // held through its steps
     std::wstring key;       // its full path, or its name when never saved
     std::wstring path;      // the backup path it gets
+    bool passwordProtected = false;  // only its package, encrypted, may be written
 };
 
 class DocumentCopy {

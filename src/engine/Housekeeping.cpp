@@ -1,8 +1,10 @@
 #include "engine/Housekeeping.h"
 
 #include "common/ClipboardLock.h"
+#include "common/CompleteFile.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
+#include "common/Main.h"
 #include "common/Services.h"
 #include "engine/BackupName.h"
 #include "engine/HistoryFile.h"
@@ -94,6 +96,18 @@ std::uint64_t FileSize(const std::wstring& path) {
 std::wstring Upper(std::wstring text) {
     CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
     return text;
+}
+
+// The errors of a folder that takes no new file, whatever is tried: a
+// right not granted, write-protected or absent media, a folder or share
+// that is not there (a removed stick, a share offline).
+bool IsWriteRefusal(DWORD error) {
+    static constexpr DWORD kRefusals[] = {
+        ERROR_ACCESS_DENIED, ERROR_WRITE_PROTECT,  ERROR_PATH_NOT_FOUND,        ERROR_FILE_NOT_FOUND,
+        ERROR_INVALID_DRIVE, ERROR_NOT_READY,      ERROR_BAD_NETPATH,           ERROR_NETWORK_ACCESS_DENIED,
+        ERROR_BAD_NET_NAME,  ERROR_DEV_NOT_EXIST,  ERROR_INVALID_NAME,          ERROR_BAD_PATHNAME,
+        ERROR_DIRECTORY,     ERROR_FILE_READ_ONLY, ERROR_CANT_ACCESS_FILE,      ERROR_NETNAME_DELETED};
+    return std::find(std::begin(kRefusals), std::end(kRefusals), error) != std::end(kRefusals);
 }
 
 std::wstring BackupsRemoved(int removed, const std::wstring& why) {
@@ -247,6 +261,12 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const std::wstring& do
         free = Services::Current().FreeSpace(folder_);
     }
     if (free >= needed) return true;
+    // Read-only media say they have no room: what keeps the backup out is
+    // the refusal.
+    if (const DWORD error = NewFileError(folder_); IsWriteRefusal(error)) {
+        guard.step(step, [&] { refused(folder_, error); });
+        return false;
+    }
     skippedForSpace_ = true;
     // One box per folder until a backup is saved there again (and one per
     // run); the window's status says it meanwhile.
@@ -265,6 +285,31 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const std::wstring& do
 void RunHousekeeping::saved(const std::wstring& documentKey) {
     memory_.lastBackups[documentKey] = copied_;
     memory_.spaceReported.erase(Upper(folder_));
+    memory_.writeRefused.erase(Upper(folder_));
+}
+
+bool RunHousekeeping::stillRefusesWriting(const std::wstring& folder) {
+    // The folder as the backup path holds it.
+    const std::wstring held = NormalizeBackslashes(NormalizeBackslashes(folder + L"\\"));
+    if (!memory_.writeRefused.contains(Upper(held)) || !IsWriteRefusal(NewFileError(held))) return false;
+    refusedWriting_ = true;
+    return true;
+}
+
+void RunHousekeeping::writeFailed(const std::wstring& path, const Failure& failure) {
+    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+    // Word words it as it likes, and a file may fail for other reasons: a
+    // new file of our own tells whether the folder itself refuses.
+    const DWORD error = NewFileError(folder);
+    if (!IsWriteRefusal(error)) throw failure;
+    refused(folder, error);
+}
+
+void RunHousekeeping::refused(const std::wstring& folder, unsigned long error) {
+    refusedWriting_ = true;
+    if (!memory_.writeRefused.insert(Upper(folder)).second || std::exchange(refusalReported_, true)) return;
+    throw Failure::Text(L"Backups cannot be written in " + folder + L": " + SystemMessage(HRESULT_FROM_WIN32(error)) +
+                        L" No backup is saved there until one can be written there again.");
 }
 
 void RunHousekeeping::wrote(const std::wstring& path) {

@@ -29,11 +29,13 @@ struct ContentFingerprint {
 };
 ContentFingerprint FingerprintClipboard(HWND owner);
 // What housekeeping keeps from one run to the next: what each document's
-// last backup held, and the folders a skip for want of space has been
-// reported for (a folder leaves when a backup is saved there again).
+// last backup held, and the folders a skip for want of space, or a refusal
+// to take a new file, has been reported for (a folder leaves when a backup
+// is saved there again).
 struct HousekeepingMemory {
     std::map<std::wstring, ContentFingerprint> lastBackups;
     std::set<std::wstring> spaceReported;  // upper case
+    std::set<std::wstring> writeRefused;   // upper case, with a trailing backslash
 };
 
 // Rich Text Format without what changes at every copy of the same content:
@@ -89,6 +91,7 @@ int MakeRoom(const std::wstring& folder, const std::wstring& stem, std::uint64_t
 
 // ---- One run's housekeeping -------------------------------------------------------
 
+class Failure;
 class Guard;
 
 // The backup run's care for the disk: no second copy of an unchanged
@@ -117,12 +120,27 @@ public:
     // Whether a document got no backup for want of free space.
     bool skippedForSpace() const { return skippedForSpace_; }
 
+    // True while a folder that refused a backup before still refuses a new
+    // file: the document is left out without a copy being made.
+    bool stillRefusesWriting(const std::wstring& folder);
+    // After a backup could not be written to path: when its folder refuses
+    // new files (access denied, write-protected, missing), throws a report
+    // the first time for that folder (one per run), and nothing until a
+    // backup is saved there again; any other failure is thrown as it is.
+    void writeFailed(const std::wstring& path, const Failure& failure);
+    // Whether a document got no backup because its folder refused it.
+    bool refusedWriting() const { return refusedWriting_; }
+
 private:
     const BackupOptions& options_;
     HousekeepingMemory& memory_;
+    // Notes a folder that refuses writing; throws its report the first time.
+    void refused(const std::wstring& folder, unsigned long error);
+
     bool skippedForSpace_ = false;
     ContentFingerprint copied_;
     bool spaceReported_ = false;
+    bool refusedWriting_ = false, refusalReported_ = false;
     std::wstring folder_;  // of the backup being weighed
     std::vector<std::pair<std::wstring, std::wstring>> written_;  // folder, stem
 };

@@ -2,20 +2,19 @@
 // the .docx without the clipboard or a Word of our own.
 //
 // Steps: 60 read WordOpenXML, 61 build the .docx, 62 leftovers of a crashed
-// write removed, 63 housekeeping (unchanged content, free space), 64 write.
+// write removed, 65 encrypted for a password-protected document, 63
+// housekeeping (unchanged content, free space), 64 write.
 #include "engine/DocumentCopy.h"
 
 #include "common/CompleteFile.h"
 #include "engine/Housekeeping.h"
 #include "engine/Package.h"
+#include "engine/ProtectedContent.h"
 #include "engine/RunState.h"
 
 #include <optional>
 
 namespace {
-
-// Word's "Object has been deleted.": the document was closed meanwhile.
-constexpr long kObjectDeleted = static_cast<long>(0x800A0000u + 5825);
 
 // A failure that says nothing about this document's package: Word gone,
 // busy past the retry bound, or the clipboard held (which ends the run).
@@ -44,7 +43,7 @@ std::optional<DocxPackage> PackageCopy::read(const RunDocument& doc) {
         } catch (const Failure& failure) {
             if (IsAboutWord(failure)) throw;
             // A document closed meanwhile gets no backup, as in the classic way.
-            unreadable_ = failure.number() != kObjectDeleted;
+            unreadable_ = failure.number() != kWordObjectDeleted;
         }
     });
     if (!flatOpc || run_.finished) return std::nullopt;
@@ -67,12 +66,21 @@ bool PackageCopy::write(const RunDocument& doc, const DocxPackage& package) {
     // for a folder clears those of earlier runs, before the space is weighed.
     const std::wstring folder = doc.path.substr(0, doc.path.find_last_of(L'\\') + 1);
     if (cleanedFolders_.insert(Upper(folder)).second) guard.step(62, [&] { RemoveUnfinishedFiles(folder); });
-    if (!housekeeping_.worthSaving(guard, 63, doc.key, doc.path, package.fingerprint, package.bytes.size()))
-        return false;
+    std::string encrypted;
+    if (doc.passwordProtected) {
+        guard.step(65, [&] { encrypted = ProtectedBackup(package.bytes, doc.key); });
+        if (encrypted.empty()) return false;
+    }
+    const std::string_view bytes = doc.passwordProtected ? std::string_view(encrypted) : package.bytes;
+    if (!housekeeping_.worthSaving(guard, 63, doc.key, doc.path, package.fingerprint, bytes.size())) return false;
 
     bool saved = false;
     guard.step(64, [&] {
-        WriteFileComplete(doc.path, package.bytes);
+        try {
+            WriteFileComplete(doc.path, bytes);
+        } catch (const Failure& failure) {
+            return housekeeping_.writeFailed(doc.path, failure);
+        }
         saved = true;
         housekeeping_.saved(doc.key);
     });

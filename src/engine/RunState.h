@@ -14,12 +14,14 @@
 
 // One Word instance as the run uses it: the application and its Documents
 // collection, both held for the run (the count is still read afresh before
-// each read of a document), and one id cache for its documents and one for
-// their ranges, whose ids are the same for every one of them.
+// each read of a document), and one id cache for its documents, one for
+// their ranges and one for their Permission objects, whose ids are the same
+// for every one of them.
 struct Word {
     Dispatch app, documents;
     std::shared_ptr<MemberIds> documentIds = std::make_shared<MemberIds>();
     std::shared_ptr<MemberIds> rangeIds = std::make_shared<MemberIds>();
+    std::shared_ptr<MemberIds> permissionIds = std::make_shared<MemberIds>();
     std::vector<Microsoft::WRL::ComPtr<IUnknown>> added;  // the documents the run made here, by identity
 
     void attach(Dispatch application) {

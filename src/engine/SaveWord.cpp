@@ -5,8 +5,12 @@
 #include "common/Services.h"
 #include "common/Text.h"
 #include "engine/DocumentCopy.h"
+#include "engine/ProtectedContent.h"
 #include "engine/RunState.h"
+#include "engine/WebFolders.h"
 #include "engine/WordProbes.h"
+
+#include <set>
 
 namespace {
 
@@ -76,6 +80,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     guard.step(5, [&] { total = run.user.count(); });
 
     std::wstring folder;
+    std::set<RunNote> notes;
     for (short i = 1; i <= total && !guard.stopped(); ++i) {
         // 4a: documents may have been closed while an earlier one waited.
         if (!guard.test(10, [&] { return run.user.count() >= i; })) continue;
@@ -92,13 +97,35 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
             documentPath = document.get(L"path").toText();
         });
 
+        // Content that must not leave Word in plain: a rights-managed
+        // document gets no backup, a password-protected one only an
+        // encrypted one, which the classic way cannot make.  Not knowing
+        // counts as protected.
+        Protection protection = Protection::None;
+        if (document)
+            protection = guard.value(18, [&] { return ProtectionOf(document, run.user.permissionIds); })
+                             .value_or(Protection::Password);
+        if (protection == Protection::Closed) continue;
+        if (protection == Protection::RightsManaged || (protection == Protection::Password && !packageWay)) {
+            notes.insert(protection == Protection::RightsManaged ? RunNote::RightsManaged : RunNote::PasswordProtected);
+            continue;
+        }
+
         // 4c: the folder.
+        const bool onTheWeb = IsWebAddress(documentPath);
         if (options.saveBesideDocuments) {
             if (guard.test(12, [&] { return run.user.count() >= i; }))
                 guard.step(13, [&] { folder = documentPath; });
+            // A document on the web: the folder its sync client keeps it
+            // in, else the chosen location; never a question at each run.
+            if (onTheWeb) {
+                const std::wstring synced = SyncedFolderOf(documentPath);
+                folder = synced.empty() ? options.fixedFolder : synced;
+                if (synced.empty()) notes.insert(RunNote::WebDocumentInLocation);
+            }
             // A never-saved document has no folder: ask until one is chosen,
             // unless the document is closed meanwhile.
-            while (folder.empty() && !guard.stopped()) {
+            while (folder.empty() && !onTheWeb && !guard.stopped()) {
                 guard.step(14, [&] {
                     folder = host.AskForFolder(name + L" is unsaved. Please select location:");
                 });
@@ -110,7 +137,11 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
 
         // 4d: the backup path, valid whatever the document is called, with
         // the extension of the way it goes.
-        RunDocument backup{i, document, documentPath.empty() ? name : documentPath + L"\\" + name, {}};
+        const std::wstring key =
+            documentPath.empty() ? name : documentPath + (onTheWeb ? L"/" : L"\\") + name;  // its FullName
+        RunDocument backup{i, document, key, {}, protection == Protection::Password};
+        // A folder that refused writing is left alone while it still does.
+        if (housekeeping.stillRefusesWriting(folder)) continue;
         auto claimPath = [&](const std::wstring& extension) {
             guard.step(17, [&] {
                 // Within one run the index tells documents apart; across runs
@@ -123,9 +154,16 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         };
         bool saved = false, classic = !packageWay;
         if (packageWay) {
-            if (std::optional<DocxPackage> package = packageCopy.read(backup))
-                saved = claimPath(package->extension) && packageCopy.write(backup, *package);
+            if (std::optional<DocxPackage> package = packageCopy.read(backup)) {
+                // "Report.docx Date ... PM.docx.protected"; a " (n)" goes before ".docx".
+                const std::wstring suffix(backup.passwordProtected ? kProtectedSuffix : L"");
+                saved = claimPath(package->extension + suffix) && packageCopy.write(backup, *package);
+            }
             classic = packageCopy.unreadable();
+            if (classic && backup.passwordProtected) {
+                notes.insert(RunNote::PasswordProtected);
+                classic = false;
+            }
         }
         if (classic) {
             saved = claimPath(options.docExtension) && clipboardCopy.backUp(backup);
@@ -148,7 +186,9 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         const std::wstring line = housekeeping.prune();
         if (!line.empty()) AppendHistoryLine(options.historyFile, line);
     });
-    if (housekeeping.skippedForSpace()) host.BackupSkippedForSpace();
+    if (housekeeping.skippedForSpace()) notes.insert(RunNote::NotEnoughSpace);
+    if (housekeeping.refusedWriting()) notes.insert(RunNote::FolderRefusedWriting);
+    for (RunNote note : notes) host.BackupNoted(note);
 
     // 5, 6: unless a closing window has done it already.
     if (!run.finished) {

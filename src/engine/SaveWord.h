@@ -12,6 +12,16 @@
 #include <memory>
 #include <string>
 
+// What the status frame says after a run: why a document got no backup, or
+// why it went elsewhere than asked.  In the order of precedence.
+enum class RunNote {
+    NotEnoughSpace,          // reported once per folder, then noted
+    FolderRefusedWriting,    // likewise
+    RightsManaged,           // never copied, by either way
+    PasswordProtected,       // only the clipboard could copy it: not done
+    WebDocumentInLocation,   // a document on the web went to the chosen location
+};
+
 // What a run asks of the window that started it.
 class RunHost {
 public:
@@ -19,8 +29,8 @@ public:
     // The folder of a never-saved document (the folder picker, owned by the
     // window); empty when cancelled.
     virtual std::wstring AskForFolder(const std::wstring& prompt) = 0;
-    // Told each time a document gets no backup for want of free space.
-    virtual void BackupSkippedForSpace() {}
+    // Told at the end of a run, once for each note that holds for it.
+    virtual void BackupNoted(RunNote) {}
     // Told when the run has found Word and begins backing up, and when that
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}

@@ -136,7 +136,7 @@ public:
     std::wstring AskForFolder(const std::wstring& prompt) override {
         return services_->BrowseForFolder(hwnd_, prompt, L"");
     }
-    void BackupSkippedForSpace() override { ++spaceSkips_; }
+    void BackupNoted(RunNote note) override { notesTold_.push_back(note); }
     void BackupStarted() override;
     void BackupEnded() override;
     void BackupSaved(const std::wstring& path) override;
@@ -205,10 +205,10 @@ private:
     std::unique_ptr<BackupsWindow> backups_;
     std::wstring historyCopy_;  // the text the last copy of the history put on the clipboard
     bool wordDidNotAnswer_ = false;
-    // Documents the run under way left without a backup for want of space,
-    // and whether the last run that backed up did (said like a busy Word).
-    int spaceSkips_ = 0;
-    bool spaceSkipped_ = false;
+    // What the runs under way have noted, and the notes of the last run that
+    // went through the documents (the first of them said like a busy Word).
+    std::vector<RunNote> notesTold_;
+    std::vector<RunNote> lastNotes_;
     int lastSelected_ = -1;
     bool shownOnce_ = false;
     bool closing_ = false;

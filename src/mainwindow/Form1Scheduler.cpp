@@ -22,17 +22,24 @@ constexpr wchar_t kNoIntervalText[] = L"On. Please choose how often to back up i
 // (the user is in one of its dialogs): no box, which would stop the user as
 // well.  It fits the frame after a countdown in the window's font.
 constexpr wchar_t kWordDidNotAnswerNote[] = L" (last skipped: Word did not answer)";
-// After the status while the last run left a document without a backup for
-// want of disk space: the box said so the first time.
-constexpr wchar_t kNoSpaceNote[] = L" (last skipped: not enough disk space)";
+// After the status while the last run noted something, in RunNote's order;
+// a box said the first two the first time.  Each fits the frame after a
+// countdown.
+constexpr const wchar_t* kRunNotes[] = {
+    L" (last skipped: not enough disk space)",
+    L" (last skipped: folder refused writing)",
+    L" (last skipped: rights-managed document)",
+    L" (last skipped: password-protected)",
+    L" (online document backed up to location)",
+};
 
 }  // namespace
 
 void Form1::ShowStatus(const std::wstring& text) {
     status_ = text;
-    const std::wstring shown = wordDidNotAnswer_ ? text + kWordDidNotAnswerNote
-                               : spaceSkipped_   ? text + kNoSpaceNote
-                                                 : text;
+    const std::wstring shown = wordDidNotAnswer_    ? text + kWordDidNotAnswerNote
+                               : lastNotes_.empty() ? text
+                                                    : text + kRunNotes[static_cast<size_t>(lastNotes_.front())];
     if (Frame2.caption() != shown) Frame2.setCaption(shown);
 }
 
@@ -42,10 +49,14 @@ void Form1::RunBackup() {
         int& depth;
         ~Leave() { --depth; }
     } leave{runDepth_};
-    const int skipsBefore = spaceSkips_;
+    const size_t toldBefore = notesTold_.size();
     const RunOutcome outcome = services_->SaveAll(run_, Options(), *this);
-    // Only a run that went through the documents knows whether they fit.
-    if (outcome == RunOutcome::Done) spaceSkipped_ = spaceSkips_ > skipsBefore;
+    // Only a run that went through the documents knows what they met.
+    if (outcome == RunOutcome::Done) {
+        lastNotes_.assign(notesTold_.begin() + static_cast<std::ptrdiff_t>(toldBefore), notesTold_.end());
+        std::ranges::sort(lastNotes_);
+    }
+    notesTold_.resize(toldBefore);
     ShowRunOutcome(outcome);
 }
 

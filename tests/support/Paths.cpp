@@ -60,3 +60,10 @@ std::wstring BinFolder() {
     while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
     return folder;
 }
+
+std::wstring StagedVolume(const wchar_t* name) {
+    const std::wstring root = EnvironmentVariable(L"PACKAGE_VOLUMES");
+    const std::wstring folder = root.empty() ? L"" : WindowsPath(root) + L"\\" + name;
+    return !folder.empty() && GetFileAttributesW((folder + L"\\staged").c_str()) != INVALID_FILE_ATTRIBUTES ? folder
+                                                                                                          : L"";
+}

@@ -16,3 +16,8 @@ std::wstring EnvironmentVariable(const wchar_t* name);
 // The folder of the built executables: %ORVELLE_BIN% (set by CTest), else
 // this test's own folder.  No trailing backslash.
 std::wstring BinFolder();
+
+// A volume that the test bench stages where it may (package-volumes):
+// "full" (64 KB) or "readonly", holding a file "staged"; empty when it
+// could not (mounting needs root).
+std::wstring StagedVolume(const wchar_t* name);

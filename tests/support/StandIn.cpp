@@ -110,6 +110,9 @@ UserWord StartRichUserWord(const std::vector<RichFile>& files) {
         arguments += (f.unsaved ? L" --unsaved " : L" ") + Quoted(f.file);
         if (!f.header.empty()) arguments += L" --header " + Quoted(f.header);
         if (!f.image.empty()) arguments += L" --image " + Quoted(f.image);
+        if (!f.location.empty()) arguments += L" --path " + Quoted(f.location);
+        if (f.password) arguments += L" --password";
+        if (f.rightsManaged) arguments += L" --rights-managed";
     }
     return StartWithArguments(arguments);
 }

@@ -43,6 +43,9 @@ struct RichFile {
     std::wstring header;  // the default header's text
     std::wstring image;   // a .png file: one picture at the end of the body
     bool unsaved = false;
+    std::wstring location;  // its Path instead of the file's folder (a web address)
+    bool password = false;  // HasPassword
+    bool rightsManaged = false;  // Permission.Enabled, and no package
 };
 UserWord StartRichUserWord(const std::vector<RichFile>& files);
 // Another program (word-standin.exe /answercopies) that answers the next `copies` copies of a

@@ -126,14 +126,6 @@ private:
     UniqueHandle process_;
 };
 
-// Volumes that the test bench stages where it may (package-volumes): one
-// full, one read-only; empty when it could not.
-std::wstring StagedVolume(const wchar_t* name) {
-    const std::wstring root = EnvironmentVariable(L"PACKAGE_VOLUMES");
-    const std::wstring folder = root.empty() ? L"" : WindowsPath(root) + L"\\" + name;
-    return !folder.empty() && PathExists(folder + L"\\staged") ? folder : L"";
-}
-
 }  // namespace
 
 TEST(Package, APartKeepsTheNamespacesItReliesOnAndTheFingerprintOnlyWhatChanges) {

@@ -3,11 +3,13 @@
 // clipboard.  Each is reported once, and the rest of the run goes on.
 #include "SaveAllFixture.h"
 
+#include "common/Failure.h"
 #include "common/Text.h"
 #include "engine/Housekeeping.h"
 #include "support/Clipboard.h"
 #include "support/Docx.h"
 #include "support/Files.h"
+#include "support/Paths.h"
 
 #include <atomic>
 #include <functional>
@@ -63,16 +65,51 @@ TEST_F(SaveAllRun, ASaveAsFailureIsReportedOnceAndTheOthersAreStillSaved) {
     EXPECT_EQ(lines[1].substr(0, 6), L"C.txt ");
 }
 
-TEST_F(SaveAllRun, AMissingBackupFolderIsReportedForEachDocument) {
+// A folder that takes no backup (a stick pulled out, a read-only volume) is
+// reported once, then noted, until a backup is written there again.
+TEST_F(SaveAllRun, AFolderThatRefusesWritingIsReportedOnceUntilABackupIsWrittenThere) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b")});
-    settings.folder = backups + L"\\does not exist";
-    // A backup document that then cannot be closed is still the run's own:
-    // its instance is quit all the same.
-    StandIn::SetFault(L"close", {.member = L"Close", .times = 1});
-    SaveAll(settings);
-    EXPECT_EQ(reports.size(), 3u);
-    EXPECT_TRUE(historyLines().empty());
-    EXPECT_TRUE(onlyUserWordLeft(word.pid));
+    const std::wstring gone = backups + L"\\gone";  // a stick pulled out
+    settings.folder = gone;
+    using Run = std::tuple<bool, size_t, size_t, int>;  // the folder there; reports, lines and notes so far
+    for (bool classic : {false, true}) {
+        SCOPED_TRACE(classic ? "the classic way" : "the package way");
+        settings.clipboardCopy = classic;
+        settings.notes.clear();
+        reports.clear();
+        DeleteFileW(settings.history.c_str());
+        // A backup document that then cannot be closed is still the run's
+        // own: its instance is quit all the same.
+        if (classic) StandIn::SetFault(L"close", {.member = L"Close", .times = 1});
+        BackupRun fresh;
+        for (const auto& [there, said, lines, notes] :
+             {Run{false, 1, 0, 1}, Run{false, 1, 0, 2}, Run{true, 1, 2, 2}, Run{false, 2, 2, 3}}) {
+            for (const wchar_t* name : {L"A.txt", L"B.txt"}) DeleteFileW(stamped(gone + L"\\" + name).c_str());
+            RemoveDirectoryW(gone.c_str());
+            if (there) CreateDirectoryW(gone.c_str(), nullptr);
+            fresh.SaveAll(settings.options(), settings);
+            EXPECT_EQ(reports.size(), said + classic);
+            EXPECT_EQ(historyLines().size(), lines);
+            EXPECT_EQ(settings.noted(RunNote::FolderRefusedWriting), notes);
+        }
+        EXPECT_EQ(FirstLine(reports.front()), L"Backups cannot be written in " + gone + L"\\: " +
+                                                  SystemMessage(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) +
+                                                  L" No backup is saved there until one can be written there again.");
+        EXPECT_TRUE(onlyUserWordLeft(word.pid));
+    }
+
+    // A document on a read-only volume, backed up beside it: once, whichever way.
+    const std::wstring readOnly = StagedVolume(L"readonly");
+    if (readOnly.empty()) GTEST_SKIP() << "no read-only volume staged (mounting needs root)";
+    StandIn::KillAllStandIns();
+    auto onVolume = StandIn::StartUserWord({readOnly + L"\\staged"});
+    settings.beside = true, settings.fixed = false;
+    reports.clear();
+    const size_t lines = historyLines().size();
+    for (bool classic : {false, true, true}) settings.clipboardCopy = classic, SaveAll(settings);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports.front().find(L"Backups cannot be written in " + readOnly + L"\\: "), 0u);
+    EXPECT_EQ(historyLines().size(), lines);
 }
 
 TEST_F(SaveAllRun, AFailedCopyNeverSavesOlderClipboardContent) {
@@ -213,7 +250,7 @@ TEST_F(SaveAllRun, ANearlyFullVolumeIsReportedOnceUntilABackupFitsThereAgain) {
         EXPECT_EQ(reports.size(), said);
         EXPECT_EQ(calls(L"Document.SaveAs"), saved);
     }
-    EXPECT_EQ(settings.spaceSkips, 3);  // the runs that skipped
+    EXPECT_EQ(settings.noted(RunNote::NotEnoughSpace), 3);  // the runs that skipped
     EXPECT_EQ(FirstLine(reports.at(0)), L"There is not enough free space in " + backups +
                                          L"\\ for a backup: 20 MB free, 32 MB needed. No backup is saved there "
                                          L"until there is room.");

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,13 @@ struct TestSettings : RunHost {
     bool thin = false;
     // Most runs here stage the clipboard way's faults.
     bool clipboardCopy = true;
-    int spaceSkips = 0;
+    std::vector<RunNote> notes;  // as runs told them
     std::vector<std::wstring> saved;  // the backups the run said it wrote
     BackupOptions options() const {
         return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin, clipboardCopy};
     }
-    void BackupSkippedForSpace() override { ++spaceSkips; }
+    void BackupNoted(RunNote note) override { notes.push_back(note); }
+    int noted(RunNote note) const { return static_cast<int>(std::ranges::count(notes, note)); }
     void BackupStarted() override { ++started; }
     void BackupEnded() override { ++ended; }
     void BackupSaved(const std::wstring& path) override { saved.push_back(path); }

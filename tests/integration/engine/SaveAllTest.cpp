@@ -4,12 +4,15 @@
 
 #include "common/Automation.h"
 #include "common/Text.h"
+#include "common/UserProtection.h"
 #include "support/Clipboard.h"
 #include "support/Docx.h"
 #include "support/Files.h"
+#include "support/Registry.h"
 #include "support/WindowLookup.h"
 
 #include <algorithm>
+#include <set>
 
 TEST_F(SaveAllRun, NoWordOrABusyWordCreatesLogsAndShowsNothing) {
     EXPECT_EQ(SaveAll(settings), RunOutcome::NoWord);
@@ -275,4 +278,79 @@ TEST_F(SaveAllRun, DocumentsGoTheClassicWayWherePackagesCannotOrShouldNotBeRead)
             EXPECT_EQ(ReadDocxText(path.replace(path.size() - 5, 5, settings.extension)), name);
         }
     }
+}
+
+// Beside the documents, each way: a document on the web goes to its sync
+// client's folder, else to the chosen location (never a question); one with
+// a password only encrypted; a rights-managed one nowhere.
+TEST_F(SaveAllRun, DocumentsOnTheWebOrWhoseContentIsProtected) {
+    settings.beside = true;
+    settings.fixed = false;
+    const std::wstring here = session.folder().path(), mount = here + L"\\OneDrive - Kelvane",
+                       synced = mount + L"\\Docs\\\u65e5\u672c Notes";
+    for (const std::wstring& folder : {mount, mount + L"\\Docs", synced}) CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring providers = L"Software\\SyncEngines\\Providers\\OneDrive\\OrvelleTest";
+    reg::SetString(HKEY_CURRENT_USER, providers, L"UrlNamespace", L"https://d.docs.live.net/1A2B3C/");
+    reg::SetString(HKEY_CURRENT_USER, providers, L"MountPoint", mount + L"\\");
+    std::shared_ptr<void> cleanup(nullptr, [&](void*) { reg::DeleteTree(HKEY_CURRENT_USER, providers); });
+    const std::wstring secret =
+        L"Geheim: Gr\u00fc\u00dfe \u05d1\u05d9-\u05e4\u05d5\u05df \u65b0\u7d30\u660e \U0001F600 & <b>";
+    const std::wstring onWeb = L"https://d.docs.live.net/1a2b3c/";
+    const struct {
+        StandIn::RichFile file;
+        std::wstring classic, package;  // the folder of its backup each way; empty: none
+    } cases[] = {
+        {{doc(L"Mapped.txt", L"m"), {}, {}, false, onWeb + L"Docs/%E6%97%A5%E6%9C%AC%20Notes"}, synced, synced},
+        {{doc(L"Unmapped.txt", L"u"), {}, {}, false, L"https://contoso.sharepoint.com/sites/T/Shared Documents"},
+         backups, backups},
+        {{doc(L"Climbing.txt", L"c"), {}, {}, false, onWeb + L"Docs/../../.."}, backups, backups},
+        {{doc(L"NoFolder.txt", L"n"), {}, {}, false, onWeb + L"Gone"}, backups, backups},
+        {{doc(L"Secret.txt", secret), {}, {}, false, {}, true}, L"", here},
+        {{doc(L"Restricted.txt", L"r"), {}, {}, false, {}, false, true}, L"", L""},
+        {{doc(L"Plain.txt", L"p")}, here, here},  // where Word has no rights client
+    };
+    std::vector<StandIn::RichFile> files;
+    for (const auto& c : cases) files.push_back(c.file);
+    auto word = StandIn::StartRichUserWord(files);
+    StandIn::SetFault(L"no rights client", {.member = L"Permission", .document = L"Plain.txt"});
+
+    for (bool classic : {true, false}) {
+        SCOPED_TRACE(classic ? "the classic way" : "the package way");
+        settings.clipboardCopy = classic;
+        settings.notes.clear();
+        DeleteFileW(settings.history.c_str());
+        const DWORD sequence = GetClipboardSequenceNumber();
+        const int copies = calls(L"Range.Copy");
+        EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+        EXPECT_TRUE(reports.empty());
+        std::vector<std::wstring> expected;  // the history is ANSI
+        for (const auto& c : cases) {
+            const std::wstring name = c.file.file.substr(c.file.file.find_last_of(L'\\') + 1),
+                               suffix = c.file.password ? L".protected" : L"";
+            const std::wstring& folder = classic ? c.classic : c.package;
+            for (const std::wstring& place : {here, backups, synced})
+                EXPECT_EQ(PathExists(stamped(place + L"\\" + name) + suffix), place == folder) << ToUtf8(place + name);
+            if (!folder.empty())
+                expected.push_back(name + L" was backup saved as " + FromAnsi(ToAnsi(stamped(folder + L"\\" + name))) +
+                                   suffix + L" at 12/7/2026 1:05:09 PM");
+        }
+        EXPECT_EQ(historyLines(), expected);
+        std::vector<RunNote> told{RunNote::RightsManaged, RunNote::WebDocumentInLocation};
+        if (classic) told.insert(told.begin() + 1, RunNote::PasswordProtected);
+        EXPECT_EQ(settings.notes, told) << "each once";
+        // Copied into the backup and the scratch document: the five others only.
+        EXPECT_EQ(calls(L"Range.Copy") - copies, classic ? 10 : 0);
+        EXPECT_TRUE(classic || GetClipboardSequenceNumber() == sequence) << "the clipboard untouched";
+    }
+    EXPECT_EQ(ReadDocxText(stamped(synced + L"\\Mapped.txt")), L"m");
+
+    // The protected backup holds the package for this user's eyes only: none
+    // of its text, not even a ZIP's part names.
+    const std::string sealed = ReadFileBytes(stamped(here + L"\\Secret.txt") + L".protected"), text = ToUtf8(secret);
+    int found = 0;
+    for (size_t i = 0; i + 4 <= text.size(); ++i) found += sealed.find(text.substr(i, 4)) != std::string::npos;
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(sealed.find("word/document.xml"), std::string::npos);
+    WriteFileBytes(session.folder().file(L"opened.docx"), UnprotectForUser(sealed));
+    EXPECT_EQ(ReadDocxText(session.folder().file(L"opened.docx")), secret);
 }

@@ -3,6 +3,7 @@
 #include "FormFixture.h"
 
 #include "common/Dpi.h"
+#include "common/Text.h"
 
 #include <thread>
 
@@ -194,34 +195,42 @@ TEST_F(FormTest, ABackupDueDuringStartUpWaitsForItsEnd) {
     EXPECT_EQ(rec.saveAllCalls, 2);
 }
 
-TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
+TEST_F(FormTest, ABusyWordAndWhatARunLeftOutAreSaidInTheStatusUntilARunGetsThrough) {
     FormServices s = Services();
     RunOutcome next = RunOutcome::Done;
-    bool noSpace = false;
+    std::vector<RunNote> told;
     s.saveAll = [&](const BackupOptions&, RunHost& host) {
-        if (noSpace) host.BackupSkippedForSpace();
+        for (RunNote n : told) host.BackupNoted(n);
         return ++rec.saveAllCalls, next;
     };
     Form1& f = Load(s);
     f.ListView1.select(0);
     f.ListView1_Click();
     const std::wstring note = L" (last skipped: Word did not answer)";
-    const std::wstring space = L" (last skipped: not enough disk space)";
+    const std::wstring space = L" (last skipped: not enough disk space)",
+                       refused = L" (last skipped: folder refused writing)",
+                       rights = L" (last skipped: rights-managed document)",
+                       password = L" (last skipped: password-protected)",
+                       web = L" (online document backed up to location)";
+    using enum RunNote;
     struct Step {
         RunOutcome outcome;
-        bool noSpace;
-        std::wstring note;
+        std::vector<RunNote> told;  // by the run
+        std::wstring note;          // the one said: the first in precedence
     } steps[] = {
-        {RunOutcome::WordDidNotAnswer, false, note}, {RunOutcome::AlreadyRunning, false, note},
-        {RunOutcome::Done, false, L""},              {RunOutcome::WordDidNotAnswer, false, note},
-        {RunOutcome::NoWord, false, L""},            {RunOutcome::Done, true, space},
-        {RunOutcome::NoWord, false, space},          {RunOutcome::WordDidNotAnswer, false, note},
-        {RunOutcome::Done, false, L""},
+        {RunOutcome::WordDidNotAnswer, {}, note}, {RunOutcome::AlreadyRunning, {}, note}, {RunOutcome::Done, {}, L""},
+        {RunOutcome::WordDidNotAnswer, {}, note}, {RunOutcome::NoWord, {}, L""},
+        {RunOutcome::Done, {NotEnoughSpace}, space}, {RunOutcome::NoWord, {}, space},
+        {RunOutcome::WordDidNotAnswer, {}, note},
+        {RunOutcome::Done, {WebDocumentInLocation, PasswordProtected, FolderRefusedWriting}, refused},
+        {RunOutcome::Done, {WebDocumentInLocation, RightsManaged}, rights},
+        {RunOutcome::Done, {PasswordProtected, WebDocumentInLocation}, password},
+        {RunOutcome::Done, {WebDocumentInLocation}, web}, {RunOutcome::Done, {}, L""},
     };
     for (const Step& step : steps) {
-        SCOPED_TRACE(static_cast<int>(step.outcome));
+        SCOPED_TRACE(static_cast<int>(&step - steps));
         next = step.outcome;
-        noSpace = step.noSpace;
+        told = step.told;
         const int calls = rec.saveAllCalls;
         for (int i = 0; i < 30 && rec.saveAllCalls == calls; ++i) f.Timer1_Timer();
         EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:00" + step.note);
@@ -229,7 +238,7 @@ TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
         EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29" + step.note)
             << "the countdown goes on in front of the note";
     }
-    EXPECT_EQ(rec.saveAllCalls, 9);
+    EXPECT_EQ(rec.saveAllCalls, 13);
     EXPECT_TRUE(rec.boxes.empty()) << "Word is busy because the user is in one of its dialogs: no box";
 
     // Also after the switch's own text; and it fits the frame in its font.
@@ -239,13 +248,16 @@ TEST_F(FormTest, AWordThatDidNotAnswerIsSaidInTheStatusUntilARunGetsThrough) {
     EXPECT_EQ(f.Frame2.caption(), L"Auto Save is Off." + note);
     HDC dc = GetDC(f.Frame2.hwnd());
     SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(f.Frame2.hwnd(), WM_GETFONT, 0, 0)));
-    const std::wstring longest = kCountdown + L"00:00:00" + space;
-    SIZE text{};
-    GetTextExtentPoint32W(dc, longest.c_str(), static_cast<int>(longest.size()), &text);
-    ReleaseDC(f.Frame2.hwnd(), dc);
     RECT frame;
     GetClientRect(f.Frame2.hwnd(), &frame);
-    EXPECT_LT(text.cx, frame.right - MulDiv(20, static_cast<int>(DpiOf(f.hwnd())), 96)) << "room for the frame's margins";
+    for (const std::wstring& said : {note, space, refused, rights, password, web}) {
+        const std::wstring longest = kCountdown + L"00:00:00" + said;
+        SIZE text{};
+        GetTextExtentPoint32W(dc, longest.c_str(), static_cast<int>(longest.size()), &text);
+        EXPECT_LT(text.cx, frame.right - MulDiv(20, static_cast<int>(DpiOf(f.hwnd())), 96))
+            << "room for the frame's margins: " << ToUtf8(said);
+    }
+    ReleaseDC(f.Frame2.hwnd(), dc);
 }
 
 TEST_F(FormTest, NoSelectedIntervalShowsWhyNothingCounts) {
