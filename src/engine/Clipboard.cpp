@@ -4,7 +4,6 @@
 #include "common/Failure.h"
 
 #include <cstring>
-#include <future>
 
 namespace {
 // Taking and putting back the user's content wait longer than a copy does:
@@ -141,24 +140,37 @@ DWORD ProcessOf(HWND window) {
 // has not looked at its messages for a while (the run's thread spends
 // seconds in calls to Word).
 RunClipboard::RunClipboard(HWND owner) : owner_(owner) {
-    std::promise<HWND> created;
-    listenerThread_ = std::thread([this, &created] {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = Listen;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = kListenerClass;
-        RegisterClassW(&wc);  // fails harmlessly once registered
-        HWND window = CreateWindowExW(0, kListenerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
-        created.set_value(window);
-        MSG msg;
-        while (window && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    });
-    listener_ = created.get_future().get();
+    struct Start {
+        RunClipboard* self;
+        UniqueHandle created{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    } start{this};
+    if (!start.created) return;  // no listener: the run's own window empties
+    // A Win32 thread: std::thread would bring the C++ runtime's threads
+    // (about 80 KB of the exe) for this one.
+    listenerThread_.reset(CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            auto* start = static_cast<Start*>(parameter);
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = Listen;
+            wc.hInstance = GetModuleHandleW(nullptr);
+            wc.lpszClassName = kListenerClass;
+            RegisterClassW(&wc);  // fails harmlessly once registered
+            HWND window =
+                CreateWindowExW(0, kListenerClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, start->self);
+            start->self->listener_ = window;
+            SetEvent(start->created.get());  // start is gone after this
+            MSG msg;
+            while (window && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+            return 0;
+        },
+        &start, 0, nullptr));
+    if (listenerThread_) WaitForSingleObject(start.created.get(), INFINITE);
 }
 
 RunClipboard::~RunClipboard() {
     if (listener_) PostMessageW(listener_, WM_CLOSE, 0, 0);
-    listenerThread_.join();
+    if (listenerThread_) WaitForSingleObject(listenerThread_.get(), INFINITE);
 }
 
 LRESULT CALLBACK RunClipboard::Listen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -2,12 +2,13 @@
 // The system clipboard as the backup run needs it: emptied before each copy,
 // checked after each paste, and the user's own content put back when the run
 // ends.
+#include "common/Handle.h"
+
 #include <windows.h>
 
 #include <atomic>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 // What the user had on the clipboard.  Formats held in global memory (text,
@@ -70,7 +71,7 @@ private:
 
     HWND owner_;
     HWND listener_ = nullptr;  // empties the clipboard, and so hears who empties it next
-    std::thread listenerThread_;
+    UniqueHandle listenerThread_;
     std::atomic<DWORD> copier_{0};  // that process
     DWORD wordProcess_ = 0;    // the process whose copy the run last took
     std::optional<ClipboardSnapshot> kept_;

@@ -4,6 +4,8 @@
 #include "common/Guard.h"
 #include "common/Main.h"
 #include "common/MessageBox.h"
+#include "engine/RunState.h"
+#include "engine/WordRegistration.h"
 
 #include <oleauto.h>
 
@@ -16,12 +18,46 @@ const wchar_t kWordUnavailableMessage[] =
     L"interrupting messages.\r\n\r\n"
     L"4. All versions of Word are supported by this software except for the rare Word Starter and Student editions.";
 
+namespace {
+
+// Start-up never waits for a busy Word (one of its dialogs is open): the
+// registry answers instead.
+class NoBusyWait {
+public:
+    NoBusyWait() { SetBusyRetryBound(std::chrono::milliseconds(0)); }
+    ~NoBusyWait() { SetBusyRetryBound(saved_); }
+
+private:
+    std::chrono::milliseconds saved_ = BusyRetryBound();
+};
+
+// The user's Word from the running-object table; asks nothing of Word
+// itself beyond its IDispatch.
+Dispatch ActiveWord() {
+    NoBusyWait noWait;
+    Guard quiet = Guard::Quiet();
+    return quiet.value(1, [] { return Dispatch::GetActive(kWordProgId); }).value_or(Dispatch());
+}
+
+// An instance start-up created can have caught a document the user opened
+// meanwhile: such an instance is shown and left running, as after a run.
+void QuitOwnInstance(const Dispatch& app) {
+    Word instance;
+    instance.app = app;
+    Quit(instance);
+}
+
+}  // namespace
+
 bool CheckWordAvailable() {
+    if (ActiveWord() || !ReadWordRegistration(kWordProgId).server.empty()) return true;
+    // Registered without a program we can see (or not at all): only an
+    // instance can tell.
     Guard quiet = Guard::Quiet();
     Dispatch word;
     quiet.step(2, [&] { word = Dispatch::Create(kWordProgId); });
     if (word) {
-        quiet.step(3, [&] { word.call(L"Quit"); });
+        quiet.step(3, [&] { QuitOwnInstance(word); });
         return true;
     }
     ShowMessageBox(GetActiveWindow(), kWordUnavailableMessage, std::nullopt, MB_OK);
@@ -39,26 +75,38 @@ double ToDouble(const std::wstring& text) {
     return value;
 }
 
+// Both separators become the locale's, so "16.0" and "16,0" read as 16
+// under any locale; two separators do not convert.
+double VersionNumber(std::wstring text) {
+    std::wstring separator = GetDecimalSeparator();
+    for (wchar_t& c : text)
+        if (c == L',') c = separator[0];
+    for (wchar_t& c : text)
+        if (c == L'.') c = separator[0];
+    return ToDouble(text);
+}
+
 }  // namespace
 
 double GetWordVersion() {
     Guard guard(L"SaveWord", L"GetWordVersion");
+    // The user's Word answers, unless it is busy or goes away meanwhile.
+    if (Dispatch running = ActiveWord()) {
+        NoBusyWait noWait;
+        Guard quiet = Guard::Quiet();
+        if (auto text = quiet.value(2, [&] { return running.get(L"Version").toText(); })) {
+            double version = 0;
+            guard.step(3, [&] { version = VersionNumber(*text); });
+            return version;
+        }
+    }
+    if (auto registered = ReadWordRegistration(kWordProgId).version) return *registered;
     Dispatch word;
     guard.step(1, [&] { word = Dispatch::Create(kWordProgId); });
     if (!word) return 0;
     double version = 0;
-    guard.step(3, [&] {
-        // Both separators become the locale's, so "16.0" and "16,0" read as
-        // 16 under any locale; two separators do not convert.
-        std::wstring text = word.get(L"Version").toText();
-        std::wstring separator = GetDecimalSeparator();
-        for (wchar_t& c : text)
-            if (c == L',') c = separator[0];
-        for (wchar_t& c : text)
-            if (c == L'.') c = separator[0];
-        version = ToDouble(text);
-    });
-    guard.step(4, [&] { word.call(L"Quit"); });
+    guard.step(3, [&] { version = VersionNumber(word.get(L"Version").toText()); });
+    guard.step(4, [&] { QuitOwnInstance(word); });
     return version;
 }
 

@@ -128,7 +128,14 @@ double LeadingNumber(const std::wstring& text) {
         }
         if (expDigits) number += exponent;
     }
-    return std::strtod(number.c_str(), nullptr);
+    // The point is the invariant locale's; oleaut32's conversion, not the C
+    // runtime's strtod (about 15 KB of the exe).
+    std::wstring wide(number.begin(), number.end());
+    double value = 0;
+    HRESULT hr = VarR8FromStr(wide.data(), LOCALE_INVARIANT, 0, &value);
+    if (hr == DISP_E_OVERFLOW) throw Failure::Overflow();
+    if (FAILED(hr)) throw Failure::TypeMismatch();
+    return value;
 }
 
 short ToInteger16(const std::wstring& text) {

@@ -2,7 +2,8 @@
 // program's own process sees it under Wine:
 //   bench-probe start CLASS EXE [ARGS...]  start EXE; print the milliseconds until a
 //                                          visible top-level window of CLASS that
-//                                          belongs to it exists, then its process id
+//                                          belongs to it exists, then until it is
+//                                          ready (below), then its process id
 //   bench-probe memory PID                 PrivateUsage and WorkingSetSize in bytes
 //   bench-probe self-memory                its own PrivateUsage, then RssAnon + VmSwap of
 //                                          its own /proc/self/status (through Z:): Wine 8
@@ -17,6 +18,7 @@
 //   bench-probe close CLASS                WM_CLOSE to window CLASS; waits for its process
 // Exit code 1 with a line on stderr when something is not there.
 #include <windows.h>
+#include <commctrl.h>
 #include <psapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
@@ -75,7 +77,28 @@ int Start(const wchar_t* cls, int argc, wchar_t** argv) {
         EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&search));
     }
     QueryPerformanceCounter(&t);
-    std::printf("%.1f %lu\n", (t.QuadPart - t0.QuadPart) * 1000.0 / frequency.QuadPart, process.dwProcessId);
+    const double visible = (t.QuadPart - t0.QuadPart) * 1000.0 / frequency.QuadPart;
+    // Ready: the window's own message loop runs, so start-up is over.  A
+    // message posted to its progress bar is dispatched only there (a COM
+    // call's wait under Wine dispatches no posted message); PBM_SETSTEP
+    // changes nothing either program shows (neither steps the bar).
+    HWND bar = FindWindowExW(search.found, nullptr, PROGRESS_CLASSW, nullptr);
+    constexpr WPARAM kMark = 7, kDefaultStep = 10;
+    if (!bar || !PostMessageW(bar, PBM_SETSTEP, kMark, 0)) {
+        std::fprintf(stderr, "no progress bar to post to in the %ls window\n", cls);
+        return 1;
+    }
+    for (DWORD_PTR step = 0; step != kMark;) {
+        if (!SendMessageTimeoutW(bar, PBM_GETSTEP, 0, 0, SMTO_NORMAL, 30000, &step)) {
+            std::fprintf(stderr, "the %ls window did not answer within 30 s\n", cls);
+            return 1;
+        }
+        if (step != kMark) Sleep(1);
+    }
+    QueryPerformanceCounter(&t);
+    PostMessageW(bar, PBM_SETSTEP, kDefaultStep, 0);
+    std::printf("%.1f %.1f %lu\n", visible, (t.QuadPart - t0.QuadPart) * 1000.0 / frequency.QuadPart,
+                process.dwProcessId);
     return 0;
 }
 

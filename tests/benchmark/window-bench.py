@@ -2,15 +2,19 @@
 """The window half of scripts/benchmark: orvelle.exe (release build) beside
 the baseline window, started and measured in turn under the bench's Wine.
 
-Per repeat, both programs started in turn and then counting side by side:
-the time from process start until each main window is visible, private
-memory 3 s after the start and 15 s after it (start-up's COM threads have
-ended: the figure "while counting"), CPU per countdown second over the next
-seconds, the same seconds for both; then Orvelle's private memory 3 s and
-15 s after a backup run of 50 documents, and 15 s after a second one.  Then
-the final table with every ratio, min and median over the repeats, what each
-run added to Orvelle's private memory by part, and where each program's
-private memory lies (per part and module).
+First, with Word registered but not running, Orvelle started alone, once
+per repeat: the time until its window is visible and until it is ready
+(its message loop runs: start-up is over), and the Word instances it
+created (the stand-in's call log).  Then, per repeat, both programs started
+in turn beside the stand-in as the user's Word and then counting side by
+side: the same two times and the instances Orvelle created, private memory
+3 s after the start and 15 s after it (the threads COM started for talking
+to Word have ended: the figure "while counting"), CPU per countdown second
+over the next seconds, the same seconds for both; then Orvelle's private
+memory 3 s and 15 s after a backup run of 50 documents, and 15 s after a
+second one.  Then the final table with every ratio, min and median over the
+repeats, what each run added to Orvelle's private memory by part, and where
+each program's private memory lies (per part and module).
 
 Usage: window-bench.py BENCH_DIR BUILD_BIN ORVELLE_EXE FLOOR_FILE TRIPS_PER_DOC
 """
@@ -32,6 +36,7 @@ baseline_exe = f"{bin_dir}/baseline-window.exe"
 standin_exe = f"{bin_dir}/word-standin.exe"
 ORVELLE_CLASS, BASELINE_CLASS = "OrvelleMainWindow", "OrvelleBaselineWindow"
 BACKUP_NOW = "1002"  # PushButton2, "Backup Save Now (Test)"
+SWITCHES = r"HKCU\Software\Orvelle Test\Word Stand-in"
 
 
 def wine(*args, check=True):
@@ -163,20 +168,14 @@ for i in range(DOCS):
         f.write(line * (100 * 1024 // len(line) + 1))
     files.append(windows_path(path))
 wine(standin_exe, "/regserver")
+call_log = f"{work}/calls.txt"
+wine("reg", "add", SWITCHES, "/v", "CallLog", "/d", windows_path(work) + "\\calls.txt", "/f")
 store = r"HKCU\Software\VB and VBA Program Settings\Kelvane\Orvelle"
 for name, value in [("Path", windows_path(f"{work}/backups") + "\\"), ("WhereOption", "1"), ("BackupOption", "1"),
                     ("OftenIndex", "10"), ("BackupSwitch", "On"), ("Minimized", "Off"), ("WindowsStartup", "Off")]:
     wine("reg", "add", store, "/v", name, "/d", value, "/f")
 temp = wine("cmd", "/c", "echo %TEMP%").strip()
 history = unix_path(temp + "\\Orvelle.txt")
-user_word = subprocess.Popen(["wine", standin_exe, *files], env=env, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
-time.sleep(2)
-if user_word.poll() is not None:
-    sys.exit(f"the Word stand-in ended at once (code {user_word.returncode})")
-# The pointer rests far from both windows (they are centred).
-subprocess.run(["xdotool", "mousemove", "1279", "1023"], env=env, check=False)
-
 results = {"baseline": {}, "orvelle": {}}
 
 
@@ -184,12 +183,37 @@ def record(program, key, value):
     results[program].setdefault(key, []).append(value)
 
 
-def start(program, cls, exe, side):
-    out = probe("start", cls, exe).split()
-    record(program, "visible", float(out[0]))
-    probe("place", cls, side)
-    return int(out[1]), unix_pid(os.path.basename(exe))
+def created():
+    """Word instances created so far, by the stand-in's call log."""
+    if not os.path.exists(call_log):
+        return 0
+    return sum(line.count(b"\tClassFactory.CreateInstance\t") for line in open(call_log, "rb"))
 
+
+def start(program, cls, exe, side, suffix=""):
+    before = created()
+    out = probe("start", cls, exe).split()
+    record(program, "visible" + suffix, float(out[0]))
+    record(program, "ready" + suffix, float(out[1]))
+    if side:
+        probe("place", cls, side)
+    return int(out[2]), unix_pid(os.path.basename(exe)), before
+
+
+# Start-up with Word registered and not running: its registration answers.
+for repeat in range(REPEATS):
+    _, _, before = start("orvelle", ORVELLE_CLASS, orvelle_exe, None, "-registered")
+    time.sleep(3)  # whatever start-up would still create shows in the log by now
+    record("orvelle", "instances-registered", created() - before)
+    probe("close", ORVELLE_CLASS)
+
+user_word = subprocess.Popen(["wine", standin_exe, *files], env=env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+time.sleep(2)
+if user_word.poll() is not None:
+    sys.exit(f"the Word stand-in ended at once (code {user_word.returncode})")
+# The pointer rests far from both windows (they are centred).
+subprocess.run(["xdotool", "mousemove", "1279", "1023"], env=env, check=False)
 
 def run_backup(timed):
     if os.path.exists(history):
@@ -209,9 +233,10 @@ baseline_map = {}
 for repeat in range(REPEATS):
     # Both count side by side, so that each repeat's CPU ratio comes from the
     # same seconds of a machine shared with others.
-    bw, bu = start("baseline", BASELINE_CLASS, baseline_exe, "left")
-    ow, ou = start("orvelle", ORVELLE_CLASS, orvelle_exe, "right")
-    time.sleep(3)  # start-up done (Orvelle asks Word for its version)
+    bw, bu, _ = start("baseline", BASELINE_CLASS, baseline_exe, "left")
+    ow, ou, before = start("orvelle", ORVELLE_CLASS, orvelle_exe, "right")
+    time.sleep(3)
+    record("orvelle", "instances", created() - before)
     record("baseline", "private-early", status_private(bu))
     record("orvelle", "private-early", status_private(ou))
     record("baseline", "reported", private_usage(bw))
@@ -243,6 +268,7 @@ for repeat in range(REPEATS):
 
 user_word.terminate()
 wine(standin_exe, "/unregserver", check=False)
+wine("reg", "delete", SWITCHES, "/v", "CallLog", "/f", check=False)
 
 
 # ---- report ------------------------------------------------------------------------
@@ -298,17 +324,31 @@ print(f"  {'round trips per further document':<44} {trips:>19.1f} {24:>19} {trip
 doc = [f["doc-ms-fastest-tenth"] for f in floors]
 floor = [24 * f["round-trip-ms"] + f["stand-in-ms-per-doc"] for f in floors]
 ratio_row("ms per further document (fastest tenth)", doc, floor, lambda v: f"{v:.1f}", 1.3, "(floor)")
-ratio_row("private MiB while counting", O["private"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
+ratio_row("private MiB while counting", O["private"], B["private"], lambda v: f"{mb(v):.2f}", 1.3)
 ratio_row("private MiB after a run of 50 documents", O["private-after"], B["private"], lambda v: f"{mb(v):.2f}", 1.5)
 kb_row("  KB more after the first run", grown(O["private-after"], O["private"]), None, "(once per process: parts below)")
 kb_row("  KB more after a second run", grown(O["private-after-2"], O["private-after"]), None,
        "(high-water marks: parts below)")
 kb_row("    of which in the Windows heaps", [g[PROCESS_HEAP] + g[HEAPS] for g in second], 16, "(what a run leaves behind)")
 ratio_row("CPU ms per countdown second", O["cpu"], B["cpu"], lambda v: f"{v:.3f}", 1.1)
-ratio_row("ms until the window is visible", O["visible"], B["visible"], lambda v: f"{v:.0f}", 1.5)
+ratio_row("ms until the window is visible", O["visible"], B["visible"], lambda v: f"{v:.0f}", 1.2)
+
+
+def start_rows(label, suffix):
+    ready, count = O["ready" + suffix], O["instances" + suffix]
+    ok = "ok" if statistics.median(ready) < 300 else "OVER"
+    print(f"  {'ms until ready, ' + label:<44} {spread(ready, lambda v: f'{v:.0f}'):>19} "
+          f"{spread(B['ready'], lambda v: f'{v:.0f}'):>19} "
+          f"{spread([o / b for o, b in zip(ready, B['ready'])], lambda r: f'{r:.2f}'):>13}   < 300 ms {ok}")
+    print(f"  {'  Word instances start-up created':<44} {spread(count, str):>19} {'':>19} {'':>13}   "
+          f"= 0    {'ok' if max(count) == 0 else 'OVER'}")
+
+
+start_rows("Word running", "")
+start_rows("Word registered, not running", "-registered")
 size_o, size_b = os.path.getsize(orvelle_exe), os.path.getsize(baseline_exe)
 print(f"  {'stripped exe KB':<44} {size_o / 1024:>19.0f} {size_b / 1024:>19.0f} {size_o / size_b:>13.1f}"
-      f"   < 1 MB {'ok' if size_o < 1024 * 1024 else 'OVER'}")
+      f"   < 512 KB {'ok' if size_o < 512 * 1024 else 'OVER'}")
 print()
 print("  floor = 24 round trips x " + spread([f["round-trip-ms"] for f in floors], lambda v: f"{v:.3f}") +
       " ms + the stand-in's own " + spread([f["stand-in-ms-per-doc"] for f in floors], lambda v: f"{v:.1f}") +

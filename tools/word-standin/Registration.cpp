@@ -11,6 +11,10 @@ namespace {
 const std::wstring kClasses = L"Software\\Classes\\";
 const std::wstring kClsidKey = kClasses + L"CLSID\\" + standin::kClsidText;
 const std::wstring kProgIdKey = kClasses + standin::kProgId;
+// As Word registers itself: the versioned ProgID beside the independent one,
+// which names it as CurVer.
+const std::wstring kVersionedProgId = std::wstring(standin::kProgId) + L".16";
+const std::wstring kVersionedKey = kClasses + kVersionedProgId;
 
 bool SetText(HKEY root, const std::wstring& key, const std::wstring& value) {
     return RegSetKeyValueW(root, key.c_str(), nullptr, REG_SZ, value.c_str(),
@@ -32,16 +36,19 @@ bool DeleteTree(HKEY root, const std::wstring& key) {
     return true;
 }
 
-bool PointsToUs(HKEY root) {
-    std::wstring clsid = ReadText(root, kProgIdKey + L"\\CLSID");
+bool PointsToUs(HKEY root, const std::wstring& progIdKey = kProgIdKey) {
+    std::wstring clsid = ReadText(root, progIdKey + L"\\CLSID");
     return clsid.empty() || CompareStringOrdinal(clsid.c_str(), -1, standin::kClsidText, -1, TRUE) == CSTR_EQUAL;
 }
 
 bool Write(HKEY root, const std::wstring& exe) {
     const std::wstring title = L"Word stand-in (Orvelle tests)";
     return SetText(root, kClsidKey, title) && SetText(root, kClsidKey + L"\\LocalServer32", L"\"" + exe + L"\"") &&
-           SetText(root, kClsidKey + L"\\ProgID", standin::kProgId) && SetText(root, kProgIdKey, title) &&
-           SetText(root, kProgIdKey + L"\\CLSID", standin::kClsidText);
+           SetText(root, kClsidKey + L"\\ProgID", kVersionedProgId) &&
+           SetText(root, kClsidKey + L"\\VersionIndependentProgID", standin::kProgId) &&
+           SetText(root, kProgIdKey, title) && SetText(root, kProgIdKey + L"\\CLSID", standin::kClsidText) &&
+           SetText(root, kProgIdKey + L"\\CurVer", kVersionedProgId) && SetText(root, kVersionedKey, title) &&
+           SetText(root, kVersionedKey + L"\\CLSID", standin::kClsidText);
 }
 
 // Wine's COM (wine 8) reads classes only from the machine's hive, never
@@ -66,6 +73,7 @@ bool UnregisterServer() {
         if (root == HKEY_LOCAL_MACHINE && !UnderWine()) continue;
         ok = DeleteTree(root, kClsidKey) && ok;
         if (PointsToUs(root)) ok = DeleteTree(root, kProgIdKey) && ok;
+        if (PointsToUs(root, kVersionedKey)) ok = DeleteTree(root, kVersionedKey) && ok;
     }
     return ok;
 }

@@ -16,6 +16,8 @@ class StartUp : public E2ETest {};
 TEST_F(StartUp, ASecondInstanceEndsWithoutWindowOrMessage) {
     Orvelle& first = Start();
     ASSERT_TRUE(first.WaitFirstTick());
+    // Word registered, not running: its registration answers, no Word is started.
+    for (const auto& call : Word().calls()) EXPECT_NE(call.member, L"ClassFactory.CreateInstance");
 
     auto second = StartDetached();
     bool showedSomething = false;

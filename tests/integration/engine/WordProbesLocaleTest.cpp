@@ -11,6 +11,7 @@ TEST(GermanLocale, BothSeparatorsReadAsTheDecimalComma) {
     int boxes = 0;
     TestServices services;
     services.boxes = [&](const MessageBoxRequest&) { return ++boxes, IDOK; };
+    auto word = StandIn::StartUserWord();  // its Version text is what is converted
     StandIn::SetVersion(L"16.0");
     EXPECT_EQ(GetWordVersion(), 16);
     StandIn::SetVersion(L"16,0");

@@ -1,10 +1,14 @@
 // The Word probes and the automation client against the stand-in.
 #include "common/Automation.h"
 #include "common/MessagePump.h"
+#include "common/Text.h"
 #include "engine/WordProbes.h"
+#include "engine/WordRegistration.h"
 #include "support/ComApartment.h"
+#include "support/Registry.h"
 #include "support/StandIn.h"
 #include "support/TestServices.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +41,21 @@ protected:
         return n == 1;
     }
 
+    // The stand-in's registration, in both hives as it writes it (Wine's COM
+    // reads the machine's only); nullopt removes the key.
+    static void SetClassKey(const std::wstring& key, const std::optional<std::wstring>& value) {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            value ? reg::SetString(root, L"Software\\Classes\\" + key, L"", *value)
+                  : reg::DeleteTree(root, L"Software\\Classes\\" + key);
+    }
+    static void SetServer(const std::wstring& line) {
+        SetClassKey(L"CLSID\\{2D67EDBC-E807-4AC6-BF7B-1F407235F1D3}\\LocalServer32", line);
+    }
+    static void SetCurVer(const std::optional<std::wstring>& curVer) { SetClassKey(L"Word.Application\\CurVer", curVer); }
+    // A registration that tells nothing (a bare name, which COM finds beside
+    // the test): the version comes from an instance.
+    static void AskAnInstance() { SetServer(L"word-standin.exe"), SetCurVer(std::nullopt); }
+
     ComApartment com;
     StandIn::Session session;
     TestServices services;
@@ -47,12 +66,80 @@ constexpr wchar_t kVersionLocation[] = L"in Quillbay2021/08/31.SaveWord.GetWordV
 
 }  // namespace
 
-TEST_F(WordProbes, AvailableWordIsCreatedAndQuitSilently) {
+TEST_F(WordProbes, RunningWordAnswersWithoutAnInstanceOfOurs) {
+    auto word = StandIn::StartUserWord();
+    StandIn::SetVersion(L"11.0");  // the registration says 16
     EXPECT_TRUE(CheckWordAvailable());
+    EXPECT_EQ(GetWordVersion(), 11);
+    // One of its dialogs open: not waited for, the registration answers.
+    StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy"});
+    EXPECT_EQ(GetWordVersion(), 16);
+    EXPECT_EQ(StandIn::FaultSeen(L"busy"), 1u);
+    EXPECT_EQ(BusyRetryBound(), std::chrono::seconds(30));  // the run's bound is back
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(createdCount(), 1);
+    EXPECT_EQ(createdCount(), 0);
+    for (auto& c : session.calls()) EXPECT_NE(c.member, L"Application.Quit");
+}
+
+TEST_F(WordProbes, RegisteredWordAnswersFromItsRegistration) {
+    StandIn::SetVersion(L"12.5");  // what an instance would say: none may be created
+    struct Case {
+        std::optional<std::wstring> curVer;
+        double version;  // else the server's version resource: 16
+    } cases[] = {{L"Word.Application.16", 16}, {L"Word.Application.11", 11}, {L"word.application.12", 12},
+                 {std::nullopt, 16},           {L"Word.Application", 16},    {L"Word.Application.x", 16},
+                 {L"Excel.Application.11", 16}};
+    for (const auto& c : cases) {
+        SetCurVer(c.curVer);
+        EXPECT_TRUE(CheckWordAvailable());
+        EXPECT_EQ(GetWordVersion(), c.version) << (c.curVer ? ToUtf8(*c.curVer) : "no CurVer");
+    }
+    // The server named as Word names it: unquoted, with an argument.
+    SetServer(StandIn::ExePath() + L" /Automation");
+    SetCurVer(std::nullopt);
+    EXPECT_TRUE(CheckWordAvailable());
+    EXPECT_EQ(GetWordVersion(), 16);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(createdCount(), 0);
+}
+
+TEST_F(WordProbes, ServerProgramIsReadAsCreateProcessReadsIt) {
+    const ScratchFolder& folder = session.folder();
+    CreateDirectoryW(folder.file(L"Microsoft Office").c_str(), nullptr);
+    const std::wstring word = folder.write(L"Microsoft Office\\WINWORD.EXE", L"");
+    struct Case {
+        std::wstring line, program;
+    } cases[] = {{L"\"" + word + L"\" /Automation", word}, {word + L" /Automation", word}, {L"  " + word, word},
+                 // No full path: where COM looks is not ours to guess.
+                 {L"WINWORD.EXE /Automation", L""}, {folder.file(L"Microsoft Office\\MISSING.EXE"), L""},
+                 {L"\"" + folder.file(L"Microsoft Office") + L"\"", L""}, {L"\"" + word, L""}, {L"", L""}};
+    for (const auto& c : cases) EXPECT_EQ(ServerProgram(c.line), c.program) << ToUtf8(c.line);
+}
+
+TEST_F(WordProbes, RegistrationNamingAMissingProgramMeansNoWord) {
+    SetServer(L"C:\\Program Files\\Microsoft Office\\Root\\Office16\\WINWORD.EXE /Automation");
+    EXPECT_FALSE(CheckWordAvailable());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kWordUnavailableMessage);
+    EXPECT_EQ(StandIn::CountRunningStandIns(), 0);
+}
+
+TEST_F(WordProbes, UnconfirmedRegistrationAsksAnInstanceThatKeepsAUsersDocument) {
+    AskAnInstance();
+    EXPECT_TRUE(CheckWordAvailable());
     EXPECT_TRUE(quitOnce());
-    for (DWORD pid : StandIn::RunningStandIns()) EXPECT_TRUE(StandIn::WaitForExit(pid, 10000));
+    // The user opens a document from Explorer into the next one.
+    StandIn::SetFault(L"open", {.member = L"ClassFactory.CreateInstance",
+                                .action = L"open",
+                                .file = session.folder().write(L"Letter.txt", L"Dear")});
+    EXPECT_EQ(GetWordVersion(), 16);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(createdCount(), 2);
+    EXPECT_TRUE(quitOnce());  // the first only: the second is shown and left to the user
+    int shown = 0;
+    for (auto& c : session.calls()) shown += c.member == L"Application.Visible" && c.args == L"= Boolean True";
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(WaitFor([] { return StandIn::CountRunningStandIns() == 1; }, std::chrono::seconds(10)));
 }
 
 TEST_F(WordProbes, UnregisteredWordShowsTheFiveParagraphsUnderTheApplicationTitle) {
@@ -78,6 +165,7 @@ TEST_F(WordProbes, UnregisteredWordShowsTheFiveParagraphsUnderTheApplicationTitl
 }
 
 TEST_F(WordProbes, VersionTextsAndTheirExtensions) {
+    auto word = StandIn::StartUserWord();
     struct Case {
         const wchar_t* text;
         double version;
@@ -90,10 +178,10 @@ TEST_F(WordProbes, VersionTextsAndTheirExtensions) {
         EXPECT_EQ(DocExtensionFor(version), c.extension) << c.text;
     }
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(createdCount(), 4);
 }
 
 TEST_F(WordProbes, MalformedVersionIsReportedAndGivesZero) {
+    auto word = StandIn::StartUserWord();
     StandIn::SetVersion(L"16.0.1");
     EXPECT_EQ(GetWordVersion(), 0);
     ASSERT_EQ(boxes.size(), 1u);
@@ -101,7 +189,6 @@ TEST_F(WordProbes, MalformedVersionIsReportedAndGivesZero) {
     EXPECT_EQ(boxes[0].style, 48u);
     EXPECT_EQ(boxes[0].text.substr(0, boxes[0].text.find(L"\r\n")), L"Type mismatch");
     EXPECT_NE(boxes[0].text.find(std::wstring(kVersionLocation) + L"at line 3\r\r"), std::wstring::npos);
-    EXPECT_TRUE(quitOnce());  // the instance is still told to quit
 }
 
 TEST_F(WordProbes, RunningWordIsRecognisedByItsExactName) {
@@ -119,6 +206,7 @@ TEST_F(WordProbes, RunningWordIsRecognisedByItsExactName) {
 }
 
 TEST_F(WordProbes, BusyServerThatRecoversWithinTheBoundAnswers) {
+    AskAnInstance();
     SetBusyRetryBound(std::chrono::seconds(20));
     StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy", .times = 3});
     EXPECT_EQ(GetWordVersion(), 16);
@@ -127,6 +215,7 @@ TEST_F(WordProbes, BusyServerThatRecoversWithinTheBoundAnswers) {
 }
 
 TEST_F(WordProbes, BusyServerBeyondTheBoundFailsWithAClearDescription) {
+    AskAnInstance();
     SetBusyRetryBound(std::chrono::seconds(2));
     StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy"});
     EXPECT_EQ(GetWordVersion(), 0);
@@ -137,6 +226,7 @@ TEST_F(WordProbes, BusyServerBeyondTheBoundFailsWithAClearDescription) {
 }
 
 TEST_F(WordProbes, RejectedCallsAreRetriedToo) {
+    AskAnInstance();
     SetBusyRetryBound(std::chrono::seconds(20));
     StandIn::SetFault(L"reject", {.member = L"*", .action = L"reject", .call = 2, .times = 2});
     EXPECT_EQ(GetWordVersion(), 16);
@@ -144,6 +234,7 @@ TEST_F(WordProbes, RejectedCallsAreRetriedToo) {
 }
 
 TEST_F(WordProbes, ServerThatDiesMidCallEndsTheCallWithoutHanging) {
+    AskAnInstance();
     StandIn::SetFault(L"die", {.member = L"Version", .action = L"die"});
     EXPECT_EQ(GetWordVersion(), 0);
     ASSERT_GE(boxes.size(), 1u);
