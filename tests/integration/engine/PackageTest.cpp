@@ -2,6 +2,7 @@
 // complete or not at all, and failing as other programs and full disks make it.
 #include "common/CompleteFile.h"
 #include "common/Failure.h"
+#include "common/Text.h"
 #include "common/Handle.h"
 #include "common/Zip.h"
 #include "engine/Package.h"
@@ -36,13 +37,6 @@ const char kDocumentXml[] =
     "w14:paraId=\"1A2B\"/></w:body></w:document>";
 
 const std::wstring kDeclaration = L"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
-
-std::string Utf8(const std::wstring& text) {
-    std::string bytes(text.size() * 3, '\0');
-    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                                     static_cast<int>(bytes.size()), nullptr, nullptr));
-    return bytes;
-}
 
 std::wstring Base64Lines(const std::string& bytes) {
     static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -197,7 +191,7 @@ TEST(Package, EachPartIsExactlyTheTextWordGave) {
         const WordPart& source = kCases[i].part;
         std::wstring xml = source.xml;
         if (!xml.empty()) xml.insert(xml.find(L'>', xml.find(L"<", xml.starts_with(L"<?") ? 2 : 0)), kCases[i].borrowed);
-        EXPECT_EQ(read[i].bytes, xml.empty() ? source.binary : Utf8(kDeclaration + xml));
+        EXPECT_EQ(read[i].bytes, xml.empty() ? source.binary : ToUtf8(kDeclaration + xml));
         EXPECT_EQ(read[i].stored, source.name.starts_with(L"/word/media/"));
     }
     const DocxPackage package = DocxFromFlatOpc(flatOpc);
@@ -211,21 +205,16 @@ TEST(Package, EachPartIsExactlyTheTextWordGave) {
 // Word opens a macro-enabled document or a template only under its own
 // extension.
 TEST(Package, TheBackupsExtensionFollowsTheMainPart) {
-    const struct {
-        const wchar_t* mainType;
-        const wchar_t* extension;
-    } kCases[] = {
+    const std::pair<const wchar_t*, const wchar_t*> kCases[] = {
         {L"application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml", L".docx"},
         {L"application/vnd.ms-word.document.macroEnabled.main+xml", L".docm"},
         {L"application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml", L".dotx"},
         {L"application/vnd.ms-word.template.macroEnabledTemplate.main+xml", L".dotm"},
-        {L"text/plain", L".docx"},
-    };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.mainType);
-        const WordPart main{L"/word/document.xml", c.mainType, L"<w:document xmlns:w=\"urn:w\"/>"};
-        EXPECT_EQ(DocxFromFlatOpc(WordFlatOpc({main})).extension, c.extension);
-    }
+        {L"text/plain", L".docx"}};
+    for (const auto& [mainType, extension] : kCases)
+        EXPECT_EQ(DocxFromFlatOpc(WordFlatOpc({{L"/word/document.xml", mainType, L"<w:document xmlns:w=\"urn:w\"/>"}}))
+                      .extension,
+                  extension) << mainType;
 }
 
 TEST(Package, AMalformedPackageFailsClearly) {
