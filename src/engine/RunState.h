@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -17,8 +18,18 @@
 // each read of a document), and one id cache for its documents, one for
 // their ranges and one for their Permission objects, whose ids are the same
 // for every one of them.
+// The process behind a Word instance: a never-saved document is its name
+// within one such process, since each new Word starts again at "Document1".
+// The start time tells a reused process id apart.  Zero when not known.
+struct WordProcess {
+    DWORD id = 0;
+    std::uint64_t started = 0;  // creation time, FILETIME ticks
+    bool operator==(const WordProcess&) const = default;
+};
+
 struct Word {
     Dispatch app, documents;
+    WordProcess process;
     std::shared_ptr<MemberIds> documentIds = std::make_shared<MemberIds>();
     std::shared_ptr<MemberIds> rangeIds = std::make_shared<MemberIds>();
     std::shared_ptr<MemberIds> permissionIds = std::make_shared<MemberIds>();
