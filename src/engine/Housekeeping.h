@@ -110,6 +110,8 @@ public:
     bool worthSaving(Guard& guard, int step, const std::wstring& documentKey, const std::wstring& path,
                      const ContentFingerprint& content, std::uint64_t bytes);
     void saved(const std::wstring& documentKey);
+    // Whether skipping is on and the document's last backup held content.
+    bool unchanged(const std::wstring& documentKey, const ContentFingerprint& content) const;
     // A stamped path the run gives a document (new-file mode).
     void wrote(const std::wstring& path);
     // In new-file mode: the stamped backups of this run's documents, in the

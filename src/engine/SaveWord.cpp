@@ -8,11 +8,20 @@
 #include "engine/ProtectedContent.h"
 #include "engine/RunState.h"
 #include "engine/WebFolders.h"
+#include "engine/WordInstances.h"
 #include "engine/WordProbes.h"
 
+#include <algorithm>
+#include <iterator>
 #include <set>
+#include <utility>
 
 namespace {
+
+std::wstring Upper(std::wstring text) {
+    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
 
 // Points the run object at the run under way for as long as it lasts.
 class ActiveRun {
@@ -44,7 +53,9 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     RunState run(options.owner);
     ActiveRun active(state_, run);
 
-    switch (ProbeRunningWord()) {
+    // 1: every Word the user works in.
+    WordInstances instances;
+    switch (instances.find()) {
     case WordState::NotRunning: return RunOutcome::NoWord;
     case WordState::Busy: return RunOutcome::WordDidNotAnswer;
     case WordState::Running: break;
@@ -55,15 +66,22 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         ~Ended() { host.BackupEnded(); }
     } ended{host};
 
-    Guard guard(L"SaveWord", L"SaveAll");
+    // Each Word's failures are its own: a Word that dies or stays busy stops
+    // only its own documents.
+    auto freshGuard = [&run] {
+        Guard guard(L"SaveWord", L"SaveAll");
+        guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure); });
+        return guard;
+    };
+    Guard guard = freshGuard();
     run.guard = &guard;
-    guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure); });
 
     BackupPathRegistry newFileNames;
     BackupPathRegistry& names = options.createNewFile ? newFileNames : overwriteNames_;
     RunHousekeeping housekeeping(options, housekeepingMemory_);
     ClipboardCopy clipboardCopy(run, housekeeping);
     PackageCopy packageCopy(run, housekeeping);
+    FileCopy fileCopy(housekeeping);
     // Word 2007 and later (a version above 11, for which start-up chose
     // ".docx") give each document's package.  A run that goes the classic
     // way for every document makes what it needs first, as it always has;
@@ -73,46 +91,61 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // clipboard at all; the next run tries again.
     if (!packageWay && (!clipboardCopy.takeClipboard() || run.finished)) return RunOutcome::Done;
 
-    guard.step(2, [&] { run.user.attach(Dispatch::GetActive(kWordProgId)); });
     if (!packageWay) clipboardCopy.start();
-
-    short total = 0;
-    guard.step(5, [&] { total = run.user.count(); });
 
     std::wstring folder;
     std::set<RunNote> notes;
-    for (short i = 1; i <= total && !guard.stopped(); ++i) {
-        // 4a: documents may have been closed while an earlier one waited.
-        if (!guard.test(10, [&] { return run.user.count() >= i; })) continue;
-        // Document i is held through its steps: asked for once, and never
-        // mistaken for another one that moved to its place meanwhile.
-        Dispatch document;
-        std::wstring name, documentPath;
+    std::set<std::wstring> seen;  // full names gone through, upper case
+    short ordinal = 0;            // the document's place in the run, across Words
+    // Document i of the user's Word, held through its steps from the
+    // collection's snapshot: never mistaken for another one that moved to
+    // its place meanwhile.
+    auto backUpDocument = [&](short i, const Dispatch& document) {
+        ++ordinal;
+        std::wstring name, documentPath, fullName;
+        bool closed = false;
         guard.step(11, [&] {
-            document = run.user.document(i);
-            name = document.get(L"name").toText();
-            // The folder: for the backup beside it, to tell documents of one
-            // name apart, and for the size of the saved file, which the
-            // free-space check weighs.
-            documentPath = document.get(L"path").toText();
+            // 4a: a document closed since the snapshot has gone.  One call
+            // gives the folder (for the backup beside it, to tell documents
+            // of one name apart, and for the size of the saved file) and the
+            // name.
+            try {
+                fullName = document.get(L"FullName").toText();
+            } catch (const Failure& failure) {
+                if (failure.number() != kWordObjectDeleted) throw;
+                closed = true;
+            }
+            SplitFullName(fullName, documentPath, name);
         });
+        if (closed) return;
+        if (!fullName.empty()) seen.insert(Upper(fullName));
+        const bool onTheWeb = IsWebAddress(documentPath);
+
+        // A document Word says is saved is its file: a Word package on disk
+        // is copied from there.
+        std::optional<bool> savedInWord = guard.value(19, [&] { return document.get(L"Saved").toBool(); });
+        bool fromFile = packageWay && savedInWord.value_or(false) && !documentPath.empty() && !onTheWeb &&
+                        IsWordPackageName(name);
 
         // Content that must not leave Word in plain: a rights-managed
         // document gets no backup, a password-protected one only an
         // encrypted one, which the classic way cannot make.  Not knowing
-        // counts as protected.
+        // counts as protected.  Its file is as protected as Word keeps it.
         Protection protection = Protection::None;
-        if (document)
+        auto mayLeaveWord = [&] {
             protection = guard.value(18, [&] { return ProtectionOf(document, run.user.permissionIds); })
                              .value_or(Protection::Password);
-        if (protection == Protection::Closed) continue;
-        if (protection == Protection::RightsManaged || (protection == Protection::Password && !packageWay)) {
-            notes.insert(protection == Protection::RightsManaged ? RunNote::RightsManaged : RunNote::PasswordProtected);
-            continue;
-        }
+            if (protection == Protection::Closed) return false;
+            if (protection == Protection::RightsManaged || (protection == Protection::Password && !packageWay)) {
+                notes.insert(protection == Protection::RightsManaged ? RunNote::RightsManaged
+                                                                     : RunNote::PasswordProtected);
+                return false;
+            }
+            return true;
+        };
+        if (!fromFile && !mayLeaveWord()) return;
 
         // 4c: the folder.
-        const bool onTheWeb = IsWebAddress(documentPath);
         if (options.saveBesideDocuments) {
             if (guard.test(12, [&] { return run.user.count() >= i; }))
                 guard.step(13, [&] { folder = documentPath; });
@@ -139,21 +172,29 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         // the extension of the way it goes.
         const std::wstring key =
             documentPath.empty() ? name : documentPath + (onTheWeb ? L"/" : L"\\") + name;  // its FullName
-        RunDocument backup{i, document, key, {}, protection == Protection::Password};
+        RunDocument backup{i, document, key, {}, protection == Protection::Password, run.user.process,
+                           savedInWord.value_or(false)};
         // A folder that refused writing is left alone while it still does.
-        if (housekeeping.stillRefusesWriting(folder)) continue;
+        if (housekeeping.stillRefusesWriting(folder)) return;
         auto claimPath = [&](const std::wstring& extension) {
             guard.step(17, [&] {
                 // Within one run the index tells documents apart; across runs
                 // only the full path does.
-                backup.path = names.claim(options.createNewFile ? std::to_wstring(i) : backup.key,
+                backup.path = names.claim(options.createNewFile ? std::to_wstring(ordinal) : backup.key,
                                           BackupPathFor(folder, name, options.createNewFile, extension), extension);
                 if (options.createNewFile) housekeeping.wrote(backup.path);
             });
             return !backup.path.empty();
         };
         bool saved = false, classic = !packageWay;
-        if (packageWay) {
+        if (fromFile) {
+            if (std::optional<DocxPackage> file = fileCopy.read(backup, fullName))
+                saved = claimPath(file->extension) && packageCopy.write(backup, *file);
+            // A file that could not be read as it stands: Word's package.
+            else if (!fileCopy.unchanged() && mayLeaveWord())
+                fromFile = false, backup.passwordProtected = protection == Protection::Password;
+        }
+        if (packageWay && !fromFile) {
             if (std::optional<DocxPackage> package = packageCopy.read(backup)) {
                 // "Report.docx Date ... PM.docx.protected"; a " (n)" goes before ".docx".
                 const std::wstring suffix(backup.passwordProtected ? kProtectedSuffix : L"");
@@ -178,9 +219,30 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
                 AppendHistoryLine(options.historyFile,
                                   name + L" was backup saved as " + backup.path + L" at " + GeneralDate(LocalNow()));
             });
-            host.BackupSaved(backup.path);
+            host.BackupSaved({backup.path, backup.savedInWord, backup.process});
         }
+    };
+
+    // 2-4: each Word in turn, its documents in collection order; then the
+    // Words that only the running-object table knows.
+    std::vector<FoundWord> words = instances.backedUp();
+    bool tableAsked = false;
+    for (size_t w = 0; w < words.size() && !run.finished && !run.clipboardInUse; ++w) {
+        if (w > 0) guard = freshGuard();
+        run.user.reset();
+        run.user.process = words[w].process;
+        std::vector<Dispatch> documents;
+        guard.step(2, [&] {
+            run.user.attach(words[w].app);
+            documents = run.user.snapshot();
+        });
+        short i = 0;
+        for (const Dispatch& document : documents)
+            if (!guard.stopped()) backUpDocument(++i, document);
+        if (w + 1 == words.size() && !run.finished && !std::exchange(tableAsked, true))
+            guard.step(6, [&] { std::ranges::move(instances.fromRunningObjectTable(seen), std::back_inserter(words)); });
     }
+    if (!run.finished) guard = freshGuard();
 
     guard.step(45, [&] {
         const std::wstring line = housekeeping.prune();

@@ -139,7 +139,7 @@ public:
     void BackupNoted(RunNote note) override { notesTold_.push_back(note); }
     void BackupStarted() override;
     void BackupEnded() override;
-    void BackupSaved(const std::wstring& path) override;
+    void BackupSaved(const SavedBackup& backup) override;
 
     // ---- SkinnableWindow --------------------------------------------------------------
     HWND handle() const override { return hwnd_; }

@@ -27,6 +27,7 @@ struct TestSettings : RunHost {
     bool clipboardCopy = true;
     std::vector<RunNote> notes;  // as runs told them
     std::vector<std::wstring> saved;  // the backups the run said it wrote
+    std::vector<SavedBackup> told;    // and all it said of them
     BackupOptions options() const {
         return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin, clipboardCopy};
     }
@@ -34,7 +35,10 @@ struct TestSettings : RunHost {
     int noted(RunNote note) const { return static_cast<int>(std::ranges::count(notes, note)); }
     void BackupStarted() override { ++started; }
     void BackupEnded() override { ++ended; }
-    void BackupSaved(const std::wstring& path) override { saved.push_back(path); }
+    void BackupSaved(const SavedBackup& backup) override {
+        saved.push_back(backup.path);
+        told.push_back(backup);
+    }
     std::wstring AskForFolder(const std::wstring& prompt) override;
 };
 
