@@ -160,7 +160,7 @@ std::vector<FoundWord> WordInstances::fromRunningObjectTable(const std::set<std:
         quiet.step(3, [&] {
             ComPtr<IUnknown> object;
             ComPtr<IDispatch> document;
-            if (FAILED(table->GetObject(moniker.Get(), &object)) || FAILED(object.As(&document))) return;
+            if (FAILED(table->GetObject(moniker.Get(), &object)) || !object || FAILED(object.As(&document))) return;
             Dispatch app = Dispatch(document).get(L"Application").toDispatch();
             const size_t known = words_.size();
             FoundWord* found = add(app, {});

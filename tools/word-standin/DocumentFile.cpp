@@ -73,11 +73,13 @@ void Document::holdFile() {
         WriteOwnerFile(ownerFile_);
     }
     // A document on the web is known by its address, not by a file moniker.
+    // Kept alive by the table: a weak registration cannot be bound (Wine 8
+    // answers S_FALSE) by a process that already holds a proxy of it.
     ComPtr<IRunningObjectTable> table;
     ComPtr<IMoniker> moniker;
     if (traits_.location.empty() && SUCCEEDED(GetRunningObjectTable(0, &table)) &&
         SUCCEEDED(CreateFileMoniker(file_.c_str(), &moniker)) &&
-        FAILED(table->Register(0, static_cast<IDispatch*>(this), moniker.Get(), &rotCookie_)))
+        FAILED(table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, static_cast<IDispatch*>(this), moniker.Get(), &rotCookie_)))
         rotCookie_ = 0;
 }
 
