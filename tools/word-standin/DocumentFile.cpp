@@ -95,8 +95,9 @@ void Document::save() {
     if (file_.empty()) throw WordError(4198, L"The stand-in cannot ask where to save a new document: use SaveAs.");
     // Word's way: the package goes to a temporary file beside the document,
     // the old file is deleted and the temporary file takes its name.  A
-    // reader that shares deletion keeps reading the old file meanwhile, and
-    // the old name stays taken until it lets go: the rename is retried.
+    // reader that does not share deletion fails the save; one that does keeps
+    // reading the old file, whose name stays taken until it lets go: the
+    // rename is retried.
     const std::wstring folder = file_.substr(0, file_.find_last_of(L'\\') + 1);
     wchar_t temp[MAX_PATH * 2];
     if (!GetTempFileNameW(folder.c_str(), L"~WR", 0, temp))
@@ -109,13 +110,13 @@ void Document::save() {
         throw;
     }
     held_.reset();
+    DWORD error = DeleteFileW(file_.c_str()) ? 0 : GetLastError();
     bool renamed = false;
-    DWORD error = 0;
-    for (ULONGLONG end = GetTickCount64() + 5000; !renamed && GetTickCount64() < end; Sleep(renamed ? 0 : 10)) {
-        if (!DeleteFileW(file_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) error = GetLastError();
+    for (ULONGLONG end = GetTickCount64() + 5000; !renamed && error == 0 && GetTickCount64() < end;) {
         renamed = MoveFileExW(temp, file_.c_str(), 0) != 0;
-        if (!renamed) error = GetLastError();
+        if (!renamed) Sleep(10);
     }
+    if (!renamed && error == 0) error = GetLastError();
     if (!renamed) DeleteFileW(temp);
     bool writable = false;
     held_ = OpenHeld(file_, writable);
