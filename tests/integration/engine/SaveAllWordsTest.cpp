@@ -15,25 +15,6 @@
 #include <set>
 #include <thread>
 
-namespace {
-
-// A package as Word saves it, holding one paragraph.
-void WritePackage(const std::wstring& path, const std::string& text, const std::string& extra = {}) {
-    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
-    std::vector<PackageFilePart> parts = {
-        {"_rels/.rels", "application/vnd.openxmlformats-package.relationships+xml",
-         declaration + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                       "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                       "relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>"},
-        {"word/document.xml", "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml",
-         declaration + "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
-                       "<w:body><w:p><w:r><w:t>" + text + "</w:t></w:r></w:p></w:body></w:document>"}};
-    if (!extra.empty()) parts.push_back({"word/media/image1.png", "image/png", extra});
-    WritePackageFile(path, parts);
-}
-
-}  // namespace
-
 TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
     auto first = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Document1"});
     // Started later: not the active object, and only never-saved documents.
@@ -78,10 +59,10 @@ TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) 
     settings.skipUnchanged = true;
     const std::wstring saved = session.folder().file(L"Saved.docx"), macros = session.folder().file(L"Macros.DOCM"),
                        locked = session.folder().file(L"Locked.docx"), changed = session.folder().file(L"Changed.docx");
-    WritePackage(saved, "saved \xE6\x97\xA5\xE6\x9C\xAC");
-    WritePackage(macros, "with macros");
-    WritePackage(locked, "password");
-    WritePackage(changed, "before");
+    WriteWordPackage(saved, "saved \xE6\x97\xA5\xE6\x9C\xAC");
+    WriteWordPackage(macros, "with macros");
+    WriteWordPackage(locked, "password");
+    WriteWordPackage(changed, "before");
     auto word = StandIn::StartRichUserWord({{saved}, {macros}, {locked, {}, {}, false, {}, true}, 
                                             {changed, {}, {}, false, {}, false, false, true}});
     const std::wstring macroBackup = stamped(backups + L"\\Macros.DOCM");
@@ -115,7 +96,7 @@ TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) 
 TEST_F(SaveAllRun, ACopyThatMeetsASaveIsWholeAndTheSaveSucceeds) {
     settings.clipboardCopy = false;
     const std::wstring file = session.folder().file(L"Large.docx");
-    WritePackage(file, "small");
+    WriteWordPackage(file, "small");
     auto word = StandIn::StartUserWord({file});
     std::mutex lock;
     const std::hash<std::string> hash;
