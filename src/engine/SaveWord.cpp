@@ -102,19 +102,22 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // its place meanwhile.
     auto backUpDocument = [&](short i, const Dispatch& document) {
         ++ordinal;
-        std::wstring name, documentPath, fullName;
+        // 4a: a document closed since the snapshot has gone.
         bool closed = false;
-        guard.step(11, [&] {
-            // 4a: a document closed since the snapshot has gone.  One call
-            // gives the folder (for the backup beside it, to tell documents
-            // of one name apart, and for the size of the saved file) and the
-            // name.
+        auto unlessClosed = [&](auto&& read) {
             try {
-                fullName = document.get(L"FullName").toText();
+                read();
             } catch (const Failure& failure) {
                 if (failure.number() != kWordObjectDeleted) throw;
                 closed = true;
             }
+        };
+        // One call gives the folder (for the backup beside it, to tell
+        // documents of one name apart, and for the size of the saved file)
+        // and the name.
+        std::wstring name, documentPath, fullName;
+        guard.step(11, [&] {
+            unlessClosed([&] { fullName = document.get(L"FullName").toText(); });
             SplitFullName(fullName, documentPath, name);
         });
         if (closed) return;
@@ -123,7 +126,9 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
 
         // A document Word says is saved is its file: a Word package on disk
         // is copied from there.
-        std::optional<bool> savedInWord = guard.value(19, [&] { return document.get(L"Saved").toBool(); });
+        std::optional<bool> savedInWord;
+        guard.step(19, [&] { unlessClosed([&] { savedInWord = document.get(L"Saved").toBool(); }); });
+        if (closed) return;
         bool fromFile = packageWay && savedInWord.value_or(false) && !documentPath.empty() && !onTheWeb &&
                         IsWordPackageName(name);
 
@@ -239,8 +244,10 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         short i = 0;
         for (const Dispatch& document : documents)
             if (!guard.stopped()) backUpDocument(++i, document);
-        if (w + 1 == words.size() && !run.finished && !std::exchange(tableAsked, true))
+        if (w + 1 == words.size() && !run.finished && !std::exchange(tableAsked, true)) {
+            if (guard.stopped()) guard = freshGuard();
             guard.step(6, [&] { std::ranges::move(instances.fromRunningObjectTable(seen), std::back_inserter(words)); });
+        }
     }
     if (!run.finished) guard = freshGuard();
 

@@ -89,6 +89,11 @@ WordProcess ProcessOf(DWORD processId) {
     return process;
 }
 
+bool WordInstances::known(const Dispatch& app) const {
+    ComPtr<IUnknown> identity = IdentityOf(app);
+    return std::ranges::any_of(words_, [&](const FoundWord& word) { return word.identity.Get() == identity.Get(); });
+}
+
 FoundWord* WordInstances::add(Dispatch app, WordProcess process) {
     ComPtr<IUnknown> identity = IdentityOf(app);
     if (!identity) return nullptr;
@@ -112,22 +117,22 @@ WordState WordInstances::find() {
         add(std::move(*active), {})->active = true;
     }
     busy();
-    // One window per process: a process is one Word.
+    // One window per process: a process is one Word.  Only a Word not known
+    // yet is asked its name.
     for (const auto& [pid, windows] : DocumentWindows()) {
-        const bool shown = std::ranges::any_of(windows, &DocumentWindow::visible);
         for (const DocumentWindow& window : windows) {
-            std::optional<Dispatch> app = quiet.value(2, [&] {
-                Dispatch word = WordOfWindow(window.frame);
-                return word && IsWord(word) ? word : Dispatch();
+            FoundWord* found = nullptr;
+            quiet.step(2, [&] {
+                Dispatch app = WordOfWindow(window.frame);
+                if (app && (known(app) || IsWord(app))) found = add(std::move(app), ProcessOf(pid));
             });
             busy();
-            if (!app || !*app) continue;
-            FoundWord* found = add(std::move(*app), ProcessOf(pid));
-            if (found) found->shown = found->shown || shown;
+            if (!found) continue;
+            found->shown = found->shown || std::ranges::any_of(windows, &DocumentWindow::visible);
             break;
         }
     }
-    if (!words_.empty()) return WordState::Running;
+    if (std::ranges::any_of(words_, &FoundWord::backedUp)) return WordState::Running;
     return busy_ ? WordState::Busy : WordState::NotRunning;
 }
 
@@ -162,14 +167,9 @@ std::vector<FoundWord> WordInstances::fromRunningObjectTable(const std::set<std:
             ComPtr<IDispatch> document;
             if (FAILED(table->GetObject(moniker.Get(), &object)) || !object || FAILED(object.As(&document))) return;
             Dispatch app = Dispatch(document).get(L"Application").toDispatch();
-            const size_t known = words_.size();
-            FoundWord* found = add(app, {});
-            if (words_.size() == known) return;  // a Word found already
-            try {
-                if (IsWord(app)) return void(found->shown = app.get(L"Visible").toBool());
-            } catch (const Failure&) {
-            }
-            words_.pop_back();
+            if (known(app) || !IsWord(app)) return;
+            const bool visible = app.get(L"Visible").toBool();
+            add(std::move(app), {})->shown = visible;
         });
     }
     std::vector<FoundWord> added;

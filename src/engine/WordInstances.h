@@ -39,6 +39,7 @@ public:
     std::vector<FoundWord> fromRunningObjectTable(const std::set<std::wstring>& seen);
 
 private:
+    bool known(const Dispatch& app) const;
     // Adds app unless its Word is known; answers the Word it is.
     FoundWord* add(Dispatch app, WordProcess process);
 

@@ -66,16 +66,37 @@ constexpr wchar_t kVersionLocation[] = L"in Quillbay2021/08/31.SaveWord.GetWordV
 
 }  // namespace
 
+// The active object, or any other Word of the user's: one a program started
+// that the user was then shown is reached through its document window.
 TEST_F(WordProbes, RunningWordAnswersWithoutAnInstanceOfOurs) {
-    auto word = StandIn::StartUserWord();
-    StandIn::SetVersion(L"11.0");  // the registration says 16
-    EXPECT_TRUE(CheckWordAvailable());
-    EXPECT_EQ(GetWordVersion(), 11);
-    // One of its dialogs open: not waited for, the registration answers.
-    StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy"});
-    EXPECT_EQ(GetWordVersion(), 16);
-    EXPECT_EQ(StandIn::FaultSeen(L"busy"), 1u);
-    EXPECT_EQ(BusyRetryBound(), std::chrono::seconds(30));  // the run's bound is back
+    for (bool active : {true, false}) {
+        SCOPED_TRACE(active ? "the active object" : "a program's Word, shown");
+        StandIn::KillAllStandIns();
+        StandIn::ClearFaults();
+        const std::wstring file = session.folder().write(L"A.txt", L"a");
+        auto word = active ? StandIn::StartUserWord() : StandIn::StartHiddenWord({file});
+        if (!active) {
+            EXPECT_FALSE(IsWordRunning()) << "a Word that shows nothing is the program's";
+            Microsoft::WRL::ComPtr<IRunningObjectTable> table;
+            Microsoft::WRL::ComPtr<IMoniker> moniker;
+            Microsoft::WRL::ComPtr<IUnknown> object;
+            Microsoft::WRL::ComPtr<IDispatch> document;
+            ASSERT_EQ(GetRunningObjectTable(0, &table), S_OK);
+            ASSERT_EQ(CreateFileMoniker(file.c_str(), &moniker), S_OK);
+            ASSERT_EQ(table->GetObject(moniker.Get(), &object), S_OK);
+            ASSERT_EQ(object.As(&document), S_OK);
+            Dispatch(document).get(L"Application").toDispatch().put(L"Visible", true);
+        }
+        EXPECT_TRUE(IsWordRunning());
+        StandIn::SetVersion(L"11.0");  // the registration says 16
+        EXPECT_TRUE(CheckWordAvailable());
+        EXPECT_EQ(GetWordVersion(), 11);
+        // One of its dialogs open: not waited for, the registration answers.
+        StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy"});
+        EXPECT_EQ(GetWordVersion(), 16);
+        EXPECT_EQ(StandIn::FaultSeen(L"busy"), 1u);
+        EXPECT_EQ(BusyRetryBound(), std::chrono::seconds(30));  // the run's bound is back
+    }
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(createdCount(), 0);
     for (auto& c : session.calls()) EXPECT_NE(c.member, L"Application.Quit");
