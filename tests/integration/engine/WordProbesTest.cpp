@@ -9,6 +9,9 @@
 #include "support/StandIn.h"
 #include "support/TestServices.h"
 #include "support/Wait.h"
+#include "support/WindowLookup.h"
+
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -77,15 +80,14 @@ TEST_F(WordProbes, RunningWordAnswersWithoutAnInstanceOfOurs) {
         auto word = active ? StandIn::StartUserWord() : StandIn::StartHiddenWord({file});
         if (!active) {
             EXPECT_FALSE(IsWordRunning()) << "a Word that shows nothing is the program's";
-            Microsoft::WRL::ComPtr<IRunningObjectTable> table;
-            Microsoft::WRL::ComPtr<IMoniker> moniker;
-            Microsoft::WRL::ComPtr<IUnknown> object;
-            Microsoft::WRL::ComPtr<IDispatch> document;
-            ASSERT_EQ(GetRunningObjectTable(0, &table), S_OK);
-            ASSERT_EQ(CreateFileMoniker(file.c_str(), &moniker), S_OK);
-            ASSERT_EQ(table->GetObject(moniker.Get(), &object), S_OK);
-            ASSERT_EQ(object.As(&document), S_OK);
-            Dispatch(document).get(L"Application").toDispatch().put(L"Visible", true);
+            // The user is shown it: through its document's window.
+            HWND pane = FindTopLevel(word.pid, L"OpusApp");
+            for (const wchar_t* kind : {L"_WwF", L"_WwB", L"_WwG"}) pane = FindWindowExW(pane, nullptr, kind, nullptr);
+            Microsoft::WRL::ComPtr<IDispatch> window;
+            ASSERT_EQ(AccessibleObjectFromWindow(pane, static_cast<DWORD>(OBJID_NATIVEOM), IID_IDispatch,
+                                                 reinterpret_cast<void**>(window.GetAddressOf())),
+                      S_OK);
+            Dispatch(window).get(L"Application").toDispatch().put(L"Visible", true);
         }
         EXPECT_TRUE(IsWordRunning());
         StandIn::SetVersion(L"11.0");  // the registration says 16
