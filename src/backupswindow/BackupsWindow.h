@@ -44,7 +44,8 @@ std::wstring WhenText(std::uint64_t written, std::uint64_t now);  // FILETIME ti
 inline constexpr wchar_t kProtectedMark[] = L", password-protected";
 // Said once a copy of such a backup is open: unlike its document, it has none.
 inline constexpr wchar_t kCopyHasNoPassword[] =
-    L"This copy of a password-protected backup has no password. Give it one in Word if you keep it.";
+    L"This copy of a password-protected backup has no password, so it is kept in a temporary folder and deleted "
+    L"once it is closed. To keep it, save it in Word under a name of your own and give it a password.";
 std::wstring SizeText(std::uint64_t bytes);
 std::wstring ChangeText(std::uint64_t size, std::optional<std::uint64_t> previous);
 
@@ -110,6 +111,12 @@ private:
     void ShowSortArrow(HWND list, int column, bool ascending);
     const CatalogueDocument* document() const;
     const BackupFile* backup() const;
+    // The selected backup, copied out of the catalogue.
+    struct Chosen {
+        std::wstring name, folder, path;
+        bool isProtected;
+    };
+    std::optional<Chosen> chosen() const;
 
     // Posted by the load when found backups wait.
     static constexpr UINT kCatalogueFound = WM_APP + 1;

@@ -9,6 +9,7 @@
 #include "common/MessageBox.h"
 #include "common/Product.h"
 #include "engine/Intervals.h"
+#include "engine/RecoveredCopies.h"
 #include "engine/WordProbes.h"
 #include "mainwindow/Form1Layout.h"
 #include "mainwindow/Settings.h"
@@ -168,6 +169,9 @@ void Form1::Form_Load() {
         HistoryFileValue =
             Environ(L"TEMP") + L"\\" + StripFileNameChars(RemoveLastWord(product::kTitle, L"Software")) + L".txt";
     });
+
+    // Copies of protected backups that Word let go of while Orvelle was not running.
+    RemoveReleasedCopies();
 
     // 20. The optional hand cursor beside the program.
     const std::wstring cursorFile = ProgramFolder() + L"\\HAND-M.CUR";

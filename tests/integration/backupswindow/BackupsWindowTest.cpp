@@ -2,7 +2,10 @@
 #include "../engine/SaveAllFixture.h"
 
 #include "common/UserProtection.h"
+#include "common/Automation.h"
+#include "common/Handle.h"
 #include "engine/HistoryFile.h"
+#include "engine/RecoveredCopies.h"
 #include "engine/SaveWord.h"
 #include "backupswindow/BackupsWindow.h"
 #include "mainwindow/Settings.h"
@@ -116,11 +119,57 @@ TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
 
     window.SelectBackup(RowOf(window, L"(2 minutes ago)" + std::wstring(backups::kProtectedMark)));
     window.OpenCopy();
-    const std::wstring copy = backups + L"\\Report (recovered 2026-12-07 13-05).docx";
+    const std::wstring copy = RecoveredCopiesFolder() + L"\\Report (recovered 2026-12-07 13-05).docx";
     EXPECT_EQ(ReadFileBytes(copy), package);
+    EXPECT_TRUE(GetFileAttributesW(copy.c_str()) & FILE_ATTRIBUTE_READONLY);
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[1], backups::kCopyHasNoPassword);
-    EXPECT_EQ(FileNamesIn(backups, L"Report (*").size(), 1u);
+    EXPECT_TRUE(FileNamesIn(backups, L"Report (*").empty()) << "never beside the backup";
+}
+
+// Open a Copy and Compare of a protected backup, then runs while Word has
+// them open and after it has let go of them.
+TEST_F(SaveAllRun, NoPlainCopyOfAProtectedBackupOutlivesWordNorIsBackedUp) {
+    NoRememberedFolders remembered;
+    RemoveFolderTree(RecoveredCopiesFolder());
+    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"Secret")});
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected", 2,
+                  ProtectForUser(ReadFileBytes(backups + L"\\" + stamped(L"Report.txt")), L"Report.txt"));
+    BackupsWindow window(settings.history, GetBackupFolders);
+    window.Show();
+    ASSERT_TRUE(Loaded(window));
+    window.SelectBackup(RowOf(window, L"(2 minutes ago)" + std::wstring(backups::kProtectedMark)));
+    window.OpenCopy();
+    window.Compare();  // Word's comparison: "Document1"
+
+    settings.clipboardCopy = false;
+    settings.saved.clear();
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    ASSERT_EQ(settings.saved.size(), 4u);
+    for (const std::wstring& saved : settings.saved)
+        EXPECT_TRUE(saved.ends_with(kProtectedSuffix) || saved.starts_with(backups + L"\\Report.txt"))
+            << saved.c_str();
+    const std::wstring folder = RecoveredCopiesFolder();
+    EXPECT_EQ(FileNamesIn(folder, L"Report (*").size(), 2u) << "open, and only just made";
+
+    // Word lets go of all but one, which another program still holds.
+    Dispatch documents = Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch();
+    for (const wchar_t* name : {L"Report (recovered 2026-12-07 13-05).docx", L"Document1"})
+        documents.call(L"Item", {std::wstring(name)}).toDispatch().call(L"Close", {false});
+    const std::wstring held = folder + L"\\Report (recovered 2026-12-07 13-05) (2).docx";
+    for (const std::wstring& name : FileNamesIn(folder, L"Report (*"))
+        AgeFile(folder + L"\\" + name, 10);
+    UniqueFile hold(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    settings.saved.clear();
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(FileNamesIn(folder, L"*"), std::vector<std::wstring>{held.substr(folder.size() + 1)});
+    for (const std::wstring& saved : settings.saved)
+        EXPECT_TRUE(saved.ends_with(kProtectedSuffix) || saved.starts_with(backups + L"\\Report.txt"))
+            << saved.c_str();
+    hold.reset();
+    EXPECT_EQ(RemoveReleasedCopies(), 1);
+    EXPECT_TRUE(FileNamesIn(folder, L"*").empty());
 }
 
 // Planted from Linux by the test's fixture: Wine creates files in a large
