@@ -153,15 +153,23 @@ void ShowInFolder(const std::wstring& file) {
     CloseHandle(process.hProcess);
 }
 
-bool MoveToRecycleBin(HWND owner, const std::wstring& file) {
+bool RecycleBinTakes(const std::wstring& file) {
+    wchar_t root[MAX_PATH * 2];
+    if (!GetVolumePathNameW(file.c_str(), root, static_cast<DWORD>(std::size(root)))) return false;
+    SHQUERYRBINFO bin{sizeof bin};
+    return GetDriveTypeW(root) == DRIVE_FIXED && SUCCEEDED(SHQueryRecycleBinW(root, &bin));
+}
+
+bool DeleteBackupFile(HWND owner, const std::wstring& file, bool permanentAgreed) {
     const std::wstring from = file + L'\0';  // the list ends in two nulls
     SHFILEOPSTRUCTW operation{};
     operation.hwnd = owner;
     operation.wFunc = FO_DELETE;
     operation.pFrom = from.c_str();
-    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    // The nuke warning is the system's own question before a permanent delete.
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI |
+                       (permanentAgreed ? 0 : FOF_WANTNUKEWARNING);
     if (const int error = SHFileOperationW(&operation); error != 0)
-        throw Failure::Text(L"The backup could not be moved to the Recycle Bin (error " + std::to_wstring(error) +
-                            L"): " + file);
+        throw Failure::Text(L"The backup could not be deleted (error " + std::to_wstring(error) + L"): " + file);
     return !operation.fAnyOperationsAborted;
 }

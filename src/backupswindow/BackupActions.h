@@ -38,5 +38,11 @@ Dispatch CompareInWord(const Dispatch& word, const Dispatch& original, const Dis
 
 // Explorer, from the Windows folder, with the file selected.
 void ShowInFolder(const std::wstring& file);
-// To the Recycle Bin; false when the system's operation was cancelled.
-bool MoveToRecycleBin(HWND owner, const std::wstring& file);
+// Whether the Recycle Bin takes the file: Windows keeps one on each fixed
+// volume, none on network shares and removable media.
+bool RecycleBinTakes(const std::wstring& file);
+// To the Recycle Bin where it takes the file.  Where it turns out not to
+// (the file is too big for it, or the user turned it off), the system asks
+// before deleting for good, unless the user has agreed to that already.
+// False when the operation was cancelled.
+bool DeleteBackupFile(HWND owner, const std::wstring& file, bool permanentAgreed);

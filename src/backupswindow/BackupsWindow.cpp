@@ -369,9 +369,11 @@ void BackupsWindow::Delete() {
     const BackupFile* b = backup();
     if (!d || !b) return;
     const std::wstring path = d->path(*b);
-    if (ShowMessageBox(hwnd_, L"Move this backup to the Recycle Bin?\r\n\r\n" + path, std::nullopt,
-                       MB_YESNO | MB_ICONQUESTION) != IDYES)
+    const bool recycled = RecycleBinTakes(path);
+    if (ShowMessageBox(hwnd_, (recycled ? kRecycleQuestion : kDeleteForGoodQuestion) + (L"\r\n\r\n" + path),
+                       std::nullopt,
+                       MB_YESNO | (recycled ? MB_ICONQUESTION : MB_ICONWARNING | MB_DEFBUTTON2)) != IDYES)
         return;
-    MoveToRecycleBin(hwnd_, path);
+    DeleteBackupFile(hwnd_, path, !recycled);
     Refresh();
 }

@@ -46,6 +46,11 @@ inline constexpr wchar_t kProtectedMark[] = L", password-protected";
 inline constexpr wchar_t kCopyHasNoPassword[] =
     L"This copy of a password-protected backup has no password, so it is kept in a temporary folder and deleted "
     L"once it is closed. To keep it, save it in Word under a name of your own and give it a password.";
+// Delete's question, where the Recycle Bin takes the backup and where not.
+inline constexpr wchar_t kRecycleQuestion[] = L"Move this backup to the Recycle Bin?";
+inline constexpr wchar_t kDeleteForGoodQuestion[] =
+    L"Delete this backup permanently?\r\n\r\nIts folder has no Recycle Bin (it is on a network or a removable "
+    L"drive), so the backup cannot be brought back once it is deleted.";
 std::wstring SizeText(std::uint64_t bytes);
 std::wstring ChangeText(std::uint64_t size, std::optional<std::uint64_t> previous);
 

@@ -172,6 +172,46 @@ TEST_F(SaveAllRun, NoPlainCopyOfAProtectedBackupOutlivesWordNorIsBackedUp) {
     EXPECT_TRUE(FileNamesIn(folder, L"*").empty());
 }
 
+// On a fixed drive Delete moves a backup to the Recycle Bin; on the bench's
+// network drive N: there is none, and it says the deletion is permanent.
+TEST_F(SaveAllRun, DeleteSaysWhetherTheBackupCanBeBroughtBack) {
+    NoRememberedFolders remembered;
+    ASSERT_EQ(GetDriveTypeW(L"N:\\"), static_cast<UINT>(DRIVE_REMOTE)) << "made by bench-up";
+    const std::wstring network = L"N:\\Orvelle delete test", name = L"\\" + stamped(L"Report.txt");
+    RemoveFolderTree(network);
+    CreateDirectoryW(network.c_str(), nullptr);
+    for (const std::wstring& folder : {backups, network}) {
+        WriteAgedFile(folder + name, 1);
+        RememberBackupFolder(folder);
+    }
+    int answer = IDNO;
+    std::vector<std::wstring> asked;
+    services.boxes = [&](const MessageBoxRequest& r) {
+        asked.push_back(r.text);
+        return answer;
+    };
+    for (auto [folder, question] : {std::pair{network, backups::kDeleteForGoodQuestion},
+                                    std::pair{backups, backups::kRecycleQuestion}}) {
+        SCOPED_TRACE(folder.c_str());
+        BackupsWindow window(settings.history, GetBackupFolders);
+        window.Show();
+        ASSERT_TRUE(Loaded(window));
+        for (int row = 0; row < window.documentRows(); ++row)
+            if (window.documentText(row, 3) == folder) window.SelectDocument(row);
+        for (int press : {IDNO, IDYES}) {
+            answer = press;
+            window.SelectBackup(0);
+            window.Delete();
+            ASSERT_FALSE(asked.empty());
+            EXPECT_EQ(asked.back(), question + (L"\r\n\r\n" + folder + name));
+            EXPECT_EQ(PathExists(folder + name), press == IDNO);
+            EXPECT_TRUE(Loaded(window));
+        }
+    }
+    EXPECT_TRUE(reports.empty());
+    RemoveFolderTree(network);
+}
+
 // Planted from Linux by the test's fixture: Wine creates files in a large
 // folder ever more slowly.
 TEST(BackupsWindowReading, AnswersAndFillsInWhileALargeFolderIsRead) {
