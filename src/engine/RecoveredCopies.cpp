@@ -21,6 +21,10 @@ bool SameText(std::wstring_view a, std::wstring_view b) {
            CSTR_EQUAL;
 }
 
+bool Holds(const std::vector<std::wstring>& names, std::wstring_view name) {
+    return std::ranges::any_of(names, [&](const std::wstring& n) { return SameText(n, name); });
+}
+
 std::wstring TwoDigits(int n) { return (n < 10 ? L"0" : L"") + std::to_wstring(n); }
 
 // The folder's path, not made: empty when the system names no temporary folder.
@@ -104,41 +108,13 @@ int RemoveReleasedCopies() {
     const std::wstring folder = FolderPath();
     if (folder.empty()) return 0;
     RemoveUnfinishedFiles(folder);
-    WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (!find) return 0;
-    FILETIME nowFile;
-    GetSystemTimeAsFileTime(&nowFile);
-    const ULONGLONG now = (ULONGLONG{nowFile.dwHighDateTime} << 32) | nowFile.dwLowDateTime;
-    int removed = 0;
-    do {
-        const DWORD attributes = found.dwFileAttributes;
-        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-            !IsRecoveredCopyName(found.cFileName))
-            continue;
-        const ULONGLONG written =
-            (ULONGLONG{found.ftLastWriteTime.dwHighDateTime} << 32) | found.ftLastWriteTime.dwLowDateTime;
-        if (now < written + kGraceIn100ns) continue;
-        const std::wstring path = folder + L"\\" + found.cFileName;
-        // Changing attributes takes no share access, so it works while Word
-        // holds the file; a held file then refuses the exclusive open for
-        // deletion and is made read-only again.
-        const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
-        if (readOnly) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        UniqueFile file(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (file)
-            ++removed;
-        else if (readOnly)
-            SetFileAttributesW(path.c_str(), attributes);
-    } while (FindNextFileW(find.get(), &found));
-    return removed;
+    return RemoveFilesNoneHolds(folder, L"*", IsRecoveredCopyName, kGraceIn100ns);
 }
 
 void RememberComparison(const std::wstring& name) {
     const std::wstring file = RecoveredCopiesFolder() + L"\\" + kComparisonsFile;
     std::vector<std::wstring> names = ReadComparisons(file);
-    if (std::ranges::none_of(names, [&](const std::wstring& n) { return SameText(n, name); })) names.push_back(name);
+    if (!Holds(names, name)) names.push_back(name);
     WriteComparisons(file, names);
 }
 
@@ -158,18 +134,14 @@ RecoveredContent::RecoveredContent() {
 
 bool RecoveredContent::isPlainCopy(const std::wstring& folder, const std::wstring& name) {
     if (name.empty()) nameMissing_ = true;
-    if (!folder.empty())
-        return std::ranges::any_of(folders_, [&](const std::wstring& f) { return SameText(f, folder); });
+    if (!folder.empty()) return Holds(folders_, folder);
     seen_.push_back(name);
-    return std::ranges::any_of(comparisons_, [&](const std::wstring& c) { return SameText(c, name); });
+    return Holds(comparisons_, name);
 }
 
 void RecoveredContent::forgetClosedComparisons() const {
     if (nameMissing_ || comparisons_.empty()) return;
-    auto closed = [&](const std::wstring& name) {
-        const bool known = std::ranges::any_of(comparisons_, [&](const std::wstring& c) { return SameText(c, name); });
-        return known && std::ranges::none_of(seen_, [&](const std::wstring& s) { return SameText(s, name); });
-    };
+    auto closed = [&](const std::wstring& name) { return Holds(comparisons_, name) && !Holds(seen_, name); };
     try {
         // Read again: the Backups window may have added one meanwhile.
         const std::wstring file = folders_.front() + L"\\" + kComparisonsFile;
