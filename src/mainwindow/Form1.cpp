@@ -1,13 +1,13 @@
 // Form1: creation, layout, colours and the window procedure.
 #include "mainwindow/Form1.h"
 
+#include "backupswindow/BackupsWindow.h"
 #include "common/Dpi.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
 #include "common/Main.h"
-#include "mainwindow/Skin.h"
-#include "mainwindow/BackupsWindow.h"
 #include "mainwindow/Form1Layout.h"
+#include "mainwindow/Skin.h"
 #include "resources/Resource.h"
 #include "shell/mSysTray.h"
 

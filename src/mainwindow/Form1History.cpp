@@ -1,6 +1,7 @@
 // Form1's history buttons: View, Copy and Clear.
 #include "mainwindow/Form1.h"
 
+#include "backupswindow/BackupsWindow.h"
 #include "common/ClipboardLock.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
@@ -8,7 +9,7 @@
 #include "common/IsInstalled.h"
 #include "common/MessageBox.h"
 #include "common/Text.h"
-#include "mainwindow/BackupsWindow.h"
+#include "mainwindow/Settings.h"
 
 #include <cstring>
 #include <optional>
@@ -107,7 +108,7 @@ void Form1::PushButton12_Click() {
 void Form1::PushButton13_Click() {
     Guard guard(L"Form1", L"PushButton13_Click");
     guard.step(1, [&] {
-        if (!backups_) backups_ = std::make_unique<BackupsWindow>(HistoryFileValue);
+        if (!backups_) backups_ = std::make_unique<BackupsWindow>(HistoryFileValue, GetBackupFolders);
         backups_->Show();
     });
 }

@@ -1,4 +1,4 @@
-#include "engine/BackupActions.h"
+#include "backupswindow/BackupActions.h"
 
 #include "common/Failure.h"
 #include "common/Handle.h"

@@ -1,15 +1,14 @@
 // The Backups window: creation, layout, keyboard, the context menu and the
 // actions on a backup.
-#include "mainwindow/BackupsWindow.h"
+#include "backupswindow/BackupsWindow.h"
 
 #include "common/Dpi.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
 #include "common/MessageBox.h"
-#include "engine/BackupActions.h"
+#include "backupswindow/BackupActions.h"
 #include "common/Services.h"
 #include "engine/BackupName.h"
-#include "mainwindow/Settings.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -70,7 +69,8 @@ constexpr struct {
 
 }  // namespace
 
-BackupsWindow::BackupsWindow(std::wstring historyFile) : historyFile_(std::move(historyFile)) {}
+BackupsWindow::BackupsWindow(std::wstring historyFile, std::function<std::vector<std::wstring>()> rememberedFolders)
+    : historyFile_(std::move(historyFile)), rememberedFolders_(std::move(rememberedFolders)) {}
 
 BackupsWindow::~BackupsWindow() {
     load_.reset();  // before the window goes: it posts to it
@@ -315,7 +315,7 @@ void BackupsWindow::Refresh() {
     shownDocument_.reset();
     FillDocuments(std::nullopt);
     SetDlgItemTextW(hwnd_, kDocumentsLabel, kReadingDocumentsText);
-    load_ = std::make_unique<CatalogueLoad>(historyFile_, GetBackupFolders(), hwnd_, kCatalogueFound);
+    load_ = std::make_unique<CatalogueLoad>(historyFile_, rememberedFolders_(), hwnd_, kCatalogueFound);
 }
 
 // What is used of the selection is copied first: the lists may grow while

@@ -1,7 +1,7 @@
 // The Backups window's two lists: their rows, their order and their texts.
 // Both lists are virtual (LVS_OWNERDATA): a document with 10,000 backups
 // costs the list one count, and each row's text is made when it is shown.
-#include "mainwindow/BackupsWindow.h"
+#include "backupswindow/BackupsWindow.h"
 
 #include "common/Failure.h"
 #include "common/Guard.h"

@@ -4,7 +4,7 @@
 #include "common/UserProtection.h"
 #include "engine/HistoryFile.h"
 #include "engine/SaveWord.h"
-#include "mainwindow/BackupsWindow.h"
+#include "backupswindow/BackupsWindow.h"
 #include "mainwindow/Settings.h"
 #include "support/Files.h"
 #include "support/Paths.h"
@@ -51,7 +51,7 @@ TEST_F(SaveAllRun, TheBackupsWindowListsARunsBackupsAndOpensAndComparesCopies) {
     // A forged line names the user's own document: it is never listed, so never offered for deletion.
     AppendHistoryLine(settings.history, L"Report.txt was backup saved as " + user + L" at 12/7/2026 1:05:09 PM");
 
-    BackupsWindow window(settings.history);
+    BackupsWindow window(settings.history, GetBackupFolders);
     window.Show();
     ASSERT_TRUE(Loaded(window));
     ASSERT_EQ(window.documentRows(), 1);
@@ -103,7 +103,7 @@ TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
     DeleteFileW(settings.history.c_str());
     RememberBackupFolder(backups);
 
-    BackupsWindow window(settings.history);
+    BackupsWindow window(settings.history, GetBackupFolders);
     window.Show();
     ASSERT_TRUE(Loaded(window));
     ASSERT_EQ(window.backupRows(), 3);
@@ -133,7 +133,7 @@ TEST(BackupsWindowReading, AnswersAndFillsInWhileALargeFolderIsRead) {
     ASSERT_GE(planted, 10000) << "planted by backups.large.up";
     RememberBackupFolder(large);
     const std::wstring noHistory = large + L"\\Orvelle.txt";
-    BackupsWindow window(noHistory);
+    BackupsWindow window(noHistory, GetBackupFolders);
     window.Show();
     EXPECT_TRUE(window.loading()) << "shown before the folder is read";
 
@@ -160,7 +160,7 @@ TEST(BackupsWindowReading, AnswersAndFillsInWhileALargeFolderIsRead) {
     EXPECT_EQ(window.backupRows(), planted);
 
     // Gone while it reads: nothing is posted to it afterwards.
-    auto closing = std::make_unique<BackupsWindow>(noHistory);
+    auto closing = std::make_unique<BackupsWindow>(noHistory, GetBackupFolders);
     closing->Show();
     EXPECT_TRUE(closing->loading());
     closing.reset();

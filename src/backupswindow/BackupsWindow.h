@@ -3,11 +3,12 @@
 // document's backups, and what can be done with one: open a copy, compare
 // it with the document open in Word, show it in its folder, delete it.
 #include "common/Handle.h"
-#include "engine/BackupCatalogue.h"
-#include "engine/CatalogueLoad.h"
+#include "backupswindow/BackupCatalogue.h"
+#include "backupswindow/CatalogueLoad.h"
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,7 +52,9 @@ std::wstring ChangeText(std::uint64_t size, std::optional<std::uint64_t> previou
 
 class BackupsWindow {
 public:
-    explicit BackupsWindow(std::wstring historyFile);
+    // rememberedFolders: the folders backups were written to, most recent
+    // first, asked afresh at each read.
+    BackupsWindow(std::wstring historyFile, std::function<std::vector<std::wstring>()> rememberedFolders);
     ~BackupsWindow();
     BackupsWindow(const BackupsWindow&) = delete;
     BackupsWindow& operator=(const BackupsWindow&) = delete;
@@ -112,6 +115,7 @@ private:
     static constexpr UINT kCatalogueFound = WM_APP + 1;
 
     std::wstring historyFile_;
+    std::function<std::vector<std::wstring>()> rememberedFolders_;
     HWND hwnd_ = nullptr;
     HWND filter_ = nullptr, documents_ = nullptr, backups_ = nullptr;
     UniqueFont font_;
