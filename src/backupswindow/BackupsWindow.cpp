@@ -98,6 +98,16 @@ void BackupsWindow::Show() {
     SetFocus(documents_);
 }
 
+void BackupsWindow::ShowDocumentOf(const std::wstring& backupPath) {
+    if (!hwnd_) Create();
+    wanted_ = Wanted{};
+    wanted_->backupPath = backupPath;
+    Run(L"Form_Load", &BackupsWindow::Refresh);
+    ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd_);
+    SetFocus(documents_);
+}
+
 void BackupsWindow::Create() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);

@@ -69,6 +69,9 @@ public:
     // document active in Word selected when it is found; later calls bring
     // it to the front.
     void Show();
+    // Shown, or brought to the front, with the document that holds this
+    // backup selected and its newest backup, once the backups are read again.
+    void ShowDocumentOf(const std::wstring& backupPath);
     HWND hwnd() const { return hwnd_; }
     // For the message loop: F5 and the dialog keys of this window.
     bool TranslateDialogMessage(MSG& msg);
@@ -139,6 +142,7 @@ private:
         std::wstring name, folder, stem;
         int number = 0;
         bool exact = false;  // folder, stem and number, not Word's name
+        std::wstring backupPath;  // else the document holding this backup
     };
     std::optional<Wanted> wanted_;
     std::optional<size_t> shownDocument_;  // whose backups the backups list shows

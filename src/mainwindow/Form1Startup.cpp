@@ -130,6 +130,8 @@ void Form1::Form_Load() {
     // How documents are copied: the package way unless the user chose the
     // clipboard.
     guard.step(119, [&] { Check10.setValue(GetSetting(settings::kClipboardCopy, L"Off") == L"On"); });
+    // On unless the user turned it off.
+    guard.step(121, [&] { Check11.setValue(GetSetting(settings::kClosedUnsaved, L"On") != L"Off"); });
 
     // 12. Show.
     guard.step(120, [&] {
