@@ -16,11 +16,6 @@ constexpr std::wstring_view kRecovered = L" (recovered ";
 // Long enough for Word to start and open what it was handed.
 constexpr ULONGLONG kGraceIn100ns = 5ull * 60 * 10'000'000;
 
-bool SameText(std::wstring_view a, std::wstring_view b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 bool Holds(const std::vector<std::wstring>& names, std::wstring_view name) {
     return std::ranges::any_of(names, [&](const std::wstring& n) { return SameText(n, name); });
 }
