@@ -6,6 +6,7 @@
 #include "common/Text.h"
 #include "engine/DocumentCopy.h"
 #include "engine/ProtectedContent.h"
+#include "engine/RecoveredCopies.h"
 #include "engine/RunState.h"
 #include "engine/WebFolders.h"
 #include "engine/WordInstances.h"
@@ -52,6 +53,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     if (state_) return RunOutcome::AlreadyRunning;
     RunState run(options.owner);
     ActiveRun active(state_, run);
+    // Copies of protected backups that Word has let go of since the last run.
+    RemoveReleasedCopies();
 
     // 1: every Word the user works in.
     WordInstances instances;
@@ -93,6 +96,9 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
 
     if (!packageWay) clipboardCopy.start();
 
+    RecoveredContent recovered;
+    bool throughAll = true;  // every Word's documents gone through
+
     std::wstring folder;
     std::set<RunNote> notes;
     std::set<std::wstring> seen;  // full names gone through, upper case
@@ -129,8 +135,11 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         std::optional<bool> savedInWord;
         guard.step(19, [&] { unlessClosed([&] { savedInWord = document.get(L"Saved").toBool(); }); });
         if (closed) return;
+        // Its file is plain where Word holds a recovered copy of a protected
+        // backup: such content leaves Word only encrypted.
+        const bool plainCopy = recovered.isPlainCopy(documentPath, name);
         bool fromFile = packageWay && savedInWord.value_or(false) && !documentPath.empty() && !onTheWeb &&
-                        IsWordPackageName(name);
+                        IsWordPackageName(name) && !plainCopy;
 
         // Content that must not leave Word in plain: a rights-managed
         // document gets no backup, a password-protected one only an
@@ -141,6 +150,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
             protection = guard.value(18, [&] { return ProtectionOf(document, run.user.permissionIds); })
                              .value_or(Protection::Password);
             if (protection == Protection::Closed) return false;
+            // A decrypted copy of a protected backup, or Word's comparison with one.
+            if (plainCopy && protection == Protection::None) protection = Protection::Password;
             if (protection == Protection::RightsManaged || (protection == Protection::Password && !packageWay)) {
                 notes.insert(protection == Protection::RightsManaged ? RunNote::RightsManaged
                                                                      : RunNote::PasswordProtected);
@@ -237,13 +248,16 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         run.user.reset();
         run.user.process = words[w].process;
         std::vector<Dispatch> documents;
+        bool listed = false;
         guard.step(2, [&] {
             run.user.attach(words[w].app);
             documents = run.user.snapshot();
+            listed = true;
         });
         short i = 0;
         for (const Dispatch& document : documents)
             if (!guard.stopped()) backUpDocument(++i, document);
+        throughAll = throughAll && listed && !guard.stopped();
         if (w + 1 == words.size() && !run.finished && !std::exchange(tableAsked, true)) {
             if (guard.stopped()) guard = freshGuard();
             guard.step(6, [&] { std::ranges::move(instances.fromRunningObjectTable(seen), std::back_inserter(words)); });
@@ -251,6 +265,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     }
     if (!run.finished) guard = freshGuard();
 
+    if (throughAll && !run.finished) recovered.forgetClosedComparisons();
     guard.step(45, [&] {
         const std::wstring line = housekeeping.prune();
         if (!line.empty()) AppendHistoryLine(options.historyFile, line);

@@ -1,13 +1,13 @@
 // Form1: creation, layout, colours and the window procedure.
 #include "mainwindow/Form1.h"
 
+#include "backupswindow/BackupsWindow.h"
 #include "common/Dpi.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
 #include "common/Main.h"
-#include "mainwindow/Skin.h"
-#include "mainwindow/BackupsWindow.h"
 #include "mainwindow/Form1Layout.h"
+#include "mainwindow/Skin.h"
 #include "resources/Resource.h"
 #include "shell/mSysTray.h"
 
@@ -114,6 +114,9 @@ void Form1::Create(HINSTANCE instance) {
     cSysTray1->SetTrayIcon(trayIcon_.get());
     cSysTray1->MouseUp = [this](short button, long id) {
         ReportFailuresOf(L"cSysTray1_MouseUp", [&] { cSysTray1_MouseUp(button, id); });
+    };
+    cSysTray1->BalloonClick = [this] {
+        ReportFailuresOf(L"cSysTray1_BalloonClick", [&] { cSysTray1_BalloonClick(); });
     };
 
     SkinFramework1 = CreateSkinFramework();

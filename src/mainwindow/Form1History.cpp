@@ -1,6 +1,7 @@
 // Form1's history buttons: View, Copy and Clear.
 #include "mainwindow/Form1.h"
 
+#include "backupswindow/BackupsWindow.h"
 #include "common/ClipboardLock.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
@@ -8,7 +9,7 @@
 #include "common/IsInstalled.h"
 #include "common/MessageBox.h"
 #include "common/Text.h"
-#include "mainwindow/BackupsWindow.h"
+#include "mainwindow/Settings.h"
 
 #include <cstring>
 #include <optional>
@@ -106,10 +107,15 @@ void Form1::PushButton12_Click() {
 
 void Form1::PushButton13_Click() {
     Guard guard(L"Form1", L"PushButton13_Click");
-    guard.step(1, [&] {
-        if (!backups_) backups_ = std::make_unique<BackupsWindow>(HistoryFileValue);
+    guard.step(1, [&] { ShowBackupsWindow(); });
+}
+
+void Form1::ShowBackupsWindow(const std::wstring& atBackup) {
+    if (!backups_) backups_ = std::make_unique<BackupsWindow>(HistoryFileValue, GetBackupFolders);
+    if (atBackup.empty())
         backups_->Show();
-    });
+    else
+        backups_->ShowDocumentOf(atBackup);
 }
 
 bool Form1::BackupsDialogMessage(MSG& msg) { return backups_ && backups_->TranslateDialogMessage(msg); }

@@ -3,7 +3,7 @@
 // folder plus one read of the history file; and how long the window takes
 // to answer another thread while it reads them.  Not a test: it prints.
 #include "common/Text.h"
-#include "mainwindow/BackupsWindow.h"
+#include "backupswindow/BackupsWindow.h"
 #include "mainwindow/Settings.h"
 #include "support/Files.h"
 
@@ -61,7 +61,7 @@ struct Listing {
 Listing List(const std::wstring& history) {
     Listing listing;
     const auto start = std::chrono::steady_clock::now();
-    BackupsWindow window(history);
+    BackupsWindow window(history, GetBackupFolders);
     window.Show();
     listing.shown = Since(start);
     std::atomic<bool> done{false};

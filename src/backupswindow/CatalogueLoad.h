@@ -2,7 +2,7 @@
 // The backups catalogue read on a thread of its own, so that the window
 // that shows it keeps answering while folders of many thousand backups are
 // read (Wine lists about 40,000 names a second).
-#include "engine/BackupCatalogue.h"
+#include "backupswindow/BackupCatalogue.h"
 
 #include <windows.h>
 

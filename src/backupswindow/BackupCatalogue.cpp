@@ -1,4 +1,4 @@
-#include "engine/BackupCatalogue.h"
+#include "backupswindow/BackupCatalogue.h"
 
 #include "common/Failure.h"
 #include "common/Handle.h"

@@ -1,4 +1,4 @@
-#include "engine/CatalogueLoad.h"
+#include "backupswindow/CatalogueLoad.h"
 
 #include "common/Failure.h"
 

@@ -1,6 +1,6 @@
 // The backups catalogue on planted history lines and files.
 #include "common/Text.h"
-#include "engine/BackupCatalogue.h"
+#include "backupswindow/BackupCatalogue.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>
