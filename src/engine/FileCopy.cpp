@@ -37,8 +37,8 @@ bool IsCompleteCompoundFile(std::string_view bytes) {
     if (bytes.size() < 512 || bytes.substr(0, 8) != kSignature) return false;
     const unsigned shift = static_cast<unsigned char>(bytes[30]) | static_cast<unsigned char>(bytes[31]) << 8;
     if (shift != 9 && shift != 12) return false;
-    const size_t sector = size_t{1} << shift;
-    return (bytes.size() - 512) % sector == 0 || bytes.size() % sector == 0;
+    // The header fills the first sector: 512 bytes, or 4096 with its padding.
+    return bytes.size() % (size_t{1} << shift) == 0;
 }
 
 // The whole file, read with every sharing Word may need meanwhile: Word

@@ -61,7 +61,11 @@ TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) 
                        locked = session.folder().file(L"Locked.docx"), changed = session.folder().file(L"Changed.docx");
     WriteWordPackage(saved, "saved \xE6\x97\xA5\xE6\x9C\xAC");
     WriteWordPackage(macros, "with macros");
-    WriteWordPackage(locked, "password");
+    // Word's encryption of a password-protected package: an OLE compound file.
+    std::string compound(4 * 512, '\0');
+    compound.replace(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+    compound[30] = 9;  // 512-byte sectors
+    WriteFileBytes(locked, compound);
     WriteWordPackage(changed, "before");
     auto word = StandIn::StartRichUserWord({{saved}, {macros}, {locked, {}, {}, false, {}, true}, 
                                             {changed, {}, {}, false, {}, false, false, true}});
