@@ -162,3 +162,10 @@ bool MoveToRecycleBin(HWND owner, const std::wstring& file) {
                             L"): " + file);
     return !operation.fAnyOperationsAborted;
 }
+
+std::string BackupPackageBytes(const std::wstring& backup) {
+    const bool isProtected = backup.size() > kProtectedSuffix.size() &&
+                             SameText(backup.substr(backup.size() - kProtectedSuffix.size()),
+                                      std::wstring(kProtectedSuffix));
+    return isProtected ? Decrypted(backup) : ReadWholeFile(backup);
+}
