@@ -56,22 +56,17 @@ std::string PreviewRtf(const std::vector<DiffParagraph>& paragraphs,
     return rtf + "}";
 }
 
-BackupPreview::BackupPreview(HWND parent, int id) {
+BackupPreview::BackupPreview(HWND parent, int id) : parent_(parent), id_(id) {
     // By full path: a msftedit.dll beside the program must not be loaded.
     const std::wstring folder = SystemFolder();
     library_ = folder.empty() ? nullptr : LoadLibraryW((folder + L"\\msftedit.dll").c_str());
     if (!library_) throw Failure::Text(L"The preview's text control (msftedit.dll) could not be loaded.");
-    edit_ = CreateWindowExW(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
-                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
-                                ES_AUTOVSCROLL,
-                            0, 0, 10, 10, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                            GetModuleHandleW(nullptr), nullptr);
-    if (!edit_) {
-        const Failure failure = Failure::FromLastError();
+    try {
+        Make(RECT{0, 0, 10, 10});
+    } catch (const Failure&) {
         FreeLibrary(library_);
-        throw failure;
+        throw;
     }
-    SendMessageW(edit_, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
 }
 
 BackupPreview::~BackupPreview() {
@@ -79,7 +74,35 @@ BackupPreview::~BackupPreview() {
     FreeLibrary(library_);
 }
 
+// A new control in the old one's place.  Wine's rich edit takes seconds to
+// empty itself of a long text and milliseconds to be destroyed with it.
+void BackupPreview::Make(RECT place) {
+    HWND old = edit_;
+    edit_ = CreateWindowExW(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
+                                ES_AUTOVSCROLL,
+                            place.left, place.top, place.right - place.left, place.bottom - place.top, parent_,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!edit_) {
+        edit_ = old;
+        throw Failure::FromLastError();
+    }
+    SendMessageW(edit_, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+    if (old) {
+        SendMessageW(edit_, WM_SETFONT, SendMessageW(old, WM_GETFONT, 0, 0), FALSE);
+        SetWindowPos(edit_, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        const bool focused = GetFocus() == old;
+        DestroyWindow(old);
+        if (focused) SetFocus(edit_);
+    }
+    SetWindowLongPtrW(edit_, GWLP_ID, id_);
+}
+
 void BackupPreview::Stream(const std::string& rtf) {
+    RECT place;
+    GetWindowRect(edit_, &place);
+    MapWindowPoints(nullptr, parent_, reinterpret_cast<POINT*>(&place), 2);
+    Make(place);
     struct Source {
         const std::string* rtf;
         size_t at;
@@ -94,28 +117,87 @@ void BackupPreview::Stream(const std::string& rtf) {
         *given = static_cast<LONG>(n);
         return 0;
     };
-    SendMessageW(edit_, WM_SETREDRAW, FALSE, 0);
     SendMessageW(edit_, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
-    SendMessageW(edit_, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(edit_, nullptr, TRUE);
+}
+
+namespace {
+
+// Where each occurrence of query lies in the paragraphs' text joined with '\n'.
+std::vector<std::pair<size_t, size_t>> Matches(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold,
+                                               const std::wstring& query) {
+    std::vector<std::pair<size_t, size_t>> matches;
+    if (query.empty()) return matches;
+    std::wstring joined;
+    for (const DiffParagraph& paragraph : paragraphs) {
+        for (const DiffSpan& span : paragraph) joined += span.text;
+        joined += L'\n';
+    }
+    std::vector<std::uint32_t> origins;
+    const std::wstring folded = fold.fold(joined, &origins);
+    for (size_t at = FindFolded(folded, query); at != std::wstring::npos;
+         at = FindFolded(folded, query, at + query.size()))
+        matches.emplace_back(origins[at], origins[at + query.size() - 1] + 1);
+    return matches;
+}
+
+size_t Length(const DiffParagraph& paragraph) {
+    size_t n = 1;
+    for (const DiffSpan& span : paragraph) n += span.text.size();
+    return n;
+}
+
+}  // namespace
+
+// A long text is shown by its changed and found paragraphs, each with the
+// paragraph before and after it, and a line for what lies between.
+std::vector<DiffParagraph> PreviewExcerpt(const std::vector<DiffParagraph>& paragraphs,
+                                          const std::vector<std::pair<size_t, size_t>>& matches,
+                                          std::vector<std::wstring>& notes) {
+    size_t total = 0;
+    for (const DiffParagraph& p : paragraphs) total += Length(p);
+    if (total <= kPreviewWhole) return paragraphs;
+    std::vector<bool> wanted(paragraphs.size());
+    size_t at = 0, match = 0;
+    for (size_t i = 0; i < paragraphs.size(); ++i) {
+        const size_t end = at + Length(paragraphs[i]);
+        bool marked = std::any_of(paragraphs[i].begin(), paragraphs[i].end(),
+                                  [](const DiffSpan& s) { return s.kind != DiffKind::Same; });
+        while (match < matches.size() && matches[match].first < end) marked = true, ++match;
+        for (size_t k = i ? i - 1 : 0; marked && k <= i + 1 && k < paragraphs.size(); ++k) wanted[k] = true;
+        at = end;
+    }
+    std::vector<DiffParagraph> excerpt;
+    notes.clear();
+    size_t shown = 0, skipped = 0;
+    auto note = [&](std::wstring text) {
+        notes.push_back(std::move(text));
+        excerpt.push_back({{DiffKind::Same, notes.back()}});
+    };
+    notes.reserve(paragraphs.size() + 1);  // the excerpt's views point into notes
+    for (size_t i = 0; i < paragraphs.size(); ++i) {
+        if (!wanted[i]) {
+            ++skipped;
+            continue;
+        }
+        if (skipped) note(L"[\u2026 " + std::to_wstring(skipped) + L" paragraphs without changes \u2026]");
+        skipped = 0;
+        if (shown > kPreviewWhole) {
+            note(L"[\u2026 more further on: open a copy to see the whole document \u2026]");
+            return excerpt;
+        }
+        excerpt.push_back(paragraphs[i]);
+        shown += Length(paragraphs[i]);
+    }
+    if (skipped) note(L"[\u2026 " + std::to_wstring(skipped) + L" paragraphs without changes \u2026]");
+    return excerpt;
 }
 
 void BackupPreview::Show(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold,
                          const std::wstring& query) {
-    std::vector<std::pair<size_t, size_t>> matches;
-    if (!query.empty()) {
-        std::wstring joined;
-        for (const DiffParagraph& paragraph : paragraphs) {
-            for (const DiffSpan& span : paragraph) joined += span.text;
-            joined += L'\n';
-        }
-        std::vector<std::uint32_t> origins;
-        const std::wstring folded = fold.fold(joined, &origins);
-        for (size_t at = FindFolded(folded, query); at != std::wstring::npos;
-             at = FindFolded(folded, query, at + query.size()))
-            matches.emplace_back(origins[at], origins[at + query.size() - 1] + 1);
-    }
-    Stream(PreviewRtf(paragraphs, matches));
+    std::vector<std::wstring> notes;
+    const std::vector<DiffParagraph> excerpt = PreviewExcerpt(paragraphs, Matches(paragraphs, fold, query), notes);
+    const std::vector<std::pair<size_t, size_t>> matches = Matches(excerpt, fold, query);
+    Stream(PreviewRtf(excerpt, matches));
     CHARRANGE first{0, 0};
     if (!matches.empty()) first = {static_cast<LONG>(matches[0].first), static_cast<LONG>(matches[0].first)};
     SendMessageW(edit_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&first));

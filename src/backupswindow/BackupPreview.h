@@ -28,11 +28,23 @@ public:
     void ShowNote(const std::wstring& note);
 
 private:
+    void Make(RECT place);
     void Stream(const std::string& rtf);
 
+    HWND parent_;
+    int id_;
     HMODULE library_ = nullptr;
     HWND edit_ = nullptr;
 };
+
+// Up to this many characters a text is shown whole, and an excerpt about as long.
+inline constexpr size_t kPreviewWhole = 40000;
+// The paragraphs shown of a longer text: those with changes or matches
+// (ranges as PreviewRtf's), with one paragraph around each, and a line in
+// notes for each stretch left out.
+std::vector<DiffParagraph> PreviewExcerpt(const std::vector<DiffParagraph>& paragraphs,
+                                          const std::vector<std::pair<size_t, size_t>>& matches,
+                                          std::vector<std::wstring>& notes);
 
 // The RTF of the merged paragraphs, matches (ranges of the paragraphs'
 // text joined with '\n') highlighted.
