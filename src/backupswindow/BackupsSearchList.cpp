@@ -114,6 +114,7 @@ std::wstring BackupsWindow::statusText() const {
 
 void BackupsWindow::ShowStatus() {
     if (status_) SetWindowTextW(status_, statusText().c_str());
+    SetDlgItemTextW(hwnd_, kBackupsLabel, searchWords_.empty() ? kBackupsText : kFoundBackupsText);
 }
 
 const CatalogueDocument* BackupsWindow::backupDocument() const {

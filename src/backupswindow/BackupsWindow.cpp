@@ -43,7 +43,7 @@ constexpr ChildDesign kChildren[] = {
     {kAllDocuments, WC_BUTTONW, kAllDocumentsText, WS_TABSTOP | BS_AUTOCHECKBOX},
     {kDocumentsLabel, WC_STATICW, kDocumentsText, SS_LEFT},
     {kDocuments, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
-    {kBackupsLabel, WC_STATICW, L"&Backups of the selected document, newest first:", SS_LEFT},
+    {kBackupsLabel, WC_STATICW, kBackupsText, SS_LEFT},
     {kBackups, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
     {kOpenCopy, WC_BUTTONW, kOpenCopyText, WS_TABSTOP | BS_DEFPUSHBUTTON},
     {kCompare, WC_BUTTONW, kCompareText, WS_TABSTOP | BS_PUSHBUTTON},

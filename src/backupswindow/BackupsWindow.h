@@ -45,6 +45,8 @@ enum Id : int {
 inline constexpr wchar_t kDocumentsText[] = L"&Documents:";
 inline constexpr wchar_t kReadingDocumentsText[] = L"&Documents (reading the backup folders...):";
 
+inline constexpr wchar_t kBackupsText[] = L"&Backups of the selected document, newest first:";
+inline constexpr wchar_t kFoundBackupsText[] = L"&Backups that hold the words, newest first:";
 inline constexpr wchar_t kSearchText[] = L"Find text in backups:";
 inline constexpr wchar_t kAllDocumentsText[] = L"All documents";
 // A search's row's Change column, for a backup that holds no text to search.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 
 namespace {
 
@@ -111,8 +110,5 @@ std::wstring TextFold::query(std::wstring_view words) const {
 }
 
 size_t FindFolded(std::wstring_view folded, std::wstring_view query, size_t from) {
-    if (query.empty() || from > folded.size()) return std::wstring_view::npos;
-    const auto begin = folded.begin() + static_cast<std::ptrdiff_t>(from);
-    const auto it = std::search(begin, folded.end(), std::boyer_moore_horspool_searcher(query.begin(), query.end()));
-    return it == folded.end() ? std::wstring_view::npos : static_cast<size_t>(it - folded.begin());
+    return query.empty() ? std::wstring_view::npos : folded.find(query, from);
 }
