@@ -75,17 +75,25 @@ Tag ReadTag(std::string_view xml, size_t at, size_t& end) {
         const size_t found = xml.find(close, at);
         end = found == std::string_view::npos ? xml.size() : found + close.size();
     };
-    if (xml.compare(at, 4, "<!--") == 0) return skipTo("-->"), tag;
-    if (xml.compare(at, 9, "<![CDATA[") == 0) return skipTo("]]>"), tag;
-    if (xml.compare(at, 2, "<?") == 0) return skipTo("?>"), tag;
     size_t i = at + 1;
-    if (i < xml.size() && xml[i] == '!') return skipTo(">"), tag;
-    if (i < xml.size() && xml[i] == '/') tag.closing = true, ++i;
+    const char next = i < xml.size() ? xml[i] : '>';
+    if (next == '!') {
+        if (xml.compare(at, 4, "<!--") == 0) return skipTo("-->"), tag;
+        if (xml.compare(at, 9, "<![CDATA[") == 0) return skipTo("]]>"), tag;
+        return skipTo(">"), tag;
+    }
+    if (next == '?') return skipTo("?>"), tag;
+    if (next == '/') tag.closing = true, ++i;
     const size_t nameAt = i;
-    while (i < xml.size() && !std::strchr(" \t\r\n/>", xml[i])) ++i;
+    auto nameEnds = [](char c) { return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\r' || c == '\n'; };
+    while (i < xml.size() && !nameEnds(xml[i])) ++i;
     tag.name = xml.substr(nameAt, i - nameAt);
     const size_t attributesAt = i;
     char quote = 0;
+    if (i < xml.size() && xml[i] == '>') {  // most tags: no attributes
+        end = i + 1;
+        return tag;
+    }
     for (; i < xml.size(); ++i) {
         if (quote) {
             if (xml[i] == quote) quote = 0;
