@@ -7,3 +7,6 @@ std::string ToAnsi(std::wstring_view text);      // the system's ANSI code page
 std::wstring FromAnsi(std::string_view text);
 std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view text);
+
+// Equal as Windows compares file names: ordinal, without regard to case.
+bool SameText(std::wstring_view a, std::wstring_view b);

@@ -4,6 +4,7 @@
 // GUI thread.
 #include "engine/BackupName.h"
 #include "engine/BackupOptions.h"
+#include "engine/ClosedUnsaved.h"
 #include "engine/HistoryFile.h"
 #include "engine/Housekeeping.h"
 
@@ -37,6 +38,9 @@ public:
     virtual void BackupEnded() {}
     // Told of each backup written, with its path, as it is logged.
     virtual void BackupSaved(const std::wstring& /*path*/) {}
+    // Told at the end of a run of the documents that Word closed with
+    // changes that were never saved since the run before; not told of none.
+    virtual void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& /*closed*/) {}
 };
 
 // How a run ended, for the window to show.
@@ -77,5 +81,6 @@ private:
     // for the life of the process; new-file names meet only within a run.
     BackupPathRegistry overwriteNames_;
     HousekeepingMemory housekeepingMemory_;
+    ClosedUnsavedWatch closedUnsaved_;
 };
 
