@@ -101,7 +101,8 @@ void BackupPreview::Make(RECT place) {
 void BackupPreview::Stream(const std::string& rtf) {
     RECT place;
     GetWindowRect(edit_, &place);
-    MapWindowPoints(nullptr, parent_, reinterpret_cast<POINT*>(&place), 2);
+    ScreenToClient(parent_, reinterpret_cast<POINT*>(&place.left));
+    ScreenToClient(parent_, reinterpret_cast<POINT*>(&place.right));
     Make(place);
     struct Source {
         const std::string* rtf;

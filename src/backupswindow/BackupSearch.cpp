@@ -26,12 +26,12 @@ struct BackupSearch::State {
     size_t searched = 0;
     int running = 0;
     bool posted = false, abandoned = false;
-    DWORD lastPost = 0;
+    ULONGLONG lastPost = 0;
 
     // Under mutex: one message until the window takes, none once abandoned.
     void notify(bool force) {
         if (abandoned || posted) return;
-        const DWORD now = GetTickCount();
+        const ULONGLONG now = GetTickCount64();
         if (!force && now - lastPost < kProgressEveryMs) return;
         posted = PostMessageW(window, message, 0, 0) != FALSE;
         lastPost = now;

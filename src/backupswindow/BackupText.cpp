@@ -10,6 +10,8 @@
 
 namespace {
 
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 std::string_view LocalName(std::string_view qname) {
     const size_t colon = qname.find(':');
     return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
@@ -85,8 +87,7 @@ Tag ReadTag(std::string_view xml, size_t at, size_t& end) {
     if (next == '?') return skipTo("?>"), tag;
     if (next == '/') tag.closing = true, ++i;
     const size_t nameAt = i;
-    auto nameEnds = [](char c) { return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\r' || c == '\n'; };
-    while (i < xml.size() && !nameEnds(xml[i])) ++i;
+    while (i < xml.size() && !IsBlank(xml[i]) && xml[i] != '>' && xml[i] != '/') ++i;
     tag.name = xml.substr(nameAt, i - nameAt);
     const size_t attributesAt = i;
     char quote = 0;
@@ -112,12 +113,12 @@ Tag ReadTag(std::string_view xml, size_t at, size_t& end) {
 // The decoded value of attribute name (qualified as written) in a tag's attributes.
 std::string Attribute(std::string_view attributes, std::string_view name) {
     for (size_t at = 0; (at = attributes.find(name, at)) != std::string_view::npos; at += name.size()) {
-        if (at > 0 && !std::strchr(" \t\r\n", attributes[at - 1])) continue;
+        if (at > 0 && !IsBlank(attributes[at - 1])) continue;
         size_t i = at + name.size();
-        while (i < attributes.size() && std::strchr(" \t\r\n", attributes[i])) ++i;
+        while (i < attributes.size() && IsBlank(attributes[i])) ++i;
         if (i >= attributes.size() || attributes[i] != '=') continue;
         ++i;
-        while (i < attributes.size() && std::strchr(" \t\r\n", attributes[i])) ++i;
+        while (i < attributes.size() && IsBlank(attributes[i])) ++i;
         if (i >= attributes.size() || (attributes[i] != '"' && attributes[i] != '\'')) continue;
         const size_t close = attributes.find(attributes[i], i + 1);
         if (close == std::string_view::npos) return {};

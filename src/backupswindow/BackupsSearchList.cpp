@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <tuple>
 
 using namespace backups;
 
@@ -70,8 +71,8 @@ void BackupsWindow::RestartSearch() {
         for (size_t b = 0; b < doc.backups.size(); ++b)
             items.push_back({d, b, doc.path(doc.backups[b]), doc.backups[b].written, doc.backups[b].size});
     }
-    std::stable_sort(items.begin(), items.end(), [](const SearchItem& x, const SearchItem& y) {
-        return x.written > y.written;
+    std::sort(items.begin(), items.end(), [](const SearchItem& x, const SearchItem& y) {
+        return x.written != y.written ? x.written > y.written : x.path < y.path;
     });
     searchTotal_ = items.size();
     if (backups_) ListView_SetItemCountEx(backups_, 0, 0);
@@ -90,8 +91,10 @@ void BackupsWindow::OnSearchFound() {
     if (!hits.empty()) {
         found_.insert(found_.end(), hits.begin(), hits.end());
         auto written = [&](const SearchHit& h) { return catalogue_.documents[h.document].backups[h.backup].written; };
-        std::stable_sort(found_.begin(), found_.end(),
-                         [&](const SearchHit& x, const SearchHit& y) { return written(x) > written(y); });
+        std::sort(found_.begin(), found_.end(), [&](const SearchHit& x, const SearchHit& y) {
+            return written(x) != written(y) ? written(x) > written(y)
+                                            : std::tie(x.document, x.backup) < std::tie(y.document, y.backup);
+        });
         ListView_SetItemCountEx(backups_, backupRows(), LVSICF_NOSCROLL);
         int row = 0;
         for (int i = 0; selected && i < backupRows(); ++i)

@@ -277,10 +277,13 @@ void BackupsWindow::OnCommand(int id, UINT code) {
         if (code == EN_CHANGE) {
             wchar_t text[256] = {};
             GetWindowTextW(GetDlgItem(hwnd_, kSearch), text, 256);
-            Search(text, IsDlgButtonChecked(hwnd_, kAllDocuments) == BST_CHECKED);
+            Search(text, allDocuments_);
         }
         break;
-    case kAllDocuments: Search(searchWords_, IsDlgButtonChecked(hwnd_, kAllDocuments) == BST_CHECKED); break;
+    case kAllDocuments:
+        allDocuments_ = SendDlgItemMessageW(hwnd_, kAllDocuments, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        Search(searchWords_, allDocuments_);
+        break;
     case kClose: Close(); break;
     default: break;
     }

@@ -27,13 +27,6 @@ Folded Unpack(std::uint64_t v) {
     return f;
 }
 
-std::wstring MapCase(const std::wstring& text, DWORD flags) {
-    if (text.empty()) return text;
-    wchar_t out[16];
-    const int n = LCMapStringEx(LOCALE_NAME_USER_DEFAULT, flags | LCMAP_LINGUISTIC_CASING, text.c_str(),
-                                static_cast<int>(text.size()), out, 16, nullptr, nullptr, 0);
-    return n > 0 ? std::wstring(out, n) : text;
-}
 
 Folded Compute(wchar_t c) {
     Folded f;
@@ -59,7 +52,10 @@ Folded Compute(wchar_t c) {
     std::wstring kept;
     for (int i = 0; i < n; ++i)
         if (!(types[i] & C3_NONSPACING)) kept += decomposed[i] == 0xA0 ? L' ' : decomposed[i];
-    kept = MapCase(MapCase(kept, LCMAP_UPPERCASE), LCMAP_LOWERCASE);
+    // The system's casing, the same for every user: no Turkish dotless i
+    // keeps "I" from "i".
+    CharUpperBuffW(kept.data(), static_cast<DWORD>(kept.size()));
+    CharLowerBuffW(kept.data(), static_cast<DWORD>(kept.size()));
     f.count = static_cast<std::uint8_t>(std::min<size_t>(kept.size(), 3));
     std::copy_n(kept.begin(), f.count, f.units);
     return f;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string>
-#include <unordered_map>
 
 namespace {
 
@@ -33,20 +32,19 @@ std::wstring_view Trimmed(std::wstring_view word) {
     return word;
 }
 
-class Ids {
-public:
-    std::vector<std::uint32_t> of(const std::vector<std::wstring_view>& items, bool words) {
-        std::vector<std::uint32_t> ids;
-        ids.reserve(items.size());
-        for (std::wstring_view item : items)
-            ids.push_back(ids_.emplace(words ? Trimmed(item) : item, static_cast<std::uint32_t>(ids_.size()))
-                              .first->second);
-        return ids;
+// Items as 64-bit FNV-1a hashes of their text: equal texts, equal ids; two
+// different texts meet with odds of about n^2 / 2^65, none in a document's
+// lifetime.  (A hash table of the texts would cost the exe 4 KB.)
+std::vector<std::uint64_t> Ids(const std::vector<std::wstring_view>& items, bool words) {
+    std::vector<std::uint64_t> ids;
+    ids.reserve(items.size());
+    for (std::wstring_view item : items) {
+        std::uint64_t hash = 14695981039346656037ull;
+        for (wchar_t c : words ? Trimmed(item) : item) hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+        ids.push_back(hash);
     }
-
-private:
-    std::unordered_map<std::wstring_view, std::uint32_t> ids_;
-};
+    return ids;
+}
 
 void AddWords(DiffParagraph& paragraph, const std::vector<std::wstring_view>& words, size_t from, size_t count,
               DiffKind kind) {
@@ -61,8 +59,7 @@ void AddWords(DiffParagraph& paragraph, const std::vector<std::wstring_view>& wo
 
 DiffParagraph DiffWords(std::wstring_view before, std::wstring_view after) {
     const std::vector<std::wstring_view> a = Words(before), b = Words(after);
-    Ids ids;
-    const std::vector<std::uint32_t> x = ids.of(a, true), y = ids.of(b, true);
+    const std::vector<std::uint64_t> x = Ids(a, true), y = Ids(b, true);
     DiffParagraph paragraph;
     size_t i = 0, j = 0;
     for (const DiffRun& run : MyersDiff(x, y)) {
@@ -75,7 +72,7 @@ DiffParagraph DiffWords(std::wstring_view before, std::wstring_view after) {
 
 }  // namespace
 
-std::vector<DiffRun> MyersDiff(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b,
+std::vector<DiffRun> MyersDiff(const std::vector<std::uint64_t>& a, const std::vector<std::uint64_t>& b,
                                int maxEdits) {
     // What both begin and end with costs nothing to find.
     size_t head = 0, tail = 0;
@@ -131,8 +128,7 @@ std::vector<DiffRun> MyersDiff(const std::vector<std::uint32_t>& a, const std::v
 
 std::vector<DiffParagraph> DiffParagraphs(const std::vector<std::wstring_view>& before,
                                           const std::vector<std::wstring_view>& after) {
-    Ids ids;
-    const std::vector<std::uint32_t> x = ids.of(before, false), y = ids.of(after, false);
+    const std::vector<std::uint64_t> x = Ids(before, false), y = Ids(after, false);
     std::vector<DiffParagraph> merged;
     size_t i = 0, j = 0;
     auto whole = [&](std::wstring_view text, DiffKind kind) {

@@ -15,7 +15,7 @@ struct DiffRun {
     DiffKind kind;
     std::uint32_t count;
 };
-std::vector<DiffRun> MyersDiff(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b,
+std::vector<DiffRun> MyersDiff(const std::vector<std::uint64_t>& a, const std::vector<std::uint64_t>& b,
                                int maxEdits = 4000);
 
 // A piece of the merged text: words of before, after or both, each word

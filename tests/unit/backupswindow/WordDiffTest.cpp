@@ -8,7 +8,7 @@
 
 namespace {
 
-size_t CommonLength(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+size_t CommonLength(const std::vector<std::uint64_t>& a, const std::vector<std::uint64_t>& b) {
     std::vector<std::vector<size_t>> t(a.size() + 1, std::vector<size_t>(b.size() + 1));
     for (size_t i = a.size(); i-- > 0;)
         for (size_t j = b.size(); j-- > 0;)
@@ -21,13 +21,13 @@ size_t CommonLength(const std::vector<std::uint32_t>& a, const std::vector<std::
 TEST(MyersDiff, GivesAShortestScriptThatTurnsOneSequenceIntoTheOther) {
     std::mt19937 random(30);
     for (int round = 0; round < 400; ++round) {
-        std::vector<std::uint32_t> a(random() % 14), b(random() % 14);
+        std::vector<std::uint64_t> a(random() % 14), b(random() % 14);
         for (auto& x : a) x = random() % 4;
         for (auto& x : b) x = random() % 4;
-        std::vector<std::uint32_t> made;
+        std::vector<std::uint64_t> made;
         size_t i = 0, j = 0, edits = 0;
         for (const DiffRun& run : MyersDiff(a, b)) {
-            for (std::uint32_t c = 0; c < run.count; ++c) {
+            for (std::uint64_t c = 0; c < run.count; ++c) {
                 if (run.kind == DiffKind::Same) ASSERT_EQ(a[i], b[j]);
                 if (run.kind != DiffKind::Added) ++i;
                 if (run.kind != DiffKind::Deleted) made.push_back(b[j++]);
