@@ -238,6 +238,7 @@ LRESULT BackupsWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SIZE: Layout(); return 0;
     case kCatalogueFound: OnCatalogueFound(); return 0;
     case kSearchFound: OnSearchFound(); return 0;
+    case kPreviewDue: UpdatePreview(); return 0;
     case WM_SETCURSOR:
         // The pointer says the backups are still being read; the window answers meanwhile.
         if (load_ && LOWORD(lParam) == HTCLIENT) {
@@ -310,7 +311,12 @@ LRESULT BackupsWindow::OnNotify(const NMHDR& header) {
             selectedDocument_ = change.iItem;
             FillBackups();
         }
-        if (!documents && (change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED)) UpdatePreview();
+        // The newest backup's preview asks Word, which Windows refuses inside
+        // a message another thread sent (a driver's LVM_SETITEMSTATE): later.
+        if (!documents && (change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED)) {
+            if (InSendMessage()) PostMessageW(hwnd_, kPreviewDue, 0, 0);
+            else UpdatePreview();
+        }
         return 0;
     }
     case LVN_COLUMNCLICK:

@@ -163,6 +163,7 @@ private:
     // Posted by the load when found backups wait; by the search likewise.
     static constexpr UINT kCatalogueFound = WM_APP + 1;
     static constexpr UINT kSearchFound = WM_APP + 2;
+    static constexpr UINT kPreviewDue = WM_APP + 3;
 
     std::wstring historyFile_;
     std::function<std::vector<std::wstring>()> rememberedFolders_;
