@@ -11,6 +11,7 @@
 #include "engine/WordProbes.h"
 
 #include <set>
+#include <unordered_set>
 
 namespace {
 
@@ -59,9 +60,12 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     run.guard = &guard;
     guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure); });
 
-    BackupPathRegistry newFileNames;
-    BackupPathRegistry& names = options.createNewFile ? newFileNames : overwriteNames_;
-    RunHousekeeping housekeeping(options, housekeepingMemory_);
+    if (!journal_ || journal_->file() != options.journalFile)
+        journal_ = std::make_unique<BackupJournal>(options.journalFile);
+    journal_->refresh();
+    BackupJournal& journal = *journal_;
+    std::unordered_set<std::wstring> claimed;  // upper case: the paths given out in this run
+    RunHousekeeping housekeeping(options, housekeepingMemory_, journal);
     ClipboardCopy clipboardCopy(run, housekeeping);
     PackageCopy packageCopy(run, housekeeping);
     // Word 2007 and later (a version above 11, for which start-up chose
@@ -73,7 +77,10 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // clipboard at all; the next run tries again.
     if (!packageWay && (!clipboardCopy.takeClipboard() || run.finished)) return RunOutcome::Done;
 
-    guard.step(2, [&] { run.user.attach(Dispatch::GetActive(kWordProgId)); });
+    guard.step(2, [&] {
+        run.user.attach(Dispatch::GetActive(kWordProgId));
+        run.user.process = ProcessOfWord(run.user.app);
+    });
     if (!packageWay) clipboardCopy.start();
 
     short total = 0;
@@ -139,16 +146,21 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         // the extension of the way it goes.
         const std::wstring key =
             documentPath.empty() ? name : documentPath + (onTheWeb ? L"/" : L"\\") + name;  // its FullName
-        RunDocument backup{i, document, key, {}, protection == Protection::Password};
+        RunDocument backup{i, document, key, {key, documentPath.empty(), run.user.process}, {},
+                           protection == Protection::Password};
         // A folder that refused writing is left alone while it still does.
         if (housekeeping.stillRefusesWriting(folder)) continue;
+        std::unordered_set<std::wstring> held;  // upper case: paths another program kept
         auto claimPath = [&](const std::wstring& extension) {
+            backup.path.clear();
             guard.step(17, [&] {
-                // Within one run the index tells documents apart; across runs
-                // only the full path does.
-                backup.path = names.claim(options.createNewFile ? std::to_wstring(i) : backup.key,
-                                          BackupPathFor(folder, name, options.createNewFile, extension), extension);
-                if (options.createNewFile) housekeeping.wrote(backup.path);
+                std::unordered_set<std::wstring> taken = claimed;
+                taken.insert(held.begin(), held.end());
+                backup.path = ClaimBackupPath(journal, backup.identity,
+                                              BackupPathFor(folder, name, options.createNewFile, extension),
+                                              extension, taken);
+                claimed.insert(UpperCase(backup.path));
+                if (options.createNewFile) housekeeping.wrote(backup.path, backup.identity);
             });
             return !backup.path.empty();
         };
@@ -158,6 +170,12 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
                 // "Report.docx Date ... PM.docx.protected"; a " (n)" goes before ".docx".
                 const std::wstring suffix(backup.passwordProtected ? kProtectedSuffix : L"");
                 saved = claimPath(package->extension + suffix) && packageCopy.write(backup, *package);
+                // A file of its own that another program keeps open (the user
+                // opened the day's backup): the content goes to the next name.
+                for (int attempt = 0; !saved && packageCopy.held() && attempt < 3; ++attempt) {
+                    held.insert(UpperCase(backup.path));
+                    saved = claimPath(package->extension + suffix) && packageCopy.write(backup, *package);
+                }
             }
             classic = packageCopy.unreadable();
             if (classic && backup.passwordProtected) {
@@ -174,6 +192,13 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         // 4l.
         // Only a backup that was written is logged.
         if (saved) {
+            guard.step(42, [&] {
+                FILETIME now;
+                GetSystemTimeAsFileTime(&now);
+                journal.record({backup.identity, name, backup.path,
+                                (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime,
+                                BackupFileSize(backup.path).value_or(0)});
+            });
             guard.step(41, [&] {
                 AppendHistoryLine(options.historyFile,
                                   name + L" was backup saved as " + backup.path + L" at " + GeneralDate(LocalNow()));
@@ -186,6 +211,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         const std::wstring line = housekeeping.prune();
         if (!line.empty()) AppendHistoryLine(options.historyFile, line);
     });
+    journal.compactIfMostlyGone();
     if (housekeeping.skippedForSpace()) notes.insert(RunNote::NotEnoughSpace);
     if (housekeeping.refusedWriting()) notes.insert(RunNote::FolderRefusedWriting);
     for (RunNote note : notes) host.BackupNoted(note);

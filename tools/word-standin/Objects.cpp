@@ -26,6 +26,26 @@ const Member kApplicationMembers[] = {
     {L"Quit", 1105, MemberKind::Method, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
     {L"ActiveDocument", 3, MemberKind::Get, {}},
     {L"CompareDocuments", 629, MemberKind::Method, {L"OriginalDocument", L"RevisedDocument", L"Destination"}},
+    {L"ActiveWindow", 4, MemberKind::Get, {}},
+};
+
+// ActiveWindow: its Hwnd is a window of this process, as Word's is of its.
+class ActiveWindow final : public DispatchObject {
+public:
+    explicit ActiveWindow(HWND window) : window_(window) {}
+    const wchar_t* kind() const override { return L"Window"; }
+
+protected:
+    std::span<const Member> members() const override {
+        static const Member kMembers[] = {{L"Hwnd", 700, MemberKind::Get, {}}};
+        return kMembers;
+    }
+    void call(const Member&, bool, Args&, VARIANT& result) override {
+        SetLong(result, static_cast<long>(reinterpret_cast<LONG_PTR>(window_)));
+    }
+
+private:
+    HWND window_;
 };
 }
 
@@ -72,6 +92,13 @@ void Application::call(const Member& member, bool put, Args& args, VARIANT& resu
         SetTimer(window_, kQuitTimer, 100, nullptr);
         break;
     case 3: SetObject(result, documents_->active()); break;
+    case 4: {
+        documents_->active();  // Word has no window without a document
+        ComPtr<ActiveWindow> active;
+        active.Attach(new ActiveWindow(window_));
+        SetObject(result, active.Get());
+        break;
+    }
     case 629: {
         // Word's comparison goes into a new document; both stay as they are.
         documents_->ofObject(args.at(0));  // a document of this Word, or a type mismatch

@@ -27,6 +27,7 @@ SaveAllRun::SaveAllRun() {
     CreateDirectoryW(backups.c_str(), nullptr);
     settings.folder = backups;
     settings.history = session.folder().file(L"History.txt");
+    settings.journal = session.folder().file(L"Backups.journal");
     owner = CreateWindowExW(0, L"STATIC", L"Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr,
                             nullptr, nullptr);
     settings.owner = owner;

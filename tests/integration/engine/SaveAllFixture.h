@@ -17,7 +17,7 @@
 // The window's side of a run: its options as plain fields, and its answers.
 struct TestSettings : RunHost {
     bool beside = false, fixed = true, newFile = true;
-    std::wstring folder, extension = L".docx", history;
+    std::wstring folder, extension = L".docx", history, journal;
     HWND owner = nullptr;
     int started = 0, ended = 0;
     bool skipUnchanged = false;
@@ -28,7 +28,8 @@ struct TestSettings : RunHost {
     std::vector<RunNote> notes;  // as runs told them
     std::vector<std::wstring> saved;  // the backups the run said it wrote
     BackupOptions options() const {
-        return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin, clipboardCopy};
+        return {fixed,         beside,   folder, newFile, extension, history, journal, owner, skipUnchanged,
+                keepDays,      thin,     clipboardCopy};
     }
     void BackupNoted(RunNote note) override { notes.push_back(note); }
     int noted(RunNote note) const { return static_cast<int>(std::ranges::count(notes, note)); }

@@ -1,0 +1,122 @@
+#pragma once
+// Which document each backup belongs to.  A name says too little: two
+// documents of one name are two documents, and a new Word names its first
+// new document "Document1" again.  So every backup written is recorded, with
+// its document's identity, in a journal of Orvelle's own; replacing,
+// pruning, thinning, making room and the Backups window go by it, and a file
+// that it does not name is never deleted.
+//
+// The file: UTF-8, one record a line, append-only.  Each record is one
+// WriteFile of a whole line on a handle opened for appending (appends are
+// atomic per write), under a shared lock of "<journal>.lock"; compaction
+// takes that lock exclusively, writes the survivors to a new file and
+// renames it into place.  Readers take the shared lock too.  A torn last line
+// (a crash mid-write) is ignored, and the next record starts on a line of
+// its own.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+// The process behind a Word instance: a never-saved document is its name
+// within one such process, since each new Word starts again at "Document1".
+// The start time tells a reused process id apart.  Zero when not known.
+struct WordProcess {
+    DWORD id = 0;
+    std::uint64_t started = 0;  // creation time, FILETIME ticks
+    bool operator==(const WordProcess&) const = default;
+};
+
+// A saved document is its full name (without regard to case); a never-saved
+// one its name within one Word process.
+struct DocumentIdentity {
+    std::wstring name;  // FullName, or Name when never saved
+    bool neverSaved = false;
+    WordProcess process;  // of a never-saved document's Word
+    // One text per identity, for maps: upper case.
+    std::wstring key() const;
+};
+
+// Whether Word had changes that were not saved when the backup was made.
+enum class UnsavedChanges : char { Unknown = '?', No = '0', Yes = '1' };
+
+struct JournalRecord {
+    DocumentIdentity document;
+    std::wstring displayName;  // Word's Name
+    std::wstring path;         // the backup's
+    std::uint64_t written = 0;      // FILETIME ticks (UTC)
+    std::uint64_t size = 0;         // as written: a file of another size is no longer that backup
+    std::uint64_t firstBackup = 0;  // a never-saved document's first backup; 0 for a saved one
+    UnsavedChanges unsaved = UnsavedChanges::Unknown;
+    bool deleted = false;  // a record that the backup was deleted by housekeeping
+};
+
+// One line of the file, with its line feed; and back (none for a line that
+// is not a whole record).
+std::string FormatJournalLine(const JournalRecord& record);
+std::optional<JournalRecord> ParseJournalLine(std::string_view line);
+
+// %LOCALAPPDATA%\Kelvane\Orvelle\Backups.journal
+std::wstring DefaultJournalFile();
+
+class BackupJournal {
+public:
+    explicit BackupJournal(std::wstring file) : file_(std::move(file)) {}
+    const std::wstring& file() const { return file_; }
+
+    // Reads what was appended since the last refresh (all of it when the
+    // file was replaced by a compaction).  A journal that cannot be read
+    // names nothing new; never fails.
+    void refresh();
+    // The last record of a backup path, none when the journal names none
+    // there or its last record is a deletion.
+    const JournalRecord* find(const std::wstring& path) const;
+    // True when the journal's last record of path names document and the
+    // file there is the one written then (its size).
+    bool owns(const DocumentIdentity& document, const std::wstring& path) const;
+    // Whether path is some document's backup as written.
+    bool names(const std::wstring& path) const;
+    // A never-saved document's first backup, 0 when it has none yet.
+    std::uint64_t firstBackupOf(const DocumentIdentity& document) const;
+    // The folders of live records, for the Backups window to read.
+    std::vector<std::wstring> folders() const;
+
+    // Appends the record (its first backup filled in for a never-saved
+    // document).  Failures are thrown.
+    void record(JournalRecord record);
+    // Appends a deletion of each path, one line each; quiet.
+    void recordDeleted(const std::vector<std::wstring>& paths);
+    // When most lines name backups that are gone (replaced, deleted, or no
+    // longer on the disk), rewrites the file with the rest.  Quiet, and left
+    // for another time when another process holds the journal.
+    void compactIfMostlyGone();
+
+    // How many lines the reads took, whole and torn.
+    size_t lines() const { return lines_; }
+
+private:
+    void take(JournalRecord&& record);
+    void append(const std::vector<std::string>& lines);
+
+    std::wstring file_;
+    std::unordered_map<std::wstring, JournalRecord> byPath_;  // upper path -> last record
+    std::unordered_map<std::wstring, std::uint64_t> firstBackups_;
+    size_t lines_ = 0, live_ = 0;
+    std::uint64_t offset_ = 0;  // read so far
+    std::uint64_t fileIndex_ = 0;  // of the file read: a compaction makes a new one
+};
+
+// A backup file's size, none when it cannot be read.
+std::optional<std::uint64_t> BackupFileSize(const std::wstring& path);
+
+// The path a document's backup goes to: path or one of its " (n)", the
+// first that the journal says is the document's own, else the first where
+// no file is and that taken (upper case: given to another document in this
+// run, or held) does not hold.  Any other file is left alone.
+std::wstring ClaimBackupPath(const BackupJournal& journal, const DocumentIdentity& document, const std::wstring& path,
+                             const std::wstring& extension, const std::unordered_set<std::wstring>& taken);
