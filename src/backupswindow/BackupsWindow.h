@@ -5,6 +5,7 @@
 #include "common/Handle.h"
 #include "backupswindow/BackupCatalogue.h"
 #include "backupswindow/CatalogueLoad.h"
+#include "engine/BackupJournal.h"
 
 #include <windows.h>
 
@@ -54,7 +55,8 @@ class BackupsWindow {
 public:
     // rememberedFolders: the folders backups were written to, most recent
     // first, asked afresh at each read.
-    BackupsWindow(std::wstring historyFile, std::function<std::vector<std::wstring>()> rememberedFolders);
+    BackupsWindow(std::wstring historyFile, std::function<std::vector<std::wstring>()> rememberedFolders,
+                  std::wstring journalFile = DefaultJournalFile());
     ~BackupsWindow();
     BackupsWindow(const BackupsWindow&) = delete;
     BackupsWindow& operator=(const BackupsWindow&) = delete;
@@ -114,7 +116,7 @@ private:
     // Posted by the load when found backups wait.
     static constexpr UINT kCatalogueFound = WM_APP + 1;
 
-    std::wstring historyFile_;
+    std::wstring historyFile_, journalFile_;
     std::function<std::vector<std::wstring>()> rememberedFolders_;
     HWND hwnd_ = nullptr;
     HWND filter_ = nullptr, documents_ = nullptr, backups_ = nullptr;
@@ -126,7 +128,8 @@ private:
     struct Wanted {
         std::wstring name, folder, stem;
         int number = 0;
-        bool exact = false;  // folder, stem and number, not Word's name
+        bool exact = false;  // folder, stem, number and identity, not Word's name
+        std::wstring identity;
     };
     std::optional<Wanted> wanted_;
     std::optional<size_t> shownDocument_;  // whose backups the backups list shows

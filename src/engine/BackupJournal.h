@@ -96,6 +96,7 @@ public:
     // for another time when another process holds the journal.
     void compactIfMostlyGone();
 
+    bool empty() const { return byPath_.empty(); }
     // How many lines the reads took, whole and torn.
     size_t lines() const { return lines_; }
 
