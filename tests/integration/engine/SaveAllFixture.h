@@ -55,6 +55,9 @@ protected:
     // The backup name of base in "Create new file" mode at Noon().
     std::wstring stamped(const std::wstring& base) const { return base + L" Date Dec 7 2026 Time 01 05 09 PM.docx"; }
     std::vector<std::wstring> historyLines() const;
+    // Records path, as it is now, in the run's journal as a backup of the
+    // saved document fullName.
+    void journalNames(const std::wstring& path, const std::wstring& fullName);
     // How many calls of member the stand-ins logged.
     int calls(const std::wstring& member) const;
     // Waits until only the user's Word is left, as after every run.
