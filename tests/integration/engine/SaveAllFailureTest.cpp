@@ -3,7 +3,10 @@
 // clipboard.  Each is reported once, and the rest of the run goes on.
 #include "SaveAllFixture.h"
 
+#include "common/Automation.h"
+#include "common/CompleteFile.h"
 #include "common/Failure.h"
+#include "common/Handle.h"
 #include "common/Text.h"
 #include "engine/Housekeeping.h"
 #include "support/Clipboard.h"
@@ -46,6 +49,67 @@ public:
 private:
     std::thread thread_;
     std::atomic<bool> released_{false}, held_{false};
+};
+
+// Another program that opens each new file in a folder the moment its
+// writer lets go, and holds it for a while without FILE_SHARE_DELETE, as
+// scanners, indexers and sync clients do.
+class Scanner {
+public:
+    Scanner(const std::wstring& folder, DWORD holdMs)
+        : folder_(folder),
+          directory_(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)),
+          thread_([this, holdMs] { watch(holdMs); }) {}
+    ~Scanner() {
+        stopped_ = true;
+        thread_.join();
+    }
+    int unfinishedTaken() const { return unfinishedTaken_; }
+
+private:
+    void watch(DWORD holdMs) {
+        std::vector<std::pair<UniqueFile, ULONGLONG>> held;
+        alignas(DWORD) char buffer[16384];
+        UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        while (!stopped_) {
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = event.get();
+            ResetEvent(event.get());
+            if (!ReadDirectoryChangesW(directory_.get(), buffer, sizeof buffer, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME,
+                                       nullptr, &overlapped, nullptr))
+                return;
+            while (!stopped_ && WaitForSingleObject(event.get(), 10) == WAIT_TIMEOUT)
+                std::erase_if(held, [&](const auto& h) { return GetTickCount64() - h.second >= holdMs; });
+            DWORD bytes = 0;
+            if (stopped_ || !GetOverlappedResult(directory_.get(), &overlapped, &bytes, TRUE)) {
+                CancelIo(directory_.get());
+                return;
+            }
+            for (auto* n = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(buffer); bytes > 0;
+                 n = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(reinterpret_cast<char*>(n) + n->NextEntryOffset)) {
+                const std::wstring name(n->FileName, n->FileNameLength / sizeof(wchar_t));
+                // Opened as soon as its writer closes it, gone or not.
+                for (ULONGLONG start = GetTickCount64(); GetTickCount64() - start < 200;) {
+                    UniqueFile file(CreateFileW((folder_ + L"\\" + name).c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+                    if (file) {
+                        unfinishedTaken_ += IsUnfinishedFileName(name);
+                        held.emplace_back(std::move(file), GetTickCount64());
+                        break;
+                    }
+                    if (GetLastError() != ERROR_SHARING_VIOLATION) break;
+                }
+                if (n->NextEntryOffset == 0) break;
+            }
+        }
+    }
+
+    std::wstring folder_;
+    UniqueFile directory_;
+    std::atomic<bool> stopped_{false};
+    std::atomic<int> unfinishedTaken_{0};
+    std::thread thread_;
 };
 
 }  // namespace
@@ -256,4 +320,58 @@ TEST_F(SaveAllRun, ANearlyFullVolumeIsReportedOnceUntilABackupFitsThereAgain) {
                                          L"until there is room.");
     EXPECT_EQ(historyLines().size(), 2u);
     EXPECT_TRUE(onlyUserWordLeft(word.pid));
+}
+
+TEST_F(SaveAllRun, NothingIsLostWhileOtherProgramsHoldNewFilesOldBackupsOrTheDaysBackup) {
+    settings.clipboardCopy = false;
+    std::vector<std::wstring> documents;
+    for (int i = 0; i < 8; ++i) documents.push_back(doc(L"D" + std::to_wstring(i) + L".txt", L"text"));
+    auto word = StandIn::StartUserWord(documents);
+    auto noUnfinishedFile = [&] {
+        for (const std::wstring& name : FileNamesIn(backups))
+            if (IsUnfinishedFileName(name)) return false;
+        return true;
+    };
+    {
+        // Every new file taken the moment it is let go: retried, never lost.
+        Scanner scanner(backups, 300);
+        SaveAll(settings);
+        EXPECT_GT(scanner.unfinishedTaken(), 0) << "the scanner never won the race";
+    }
+    for (const std::wstring& d : documents)
+        EXPECT_TRUE(PathExists(stamped(backups + d.substr(d.find_last_of(L'\\'))))) << ToUtf8(d);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(noUnfinishedFile());
+
+    // An old backup held for longer than the retry bound stays for a later run, without a box.
+    settings.keepDays = 1;
+    const std::wstring old = WriteAgedFile(backups + L"\\D0.txt Date Dec 1 2026 Time 09 00 00 AM.docx", 3 * 24 * 60);
+    journalNames(old, documents[0]);
+    for (bool held : {true, false}) {
+        UniqueFile holder(held ? CreateFileW(old.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE);
+        SaveAll(settings);
+        EXPECT_EQ(PathExists(old), held);
+        EXPECT_TRUE(reports.empty());
+    }
+
+    // The day's backup open in Word past the bound: the content goes to the
+    // next name, which the history line names; once it is let go, the day's
+    // name is written again.
+    settings.newFile = false;
+    const std::wstring day = backups + L"\\D0.txt Dec 7 2026.docx";
+    SaveAll(settings);
+    for (bool held : {true, false}) {
+        Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch().call(L"Item", {1}).toDispatch()
+            .get(L"Range").toDispatch().put(L"Text", held ? L"while held" : L"let go");
+        UniqueFile holder(held ? CreateFileW(day.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE);
+        SaveAll(settings);
+        holder.reset();
+        const std::wstring written = held ? backups + L"\\D0.txt Dec 7 2026 (2).docx" : day;
+        EXPECT_EQ(ReadDocxText(written), held ? L"while held" : L"let go");
+        EXPECT_EQ(historyLines()[historyLines().size() - 8].find(L"D0.txt was backup saved as " + written + L" at "), 0u);
+    }
+    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(noUnfinishedFile());
 }
