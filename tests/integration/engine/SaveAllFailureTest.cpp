@@ -162,6 +162,28 @@ TEST_F(SaveAllRun, AFolderThatRefusesWritingIsReportedOnceUntilABackupIsWrittenT
         EXPECT_TRUE(onlyUserWordLeft(word.pid));
     }
 
+    // Two folders that refuse in one run: a box for each.
+    StandIn::KillAllStandIns();
+    auto unsaved = StandIn::StartUserWord({}, {L"U1", L"U2"});
+    struct Answers : TestSettings {
+        std::vector<std::wstring> folders;
+        std::wstring AskForFolder(const std::wstring&) override {
+            const std::wstring next = folders.empty() ? L"" : folders.front();
+            if (!folders.empty()) folders.erase(folders.begin());
+            return next;
+        }
+    } answers;
+    static_cast<TestSettings&>(answers) = settings;
+    answers.beside = true, answers.fixed = false, answers.clipboardCopy = false;
+    answers.folders = {backups + L"\\gone1", backups + L"\\gone2"};
+    reports.clear();
+    BackupRun().SaveAll(answers.options(), answers);
+    ASSERT_EQ(reports.size(), 2u);
+    for (int i : {0, 1})
+        EXPECT_EQ(reports[i].find(L"Backups cannot be written in " + backups + L"\\gone" +
+                                  std::to_wstring(i + 1) + L"\\: "),
+                  0u);
+
     // A document on a read-only volume, backed up beside it: once, whichever way.
     const std::wstring readOnly = StagedVolume(L"readonly");
     if (readOnly.empty()) GTEST_SKIP() << "no read-only volume staged (mounting needs root)";
