@@ -61,6 +61,12 @@ bool TextOf(std::string_view field, std::wstring& text) {
         }
         field = unescaped;
     }
+    // Paths and names are mostly ASCII: widened here, which is many times
+    // faster than a call per field (a 200,000-line journal is read at once).
+    if (std::all_of(field.begin(), field.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        text.assign(field.begin(), field.end());
+        return true;
+    }
     text.resize(field.size());
     const int n = field.empty() ? 0
                                 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, field.data(),
@@ -85,6 +91,17 @@ std::uint64_t NowTicks() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// A path as the map holds it: upper case, ASCII without a call.
+std::wstring PathKey(const std::wstring& path) {
+    std::wstring key(path);
+    bool ascii = true;
+    for (wchar_t& c : key) {
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
+        ascii &= c < 0x80;
+    }
+    return ascii ? key : UpperCase(std::move(key));
 }
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
@@ -187,7 +204,7 @@ void BackupJournal::take(JournalRecord&& record) {
     } else if (auto [it, added] = firstBackups_.try_emplace(record.document.key(), record.firstBackup); !added) {
         it->second = std::min(it->second, record.firstBackup);
     }
-    auto [it, added] = byPath_.try_emplace(UpperCase(record.path));
+    auto [it, added] = byPath_.try_emplace(PathKey(record.path));
     const bool wasLive = !added && !it->second.deleted;
     if (wasLive && record.deleted) --live_;
     if (!wasLive && !record.deleted) ++live_;
@@ -211,6 +228,7 @@ void BackupJournal::refresh() {
         fileIndex_ = index;
     }
     if (size == offset_) return;
+    if (offset_ == 0) byPath_.reserve(static_cast<size_t>(size / 160));
     std::string bytes(size - offset_, '\0');
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset_);
@@ -232,7 +250,7 @@ void BackupJournal::refresh() {
 }
 
 const JournalRecord* BackupJournal::find(const std::wstring& path) const {
-    auto it = byPath_.find(UpperCase(path));
+    auto it = byPath_.find(PathKey(path));
     return it == byPath_.end() || it->second.deleted ? nullptr : &it->second;
 }
 
