@@ -198,7 +198,8 @@ void Reader::scanFolder(const std::wstring& folder) {
         BackupFile file{Ticks(found.ftLastWriteTime),
                         (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
                         std::wstring(name), parts->isProtected};
-        const JournalRecord* record = journal_.empty() ? nullptr : journal_.find(folder + L"\\" + file.name);
+        const std::optional<JournalRecord> record =
+            journal_.empty() ? std::nullopt : journal_.find(folder + L"\\" + file.name);
         if (record && record->size == file.size) {
             CatalogueDocument& document = part_.documentFor(folder, parts->stem, 0, record->document.key());
             if (document.backups.empty()) document.name = JournalName(*record);

@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <array>
 #include <unordered_set>
 
 namespace {
@@ -93,15 +94,65 @@ std::uint64_t NowTicks() {
     return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-// A path as the map holds it: upper case, ASCII without a call.
-std::wstring PathKey(const std::wstring& path) {
-    std::wstring key(path);
-    bool ascii = true;
-    for (wchar_t& c : key) {
-        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
-        ascii &= c < 0x80;
+// FNV-1a over the UTF-16 units of a text's upper case, as the journal's
+// maps keep paths and identities.
+class UpperHash {
+public:
+    void add(wchar_t c) { hash_ = (hash_ ^ static_cast<std::uint16_t>(c)) * 1099511628211ull; }
+    void add(std::wstring_view text) {
+        if (std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; })) {
+            for (wchar_t c : text) add(c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c);
+            return;
+        }
+        for (wchar_t c : UpperCase(std::wstring(text))) add(c);
     }
-    return ascii ? key : UpperCase(std::move(key));
+    // A field as the file holds it; false when it is not valid text.
+    bool addField(std::string_view field) {
+        const std::uint64_t before = hash_;
+        std::uint64_t hash = hash_;
+        bool plain = true;
+        for (char c : field) {
+            if (c <= 0 || c == '%') {
+                plain = false;
+                break;
+            }
+            hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c)) * 1099511628211ull;
+        }
+        if (plain) {
+            hash_ = hash;
+            return true;
+        }
+        hash_ = before;
+        std::wstring text;
+        if (!TextOf(field, text)) return false;
+        add(text);
+        return true;
+    }
+    std::uint64_t value() const { return hash_; }
+
+private:
+    std::uint64_t hash_ = 14695981039346656037ull;
+};
+
+std::uint64_t HashOf(std::wstring_view text) {
+    UpperHash hash;
+    hash.add(text);
+    return hash.value();
+}
+
+// The fields of a line, none when it is not a whole record.
+std::optional<std::array<std::string_view, kFields>> FieldsOf(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::array<std::string_view, kFields> fields;
+    size_t from = 0;
+    for (size_t i = 0; i < kFields; ++i) {
+        const size_t tab = line.find('\t', from);
+        if ((tab == std::string_view::npos) != (i + 1 == kFields)) return std::nullopt;
+        fields[i] = line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
+        from = tab + 1;
+    }
+    if (fields[kFields - 1] != kEnd || (fields[0] != "B" && fields[0] != "D")) return std::nullopt;
+    return fields;
 }
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
@@ -154,20 +205,9 @@ std::string FormatJournalLine(const JournalRecord& r) {
 }
 
 std::optional<JournalRecord> ParseJournalLine(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    std::string_view fields[kFields];
-    size_t count = 0;
-    for (size_t from = 0; count < kFields; ++count) {
-        const size_t tab = line.find('\t', from);
-        fields[count] = line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
-        if (tab == std::string_view::npos) {
-            ++count;
-            break;
-        }
-        from = tab + 1;
-        if (count + 1 == kFields) return std::nullopt;  // more fields than a record has
-    }
-    if (count != kFields || fields[kFields - 1] != kEnd || (fields[0] != "B" && fields[0] != "D")) return std::nullopt;
+    const auto split = FieldsOf(line);
+    if (!split) return std::nullopt;
+    const std::array<std::string_view, kFields>& fields = *split;
     JournalRecord r;
     r.deleted = fields[0] == "D";
     std::uint64_t neverSaved = 0, id = 0;
@@ -199,16 +239,38 @@ std::optional<std::uint64_t> BackupFileSize(const std::wstring& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void BackupJournal::take(JournalRecord&& record) {
-    if (!record.document.neverSaved || record.deleted) {
-    } else if (auto [it, added] = firstBackups_.try_emplace(record.document.key(), record.firstBackup); !added) {
-        it->second = std::min(it->second, record.firstBackup);
+void BackupJournal::take(std::string_view line, size_t at) {
+    const auto fields = FieldsOf(line);
+    std::uint64_t size = 0, first = 0, neverSaved = 0;
+    if (!fields || !NumberOf((*fields)[2], size) || !NumberOf((*fields)[3], first) ||
+        !NumberOf((*fields)[5], neverSaved))
+        return;
+    UpperHash identity, path;
+    if (!identity.addField((*fields)[8])) return;
+    if (neverSaved) {
+        // As DocumentIdentity::key() writes it.
+        for (std::string_view number : {(*fields)[6], (*fields)[7]}) {
+            identity.add(L'|');
+            for (char c : number) identity.add(static_cast<wchar_t>(c));
+        }
     }
-    auto [it, added] = byPath_.try_emplace(PathKey(record.path));
+    // The folder's hash is the path's up to its last backslash.
+    const std::string_view pathField = (*fields)[10];
+    const size_t slash = pathField.rfind('\\');
+    if (slash == std::string_view::npos || !path.addField(pathField.substr(0, slash))) return;
+    if (path.value() != lastFolder_) folders_.try_emplace(lastFolder_ = path.value(), at);
+    if (!path.addField(pathField.substr(slash))) return;
+
+    const bool deleted = (*fields)[0] == "D";
+    if (neverSaved && !deleted) {
+        auto [it, added] = firstBackups_.try_emplace(identity.value(), first);
+        if (!added) it->second = std::min(it->second, first);
+    }
+    auto [it, added] = byPath_.try_emplace(path.value());
     const bool wasLive = !added && !it->second.deleted;
-    if (wasLive && record.deleted) --live_;
-    if (!wasLive && !record.deleted) ++live_;
-    it->second = std::move(record);
+    if (wasLive && deleted) --live_;
+    if (!wasLive && !deleted) ++live_;
+    it->second = {identity.value(), size, at, deleted};
 }
 
 void BackupJournal::refresh() {
@@ -220,60 +282,76 @@ void BackupJournal::refresh() {
     if (!file || !GetFileInformationByHandle(file.get(), &info)) return;
     const std::uint64_t index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (index != fileIndex_ || size < offset_) {
+    if (index != fileIndex_ || size < text_.size()) {
+        text_.clear();
         byPath_.clear();
         firstBackups_.clear();
+        folders_.clear();
+        lastFolder_ = 0;
         lines_ = live_ = 0;
-        offset_ = 0;
         fileIndex_ = index;
     }
-    if (size == offset_) return;
-    if (offset_ == 0) byPath_.reserve(static_cast<size_t>(size / 160));
-    std::string bytes(size - offset_, '\0');
+    if (size == text_.size()) return;
+    if (text_.empty()) byPath_.reserve(static_cast<size_t>(size / 160));
+    const size_t start = text_.size();
+    text_.resize(static_cast<size_t>(size));
     LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset_);
+    at.QuadPart = static_cast<LONGLONG>(start);
     DWORD read = 0;
     if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
-        !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
-        return;
-    bytes.resize(read);
-    const std::string_view text(bytes);
-    size_t from = 0;
+        !ReadFile(file.get(), text_.data() + start, static_cast<DWORD>(size - start), &read, nullptr))
+        read = 0;
     // Whole lines only: a torn last one stays unread, and the next record
     // starts on a line of its own.
-    for (size_t eol; (eol = text.find('\n', from)) != std::string_view::npos; from = eol + 1) {
+    const size_t end = text_.rfind('\n', start + read == 0 ? 0 : start + read - 1);
+    text_.resize(end == std::string::npos || end < start ? start : end + 1);
+    const std::string_view text(text_);
+    for (size_t from = start, eol; from < text.size(); from = eol + 1) {
+        eol = text.find('\n', from);
         ++lines_;
-        if (std::optional<JournalRecord> record = ParseJournalLine(text.substr(from, eol - from)))
-            take(std::move(*record));
+        take(text.substr(from, eol - from), from);
     }
-    offset_ += from;
 }
 
-const JournalRecord* BackupJournal::find(const std::wstring& path) const {
-    auto it = byPath_.find(PathKey(path));
+const BackupJournal::Entry* BackupJournal::entry(const std::wstring& path) const {
+    auto it = byPath_.find(HashOf(path));
     return it == byPath_.end() || it->second.deleted ? nullptr : &it->second;
 }
 
+std::optional<JournalRecord> BackupJournal::find(const std::wstring& path) const {
+    const Entry* e = entry(path);
+    if (!e) return std::nullopt;
+    const size_t eol = text_.find('\n', e->line);
+    std::optional<JournalRecord> record = ParseJournalLine(std::string_view(text_).substr(e->line, eol - e->line));
+    // Another path of the same hash is not this one.
+    if (record && CompareStringOrdinal(record->path.c_str(), -1, path.c_str(), -1, TRUE) != CSTR_EQUAL) return std::nullopt;
+    return record;
+}
+
 bool BackupJournal::names(const std::wstring& path) const {
-    const JournalRecord* record = find(path);
+    const std::optional<JournalRecord> record = find(path);
     return record && BackupFileSize(path) == record->size;
 }
 
 bool BackupJournal::owns(const DocumentIdentity& document, const std::wstring& path) const {
-    const JournalRecord* record = find(path);
+    const Entry* e = entry(path);
+    if (!e || e->identity != HashOf(document.key())) return false;
+    const std::optional<JournalRecord> record = find(path);
     return record && record->document.key() == document.key() && BackupFileSize(path) == record->size;
 }
 
 std::uint64_t BackupJournal::firstBackupOf(const DocumentIdentity& document) const {
-    auto it = firstBackups_.find(document.key());
+    auto it = firstBackups_.find(HashOf(document.key()));
     return it == firstBackups_.end() ? 0 : it->second;
 }
 
 std::vector<std::wstring> BackupJournal::folders() const {
-    std::unordered_set<std::wstring> seen;
     std::vector<std::wstring> folders;
-    for (const auto& [key, record] : byPath_)
-        if (!record.deleted && seen.insert(FolderOf(key)).second) folders.push_back(FolderOf(record.path));
+    for (const auto& [hash, line] : folders_) {
+        const size_t eol = text_.find('\n', line);
+        if (auto record = ParseJournalLine(std::string_view(text_).substr(line, eol - line)))
+            folders.push_back(FolderOf(record->path));
+    }
     return folders;
 }
 
@@ -333,15 +411,21 @@ void BackupJournal::compactIfMostlyGone() {
     if (lines_ < 64 || live_ * 2 >= lines_) return;
     JournalLock lock(file_, true);
     if (!lock.held()) return;  // another Orvelle reads, writes or compacts it
-    std::vector<const JournalRecord*> kept;
-    for (const auto& [key, record] : byPath_)
-        if (!record.deleted && BackupFileSize(record.path) == record.size) kept.push_back(&record);
-    std::sort(kept.begin(), kept.end(), [](auto* a, auto* b) { return a->written < b->written; });
+    std::vector<std::pair<std::uint64_t, std::string_view>> kept;  // written, line
+    for (const auto& [hash, e] : byPath_) {
+        if (e.deleted) continue;
+        const size_t eol = text_.find('\n', e.line);
+        const std::string_view line = std::string_view(text_).substr(e.line, eol + 1 - e.line);
+        if (auto record = ParseJournalLine(line.substr(0, line.size() - 1));
+            record && BackupFileSize(record->path) == record->size)
+            kept.emplace_back(record->written, line);
+    }
+    std::sort(kept.begin(), kept.end());
     std::string text;
-    for (const JournalRecord* record : kept) text += FormatJournalLine(*record);
+    for (const auto& [written, line] : kept) text += line;
     // Read again under the exclusive lock: what another process appended
     // since the last refresh is in the file, and must stay.
-    const std::uint64_t readUpTo = offset_;
+    const std::uint64_t readUpTo = text_.size();
     UniqueFile file(CreateFileW(file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER size{};
@@ -363,7 +447,6 @@ void BackupJournal::compactIfMostlyGone() {
         return;
     }
     fileIndex_ = 0;  // read afresh
-    offset_ = 0;
 }
 
 std::wstring ClaimBackupPath(const BackupJournal& journal, const DocumentIdentity& document, const std::wstring& path,

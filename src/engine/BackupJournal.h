@@ -75,7 +75,7 @@ public:
     void refresh();
     // The last record of a backup path, none when the journal names none
     // there or its last record is a deletion.
-    const JournalRecord* find(const std::wstring& path) const;
+    std::optional<JournalRecord> find(const std::wstring& path) const;
     // True when the journal's last record of path names document and the
     // file there is the one written then (its size).
     bool owns(const DocumentIdentity& document, const std::wstring& path) const;
@@ -101,14 +101,27 @@ public:
     size_t lines() const { return lines_; }
 
 private:
-    void take(JournalRecord&& record);
+    // What a read keeps of a record: a 200,000-line journal is read in a
+    // fraction of a second only when no line becomes strings.  Paths and
+    // identities are kept as hashes of their upper case; a record is parsed
+    // from its line when asked for, and its path checked then.
+    struct Entry {
+        std::uint64_t identity = 0;
+        std::uint64_t size = 0;
+        size_t line = 0;  // where its line starts in text_
+        bool deleted = false;
+    };
+    void take(std::string_view line, size_t at);
+    const Entry* entry(const std::wstring& path) const;
     void append(const std::vector<std::string>& lines);
 
     std::wstring file_;
-    std::unordered_map<std::wstring, JournalRecord> byPath_;  // upper path -> last record
-    std::unordered_map<std::wstring, std::uint64_t> firstBackups_;
+    std::string text_;  // the whole lines read
+    std::unordered_map<std::uint64_t, Entry> byPath_;
+    std::unordered_map<std::uint64_t, std::uint64_t> firstBackups_;  // identity -> first backup
+    std::unordered_map<std::uint64_t, size_t> folders_;              // a folder -> a line naming it
+    std::uint64_t lastFolder_ = 0;  // of the line read last: most lines name the folder before theirs
     size_t lines_ = 0, live_ = 0;
-    std::uint64_t offset_ = 0;  // read so far
     std::uint64_t fileIndex_ = 0;  // of the file read: a compaction makes a new one
 };
 

@@ -77,7 +77,7 @@ std::vector<StampedFile> StampedBackups(const BackupJournal& journal, const Docu
         if (!rule.isStampedBackupOf(found.cFileName, series.stem)) continue;
         const std::uint64_t size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         std::wstring path = prefix + found.cFileName;
-        const JournalRecord* record = journal.find(path);
+        const std::optional<JournalRecord> record = journal.find(path);
         if (record && record->size == size && record->document.key() == key)
             backups.push_back({std::move(path), {Ticks(found.ftLastWriteTime), size}});
     } while (FindNextFileW(find.get(), &found));

@@ -56,13 +56,6 @@ int wmain() {
             const std::string bytes = ReadFileBytes(file);
             lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
         });
-        size_t parsed = 0;
-        const double parse = MillisecondsOf([&] {
-            std::string_view all(text);
-            for (size_t from = 0, eol; (eol = all.find('\n', from)) != std::string_view::npos; from = eol + 1)
-                parsed += ParseJournalLine(all.substr(from, eol - from)).has_value();
-        });
-        std::printf("parse only %.0f ms\n", parse);
         std::printf("journal of %zu lines (%.1f MB): read %6.0f ms, bare read and line count %5.0f ms\n", names,
                     text.size() / 1048576.0, journal, bare);
         (void)lines;
