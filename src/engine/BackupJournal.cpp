@@ -9,150 +9,14 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <array>
 #include <unordered_set>
 
 namespace {
-
-// Fields in their order; the last one marks a line written whole.
-constexpr size_t kFields = 12;
-constexpr std::string_view kEnd = "$";
-
-// UTF-8, with "%" and control characters as %XX so that tabs and line feeds
-// only ever separate.
-void AppendField(std::string& line, const std::wstring& text) {
-    const std::string utf8 = ToUtf8(text);
-    static const char kHex[] = "0123456789ABCDEF";
-    for (unsigned char c : utf8) {
-        if (c < 0x20 || c == '%') {
-            line += '%';
-            line += kHex[c >> 4];
-            line += kHex[c & 15];
-        } else {
-            line += static_cast<char>(c);
-        }
-    }
-    line += '\t';
-}
-
-void AppendNumber(std::string& line, std::uint64_t n) {
-    line += std::to_string(n);
-    line += '\t';
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool TextOf(std::string_view field, std::wstring& text) {
-    std::string unescaped;
-    if (field.find('%') != std::string_view::npos) {
-        for (size_t i = 0; i < field.size(); ++i) {
-            if (field[i] != '%') {
-                unescaped += field[i];
-                continue;
-            }
-            if (i + 2 >= field.size()) return false;
-            const int high = HexDigit(field[i + 1]), low = HexDigit(field[i + 2]);
-            if (high < 0 || low < 0) return false;
-            unescaped += static_cast<char>(high * 16 + low);
-            i += 2;
-        }
-        field = unescaped;
-    }
-    // Paths and names are mostly ASCII: widened here, which is many times
-    // faster than a call per field (a 200,000-line journal is read at once).
-    if (std::all_of(field.begin(), field.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        text.assign(field.begin(), field.end());
-        return true;
-    }
-    text.resize(field.size());
-    const int n = field.empty() ? 0
-                                : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, field.data(),
-                                                      static_cast<int>(field.size()), text.data(),
-                                                      static_cast<int>(text.size()));
-    if (n == 0 && !field.empty()) return false;
-    text.resize(n);
-    return true;
-}
-
-bool NumberOf(std::string_view field, std::uint64_t& n) {
-    if (field.empty() || field.size() > 20) return false;
-    n = 0;
-    for (char c : field) {
-        if (c < '0' || c > '9') return false;
-        n = n * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return true;
-}
 
 std::uint64_t NowTicks() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
-// FNV-1a over the UTF-16 units of a text's upper case, as the journal's
-// maps keep paths and identities.
-class UpperHash {
-public:
-    void add(wchar_t c) { hash_ = (hash_ ^ static_cast<std::uint16_t>(c)) * 1099511628211ull; }
-    void add(std::wstring_view text) {
-        if (std::all_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x80; })) {
-            for (wchar_t c : text) add(c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c);
-            return;
-        }
-        for (wchar_t c : UpperCase(std::wstring(text))) add(c);
-    }
-    // A field as the file holds it; false when it is not valid text.
-    bool addField(std::string_view field) {
-        const std::uint64_t before = hash_;
-        std::uint64_t hash = hash_;
-        bool plain = true;
-        for (char c : field) {
-            if (c <= 0 || c == '%') {
-                plain = false;
-                break;
-            }
-            hash = (hash ^ static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c)) * 1099511628211ull;
-        }
-        if (plain) {
-            hash_ = hash;
-            return true;
-        }
-        hash_ = before;
-        std::wstring text;
-        if (!TextOf(field, text)) return false;
-        add(text);
-        return true;
-    }
-    std::uint64_t value() const { return hash_; }
-
-private:
-    std::uint64_t hash_ = 14695981039346656037ull;
-};
-
-std::uint64_t HashOf(std::wstring_view text) {
-    UpperHash hash;
-    hash.add(text);
-    return hash.value();
-}
-
-// The fields of a line, none when it is not a whole record.
-std::optional<std::array<std::string_view, kFields>> FieldsOf(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    std::array<std::string_view, kFields> fields;
-    size_t from = 0;
-    for (size_t i = 0; i < kFields; ++i) {
-        const size_t tab = line.find('\t', from);
-        if ((tab == std::string_view::npos) != (i + 1 == kFields)) return std::nullopt;
-        fields[i] = line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
-        from = tab + 1;
-    }
-    if (fields[kFields - 1] != kEnd || (fields[0] != "B" && fields[0] != "D")) return std::nullopt;
-    return fields;
 }
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
@@ -183,48 +47,6 @@ private:
 };
 
 }  // namespace
-
-std::wstring DocumentIdentity::key() const {
-    std::wstring key = UpperCase(name);
-    if (neverSaved) key += L"|" + std::to_wstring(process.id) + L"|" + std::to_wstring(process.started);
-    return key;
-}
-
-std::string FormatJournalLine(const JournalRecord& r) {
-    std::string line(r.deleted ? "D\t" : "B\t");
-    for (std::uint64_t n : {r.written, r.size, r.firstBackup}) AppendNumber(line, n);
-    line += static_cast<char>(r.unsaved);
-    line += '\t';
-    for (std::uint64_t n : {std::uint64_t{r.document.neverSaved}, std::uint64_t{r.document.process.id},
-                            r.document.process.started})
-        AppendNumber(line, n);
-    for (const std::wstring* text : {&r.document.name, &r.displayName, &r.path}) AppendField(line, *text);
-    line += kEnd;
-    line += '\n';
-    return line;
-}
-
-std::optional<JournalRecord> ParseJournalLine(std::string_view line) {
-    const auto split = FieldsOf(line);
-    if (!split) return std::nullopt;
-    const std::array<std::string_view, kFields>& fields = *split;
-    JournalRecord r;
-    r.deleted = fields[0] == "D";
-    std::uint64_t neverSaved = 0, id = 0;
-    if (!NumberOf(fields[1], r.written) || !NumberOf(fields[2], r.size) || !NumberOf(fields[3], r.firstBackup) ||
-        fields[4].size() != 1 || !NumberOf(fields[5], neverSaved) || neverSaved > 1 || !NumberOf(fields[6], id) ||
-        id > 0xFFFFFFFFu || !NumberOf(fields[7], r.document.process.started) ||
-        !TextOf(fields[8], r.document.name) || !TextOf(fields[9], r.displayName) || !TextOf(fields[10], r.path) ||
-        r.path.empty())
-        return std::nullopt;
-    const char unsaved = fields[4][0];
-    if (unsaved != '?' && unsaved != '0' && unsaved != '1') return std::nullopt;
-    r.unsaved = static_cast<UnsavedChanges>(unsaved);
-    r.document.neverSaved = neverSaved == 1;
-    r.document.process.id = static_cast<DWORD>(id);
-    return r;
-}
-
 std::wstring DefaultJournalFile() {
     Unique<wchar_t*, &CoTaskMemFree> folder;
     if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, folder.put()))) return {};
@@ -240,10 +62,10 @@ std::optional<std::uint64_t> BackupFileSize(const std::wstring& path) {
 }
 
 void BackupJournal::take(std::string_view line, size_t at) {
-    const auto fields = FieldsOf(line);
+    const auto fields = SplitJournalLine(line);
     std::uint64_t size = 0, first = 0, neverSaved = 0;
-    if (!fields || !NumberOf((*fields)[2], size) || !NumberOf((*fields)[3], first) ||
-        !NumberOf((*fields)[5], neverSaved))
+    if (!fields || !JournalNumber((*fields)[2], size) || !JournalNumber((*fields)[3], first) ||
+        !JournalNumber((*fields)[5], neverSaved))
         return;
     UpperHash identity, path;
     if (!identity.addField((*fields)[8])) return;
@@ -326,11 +148,6 @@ std::optional<JournalRecord> BackupJournal::find(const std::wstring& path) const
     // Another path of the same hash is not this one.
     if (record && CompareStringOrdinal(record->path.c_str(), -1, path.c_str(), -1, TRUE) != CSTR_EQUAL) return std::nullopt;
     return record;
-}
-
-bool BackupJournal::names(const std::wstring& path) const {
-    const std::optional<JournalRecord> record = find(path);
-    return record && BackupFileSize(path) == record->size;
 }
 
 bool BackupJournal::owns(const DocumentIdentity& document, const std::wstring& path) const {

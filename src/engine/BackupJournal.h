@@ -13,6 +13,8 @@
 // renames it into place.  Readers take the shared lock too.  A torn last line
 // (a crash mid-write) is ignored, and the next record starts on a line of
 // its own.
+#include "engine/JournalLine.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -22,44 +24,6 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
-
-// The process behind a Word instance: a never-saved document is its name
-// within one such process, since each new Word starts again at "Document1".
-// The start time tells a reused process id apart.  Zero when not known.
-struct WordProcess {
-    DWORD id = 0;
-    std::uint64_t started = 0;  // creation time, FILETIME ticks
-    bool operator==(const WordProcess&) const = default;
-};
-
-// A saved document is its full name (without regard to case); a never-saved
-// one its name within one Word process.
-struct DocumentIdentity {
-    std::wstring name;  // FullName, or Name when never saved
-    bool neverSaved = false;
-    WordProcess process;  // of a never-saved document's Word
-    // One text per identity, for maps: upper case.
-    std::wstring key() const;
-};
-
-// Whether Word had changes that were not saved when the backup was made.
-enum class UnsavedChanges : char { Unknown = '?', No = '0', Yes = '1' };
-
-struct JournalRecord {
-    DocumentIdentity document;
-    std::wstring displayName;  // Word's Name
-    std::wstring path;         // the backup's
-    std::uint64_t written = 0;      // FILETIME ticks (UTC)
-    std::uint64_t size = 0;         // as written: a file of another size is no longer that backup
-    std::uint64_t firstBackup = 0;  // a never-saved document's first backup; 0 for a saved one
-    UnsavedChanges unsaved = UnsavedChanges::Unknown;
-    bool deleted = false;  // a record that the backup was deleted by housekeeping
-};
-
-// One line of the file, with its line feed; and back (none for a line that
-// is not a whole record).
-std::string FormatJournalLine(const JournalRecord& record);
-std::optional<JournalRecord> ParseJournalLine(std::string_view line);
 
 // %LOCALAPPDATA%\Kelvane\Orvelle\Backups.journal
 std::wstring DefaultJournalFile();
@@ -79,8 +43,6 @@ public:
     // True when the journal's last record of path names document and the
     // file there is the one written then (its size).
     bool owns(const DocumentIdentity& document, const std::wstring& path) const;
-    // Whether path is some document's backup as written.
-    bool names(const std::wstring& path) const;
     // A never-saved document's first backup, 0 when it has none yet.
     std::uint64_t firstBackupOf(const DocumentIdentity& document) const;
     // The folders of live records, for the Backups window to read.
@@ -130,7 +92,8 @@ std::optional<std::uint64_t> BackupFileSize(const std::wstring& path);
 
 // The path a document's backup goes to: path or one of its " (n)", the
 // first that the journal says is the document's own, else the first where
-// no file is and that taken (upper case: given to another document in this
-// run, or held) does not hold.  Any other file is left alone.
+// no file is; never one in taken (upper case: given out in this run already,
+// to another document or to this one when another program kept it).  Any
+// other file is left alone.
 std::wstring ClaimBackupPath(const BackupJournal& journal, const DocumentIdentity& document, const std::wstring& path,
                              const std::wstring& extension, const std::unordered_set<std::wstring>& taken);

@@ -64,7 +64,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         journal_ = std::make_unique<BackupJournal>(options.journalFile);
     journal_->refresh();
     BackupJournal& journal = *journal_;
-    std::unordered_set<std::wstring> claimed;  // upper case: the paths given out in this run
+    std::unordered_set<std::wstring> claimed;  // upper case: the paths given out in this run, written or not
     RunHousekeeping housekeeping(options, housekeepingMemory_, journal);
     ClipboardCopy clipboardCopy(run, housekeeping);
     PackageCopy packageCopy(run, housekeeping);
@@ -150,15 +150,12 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
                            protection == Protection::Password};
         // A folder that refused writing is left alone while it still does.
         if (housekeeping.stillRefusesWriting(folder)) continue;
-        std::unordered_set<std::wstring> held;  // upper case: paths another program kept
         auto claimPath = [&](const std::wstring& extension) {
             backup.path.clear();
             guard.step(17, [&] {
-                std::unordered_set<std::wstring> taken = claimed;
-                taken.insert(held.begin(), held.end());
                 backup.path = ClaimBackupPath(journal, backup.identity,
                                               BackupPathFor(folder, name, options.createNewFile, extension),
-                                              extension, taken);
+                                              extension, claimed);
                 claimed.insert(UpperCase(backup.path));
                 if (options.createNewFile) housekeeping.wrote(backup.path, backup.identity);
             });
@@ -171,11 +168,10 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
                 const std::wstring suffix(backup.passwordProtected ? kProtectedSuffix : L"");
                 saved = claimPath(package->extension + suffix) && packageCopy.write(backup, *package);
                 // A file of its own that another program keeps open (the user
-                // opened the day's backup): the content goes to the next name.
-                for (int attempt = 0; !saved && packageCopy.held() && attempt < 3; ++attempt) {
-                    held.insert(UpperCase(backup.path));
+                // opened the day's backup): the content goes to the next name,
+                // since a claimed name is not given again in this run.
+                for (int attempt = 0; !saved && packageCopy.held() && attempt < 3; ++attempt)
                     saved = claimPath(package->extension + suffix) && packageCopy.write(backup, *package);
-                }
             }
             classic = packageCopy.unreadable();
             if (classic && backup.passwordProtected) {

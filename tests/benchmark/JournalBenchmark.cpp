@@ -1,6 +1,7 @@
 // Reading a journal of 200,000 lines, as each run's first read and the
 // Backups window's do, beside one bare read of the same file that only
 // counts its lines.  Not a test: it asserts nothing and prints two lines.
+#include "Milliseconds.h"
 #include "engine/BackupJournal.h"
 #include "support/Files.h"
 
@@ -10,16 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-
-namespace {
-
-double MillisecondsOf(auto&& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-}  // namespace
 
 int wmain() {
     ScratchFolder scratch;

@@ -1,6 +1,7 @@
 // The pruning pass over a folder of 10,000 stamped backups of one document,
 // beside one backup run of that document: what keeping backups for a time
 // adds to a run.  Not a test: it asserts nothing and prints three lines.
+#include "Milliseconds.h"
 #include "support/TestServices.h"
 #include "engine/Housekeeping.h"
 #include "engine/SaveWord.h"
@@ -15,12 +16,6 @@
 namespace {
 
 using Settings = FixedFolderSettings;
-
-double MillisecondsOf(auto&& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
 
 }  // namespace
 

@@ -108,22 +108,18 @@ TEST(BackupCatalogue, ListsBackupNamesOfTheirDocumentsInTheFoldersOfLinesAndReme
     ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &localStart, &utcStart) &&
                 SystemTimeToFileTime(&utcStart, &start));
     const std::uint64_t started = (std::uint64_t{start.dwHighDateTime} << 32) | start.dwLowDateTime;
-    const DocumentIdentity work{L"C:\\Work\\Report.docx"}, home{L"C:\\Home\\Report.docx"},
-        first{L"Document1", true, {1, 5}}, second{L"Document1", true, {1, 6}};
-    const struct {
-        std::wstring name;
-        DocumentIdentity document;
-    } journaled[] = {{L"Report.docx Date Dec 6 2026 Time 11 00 00 AM.docx", work},
-                     {L"Report.docx" + kStamp + L".docx", home},
-                     {L"Report.docx Date Dec 7 2026 Time 02 00 00 PM.docx", work},
-                     {L"Report.docx Date Dec 5 2026 Time 11 00 00 AM.docx", work},  // saved over since
-                     {L"Document1" + kStamp + L".docx", first},
-                     {L"Document1" + kStamp + L" (2).docx", second}};
+    const DocumentIdentity work{L"C:\\Work\\Report.docx"}, home{L"C:\\Home\\Report.docx"};
+    const std::pair<std::wstring, DocumentIdentity> journaled[] = {
+        {L"Report.docx Date Dec 6 2026 Time 11 00 00 AM.docx", work}, {L"Report.docx" + kStamp + L".docx", home},
+        {L"Report.docx Date Dec 7 2026 Time 02 00 00 PM.docx", work},
+        {L"Report.docx Date Dec 5 2026 Time 11 00 00 AM.docx", work},  // saved over since
+        {L"Document1" + kStamp + L".docx", {L"Document1", true, {1, 5}}},
+        {L"Document1" + kStamp + L" (2).docx", {L"Document1", true, {1, 6}}}};
     BackupJournal journal(scratch.file(L"Backups.journal"));
     for (size_t i = 0; i < std::size(journaled); ++i) {
-        const std::wstring path = j + L"\\" + journaled[i].name;
-        WriteFileBytes(path, std::string(i + 1, 'j'));
-        journal.record({journaled[i].document, journaled[i].document.neverSaved ? L"Document1" : L"Report.docx", path,
+        const auto& [name, document] = journaled[i];
+        WriteFileBytes(j + L"\\" + name, std::string(i + 1, 'j'));
+        journal.record({document, document.neverSaved ? L"Document1" : L"Report.docx", j + L"\\" + name,
                         started + (i == 5 ? 36'000'000'000ull : 0), i + 1 + (i == 3)});
     }
     listed.clear();

@@ -142,22 +142,12 @@ TEST_F(SaveAllRun, TwoDocumentsOfOneNameEachKeepTheirNewestWhileOnlyOneStaysOpen
         const std::wstring worksBackup = stamped(backups + L"\\Report.docx"),
                            homesBackup = worksBackup.substr(0, worksBackup.size() - 5) + L" (2).docx";
         ASSERT_TRUE(PathExists(worksBackup) && PathExists(homesBackup));
-        // Three days old, on one day, Work's a minute older.
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
-        const std::uint64_t day = 24ull * 3600 * 10'000'000, threeDaysAgo = (ticks / day - 3) * day + day / 2;
-        for (const auto& [path, t] : {std::pair{worksBackup, threeDaysAgo}, std::pair{homesBackup, threeDaysAgo + 600'000'000}}) {
-            const FILETIME written{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
-            UniqueHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-            ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
-        }
+        // Three days old, Work's a minute older: on one day, unless the test
+        // runs in the minute after midnight.
+        for (const auto& [path, minutes] : {std::pair{worksBackup, 3 * 24 * 60 + 1}, std::pair{homesBackup, 3 * 24 * 60}})
+            WriteAgedFile(path, minutes, ReadFileBytes(path));
         // Only Home's is open for days after.
-        services.clock = [] {
-            SYSTEMTIME t = Noon();
-            t.wMinute = 30;
-            return t;
-        };
+        services.clock = [] { return SYSTEMTIME{2026, 12, 1, 7, 13, 30, 9, 0}; };
         auto homeOnly = StandIn::StartUserWord({home + L"\\Report.docx"});
         SaveAll(settings);
         EXPECT_TRUE(PathExists(worksBackup)) << "the newest of Work's Report.docx";

@@ -18,25 +18,24 @@ JournalRecord Saved(const std::wstring& fullName, const std::wstring& path, std:
 TEST(BackupJournal, LinesGiveBackTheirRecordAndNothingElseCounts) {
     JournalRecord unsaved{{L"Document1", true, {4242, 133'000'000'000'000'000}}, L"Document1",
                           L"C:\\B\\Document1 Dec 8 2026.docx", 7, 12, 5, UnsavedChanges::Yes};
-    JournalRecord odd = Saved(L"C:\\\u65e5\u672c\\100%\tx\nReport.docx", L"C:\\B\\%41 \u0410.docx");
-    JournalRecord gone = Saved(L"", L"C:\\B\\x.docx", 0);
+    JournalRecord odd = Saved(L"C:\\\u65e5\u672c\\100%\tx\nReport.docx", L"C:\\B\\%41 \u0410.docx"), gone = odd;
     gone.deleted = true;
     for (const JournalRecord& r : {unsaved, odd, gone}) {
         const std::string line = FormatJournalLine(r);
         ASSERT_EQ(line.find('\n'), line.size() - 1);
         const std::optional<JournalRecord> back = ParseJournalLine(line.substr(0, line.size() - 1));
-        ASSERT_TRUE(back) << line;
-        EXPECT_EQ(back->document.key(), r.document.key());
+        ASSERT_TRUE(back && back->document.key() == r.document.key()) << line;
         EXPECT_EQ(FormatJournalLine(*back), line);
+        // Cut off anywhere, or run into another: not a record.
+        for (size_t cut = 0; cut + 1 < line.size(); ++cut) EXPECT_FALSE(ParseJournalLine(line.substr(0, cut))) << cut;
+        EXPECT_FALSE(ParseJournalLine(line.substr(0, line.size() - 1) + "\t$"));
     }
-    // Document1 of another Word, or of the same Word started again later, is another document.
-    DocumentIdentity other = unsaved.document;
-    other.process.started += 1;
-    EXPECT_NE(other.key(), unsaved.document.key());
+    // Document1 of the same Word started again later is another document; a
+    // saved one's name counts without regard to case.
+    DocumentIdentity later = unsaved.document;
+    later.process.started += 1;
+    EXPECT_NE(later.key(), unsaved.document.key());
     EXPECT_EQ(DocumentIdentity{L"c:\\work\\report.docx"}.key(), DocumentIdentity{L"C:\\Work\\Report.docx"}.key());
-    const std::string line = FormatJournalLine(odd);
-    for (size_t cut = 0; cut + 1 < line.size(); ++cut) EXPECT_FALSE(ParseJournalLine(line.substr(0, cut))) << cut;
-    EXPECT_FALSE(ParseJournalLine(line.substr(0, line.size() - 1) + "\t$"));
 }
 
 TEST(BackupJournal, TwoWritersATornLineAndCompaction) {
@@ -49,11 +48,8 @@ TEST(BackupJournal, TwoWritersATornLineAndCompaction) {
     WriteFileBytes(file, ReadFileBytes(file) + FormatJournalLine(Saved(L"C:\\W\\B.docx", b)).substr(0, 30));
     two.record(Saved(L"C:\\W\\B.docx", b));
     one.refresh();
-    for (BackupJournal* j : {&one, &two}) {
-        EXPECT_TRUE(j->owns({L"c:\\w\\a.docx"}, a));
-        EXPECT_TRUE(j->owns({L"C:\\W\\B.docx"}, b));
-        EXPECT_FALSE(j->owns({L"C:\\W\\B.docx"}, a));
-    }
+    for (BackupJournal* j : {&one, &two})
+        EXPECT_TRUE(j->owns({L"c:\\w\\a.docx"}, a) && j->owns({L"C:\\W\\B.docx"}, b) && !j->owns({L"C:\\W\\B.docx"}, a));
     // A file changed since (the user saved over it) is no longer the backup.
     WriteUtf8File(b, L"kept saving");
     EXPECT_FALSE(one.owns({L"C:\\W\\B.docx"}, b));
@@ -67,13 +63,10 @@ TEST(BackupJournal, TwoWritersATornLineAndCompaction) {
     EXPECT_LT(ReadFileBytes(file).size(), before / 10);
     two.record(Saved(L"C:\\W\\D.docx", scratch.write(L"d.docx", L"d")));
     BackupJournal fresh(file);
-    fresh.refresh();
-    one.refresh();
     for (BackupJournal* j : {&one, &fresh}) {
-        EXPECT_TRUE(j->owns({L"C:\\W\\A.docx"}, a));
-        EXPECT_TRUE(j->owns({L"C:\\W\\D.docx"}, scratch.file(L"d.docx")));
-        EXPECT_FALSE(j->find(scratch.file(L"gone.docx")));
-        EXPECT_EQ(j->lines(), 2u);
+        j->refresh();
+        EXPECT_TRUE(j->owns({L"C:\\W\\A.docx"}, a) && j->owns({L"C:\\W\\D.docx"}, scratch.file(L"d.docx")));
+        EXPECT_TRUE(!j->find(scratch.file(L"gone.docx")) && j->lines() == 2u);
     }
 }
 
@@ -86,10 +79,7 @@ TEST(BackupJournal, ADocumentTakesItsOwnNameOrTheFirstFreeOneAndLeavesOthersAlon
     EXPECT_EQ(ClaimBackupPath(journal, mine, base, L".docx", {}), base);  // free
     WriteUtf8File(base, L"x");                                            // the user's own file
     EXPECT_EQ(ClaimBackupPath(journal, mine, base, L".docx", {}), numbered(2));
-    WriteUtf8File(numbered(2), L"x");
-    journal.record(Saved(L"C:\\Home\\R", numbered(2)));
-    WriteUtf8File(numbered(3), L"x");
-    journal.record(Saved(L"C:\\Work\\R", numbered(3)));
+    for (int n : {2, 3}) WriteUtf8File(numbered(n), L"x"), journal.record(Saved(n == 2 ? L"C:\\Home\\R" : L"C:\\Work\\R", numbered(n)));
     EXPECT_EQ(ClaimBackupPath(journal, mine, base, L".docx", {}), numbered(3));
     EXPECT_EQ(ClaimBackupPath(journal, theirs, base, L".docx", {}), numbered(2));
     // Its own held, or given to another document in this run: the next free one.
