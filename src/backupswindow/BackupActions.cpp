@@ -6,13 +6,12 @@
 #include "common/Main.h"
 #include "common/UserProtection.h"
 #include "engine/BackupName.h"
+#include "engine/RecoveredCopies.h"
 #include "engine/WordProbes.h"
 
 #include <shellapi.h>
 
 namespace {
-
-std::wstring TwoDigits(int n) { return (n < 10 ? L"0" : L"") + std::to_wstring(n); }
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
@@ -51,7 +50,6 @@ std::string Decrypted(const std::wstring& backup) {
 
 std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& documentName, const SYSTEMTIME& now) {
     const size_t slash = backup.find_last_of(L'\\'), dot = backup.find_last_of(L'.');
-    const std::wstring folder = backup.substr(0, slash + 1);
     const std::optional<BackupNameParts> parts = StampRule().parse(std::wstring_view(backup).substr(slash + 1));
     // A protected backup's copy is the package itself: it drops ".protected".
     const std::wstring extension = parts                                  ? std::wstring(parts->extension)
@@ -59,12 +57,12 @@ std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& doc
                                                                           : L"";
     std::optional<std::string> plain;
     if (parts && parts->isProtected) plain = Decrypted(backup);
-    std::wstring base = FileNameSafe(documentName);
-    if (const size_t own = base.find_last_of(L'.'); own != std::wstring::npos && own > 0) base.resize(own);
-    base += L" (recovered " + std::to_wstring(now.wYear) + L"-" + TwoDigits(now.wMonth) + L"-" + TwoDigits(now.wDay) +
-            L" " + TwoDigits(now.wHour) + L"-" + TwoDigits(now.wMinute) + L")";
+    // A plain copy of protected content never goes beside the backup.
+    const std::wstring folder = plain ? RecoveredCopiesFolder() + L"\\" : backup.substr(0, slash + 1);
+    std::wstring stem = FileNameSafe(documentName);
+    if (const size_t own = stem.find_last_of(L'.'); own != std::wstring::npos && own > 0) stem.resize(own);
     for (int n = 1; n < 1000; ++n) {
-        const std::wstring copy = folder + base + (n == 1 ? L"" : L" (" + std::to_wstring(n) + L")") + extension;
+        const std::wstring copy = folder + RecoveredCopyName(stem, now, n, extension);
         // Fails if the name exists, checked and created in one step.
         if (!plain && CopyFileW(backup.c_str(), copy.c_str(), TRUE)) return copy;
         // The name is taken first, then filled whole.
@@ -74,6 +72,8 @@ std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& doc
                 taken.reset();
                 try {
                     WriteFileComplete(copy, *plain);
+                    // Word then asks where to save a change, never into this folder's copy.
+                    if (!SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_READONLY)) throw Failure::FromLastError();
                 } catch (const Failure&) {
                     DeleteFileW(copy.c_str());
                     throw;
@@ -132,8 +132,11 @@ void OpenWithAssociatedProgram(const std::wstring& file) {
     if (!ShellExecuteExW(&info)) throw Failure::FromLastError();
 }
 
-void CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised) {
-    word.call(L"CompareDocuments", {}, {{L"OriginalDocument", original}, {L"RevisedDocument", revised}});
+Dispatch CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised) {
+    Variant result =
+        word.call(L"CompareDocuments", {}, {{L"OriginalDocument", original}, {L"RevisedDocument", revised}});
+    // Word shows the comparison it made.
+    return result.isObject() ? result.toDispatch() : word.get(L"ActiveDocument").toDispatch();
 }
 
 void ShowInFolder(const std::wstring& file) {
@@ -150,15 +153,23 @@ void ShowInFolder(const std::wstring& file) {
     CloseHandle(process.hProcess);
 }
 
-bool MoveToRecycleBin(HWND owner, const std::wstring& file) {
+bool RecycleBinTakes(const std::wstring& file) {
+    wchar_t root[MAX_PATH * 2];
+    if (!GetVolumePathNameW(file.c_str(), root, static_cast<DWORD>(std::size(root)))) return false;
+    SHQUERYRBINFO bin{sizeof bin};
+    return GetDriveTypeW(root) == DRIVE_FIXED && SUCCEEDED(SHQueryRecycleBinW(root, &bin));
+}
+
+bool DeleteBackupFile(HWND owner, const std::wstring& file, bool permanentAgreed) {
     const std::wstring from = file + L'\0';  // the list ends in two nulls
     SHFILEOPSTRUCTW operation{};
     operation.hwnd = owner;
     operation.wFunc = FO_DELETE;
     operation.pFrom = from.c_str();
-    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    // The nuke warning is the system's own question before a permanent delete.
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI |
+                       (permanentAgreed ? 0 : FOF_WANTNUKEWARNING);
     if (const int error = SHFileOperationW(&operation); error != 0)
-        throw Failure::Text(L"The backup could not be moved to the Recycle Bin (error " + std::to_wstring(error) +
-                            L"): " + file);
+        throw Failure::Text(L"The backup could not be deleted (error " + std::to_wstring(error) + L"): " + file);
     return !operation.fAnyOperationsAborted;
 }

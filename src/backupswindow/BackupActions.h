@@ -12,8 +12,9 @@
 // Copies backup to a new file beside it, named after the document: "Report
 // (recovered 2026-12-08 10-15).docx", then " (2)", " (3)" before the
 // extension while a name is taken.  Created new: never over a file.  A
-// password-protected backup ("....docx.protected") is decrypted into it
-// ("....docx"): such a copy has no password.
+// password-protected backup ("....docx.protected") is decrypted into a
+// read-only copy ("....docx") in the recovered copies' folder instead
+// (engine/RecoveredCopies.h): such a copy has no password.
 std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& documentName, const SYSTEMTIME& now);
 
 // The user's running Word, or empty when there is none (never fails).
@@ -31,10 +32,17 @@ Dispatch OpenWordDocument(const Dispatch& word, const std::wstring& name, const 
 Dispatch OpenInWord(const Dispatch& word, const std::wstring& file);
 // The program the file's type is associated with (ShellExecuteExW).
 void OpenWithAssociatedProgram(const std::wstring& file);
-// Word's own comparison, into a new document: neither document changes.
-void CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised);
+// Word's own comparison, into a new document (answered): neither document
+// changes.
+Dispatch CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised);
 
 // Explorer, from the Windows folder, with the file selected.
 void ShowInFolder(const std::wstring& file);
-// To the Recycle Bin; false when the system's operation was cancelled.
-bool MoveToRecycleBin(HWND owner, const std::wstring& file);
+// Whether the Recycle Bin takes the file: Windows keeps one on each fixed
+// volume, none on network shares and removable media.
+bool RecycleBinTakes(const std::wstring& file);
+// To the Recycle Bin where it takes the file.  Where it turns out not to
+// (the file is too big for it, or the user turned it off), the system asks
+// before deleting for good, unless the user has agreed to that already.
+// False when the operation was cancelled.
+bool DeleteBackupFile(HWND owner, const std::wstring& file, bool permanentAgreed);

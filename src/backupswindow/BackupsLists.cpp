@@ -5,6 +5,7 @@
 
 #include "common/Failure.h"
 #include "common/Guard.h"
+#include "common/Text.h"
 #include "engine/BackupName.h"
 
 #include <commctrl.h>
@@ -127,6 +128,12 @@ void BackupsWindow::OnCatalogueFound() {
 
 std::optional<size_t> BackupsWindow::wantedDocument() const {
     if (!wanted_) return std::nullopt;
+    if (!wanted_->backupPath.empty()) {
+        for (size_t i = 0; i < catalogue_.documents.size(); ++i)
+            for (const BackupFile& b : catalogue_.documents[i].backups)
+                if (SameText(catalogue_.documents[i].path(b), wanted_->backupPath)) return i;
+        return std::nullopt;
+    }
     if (!wanted_->exact) return FindCatalogueDocument(catalogue_, wanted_->name, wanted_->folder);
     for (size_t i = 0; i < catalogue_.documents.size(); ++i) {
         const CatalogueDocument& c = catalogue_.documents[i];

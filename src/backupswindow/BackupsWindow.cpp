@@ -9,6 +9,8 @@
 #include "backupswindow/BackupActions.h"
 #include "common/Services.h"
 #include "engine/BackupName.h"
+#include "engine/ProtectedContent.h"
+#include "engine/RecoveredCopies.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -95,6 +97,16 @@ void BackupsWindow::Show() {
     if (auto active = ActiveWordDocument(RunningWord())) wanted_ = Wanted{active->name, active->folder};
     Run(L"Form_Load", &BackupsWindow::Refresh);
     ShowWindow(hwnd_, SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd_);
+    SetFocus(documents_);
+}
+
+void BackupsWindow::ShowDocumentOf(const std::wstring& backupPath) {
+    if (!hwnd_) Create();
+    wanted_ = Wanted{};
+    wanted_->backupPath = backupPath;
+    Run(L"Form_Load", &BackupsWindow::Refresh);
+    ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
     SetFocus(documents_);
 }
@@ -321,37 +333,43 @@ void BackupsWindow::Refresh() {
     load_ = std::make_unique<CatalogueLoad>(historyFile_, journalFile_, rememberedFolders_(), hwnd_, kCatalogueFound);
 }
 
-// What is used of the selection is copied first: the lists may grow while
-// a box is up or Word is asked.
-void BackupsWindow::OpenCopy() {
+// What is used of the selection is copied first: the lists may be replaced
+// while a box is up or Word is asked.
+std::optional<BackupsWindow::Chosen> BackupsWindow::chosen() const {
     const CatalogueDocument* d = document();
     const BackupFile* b = backup();
-    if (!d || !b) return;
-    const bool isProtected = b->isProtected;
-    const std::wstring copy = CopyForRecovery(d->path(*b), d->name, LocalNow());
+    if (!d || !b) return std::nullopt;
+    return Chosen{d->name, d->folder, d->path(*b), b->isProtected};
+}
+
+void BackupsWindow::OpenCopy() {
+    const std::optional<Chosen> c = chosen();
+    if (!c) return;
+    const std::wstring copy = CopyForRecovery(c->path, c->name, LocalNow());
     if (Dispatch word = RunningWord())
         OpenInWord(word, copy);
     else
         OpenWithAssociatedProgram(copy);
-    if (isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
+    if (c->isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
 }
 
 void BackupsWindow::Compare() {
-    const CatalogueDocument* d = document();
-    const BackupFile* b = backup();
-    if (!d || !b) return;
-    const std::wstring name = d->name, path = d->path(*b);
-    const bool isProtected = b->isProtected;
+    const std::optional<Chosen> c = chosen();
+    if (!c) return;
     Dispatch word = RunningWord();
-    Dispatch current = OpenWordDocument(word, name, d->folder);
+    Dispatch current = OpenWordDocument(word, c->name, c->folder);
     if (!current) {
-        ShowMessageBox(hwnd_, name + L" is not open in Word, so there is nothing to compare this backup with.",
+        ShowMessageBox(hwnd_, c->name + L" is not open in Word, so there is nothing to compare this backup with.",
                        std::nullopt, MB_OK | MB_ICONINFORMATION);
         return;
     }
-    const std::wstring copy = CopyForRecovery(path, name, LocalNow());
-    CompareInWord(word, OpenInWord(word, copy), current);
-    if (isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
+    const std::wstring copy = CopyForRecovery(c->path, c->name, LocalNow());
+    Dispatch comparison = CompareInWord(word, OpenInWord(word, copy), current);
+    // What it shows of a protected backup, or of a document with a password,
+    // must not be backed up in plain.
+    if (c->isProtected || ProtectionOf(current, std::make_shared<MemberIds>()) != Protection::None)
+        RememberComparison(comparison.get(L"Name").toText());
+    if (c->isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
 }
 
 void BackupsWindow::ShowInFolder() {
@@ -364,9 +382,11 @@ void BackupsWindow::Delete() {
     const BackupFile* b = backup();
     if (!d || !b) return;
     const std::wstring path = d->path(*b);
-    if (ShowMessageBox(hwnd_, L"Move this backup to the Recycle Bin?\r\n\r\n" + path, std::nullopt,
-                       MB_YESNO | MB_ICONQUESTION) != IDYES)
+    const bool recycled = RecycleBinTakes(path);
+    if (ShowMessageBox(hwnd_, (recycled ? kRecycleQuestion : kDeleteForGoodQuestion) + (L"\r\n\r\n" + path),
+                       std::nullopt,
+                       MB_YESNO | (recycled ? MB_ICONQUESTION : MB_ICONWARNING | MB_DEFBUTTON2)) != IDYES)
         return;
-    MoveToRecycleBin(hwnd_, path);
+    DeleteBackupFile(hwnd_, path, !recycled);
     Refresh();
 }

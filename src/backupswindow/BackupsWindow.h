@@ -45,7 +45,13 @@ std::wstring WhenText(std::uint64_t written, std::uint64_t now);  // FILETIME ti
 inline constexpr wchar_t kProtectedMark[] = L", password-protected";
 // Said once a copy of such a backup is open: unlike its document, it has none.
 inline constexpr wchar_t kCopyHasNoPassword[] =
-    L"This copy of a password-protected backup has no password. Give it one in Word if you keep it.";
+    L"This copy of a password-protected backup has no password, so it is kept in a temporary folder and deleted "
+    L"once it is closed. To keep it, save it in Word under a name of your own and give it a password.";
+// Delete's question, where the Recycle Bin takes the backup and where not.
+inline constexpr wchar_t kRecycleQuestion[] = L"Move this backup to the Recycle Bin?";
+inline constexpr wchar_t kDeleteForGoodQuestion[] =
+    L"Delete this backup permanently?\r\n\r\nIts folder has no Recycle Bin (it is on a network or a removable "
+    L"drive), so the backup cannot be brought back once it is deleted.";
 std::wstring SizeText(std::uint64_t bytes);
 std::wstring ChangeText(std::uint64_t size, std::optional<std::uint64_t> previous);
 
@@ -65,6 +71,9 @@ public:
     // document active in Word selected when it is found; later calls bring
     // it to the front.
     void Show();
+    // Shown, or brought to the front, with the document that holds this
+    // backup selected and its newest backup, once the backups are read again.
+    void ShowDocumentOf(const std::wstring& backupPath);
     HWND hwnd() const { return hwnd_; }
     // For the message loop: F5 and the dialog keys of this window.
     bool TranslateDialogMessage(MSG& msg);
@@ -112,6 +121,12 @@ private:
     void ShowSortArrow(HWND list, int column, bool ascending);
     const CatalogueDocument* document() const;
     const BackupFile* backup() const;
+    // The selected backup, copied out of the catalogue.
+    struct Chosen {
+        std::wstring name, folder, path;
+        bool isProtected;
+    };
+    std::optional<Chosen> chosen() const;
 
     // Posted by the load when found backups wait.
     static constexpr UINT kCatalogueFound = WM_APP + 1;
@@ -130,6 +145,7 @@ private:
         int number = 0;
         bool exact = false;  // folder, stem, number and identity, not Word's name
         std::wstring identity;
+        std::wstring backupPath;  // else the document holding this backup
     };
     std::optional<Wanted> wanted_;
     std::optional<size_t> shownDocument_;  // whose backups the backups list shows

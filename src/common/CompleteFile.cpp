@@ -125,25 +125,42 @@ bool IsUnfinishedFileName(std::wstring_view name) {
 }
 
 int RemoveUnfinishedFiles(const std::wstring& folder) {
+    // Maybe being written by another Orvelle while younger.
+    return RemoveFilesNoneHolds(folder, std::wstring(kUnfinishedPrefix) + L"*.tmp", IsUnfinishedFileName,
+                                kMinuteIn100ns);
+}
+
+int RemoveFilesNoneHolds(const std::wstring& folder, const std::wstring& pattern, bool (*isOurs)(std::wstring_view),
+                         unsigned long long minimumAge) {
     std::wstring base = folder;
     if (!base.empty() && base.back() != L'\\' && base.back() != L'/') base += L'\\';
     WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileW(Extended(base + kUnfinishedPrefix + L"*.tmp").c_str(), &found));
+    UniqueFind find(FindFirstFileW(Extended(base + pattern).c_str(), &found));
     if (!find) return 0;
     FILETIME nowFile;
     GetSystemTimeAsFileTime(&nowFile);
     const ULONGLONG now = (ULONGLONG{nowFile.dwHighDateTime} << 32) | nowFile.dwLowDateTime;
     int removed = 0;
     do {
-        if (!IsUnfinishedFileName(found.cFileName)) continue;
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        const DWORD attributes = found.dwFileAttributes;
+        if (!isOurs(found.cFileName) || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            continue;
         const ULONGLONG written =
             (ULONGLONG{found.ftLastWriteTime.dwHighDateTime} << 32) | found.ftLastWriteTime.dwLowDateTime;
-        if (now < written + kMinuteIn100ns) continue;  // maybe being written by another Orvelle
+        if (now < written + minimumAge) continue;
+        const std::wstring path = Extended(base + found.cFileName);
+        // A read-only file cannot be deleted.  Attributes change without
+        // share access, so this works while another program holds it; the
+        // exclusive open below then fails and the attribute is put back.
+        const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+        if (readOnly) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
         // Shared with no one: a file open elsewhere refuses this and stays.
-        UniqueFile file(CreateFileW(Extended(base + found.cFileName).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+        UniqueFile file(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (file) ++removed;
+        if (file)
+            ++removed;
+        else if (readOnly)
+            SetFileAttributesW(path.c_str(), attributes);
     } while (FindNextFileW(find.get(), &found));
     return removed;
 }

@@ -37,3 +37,8 @@ bool IsUnfinishedFileName(std::wstring_view name);
 // left behind: regular files of that name, last written over a minute ago
 // and open in no process.  Never fails; answers how many went.
 int RemoveUnfinishedFiles(const std::wstring& folder);
+// Deletes, in folder only, the regular files that match pattern and isOurs,
+// were last written at least minimumAge ago (FILETIME ticks) and are open
+// in no process; read-only ones too.  Never fails; answers how many went.
+int RemoveFilesNoneHolds(const std::wstring& folder, const std::wstring& pattern, bool (*isOurs)(std::wstring_view),
+                         unsigned long long minimumAge);

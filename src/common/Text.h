@@ -10,3 +10,6 @@ std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view text);
 // Upper case as the file system compares names.
 std::wstring UpperCase(std::wstring text);
+
+// Equal as Windows compares file names: ordinal, without regard to case.
+bool SameText(std::wstring_view a, std::wstring_view b);

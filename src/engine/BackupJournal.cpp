@@ -146,7 +146,7 @@ std::optional<JournalRecord> BackupJournal::find(const std::wstring& path) const
     const size_t eol = text_.find('\n', e->line);
     std::optional<JournalRecord> record = ParseJournalLine(std::string_view(text_).substr(e->line, eol - e->line));
     // Another path of the same hash is not this one.
-    if (record && CompareStringOrdinal(record->path.c_str(), -1, path.c_str(), -1, TRUE) != CSTR_EQUAL) return std::nullopt;
+    if (record && !SameText(record->path, path)) return std::nullopt;
     return record;
 }
 

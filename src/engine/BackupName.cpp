@@ -130,11 +130,22 @@ bool IsStampedBackupOf(std::wstring_view name, std::wstring_view stem) {
     return StampRule().isStampedBackupOf(name, stem);
 }
 
-std::wstring GeneralDate(const SYSTEMTIME& time) {
-    wchar_t date[100] = {}, clock[100] = {};
+std::wstring ShortDate(const SYSTEMTIME& time) {
+    wchar_t date[100] = {};
     GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &time, nullptr, date, 100, nullptr);
+    return date;
+}
+
+std::wstring ShortTime(const SYSTEMTIME& time) {
+    wchar_t clock[100] = {};
+    GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &time, nullptr, clock, 100);
+    return clock;
+}
+
+std::wstring GeneralDate(const SYSTEMTIME& time) {
+    wchar_t clock[100] = {};
     GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &time, nullptr, clock, 100);
-    return std::wstring(date) + L" " + clock;
+    return ShortDate(time) + L" " + clock;
 }
 
 namespace {

@@ -70,3 +70,6 @@ std::wstring NumberedPath(const std::wstring& path, const std::wstring& extensio
 
 // The user's general date form: short date, a blank, long time.
 std::wstring GeneralDate(const SYSTEMTIME& time);
+// The user's short date, and the time of day without seconds.
+std::wstring ShortDate(const SYSTEMTIME& time);
+std::wstring ShortTime(const SYSTEMTIME& time);

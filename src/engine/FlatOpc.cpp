@@ -34,6 +34,23 @@ std::wstring_view PrefixOf(std::wstring_view qname) {
 }
 std::wstring_view LocalOf(std::wstring_view qname) { return qname.substr(qname.find(L':') + 1); }
 
+// A package's part name (after its leading "/"): non-empty segments, none of
+// them "." or ".." or ending in a dot, no backslash and no control character.
+// Anything else would make a ZIP entry that leaves the package's folder or
+// that no reader finds.
+bool IsValidPartName(std::wstring_view name) {
+    size_t start = 0;
+    while (true) {
+        const size_t slash = name.find(L'/', start);
+        const std::wstring_view segment = name.substr(start, slash == std::wstring_view::npos ? slash : slash - start);
+        if (segment.empty() || segment.back() == L'.') return false;
+        for (wchar_t c : segment)
+            if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == L'\\') return false;
+        if (slash == std::wstring_view::npos) return true;
+        start = slash + 1;
+    }
+}
+
 void AppendCodePoint(std::wstring& out, unsigned long code) {
     if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) Unreadable(L"a character reference is not valid.");
     if (code >= 0x10000) {
@@ -295,6 +312,7 @@ private:
         if (part.contentType.empty()) Unreadable(L"part " + name + L" has no pkg:contentType.");
         if (name[0] != L'/') Unreadable(L"part name " + name + L" does not begin with \"/\".");
         part.name = name.substr(1);
+        if (!IsValidPartName(part.name)) Unreadable(L"part name " + name + L" is not valid.");
         const std::wstring inPart = L" in part " + name + L".";
         if (tag.empty) Unreadable(L"part " + name + L" has no content.");
         skipMisc((L"text" + inPart).c_str());

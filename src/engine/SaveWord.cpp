@@ -6,6 +6,7 @@
 #include "common/Text.h"
 #include "engine/DocumentCopy.h"
 #include "engine/ProtectedContent.h"
+#include "engine/RecoveredCopies.h"
 #include "engine/RunState.h"
 #include "engine/WebFolders.h"
 #include "engine/WordProbes.h"
@@ -44,6 +45,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     if (state_) return RunOutcome::AlreadyRunning;
     RunState run(options.owner);
     ActiveRun active(state_, run);
+    // Copies of protected backups that Word has let go of since the last run.
+    RemoveReleasedCopies();
 
     switch (ProbeRunningWord()) {
     case WordState::NotRunning: return RunOutcome::NoWord;
@@ -84,7 +87,12 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     if (!packageWay) clipboardCopy.start();
 
     short total = 0;
-    guard.step(5, [&] { total = run.user.count(); });
+    bool counted = false;
+    guard.step(5, [&] {
+        total = run.user.count();
+        counted = true;
+    });
+    RecoveredContent recovered;
 
     std::wstring folder;
     std::set<RunNote> notes;
@@ -113,6 +121,9 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
             protection = guard.value(18, [&] { return ProtectionOf(document, run.user.permissionIds); })
                              .value_or(Protection::Password);
         if (protection == Protection::Closed) continue;
+        // A decrypted copy of a protected backup, or Word's comparison with one.
+        if (recovered.isPlainCopy(documentPath, name) && protection == Protection::None)
+            protection = Protection::Password;
         if (protection == Protection::RightsManaged || (protection == Protection::Password && !packageWay)) {
             notes.insert(protection == Protection::RightsManaged ? RunNote::RightsManaged : RunNote::PasswordProtected);
             continue;
@@ -203,6 +214,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         }
     }
 
+    if (counted && !guard.stopped()) recovered.forgetClosedComparisons();
     guard.step(45, [&] {
         const std::wstring line = housekeeping.prune();
         if (!line.empty()) AppendHistoryLine(options.historyFile, line);

@@ -5,6 +5,7 @@
 #include "engine/BackupJournal.h"
 #include "engine/BackupName.h"
 #include "engine/BackupOptions.h"
+#include "engine/ClosedUnsaved.h"
 #include "engine/HistoryFile.h"
 #include "engine/Housekeeping.h"
 
@@ -38,6 +39,9 @@ public:
     virtual void BackupEnded() {}
     // Told of each backup written, with its path, as it is logged.
     virtual void BackupSaved(const std::wstring& /*path*/) {}
+    // Told at the end of a run of the documents that Word closed with
+    // changes that were never saved since the run before; not told of none.
+    virtual void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& /*closed*/) {}
 };
 
 // How a run ended, for the window to show.
@@ -75,5 +79,6 @@ private:
     RunState* state_ = nullptr;  // the run under way
     std::unique_ptr<BackupJournal> journal_;  // read on where the last run stopped
     HousekeepingMemory housekeepingMemory_;
+    ClosedUnsavedWatch closedUnsaved_;
 };
 

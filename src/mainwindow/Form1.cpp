@@ -115,6 +115,9 @@ void Form1::Create(HINSTANCE instance) {
     cSysTray1->MouseUp = [this](short button, long id) {
         ReportFailuresOf(L"cSysTray1_MouseUp", [&] { cSysTray1_MouseUp(button, id); });
     };
+    cSysTray1->BalloonClick = [this] {
+        ReportFailuresOf(L"cSysTray1_BalloonClick", [&] { cSysTray1_BalloonClick(); });
+    };
 
     SkinFramework1 = CreateSkinFramework();
 }

@@ -52,6 +52,7 @@ public:
     CheckBox Check8;
     CheckBox Check9;
     CheckBox Check10;
+    CheckBox Check11;
     Label Label1;
     ComboBox Combo1;
     ListView ListView1;
@@ -113,6 +114,7 @@ public:
     void Check8_Click();
     void Check9_Click();
     void Check10_Click();
+    void Check11_Click();
     void Combo1_Change();
 
     // ---- lifecycle (Form1Lifecycle.cpp) ----------------------------------------
@@ -140,6 +142,10 @@ public:
     void BackupStarted() override;
     void BackupEnded() override;
     void BackupSaved(const std::wstring& path) override;
+    void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& closed) override;
+    // The balloon that told of them was clicked: the Backups window opens at
+    // the (first) document's newest backup.
+    void cSysTray1_BalloonClick();
 
     // ---- SkinnableWindow --------------------------------------------------------------
     HWND handle() const override { return hwnd_; }
@@ -203,6 +209,8 @@ private:
     // it busy past the retry bound (said after the status until a run works).
     std::wstring status_;
     std::unique_ptr<BackupsWindow> backups_;
+    void ShowBackupsWindow(const std::wstring& atBackup = {});
+    std::wstring balloonBackup_;  // the backup a click on the balloon shown opens at; empty for none
     std::wstring historyCopy_;  // the text the last copy of the history put on the clipboard
     bool wordDidNotAnswer_ = false;
     // What the runs under way have noted, and the notes of the last run that

@@ -107,10 +107,15 @@ void Form1::PushButton12_Click() {
 
 void Form1::PushButton13_Click() {
     Guard guard(L"Form1", L"PushButton13_Click");
-    guard.step(1, [&] {
-        if (!backups_) backups_ = std::make_unique<BackupsWindow>(HistoryFileValue, GetBackupFolders);
+    guard.step(1, [&] { ShowBackupsWindow(); });
+}
+
+void Form1::ShowBackupsWindow(const std::wstring& atBackup) {
+    if (!backups_) backups_ = std::make_unique<BackupsWindow>(HistoryFileValue, GetBackupFolders);
+    if (atBackup.empty())
         backups_->Show();
-    });
+    else
+        backups_->ShowDocumentOf(atBackup);
 }
 
 bool Form1::BackupsDialogMessage(MSG& msg) { return backups_ && backups_->TranslateDialogMessage(msg); }

@@ -3,6 +3,10 @@
 
 #include "common/Guard.h"
 #include "common/Product.h"
+#include "common/Services.h"
+#include "engine/BackupName.h"
+
+#include <utility>
 
 namespace {
 
@@ -20,7 +24,34 @@ void Form1::Form_Resize() {
     // minimised style cannot be cleared), so cSysTray1_MouseUp restores it,
     // which brings it back at its normal size and place.
     MinimizedToTray = true;
+    balloonBackup_.clear();  // this balloon replaces any other
     cSysTray1->ShowBalloon(kBalloonText, product::kTitle, 5, true);
+}
+
+// One balloon for the documents of one run, never a box: the user may be
+// typing elsewhere.  A backup of today says its time, an older one its date.
+void Form1::DocumentsClosedUnsaved(const std::vector<ClosedDocument>& closed) {
+    if (closed.empty() || !Check11.value() || !cSysTray1) return;
+    std::wstring text;
+    if (closed.size() == 1) {
+        const ClosedDocument& document = closed.front();
+        const SYSTEMTIME today = LocalNow();
+        const SYSTEMTIME& at = document.backupTime;
+        const bool sameDay = at.wYear == today.wYear && at.wMonth == today.wMonth && at.wDay == today.wDay;
+        text = L"Word closed " + document.name + L" with changes that were not saved. Its last backup is from " +
+               (sameDay ? ShortTime(at) : ShortDate(at) + L" " + ShortTime(at)) + L". Click here to see it.";
+    } else {
+        text = L"Word closed " + std::to_wstring(closed.size()) +
+               L" documents with changes that were not saved. Click here to see their backups.";
+    }
+    cSysTray1->ShowBalloon(text, product::kTitle, 0, false);
+    balloonBackup_ = closed.front().backupPath;
+}
+
+void Form1::cSysTray1_BalloonClick() {
+    if (balloonBackup_.empty()) return;  // the hand-off balloon, or one already followed
+    const std::wstring backup = std::exchange(balloonBackup_, {});
+    ShowBackupsWindow(backup);
 }
 
 void Form1::cSysTray1_MouseUp(short, long) {

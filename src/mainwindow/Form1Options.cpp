@@ -69,6 +69,7 @@ void Form1::Check8_Click() { SaveSetting(settings::kMinimized, Check8.value() ? 
 void Form1::Check9_Click() { SaveSetting(settings::kSkipUnchanged, Check9.value() ? L"On" : L"Off"); }
 
 void Form1::Check10_Click() { SaveSetting(settings::kClipboardCopy, Check10.value() ? L"On" : L"Off"); }
+void Form1::Check11_Click() { SaveSetting(settings::kClosedUnsaved, Check11.value() ? L"On" : L"Off"); }
 
 // Start-up's choice from the store is not written back: the store of a user
 // who never touches the list stays as it was.  A user's choice during

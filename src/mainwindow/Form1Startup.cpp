@@ -9,6 +9,7 @@
 #include "common/MessageBox.h"
 #include "common/Product.h"
 #include "engine/Intervals.h"
+#include "engine/RecoveredCopies.h"
 #include "engine/WordProbes.h"
 #include "mainwindow/Form1Layout.h"
 #include "mainwindow/Settings.h"
@@ -129,6 +130,8 @@ void Form1::Form_Load() {
     // How documents are copied: the package way unless the user chose the
     // clipboard.
     guard.step(119, [&] { Check10.setValue(GetSetting(settings::kClipboardCopy, L"Off") == L"On"); });
+    // On unless the user turned it off.
+    guard.step(121, [&] { Check11.setValue(GetSetting(settings::kClosedUnsaved, L"On") != L"Off"); });
 
     // 12. Show.
     guard.step(120, [&] {
@@ -168,6 +171,9 @@ void Form1::Form_Load() {
         HistoryFileValue =
             Environ(L"TEMP") + L"\\" + StripFileNameChars(RemoveLastWord(product::kTitle, L"Software")) + L".txt";
     });
+
+    // Copies of protected backups that Word let go of while Orvelle was not running.
+    RemoveReleasedCopies();
 
     // 20. The optional hand cursor beside the program.
     const std::wstring cursorFile = ProgramFolder() + L"\\HAND-M.CUR";

@@ -1,5 +1,5 @@
 #pragma once
-// The per-user settings store: ten string values under application
+// The per-user settings store: eleven string values under application
 // "Kelvane", section "Orvelle".  They live where the classic runtime kept
 // them, so the settings of existing installations carry over.
 #include <string>
@@ -25,6 +25,9 @@ inline constexpr wchar_t kKeepBackups[] = L"Keep Backups";
 // hidden Word, as for Word 2003; "Off" (the default) writes the .docx from
 // the document's own package.
 inline constexpr wchar_t kClipboardCopy[] = L"Clipboard Copy";
+// Whether a balloon tells of documents that Word closed with changes that
+// were not saved: "On" (the default) or "Off".
+inline constexpr wchar_t kClosedUnsaved[] = L"Closed Unsaved";
 // The folders backups were written to, exactly, most recent first: a
 // REG_MULTI_SZ, since the history file spells a folder in the ANSI code page
 // only.  The Backups window reads them.

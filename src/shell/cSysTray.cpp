@@ -194,8 +194,11 @@ void cSysTray::TrayCallback(LPARAM mouseMessage, WPARAM id) {
         break;
     case NIN_BALLOONHIDE:
     case NIN_BALLOONTIMEOUT:
+        balloonShowing_ = false;
+        break;
     case NIN_BALLOONUSERCLICK:
         balloonShowing_ = false;
+        if (BalloonClick) BalloonClick();
         break;
     default:
         break;

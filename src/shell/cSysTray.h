@@ -71,6 +71,9 @@ public:
     std::function<void(short Button, long Id)> MouseDown;
     std::function<void(short Button, long Id)> MouseUp;
     std::function<void(short Button, long Id)> MouseDblClick;
+    // The user clicked the balloon (not raised under Wine, whose shell never
+    // reports balloon events).
+    std::function<void()> BalloonClick;
 
     // The control's own window: the shell addresses the icon by it.
     HWND Window() const { return window_; }

@@ -45,6 +45,11 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 
 std::wstring WriteAgedFile(const std::wstring& path, int minutesOld, const std::string& bytes) {
     WriteFileBytes(path, bytes);
+    AgeFile(path, minutesOld);
+    return path;
+}
+
+void AgeFile(const std::wstring& path, int minutesOld) {
     UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
@@ -52,7 +57,6 @@ std::wstring WriteAgedFile(const std::wstring& path, int minutesOld, const std::
     at.QuadPart -= minutesOld * 60ull * 10'000'000;
     const FILETIME then{at.LowPart, at.HighPart};
     SetFileTime(file.get(), nullptr, nullptr, &then);
-    return path;
 }
 
 std::string ReadFileBytes(const std::wstring& path) {

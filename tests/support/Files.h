@@ -26,6 +26,8 @@ std::string ReadFileBytes(const std::wstring& path);
 void WriteUtf8File(const std::wstring& path, const std::wstring& text);
 // A file (a small one by default) last written minutesOld minutes ago; answers path.
 std::wstring WriteAgedFile(const std::wstring& path, int minutesOld, const std::string& bytes = "x");
+// Its last write set minutesOld minutes back (a read-only file too).
+void AgeFile(const std::wstring& path, int minutesOld);
 // The lines of a text file in the ANSI code page (the history file), each
 // ended by CRLF; none when the file is absent.
 std::vector<std::wstring> ReadAnsiLines(const std::wstring& path);

@@ -2,7 +2,10 @@
 #include "../engine/SaveAllFixture.h"
 
 #include "common/UserProtection.h"
+#include "common/Automation.h"
+#include "common/Handle.h"
 #include "engine/HistoryFile.h"
+#include "engine/RecoveredCopies.h"
 #include "engine/SaveWord.h"
 #include "backupswindow/BackupsWindow.h"
 #include "mainwindow/Settings.h"
@@ -116,11 +119,95 @@ TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
 
     window.SelectBackup(RowOf(window, L"(2 minutes ago)" + std::wstring(backups::kProtectedMark)));
     window.OpenCopy();
-    const std::wstring copy = backups + L"\\Report (recovered 2026-12-07 13-05).docx";
+    const std::wstring copy = RecoveredCopiesFolder() + L"\\Report (recovered 2026-12-07 13-05).docx";
     EXPECT_EQ(ReadFileBytes(copy), package);
+    EXPECT_TRUE(GetFileAttributesW(copy.c_str()) & FILE_ATTRIBUTE_READONLY);
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[1], backups::kCopyHasNoPassword);
-    EXPECT_EQ(FileNamesIn(backups, L"Report (*").size(), 1u);
+    EXPECT_TRUE(FileNamesIn(backups, L"Report (*").empty()) << "never beside the backup";
+}
+
+// Open a Copy and Compare of a protected backup, then runs while Word has
+// them open and after it has let go of them.
+TEST_F(SaveAllRun, NoPlainCopyOfAProtectedBackupOutlivesWordNorIsBackedUp) {
+    NoRememberedFolders remembered;
+    RemoveFolderTree(RecoveredCopiesFolder());
+    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"Secret")});
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected", 2,
+                  ProtectForUser(ReadFileBytes(backups + L"\\" + stamped(L"Report.txt")), L"Report.txt"));
+    BackupsWindow window(settings.history, GetBackupFolders);
+    window.Show();
+    ASSERT_TRUE(Loaded(window));
+    window.SelectBackup(RowOf(window, L"(2 minutes ago)" + std::wstring(backups::kProtectedMark)));
+    window.OpenCopy();
+    window.Compare();  // Word's comparison: "Document1"
+
+    settings.clipboardCopy = false;
+    settings.saved.clear();
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    ASSERT_EQ(settings.saved.size(), 4u) << "the document, both copies and the comparison";
+    const std::wstring folder = RecoveredCopiesFolder();
+    EXPECT_EQ(FileNamesIn(folder, L"Report (*").size(), 2u) << "open, and only just made";
+
+    // Word lets go of the first copy and the comparison; the other is held as Word holds a read-only file.
+    Dispatch documents = Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch();
+    auto close = [&](const wchar_t* name) {
+        documents.call(L"Item", {std::wstring(name)}).toDispatch().call(L"Close", {false});
+    };
+    close(L"Report (recovered 2026-12-07 13-05).docx");
+    close(L"Document1");
+    const std::wstring held = folder + L"\\Report (recovered 2026-12-07 13-05) (2).docx";
+    for (const std::wstring& name : FileNamesIn(folder, L"Report (*"))
+        AgeFile(folder + L"\\" + name, 10);
+    UniqueFile hold(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(FileNamesIn(folder, L"Report (*"), std::vector<std::wstring>{held.substr(folder.size() + 1)});
+    for (const std::wstring& name : FileNamesIn(backups, L"*"))
+        EXPECT_TRUE(name.starts_with(L"Report.txt") || name.ends_with(kProtectedSuffix)) << name.c_str();
+    close(L"Report (recovered 2026-12-07 13-05) (2).docx");
+    hold.reset();
+    EXPECT_EQ(RemoveReleasedCopies(), 1);
+    EXPECT_TRUE(FileNamesIn(folder, L"*").empty());
+}
+
+// On a fixed drive Delete moves a backup to the Recycle Bin; on the bench's
+// network drive N: there is none, and it says the deletion is permanent.
+TEST_F(SaveAllRun, DeleteSaysWhetherTheBackupCanBeBroughtBack) {
+    NoRememberedFolders remembered;
+    ASSERT_EQ(GetDriveTypeW(L"N:\\"), static_cast<UINT>(DRIVE_REMOTE)) << "made by bench-up";
+    const std::wstring network = L"N:\\Orvelle delete test", name = L"\\" + stamped(L"Report.txt");
+    RemoveFolderTree(network);
+    CreateDirectoryW(network.c_str(), nullptr);
+    for (const std::wstring& folder : {backups, network}) {
+        WriteAgedFile(folder + name, 1);
+        RememberBackupFolder(folder);
+    }
+    int answer = IDNO;
+    std::vector<std::wstring> asked;
+    services.boxes = [&](const MessageBoxRequest& r) {
+        asked.push_back(r.text);
+        return answer;
+    };
+    for (auto [folder, question] : {std::pair{network, backups::kDeleteForGoodQuestion},
+                                    std::pair{backups, backups::kRecycleQuestion}}) {
+        SCOPED_TRACE(folder.c_str());
+        BackupsWindow window(settings.history, GetBackupFolders);
+        window.Show();
+        ASSERT_TRUE(Loaded(window));
+        for (int row = 0; row < window.documentRows(); ++row)
+            if (window.documentText(row, 3) == folder) window.SelectDocument(row);
+        for (int press : {IDNO, IDYES}) {
+            answer = press;
+            window.SelectBackup(0);
+            window.Delete();
+            ASSERT_FALSE(asked.empty());
+            EXPECT_EQ(asked.back(), question + (L"\r\n\r\n" + folder + name));
+            EXPECT_EQ(PathExists(folder + name), press == IDNO);
+            EXPECT_TRUE(Loaded(window));
+        }
+    }
+    EXPECT_TRUE(reports.empty());
 }
 
 // Planted from Linux by the test's fixture: Wine creates files in a large

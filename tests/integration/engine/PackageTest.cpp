@@ -253,6 +253,16 @@ TEST(Package, AMalformedPackageFailsClearly) {
         EXPECT_TRUE(said.starts_with(kPackageUnreadable)) << said.c_str();
         EXPECT_THAT(said, HasSubstr(c.says));
     }
+    // Part names that are no part names, "/" among them.
+    for (const wchar_t* name : {L"/", L"/word/", L"/word//a.xml", L"/word/../a.xml", L"/./a.xml", L"/word./a.xml",
+                                L"/a&#9;.xml", L"/a&#x7F;.xml", L"/a\\b.xml"}) {
+        const std::wstring said = FailureOf([&] {
+            DocxFromFlatOpc(head + Replaced(part, L"/a.xml", name) + L"<pkg:xmlData><a/></pkg:xmlData></pkg:part>"
+                            L"</pkg:package>");
+        });
+        EXPECT_TRUE(said.starts_with(kPackageUnreadable)) << name;
+        EXPECT_THAT(said, HasSubstr(L"is not valid.")) << name;
+    }
     // Cut off anywhere, as a dying Word might leave it: a clear failure, never another.
     for (size_t length = 0; length < kFlatOpc.size(); ++length) {
         const std::wstring said = FailureOf([&] { DocxFromFlatOpc(kFlatOpc.substr(0, length)); });

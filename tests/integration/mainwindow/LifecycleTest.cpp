@@ -3,6 +3,10 @@
 
 #include "common/Dpi.h"
 #include "common/Text.h"
+#include "engine/BackupName.h"
+#include "support/Wait.h"
+
+#include <commctrl.h>
 
 namespace {
 
@@ -136,4 +140,45 @@ TEST_F(FormTest, RestartedShellGetsTheIconBack) {
     ASSERT_EQ(shell.count(NIM_ADD), 1);
     SendMessageW(f.hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     EXPECT_EQ(shell.count(NIM_ADD), 2);
+}
+
+TEST_F(FormTest, WorkClosedUnsavedGetsOneBalloonWhoseClickOpensItsNewestBackup) {
+    ShellRecorder shell{rec.shell};
+    ScratchFolder folder;
+    SYSTEMTIME at;
+    GetLocalTime(&at);
+    at.wHour = 10, at.wMinute = 42;
+    const std::wstring older = WriteAgedFile(folder.file(L"Report.docx Dec 1 2026.docx"), 60);
+    const std::wstring newest = WriteAgedFile(BuildBackupName(folder.file(L"Report.docx"), true, L".docx"), 1);
+    RememberBackupFolder(folder.path());
+    Form1& f = Load();
+
+    f.DocumentsClosedUnsaved({{L"Report.docx", newest, at}});
+    ASSERT_EQ(shell.count(NIM_MODIFY, NIF_INFO), 1);
+    EXPECT_EQ(shell.calls.back().info, "Word closed Report.docx with changes that were not saved. Its last backup is "
+                                       "from 10:42 AM. Click here to see it.");
+    EXPECT_EQ(shell.calls.back().timeout, 0u) << "the shell's own time: nothing waits for it";
+    EXPECT_NE(GetForegroundWindow(), FindWindowW(L"OrvelleBackupsWindow", nullptr));
+
+    TrayMouse(f, NIN_BALLOONUSERCLICK);
+    HWND window = FindWindowW(L"OrvelleBackupsWindow", nullptr);
+    ASSERT_TRUE(window && IsWindowVisible(window));
+    HWND documents = GetDlgItem(window, 2004), backups = GetDlgItem(window, 2006);
+    auto selected = [](HWND list) {
+        wchar_t text[MAX_PATH] = {};
+        ListView_GetItemText(list, ListView_GetNextItem(list, -1, LVNI_SELECTED), 0, text, MAX_PATH);
+        return std::wstring(text);
+    };
+    ASSERT_TRUE(PumpUntil([&] { return ListView_GetItemCount(backups) == 2; }, std::chrono::seconds(20)));
+    EXPECT_EQ(selected(documents), L"Report.docx");
+    EXPECT_EQ(ListView_GetNextItem(backups, -1, LVNI_SELECTED), 0) << "the newest on top, selected";
+
+    // Several documents: one balloon; nothing at all with the option off.
+    f.DocumentsClosedUnsaved({{L"A", newest, at}, {L"B", older, at}, {L"C", older, at}});
+    EXPECT_EQ(shell.calls.back().info,
+              "Word closed 3 documents with changes that were not saved. Click here to see their backups.");
+    SendMessageW(f.Check11.hwnd(), BM_CLICK, 0, 0);
+    const size_t before = shell.calls.size();
+    f.DocumentsClosedUnsaved({{L"Report.docx", newest, at}});
+    EXPECT_EQ(shell.calls.size(), before);
 }

@@ -235,8 +235,9 @@ TEST_F(FormTest, AFailingHandlerIsReportedUnderTheCodeThatRaisedIt) {
     SaveSetting(L"Backup Option", L"2");
     ReadOnlySettings readOnly;
     Form1& f = Load();
-    // Start-up's own steps set Text1, Option1 and Option4; their handlers'
-    // writes fail in those steps.  Option3's click is raised by no one.
+    // Start-up's own steps set Text1, Option1, Option4 and Check11 (on by
+    // default); their handlers' writes fail in those steps.  Option3's click
+    // is raised by no one.
     // The report's second line: location and step.
     std::vector<std::wstring> where;
     for (const auto& box : rec.boxes) {
@@ -245,7 +246,8 @@ TEST_F(FormTest, AFailingHandlerIsReportedUnderTheCodeThatRaisedIt) {
     }
     EXPECT_EQ(where, (std::vector<std::wstring>{L"in Quillbay2021/08/31.Form1.Form_Load at line 50",
                                                 L"in Quillbay2021/08/31.Form1.Form_Load at line 61",
-                                                L"in Quillbay2021/08/31.Form1.Form_Load at line 114"}));
+                                                L"in Quillbay2021/08/31.Form1.Form_Load at line 114",
+                                                L"in Quillbay2021/08/31.Form1.Form_Load at line 121"}));
     EXPECT_TRUE(f.LoadComplete);
     EXPECT_TRUE(f.Option4.value());
 
@@ -268,7 +270,9 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     store(L"Skip Unchanged", L"On");
     store(L"Keep Backups", L"7");
     store(L"Clipboard Copy", L"On");
+    store(L"Closed Unsaved", L"Off");
     Form1& f = Load();
+    EXPECT_FALSE(f.Check11.value());
     EXPECT_TRUE(f.Check9.value());
     EXPECT_EQ(f.Combo1.selectedIndex(), 2);
     EXPECT_TRUE(f.Options().skipUnchanged);
@@ -278,6 +282,7 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     // The user's choices are stored at once.
     SendMessageW(f.Check9.hwnd(), BM_CLICK, 0, 0);
     SendMessageW(f.Check10.hwnd(), BM_CLICK, 0, 0);
+    SendMessageW(f.Check11.hwnd(), BM_CLICK, 0, 0);
     SendMessageW(f.Combo1.hwnd(), CB_SETCURSEL, 3, 0);
     SendMessageW(f.hwnd(), WM_COMMAND, MAKEWPARAM(ids::Combo1, CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(f.Combo1.hwnd()));
@@ -285,16 +290,20 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     EXPECT_EQ(stored[L"Skip Unchanged"], L"Off");
     EXPECT_EQ(stored[L"Keep Backups"], L"30");
     EXPECT_EQ(stored[L"Clipboard Copy"], L"Off");
+    EXPECT_EQ(stored[L"Closed Unsaved"], L"On");
     EXPECT_FALSE(f.Options().skipUnchanged);
     EXPECT_EQ(f.Options().keepBackupsDays, 30);
     EXPECT_FALSE(f.Options().clipboardCopy);
 
     // A value the list does not know keeps every backup; an installation
-    // without "Clipboard Copy" copies the package way.
+    // without "Clipboard Copy" copies the package way, and one without
+    // "Closed Unsaved" tells of unsaved work closed.
     form.reset();
     store(L"Keep Backups", L"5");
     RegDeleteKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, L"Clipboard Copy");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, L"Closed Unsaved");
     Form1& g = Load();
+    EXPECT_TRUE(g.Check11.value());
     EXPECT_EQ(g.Combo1.selectedIndex(), 0);
     EXPECT_EQ(g.Options().keepBackupsDays, 0);
     EXPECT_FALSE(g.Options().clipboardCopy);

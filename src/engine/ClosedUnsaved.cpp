@@ -1,0 +1,53 @@
+#include "engine/ClosedUnsaved.h"
+
+void ClosedUnsavedWatch::seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word,
+                              bool unsaved, const std::wstring& backupPath, const SYSTEMTIME& now) {
+    auto [at, isNew] = known_.try_emplace(identity);
+    Known& document = at->second;
+    document.name = name;
+    document.word = word;
+    document.unsaved = unsaved;
+    document.seenNow = true;
+    document.isNew = isNew;
+    if (!backupPath.empty()) {
+        document.backupPath = backupPath;
+        document.backupTime = now;
+    }
+}
+
+void ClosedUnsavedWatch::notSeenThrough(const WordProcess& word) {
+    for (auto& [identity, document] : known_)
+        if (document.word == word) document.keep = true;
+}
+
+std::vector<ClosedDocument> ClosedUnsavedWatch::runEnded() {
+    // Per Word, the saved documents that appeared since the last run: each
+    // may be one of its unsaved documents under the name it was saved as.
+    std::map<DWORD, int> savedAsCandidates;
+    for (const auto& [identity, document] : known_)
+        if (document.seenNow && document.isNew && !document.unsaved) ++savedAsCandidates[document.word.id];
+
+    std::vector<ClosedDocument> closed;
+    for (auto at = known_.begin(); at != known_.end();) {
+        Known& document = at->second;
+        if (document.seenNow || document.keep) {
+            document.seenNow = document.isNew = document.keep = false;
+            ++at;
+            continue;
+        }
+        int& savedAs = savedAsCandidates[document.word.id];
+        if (document.unsaved && !document.backupPath.empty()) {
+            if (savedAs > 0)
+                --savedAs;
+            else
+                closed.push_back({document.name, document.backupPath, document.backupTime});
+        }
+        at = known_.erase(at);
+    }
+    return closed;
+}
+
+std::vector<ClosedDocument> ClosedUnsavedWatch::wordGone() {
+    for (auto& [identity, document] : known_) document.seenNow = document.keep = false;
+    return runEnded();
+}

@@ -1,0 +1,51 @@
+#pragma once
+// Documents that Word closed with changes that were never saved: seen by one
+// run with unsaved changes and a backup, and no longer there at a later run.
+// Word may have crashed, been ended, or been told "Don't Save"; either way
+// the last backup is all that is left of that work.
+#include "engine/RunState.h"
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+// A document closed unsaved, with the backup that holds its last state.
+struct ClosedDocument {
+    std::wstring name;        // as Word named it
+    std::wstring backupPath;  // its newest backup
+    SYSTEMTIME backupTime{};  // when that backup was written, local time
+};
+
+class ClosedUnsavedWatch {
+public:
+    // What one run saw of one document of word: whether it had changes that
+    // were not saved, and the backup written of it now (empty when none was,
+    // e.g. skipped as unchanged: the earlier one stays its newest).
+    void seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word, bool unsaved,
+              const std::wstring& backupPath, const SYSTEMTIME& now);
+    // A Word the run could not go through (busy, or gone mid-run): its
+    // documents are not taken for closed this time.
+    void notSeenThrough(const WordProcess& word);
+    // At the end of a run: the documents with unsaved changes at their last
+    // backup that this run did not see, each told once.  A document that a
+    // Word holding it saved under a new name meanwhile ("Save As") shows as
+    // a new saved document of that Word: it is not taken for closed.
+    std::vector<ClosedDocument> runEnded();
+    // No Word running at all: every document with unsaved changes is gone.
+    std::vector<ClosedDocument> wordGone();
+
+private:
+    struct Known {
+        std::wstring name;
+        WordProcess word;
+        bool unsaved = false;
+        std::wstring backupPath;
+        SYSTEMTIME backupTime{};
+        bool seenNow = false;   // by the run under way
+        bool isNew = false;     // first seen by the run under way
+        bool keep = false;      // its Word was not gone through
+    };
+    std::map<std::wstring, Known> known_;  // by identity
+};

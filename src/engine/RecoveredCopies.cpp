@@ -1,0 +1,152 @@
+#include "engine/RecoveredCopies.h"
+
+#include "common/CompleteFile.h"
+#include "common/Failure.h"
+#include "common/Handle.h"
+#include "common/Text.h"
+
+#include <algorithm>
+#include <cwctype>
+
+namespace {
+
+constexpr wchar_t kFolderName[] = L"Orvelle Recovered Copies";
+constexpr wchar_t kComparisonsFile[] = L"Comparisons.txt";
+constexpr std::wstring_view kRecovered = L" (recovered ";
+// Long enough for Word to start and open what it was handed.
+constexpr ULONGLONG kGraceIn100ns = 5ull * 60 * 10'000'000;
+
+bool Holds(const std::vector<std::wstring>& names, std::wstring_view name) {
+    return std::ranges::any_of(names, [&](const std::wstring& n) { return SameText(n, name); });
+}
+
+std::wstring TwoDigits(int n) { return (n < 10 ? L"0" : L"") + std::to_wstring(n); }
+
+// The folder's path, not made: empty when the system names no temporary folder.
+std::wstring FolderPath() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(static_cast<DWORD>(std::size(temp)), temp);
+    if (n == 0 || n > MAX_PATH) return {};
+    return std::wstring(temp, n) + kFolderName;
+}
+
+// Whether text from at is digits and separators laid out as pattern ('d' a digit).
+bool Matches(std::wstring_view text, size_t at, std::wstring_view pattern) {
+    if (text.size() < at + pattern.size()) return false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const wchar_t c = text[at + i];
+        if (pattern[i] == L'd' ? !std::iswdigit(c) : c != pattern[i]) return false;
+    }
+    return true;
+}
+
+std::vector<std::wstring> ReadComparisons(const std::wstring& file) {
+    std::vector<std::wstring> names;
+    UniqueFile handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size{};
+    if (!handle || !GetFileSizeEx(handle.get(), &size) || size.QuadPart > (1 << 20)) return names;
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!ReadFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return names;
+    bytes.resize(read);
+    const std::wstring text = FromUtf8(bytes);
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find(L"\r\n", at), text.size());
+        if (end > at) names.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return names;
+}
+
+void WriteComparisons(const std::wstring& file, const std::vector<std::wstring>& names) {
+    std::wstring text;
+    for (const std::wstring& name : names) text += name + L"\r\n";
+    WriteFileComplete(file, ToUtf8(text));
+}
+
+}  // namespace
+
+std::wstring RecoveredCopiesFolder() {
+    const std::wstring folder = FolderPath();
+    if (folder.empty()) throw Failure::Text(L"Windows names no temporary folder for this user.");
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        throw Failure::FromLastError();
+    return folder;
+}
+
+std::wstring RecoveredCopyName(std::wstring_view stem, const SYSTEMTIME& now, int number,
+                               std::wstring_view extension) {
+    std::wstring name(stem);
+    name += kRecovered;
+    name += std::to_wstring(now.wYear) + L"-" + TwoDigits(now.wMonth) + L"-" + TwoDigits(now.wDay) + L" " +
+            TwoDigits(now.wHour) + L"-" + TwoDigits(now.wMinute) + L")";
+    if (number > 1) name += L" (" + std::to_wstring(number) + L")";
+    return name += extension;
+}
+
+bool IsRecoveredCopyName(std::wstring_view name) {
+    const size_t at = name.rfind(kRecovered);
+    if (at == std::wstring_view::npos || !Matches(name, at + kRecovered.size(), L"dddd-dd-dd dd-dd)")) return false;
+    size_t rest = at + kRecovered.size() + 17;
+    if (name.substr(rest).starts_with(L" (")) {
+        const size_t close = name.find(L')', rest + 2);
+        if (close == std::wstring_view::npos || close == rest + 2) return false;
+        for (size_t i = rest + 2; i < close; ++i)
+            if (!std::iswdigit(name[i])) return false;
+        rest = close + 1;
+    }
+    return rest == name.size() || (name[rest] == L'.' && name.find_first_of(L" ()", rest) == std::wstring_view::npos);
+}
+
+int RemoveReleasedCopies() {
+    const std::wstring folder = FolderPath();
+    if (folder.empty()) return 0;
+    RemoveUnfinishedFiles(folder);
+    return RemoveFilesNoneHolds(folder, L"*", IsRecoveredCopyName, kGraceIn100ns);
+}
+
+void RememberComparison(const std::wstring& name) {
+    const std::wstring file = RecoveredCopiesFolder() + L"\\" + kComparisonsFile;
+    std::vector<std::wstring> names = ReadComparisons(file);
+    if (!Holds(names, name)) names.push_back(name);
+    WriteComparisons(file, names);
+}
+
+RecoveredContent::RecoveredContent() {
+    const std::wstring folder = FolderPath();
+    if (folder.empty()) return;
+    folders_.push_back(folder);
+    // Word names a file by the path it was opened with; the temporary
+    // folder may come in its short (8.3) form.
+    wchar_t other[MAX_PATH * 2];
+    for (auto convert : {&GetLongPathNameW, &GetShortPathNameW}) {
+        const DWORD n = convert(folder.c_str(), other, static_cast<DWORD>(std::size(other)));
+        if (n > 0 && n < std::size(other) && !SameText(other, folder)) folders_.emplace_back(other, n);
+    }
+    comparisons_ = ReadComparisons(folder + L"\\" + kComparisonsFile);
+}
+
+bool RecoveredContent::isPlainCopy(const std::wstring& folder, const std::wstring& name) {
+    if (name.empty()) nameMissing_ = true;
+    if (!folder.empty()) return Holds(folders_, folder);
+    seen_.push_back(name);
+    return Holds(comparisons_, name);
+}
+
+void RecoveredContent::forgetClosedComparisons() const {
+    if (nameMissing_ || comparisons_.empty()) return;
+    auto closed = [&](const std::wstring& name) { return Holds(comparisons_, name) && !Holds(seen_, name); };
+    try {
+        // Read again: the Backups window may have added one meanwhile.
+        const std::wstring file = folders_.front() + L"\\" + kComparisonsFile;
+        std::vector<std::wstring> names = ReadComparisons(file);
+        if (std::erase_if(names, closed) == 0) return;
+        if (names.empty())
+            DeleteFileW(file.c_str());
+        else
+            WriteComparisons(file, names);
+    } catch (const Failure&) {
+        // Kept for the next run.
+    }
+}
