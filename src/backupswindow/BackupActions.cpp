@@ -173,3 +173,10 @@ bool DeleteBackupFile(HWND owner, const std::wstring& file, bool permanentAgreed
         throw Failure::Text(L"The backup could not be deleted (error " + std::to_wstring(error) + L"): " + file);
     return !operation.fAnyOperationsAborted;
 }
+
+std::string BackupPackageBytes(const std::wstring& backup) {
+    const bool isProtected =
+        backup.size() > kProtectedSuffix.size() &&
+        SameText(backup.substr(backup.size() - kProtectedSuffix.size()), std::wstring(kProtectedSuffix));
+    return isProtected ? Decrypted(backup) : ReadWholeFile(backup);
+}

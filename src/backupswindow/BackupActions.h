@@ -17,6 +17,10 @@
 // (engine/RecoveredCopies.h): such a copy has no password.
 std::wstring CopyForRecovery(const std::wstring& backup, const std::wstring& documentName, const SYSTEMTIME& now);
 
+// The package a backup holds, read whole; a password-protected backup's
+// decrypted in memory.  Throws Failure.
+std::string BackupPackageBytes(const std::wstring& backup);
+
 // The user's running Word, or empty when there is none (never fails).
 Dispatch RunningWord();
 // The name and folder (empty when never saved) of Word's active document.

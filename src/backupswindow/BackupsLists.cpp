@@ -98,8 +98,9 @@ const CatalogueDocument* BackupsWindow::document() const {
 }
 
 const BackupFile* BackupsWindow::backup() const {
-    const CatalogueDocument* d = document();
+    const CatalogueDocument* d = backupDocument();
     const int row = backups_ ? ListView_GetNextItem(backups_, -1, LVNI_SELECTED) : -1;
+    if (d && !searchWords_.empty()) return &d->backups[found_[row].backup];
     if (!d || row < 0 || row >= backupRows()) return nullptr;
     return &d->backups[backupRows_[row]];
 }
@@ -181,6 +182,12 @@ void BackupsWindow::SelectDocument(int row) {
 }
 
 void BackupsWindow::FillBackups() {
+    // While words are searched for the list shows what holds them: another
+    // document (or more of them read) is searched afresh.
+    if (!searchWords_.empty()) {
+        if (!allDocuments_ || loading()) RestartSearch();
+        return;
+    }
     const CatalogueDocument* d = document();
     const std::optional<size_t> index =
         d ? std::optional<size_t>(d - catalogue_.documents.data()) : std::nullopt;
@@ -273,6 +280,7 @@ std::wstring BackupsWindow::documentText(int row, int column) const {
 }
 
 std::wstring BackupsWindow::backupText(int row, int column) const {
+    if (!searchWords_.empty()) return foundText(row, column);
     const CatalogueDocument* d = document();
     if (!d || row < 0 || row >= backupRows()) return {};
     const size_t i = backupRows_[row];

@@ -40,9 +40,12 @@ struct ChildDesign {
 constexpr ChildDesign kChildren[] = {
     {kFilterLabel, WC_STATICW, L"&Filter documents:", SS_LEFT},
     {kFilter, WC_EDITW, L"", WS_TABSTOP | ES_AUTOHSCROLL},
+    {kSearchLabel, WC_STATICW, kSearchText, SS_LEFT},
+    {kSearch, WC_EDITW, L"", WS_TABSTOP | ES_AUTOHSCROLL},
+    {kAllDocuments, WC_BUTTONW, kAllDocumentsText, WS_TABSTOP | BS_AUTOCHECKBOX},
     {kDocumentsLabel, WC_STATICW, kDocumentsText, SS_LEFT},
     {kDocuments, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
-    {kBackupsLabel, WC_STATICW, L"&Backups of the selected document, newest first:", SS_LEFT},
+    {kBackupsLabel, WC_STATICW, kBackupsText, SS_LEFT},
     {kBackups, WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA},
     {kOpenCopy, WC_BUTTONW, kOpenCopyText, WS_TABSTOP | BS_DEFPUSHBUTTON},
     {kCompare, WC_BUTTONW, kCompareText, WS_TABSTOP | BS_PUSHBUTTON},
@@ -78,7 +81,9 @@ BackupsWindow::BackupsWindow(std::wstring historyFile, std::function<std::vector
       rememberedFolders_(std::move(rememberedFolders)) {}
 
 BackupsWindow::~BackupsWindow() {
-    load_.reset();  // before the window goes: it posts to it
+    load_.reset();  // before the window goes: they post to it
+    search_.reset();
+    preview_.reset();
     if (hwnd_) {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
@@ -87,12 +92,14 @@ BackupsWindow::~BackupsWindow() {
 
 void BackupsWindow::Show() {
     if (hwnd_) {
+        if (!IsWindowVisible(hwnd_)) Open();
         if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
         ShowWindow(hwnd_, SW_SHOW);
         SetForegroundWindow(hwnd_);
         return;
     }
     Create();
+    Open();
     // The document the user is working on, when Word has one.
     if (auto active = ActiveWordDocument(RunningWord())) wanted_ = Wanted{active->name, active->folder};
     Run(L"Form_Load", &BackupsWindow::Refresh);
@@ -112,7 +119,7 @@ void BackupsWindow::ShowDocumentOf(const std::wstring& backupPath) {
 }
 
 void BackupsWindow::Create() {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     static const ATOM atom = [] {
         WNDCLASSEXW wc{sizeof wc};
@@ -134,7 +141,8 @@ void BackupsWindow::Create() {
     metrics.lfMessageFont.lfHeight = -MulDiv(9, static_cast<int>(dpi), 72);
     font_.reset(CreateFontIndirectW(&metrics.lfMessageFont));
     for (const ChildDesign& child : kChildren) {
-        HWND control = CreateWindowExW(child.id == kFilter || child.id == kDocuments || child.id == kBackups
+        HWND control = CreateWindowExW(child.id == kFilter || child.id == kSearch || child.id == kDocuments ||
+                                               child.id == kBackups
                                            ? WS_EX_CLIENTEDGE : 0,
                                        child.windowClass, child.text, WS_CHILD | WS_VISIBLE | child.style, 0, 0, 10,
                                        10, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(child.id)),
@@ -144,6 +152,10 @@ void BackupsWindow::Create() {
     filter_ = GetDlgItem(hwnd_, kFilter);
     documents_ = GetDlgItem(hwnd_, kDocuments);
     backups_ = GetDlgItem(hwnd_, kBackups);
+    status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 10, 10, hwnd_,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatus)), GetModuleHandleW(nullptr),
+                              nullptr);
+    SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     for (auto [list, columns, count] : {std::tuple{documents_, kDocumentColumns, std::size(kDocumentColumns)},
                                         std::tuple{backups_, kBackupColumns, std::size(kBackupColumns)}}) {
         ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
@@ -172,9 +184,17 @@ void BackupsWindow::Layout() {
     auto place = [&](int id, int x, int y, int w, int h) { MoveWindow(GetDlgItem(hwnd_, id), x, y, w, h, TRUE); };
     int y = margin;
     place(kFilterLabel, margin, y + px(4), px(120), line);
-    place(kFilter, margin + px(125), y, px(260), edit);
+    place(kFilter, margin + px(125), y, px(200), edit);
+    place(kSearchLabel, margin + px(345), y + px(4), px(130), line);
+    place(kSearch, margin + px(480), y, px(220), edit);
+    place(kAllDocuments, margin + px(712), y + px(2), px(130), px(20));
     y += edit + gap;
-    const int buttonsTop = client.bottom - margin - button;
+    RECT bar{};
+    if (status_) {
+        SendMessageW(status_, WM_SIZE, 0, 0);
+        GetWindowRect(status_, &bar);
+    }
+    const int buttonsTop = client.bottom - (bar.bottom - bar.top) - margin - button;
     const int lists = std::max(0, buttonsTop - gap - y - 2 * line);
     const int documentsHeight = lists * 2 / 5;
     place(kDocumentsLabel, margin, y, width, line);
@@ -183,7 +203,11 @@ void BackupsWindow::Layout() {
     y += documentsHeight + gap;
     place(kBackupsLabel, margin, y, width, line);
     y += line;
-    place(kBackups, margin, y, width, std::max(0, buttonsTop - gap - y));
+    const int listWidth = preview_ ? width * 11 / 20 : width;
+    place(kBackups, margin, y, listWidth, std::max(0, buttonsTop - gap - y));
+    if (preview_)
+        MoveWindow(preview_->hwnd(), margin + listWidth + gap, y - line, width - listWidth - gap,
+                   std::max(0, buttonsTop - gap - y + line), TRUE);
     int x = margin;
     for (int id : {static_cast<int>(kOpenCopy), static_cast<int>(kCompare), static_cast<int>(kShowInFolder),
                    static_cast<int>(kDelete)}) {
@@ -216,6 +240,8 @@ LRESULT BackupsWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CONTEXTMENU: OnContextMenu(reinterpret_cast<HWND>(wParam), lParam); return 0;
     case WM_SIZE: Layout(); return 0;
     case kCatalogueFound: OnCatalogueFound(); return 0;
+    case kSearchFound: OnSearchFound(); return 0;
+    case kPreviewDue: UpdatePreview(); return 0;
     case WM_SETCURSOR:
         // The pointer says the backups are still being read; the window answers meanwhile.
         if (load_ && LOWORD(lParam) == HTCLIENT) {
@@ -224,7 +250,7 @@ LRESULT BackupsWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return DefWindowProcW(hwnd_, message, wParam, lParam);
     // Closing hides: the window keeps its place and sort until shown again.
-    case WM_CLOSE: ShowWindow(hwnd_, SW_HIDE); return 0;
+    case WM_CLOSE: Close(); return 0;
     default: return DefWindowProcW(hwnd_, message, wParam, lParam);
     }
 }
@@ -251,7 +277,18 @@ void BackupsWindow::OnCommand(int id, UINT code) {
     case kCompare: Run(L"Compare", &BackupsWindow::Compare); break;
     case kShowInFolder: Run(L"ShowInFolder", &BackupsWindow::ShowInFolder); break;
     case kDelete: Run(L"Delete", &BackupsWindow::Delete); break;
-    case kClose: ShowWindow(hwnd_, SW_HIDE); break;
+    case kSearch:
+        if (code == EN_CHANGE) {
+            wchar_t text[256] = {};
+            GetWindowTextW(GetDlgItem(hwnd_, kSearch), text, 256);
+            Search(text, allDocuments_);
+        }
+        break;
+    case kAllDocuments:
+        allDocuments_ = SendDlgItemMessageW(hwnd_, kAllDocuments, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        Search(searchWords_, allDocuments_);
+        break;
+    case kClose: Close(); break;
     default: break;
     }
 }
@@ -276,6 +313,12 @@ LRESULT BackupsWindow::OnNotify(const NMHDR& header) {
             wanted_.reset();  // the user's choice stands
             selectedDocument_ = change.iItem;
             FillBackups();
+        }
+        // The newest backup's preview asks Word, which Windows refuses inside
+        // a message another thread sent (a driver's LVM_SETITEMSTATE): later.
+        if (!documents && (change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED)) {
+            if (InSendMessage()) PostMessageW(hwnd_, kPreviewDue, 0, 0);
+            else UpdatePreview();
         }
         return 0;
     }
@@ -336,7 +379,7 @@ void BackupsWindow::Refresh() {
 // What is used of the selection is copied first: the lists may be replaced
 // while a box is up or Word is asked.
 std::optional<BackupsWindow::Chosen> BackupsWindow::chosen() const {
-    const CatalogueDocument* d = document();
+    const CatalogueDocument* d = backupDocument();
     const BackupFile* b = backup();
     if (!d || !b) return std::nullopt;
     return Chosen{d->name, d->folder, d->path(*b), b->isProtected};
@@ -373,12 +416,12 @@ void BackupsWindow::Compare() {
 }
 
 void BackupsWindow::ShowInFolder() {
-    const CatalogueDocument* d = document();
+    const CatalogueDocument* d = backupDocument();
     if (const BackupFile* b = backup()) ::ShowInFolder(d->path(*b));
 }
 
 void BackupsWindow::Delete() {
-    const CatalogueDocument* d = document();
+    const CatalogueDocument* d = backupDocument();
     const BackupFile* b = backup();
     if (!d || !b) return;
     const std::wstring path = d->path(*b);

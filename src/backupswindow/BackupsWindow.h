@@ -4,6 +4,8 @@
 // it with the document open in Word, show it in its folder, delete it.
 #include "common/Handle.h"
 #include "backupswindow/BackupCatalogue.h"
+#include "backupswindow/BackupPreview.h"
+#include "backupswindow/BackupSearch.h"
 #include "backupswindow/CatalogueLoad.h"
 #include "engine/BackupJournal.h"
 
@@ -28,6 +30,11 @@ enum Id : int {
     kDocuments,
     kBackupsLabel,
     kBackups,
+    kSearchLabel,
+    kSearch,
+    kAllDocuments,
+    kPreview,
+    kStatus,
     kOpenCopy = IDOK,  // the default: Enter
     kCompare = 2101,
     kShowInFolder,
@@ -38,6 +45,14 @@ enum Id : int {
 // The documents list's label, and while the backups are being read.
 inline constexpr wchar_t kDocumentsText[] = L"&Documents:";
 inline constexpr wchar_t kReadingDocumentsText[] = L"&Documents (reading the backup folders...):";
+
+inline constexpr wchar_t kBackupsText[] = L"&Backups of the selected document, newest first:";
+inline constexpr wchar_t kFoundBackupsText[] = L"&Backups that hold the words, newest first:";
+inline constexpr wchar_t kSearchText[] = L"Find text in backups:";
+inline constexpr wchar_t kAllDocumentsText[] = L"All documents";
+// A search's row's Change column, for a backup that holds no text to search.
+inline constexpr wchar_t kClassicNotSearched[] = L"not searched (Word 97-2003)";
+inline constexpr wchar_t kUnreadableNotSearched[] = L"not searched (unreadable)";
 
 // The texts of a backup's row.
 std::wstring WhenText(std::uint64_t written, std::uint64_t now);  // FILETIME ticks (UTC)
@@ -97,11 +112,20 @@ public:
 
     // What the lists show, row by row.
     int documentRows() const { return static_cast<int>(documentRows_.size()); }
-    int backupRows() const { return static_cast<int>(backupRows_.size()); }
+    int backupRows() const { return static_cast<int>(searchWords_.empty() ? backupRows_.size() : found_.size()); }
     std::wstring documentText(int row, int column) const;
     std::wstring backupText(int row, int column) const;
     std::optional<int> selectedDocumentRow() const { return selectedDocument_; }
     void SortBy(int list, int column);  // list: backups::kDocuments or kBackups; twice: descending
+
+    // The search box: while it holds words, the backups list shows the
+    // backups (of the selected document, or of all) whose text holds them,
+    // newest first, as they are found.  Empty words: the list as before.
+    void Search(const std::wstring& words, bool allDocuments);
+    bool searching() const { return search_ != nullptr; }
+    std::wstring statusText() const;
+    // The preview of the selected backup (null while the window is closed).
+    HWND preview() const { return preview_ ? preview_->hwnd() : nullptr; }
 
 private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -128,8 +152,20 @@ private:
     };
     std::optional<Chosen> chosen() const;
 
-    // Posted by the load when found backups wait.
+    // BackupsSearchList.cpp: the search's rows, the preview, the status line.
+    void OnSearchFound();
+    void RestartSearch();
+    std::wstring foundText(int row, int column) const;
+    const CatalogueDocument* backupDocument() const;  // the selected backup's
+    void UpdatePreview();
+    void ShowStatus();
+    void Open();   // what only an open window holds
+    void Close();  // let go of it
+
+    // Posted by the load when found backups wait; by the search likewise.
     static constexpr UINT kCatalogueFound = WM_APP + 1;
+    static constexpr UINT kSearchFound = WM_APP + 2;
+    static constexpr UINT kPreviewDue = WM_APP + 3;
 
     std::wstring historyFile_, journalFile_;
     std::function<std::vector<std::wstring>()> rememberedFolders_;
@@ -159,4 +195,14 @@ private:
         bool ascending;
     } documentSort_{0, true}, backupSort_{0, false};
     std::uint64_t now_ = 0;  // when the lists were filled, for "minutes ago"
+
+    HWND status_ = nullptr;
+    std::shared_ptr<BackupTexts> texts_;  // while the window is open
+    std::unique_ptr<BackupPreview> preview_;
+    std::wstring previewed_;  // what the preview shows: its backup, what it is compared with, the words
+    std::unique_ptr<BackupSearch> search_;
+    std::wstring searchWords_;
+    bool allDocuments_ = false;
+    std::vector<SearchHit> found_;  // newest first
+    size_t searched_ = 0, searchTotal_ = 0;
 };

@@ -175,6 +175,11 @@ double Variant::toDouble() const {
     return V_R8(&t);
 }
 
+ComPtr<IUnknown> Variant::toUnknown() const {
+    if (!isObject()) throw Failure::TypeMismatch();
+    return ComPtr<IUnknown>((type() & VT_BYREF) ? *V_UNKNOWNREF(&v_) : V_UNKNOWN(&v_));
+}
+
 Dispatch Variant::toDispatch() const {
     if (!isObject()) throw Failure::TypeMismatch();
     IUnknown* p = (type() & VT_BYREF) ? *V_UNKNOWNREF(&v_) : V_UNKNOWN(&v_);

@@ -50,6 +50,7 @@ public:
     long toLong() const;
     double toDouble() const;
     Dispatch toDispatch() const;
+    Microsoft::WRL::ComPtr<IUnknown> toUnknown() const;  // an object of any kind, e.g. an enumerator
 
     VARIANT* get() { return &v_; }
     const VARIANT* get() const { return &v_; }

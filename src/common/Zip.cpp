@@ -153,3 +153,39 @@ std::string ZipWriter::finish() {
     entries_ = 0;
     return std::move(out_);
 }
+
+namespace {
+
+std::uint32_t Get16(std::string_view bytes, size_t at) {
+    return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+}
+std::uint32_t Get32(std::string_view bytes, size_t at) { return Get16(bytes, at) | Get16(bytes, at + 2) << 16; }
+
+}  // namespace
+
+bool IsCompleteZip(std::string_view bytes) {
+    constexpr size_t kEndRecord = 22, kCentralHeader = 46, kLocalHeader = 30, kLongestComment = 0xFFFF;
+    if (bytes.size() < kEndRecord || Get32(bytes, 0) != 0x04034b50) return false;
+    // The end record: the last signature whose comment reaches the end.
+    size_t end = std::string_view::npos;
+    for (size_t at = bytes.size() - kEndRecord;; --at) {
+        if (Get32(bytes, at) == 0x06054b50 && at + kEndRecord + Get16(bytes, at + 20) == bytes.size()) {
+            end = at;
+            break;
+        }
+        if (at == 0 || bytes.size() - at > kEndRecord + kLongestComment) return false;
+    }
+    const std::uint32_t entries = Get16(bytes, end + 10), size = Get32(bytes, end + 12),
+                        offset = Get32(bytes, end + 16);
+    if (entries == 0xFFFF || offset == 0xFFFFFFFF || static_cast<std::uint64_t>(offset) + size != end) return false;
+    size_t at = offset;
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        if (at + kCentralHeader > end || Get32(bytes, at) != 0x02014b50) return false;
+        const std::uint64_t compressed = Get32(bytes, at + 20), local = Get32(bytes, at + 42);
+        if (local + kLocalHeader > offset || Get32(bytes, local) != 0x04034b50) return false;
+        const std::uint64_t data = local + kLocalHeader + Get16(bytes, local + 26) + Get16(bytes, local + 28);
+        if (data + compressed > offset) return false;
+        at += kCentralHeader + Get16(bytes, at + 28) + Get16(bytes, at + 30) + Get16(bytes, at + 32);
+    }
+    return at == end;
+}

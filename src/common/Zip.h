@@ -28,5 +28,11 @@ private:
     std::uint32_t entries_ = 0;
 };
 
+// Whether bytes are a whole ZIP archive, as a reader that meets a file
+// half-written would not find it: the end record at the end, the central
+// directory right before it, and every entry's local header and data before
+// the directory.  No ZIP64: an archive that needs it counts as not whole.
+bool IsCompleteZip(std::string_view bytes);
+
 // The failure text of a package that would need ZIP64.
 extern const wchar_t kZipTooLarge[];

@@ -1,7 +1,11 @@
 #include "engine/ClosedUnsaved.h"
 
+void ClosedUnsavedWatch::runStarted() {
+    for (auto& [identity, document] : known_) document.seenNow = document.isNew = document.keep = false;
+}
+
 void ClosedUnsavedWatch::seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word,
-                              bool unsaved, const std::wstring& backupPath, const SYSTEMTIME& now) {
+                              bool unsaved) {
     auto [at, isNew] = known_.try_emplace(identity);
     Known& document = at->second;
     document.name = name;
@@ -9,9 +13,13 @@ void ClosedUnsavedWatch::seen(const std::wstring& identity, const std::wstring& 
     document.unsaved = unsaved;
     document.seenNow = true;
     document.isNew = isNew;
-    if (!backupPath.empty()) {
-        document.backupPath = backupPath;
-        document.backupTime = now;
+}
+
+void ClosedUnsavedWatch::backedUp(const std::wstring& identity, const std::wstring& backupPath,
+                                  const SYSTEMTIME& now) {
+    if (auto at = known_.find(identity); at != known_.end()) {
+        at->second.backupPath = backupPath;
+        at->second.backupTime = now;
     }
 }
 
@@ -23,19 +31,19 @@ void ClosedUnsavedWatch::notSeenThrough(const WordProcess& word) {
 std::vector<ClosedDocument> ClosedUnsavedWatch::runEnded() {
     // Per Word, the saved documents that appeared since the last run: each
     // may be one of its unsaved documents under the name it was saved as.
-    std::map<DWORD, int> savedAsCandidates;
+    std::map<std::pair<DWORD, std::uint64_t>, int> savedAsCandidates;
+    auto of = [](const Known& document) { return std::pair(document.word.id, document.word.started); };
     for (const auto& [identity, document] : known_)
-        if (document.seenNow && document.isNew && !document.unsaved) ++savedAsCandidates[document.word.id];
+        if (document.seenNow && document.isNew && !document.unsaved) ++savedAsCandidates[of(document)];
 
     std::vector<ClosedDocument> closed;
     for (auto at = known_.begin(); at != known_.end();) {
         Known& document = at->second;
         if (document.seenNow || document.keep) {
-            document.seenNow = document.isNew = document.keep = false;
             ++at;
             continue;
         }
-        int& savedAs = savedAsCandidates[document.word.id];
+        int& savedAs = savedAsCandidates[of(document)];
         if (document.unsaved && !document.backupPath.empty()) {
             if (savedAs > 0)
                 --savedAs;
@@ -48,6 +56,6 @@ std::vector<ClosedDocument> ClosedUnsavedWatch::runEnded() {
 }
 
 std::vector<ClosedDocument> ClosedUnsavedWatch::wordGone() {
-    for (auto& [identity, document] : known_) document.seenNow = document.keep = false;
+    runStarted();
     return runEnded();
 }

@@ -20,11 +20,13 @@ struct ClosedDocument {
 
 class ClosedUnsavedWatch {
 public:
-    // What one run saw of one document of word: whether it had changes that
-    // were not saved, and the backup written of it now (empty when none was,
-    // e.g. skipped as unchanged: the earlier one stays its newest).
-    void seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word, bool unsaved,
-              const std::wstring& backupPath, const SYSTEMTIME& now);
+    // Before a run looks at any document.
+    void runStarted();
+    // A document of word that the run found, and whether it had changes
+    // that were not saved.
+    void seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word, bool unsaved);
+    // Its backup, written now: its newest until another is.
+    void backedUp(const std::wstring& identity, const std::wstring& backupPath, const SYSTEMTIME& now);
     // A Word the run could not go through (busy, or gone mid-run): its
     // documents are not taken for closed this time.
     void notSeenThrough(const WordProcess& word);

@@ -5,6 +5,7 @@
 #include "common/Automation.h"
 #include "engine/BackupJournal.h"
 #include "engine/Package.h"
+#include "engine/RunState.h"
 
 #include <optional>
 #include <set>
@@ -21,6 +22,8 @@ struct RunDocument {
     DocumentIdentity identity;
     std::wstring path;      // the backup path it gets
     bool passwordProtected = false;  // only its package, encrypted, may be written
+    WordProcess process;             // of the Word that holds it
+    bool savedInWord = false;        // Word's Saved: no change since its file was written
 };
 
 class DocumentCopy {
@@ -80,3 +83,26 @@ private:
     bool unreadable_ = false, held_ = false;
     std::set<std::wstring> cleanedFolders_;  // upper case
 };
+
+// A document that Word says is saved, whose file is a Word package on disk:
+// the file is its content, copied as it stands without asking Word for
+// anything.  The backup keeps the file's extension; a password-protected
+// file is Word's own encryption and stays as it is.
+class FileCopy final {
+public:
+    explicit FileCopy(RunHousekeeping& housekeeping) : housekeeping_(housekeeping) {}
+    // The file, for PackageCopy::write.  None when it has not changed since
+    // the document's last backup (unchanged(): nothing was read), or when
+    // it could not be read as it stands (a save met twice, not a package):
+    // Word's package is then asked for instead.
+    std::optional<DocxPackage> read(const RunDocument& document, const std::wstring& file);
+    bool unchanged() const { return unchanged_; }
+
+private:
+    RunHousekeeping& housekeeping_;
+    bool unchanged_ = false;
+};
+
+// Whether a file of this name is one of Word's packages (.docx, .docm,
+// .dotx, .dotm), whose bytes are the document.
+bool IsWordPackageName(const std::wstring& name);

@@ -251,9 +251,7 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const DocumentIdentity
                                   const ContentFingerprint& content, std::uint64_t bytes) {
     folder_ = path.substr(0, path.find_last_of(L'\\') + 1);
     copied_ = content;
-    // The first backup after start-up is always made: nothing is known yet.
-    auto last = memory_.lastBackups.find(document.key());
-    if (options_.skipUnchanged && last != memory_.lastBackups.end() && last->second == copied_) return false;
+    if (unchanged(document, copied_)) return false;
     const std::uint64_t needed = RequiredFreeSpace(bytes);
     std::uint64_t free = Services::Current().FreeSpace(folder_);
     // A user who keeps backups for a time gives up the document's oldest
@@ -285,6 +283,12 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const DocumentIdentity
         });
     }
     return false;
+}
+
+bool RunHousekeeping::unchanged(const DocumentIdentity& document, const ContentFingerprint& content) const {
+    // The first backup after start-up is always made: nothing is known yet.
+    auto last = memory_.lastBackups.find(document.key());
+    return options_.skipUnchanged && last != memory_.lastBackups.end() && last->second == content;
 }
 
 void RunHousekeeping::saved(const DocumentIdentity& document) {

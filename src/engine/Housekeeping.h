@@ -119,6 +119,8 @@ public:
     bool worthSaving(Guard& guard, int step, const DocumentIdentity& document, const std::wstring& path,
                      const ContentFingerprint& content, std::uint64_t bytes);
     void saved(const DocumentIdentity& document);
+    // Whether skipping is on and the document's last backup held content.
+    bool unchanged(const DocumentIdentity& document, const ContentFingerprint& content) const;
     // A stamped path the run gives a document (new-file mode).
     void wrote(const std::wstring& path, const DocumentIdentity& document);
     // In new-file mode: the stamped backups of this run's documents, in the

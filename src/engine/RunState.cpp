@@ -23,22 +23,6 @@ bool HoldsOnlyOwnDocuments(const Word& instance) {
 
 }  // namespace
 
-WordProcess ProcessOfWord(const Dispatch& app) {
-    long hwnd = 0;
-    try {
-        hwnd = app.get(L"ActiveWindow").toDispatch().get(L"Hwnd").toLong();
-    } catch (const Failure& failure) {
-        if (IsServerGone(failure) || IsServerBusy(failure)) throw;
-        return {};
-    }
-    DWORD id = 0;
-    if (!GetWindowThreadProcessId(reinterpret_cast<HWND>(static_cast<LONG_PTR>(hwnd)), &id)) return {};
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-    FILETIME created{}, exited, kernel, user;
-    if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return {id, 0};
-    return {id, (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime};
-}
-
 void Quit(const Word& instance) {
     try {
         if (!HoldsOnlyOwnDocuments(instance)) return instance.app.put(L"Visible", true);

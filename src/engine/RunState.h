@@ -43,9 +43,25 @@ struct Word {
         if (count < -32768 || count > 32767) throw Failure::Overflow();
         return static_cast<short>(count);
     }
-    // Document i, passed by reference as a 16-bit integer.
-    Dispatch document(short& i) const {
-        return documents.get(L"Item", {Variant::ByRef(&i)}).toDispatch().shareIds(documentIds);
+    // The documents open now, in collection order, from one walk of the
+    // collection's enumerator: one round trip for all of them.
+    std::vector<Dispatch> snapshot() const {
+        Microsoft::WRL::ComPtr<IEnumVARIANT> walk;
+        ThrowIfFailed(documents.invoke(DISPID_NEWENUM, DISPATCH_PROPERTYGET | DISPATCH_METHOD)
+                          .toUnknown()
+                          .As(&walk));
+        std::vector<Dispatch> open;
+        VARIANT batch[256];
+        for (ULONG fetched = std::size(batch); fetched == std::size(batch);) {
+            fetched = 0;
+            HRESULT hr = walk->Next(std::size(batch), batch, &fetched);
+            ThrowIfFailed(hr);
+            for (ULONG k = 0; k < fetched; ++k) {
+                Variant item = Variant::Adopt(batch[k]);
+                if (item.isObject()) open.push_back(item.toDispatch().shareIds(documentIds));
+            }
+        }
+        return open;
     }
     Dispatch add() {
         Dispatch document = documents.call(L"add").toDispatch().shareIds(documentIds);
@@ -66,10 +82,6 @@ inline bool Alive(const Word& instance) {
     return !IsServerGone(Failure(instance.app.raw()->GetTypeInfoCount(&count), L""));
 }
 
-// The process of the Word behind app: a never-saved document is its name
-// within that process.  From the window of its active document (two round
-// trips); unknown (zero) when Word shows no document.
-WordProcess ProcessOfWord(const Dispatch& app);
 
 // Quits an instance of our own; one that holds a document of the user's is
 // shown instead, and one that has already gone needs no word.

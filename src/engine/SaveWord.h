@@ -8,6 +8,7 @@
 #include "engine/ClosedUnsaved.h"
 #include "engine/HistoryFile.h"
 #include "engine/Housekeeping.h"
+#include "engine/RunState.h"
 
 #include <windows.h>
 
@@ -24,6 +25,13 @@ enum class RunNote {
     WebDocumentInLocation,   // a document on the web went to the chosen location
 };
 
+// A backup the run wrote.
+struct SavedBackup {
+    std::wstring path;
+    bool savedInWord = false;  // Word said the document had no unsaved changes
+    WordProcess process;       // of the Word that holds the document
+};
+
 // What a run asks of the window that started it.
 class RunHost {
 public:
@@ -37,8 +45,8 @@ public:
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}
     virtual void BackupEnded() {}
-    // Told of each backup written, with its path, as it is logged.
-    virtual void BackupSaved(const std::wstring& /*path*/) {}
+    // Told of each backup written, as it is logged.
+    virtual void BackupSaved(const SavedBackup&) {}
     // Told at the end of a run of the documents that Word closed with
     // changes that were never saved since the run before; not told of none.
     virtual void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& /*closed*/) {}

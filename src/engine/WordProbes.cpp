@@ -5,6 +5,7 @@
 #include "common/Main.h"
 #include "common/MessageBox.h"
 #include "engine/RunState.h"
+#include "engine/WordInstances.h"
 #include "engine/WordRegistration.h"
 
 #include <oleauto.h>
@@ -31,12 +32,11 @@ private:
     std::chrono::milliseconds saved_ = BusyRetryBound();
 };
 
-// The user's Word from the running-object table; asks nothing of Word
-// itself beyond its IDispatch.
-Dispatch ActiveWord() {
+// A running Word of the user's, any one of them; a busy one is not waited for.
+Dispatch RunningWord() {
     NoBusyWait noWait;
     Guard quiet = Guard::Quiet();
-    return quiet.value(1, [] { return Dispatch::GetActive(kWordProgId); }).value_or(Dispatch());
+    return quiet.value(1, [] { return AnyRunningWord(); }).value_or(Dispatch());
 }
 
 // An instance start-up created can have caught a document the user opened
@@ -50,7 +50,7 @@ void QuitOwnInstance(const Dispatch& app) {
 }  // namespace
 
 bool CheckWordAvailable() {
-    if (ActiveWord() || !ReadWordRegistration(kWordProgId).server.empty()) return true;
+    if (RunningWord() || !ReadWordRegistration(kWordProgId).server.empty()) return true;
     // Registered without a program we can see (or not at all): only an
     // instance can tell.
     Guard quiet = Guard::Quiet();
@@ -90,8 +90,8 @@ double VersionNumber(std::wstring text) {
 
 double GetWordVersion() {
     Guard guard(L"SaveWord", L"GetWordVersion");
-    // The user's Word answers, unless it is busy or goes away meanwhile.
-    if (Dispatch running = ActiveWord()) {
+    // A Word of the user's answers, unless it is busy or goes away meanwhile.
+    if (Dispatch running = RunningWord()) {
         NoBusyWait noWait;
         Guard quiet = Guard::Quiet();
         if (auto text = quiet.value(2, [&] { return running.get(L"Version").toText(); })) {
@@ -110,14 +110,7 @@ double GetWordVersion() {
     return version;
 }
 
-WordState ProbeRunningWord() {
-    Guard quiet = Guard::Quiet();
-    std::optional<bool> named = quiet.value(1, [] {
-        return Dispatch::GetActive(kWordProgId).getDefault().toText() == L"Microsoft Word";
-    });
-    if (named) return *named ? WordState::Running : WordState::NotRunning;
-    return IsServerBusy(*quiet.lastFailure()) ? WordState::Busy : WordState::NotRunning;
-}
+WordState ProbeRunningWord() { return WordInstances().find(); }
 
 bool IsWordRunning() { return ProbeRunningWord() == WordState::Running; }
 

@@ -19,11 +19,12 @@ bool CheckWordAvailable();
 // else a fresh instance's.  0 when none could be created or the version text
 // does not convert (reported under the probe's location).
 double GetWordVersion();
-// True only when a running Word can be attached and calls itself
-// "Microsoft Word"; never fails, never quits the user's Word.
+// True only when a running Word (the active object, or one that shows a
+// document window) can be attached and calls itself "Microsoft Word"; never
+// fails, never quits the user's Word.
 bool IsWordRunning();
-// What the running-Word probe found, for the backup run: a Word that stays
-// busy past the retry bound (one of its dialogs is open) is not "no Word".
+// What the running-Word probe found: a Word that stays busy past the retry
+// bound (one of its dialogs is open) is not "no Word".
 enum class WordState { NotRunning, Running, Busy };
 WordState ProbeRunningWord();
 // ".docx" above version 11, ".doc" otherwise.

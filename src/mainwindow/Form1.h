@@ -141,7 +141,7 @@ public:
     void BackupNoted(RunNote note) override { notesTold_.push_back(note); }
     void BackupStarted() override;
     void BackupEnded() override;
-    void BackupSaved(const std::wstring& path) override;
+    void BackupSaved(const SavedBackup& backup) override;
     void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& closed) override;
     // The balloon that told of them was clicked: the Backups window opens at
     // the (first) document's newest backup.

@@ -89,7 +89,8 @@ void Form1::BackupEnded() {
 // The Backups window finds these folders again, spelled exactly, whatever
 // the ANSI history makes of them.  A store that refuses the write costs the
 // backup nothing: its history line is written.
-void Form1::BackupSaved(const std::wstring& path) {
+void Form1::BackupSaved(const SavedBackup& backup) {
+    const std::wstring& path = backup.path;
     const size_t slash = path.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash == 0) return;
     try {

@@ -161,3 +161,17 @@ void WritePackageFile(const std::wstring& path, const std::vector<PackageFilePar
     for (const PackageFilePart& part : parts) zip.add(part.name, part.bytes);
     WriteFileBytes(path, zip.finish());
 }
+
+void WriteWordPackage(const std::wstring& path, const std::string& text, const std::string& picture) {
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
+    std::vector<PackageFilePart> parts = {
+        {"_rels/.rels", "application/vnd.openxmlformats-package.relationships+xml",
+         declaration + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                       "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                       "relationships/officeDocument\" Target=\"word/document.xml\"/></Relationships>"},
+        {"word/document.xml", "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml",
+         declaration + "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+                       "<w:body><w:p><w:r><w:t>" + text + "</w:t></w:r></w:p></w:body></w:document>"}};
+    if (!picture.empty()) parts.push_back({"word/media/image1.png", "image/png", picture});
+    WritePackageFile(path, parts);
+}

@@ -21,3 +21,6 @@ struct PackageFilePart {
 // The package file: [Content_Types].xml with an Override per part, then the
 // parts, deflated as Word does.
 void WritePackageFile(const std::wstring& path, const std::vector<PackageFilePart>& parts);
+// A document as Word saves it: one paragraph of text (UTF-8, XML-escaped
+// already), and a picture's bytes when given.
+void WriteWordPackage(const std::wstring& path, const std::string& text, const std::string& picture = {});

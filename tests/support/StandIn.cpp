@@ -58,9 +58,11 @@ void SetNumber(const std::wstring& key, const wchar_t* name, DWORD value) {
 
 void DeleteValue(const wchar_t* name) { reg::DeleteValue(HKEY_CURRENT_USER, standin::kControlKey, name); }
 
-UserWord StartWithArguments(const std::wstring& arguments) {
+UserWord StartWithArguments(const std::wstring& arguments, bool waitForActive = true) {
     UserWord word;
     word.process = Start(arguments, &word.pid);
+    // In its message loop: its documents are open, their windows made.
+    WaitForInputIdle(word.process.get(), 30000);
 
     bool ended = false;
     bool active = WaitFor(
@@ -71,7 +73,7 @@ UserWord StartWithArguments(const std::wstring& arguments) {
                 return true;
             }
             ended = WaitForSingleObject(word.process.get(), 0) == WAIT_OBJECT_0;
-            return ended;
+            return ended || !waitForActive;
         },
         std::chrono::seconds(30), Millis(20));
     if (active && !ended) return word;
@@ -113,8 +115,15 @@ UserWord StartRichUserWord(const std::vector<RichFile>& files) {
         if (!f.location.empty()) arguments += L" --path " + Quoted(f.location);
         if (f.password) arguments += L" --password";
         if (f.rightsManaged) arguments += L" --rights-managed";
+        if (f.modified) arguments += L" --modified";
     }
     return StartWithArguments(arguments);
+}
+
+UserWord StartHiddenWord(const std::vector<std::wstring>& files) {
+    std::wstring arguments = L"/hidden";
+    for (const auto& f : files) arguments += L" " + Quoted(f);
+    return StartWithArguments(arguments, false);
 }
 
 UniqueHandle StartAnswerer(const std::wstring& text, int copies) {
@@ -140,6 +149,7 @@ void SetFault(const std::wstring& name, const Fault& fault) {
     if (!fault.description.empty()) SetText(key, standin::kFaultDescription, fault.description);
     if (fault.number) SetNumber(key, standin::kFaultNumber, static_cast<DWORD>(fault.number));
     if (fault.milliseconds) SetNumber(key, standin::kFaultMilliseconds, fault.milliseconds);
+    if (fault.perMegabyte) SetNumber(key, standin::kFaultPerMegabyte, fault.perMegabyte);
     SetNumber(key, standin::kFaultExitCode, fault.exitCode);
     SetNumber(key, standin::kFaultCall, fault.call);
     SetNumber(key, standin::kFaultTimes, fault.times);

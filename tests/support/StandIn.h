@@ -30,8 +30,10 @@ void Unregister();
 
 // The user's Word: a stand-in started by hand, holding FILEs (text files, or
 // .docx files that the stand-in wrote) and never-saved documents, registered
-// as the active object.  Returns once GetActiveObject finds it (the calling
-// thread must have COM initialised); throws Failure when it exits instead.
+// as the active object unless another user's Word is (it then registers once
+// that one has gone).  Returns once its documents are open and an active
+// object is there (the calling thread must have COM initialised); throws
+// Failure when it exits instead.
 struct UserWord {
     UniqueHandle process;
     DWORD pid = 0;
@@ -46,8 +48,14 @@ struct RichFile {
     std::wstring location;  // its Path instead of the file's folder (a web address)
     bool password = false;  // HasPassword
     bool rightsManaged = false;  // Permission.Enabled, and no package
+    bool modified = false;  // Saved False, with a last paragraph "Changed since it was saved." in Word only
 };
 UserWord StartRichUserWord(const std::vector<RichFile>& files);
+// A Word that a program started (word-standin.exe /hidden): not the active
+// object, no visible window.  Returns once its documents are open.
+UserWord StartHiddenWord(const std::vector<std::wstring>& files);
+// The paragraph --modified adds.
+inline constexpr wchar_t kModifiedParagraph[] = L"Changed since it was saved.";
 // Another program (word-standin.exe /answercopies) that answers the next `copies` copies of a
 // stand-in (every one when negative) at once with text of its own.  Returns once it listens.
 UniqueHandle StartAnswerer(const std::wstring& text, int copies);
@@ -63,6 +71,7 @@ struct Fault {
     std::wstring description;       // fail: the error's description
     long number = 0;                // fail: Word's error number (0: 4198)
     unsigned milliseconds = 0;      // slow
+    unsigned perMegabyte = 0;       // slow: this much more per MB of the package a WordOpenXML builds
     unsigned exitCode = 3;          // die
     unsigned call = 1;              // the first matching call that is hit, 1-based
     unsigned times = 0;             // how many are hit from there; 0: all

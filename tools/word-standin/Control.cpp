@@ -117,6 +117,7 @@ std::vector<FiredFault> FaultsFor(FaultStage stage, const std::wstring& member, 
         f.description = ReadText(fault.get(), standin::kFaultDescription);
         f.number = static_cast<long>(ReadNumber(fault.get(), standin::kFaultNumber, 0));
         f.milliseconds = ReadNumber(fault.get(), standin::kFaultMilliseconds, 0);
+        f.perMegabyte = ReadNumber(fault.get(), standin::kFaultPerMegabyte, 0);
         f.exitCode = ReadNumber(fault.get(), standin::kFaultExitCode, 3);
         f.file = ReadText(fault.get(), standin::kFaultFile);
         fired.push_back(std::move(f));

@@ -20,6 +20,7 @@ struct FiredFault {
     std::wstring description;
     long number = 0;
     unsigned milliseconds = 0;
+    unsigned perMegabyte = 0;  // slow: this much more per megabyte the member works through
     unsigned exitCode = 0;
     std::wstring file;  // open: what the user opens into this instance
 };

@@ -6,6 +6,7 @@
 #include "Objects.h"
 #include "common/ComObject.h"
 
+#include <algorithm>
 #include <new>
 #include <string_view>
 
@@ -206,7 +207,10 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
         DWORD linger = 0;
         for (const FiredFault& fault : FaultsFor(FaultStage::Invoke, name, document)) {
             switch (fault.action) {
-            case FaultAction::Slow: Sleep(fault.milliseconds); break;
+            case FaultAction::Slow:
+                Sleep(fault.milliseconds +
+                      static_cast<DWORD>(fault.perMegabyte * (fault.perMegabyte ? workBytes(id) : 0) / (1 << 20)));
+                break;
             case FaultAction::Linger: linger += fault.milliseconds; break;
             case FaultAction::Busy: busy = true; break;
             case FaultAction::Open: OpenForUser(fault.file); break;
@@ -327,7 +331,44 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
+class DocumentEnumerator final : public ComObject<IEnumVARIANT, IID_IEnumVARIANT> {
+public:
+    DocumentEnumerator(std::vector<ComPtr<Document>> documents, size_t next = 0)
+        : documents_(std::move(documents)), next_(next) {}
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* out, ULONG* fetched) override {
+        if (!out) return E_POINTER;
+        ULONG n = 0;
+        for (; n < count && next_ < documents_.size(); ++n, ++next_) {
+            VariantInit(&out[n]);
+            SetObject(out[n], documents_[next_].Get());
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        next_ = std::min(documents_.size(), next_ + count);
+        return next_ < documents_.size() ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** out) override {
+        if (!out) return E_POINTER;
+        *out = new DocumentEnumerator(documents_, next_);
+        return S_OK;
+    }
+
+private:
+    std::vector<ComPtr<Document>> documents_;
+    size_t next_;
+};
+
 }  // namespace
+
+IUnknown* NewDocumentEnumerator(const std::vector<ComPtr<Document>>& documents) {
+    return new DocumentEnumerator(documents);
+}
 
 IMessageFilter* NewServerMessageFilter() { return new ServerMessageFilter; }
 IClassFactory* NewClassFactory() { return new ClassFactory; }

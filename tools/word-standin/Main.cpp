@@ -3,9 +3,10 @@
 //
 //   word-standin.exe /regserver | /unregserver
 //   word-standin.exe -Embedding                  (started by COM: one fresh instance)
-//   word-standin.exe [FILE [--header TEXT] [--image FILE.png] [--path TEXT] [--password] [--rights-managed]]...
-//                    [--unsaved NAME [...]]...
-//                                                (the user's Word: the active object)
+//   word-standin.exe [/hidden] [FILE [--header TEXT] [--image FILE.png] [--path TEXT] [--password]
+//                    [--rights-managed] [--modified]]... [--unsaved NAME [...]]...
+//                                                (the user's Word: the active object, unless
+//                                                 another one is; /hidden: a program's Word)
 //   word-standin.exe /answercopies TEXT [N]      (another program at the clipboard)
 #include "common/Handle.h"
 #include "Clipboard.h"
@@ -34,6 +35,27 @@ struct Answerer {
     long left = 0;  // negative: every copy
 } g_answerer;
 
+// Word registers as the active object unless another Word holds that
+// registration, and takes it once that one has gone.
+constexpr UINT_PTR kActiveTimer = 2;
+DWORD g_activeCookie = 0;
+
+bool AnotherWordIsActive() {
+    IUnknown* active = nullptr;
+    if (FAILED(GetActiveObject(standin::kClsid, nullptr, &active))) return false;
+    active->Release();
+    return true;
+}
+
+// Answers whether the registration is settled (made, or failed).
+bool TryToBecomeActive(HWND window, bool& failed) {
+    failed = false;
+    if (AnotherWordIsActive()) return false;
+    KillTimer(window, kActiveTimer);
+    failed = FAILED(RegisterActiveObject(&TheApplication(), standin::kClsid, ACTIVEOBJECT_STRONG, &g_activeCookie));
+    return true;
+}
+
 void AnswerCopy(HWND window) {
     HWND owner = GetClipboardOwner();
     wchar_t kind[64] = {};
@@ -52,6 +74,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_CLIPBOARDUPDATE: AnswerCopy(window); return 0;
     case WM_TIMER:
         if (wParam == kQuitTimer) DestroyWindow(window);
+        if (wParam == kActiveTimer) {
+            bool failed = false;
+            TryToBecomeActive(window, failed);
+        }
         return 0;
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
@@ -81,7 +107,8 @@ struct DocumentSpec {
     std::wstring name;    // a FILE, or the NAME of --unsaved
     std::wstring header;  // --header TEXT
     std::wstring image;   // --image FILE.png
-    DocumentTraits traits;  // --path TEXT, --password, --rights-managed
+    DocumentTraits traits;  // --path TEXT, --password, --rights-managed, --modified
+    bool unsaved = false;
 };
 
 DocumentExtras ExtrasOf(const DocumentSpec& given) {
@@ -105,7 +132,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     std::vector<std::wstring> args(argv + 1, argv + argc);
     LocalFree(argv);
 
-    bool embedding = false;
+    bool embedding = false, hidden = false;
     std::vector<DocumentSpec> files, unsaved;
     DocumentSpec* last = nullptr;
     std::wstring usage;
@@ -120,15 +147,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             return RunMessageLoop();
         }
         const bool option = args[i] == L"--header" || args[i] == L"--image" || args[i] == L"--path";
-        const bool flag = args[i] == L"--password" || args[i] == L"--rights-managed";
+        const bool flag = args[i] == L"--password" || args[i] == L"--rights-managed" || args[i] == L"--modified";
         if (Is(args[i], L"Embedding") || Is(args[i], L"Automation")) {
             embedding = true;
+        } else if (Is(args[i], L"hidden")) {
+            hidden = true;
         } else if ((option || args[i] == L"--unsaved") && i + 1 >= args.size()) {
             usage = args[i] + L" needs a value";
         } else if ((option || flag) && !last) {
             usage = args[i] + L" needs a FILE or --unsaved NAME before it";
+        } else if (flag && args[i] == L"--modified" && last->unsaved) {
+            usage = args[i] + L" needs a FILE before it";
         } else if (flag) {
-            (args[i] == L"--password" ? last->traits.hasPassword : last->traits.rightsManaged) = true;
+            (args[i] == L"--password"         ? last->traits.hasPassword
+             : args[i] == L"--rights-managed" ? last->traits.rightsManaged
+                                              : last->traits.modified) = true;
         } else if (option) {
             std::wstring& field = args[i] == L"--header" ? last->header
                                   : args[i] == L"--image" ? last->image
@@ -136,25 +169,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             field = args[++i];
         } else if (args[i] == L"--unsaved") {
             last = &unsaved.emplace_back(DocumentSpec{args[++i]});
+            last->unsaved = true;
         } else {
             last = &files.emplace_back(DocumentSpec{args[i]});
         }
     }
-    SetRole(embedding ? L"created" : L"user");
+    SetRole(embedding ? L"created" : hidden ? L"hidden" : L"user");
 
     HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(init)) return 4;
 
     HWND window = CreateHiddenWindow(
         instance, std::wstring(L"Word stand-in (") + Role() + L", " + std::to_wstring(GetCurrentProcessId()) + L")");
-    CreateTheApplication(window, !embedding);
+    RegisterDocumentWindowClasses(instance);
+    CreateTheApplication(window, !embedding && !hidden);
 
     IMessageFilter* filter = NewServerMessageFilter();
     IMessageFilter* previousFilter = nullptr;
     CoRegisterMessageFilter(filter, &previousFilter);
 
     int exitCode = 0;
-    DWORD classCookie = 0, activeCookie = 0;
+    DWORD classCookie = 0;
     if (embedding) {
         // Single use: COM starts a new process for the next creation, as
         // it does for Word.  Never registered by a hand-started instance.
@@ -169,22 +204,25 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 TheApplication().documents().open(OpenDocumentFile(file.name, ExtrasOf(file), file.traits));
             for (const DocumentSpec& given : unsaved) {
                 ComPtr<Document> document;
-                document.Attach(new Document(given.name, L"", ContentFromText(standin::UnsavedText(given.name)),
-                                             ExtrasOf(given), given.traits));
+                document.Attach(new Document(given.name, L"", L"", ExtrasOf(given), given.traits));
+                document->setContent(ContentFromText(standin::UnsavedText(given.name)));  // typed, never saved
                 TheApplication().documents().open(document);
             }
         } catch (const WordError& e) {
             LogCall(L"Application.Open", LogEscape(e.description), 0, L"error " + std::to_wstring(e.number));
             exitCode = 2;
         }
-        if (exitCode == 0 &&
-            FAILED(RegisterActiveObject(&TheApplication(), standin::kClsid, ACTIVEOBJECT_STRONG, &activeCookie)))
-            exitCode = 6;
+        // A program's Word never registers; a second user's Word waits.
+        bool failed = false;
+        if (exitCode == 0 && !hidden && !TryToBecomeActive(window, failed)) SetTimer(window, kActiveTimer, 200, nullptr);
+        if (failed) exitCode = 6;
     }
 
     if (exitCode == 0) exitCode = RunMessageLoop();
 
-    if (activeCookie) RevokeActiveObject(activeCookie, nullptr);
+    if (g_activeCookie) RevokeActiveObject(g_activeCookie, nullptr);
+    // A Word that ends normally lets go of its files and owner files.
+    for (const auto& document : TheApplication().documents().list()) document->releaseFile();
     if (classCookie) CoRevokeClassObject(classCookie);
     CoDisconnectObject(&TheApplication(), 0);
     CoRegisterMessageFilter(previousFilter, nullptr);

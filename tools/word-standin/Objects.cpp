@@ -26,26 +26,6 @@ const Member kApplicationMembers[] = {
     {L"Quit", 1105, MemberKind::Method, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
     {L"ActiveDocument", 3, MemberKind::Get, {}},
     {L"CompareDocuments", 629, MemberKind::Method, {L"OriginalDocument", L"RevisedDocument", L"Destination"}},
-    {L"ActiveWindow", 4, MemberKind::Get, {}},
-};
-
-// ActiveWindow: its Hwnd is a window of this process, as Word's is of its.
-class ActiveWindow final : public DispatchObject {
-public:
-    explicit ActiveWindow(HWND window) : window_(window) {}
-    const wchar_t* kind() const override { return L"Window"; }
-
-protected:
-    std::span<const Member> members() const override {
-        static const Member kMembers[] = {{L"Hwnd", 700, MemberKind::Get, {}}};
-        return kMembers;
-    }
-    void call(const Member&, bool, Args&, VARIANT& result) override {
-        SetLong(result, static_cast<long>(reinterpret_cast<LONG_PTR>(window_)));
-    }
-
-private:
-    HWND window_;
 };
 }
 
@@ -77,6 +57,7 @@ void Application::call(const Member& member, bool put, Args& args, VARIANT& resu
             // Word shows its window: what tells a user that an instance is there.
             visible_ = args.valueBool();
             ShowWindow(window_, visible_ ? SW_SHOWNOACTIVATE : SW_HIDE);
+            for (const auto& document : documents_->list()) document->showWindow(visible_);
         } else {
             SetBool(result, visible_);
         }
@@ -92,19 +73,12 @@ void Application::call(const Member& member, bool put, Args& args, VARIANT& resu
         SetTimer(window_, kQuitTimer, 100, nullptr);
         break;
     case 3: SetObject(result, documents_->active()); break;
-    case 4: {
-        documents_->active();  // Word has no window without a document
-        ComPtr<ActiveWindow> active;
-        active.Attach(new ActiveWindow(window_));
-        SetObject(result, active.Get());
-        break;
-    }
     case 629: {
         // Word's comparison goes into a new document; both stay as they are.
         documents_->ofObject(args.at(0));  // a document of this Word, or a type mismatch
         Document* revised = documents_->ofObject(args.at(1));
         ComPtr<Document> comparison = documents_->add();
-        comparison->content() = revised->content();
+        comparison->setContent(revised->content());
         SetObject(result, comparison.Get());
         break;
     }
@@ -122,6 +96,7 @@ const Member kDocumentsMembers[] = {
     {L"Count", 2, MemberKind::Get, {}},
     {L"Add", 14, MemberKind::Method, {L"Template", L"NewTemplate", L"DocumentType", L"Visible"}},
     {L"Open", 19, MemberKind::Method, {L"FileName", L"ConfirmConversions", L"ReadOnly", L"AddToRecentFiles"}},
+    {L"_NewEnum", DISPID_NEWENUM, MemberKind::Get, {}},
 };
 }
 
@@ -161,6 +136,11 @@ Document* Documents::item(const VARIANT& index) const {
     throw WordError(kErrorMemberNotInCollection, L"The requested member of the collection does not exist.");
 }
 
+void Documents::open(ComPtr<Document> document) {
+    document->createWindow(TheApplication().visible());
+    list_.push_back(std::move(document));
+}
+
 void Documents::remove(Document* document) {
     for (auto it = list_.begin(); it != list_.end(); ++it)
         if (it->Get() == document) {
@@ -180,7 +160,7 @@ ComPtr<Document> Documents::add() {
     } while (taken);
     ComPtr<Document> document;
     document.Attach(new Document(name, L"", L""));
-    list_.push_back(document);
+    open(document);
     return document;
 }
 
@@ -194,8 +174,14 @@ void Documents::call(const Member& member, bool, Args& args, VARIANT& result) {
     case 14: SetObject(result, add().Get()); break;
     case 19: {
         ComPtr<Document> document = OpenDocumentFile(args.text(0));
-        list_.push_back(document);
+        open(document);
         SetObject(result, document.Get());
+        break;
+    }
+    case DISPID_NEWENUM: {
+        // For Each over the collection: a snapshot, as Word's enumerator.
+        V_VT(&result) = VT_UNKNOWN;
+        V_UNKNOWN(&result) = NewDocumentEnumerator(list_);
         break;
     }
     }
@@ -240,6 +226,8 @@ const Member kDocumentMembers[] = {
     {L"FullName", 3, MemberKind::Get, {}},
     {L"HasPassword", 60, MemberKind::Get, {}},
     {L"Permission", 400, MemberKind::Get, {}},
+    {L"Saved", 40, MemberKind::GetPut, {}},
+    {L"Save", 108, MemberKind::Method, {}},
 };
 
 // Word's Path: the folder without a trailing backslash, except a drive root.
@@ -300,22 +288,30 @@ void Document::saveAs(const std::wstring& fileName) {
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         throw WordError(kErrorInvalidFileName,
                         L"This is not a valid file name: the folder " + folder + L" does not exist. (" + file + L")");
+    // Over our own file, Word's way; elsewhere, a new file.
+    if (held_ && CompareStringOrdinal(file.c_str(), -1, file_.c_str(), -1, TRUE) == CSTR_EQUAL) return save();
     WriteDocx(file, parts());
+    releaseFile();
     savedContent_ = content_;
+    saved_ = true;
     file_ = file;
     traits_.location.clear();
     name_ = NameOf(file);
+    holdFile();
+    SetWindowTextW(frame_, (name_ + L" - Word").c_str());
 }
 
 void Document::close(bool saveChanges) {
     // A never-saved document has no file to save to; Word would ask for a
     // name, which an unattended instance must not do: it just closes.
-    if (saveChanges && !file_.empty() && content_ != savedContent_) WriteDocx(file_, parts());
+    if (saveChanges && !file_.empty() && content_ != savedContent_) save();
     closed_ = true;
+    releaseFile();
+    if (frame_) DestroyWindow(std::exchange(frame_, nullptr));
     TheApplication().documents().remove(this);
 }
 
-void Document::call(const Member& member, bool, Args& args, VARIANT& result) {
+void Document::call(const Member& member, bool put, Args& args, VARIANT& result) {
     checkOpen();
     switch (member.id) {
     case DISPID_VALUE: SetText(result, name_); break;
@@ -350,6 +346,12 @@ void Document::call(const Member& member, bool, Args& args, VARIANT& result) {
         SetText(result, FlatOpc(parts()));
         break;
     case 60: SetBool(result, traits_.hasPassword); break;
+    case 40:
+        // A macro can say so without saving: only the flag changes.
+        if (put) saved_ = args.valueBool();
+        else SetBool(result, saved_);
+        break;
+    case 108: save(); break;
     case 400: {
         ComPtr<Permission> permission;
         permission.Attach(new Permission(this));
@@ -390,11 +392,11 @@ void Range::call(const Member& member, bool put, Args& args, VARIANT& result) {
     document_->checkOpen();
     switch (member.id) {
     case DISPID_VALUE:
-        if (put) document_->content() = ContentFromText(args.valueText());
+        if (put) document_->setContent(ContentFromText(args.valueText()));
         else SetText(result, RangeText(document_->content()));
         break;
     case 1: PutOnClipboard(TheApplication().window(), document_->content()); break;
-    case 2: document_->content() = TakeFromClipboard(TheApplication().window()); break;
+    case 2: document_->setContent(TakeFromClipboard(TheApplication().window())); break;
     }
 }
 
@@ -433,9 +435,13 @@ ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extra
         content = ContentFromFile(bytes);
     }
     std::wstring file = full;
+    const bool modified = traits.modified;
     ComPtr<Document> document;
     document.Attach(
         new Document(file.substr(file.find_last_of(L'\\') + 1), file, content, std::move(extras), std::move(traits)));
     if (!parts.empty() && !given) document->holdPackage(std::move(parts));
+    document->holdFile();
+    // Typed into since: in Word only, its file as it was.
+    if (modified) document->setContent(content + L"\rChanged since it was saved.");
     return document;
 }

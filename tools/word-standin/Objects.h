@@ -3,6 +3,7 @@
 // late-bound IDispatch with a fixed table of members; names are matched
 // without regard to case, as Word matches them.
 #include "Package.h"
+#include "common/Handle.h"
 
 #include <oaidl.h>
 #include <wrl/client.h>
@@ -43,6 +44,8 @@ public:
     virtual const wchar_t* kind() const = 0;
     // The document a call is about, for faults limited to one document.
     virtual std::wstring documentOf(DISPID, const Args&) const { return {}; }
+    // Bytes a member works through, for a fault that slows it in proportion.
+    virtual size_t workBytes(DISPID) const { return 0; }
 
 protected:
     virtual std::span<const Member> members() const = 0;
@@ -61,8 +64,10 @@ public:
     const wchar_t* kind() const override { return L"Documents"; }
     std::wstring documentOf(DISPID id, const Args& args) const override;
 
-    void open(ComPtr<Document> document) { list_.push_back(std::move(document)); }
+    // A document joins the collection, with its window.
+    void open(ComPtr<Document> document);
     void remove(Document* document);
+    const std::vector<ComPtr<Document>>& list() const { return list_; }
     // Item(i): 1-based index (any integer type, by value or by reference) or
     // a document's name.
     Document* item(const VARIANT& index) const;
@@ -91,6 +96,7 @@ struct DocumentTraits {
     std::wstring location;       // Path (and FullName's folder) as Word answers them, e.g. a OneDrive URL; empty: the file's
     bool hasPassword = false;    // protected by a password to open
     bool rightsManaged = false;  // Permission.Enabled: Word gives no package
+    bool modified = false;       // changed since it was saved: Saved is False
 };
 
 class Document final : public DispatchObject {
@@ -105,19 +111,40 @@ public:
         packageContent_ = content_;
     }
 
+    ~Document() override;
+
     const wchar_t* kind() const override { return L"Document"; }
     std::wstring documentOf(DISPID, const Args&) const override { return name_; }
+    size_t workBytes(DISPID id) const override;
 
     const std::wstring& name() const { return name_; }
     // The file's full path, or the name of a never-saved document; under a
     // location of its own, that location and the name.
     std::wstring fullName() const;
-    std::wstring& content() { return content_; }
+    const std::wstring& content() const { return content_; }
+    // What the user typed: the document differs from its file now.
+    void setContent(std::wstring content) {
+        content_ = std::move(content);
+        saved_ = false;
+    }
+    bool saved() const { return saved_; }
     bool closed() const { return closed_; }
     bool rightsManaged() const { return traits_.rightsManaged; }
     void checkOpen() const;
     void saveAs(const std::wstring& file);
+    // Save: the file written the way Word writes it (DocumentFile.cpp).
+    void save();
     void close(bool saveChanges);
+
+    // The file as Word holds an open document's (DocumentFile.cpp): open
+    // with write access and read sharing, Word's "~$" owner file beside it,
+    // and a file moniker of its full name in the running-object table.
+    void holdFile();
+    void releaseFile();
+    // Its window "NAME - Word" (Windows.cpp), shown while Word is visible.
+    void createWindow(bool visible);
+    void showWindow(bool visible);
+    HWND frame() const { return frame_; }
 
 protected:
     std::span<const Member> members() const override;
@@ -133,6 +160,11 @@ private:
     std::wstring packageContent_;
     std::wstring savedContent_;  // what the file holds: Close(True) writes only a change
     bool closed_ = false;
+    bool saved_ = true;
+    UniqueFile held_;
+    std::wstring ownerFile_;
+    DWORD rotCookie_ = 0;
+    HWND frame_ = nullptr;  // the top-level OpusApp window
 };
 
 // An object of one document's: its Range, its Permission.
@@ -166,9 +198,21 @@ protected:
     void call(const Member& member, bool put, Args& args, VARIANT& result) override;
 };
 
+// Window: one document's window as WM_GETOBJECT hands it out (Windows.cpp).
+class Window final : public DocumentMember {
+public:
+    using DocumentMember::DocumentMember;
+    const wchar_t* kind() const override { return L"Window"; }
+
+protected:
+    std::span<const Member> members() const override;
+    void call(const Member& member, bool put, Args& args, VARIANT& result) override;
+};
+
 class Application final : public DispatchObject {
 public:
     Application(HWND window, bool visible);
+    bool visible() const { return visible_; }
     const wchar_t* kind() const override { return L"Application"; }
     std::wstring documentOf(DISPID id, const Args& args) const override;
 
@@ -193,6 +237,9 @@ ComPtr<Document> OpenDocumentFile(const std::wstring& path, DocumentExtras extra
 // The whole of a file; throws WordError when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
 
+// The document window classes (OpusApp and its _WwF, _WwB, _WwG chain).
+void RegisterDocumentWindowClasses(HINSTANCE instance);
+
 // The one application object of this process.
 Application& TheApplication();
 void CreateTheApplication(HWND window, bool visible);
@@ -206,3 +253,5 @@ inline constexpr UINT kQuitTimer = 1;
 IMessageFilter* NewServerMessageFilter();
 // The class object that COM's activation asks for the application.
 IClassFactory* NewClassFactory();
+// Documents._NewEnum: an IEnumVARIANT over a snapshot of the documents.
+IUnknown* NewDocumentEnumerator(const std::vector<ComPtr<Document>>& documents);

@@ -13,6 +13,10 @@ inline constexpr GUID kClsid = {0x2d67edbc, 0xe807, 0x4ac6, {0xbf, 0x7b, 0x1f, 0
 inline constexpr wchar_t kProgId[] = L"Word.Application";
 inline constexpr wchar_t kExeName[] = L"word-standin.exe";
 inline constexpr wchar_t kWindowClass[] = L"OrvelleWordStandIn";
+// Word's own: each document's top-level window, and the pane in it that
+// answers WM_GETOBJECT for OBJID_NATIVEOM.
+inline constexpr wchar_t kDocumentWindowClass[] = L"OpusApp";
+inline constexpr wchar_t kDocumentPaneClass[] = L"_WwG";
 
 // HKCU key read at every call, so that tests reach instances that COM starts
 // with its own environment, and can change things while a run goes on.
@@ -27,6 +31,7 @@ inline constexpr wchar_t kFaultAction[] = L"Action";            // fail | slow |
 inline constexpr wchar_t kFaultDescription[] = L"Description";  // fail: the error's description
 inline constexpr wchar_t kFaultNumber[] = L"Number";            // fail: Word's error number
 inline constexpr wchar_t kFaultMilliseconds[] = L"Milliseconds";  // slow: time to sleep
+inline constexpr wchar_t kFaultPerMegabyte[] = L"MillisecondsPerMB";  // slow: more per MB of the member's work
 inline constexpr wchar_t kFaultExitCode[] = L"ExitCode";        // die: the process's exit code
 inline constexpr wchar_t kFaultCall[] = L"Call";                // first matching call that is hit (1-based)
 inline constexpr wchar_t kFaultTimes[] = L"Times";              // how many calls are hit; 0 = all from Call on

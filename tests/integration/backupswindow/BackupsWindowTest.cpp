@@ -1,9 +1,12 @@
 // The Backups window on a run's backups, against the stand-in.
 #include "../engine/SaveAllFixture.h"
 
-#include "common/UserProtection.h"
 #include "common/Automation.h"
+#include "common/Text.h"
+#include "common/UserProtection.h"
 #include "common/Handle.h"
+#include "engine/WordProbes.h"
+#include "support/Docx.h"
 #include "engine/HistoryFile.h"
 #include "engine/RecoveredCopies.h"
 #include "engine/SaveWord.h"
@@ -14,6 +17,7 @@
 #include "support/Wait.h"
 
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +43,59 @@ int RowOf(const BackupsWindow& window, const std::wstring& whenEnds) {
     for (int row = 0; row < window.backupRows(); ++row)
         if (window.backupText(row, 0).ends_with(whenEnds)) return row;
     return -1;
+}
+
+bool Searched(BackupsWindow& window) { return PumpUntil([&] { return !window.searching(); }, std::chrono::seconds(60)); }
+
+// The preview's marks in reading order: "-words" struck through, "+words"
+// underlined, "*words" on a coloured ground (found), read back from the control.
+std::vector<std::wstring> Marks(HWND edit) {
+    std::wstring text(GetWindowTextLengthW(edit) + 1, L'\0');
+    GETTEXTEX get{static_cast<DWORD>(text.size() * sizeof(wchar_t)), GT_DEFAULT, 1200};  // '\r' ends a paragraph
+    text.resize(SendMessageW(edit, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get), reinterpret_cast<LPARAM>(text.data())));
+    std::vector<std::wstring> marks;
+    wchar_t last = 0;
+    for (int i = 0; i < static_cast<int>(text.size()); ++i) {
+        CHARRANGE one{i, i + 1};
+        SendMessageW(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&one));
+        CHARFORMAT2W format{};
+        format.cbSize = sizeof format;
+        SendMessageW(edit, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+        const wchar_t kind = format.dwEffects & CFE_STRIKEOUT ? L'-' : format.dwEffects & CFE_UNDERLINE ? L'+'
+                             : !(format.dwEffects & CFE_AUTOBACKCOLOR) && (format.dwMask & CFM_BACKCOLOR) ? L'*' : 0;
+        if (kind && kind != last) marks.push_back(std::wstring(1, kind));
+        if (kind) marks.back() += text[i];
+        last = kind;
+    }
+    for (auto& mark : marks)
+        while (mark.back() == L' ' || mark.back() == L'\r') mark.pop_back();
+    return marks;
+}
+
+std::string Xml(const std::string& root, const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<w:" + root +
+           " xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">" + body + "</w:" + root + ">";
+}
+
+// A package as Word saves it: the main part found through _rels/.rels, a header through its own relationships.
+std::string Package(const std::string& body, const std::string& header) {
+    const std::wstring path = EnvironmentVariable(L"TEMP") + L"\\orvelle-package.docx";
+    const std::string rel = "application/vnd.openxmlformats-package.relationships+xml";
+    const std::string ns = "http://schemas.openxmlformats.org/";
+    WritePackageFile(path, {
+        {"_rels/.rels", rel, "<Relationships xmlns=\"" + ns + "package/2006/relationships\"><Relationship Id=\"rId1\" "
+                             "Type=\"" + ns + "officeDocument/2006/relationships/officeDocument\" Target=\"word/main.xml\"/>"
+                             "</Relationships>"},
+        {"word/main.xml", "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml",
+         Xml("document", "<w:body>" + body + "</w:body>")},
+        {"word/_rels/main.xml.rels", rel, "<Relationships xmlns=\"" + ns + "package/2006/relationships\"><Relationship "
+                             "Id=\"rId7\" Type=\"" + ns + "officeDocument/2006/relationships/header\" Target=\"header1.xml\"/>"
+                             "</Relationships>"},
+        {"word/header1.xml", "application/vnd.openxmlformats-officedocument.wordprocessingml.header+xml",
+         Xml("hdr", "<w:p><w:r><w:t>" + header + "</w:t></w:r></w:p>")}});
+    const std::string bytes = ReadFileBytes(path);
+    DeleteFileW(path.c_str());
+    return bytes;
 }
 
 }  // namespace
@@ -252,4 +309,102 @@ TEST(BackupsWindowReading, AnswersAndFillsInWhileALargeFolderIsRead) {
     EXPECT_TRUE(closing->loading());
     closing.reset();
     PumpUntil([] { return false; }, Millis(300));
+}
+
+// What Word writes: runs split by formatting, comments and processing
+// instructions between them, references, tab stops, deleted text, and
+// Hebrew, Greek and CJK text; a protected backup and a Word 97-2003 one.
+// The packages go to SEARCH_REFERENCE with what was found, for the Python
+// reference (check_search.py) to hold against.
+TEST_F(SaveAllRun, TheSearchFindsTheWordsAsTheyReadAndMissesNothingThePythonReferenceFinds) {
+    NoRememberedFolders remembered;
+    const std::string rich = Package(
+        "<w:p><w:pPr><w:tabs><w:tab w:val=\"left\" w:pos=\"720\"/></w:tabs></w:pPr><w:r><w:t>The quick br</w:t></w:r>"
+        "<!-- <w:t>hidden</w:t> --><w:r><w:rPr><w:b/></w:rPr><w:t>own fox</w:t></w:r><w:r><w:br/>"
+        "<w:t xml:space=\"preserve\">jumps &amp; runs</w:t></w:r></w:p>"
+        "<w:p><w:r><w:t>Καλημέρα κόσμε</w:t></w:r></w:p><w:p><w:r><w:t>שָׁלוֹם עולם</w:t></w:r></w:p>"
+        "<w:p><w:r><w:t>文書の</w:t></w:r><?mso-x done?><w:r><w:t>&#x30D0;ックアップ</w:t></w:r></w:p>"
+        "<w:p><w:del><w:r><w:delText>vanished</w:delText></w:r></w:del><w:r><w:instrText>PAGE</w:instrText></w:r></w:p>",
+        "Confidential draft");
+    const std::string plain = Package("<w:p><w:r><w:t>Café déjà vu, the quick fox</w:t></w:r></w:p>", "Other");
+    const std::wstring stem = backups + L"\\Notes.docx Date Dec 7 2026 Time 01 0";
+    const std::vector<std::wstring> files = {stem + L"1 00 PM.docx", stem + L"2 00 PM.docx.protected",
+                                             stem + L"3 00 PM.doc", stem + L"4 00 PM.docx"};
+    WriteAgedFile(files[0], 1, rich);
+    WriteAgedFile(files[1], 2, ProtectForUser(plain, L"Notes.docx"));
+    WriteAgedFile(files[2], 3, "\xD0\xCF\x11\xE0 a Word 97-2003 file");
+    WriteAgedFile(files[3], 4, plain);
+    RememberBackupFolder(backups);
+    const std::wstring reference = WindowsPath(EnvironmentVariable(L"SEARCH_REFERENCE"));
+    CreateDirectoryW(reference.c_str(), nullptr);
+    WriteFileBytes(reference + L"\\rich.docx", rich);
+    WriteFileBytes(reference + L"\\plain.docx", plain);
+
+    BackupsWindow window(settings.history, GetBackupFolders);
+    window.Show();
+    ASSERT_TRUE(Loaded(window));
+    // Each backup by its age; "doc" for the row that says it was not searched.
+    const struct {
+        std::wstring words;
+        std::vector<std::wstring> rows;
+    } kCases[] = {
+        {L"brown  FOX jumps", {L"1", L"doc"}},  // across runs, a line break and spaces typed twice
+        {L"καλημερα", {L"1", L"doc"}},          {L"שלום", {L"1", L"doc"}},
+        {L"のバック", {L"1", L"doc"}},          {L"CONFIDENTIAL", {L"1", L"doc"}},
+        {L"cafe DEJA", {L"2", L"doc", L"4"}},   {L"quick", {L"1", L"2", L"doc", L"4"}},
+        {L"vanished", {L"doc"}},                {L"hidden", {L"doc"}},
+        {L"page", {L"doc"}},
+    };
+    std::string found;
+    for (const auto& c : kCases) {
+        window.Search(c.words, false);
+        ASSERT_TRUE(Searched(window));
+        std::vector<std::wstring> rows;
+        found += ToUtf8(c.words) + "\t";
+        for (int row = 0; row < window.backupRows(); ++row) {
+            const std::wstring when = window.backupText(row, 0);
+            rows.push_back(window.backupText(row, 2) == backups::kClassicNotSearched ? L"doc"
+                                                                                     : when.substr(when.find(L'(') + 1, 1));
+            if (rows.back() == L"1") found += " rich.docx";
+            if (rows.back() == L"4") found += " plain.docx";
+        }
+        found += "\n";
+        EXPECT_EQ(rows, c.rows) << c.words.c_str();
+        EXPECT_NE(window.statusText().find(L"of 4 backups"), std::wstring::npos) << window.statusText().c_str();
+    }
+    WriteFileBytes(reference + L"\\found.txt", found);
+
+    // The preview of the newest found marks every match and scrolls to the first.
+    window.Search(L"QUICK", false);
+    ASSERT_TRUE(Searched(window));
+    window.SelectBackup(0);
+    EXPECT_EQ(Marks(window.preview()), std::vector<std::wstring>{L"*quick"});
+    EXPECT_TRUE(reports.empty()) << (reports.empty() ? L"" : reports[0]).c_str();
+}
+
+// Two backups that the stand-in's package made: the older one's preview
+// marks what the newer one no longer holds and what it holds anew; the
+// newest is compared with the text Word holds now.
+TEST_F(SaveAllRun, ThePreviewMarksTheWordsDeletedAndAddedSinceTheBackup) {
+    NoRememberedFolders remembered;
+    settings.clipboardCopy = false;
+    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"The first draft of the plan\nA second paragraph stays\nThis line goes")});
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    const std::wstring newest = backups + L"\\" + stamped(L"Report.txt");
+    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 00 00 PM.docx", 5, ReadFileBytes(newest));
+    Dispatch range = Dispatch::GetActive(kWordProgId).get(L"Documents", {1}).toDispatch().call(L"Range").toDispatch();
+    range.put(L"Text", L"The final draft of the plan\rA second paragraph stays\rNew closing words");
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+
+    BackupsWindow window(settings.history, GetBackupFolders);
+    window.Show();
+    ASSERT_TRUE(Loaded(window));
+    ASSERT_EQ(window.backupRows(), 2);
+    window.SelectBackup(1);  // the older one
+    EXPECT_EQ(Marks(window.preview()),
+              (std::vector<std::wstring>{L"-first", L"+final", L"-This line goes", L"+New closing words"}));
+    range.put(L"Text", L"The final plan\rA second paragraph stays\rNew closing words");
+    window.SelectBackup(0);
+    EXPECT_EQ(Marks(window.preview()), (std::vector<std::wstring>{L"-draft of the"}));
+    EXPECT_TRUE(reports.empty()) << (reports.empty() ? L"" : reports[0]).c_str();
 }

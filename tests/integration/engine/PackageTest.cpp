@@ -273,6 +273,18 @@ TEST(Package, AMalformedPackageFailsClearly) {
     EXPECT_EQ(FailureOf([&] { zip.add("big", std::string(1001, 'x')); }), kZipTooLarge);
 }
 
+// A saved package's file is copied only whole: a reader that meets a save
+// half-way sees it cut off, or with more behind its end.
+TEST(Package, OnlyAWholeArchiveIsComplete) {
+    ZipWriter zip;
+    zip.add("word/document.xml", std::string(5000, 'x'));
+    zip.add("word/media/image1.png", std::string(300, '\x89'), true);
+    const std::string whole = zip.finish();
+    EXPECT_TRUE(IsCompleteZip(whole));
+    for (size_t length = 0; length < whole.size(); ++length) ASSERT_FALSE(IsCompleteZip(whole.substr(0, length))) << length;
+    EXPECT_FALSE(IsCompleteZip(whole + "PK\x03\x04"));
+}
+
 TEST(Package, AFailedWriteLeavesThePreviousFileAndNoTemporaryOne) {
     ScratchFolder folder;
     const std::wstring target = folder.file(L"Doc Date 2026-12-08.docx");

@@ -224,9 +224,9 @@ TEST_F(SaveAllRun, ACopyMadeByAnotherProgramIsNeverSavedAndTheNewestCopyStays) {
 
 TEST_F(SaveAllRun, AClipboardHeldByAnotherProgramIsWaitedForThenReportedOnce) {
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
-    // The fifth count of the user's documents is the second document's
-    // first; the first Paste of a created instance is the first backup's.
-    const StandIn::Fault secondDocument{.member = L"Count", .action = L"slow", .milliseconds = 1000, .call = 5,
+    // The second FullName the user's Word is asked is the second document's
+    // first call; the first Paste of a created instance is the first backup's.
+    const StandIn::Fault secondDocument{.member = L"FullName", .action = L"slow", .milliseconds = 1000, .call = 2,
                                         .times = 1, .role = L"user"};
     const StandIn::Fault firstPaste{.member = L"Paste", .action = L"linger", .milliseconds = 1500, .times = 1,
                                     .role = L"created"};

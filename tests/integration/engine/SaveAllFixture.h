@@ -27,6 +27,8 @@ struct TestSettings : RunHost {
     bool clipboardCopy = true;
     std::vector<RunNote> notes;  // as runs told them
     std::vector<std::wstring> saved;  // the backups the run said it wrote
+    std::vector<SavedBackup> told;    // and all it said of them
+    std::vector<ClosedDocument> closed;  // told as closed with unsaved changes
     BackupOptions options() const {
         return {fixed,         beside,   folder, newFile, extension, history, journal, owner, skipUnchanged,
                 keepDays,      thin,     clipboardCopy};
@@ -35,8 +37,14 @@ struct TestSettings : RunHost {
     int noted(RunNote note) const { return static_cast<int>(std::ranges::count(notes, note)); }
     void BackupStarted() override { ++started; }
     void BackupEnded() override { ++ended; }
-    void BackupSaved(const std::wstring& path) override { saved.push_back(path); }
+    void BackupSaved(const SavedBackup& backup) override {
+        saved.push_back(backup.path);
+        told.push_back(backup);
+    }
     std::wstring AskForFolder(const std::wstring& prompt) override;
+    void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& documents) override {
+        closed.insert(closed.end(), documents.begin(), documents.end());
+    }
 };
 
 // The run's clock: 7 Dec 2026, 1:05:09 PM.

@@ -9,6 +9,9 @@
 #include "support/StandIn.h"
 #include "support/TestServices.h"
 #include "support/Wait.h"
+#include "support/WindowLookup.h"
+
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -66,16 +69,36 @@ constexpr wchar_t kVersionLocation[] = L"in Quillbay2021/08/31.SaveWord.GetWordV
 
 }  // namespace
 
+// The active object, or any other Word of the user's: one a program started
+// that the user was then shown is reached through its document window.
 TEST_F(WordProbes, RunningWordAnswersWithoutAnInstanceOfOurs) {
-    auto word = StandIn::StartUserWord();
-    StandIn::SetVersion(L"11.0");  // the registration says 16
-    EXPECT_TRUE(CheckWordAvailable());
-    EXPECT_EQ(GetWordVersion(), 11);
-    // One of its dialogs open: not waited for, the registration answers.
-    StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy"});
-    EXPECT_EQ(GetWordVersion(), 16);
-    EXPECT_EQ(StandIn::FaultSeen(L"busy"), 1u);
-    EXPECT_EQ(BusyRetryBound(), std::chrono::seconds(30));  // the run's bound is back
+    for (bool active : {true, false}) {
+        SCOPED_TRACE(active ? "the active object" : "a program's Word, shown");
+        StandIn::KillAllStandIns();
+        StandIn::ClearFaults();
+        const std::wstring file = session.folder().write(L"A.txt", L"a");
+        auto word = active ? StandIn::StartUserWord() : StandIn::StartHiddenWord({file});
+        if (!active) {
+            EXPECT_FALSE(IsWordRunning()) << "a Word that shows nothing is the program's";
+            // The user is shown it: through its document's window.
+            HWND pane = FindTopLevel(word.pid, L"OpusApp");
+            for (const wchar_t* kind : {L"_WwF", L"_WwB", L"_WwG"}) pane = FindWindowExW(pane, nullptr, kind, nullptr);
+            Microsoft::WRL::ComPtr<IDispatch> window;
+            ASSERT_EQ(AccessibleObjectFromWindow(pane, static_cast<DWORD>(OBJID_NATIVEOM), IID_IDispatch,
+                                                 reinterpret_cast<void**>(window.GetAddressOf())),
+                      S_OK);
+            Dispatch(window).get(L"Application").toDispatch().put(L"Visible", true);
+        }
+        EXPECT_TRUE(IsWordRunning());
+        StandIn::SetVersion(L"11.0");  // the registration says 16
+        EXPECT_TRUE(CheckWordAvailable());
+        EXPECT_EQ(GetWordVersion(), 11);
+        // One of its dialogs open: not waited for, the registration answers.
+        StandIn::SetFault(L"busy", {.member = L"Version", .action = L"busy"});
+        EXPECT_EQ(GetWordVersion(), 16);
+        EXPECT_EQ(StandIn::FaultSeen(L"busy"), 1u);
+        EXPECT_EQ(BusyRetryBound(), std::chrono::seconds(30));  // the run's bound is back
+    }
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(createdCount(), 0);
     for (auto& c : session.calls()) EXPECT_NE(c.member, L"Application.Quit");

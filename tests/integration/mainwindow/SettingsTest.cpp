@@ -37,10 +37,10 @@ TEST_F(FormTest, StoreRoundTripsTextUnderTheClassicKey) {
 
 TEST_F(FormTest, FoldersBackupsWentToAreRememberedExactlyMostRecentFirst) {
     Form1& f = Create();
-    f.BackupSaved(L"C:\\docs\\\u65e5\u672c\\Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx.protected");
+    f.BackupSaved({L"C:\\docs\\\u65e5\u672c\\Report.docx Date Dec 7 2026 Time 01 05 09 PM.docx.protected"});
     RememberBackupFolder(L"D:\\Backups");
-    f.BackupSaved(L"D:\\Backups\\A Date Dec 7 2026 Time 01 05 09 PM.docx");  // first already: no write
-    f.BackupSaved(L"c:\\DOCS\\\u65e5\u672c\\Notes Dec 7 2026.docx");        // one folder, however spelled
+    f.BackupSaved({L"D:\\Backups\\A Date Dec 7 2026 Time 01 05 09 PM.docx"});  // first already: no write
+    f.BackupSaved({L"c:\\DOCS\\\u65e5\u672c\\Notes Dec 7 2026.docx"});        // one folder, however spelled
     EXPECT_EQ(GetBackupFolders(), (std::vector<std::wstring>{L"c:\\DOCS\\\u65e5\u672c", L"D:\\Backups"}));
     DWORD type = 0;
     ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, settings::kKeyPath, settings::kBackupFolders, RRF_RT_ANY, &type, nullptr,

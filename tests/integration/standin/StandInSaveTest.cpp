@@ -10,6 +10,8 @@
 
 #include <gmock/gmock.h>
 
+#include <thread>
+
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -77,9 +79,9 @@ TEST_F(StandInTest, CloseSavesOnlyAChangedDocumentWhenToldAndRemovesIt) {
     Dispatch unchanged = NewDocument(app);
     std::wstring unchangedPath = session.folder().file(L"Unchanged.docx");
     unchanged.call(L"SaveAs", {}, {{L"FileName", unchangedPath}});
-    WriteUtf8File(unchangedPath, L"not written again");
+    const std::string written = ReadFileBytes(unchangedPath);  // a new write would stamp it anew
     unchanged.call(L"Close", {true});
-    EXPECT_EQ(ReadFileBytes(unchangedPath), "not written again");
+    EXPECT_EQ(ReadFileBytes(unchangedPath), written);
 
     Dispatch kept = NewDocument(app);
     Dispatch dropped = NewDocument(app);
@@ -170,4 +172,39 @@ TEST_F(StandInTest, WordOpenXMLIsThePackageWithHeaderAndPictureWhichOnlySaveAsKe
         WriteUtf8File(WindowsPath(forPython), package);
         EXPECT_TRUE(CopyFileW(png.c_str(), (WindowsPath(forPython) + L".png").c_str(), FALSE));
     }
+}
+
+// An open document's file as Word keeps it: held with write access and read
+// sharing, with Word's owner file beside it; Saved until it is typed into
+// (--modified: in Word only), and Save writes it Word's way.
+TEST_F(StandInTest, AnOpenFileIsHeldAsWordHoldsItAndSaveReplacesIt) {
+    const std::wstring file = session.folder().write(L"Report.txt", L"first");
+    auto word = StandIn::StartRichUserWord({{file, {}, {}, false, {}, false, false, true}});
+    const std::wstring owner = session.folder().file(L"~$Report.txt");
+    EXPECT_TRUE(PathExists(owner));
+    EXPECT_FALSE(UniqueFile(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // A reader that shares everything reads it while Word saves over it.
+    UniqueFile reader(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader);
+
+    Dispatch doc = Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch();
+    EXPECT_FALSE(doc.get(L"Saved").toBool());
+    EXPECT_EQ(ReadFileBytes(file), "first");
+    EXPECT_EQ(RangeOf(doc).get(L"Text").toText(), std::wstring(L"first\r") + StandIn::kModifiedParagraph + L"\r");
+    std::thread letGo([&] { Sleep(300), reader.reset(); });
+    doc.call(L"Save");
+    letGo.join();
+    EXPECT_TRUE(doc.get(L"Saved").toBool());
+    EXPECT_EQ(ReadDocxParagraphs(file), (std::vector<std::wstring>{L"first", StandIn::kModifiedParagraph}));
+    EXPECT_TRUE(PathExists(owner));
+    RangeOf(doc).put(L"Text", L"again");
+    EXPECT_FALSE(doc.get(L"Saved").toBool());
+    // Its temporary file is gone; closing lets go of the file and the owner file.
+    doc.call(L"Close", {false});
+    EXPECT_TRUE(FileNamesIn(session.folder().path(), L"~WR*").empty());
+    EXPECT_FALSE(PathExists(owner));
+    EXPECT_TRUE(UniqueFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
 }

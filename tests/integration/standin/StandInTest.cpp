@@ -5,9 +5,14 @@
 #include "Protocol.h"
 #include "support/Files.h"
 #include "support/Wait.h"
+#include "common/Text.h"
 #include "support/WindowLookup.h"
 
+#include <oleacc.h>
+
 #include <gmock/gmock.h>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 constexpr long kMemberNotInCollection = static_cast<long>(0x800A1735);  // Word error 5941
@@ -211,4 +216,79 @@ TEST_F(StandInTest, EndingEveryStandInLeavesNoClassRegistrationBehind) {
     CloseHandle(pi.hProcess);
     StandIn::KillAllStandIns();
     EXPECT_NO_THROW(Dispatch::Create(L"Word.Application"));
+}
+
+// Word on a desk: a second user's Word waits for the active registration;
+// each document has a window "NAME - Word" whose _WwG pane hands out its
+// Window object, and each saved one is in the running-object table under
+// its full name; a program's Word (/hidden) shows nothing.
+TEST_F(StandInTest, WordsOnTheDeskAreReachedThroughTheirWindowsAndTheRunningObjectTable) {
+    const std::wstring a = session.folder().write(L"A.txt", L"a"), b = session.folder().write(L"B.txt", L"b"),
+                       h = session.folder().write(L"H.txt", L"h");
+    auto first = StandIn::StartUserWord({a});
+    auto second = StandIn::StartUserWord({b}, {L"Draft"});
+    auto hidden = StandIn::StartHiddenWord({h});
+    auto activeHolds = [] {
+        return Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch().get(L"Name").toText();
+    };
+    EXPECT_EQ(activeHolds(), L"A.txt");
+
+    const struct {
+        DWORD pid;
+        const wchar_t* name;
+        bool visible;
+        long documents;  // in its Word
+    } windows[] = {{first.pid, L"A.txt", true, 1},
+                   {second.pid, L"B.txt", true, 2},
+                   {second.pid, L"Draft", true, 2},
+                   {hidden.pid, L"H.txt", false, 1}};
+    for (const auto& w : windows) {
+        SCOPED_TRACE(ToUtf8(w.name));
+        HWND frame = FindTopLevel(w.pid, standin::kDocumentWindowClass, (std::wstring(w.name) + L" - Word").c_str());
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(IsWindowVisible(frame) != FALSE, w.visible);
+        HWND pane = frame;
+        for (const wchar_t* kind : {L"_WwF", L"_WwB", L"_WwG"}) pane = FindWindowExW(pane, nullptr, kind, nullptr);
+        ComPtr<IDispatch> window;
+        ASSERT_EQ(AccessibleObjectFromWindow(pane, static_cast<DWORD>(OBJID_NATIVEOM), IID_IDispatch,
+                                             reinterpret_cast<void**>(window.GetAddressOf())),
+                  S_OK);
+        Dispatch object(window);
+        EXPECT_EQ(object.get(L"Document").toDispatch().get(L"Name").toText(), w.name);
+        EXPECT_EQ(object.get(L"Visible").toBool(), w.visible);
+        EXPECT_EQ(object.get(L"Hwnd").toLong(), static_cast<long>(reinterpret_cast<LONG_PTR>(frame)));
+        EXPECT_EQ(object.get(L"Application").toDispatch().get(L"Documents").toDispatch().get(L"Count").toLong(),
+                  w.documents);
+    }
+
+    ComPtr<IRunningObjectTable> table;
+    ASSERT_EQ(GetRunningObjectTable(0, &table), S_OK);
+    auto registered = [&](const std::wstring& file) {
+        ComPtr<IMoniker> moniker;
+        ComPtr<IUnknown> object;
+        if (FAILED(CreateFileMoniker(file.c_str(), &moniker)) || FAILED(table->GetObject(moniker.Get(), &object)) ||
+            !object)
+            return std::wstring();
+        ComPtr<IDispatch> document;
+        object.As(&document);
+        return Dispatch(document).get(L"FullName").toText();
+    };
+    for (const std::wstring& file : {a, b, h}) EXPECT_EQ(registered(file), file);
+    // Closed: out of the table, its window gone.
+    Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch().call(L"Close");
+    EXPECT_EQ(registered(a), L"");
+    EXPECT_FALSE(FindTopLevel(first.pid, standin::kDocumentWindowClass));
+
+    // Once the first Word has gone, the second takes the registration.
+    PostMessageW(FindTopLevel(first.pid, standin::kWindowClass), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(StandIn::WaitForExit(first.pid, 10000));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            try {
+                return activeHolds() == L"B.txt";
+            } catch (const Failure&) {
+                return false;
+            }
+        },
+        std::chrono::seconds(10)));
 }

@@ -8,46 +8,59 @@ namespace {
 const WordProcess kWord{100, 1}, kOtherWord{200, 2};
 const SYSTEMTIME kAt10{2026, 12, 2, 8, 10, 42, 0, 0}, kAt11{2026, 12, 2, 8, 11, 0, 0, 0};
 
-std::vector<std::wstring> Names(const std::vector<ClosedDocument>& closed) {
-    std::vector<std::wstring> names;
-    for (const auto& document : closed) names.push_back(document.name);
-    return names;
+struct Seen {
+    const wchar_t* identity;
+    const wchar_t* name;
+    WordProcess word;
+    bool unsaved;
+    const wchar_t* backup;  // written now, or empty
+};
+
+std::vector<std::wstring> OneRun(ClosedUnsavedWatch& watch, std::initializer_list<Seen> documents,
+                              std::initializer_list<WordProcess> busy = {}) {
+    watch.runStarted();
+    for (const Seen& d : documents) {
+        watch.seen(d.identity, d.name, d.word, d.unsaved);
+        if (*d.backup) watch.backedUp(d.identity, d.backup, *d.backup == L'1' ? kAt11 : kAt10);
+    }
+    for (const WordProcess& word : busy) watch.notSeenThrough(word);
+    std::vector<std::wstring> closed;
+    for (const ClosedDocument& document : watch.runEnded())
+        closed.push_back(document.name + L" " + document.backupPath + L" " +
+                         std::to_wstring(document.backupTime.wMinute));
+    return closed;
 }
+
+using Closed = std::vector<std::wstring>;
 
 }  // namespace
 
 TEST(ClosedUnsavedWatch, TellsOnceOfUnsavedWorkThatWasBackedUpAndIsGone) {
     ClosedUnsavedWatch watch;
-    watch.seen(L"N|Document1|100", L"Document1", kWord, true, L"C:\\B\\Document1 10.docx", kAt10);
-    watch.seen(L"F|C:\\SAVED.DOCX", L"Saved.docx", kWord, false, L"C:\\B\\Saved 10.docx", kAt10);
-    watch.seen(L"N|Document2|100", L"Document2", kWord, true, L"", kAt10);  // never backed up
-    watch.seen(L"F|C:\\REPORT.DOCX", L"Report.docx", kOtherWord, true, L"C:\\B\\Report 10.docx", kAt10);
-    EXPECT_TRUE(watch.runEnded().empty());
-
-    // Skipped as unchanged: its backup of 10:42 is still its newest.
-    watch.seen(L"N|Document1|100", L"Document1", kWord, true, L"", kAt11);
-    watch.notSeenThrough(kOtherWord);  // busy: its documents are not taken for closed
-    EXPECT_TRUE(watch.runEnded().empty());
-
-    const std::vector<ClosedDocument> closed = watch.runEnded();
-    ASSERT_EQ(Names(closed), (std::vector<std::wstring>{L"Report.docx", L"Document1"}));
-    EXPECT_EQ(closed[1].backupPath, L"C:\\B\\Document1 10.docx");
-    EXPECT_EQ(closed[1].backupTime.wMinute, 42);
-    EXPECT_TRUE(watch.runEnded().empty()) << "once per closing";
+    EXPECT_EQ(OneRun(watch, {{L"N|Document1|100", L"Document1", kWord, true, L"0 Document1"},
+                          {L"F|C:\\SAVED.DOCX", L"Saved.docx", kWord, false, L"0 Saved"},
+                          {L"N|Document2|100", L"Document2", kWord, true, L""},  // never backed up
+                          {L"F|C:\\REPORT.DOCX", L"Report.docx", kOtherWord, true, L"0 Report"}}),
+              Closed{});
+    // Skipped as unchanged: its backup of 10:42 is still its newest.  The
+    // other Word stayed busy: its documents are not taken for closed.
+    EXPECT_EQ(OneRun(watch, {{L"N|Document1|100", L"Document1", kWord, true, L""}}, {kOtherWord}), Closed{});
+    EXPECT_EQ(OneRun(watch, {}), (Closed{L"Report.docx 0 Report 42", L"Document1 0 Document1 42"}));
+    EXPECT_EQ(OneRun(watch, {}), Closed{}) << "once per closing";
 }
 
 TEST(ClosedUnsavedWatch, SavedUnderANewNameIsNotClosedButWordGoneIs) {
     ClosedUnsavedWatch watch;
-    watch.seen(L"N|Document1|100", L"Document1", kWord, true, L"C:\\B\\Document1.docx", kAt10);
-    watch.seen(L"N|Document2|100", L"Document2", kWord, true, L"C:\\B\\Document2.docx", kAt10);
-    watch.runEnded();
+    OneRun(watch, {{L"N|Document1|100", L"Document1", kWord, true, L"0 D1"},
+                {L"N|Document2|100", L"Document2", kWord, true, L"0 D2"}});
     // One was saved as Letter.docx, the other closed unsaved: one balloon.
-    watch.seen(L"F|C:\\LETTER.DOCX", L"Letter.docx", kWord, false, L"C:\\B\\Letter.docx", kAt11);
-    EXPECT_EQ(watch.runEnded().size(), 1u);
-
-    watch.seen(L"N|Document3|100", L"Document3", kWord, true, L"C:\\B\\Document3.docx", kAt11);
-    watch.seen(L"F|C:\\LETTER.DOCX", L"Letter.docx", kWord, true, L"C:\\B\\Letter 2.docx", kAt11);
-    watch.runEnded();
-    EXPECT_EQ(Names(watch.wordGone()), (std::vector<std::wstring>{L"Letter.docx", L"Document3"}));
+    EXPECT_EQ(OneRun(watch, {{L"F|C:\\LETTER.DOCX", L"Letter.docx", kWord, false, L"1 Letter"}}).size(), 1u);
+    // A saved document new in another Word saves nothing of this one.
+    OneRun(watch, {{L"F|C:\\LETTER.DOCX", L"Letter.docx", kWord, true, L"1 Letter"},
+                {L"N|Document3|100", L"Document3", kWord, true, L"1 D3"}});
+    EXPECT_EQ(OneRun(watch, {{L"F|C:\\LETTER.DOCX", L"Letter.docx", kWord, true, L""},
+                          {L"F|C:\\NEW.DOCX", L"New.docx", kOtherWord, false, L"1 New"}}),
+              Closed{L"Document3 1 D3 0"});
+    EXPECT_EQ(watch.wordGone().size(), 1u) << "Letter.docx, still unsaved";
     EXPECT_TRUE(watch.wordGone().empty());
 }

@@ -1,0 +1,182 @@
+// Every Word on the desk, and only what changed: a second Word's documents
+// are backed up like the first one's and a program's Word is left alone; a
+// saved package is copied from its file, a changed one still comes from Word.
+#include "SaveAllFixture.h"
+
+#include "common/Automation.h"
+#include "common/Text.h"
+#include "support/Docx.h"
+#include "support/Files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
+    auto first = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Document1"});
+    // Started later: not the active object, and only never-saved documents.
+    auto second = StandIn::StartUserWord({}, {L"Document1", L"Notes"});
+    auto program = StandIn::StartHiddenWord({doc(L"H.txt", L"h")});
+    const std::wstring draft = stamped(backups + L"\\Document1"), other = draft.substr(0, draft.size() - 5) + L" (2).docx";
+    for (bool classic : {false, true}) {
+        SCOPED_TRACE(classic ? "the classic way" : "the package way");
+        settings.clipboardCopy = classic;
+        settings.told.clear();
+        DeleteFileW(settings.history.c_str());
+        EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\A.txt")), L"a");
+        EXPECT_EQ(ReadDocxText(draft), StandIn::UnsavedText(L"Document1"));
+        EXPECT_EQ(ReadDocxText(other), StandIn::UnsavedText(L"Document1"));
+        EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Notes")), StandIn::UnsavedText(L"Notes"));
+        EXPECT_FALSE(PathExists(stamped(backups + L"\\H.txt")));
+        EXPECT_EQ(historyLines().size(), 4u);
+        // Each backup knows its Word's process, and whether Word said it was saved.
+        std::vector<std::pair<DWORD, bool>> told;
+        for (const SavedBackup& backup : settings.told) told.emplace_back(backup.process.id, backup.savedInWord);
+        EXPECT_EQ(told, (std::vector<std::pair<DWORD, bool>>{
+                            {first.pid, true}, {first.pid, false}, {second.pid, false}, {second.pid, false}}));
+        EXPECT_NE(settings.told.front().process.started, 0u);
+    }
+    for (DWORD pid : StandIn::RunningStandIns())
+        EXPECT_TRUE(pid == first.pid || pid == second.pid || pid == program.pid || StandIn::WaitForExit(pid, 15000));
+
+    // A Word that dies costs only its own documents.
+    reports.clear();
+    DeleteFileW(settings.history.c_str());
+    StandIn::SetFault(L"die", {.member = L"Saved", .action = L"die", .document = L"A.txt"});
+    SaveAll(settings);
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(historyLines().size(), 2u);
+    EXPECT_TRUE(StandIn::WaitForExit(first.pid, 5000));
+}
+
+TEST_F(SaveAllRun, WorkThatWordClosedUnsavedIsToldOnceWithItsNewestBackup) {
+    settings.clipboardCopy = false;
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Draft", L"Notes"});
+    auto newestOf = [&](const std::wstring& name) {
+        auto at = std::ranges::find_if(settings.saved.rbegin(), settings.saved.rend(),
+                                       [&](const std::wstring& path) { return path.find(name) != path.npos; });
+        return at == settings.saved.rend() ? std::wstring() : *at;
+    };
+    auto closed = [&] {
+        std::vector<std::wstring> told;
+        for (const ClosedDocument& d : std::exchange(settings.closed, {})) told.push_back(d.name + L" " + d.backupPath);
+        return told;
+    };
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_TRUE(closed().empty());
+
+    // "Don't Save" on Draft; then Word ends with Notes.  The saved A.txt is
+    // no loss either time, and each closing is told once.
+    Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch().call(L"Item", {2}).toDispatch().call(L"Close",
+                                                                                                        {false});
+    const std::wstring draft = newestOf(L"Draft");
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(closed(), std::vector<std::wstring>{L"Draft " + draft});
+    TerminateProcess(word.process.get(), 1);
+    ASSERT_TRUE(StandIn::WaitForExit(word.pid, 5000));
+    EXPECT_EQ(SaveAll(settings), RunOutcome::NoWord);
+    EXPECT_EQ(closed(), std::vector<std::wstring>{L"Notes " + newestOf(L"Notes")});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::NoWord);
+    EXPECT_TRUE(closed().empty());
+}
+
+TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) {
+    settings.clipboardCopy = false;
+    settings.skipUnchanged = true;
+    const std::wstring saved = session.folder().file(L"Saved.docx"), macros = session.folder().file(L"Macros.DOCM"),
+                       locked = session.folder().file(L"Locked.docx"), changed = session.folder().file(L"Changed.docx");
+    WriteWordPackage(saved, "saved \xE6\x97\xA5\xE6\x9C\xAC");
+    WriteWordPackage(macros, "with macros");
+    // Word's encryption of a password-protected package: an OLE compound file.
+    std::string compound(4 * 512, '\0');
+    compound.replace(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+    compound[30] = 9;  // 512-byte sectors
+    WriteFileBytes(locked, compound);
+    WriteWordPackage(changed, "before");
+    auto word = StandIn::StartRichUserWord({{saved}, {macros}, {locked, {}, {}, false, {}, true}, 
+                                            {changed, {}, {}, false, {}, false, false, true}});
+    const std::wstring macroBackup = stamped(backups + L"\\Macros.DOCM");
+    auto backupOf = [&](const std::wstring& name) { return stamped(backups + L"\\" + name); };
+
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(ReadFileBytes(backupOf(L"Saved.docx")), ReadFileBytes(saved));
+    EXPECT_EQ(ReadFileBytes(macroBackup.substr(0, macroBackup.size() - 5) + L".docm"), ReadFileBytes(macros));
+    EXPECT_EQ(ReadFileBytes(backupOf(L"Locked.docx")), ReadFileBytes(locked)) << "Word's own protection, as it is";
+    EXPECT_EQ(ReadDocxParagraphs(backupOf(L"Changed.docx")),
+              (std::vector<std::wstring>{L"before", StandIn::kModifiedParagraph}));
+    // Word was asked for the changed one's package alone, and only its protection.
+    EXPECT_EQ(calls(L"Document.WordOpenXML"), 1);
+    EXPECT_EQ(calls(L"Document.HasPassword"), 1);
+    EXPECT_EQ(historyLines().size(), 4u);
+
+    // Unchanged since: skipped.  Saved again in Word: its new file.
+    SaveAll(settings);
+    EXPECT_EQ(historyLines().size(), 4u);
+    Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch().call(L"Save");
+    SaveAll(settings);
+    EXPECT_EQ(historyLines().size(), 5u);
+    EXPECT_EQ(ReadFileBytes(backupOf(L"Saved.docx")), ReadFileBytes(saved));
+    EXPECT_EQ(ReadDocxText(backupOf(L"Saved.docx")), L"saved \u65e5\u672c");
+    EXPECT_TRUE(reports.empty());
+}
+
+// Word saves while the copy reads: the copy is whole, one of the file's
+// versions (or Word's package), and Word's saves never fail because of it.
+TEST_F(SaveAllRun, ACopyThatMeetsASaveIsWholeAndTheSaveSucceeds) {
+    settings.clipboardCopy = false;
+    const std::wstring file = session.folder().file(L"Large.docx");
+    WriteWordPackage(file, "small");
+    auto word = StandIn::StartUserWord({file});
+    std::mutex lock;
+    const std::hash<std::string> hash;
+    std::set<size_t> versions{hash(ReadFileBytes(file))};
+    std::atomic<bool> done{false};
+    std::atomic<int> saves{0}, failures{0};
+    std::thread saver([&] {
+        ComApartment com;
+        Dispatch document = Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch();
+        auto save = [&] {
+            try {
+                document.call(L"Save");
+                ++saves;
+            } catch (const Failure&) {
+                ++failures;
+            }
+            const size_t version = hash(ReadFileBytes(file));
+            std::lock_guard<std::mutex> hold(lock);
+            versions.insert(version);
+        };
+        // A large file on disk that Word says is saved (a macro set Saved
+        // after a small change), then the small save: it replaces the file
+        // while a copy of the large one is still being read.
+        const std::wstring large(4 << 20, L'x');
+        while (!done) {
+            document.call(L"Range").toDispatch().put(L"Text", large);
+            save();
+            document.call(L"Range").toDispatch().put(L"Text", L"small");
+            document.put(L"Saved", true);
+            save();
+        }
+    });
+    // Runs until Word has saved often enough to have met a copy under way.
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         saves + failures < 15 && std::chrono::steady_clock::now() < end;)
+        SaveAll(settings);
+    done = true;
+    saver.join();
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(failures, 0);
+    EXPECT_GT(saves, 0);
+    const std::string backup = ReadFileBytes(stamped(backups + L"\\Large.docx"));
+    EXPECT_TRUE(versions.contains(hash(backup)) || calls(L"Document.WordOpenXML") > 0);
+    EXPECT_TRUE(ReadDocxText(stamped(backups + L"\\Large.docx")).starts_with(L"small") ||
+                ReadDocxText(stamped(backups + L"\\Large.docx")).starts_with(L"xxxx"));
+}
