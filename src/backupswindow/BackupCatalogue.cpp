@@ -2,6 +2,7 @@
 
 #include "common/Failure.h"
 #include "common/Handle.h"
+#include "engine/BackupJournal.h"
 #include "engine/BackupName.h"
 
 #include <algorithm>
@@ -36,14 +37,44 @@ std::wstring Upper(std::wstring_view text) {
     return upper;
 }
 
-// Folder, stem and number, in upper case: one document.
-void DocumentKey(std::wstring& key, std::wstring_view folder, std::wstring_view stem, int number) {
+// Folder, stem and number, in upper case: one document; or folder and
+// identity for one the journal knows.
+void DocumentKey(std::wstring& key, std::wstring_view folder, std::wstring_view stem, int number,
+                 std::wstring_view identity = {}) {
     key.clear();
     AppendUpper(key, folder);
     key += L'|';
+    if (!identity.empty()) {
+        key += L'|';
+        key += identity;
+        return;
+    }
     AppendUpper(key, stem);
     key += L'|';
     key += std::to_wstring(number);
+}
+
+// "Dec 8 10:02 AM": the month and day and the time without seconds, in the
+// user's forms.
+std::wstring StartedText(std::uint64_t ticks) {
+    const FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME universal, local;
+    if (!FileTimeToSystemTime(&utc, &universal) || !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local))
+        return L"?";
+    wchar_t date[80] = {}, time[80] = {};
+    GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &local, L"MMM d", date, 80, nullptr);
+    GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, time, 80);
+    return std::wstring(date) + L" " + time;
+}
+
+// How the Backups window names a document the journal knows: two of one
+// name stay apart.
+std::wstring JournalName(const JournalRecord& record) {
+    if (record.document.neverSaved) return record.displayName + L", started " + StartedText(record.firstBackup);
+    const std::wstring& full = record.document.name;
+    const size_t slash = full.find_last_of(L"\\/");
+    return slash == std::wstring::npos || slash == 0 ? record.displayName
+                                                    : record.displayName + L" (" + full.substr(0, slash) + L")";
 }
 
 // Whether stem is what a backup path makes of the document's name: the name
@@ -61,8 +92,11 @@ bool IsStemOf(std::wstring_view stem, const std::wstring& documentName) {
 // the folders, a part at a time.
 class Reader {
 public:
-    Reader(const std::atomic<bool>& stop, const std::function<void(BackupCatalogue&&)>& deliver)
-        : stop_(stop), deliver_(deliver) {}
+    Reader(const std::wstring& journalFile, const std::atomic<bool>& stop,
+           const std::function<void(BackupCatalogue&&)>& deliver)
+        : journal_(journalFile), stop_(stop), deliver_(deliver) {
+        journal_.refresh();
+    }
     void line(std::wstring_view text);
     void scan(const std::vector<std::wstring>& remembered);
 
@@ -76,6 +110,7 @@ private:
     void add(const std::wstring& folder, std::wstring_view stem, int number, BackupFile&& file);
     void handOver();
 
+    BackupJournal journal_;
     const std::atomic<bool>& stop_;
     const std::function<void(BackupCatalogue&&)>& deliver_;
     StampRule rule_;
@@ -163,7 +198,14 @@ void Reader::scanFolder(const std::wstring& folder) {
         BackupFile file{Ticks(found.ftLastWriteTime),
                         (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
                         std::wstring(name), parts->isProtected};
-        if (!parts->dayStamped) {
+        const std::optional<JournalRecord> record =
+            journal_.empty() ? std::nullopt : journal_.find(folder + L"\\" + file.name);
+        if (record && record->size == file.size) {
+            CatalogueDocument& document = part_.documentFor(folder, parts->stem, 0, record->document.key());
+            if (document.backups.empty()) document.name = JournalName(*record);
+            document.newest = std::max(document.newest, file.written);
+            document.backups.push_back(std::move(file));
+        } else if (!parts->dayStamped) {
             key_.clear();
             AppendUpper(key_, parts->stem);
             if (!stamped.contains(key_)) stamped.insert(key_);
@@ -188,13 +230,15 @@ void Reader::scan(const std::vector<std::wstring>& remembered) {
         if (!stop_.load() && !folder.empty() && scanned.insert(Upper(folder)).second) scanFolder(folder);
     };
     for (const std::wstring& folder : remembered) scanOnce(folder);
+    for (const std::wstring& folder : journal_.folders()) scanOnce(folder);
     for (const auto& entry : lineFolders_) scanOnce(entry.second);
 }
 
 }  // namespace
 
-CatalogueDocument& BackupCatalogue::documentFor(std::wstring_view folder, std::wstring_view stem, int number) {
-    DocumentKey(key_, folder, stem, number);
+CatalogueDocument& BackupCatalogue::documentFor(std::wstring_view folder, std::wstring_view stem, int number,
+                                                std::wstring_view identity) {
+    DocumentKey(key_, folder, stem, number, identity);
     auto [it, added] = byKey_.try_emplace(key_, documents.size());
     if (added) {
         CatalogueDocument& document = documents.emplace_back();
@@ -202,13 +246,14 @@ CatalogueDocument& BackupCatalogue::documentFor(std::wstring_view folder, std::w
         document.folder = folder;
         document.stem = stem;
         document.number = number;
+        document.identity = identity;
     }
     return documents[it->second];
 }
 
 void BackupCatalogue::merge(BackupCatalogue&& part) {
     for (CatalogueDocument& from : part.documents) {
-        CatalogueDocument& to = documentFor(from.folder, from.stem, from.number);
+        CatalogueDocument& to = documentFor(from.folder, from.stem, from.number, from.identity);
         if (to.backups.empty()) to.name = std::move(from.name);
         to.newest = std::max(to.newest, from.newest);
         if (to.backups.empty()) {
@@ -220,9 +265,10 @@ void BackupCatalogue::merge(BackupCatalogue&& part) {
     }
 }
 
-void ReadBackupCatalogue(const std::wstring& historyFile, const std::vector<std::wstring>& rememberedFolders,
-                         const std::atomic<bool>& stop, const std::function<void(BackupCatalogue&&)>& deliver) {
-    Reader reader(stop, deliver);
+void ReadBackupCatalogue(const std::wstring& historyFile, const std::wstring& journalFile,
+                         const std::vector<std::wstring>& rememberedFolders, const std::atomic<bool>& stop,
+                         const std::function<void(BackupCatalogue&&)>& deliver) {
+    Reader reader(journalFile, stop, deliver);
     UniqueFile file(CreateFileW(historyFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
@@ -264,10 +310,11 @@ void ReadBackupCatalogue(const std::wstring& historyFile, const std::vector<std:
 }
 
 BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile,
-                                    const std::vector<std::wstring>& rememberedFolders) {
+                                    const std::vector<std::wstring>& rememberedFolders,
+                                    const std::wstring& journalFile) {
     BackupCatalogue catalogue;
     const std::atomic<bool> never{false};
-    ReadBackupCatalogue(historyFile, rememberedFolders, never,
+    ReadBackupCatalogue(historyFile, journalFile, rememberedFolders, never,
                         [&](BackupCatalogue&& part) { catalogue.merge(std::move(part)); });
     return catalogue;
 }

@@ -21,10 +21,14 @@ struct BackupFile {
 };
 
 struct CatalogueDocument {
-    std::wstring name;    // as Word named it (the history line's), else the stem of its backups' names
+    // As Word named it (the history line's), else the stem of its backups'
+    // names; for a document the journal knows, with its folder or, never
+    // saved, the time of its first backup ("Document1, started Dec 8 10:02 AM").
+    std::wstring name;
     std::wstring folder;  // where its backups are
     std::wstring stem;    // what its backups' names begin with
     int number = 0;       // the " (n)" that keeps it apart from another of the same name; 0 for none
+    std::wstring identity;  // its identity's key (DocumentIdentity) when the journal names its backups
     std::vector<BackupFile> backups;  // in the order found
     std::uint64_t newest = 0;
     std::wstring path(const BackupFile& backup) const { return folder + L"\\" + backup.name; }
@@ -34,30 +38,35 @@ class BackupCatalogue {
 public:
     std::vector<CatalogueDocument> documents;  // in the order first met; each has backups
 
-    // Adds part's backups: to the document of the same folder, stem and
-    // number when there is one (its place in documents stays), else as a
-    // new document at the end.
+    // Adds part's backups: to the same document when there is one (its
+    // place in documents stays), else as a new document at the end.
     void merge(BackupCatalogue&& part);
-    // The document of that folder, stem and number, adding it when new.
-    CatalogueDocument& documentFor(std::wstring_view folder, std::wstring_view stem, int number);
+    // The document of that folder, stem and number, or of that folder and
+    // identity, adding it when new.
+    CatalogueDocument& documentFor(std::wstring_view folder, std::wstring_view stem, int number,
+                                   std::wstring_view identity = {});
 
 private:
     std::unordered_map<std::wstring, size_t> byKey_;
     std::wstring key_;  // reused: a lookup per file allocates nothing
 };
 
-// Reads the history file (streamed: a file of any size costs one pass and a
-// line's worth of memory), then each folder: the remembered ones (most
-// recent first), then those the lines name.  Hands deliver what was found,
+// Reads the journal and the history file (streamed: a file of any size
+// costs one pass and a line's worth of memory), then each folder: the
+// remembered ones (most recent first), the journal's, then those the lines
+// name.  A file that the journal names as written is listed under its
+// document's identity; any other backup name by its name.  Hands deliver what was found,
 // a part at a time (at the end of each folder, and every few tenths of a
 // second within a large one), and ends early once stop is set.  A missing
 // history file names no folder.  Throws Failure when the history cannot be
 // read.
-void ReadBackupCatalogue(const std::wstring& historyFile, const std::vector<std::wstring>& rememberedFolders,
+void ReadBackupCatalogue(const std::wstring& historyFile, const std::wstring& journalFile,
+                         const std::vector<std::wstring>& rememberedFolders,
                          const std::atomic<bool>& stop, const std::function<void(BackupCatalogue&&)>& deliver);
 // All of it at once.
 BackupCatalogue LoadBackupCatalogue(const std::wstring& historyFile,
-                                    const std::vector<std::wstring>& rememberedFolders = {});
+                                    const std::vector<std::wstring>& rememberedFolders = {},
+                                    const std::wstring& journalFile = {});
 
 // The document that Word calls name, opened from folder (empty for a
 // never-saved one, or a web address): the one whose backups lie in that

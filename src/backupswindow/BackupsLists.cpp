@@ -138,7 +138,9 @@ std::optional<size_t> BackupsWindow::wantedDocument() const {
     if (!wanted_->exact) return FindCatalogueDocument(catalogue_, wanted_->name, wanted_->folder);
     for (size_t i = 0; i < catalogue_.documents.size(); ++i) {
         const CatalogueDocument& c = catalogue_.documents[i];
-        if (c.folder == wanted_->folder && c.stem == wanted_->stem && c.number == wanted_->number) return i;
+        if (c.folder == wanted_->folder && c.stem == wanted_->stem && c.number == wanted_->number &&
+            c.identity == wanted_->identity)
+            return i;
     }
     return std::nullopt;
 }

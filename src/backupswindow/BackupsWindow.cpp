@@ -74,8 +74,11 @@ constexpr struct {
 
 }  // namespace
 
-BackupsWindow::BackupsWindow(std::wstring historyFile, std::function<std::vector<std::wstring>()> rememberedFolders)
-    : historyFile_(std::move(historyFile)), rememberedFolders_(std::move(rememberedFolders)) {}
+BackupsWindow::BackupsWindow(std::wstring historyFile, std::function<std::vector<std::wstring>()> rememberedFolders,
+                             std::wstring journalFile)
+    : historyFile_(std::move(historyFile)),
+      journalFile_(std::move(journalFile)),
+      rememberedFolders_(std::move(rememberedFolders)) {}
 
 BackupsWindow::~BackupsWindow() {
     load_.reset();  // before the window goes: they post to it
@@ -363,14 +366,14 @@ void BackupsWindow::Run(const wchar_t* routine, void (BackupsWindow::*action)())
 
 void BackupsWindow::Refresh() {
     if (const CatalogueDocument* d = document(); d && !wanted_)
-        wanted_ = Wanted{{}, d->folder, d->stem, d->number, true};
+        wanted_ = Wanted{{}, d->folder, d->stem, d->number, true, d->identity};
     load_.reset();
     catalogue_ = BackupCatalogue();
     selectedDocument_.reset();
     shownDocument_.reset();
     FillDocuments(std::nullopt);
     SetDlgItemTextW(hwnd_, kDocumentsLabel, kReadingDocumentsText);
-    load_ = std::make_unique<CatalogueLoad>(historyFile_, rememberedFolders_(), hwnd_, kCatalogueFound);
+    load_ = std::make_unique<CatalogueLoad>(historyFile_, journalFile_, rememberedFolders_(), hwnd_, kCatalogueFound);
 }
 
 // What is used of the selection is copied first: the lists may be replaced

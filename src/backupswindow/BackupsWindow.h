@@ -7,6 +7,7 @@
 #include "backupswindow/BackupPreview.h"
 #include "backupswindow/BackupSearch.h"
 #include "backupswindow/CatalogueLoad.h"
+#include "engine/BackupJournal.h"
 
 #include <windows.h>
 
@@ -75,7 +76,8 @@ class BackupsWindow {
 public:
     // rememberedFolders: the folders backups were written to, most recent
     // first, asked afresh at each read.
-    BackupsWindow(std::wstring historyFile, std::function<std::vector<std::wstring>()> rememberedFolders);
+    BackupsWindow(std::wstring historyFile, std::function<std::vector<std::wstring>()> rememberedFolders,
+                  std::wstring journalFile = DefaultJournalFile());
     ~BackupsWindow();
     BackupsWindow(const BackupsWindow&) = delete;
     BackupsWindow& operator=(const BackupsWindow&) = delete;
@@ -165,7 +167,7 @@ private:
     static constexpr UINT kSearchFound = WM_APP + 2;
     static constexpr UINT kPreviewDue = WM_APP + 3;
 
-    std::wstring historyFile_;
+    std::wstring historyFile_, journalFile_;
     std::function<std::vector<std::wstring>()> rememberedFolders_;
     HWND hwnd_ = nullptr;
     HWND filter_ = nullptr, documents_ = nullptr, backups_ = nullptr;
@@ -177,7 +179,8 @@ private:
     struct Wanted {
         std::wstring name, folder, stem;
         int number = 0;
-        bool exact = false;  // folder, stem and number, not Word's name
+        bool exact = false;  // folder, stem, number and identity, not Word's name
+        std::wstring identity;
         std::wstring backupPath;  // else the document holding this backup
     };
     std::optional<Wanted> wanted_;

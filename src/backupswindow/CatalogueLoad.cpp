@@ -8,7 +8,7 @@
 #include <mutex>
 
 struct CatalogueLoad::State {
-    std::wstring historyFile;
+    std::wstring historyFile, journalFile;
     std::vector<std::wstring> folders;
     HWND window;
     UINT message;
@@ -26,10 +26,11 @@ struct CatalogueLoad::State {
     }
 };
 
-CatalogueLoad::CatalogueLoad(std::wstring historyFile, std::vector<std::wstring> rememberedFolders, HWND window,
-                             UINT message)
+CatalogueLoad::CatalogueLoad(std::wstring historyFile, std::wstring journalFile,
+                             std::vector<std::wstring> rememberedFolders, HWND window, UINT message)
     : state_(std::make_shared<State>()) {
     state_->historyFile = std::move(historyFile);
+    state_->journalFile = std::move(journalFile);
     state_->folders = std::move(rememberedFolders);
     state_->window = window;
     state_->message = message;
@@ -57,7 +58,7 @@ unsigned __stdcall CatalogueLoad::Read(void* held) {
     delete static_cast<std::shared_ptr<State>*>(held);
     std::optional<std::wstring> failure;
     try {
-        ReadBackupCatalogue(state->historyFile, state->folders, state->stop, [&](BackupCatalogue&& part) {
+        ReadBackupCatalogue(state->historyFile, state->journalFile, state->folders, state->stop, [&](BackupCatalogue&& part) {
             std::lock_guard lock(state->mutex);
             state->found.merge(std::move(part));
             state->notify();

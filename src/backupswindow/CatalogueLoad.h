@@ -15,7 +15,8 @@ class CatalogueLoad {
 public:
     // Starts reading at once.  Whenever found backups wait to be taken, one
     // message is posted to window (no second one until take is called).
-    CatalogueLoad(std::wstring historyFile, std::vector<std::wstring> rememberedFolders, HWND window, UINT message);
+    CatalogueLoad(std::wstring historyFile, std::wstring journalFile, std::vector<std::wstring> rememberedFolders,
+                  HWND window, UINT message);
     // Stops the reading.  Nothing is posted once this returns; the thread is
     // waited for a short bound only (a folder on a lost network share may
     // hold it for longer), and then ends by itself.

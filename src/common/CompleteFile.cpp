@@ -3,6 +3,7 @@
 #include "common/Failure.h"
 #include "common/Handle.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 
@@ -43,14 +44,38 @@ UniqueFile CreateUnfinished(const std::wstring& folder, std::wstring& path) {
     }
 }
 
+bool IsHeldError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
+
 }  // namespace
 
-void WriteFileComplete(const std::wstring& path, std::string_view bytes) {
+bool RetryWhileHeld(const std::function<bool()>& act) {
+    const ULONGLONG start = GetTickCount64();
+    for (DWORD pause = 10;; pause *= 2) {
+        if (act()) return true;
+        const DWORD error = GetLastError();
+        const ULONGLONG spent = GetTickCount64() - start;
+        if (!IsHeldError(error) || spent >= 2000) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, 2000 - spent)));
+    }
+}
+
+bool DeleteHeldFile(const std::wstring& path) {
+    return RetryWhileHeld([&] { return DeleteFileW(Extended(path).c_str()) != FALSE; });
+}
+
+bool WriteFileComplete(const std::wstring& path, std::string_view bytes) {
     std::wstring temporary;
     UniqueFile file = CreateUnfinished(FolderOf(path), temporary);
-    auto fail = [&](DWORD error) {
+    // A scanner may hold the temporary file too: it goes once let go.
+    auto remove = [&] {
         file.reset();
-        DeleteFileW(Extended(temporary).c_str());
+        DeleteHeldFile(temporary);
+    };
+    auto fail = [&](DWORD error) {
+        remove();
         throw Failure::FromWin32(error);
     };
     for (size_t done = 0; done < bytes.size();) {
@@ -64,9 +89,17 @@ void WriteFileComplete(const std::wstring& path, std::string_view bytes) {
     // must not leave the backup name on an empty file.
     if (!FlushFileBuffers(file.get())) fail(GetLastError());
     file.reset();
-    if (!MoveFileExW(Extended(temporary).c_str(), Extended(path).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        fail(GetLastError());
+    if (RetryWhileHeld([&] {
+            return MoveFileExW(Extended(temporary).c_str(), Extended(path).c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        }))
+        return true;
+    const DWORD error = GetLastError();
+    // Held past the bound: the file at path when it is there (one the user
+    // keeps open); else the temporary file, or a folder that refuses.
+    if (!IsHeldError(error) || GetFileAttributesW(Extended(path).c_str()) == INVALID_FILE_ATTRIBUTES) fail(error);
+    remove();
+    return false;
 }
 
 unsigned long NewFileError(const std::wstring& folder) {

@@ -2,16 +2,28 @@
 // Files written complete or not at all: the bytes go to a temporary file in
 // the target's folder, are flushed to the disk, and only then replace the
 // target in one move.  A backup name never holds a partial file.
+#include <functional>
 #include <string>
 #include <string_view>
 
 // The temporary files' names: the prefix, eight hexadecimal digits, ".tmp".
 inline constexpr wchar_t kUnfinishedPrefix[] = L"~Orvelle unfinished backup ";
 
+// Calls act again while it fails with a sharing violation or an access
+// refusal, for up to 2 s with growing pauses: scanners, indexers and sync
+// clients open a file the moment its writer lets go, and let go within
+// moments.  Answers act's last result, with its error in GetLastError().
+bool RetryWhileHeld(const std::function<bool()>& act);
+// DeleteFileW, retried while another program holds the file.
+bool DeleteHeldFile(const std::wstring& path);
+
 // Writes bytes to path (replacing a file there only once the new one is
-// whole).  Throws Failure with the system's message; the temporary file is
-// gone again on every failure, and the file at path is as it was.
-void WriteFileComplete(const std::wstring& path, std::string_view bytes);
+// whole; moves retried while held).  Answers false, with nothing written,
+// when a file at path stays held by another program past the retry bound.
+// Throws Failure with the system's message on any other failure; the
+// temporary file is gone again on every failure, and the file at path is as
+// it was.
+bool WriteFileComplete(const std::wstring& path, std::string_view bytes);
 
 // The system error that a new file in folder meets now (access denied,
 // write-protected media, a missing folder), 0 when one can be made there.

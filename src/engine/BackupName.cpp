@@ -164,11 +164,6 @@ bool IsDeviceName(std::wstring part) {
             part[3] == L'\u00b3');
 }
 
-std::wstring Upper(std::wstring text) {
-    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-
 }  // namespace
 
 std::wstring FileNameSafe(const std::wstring& documentName) {
@@ -200,14 +195,7 @@ std::wstring BackupPathFor(const std::wstring& folder, const std::wstring& docum
     return build();
 }
 
-std::wstring BackupPathRegistry::claim(const std::wstring& documentKey, const std::wstring& path,
-                                       const std::wstring& docExtension) {
-    std::vector<std::wstring>& owners = claims_[Upper(path)];
-    const std::wstring key = Upper(documentKey);
-    auto it = std::find(owners.begin(), owners.end(), key);
-    size_t index = static_cast<size_t>(it - owners.begin());
-    if (it == owners.end()) owners.push_back(key);
-    if (index == 0) return path;
-    return path.substr(0, path.size() - docExtension.size()) + L" (" + std::to_wstring(index + 1) + L")" +
-           docExtension;
+std::wstring NumberedPath(const std::wstring& path, const std::wstring& extension, int n) {
+    if (n <= 1) return path;
+    return path.substr(0, path.size() - extension.size()) + L" (" + std::to_wstring(n) + L")" + extension;
 }

@@ -4,11 +4,9 @@
 // apart.
 #include <windows.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // The extensions a backup is written with: the package's, as its main
 // content type asks, and the classic way's.
@@ -67,17 +65,8 @@ std::wstring BackupPathFor(const std::wstring& folder, const std::wstring& docum
 // The longest path a backup may have: MAX_PATH without its terminator.
 inline constexpr size_t kMaxBackupPath = MAX_PATH - 1;
 
-// Gives out backup paths so that documents of one name never share a file:
-// the first document to claim a path gets it, later ones " (2)", " (3)"...
-// before the extension, and a document keeps its number for as long as the
-// registry lives (keyed by its full path, or its name when never saved).
-class BackupPathRegistry {
-public:
-    std::wstring claim(const std::wstring& documentKey, const std::wstring& path, const std::wstring& docExtension);
-
-private:
-    std::map<std::wstring, std::vector<std::wstring>> claims_;  // upper-case path -> documents in claim order
-};
+// path with " (n)" before its extension (n > 1); path itself for 1.
+std::wstring NumberedPath(const std::wstring& path, const std::wstring& extension, int n);
 
 // The user's general date form: short date, a blank, long time.
 std::wstring GeneralDate(const SYSTEMTIME& time);

@@ -17,6 +17,8 @@ struct BackupOptions {
     bool createNewFile = true;
     std::wstring docExtension = L".docx";
     std::wstring historyFile;
+    // Which document each backup is of (BackupJournal).
+    std::wstring journalFile;
     HWND owner = nullptr;  // owner of the clipboard and of the run's questions
     // Housekeeping: no new backup of a document whose content has not
     // changed since its last one; in new-file mode, stamped backups older

@@ -124,7 +124,7 @@ bool ClipboardCopy::backUp(const RunDocument& doc) {
     guard.step(20, [&] { backupDocument = run_.backup.add(); });
     bool saved = false;
     if (CopyDocumentInto(run_, 21, i, doc.document, run_.backup, backupDocument) &&
-        housekeeping_.worthSaving(guard, doc.key, doc.path)) {
+        housekeeping_.worthSaving(guard, doc.identity, doc.path)) {
         guard.step(24, [&] {
             try {
                 backupDocument.call(L"SaveAs", {}, {{L"fileName", doc.path}});
@@ -133,7 +133,7 @@ bool ClipboardCopy::backUp(const RunDocument& doc) {
                 return housekeeping_.writeFailed(doc.path, failure);
             }
             saved = true;
-            housekeeping_.saved(doc.key);
+            housekeeping_.saved(doc.identity);
         });
     }
     // Closed with saving only when the backup was written; an unsaved

@@ -3,6 +3,7 @@
 // Each way of copying a document is one implementation; the run chooses one
 // per document and does the rest (folder, name, history line) the same way.
 #include "common/Automation.h"
+#include "engine/BackupJournal.h"
 #include "engine/Package.h"
 #include "engine/RunState.h"
 
@@ -18,6 +19,7 @@ struct RunDocument {
     short index = 0;        // its place in Documents, as read at the start
     Dispatch document;      // held through its steps
     std::wstring key;       // its full path, or its name when never saved
+    DocumentIdentity identity;
     std::wstring path;      // the backup path it gets
     bool passwordProtected = false;  // only its package, encrypted, may be written
     WordProcess process;             // of the Word that holds it
@@ -68,6 +70,9 @@ public:
     std::optional<DocxPackage> read(const RunDocument& document);
     // Writes what read gave to the document's path; answers whether it did.
     bool write(const RunDocument& document, const DocxPackage& package);
+    // Whether the last write found a file at the path that another program
+    // kept holding: the backup goes to another name.
+    bool held() const { return held_; }
     // Whether the last document's package could not be read (Word would not
     // give it, or gave a malformed one): that document goes the classic way.
     bool unreadable() const { return unreadable_; }
@@ -75,7 +80,7 @@ public:
 private:
     RunState& run_;
     RunHousekeeping& housekeeping_;
-    bool unreadable_ = false;
+    bool unreadable_ = false, held_ = false;
     std::set<std::wstring> cleanedFolders_;  // upper case
 };
 

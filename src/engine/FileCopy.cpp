@@ -69,7 +69,7 @@ std::optional<DocxPackage> FileCopy::read(const RunDocument& doc, const std::wst
     for (int attempt = 1; attempt <= kReads; ++attempt) {
         const std::optional<ContentFingerprint> stamp = Stamp(file);
         if (!stamp) continue;  // between a save's delete and its rename
-        if (attempt == 1 && housekeeping_.unchanged(doc.key, *stamp)) {
+        if (attempt == 1 && housekeeping_.unchanged(doc.identity, *stamp)) {
             unchanged_ = true;
             return std::nullopt;
         }

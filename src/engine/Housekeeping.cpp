@@ -4,6 +4,7 @@
 #include "common/CompleteFile.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
+#include "common/Text.h"
 #include "common/Main.h"
 #include "common/Services.h"
 #include "engine/BackupName.h"
@@ -55,10 +56,13 @@ struct StampedFile {
     AgedBackup age;
 };
 
-// The regular files in folder (never a folder or a link, nor anything in a
-// folder that is itself a link) whose names are stamped backups of stem,
-// oldest first.
-std::vector<StampedFile> StampedBackups(const std::wstring& folder, const std::wstring& stem) {
+// The regular files in the series' folder (never a folder or a link, nor
+// anything in a folder that is itself a link) whose names are stamped
+// backups of its stem and that the journal says are its document's as they
+// were written, oldest first.
+std::vector<StampedFile> StampedBackups(const BackupJournal& journal, const DocumentSeries& series) {
+    const std::wstring& folder = series.folder;
+    const std::wstring key = series.document.key();
     DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
     const std::wstring prefix = folder.empty() || folder.back() != L'\\' ? folder + L"\\" : folder;
@@ -70,10 +74,12 @@ std::vector<StampedFile> StampedBackups(const std::wstring& folder, const std::w
     std::vector<StampedFile> backups;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        if (rule.isStampedBackupOf(found.cFileName, stem))
-            backups.push_back({prefix + found.cFileName,
-                               {Ticks(found.ftLastWriteTime),
-                                (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow}});
+        if (!rule.isStampedBackupOf(found.cFileName, series.stem)) continue;
+        const std::uint64_t size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        std::wstring path = prefix + found.cFileName;
+        const std::optional<JournalRecord> record = journal.find(path);
+        if (record && record->size == size && record->document.key() == key)
+            backups.push_back({std::move(path), {Ticks(found.ftLastWriteTime), size}});
     } while (FindNextFileW(find.get(), &found));
     std::stable_sort(backups.begin(), backups.end(),
                      [](const StampedFile& a, const StampedFile& b) { return a.age.written < b.age.written; });
@@ -91,11 +97,6 @@ std::uint64_t FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-std::wstring Upper(std::wstring text) {
-    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
 }
 
 // The errors of a folder that takes no new file, whatever is tried: a
@@ -183,22 +184,23 @@ ContentFingerprint FingerprintClipboard(HWND owner) {
     return print;
 }
 
-int PruneBackups(const std::wstring& folder, const std::wstring& stem, std::chrono::hours maxAge) {
+int PruneBackups(BackupJournal& journal, const DocumentSeries& series, std::chrono::hours maxAge) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     const std::uint64_t age = static_cast<std::uint64_t>(maxAge.count()) * 3600ull * 10'000'000ull;
     const std::uint64_t cutoff = Ticks(now) > age ? Ticks(now) - age : 0;
-    std::vector<StampedFile> backups = StampedBackups(folder, stem);
+    std::vector<StampedFile> backups = StampedBackups(journal, series);
     if (backups.empty()) return 0;
     backups.pop_back();  // the newest stays, however old
-    int removed = 0;
+    std::vector<std::wstring> deleted;
     for (const StampedFile& backup : backups)
-        if (backup.age.written < cutoff && DeleteFileW(backup.path.c_str())) ++removed;
-    return removed;
+        if (backup.age.written < cutoff && DeleteHeldFile(backup.path)) deleted.push_back(backup.path);
+    journal.recordDeleted(deleted);
+    return static_cast<int>(deleted.size());
 }
 
-int ThinBackups(const std::wstring& folder, const std::wstring& stem) {
-    const std::vector<StampedFile> backups = StampedBackups(folder, stem);
+int ThinBackups(BackupJournal& journal, const DocumentSeries& series) {
+    const std::vector<StampedFile> backups = StampedBackups(journal, series);
     std::vector<AgedBackup> ages;
     for (const StampedFile& backup : backups) ages.push_back(backup.age);
     FILETIME now;
@@ -206,54 +208,57 @@ int ThinBackups(const std::wstring& folder, const std::wstring& stem) {
     TIME_ZONE_INFORMATION zone{};
     if (GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return 0;
     const std::vector<bool> keep = ThinningKeeps(ages, Ticks(now), zone);
-    int removed = 0;
+    std::vector<std::wstring> deleted;
     for (size_t i = 0; i < backups.size(); ++i)
-        if (!keep[i] && DeleteFileW(backups[i].path.c_str())) ++removed;
-    return removed;
+        if (!keep[i] && DeleteHeldFile(backups[i].path)) deleted.push_back(backups[i].path);
+    journal.recordDeleted(deleted);
+    return static_cast<int>(deleted.size());
 }
 
-int MakeRoom(const std::wstring& folder, const std::wstring& stem, std::uint64_t needed) {
-    std::vector<StampedFile> backups = StampedBackups(folder, stem);
+int MakeRoom(BackupJournal& journal, const DocumentSeries& series, std::uint64_t needed) {
+    std::vector<StampedFile> backups = StampedBackups(journal, series);
     if (backups.empty()) return 0;
     backups.pop_back();  // the newest stays
-    std::uint64_t free = Services::Current().FreeSpace(folder), freeable = 0;
+    std::uint64_t free = Services::Current().FreeSpace(series.folder), freeable = 0;
     for (const StampedFile& backup : backups) freeable += backup.age.size;
     if (free >= needed || free + freeable < needed) return 0;
-    int removed = 0;
+    std::vector<std::wstring> deleted;
     for (const StampedFile& backup : backups) {
-        if (DeleteFileW(backup.path.c_str())) ++removed;
-        if (Services::Current().FreeSpace(folder) >= needed) break;
+        if (DeleteHeldFile(backup.path)) deleted.push_back(backup.path);
+        if (Services::Current().FreeSpace(series.folder) >= needed) break;
     }
-    return removed;
+    journal.recordDeleted(deleted);
+    return static_cast<int>(deleted.size());
 }
 
 std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes) { return copiedBytes * 3 + (32ull << 20); }
 
 // ---- RunHousekeeping ----------------------------------------------------------------
 
-bool RunHousekeeping::worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path) {
+bool RunHousekeeping::worthSaving(Guard& guard, const DocumentIdentity& document, const std::wstring& path) {
     // Only a skip needs the fingerprint: without it the clipboard is not read
     // again (another program may hold it by now), and the document's saved
     // file stands for its size.
-    if (!options_.skipUnchanged) return worthSaving(guard, 23, documentKey, path, {}, FileSize(documentKey));
+    if (!options_.skipUnchanged)
+        return worthSaving(guard, 23, document, path, {}, document.neverSaved ? 0 : FileSize(document.name));
     std::optional<ContentFingerprint> print;
     guard.step(23, [&] { print = FingerprintClipboard(options_.owner); });
     if (!print) return true;
-    return worthSaving(guard, 23, documentKey, path, *print, print->bytes);
+    return worthSaving(guard, 23, document, path, *print, print->bytes);
 }
 
-bool RunHousekeeping::worthSaving(Guard& guard, int step, const std::wstring& documentKey, const std::wstring& path,
+bool RunHousekeeping::worthSaving(Guard& guard, int step, const DocumentIdentity& document, const std::wstring& path,
                                   const ContentFingerprint& content, std::uint64_t bytes) {
     folder_ = path.substr(0, path.find_last_of(L'\\') + 1);
     copied_ = content;
-    if (unchanged(documentKey, copied_)) return false;
+    if (unchanged(document, copied_)) return false;
     const std::uint64_t needed = RequiredFreeSpace(bytes);
     std::uint64_t free = Services::Current().FreeSpace(folder_);
     // A user who keeps backups for a time gives up the document's oldest
     // ones sooner than its newest.
     if (free < needed && options_.createNewFile && (options_.keepBackupsDays > 0 || options_.thinBackups)) {
         guard.step(step, [&] {
-            const int removed = MakeRoom(folder_, StemOf(path), needed);
+            const int removed = MakeRoom(journal_, {folder_, StemOf(path), document}, needed);
             if (removed > 0) AppendHistoryLine(options_.historyFile, BackupsRemoved(removed, L"to make room"));
         });
         free = Services::Current().FreeSpace(folder_);
@@ -268,7 +273,7 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const std::wstring& do
     skippedForSpace_ = true;
     // One box per folder until a backup is saved there again (and one per
     // run); the window's status says it meanwhile.
-    const bool firstForFolder = memory_.spaceReported.insert(Upper(folder_)).second;
+    const bool firstForFolder = memory_.spaceReported.insert(UpperCase(folder_)).second;
     if (firstForFolder && !spaceReported_) {
         spaceReported_ = true;
         guard.step(step, [&] {
@@ -280,22 +285,22 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const std::wstring& do
     return false;
 }
 
-bool RunHousekeeping::unchanged(const std::wstring& documentKey, const ContentFingerprint& content) const {
+bool RunHousekeeping::unchanged(const DocumentIdentity& document, const ContentFingerprint& content) const {
     // The first backup after start-up is always made: nothing is known yet.
-    auto last = memory_.lastBackups.find(documentKey);
+    auto last = memory_.lastBackups.find(document.key());
     return options_.skipUnchanged && last != memory_.lastBackups.end() && last->second == content;
 }
 
-void RunHousekeeping::saved(const std::wstring& documentKey) {
-    memory_.lastBackups[documentKey] = copied_;
-    memory_.spaceReported.erase(Upper(folder_));
-    memory_.writeRefused.erase(Upper(folder_));
+void RunHousekeeping::saved(const DocumentIdentity& document) {
+    memory_.lastBackups[document.key()] = copied_;
+    memory_.spaceReported.erase(UpperCase(folder_));
+    memory_.writeRefused.erase(UpperCase(folder_));
 }
 
 bool RunHousekeeping::stillRefusesWriting(const std::wstring& folder) {
     // The folder as the backup path holds it.
     const std::wstring held = NormalizeBackslashes(NormalizeBackslashes(folder + L"\\"));
-    if (!memory_.writeRefused.contains(Upper(held)) || !IsWriteRefusal(NewFileError(held))) return false;
+    if (!memory_.writeRefused.contains(UpperCase(held)) || !IsWriteRefusal(NewFileError(held))) return false;
     refusedWriting_ = true;
     return true;
 }
@@ -311,13 +316,13 @@ void RunHousekeeping::writeFailed(const std::wstring& path, const Failure& failu
 
 void RunHousekeeping::refused(const std::wstring& folder, unsigned long error) {
     refusedWriting_ = true;
-    if (!memory_.writeRefused.insert(Upper(folder)).second || std::exchange(refusalReported_, true)) return;
+    if (!memory_.writeRefused.insert(UpperCase(folder)).second) return;
     throw Failure::Text(L"Backups cannot be written in " + folder + L": " + SystemMessage(HRESULT_FROM_WIN32(error)) +
                         L" No backup is saved there until one can be written there again.");
 }
 
-void RunHousekeeping::wrote(const std::wstring& path) {
-    written_.emplace_back(path.substr(0, path.find_last_of(L'\\') + 1), StemOf(path));
+void RunHousekeeping::wrote(const std::wstring& path, const DocumentIdentity& document) {
+    written_.push_back({path.substr(0, path.find_last_of(L'\\') + 1), StemOf(path), document});
 }
 
 std::wstring RunHousekeeping::prune() {
@@ -325,8 +330,8 @@ std::wstring RunHousekeeping::prune() {
     const bool thin = options_.thinBackups;
     if ((days <= 0 && !thin) || !options_.createNewFile) return {};
     int removed = 0;
-    for (const auto& [folder, stem] : written_)
-        removed += thin ? ThinBackups(folder, stem) : PruneBackups(folder, stem, std::chrono::hours(24 * days));
+    for (const DocumentSeries& series : written_)
+        removed += thin ? ThinBackups(journal_, series) : PruneBackups(journal_, series, std::chrono::hours(24 * days));
     if (removed == 0) return {};
     return BackupsRemoved(removed, thin ? std::wstring(L"by thinning")
                                         : L"older than " + std::to_wstring(days) + (days == 1 ? L" day" : L" days"));

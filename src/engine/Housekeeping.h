@@ -2,6 +2,7 @@
 // What keeps backups from filling the disk: a fingerprint of a document's
 // copied content (to skip one that has not changed), the pruning of old
 // stamped backups, and the free space a save needs.
+#include "engine/BackupJournal.h"
 #include "engine/BackupName.h"
 #include "engine/BackupOptions.h"
 
@@ -61,21 +62,27 @@ inline constexpr KeepChoice kKeepChoices[] = {
     {L"30 days", L"30", 30},
     {L"Thin out: all for 2 hours, hourly for 2 days, daily for a month, weekly after", L"thin", 0, true}};
 
-// A document's stamped backups are those of StampRule: any backup extension,
-// protected or not, so that a document that took a password or macros keeps
-// one history.
-//
-// Deletes, in folder and nowhere else, the regular files (never a folder or
-// a link) whose names are stamped backups of stem and whose last write is
-// older than maxAge, except the newest of them: a document that has not
-// changed for longer than maxAge keeps its last backup.  Answers how many
-// were deleted.
-int PruneBackups(const std::wstring& folder, const std::wstring& stem, std::chrono::hours maxAge);
+// A document's stamped backups in one folder: the files of StampRule's
+// names of its stem (any backup extension, protected or not, so that a
+// document that took a password or macros keeps one history) that the
+// journal says are its own.  No other file is ever deleted by housekeeping,
+// nor counts as a document's newest.
+struct DocumentSeries {
+    std::wstring folder, stem;
+    DocumentIdentity document;
+};
 
-// Deletes, in folder and nowhere else, the regular stamped backups of stem
-// (never a folder or a link) that ThinningKeeps does not keep, now and in
-// the user's time zone.  Answers how many were deleted.
-int ThinBackups(const std::wstring& folder, const std::wstring& stem);
+// Deletes, in the series' folder and nowhere else, the regular files (never
+// a folder or a link) of the series whose last write is older than maxAge,
+// except the newest of them: a document that has not changed for longer
+// than maxAge keeps its last backup.  A file that another program holds
+// past the retry bound is left for a later run.  Deletions are recorded in
+// the journal.  Answers how many were deleted.
+int PruneBackups(BackupJournal& journal, const DocumentSeries& series, std::chrono::hours maxAge);
+
+// Deletes the regular files of the series that ThinningKeeps does not keep,
+// now and in the user's time zone, as PruneBackups does.
+int ThinBackups(BackupJournal& journal, const DocumentSeries& series);
 
 // ---- Free space -------------------------------------------------------------------
 
@@ -83,11 +90,10 @@ int ThinBackups(const std::wstring& folder, const std::wstring& stem);
 // after it twice the document's size plus 32 MB for the user's own saves.
 // The copy's size stands for both: its Rich Text is larger than the file.
 std::uint64_t RequiredFreeSpace(std::uint64_t copiedBytes);
-// Deletes the oldest stamped backups of stem in folder, by the pruning's
-// rules and never the newest, until FreeSpace(folder) reaches needed; none
-// when deleting all but the newest would not make that room.  Answers how
-// many were deleted.
-int MakeRoom(const std::wstring& folder, const std::wstring& stem, std::uint64_t needed);
+// Deletes the oldest files of the series, by the pruning's rules and never
+// the newest, until FreeSpace(folder) reaches needed; none when deleting all
+// but the newest would not make that room.  Answers how many were deleted.
+int MakeRoom(BackupJournal& journal, const DocumentSeries& series, std::uint64_t needed);
 
 // ---- One run's housekeeping -------------------------------------------------------
 
@@ -100,20 +106,23 @@ class Guard;
 // stamped backups removed or thinned after the run.
 class RunHousekeeping {
 public:
-    RunHousekeeping(const BackupOptions& options, HousekeepingMemory& memory) : options_(options), memory_(memory) {}
+    RunHousekeeping(const BackupOptions& options, HousekeepingMemory& memory, BackupJournal& journal)
+        : options_(options), memory_(memory), journal_(journal) {}
 
     // Called with the copy on the clipboard, before the save: false when the
-    // document is to get no backup this time.
-    bool worthSaving(Guard& guard, const std::wstring& documentKey, const std::wstring& path);
+    // document is to get no backup this time.  The size of a saved
+    // document's file (its FullName) stands for the copy's when the
+    // clipboard is not read.
+    bool worthSaving(Guard& guard, const DocumentIdentity& document, const std::wstring& path);
     // The same for content fingerprinted elsewhere (a package), whose backup
     // takes bytes on the disk; reports go under step.
-    bool worthSaving(Guard& guard, int step, const std::wstring& documentKey, const std::wstring& path,
+    bool worthSaving(Guard& guard, int step, const DocumentIdentity& document, const std::wstring& path,
                      const ContentFingerprint& content, std::uint64_t bytes);
-    void saved(const std::wstring& documentKey);
+    void saved(const DocumentIdentity& document);
     // Whether skipping is on and the document's last backup held content.
-    bool unchanged(const std::wstring& documentKey, const ContentFingerprint& content) const;
+    bool unchanged(const DocumentIdentity& document, const ContentFingerprint& content) const;
     // A stamped path the run gives a document (new-file mode).
-    void wrote(const std::wstring& path);
+    void wrote(const std::wstring& path, const DocumentIdentity& document);
     // In new-file mode: the stamped backups of this run's documents, in the
     // folders this run wrote to, older than the chosen age or not kept by
     // thinning.  Answers the history line that says how many went, empty
@@ -127,8 +136,8 @@ public:
     bool stillRefusesWriting(const std::wstring& folder);
     // After a backup could not be written to path: when its folder refuses
     // new files (access denied, write-protected, missing), throws a report
-    // the first time for that folder (one per run), and nothing until a
-    // backup is saved there again; any other failure is thrown as it is.
+    // the first time for that folder, and nothing until a backup is saved
+    // there again; any other failure is thrown as it is.
     void writeFailed(const std::wstring& path, const Failure& failure);
     // Whether a document got no backup because its folder refused it.
     bool refusedWriting() const { return refusedWriting_; }
@@ -136,13 +145,14 @@ public:
 private:
     const BackupOptions& options_;
     HousekeepingMemory& memory_;
+    BackupJournal& journal_;
     // Notes a folder that refuses writing; throws its report the first time.
     void refused(const std::wstring& folder, unsigned long error);
 
     bool skippedForSpace_ = false;
     ContentFingerprint copied_;
     bool spaceReported_ = false;
-    bool refusedWriting_ = false, refusalReported_ = false;
+    bool refusedWriting_ = false;
     std::wstring folder_;  // of the backup being weighed
-    std::vector<std::pair<std::wstring, std::wstring>> written_;  // folder, stem
+    std::vector<DocumentSeries> written_;
 };

@@ -7,6 +7,7 @@
 #include "engine/DocumentCopy.h"
 
 #include "common/CompleteFile.h"
+#include "common/Text.h"
 #include "engine/Housekeeping.h"
 #include "engine/Package.h"
 #include "engine/ProtectedContent.h"
@@ -20,11 +21,6 @@ namespace {
 // busy past the retry bound, or the clipboard held (which ends the run).
 bool IsAboutWord(const Failure& failure) {
     return IsServerGone(failure) || IsServerBusy(failure) || IsClipboardInUse(failure);
-}
-
-std::wstring Upper(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
 }
 
 }  // namespace
@@ -62,27 +58,30 @@ std::optional<DocxPackage> PackageCopy::read(const RunDocument& doc) {
 
 bool PackageCopy::write(const RunDocument& doc, const DocxPackage& package) {
     Guard& guard = *run_.guard;
+    held_ = false;
     // A crash mid-write leaves one temporary file; the run's first package
     // for a folder clears those of earlier runs, before the space is weighed.
     const std::wstring folder = doc.path.substr(0, doc.path.find_last_of(L'\\') + 1);
-    if (cleanedFolders_.insert(Upper(folder)).second) guard.step(62, [&] { RemoveUnfinishedFiles(folder); });
+    if (cleanedFolders_.insert(UpperCase(folder)).second) guard.step(62, [&] { RemoveUnfinishedFiles(folder); });
     std::string encrypted;
     if (doc.passwordProtected) {
         guard.step(65, [&] { encrypted = ProtectedBackup(package.bytes, doc.key); });
         if (encrypted.empty()) return false;
     }
     const std::string_view bytes = doc.passwordProtected ? std::string_view(encrypted) : package.bytes;
-    if (!housekeeping_.worthSaving(guard, 63, doc.key, doc.path, package.fingerprint, bytes.size())) return false;
+    if (!housekeeping_.worthSaving(guard, 63, doc.identity, doc.path, package.fingerprint, bytes.size()))
+        return false;
 
     bool saved = false;
     guard.step(64, [&] {
         try {
-            WriteFileComplete(doc.path, bytes);
+            held_ = !WriteFileComplete(doc.path, bytes);
         } catch (const Failure& failure) {
             return housekeeping_.writeFailed(doc.path, failure);
         }
+        if (held_) return;
         saved = true;
-        housekeeping_.saved(doc.key);
+        housekeeping_.saved(doc.identity);
     });
     return saved;
 }

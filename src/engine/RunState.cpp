@@ -1,5 +1,7 @@
 #include "engine/RunState.h"
 
+#include "common/Handle.h"
+
 #include <algorithm>
 
 namespace {

@@ -5,6 +5,7 @@
 #include "common/Automation.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
+#include "engine/BackupJournal.h"
 #include "engine/Clipboard.h"
 
 #include <windows.h>
@@ -18,15 +19,6 @@
 // each read of a document), and one id cache for its documents, one for
 // their ranges and one for their Permission objects, whose ids are the same
 // for every one of them.
-// The process behind a Word instance: a never-saved document is its name
-// within one such process, since each new Word starts again at "Document1".
-// The start time tells a reused process id apart.  Zero when not known.
-struct WordProcess {
-    DWORD id = 0;
-    std::uint64_t started = 0;  // creation time, FILETIME ticks
-    bool operator==(const WordProcess&) const = default;
-};
-
 struct Word {
     Dispatch app, documents;
     WordProcess process;
@@ -89,6 +81,7 @@ inline bool Alive(const Word& instance) {
     UINT count = 0;
     return !IsServerGone(Failure(instance.app.raw()->GetTypeInfoCount(&count), L""));
 }
+
 
 // Quits an instance of our own; one that holds a document of the user's is
 // shown instead, and one that has already gone needs no word.

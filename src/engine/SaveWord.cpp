@@ -15,14 +15,10 @@
 #include <algorithm>
 #include <iterator>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 namespace {
-
-std::wstring Upper(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
 
 // Points the run object at the run under way for as long as it lasts.
 class ActiveRun {
@@ -59,7 +55,11 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // 1: every Word the user works in.
     WordInstances instances;
     switch (instances.find()) {
-    case WordState::NotRunning: return RunOutcome::NoWord;
+    case WordState::NotRunning:
+        // Word is gone, and with it whatever was never saved.
+        if (std::vector<ClosedDocument> closed = closedUnsaved_.wordGone(); !closed.empty())
+            host.DocumentsClosedUnsaved(closed);
+        return RunOutcome::NoWord;
     case WordState::Busy: return RunOutcome::WordDidNotAnswer;
     case WordState::Running: break;
     }
@@ -79,9 +79,12 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     Guard guard = freshGuard();
     run.guard = &guard;
 
-    BackupPathRegistry newFileNames;
-    BackupPathRegistry& names = options.createNewFile ? newFileNames : overwriteNames_;
-    RunHousekeeping housekeeping(options, housekeepingMemory_);
+    if (!journal_ || journal_->file() != options.journalFile)
+        journal_ = std::make_unique<BackupJournal>(options.journalFile);
+    journal_->refresh();
+    BackupJournal& journal = *journal_;
+    std::unordered_set<std::wstring> claimed;  // upper case: the paths given out in this run, written or not
+    RunHousekeeping housekeeping(options, housekeepingMemory_, journal);
     ClipboardCopy clipboardCopy(run, housekeeping);
     PackageCopy packageCopy(run, housekeeping);
     FileCopy fileCopy(housekeeping);
@@ -127,7 +130,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
             SplitFullName(fullName, documentPath, name);
         });
         if (closed) return;
-        if (!fullName.empty()) seen.insert(Upper(fullName));
+        if (!fullName.empty()) seen.insert(UpperCase(fullName));
         const bool onTheWeb = IsWebAddress(documentPath);
 
         // A document Word says is saved is its file: a Word package on disk
@@ -135,6 +138,11 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         std::optional<bool> savedInWord;
         guard.step(19, [&] { unlessClosed([&] { savedInWord = document.get(L"Saved").toBool(); }); });
         if (closed) return;
+        // Its full name, or its name within its Word when never saved.
+        const std::wstring key =
+            documentPath.empty() ? name : documentPath + (onTheWeb ? L"/" : L"\\") + name;
+        const DocumentIdentity identity{key, documentPath.empty(), run.user.process};
+        closedUnsaved_.seen(identity.key(), name, run.user.process, savedInWord == false);
         // Its file is plain where Word holds a recovered copy of a protected
         // backup: such content leaves Word only encrypted.
         const bool plainCopy = recovered.isPlainCopy(documentPath, name);
@@ -186,26 +194,40 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
 
         // 4d: the backup path, valid whatever the document is called, with
         // the extension of the way it goes.
-        const std::wstring key =
-            documentPath.empty() ? name : documentPath + (onTheWeb ? L"/" : L"\\") + name;  // its FullName
-        RunDocument backup{i, document, key, {}, protection == Protection::Password, run.user.process,
+        RunDocument backup{i,
+                           document,
+                           key,
+                           identity,
+                           {},
+                           protection == Protection::Password,
+                           run.user.process,
                            savedInWord.value_or(false)};
         // A folder that refused writing is left alone while it still does.
         if (housekeeping.stillRefusesWriting(folder)) return;
         auto claimPath = [&](const std::wstring& extension) {
+            backup.path.clear();
             guard.step(17, [&] {
-                // Within one run the index tells documents apart; across runs
-                // only the full path does.
-                backup.path = names.claim(options.createNewFile ? std::to_wstring(ordinal) : backup.key,
-                                          BackupPathFor(folder, name, options.createNewFile, extension), extension);
-                if (options.createNewFile) housekeeping.wrote(backup.path);
+                backup.path = ClaimBackupPath(journal, backup.identity,
+                                              BackupPathFor(folder, name, options.createNewFile, extension),
+                                              extension, claimed);
+                claimed.insert(UpperCase(backup.path));
+                if (options.createNewFile) housekeeping.wrote(backup.path, backup.identity);
             });
             return !backup.path.empty();
+        };
+        // A file of its own that another program keeps open (the user opened
+        // the day's backup): the content goes to the next name, since a
+        // claimed name is not given again in this run.
+        auto writePackage = [&](const DocxPackage& package, const std::wstring& extension) {
+            bool written = claimPath(extension) && packageCopy.write(backup, package);
+            for (int attempt = 0; !written && packageCopy.held() && attempt < 3; ++attempt)
+                written = claimPath(extension) && packageCopy.write(backup, package);
+            return written;
         };
         bool saved = false, classic = !packageWay;
         if (fromFile) {
             if (std::optional<DocxPackage> file = fileCopy.read(backup, fullName))
-                saved = claimPath(file->extension) && packageCopy.write(backup, *file);
+                saved = writePackage(*file, file->extension);
             // A file that could not be read as it stands: Word's package.
             else if (!fileCopy.unchanged() && mayLeaveWord())
                 fromFile = false, backup.passwordProtected = protection == Protection::Password;
@@ -214,7 +236,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
             if (std::optional<DocxPackage> package = packageCopy.read(backup)) {
                 // "Report.docx Date ... PM.docx.protected"; a " (n)" goes before ".docx".
                 const std::wstring suffix(backup.passwordProtected ? kProtectedSuffix : L"");
-                saved = claimPath(package->extension + suffix) && packageCopy.write(backup, *package);
+                saved = writePackage(*package, package->extension + suffix);
             }
             classic = packageCopy.unreadable();
             if (classic && backup.passwordProtected) {
@@ -231,11 +253,20 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         // 4l.
         // Only a backup that was written is logged.
         if (saved) {
+            guard.step(42, [&] {
+                FILETIME now;
+                GetSystemTimeAsFileTime(&now);
+                journal.record({backup.identity, name, backup.path,
+                                (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime,
+                                BackupFileSize(backup.path).value_or(0), 0,
+                                backup.savedInWord ? UnsavedChanges::No : UnsavedChanges::Yes});
+            });
             guard.step(41, [&] {
                 AppendHistoryLine(options.historyFile,
                                   name + L" was backup saved as " + backup.path + L" at " + GeneralDate(LocalNow()));
             });
             host.BackupSaved({backup.path, backup.savedInWord, backup.process});
+            closedUnsaved_.backedUp(backup.identity.key(), backup.path, LocalNow());
         }
     };
 
@@ -243,6 +274,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // Words that only the running-object table knows.
     std::vector<FoundWord> words = instances.backedUp();
     bool tableAsked = false;
+    closedUnsaved_.runStarted();
     for (size_t w = 0; w < words.size() && !run.finished && !run.clipboardInUse; ++w) {
         if (w > 0) guard = freshGuard();
         run.user.reset();
@@ -258,6 +290,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         for (const Dispatch& document : documents)
             if (!guard.stopped()) backUpDocument(++i, document);
         throughAll = throughAll && listed && !guard.stopped();
+        // A Word that died or stayed busy: its documents may still be open.
+        if (!listed || guard.stopped()) closedUnsaved_.notSeenThrough(words[w].process);
         if (w + 1 == words.size() && !run.finished && !std::exchange(tableAsked, true)) {
             if (guard.stopped()) guard = freshGuard();
             guard.step(6, [&] { std::ranges::move(instances.fromRunningObjectTable(seen), std::back_inserter(words)); });
@@ -270,9 +304,14 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         const std::wstring line = housekeeping.prune();
         if (!line.empty()) AppendHistoryLine(options.historyFile, line);
     });
+    journal.compactIfMostlyGone();
     if (housekeeping.skippedForSpace()) notes.insert(RunNote::NotEnoughSpace);
     if (housekeeping.refusedWriting()) notes.insert(RunNote::FolderRefusedWriting);
     for (RunNote note : notes) host.BackupNoted(note);
+    // Only a run that went through every Word knows what is gone.
+    if (!run.finished && !run.clipboardInUse)
+        if (std::vector<ClosedDocument> closed = closedUnsaved_.runEnded(); !closed.empty())
+            host.DocumentsClosedUnsaved(closed);
 
     // 5, 6: unless a closing window has done it already.
     if (!run.finished) {

@@ -2,6 +2,7 @@
 // The backup run: one pass over every document open in the user's Word,
 // made by the run object that the window owns.  Everything here runs on the
 // GUI thread.
+#include "engine/BackupJournal.h"
 #include "engine/BackupName.h"
 #include "engine/BackupOptions.h"
 #include "engine/ClosedUnsaved.h"
@@ -61,9 +62,8 @@ enum class RunOutcome {
 
 struct RunState;
 
-// The backup run and what it keeps from one pass to the next: the numbers
-// that keep overwrite-mode backups of documents of one name apart, and what
-// each document's last backup held.
+// The backup run and what it keeps from one pass to the next: the journal
+// as read so far, and what each document's last backup held.
 class BackupRun {
 public:
     BackupRun();
@@ -85,9 +85,7 @@ public:
 
 private:
     RunState* state_ = nullptr;  // the run under way
-    // In overwrite mode a document keeps its " (n)" for the whole day, so
-    // for the life of the process; new-file names meet only within a run.
-    BackupPathRegistry overwriteNames_;
+    std::unique_ptr<BackupJournal> journal_;  // read on where the last run stopped
     HousekeepingMemory housekeepingMemory_;
     ClosedUnsavedWatch closedUnsaved_;
 };

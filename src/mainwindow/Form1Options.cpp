@@ -5,6 +5,7 @@
 #include "common/Guard.h"
 #include "common/MessageBox.h"
 #include "common/Product.h"
+#include "engine/BackupJournal.h"
 #include "engine/Intervals.h"
 #include "mainwindow/Settings.h"
 
@@ -87,6 +88,7 @@ BackupOptions Form1::Options() const {
             .createNewFile = Option3.value(),
             .docExtension = DocExtensionValue,
             .historyFile = HistoryFileValue,
+            .journalFile = DefaultJournalFile(),
             .owner = hwnd_,
             .skipUnchanged = Check9.value(),
             .keepBackupsDays = keep ? kKeepChoices[*keep].days : 0,

@@ -2,6 +2,7 @@
 // 20 MB history, a line per backup), beside a bare enumeration of the same
 // folder plus one read of the history file; and how long the window takes
 // to answer another thread while it reads them.  Not a test: it prints.
+#include "Milliseconds.h"
 #include "common/Text.h"
 #include "backupswindow/BackupsWindow.h"
 #include "mainwindow/Settings.h"
@@ -15,12 +16,6 @@
 #include <thread>
 
 namespace {
-
-double MillisecondsOf(auto&& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
 
 // What the listing cannot do without: every name and time of the folder,
 // and every byte of the history.

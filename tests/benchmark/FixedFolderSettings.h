@@ -6,7 +6,7 @@
 #include <string>
 
 struct FixedFolderSettings : RunHost {
-    std::wstring folder, history;
+    std::wstring folder, history, journal;
     HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     BackupRun run;
     bool clipboardCopy = true;  // the classic way, unless a run measures the package way
@@ -15,5 +15,10 @@ struct FixedFolderSettings : RunHost {
 
 inline RunOutcome SaveAll(FixedFolderSettings& s) {
     return s.run.SaveAll(
-        {.fixedFolder = s.folder, .historyFile = s.history, .owner = s.owner, .clipboardCopy = s.clipboardCopy}, s);
+        {.fixedFolder = s.folder,
+         .historyFile = s.history,
+         .journalFile = s.journal,
+         .owner = s.owner,
+         .clipboardCopy = s.clipboardCopy},
+        s);
 }

@@ -1,6 +1,7 @@
 // The pruning pass over a folder of 10,000 stamped backups of one document,
 // beside one backup run of that document: what keeping backups for a time
 // adds to a run.  Not a test: it asserts nothing and prints three lines.
+#include "Milliseconds.h"
 #include "support/TestServices.h"
 #include "engine/Housekeeping.h"
 #include "engine/SaveWord.h"
@@ -16,12 +17,6 @@ namespace {
 
 using Settings = FixedFolderSettings;
 
-double MillisecondsOf(auto&& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
 }  // namespace
 
 int wmain() {
@@ -32,6 +27,7 @@ int wmain() {
     Settings settings;
     settings.folder = session.folder().path() + L"\\Backups";
     settings.history = session.folder().file(L"history.txt");
+    settings.journal = session.folder().file(L"Backups.journal");
     CreateDirectoryW(settings.folder.c_str(), nullptr);
 
     // 10,000 backups of Report.txt: ten a minute over 17 hours.
@@ -43,12 +39,16 @@ int wmain() {
         files.push_back(settings.folder + name);
         CloseHandle(CreateFileW(files.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
-    auto word = StandIn::StartUserWord({session.folder().write(L"Report.txt", L"report")});
+    const std::wstring report = session.folder().write(L"Report.txt", L"report");
+    // The backups are the document's: the journal names them.
+    BackupJournal journal(settings.journal);
+    for (const auto& file : files) journal.record({{report}, L"Report.txt", file, 0, 0});
+    auto word = StandIn::StartUserWord({report});
     const double run = MillisecondsOf([&] { SaveAll(settings); });
     auto prune = [&](const char* what) {
         int removed = 0;
         double ms = MillisecondsOf(
-            [&] { removed = PruneBackups(settings.folder, L"Report.txt", std::chrono::hours(24)); });
+            [&] { removed = PruneBackups(journal, {settings.folder, L"Report.txt", {report}}, std::chrono::hours(24)); });
         std::printf("pruning, %-28s %8.0f ms (%d removed)\n", what, ms, removed);
     };
     std::printf("one backup run of one document:       %8.0f ms\n", run);

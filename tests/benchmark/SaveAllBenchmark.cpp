@@ -128,6 +128,7 @@ Timed TimedRun(int count, bool package) {
     Settings settings;
     settings.folder = session.folder().path();
     settings.history = session.folder().file(L"history.txt");
+    settings.journal = session.folder().file(L"Backups.journal");
     settings.clipboardCopy = !package;
     auto word = StandIn::StartUserWord(files);
     size_t before = session.calls().size();

@@ -1,6 +1,7 @@
 // The backups catalogue on planted history lines and files.
 #include "common/Text.h"
 #include "backupswindow/BackupCatalogue.h"
+#include "engine/BackupJournal.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>
@@ -96,4 +97,35 @@ TEST(BackupCatalogue, ListsBackupNamesOfTheirDocumentsInTheFoldersOfLinesAndReme
         EXPECT_EQ(d.folder.substr(scratch.path().size() + 1) + L"|" + std::to_wstring(d.number), row.expected);
     }
     EXPECT_FALSE(FindCatalogueDocument(catalogue, L"Gone.docx", L""));
+
+    // In a folder only the journal names: a document per identity, two of
+    // one name told apart by their folder or the start of their backups;
+    // a file changed since it was written is listed by its name.
+    const std::wstring j = scratch.file(L"J");
+    CreateDirectoryW(j.c_str(), nullptr);
+    SYSTEMTIME localStart{2026, 12, 2, 8, 10, 2, 30, 0}, utcStart;
+    FILETIME start;
+    ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(nullptr, &localStart, &utcStart) &&
+                SystemTimeToFileTime(&utcStart, &start));
+    const std::uint64_t started = (std::uint64_t{start.dwHighDateTime} << 32) | start.dwLowDateTime;
+    const DocumentIdentity work{L"C:\\Work\\Report.docx"}, home{L"C:\\Home\\Report.docx"};
+    const std::pair<std::wstring, DocumentIdentity> journaled[] = {
+        {L"Report.docx Date Dec 6 2026 Time 11 00 00 AM.docx", work}, {L"Report.docx" + kStamp + L".docx", home},
+        {L"Report.docx Date Dec 7 2026 Time 02 00 00 PM.docx", work},
+        {L"Report.docx Date Dec 5 2026 Time 11 00 00 AM.docx", work},  // saved over since
+        {L"Document1" + kStamp + L".docx", {L"Document1", true, {1, 5}}},
+        {L"Document1" + kStamp + L" (2).docx", {L"Document1", true, {1, 6}}}};
+    BackupJournal journal(scratch.file(L"Backups.journal"));
+    for (size_t i = 0; i < std::size(journaled); ++i) {
+        const auto& [name, document] = journaled[i];
+        WriteFileBytes(j + L"\\" + name, std::string(i + 1, 'j'));
+        journal.record({document, document.neverSaved ? L"Document1" : L"Report.docx", j + L"\\" + name,
+                        started + (i == 5 ? 36'000'000'000ull : 0), i + 1 + (i == 3)});
+    }
+    listed.clear();
+    for (const auto& d : LoadBackupCatalogue(scratch.file(L"History.txt"), {}, journal.file()).documents)
+        if (d.folder == j) listed.insert(d.name + L"|" + std::to_wstring(d.backups.size()));
+    EXPECT_EQ(listed, (std::set<std::wstring>{L"Report.docx (C:\\Work)|2", L"Report.docx (C:\\Home)|1",
+                                              L"Report.docx|1", L"Document1, started Dec 8 10:02 AM|1",
+                                              L"Document1, started Dec 8 11:02 AM|1"}));
 }

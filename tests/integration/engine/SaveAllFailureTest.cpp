@@ -3,7 +3,10 @@
 // clipboard.  Each is reported once, and the rest of the run goes on.
 #include "SaveAllFixture.h"
 
+#include "common/Automation.h"
+#include "common/CompleteFile.h"
 #include "common/Failure.h"
+#include "common/Handle.h"
 #include "common/Text.h"
 #include "engine/Housekeeping.h"
 #include "support/Clipboard.h"
@@ -46,6 +49,48 @@ public:
 private:
     std::thread thread_;
     std::atomic<bool> released_{false}, held_{false};
+};
+
+// Another program that opens each new file in a folder the moment its
+// writer lets go, and holds it for a while without FILE_SHARE_DELETE, as
+// scanners, indexers and sync clients do.
+class Scanner {
+public:
+    Scanner(const std::wstring& folder, DWORD holdMs) : thread_([this, folder, holdMs] { watch(folder, holdMs); }) {}
+    ~Scanner() { stopped_ = true, thread_.join(); }
+    std::atomic<int> unfinishedTaken{0};
+
+private:
+    void watch(const std::wstring& folder, DWORD holdMs) {
+        UniqueFile directory(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+        UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        std::vector<std::pair<UniqueFile, ULONGLONG>> held;
+        alignas(DWORD) char buffer[16384];
+        for (OVERLAPPED o{.hEvent = event.get()}; !stopped_; ResetEvent(event.get()), o = {.hEvent = event.get()}) {
+            DWORD bytes = 0;
+            ReadDirectoryChangesW(directory.get(), buffer, sizeof buffer, FALSE, FILE_NOTIFY_CHANGE_FILE_NAME, nullptr, &o, nullptr);
+            while (!stopped_ && WaitForSingleObject(event.get(), 10) == WAIT_TIMEOUT)
+                std::erase_if(held, [&](const auto& h) { return GetTickCount64() - h.second >= holdMs; });
+            if (stopped_ || !GetOverlappedResult(directory.get(), &o, &bytes, TRUE)) return (void)CancelIo(directory.get());
+            for (char* at = buffer; bytes > 0;) {
+                const auto* n = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(at);
+                const std::wstring name(n->FileName, n->FileNameLength / sizeof(wchar_t));
+                // Tried until its writer closes it (or it is gone).
+                for (ULONGLONG start = GetTickCount64(); GetTickCount64() - start < 200;) {
+                    UniqueFile file(CreateFileW((folder + L"\\" + name).c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+                    if (file) unfinishedTaken += IsUnfinishedFileName(name), held.emplace_back(std::move(file), GetTickCount64());
+                    if (file || GetLastError() != ERROR_SHARING_VIOLATION) break;
+                }
+                if (n->NextEntryOffset == 0) break;
+                at += n->NextEntryOffset;
+            }
+        }
+    }
+
+    std::atomic<bool> stopped_{false};
+    std::thread thread_;
 };
 
 }  // namespace
@@ -97,6 +142,22 @@ TEST_F(SaveAllRun, AFolderThatRefusesWritingIsReportedOnceUntilABackupIsWrittenT
                                                   L" No backup is saved there until one can be written there again.");
         EXPECT_TRUE(onlyUserWordLeft(word.pid));
     }
+
+    // Two folders that refuse in one run: a box for each.
+    StandIn::KillAllStandIns();
+    auto unsaved = StandIn::StartUserWord({}, {L"U1", L"U2"});
+    struct Answers : TestSettings {
+        std::wstring folder;
+        int asked = 0;
+        std::wstring AskForFolder(const std::wstring&) override { return folder + std::to_wstring(++asked); }
+    } answers;
+    static_cast<TestSettings&>(answers) = settings;
+    answers.beside = true, answers.fixed = false, answers.clipboardCopy = false, answers.folder = backups + L"\\gone";
+    reports.clear();
+    BackupRun().SaveAll(answers.options(), answers);
+    ASSERT_EQ(reports.size(), 2u);
+    for (int i : {0, 1})
+        EXPECT_EQ(reports[i].find(L"Backups cannot be written in " + answers.folder + std::to_wstring(i + 1) + L"\\: "), 0u);
 
     // A document on a read-only volume, backed up beside it: once, whichever way.
     const std::wstring readOnly = StagedVolume(L"readonly");
@@ -256,4 +317,53 @@ TEST_F(SaveAllRun, ANearlyFullVolumeIsReportedOnceUntilABackupFitsThereAgain) {
                                          L"until there is room.");
     EXPECT_EQ(historyLines().size(), 2u);
     EXPECT_TRUE(onlyUserWordLeft(word.pid));
+}
+
+TEST_F(SaveAllRun, NothingIsLostWhileOtherProgramsHoldNewFilesOldBackupsOrTheDaysBackup) {
+    settings.clipboardCopy = false;
+    std::vector<std::wstring> documents;
+    for (int i = 0; i < 8; ++i) documents.push_back(doc(L"D" + std::to_wstring(i) + L".txt", L"text"));
+    auto word = StandIn::StartUserWord(documents);
+    // Held as Word holds a file the user opened.
+    auto holdIf = [](bool held, const std::wstring& path) {
+        return UniqueFile(held ? CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE);
+    };
+    {
+        // Every new file taken the moment it is let go: retried, never lost.
+        Scanner scanner(backups, 300);
+        SaveAll(settings);
+        EXPECT_GT(scanner.unfinishedTaken, 0) << "the scanner never won the race";
+    }
+    for (const std::wstring& d : documents)
+        EXPECT_TRUE(PathExists(stamped(backups + d.substr(d.find_last_of(L'\\'))))) << ToUtf8(d);
+
+    // An old backup held for longer than the retry bound stays for a later run, without a box.
+    settings.keepDays = 1;
+    const std::wstring old = WriteAgedFile(backups + L"\\D0.txt Date Dec 1 2026 Time 09 00 00 AM.docx", 3 * 24 * 60);
+    journalNames(old, documents[0]);
+    for (bool held : {true, false}) {
+        UniqueFile holder = holdIf(held, old);
+        SaveAll(settings);
+        EXPECT_EQ(PathExists(old), held);
+    }
+
+    // The day's backup open in Word past the bound: the content goes to the
+    // next name, which the history line names; once it is let go, the day's
+    // name is written again.
+    settings.newFile = false;
+    const std::wstring day = backups + L"\\D0.txt Dec 7 2026.docx";
+    SaveAll(settings);
+    for (bool held : {true, false}) {
+        Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch().call(L"Item", {1}).toDispatch()
+            .get(L"Range").toDispatch().put(L"Text", held ? L"while held" : L"let go");
+        UniqueFile holder = holdIf(held, day);
+        SaveAll(settings);
+        holder.reset();
+        const std::wstring written = held ? backups + L"\\D0.txt Dec 7 2026 (2).docx" : day;
+        EXPECT_EQ(ReadDocxText(written), held ? L"while held" : L"let go");
+        EXPECT_EQ(historyLines()[historyLines().size() - 8].find(L"D0.txt was backup saved as " + written + L" at "), 0u);
+    }
+    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(std::ranges::none_of(FileNamesIn(backups), IsUnfinishedFileName));
 }

@@ -1,5 +1,6 @@
 #include "SaveAllFixture.h"
 
+#include "engine/BackupJournal.h"
 #include "shell/AddFolder.h"
 #include "support/Files.h"
 
@@ -27,6 +28,7 @@ SaveAllRun::SaveAllRun() {
     CreateDirectoryW(backups.c_str(), nullptr);
     settings.folder = backups;
     settings.history = session.folder().file(L"History.txt");
+    settings.journal = session.folder().file(L"Backups.journal");
     owner = CreateWindowExW(0, L"STATIC", L"Owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr,
                             nullptr, nullptr);
     settings.owner = owner;
@@ -37,6 +39,11 @@ SaveAllRun::~SaveAllRun() {
 }
 
 std::vector<std::wstring> SaveAllRun::historyLines() const { return ReadAnsiLines(settings.history); }
+
+void SaveAllRun::journalNames(const std::wstring& path, const std::wstring& fullName) {
+    BackupJournal(settings.journal)
+        .record({{fullName}, fullName.substr(fullName.rfind(L'\\') + 1), path, 0, BackupFileSize(path).value_or(0)});
+}
 
 int SaveAllRun::calls(const std::wstring& member) const {
     auto log = session.calls();

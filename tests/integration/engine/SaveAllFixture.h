@@ -17,7 +17,7 @@
 // The window's side of a run: its options as plain fields, and its answers.
 struct TestSettings : RunHost {
     bool beside = false, fixed = true, newFile = true;
-    std::wstring folder, extension = L".docx", history;
+    std::wstring folder, extension = L".docx", history, journal;
     HWND owner = nullptr;
     int started = 0, ended = 0;
     bool skipUnchanged = false;
@@ -28,8 +28,10 @@ struct TestSettings : RunHost {
     std::vector<RunNote> notes;  // as runs told them
     std::vector<std::wstring> saved;  // the backups the run said it wrote
     std::vector<SavedBackup> told;    // and all it said of them
+    std::vector<ClosedDocument> closed;  // told as closed with unsaved changes
     BackupOptions options() const {
-        return {fixed, beside, folder, newFile, extension, history, owner, skipUnchanged, keepDays, thin, clipboardCopy};
+        return {fixed,         beside,   folder, newFile, extension, history, journal, owner, skipUnchanged,
+                keepDays,      thin,     clipboardCopy};
     }
     void BackupNoted(RunNote note) override { notes.push_back(note); }
     int noted(RunNote note) const { return static_cast<int>(std::ranges::count(notes, note)); }
@@ -40,6 +42,9 @@ struct TestSettings : RunHost {
         told.push_back(backup);
     }
     std::wstring AskForFolder(const std::wstring& prompt) override;
+    void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& documents) override {
+        closed.insert(closed.end(), documents.begin(), documents.end());
+    }
 };
 
 // The run's clock: 7 Dec 2026, 1:05:09 PM.
@@ -58,6 +63,9 @@ protected:
     // The backup name of base in "Create new file" mode at Noon().
     std::wstring stamped(const std::wstring& base) const { return base + L" Date Dec 7 2026 Time 01 05 09 PM.docx"; }
     std::vector<std::wstring> historyLines() const;
+    // Records path, as it is now, in the run's journal as a backup of the
+    // saved document fullName.
+    void journalNames(const std::wstring& path, const std::wstring& fullName);
     // How many calls of member the stand-ins logged.
     int calls(const std::wstring& member) const;
     // Waits until only the user's Word is left, as after every run.

@@ -33,25 +33,31 @@ TEST_F(SaveAllRun, AnUnchangedDocumentIsBackedUpOnceUntilItChanges) {
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemovedOrThinned) {
-    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")});
+TEST_F(SaveAllRun, OnlyOldStampedBackupsThatTheJournalSaysAreTheRunsDocumentsAreRemovedOrThinned) {
+    const std::wstring a = doc(L"A.txt", L"a");
+    auto word = StandIn::StartUserWord({a});
     std::wstring elsewhere = backups + L"\\Elsewhere";
     CreateDirectoryW(elsewhere.c_str(), nullptr);
     const std::wstring old = L"A.txt Date Dec 5 2026 Time 09 00 00 AM";
     // Minutes after a whole hour of UTC over two days ago: the same hour and
     // day on every wall clock.  -1: 12 hours ago.
+    // Whose the journal says each is: A.txt's, another document's, or no one's.
+    const std::wstring b = session.folder().file(L"B.txt"), otherA = L"C:\\Home\\A.txt";
     const struct {
         std::wstring path;
         int minute;
         bool removed, thinned;
+        std::wstring owner;
     } files[] = {
-        {backups + L"\\" + old + L".docx", 2, true, true},
-        {backups + L"\\" + old + L" (2).docx", 1, true, true},
-        {backups + L"\\" + old + L" (3).docm.protected", 3, true, false},  // any backup extension, protected too
-        {backups + L"\\" + old + L".docx.bak", 0, false, false},                     // the user's own
-        {backups + L"\\B.txt Date Dec 5 2026 Time 09 00 00 AM.docx", 0, false, false},  // not a document of the run
-        {elsewhere + L"\\" + old + L".docx", 0, false, false},                         // another folder
-        {backups + L"\\A.txt Date Dec 6 2026 Time 09 00 00 PM.docx", -1, false, false},  // newer than a day
+        {backups + L"\\" + old + L".docx", 2, true, true, a},
+        {backups + L"\\" + old + L" (2).docx", 1, true, true, a},
+        {backups + L"\\" + old + L" (3).docm.protected", 3, true, false, a},  // any backup extension, protected too
+        {backups + L"\\" + old + L" (4).docx", 4, false, false},              // from before the journal
+        {backups + L"\\" + old + L" (5).docx", 5, false, false, otherA},      // another A.txt's, and newer
+        {backups + L"\\" + old + L".docx.bak", 0, false, false, a},                     // the user's own
+        {backups + L"\\B.txt Date Dec 5 2026 Time 09 00 00 AM.docx", 0, false, false, b},  // not a document of the run
+        {elsewhere + L"\\" + old + L".docx", 0, false, false, a},                         // another folder
+        {backups + L"\\A.txt Date Dec 6 2026 Time 09 00 00 PM.docx", -1, false, false, a},  // newer than a day
     };
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
@@ -68,6 +74,7 @@ TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemoved
             UniqueHandle file(
                 CreateFileW(f.path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &written));
+            if (!f.owner.empty()) journalNames(f.path, f.owner);
         }
         SaveAll(settings);
         EXPECT_TRUE(reports.empty());
@@ -80,7 +87,8 @@ TEST_F(SaveAllRun, OnlyOldStampedBackupsOfTheRunsDocumentsInItsFoldersAreRemoved
 }
 
 TEST_F(SaveAllRun, BackupsKeptForATimeMakeRoomOldestFirstNeverTheNewest) {
-    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")});
+    const std::wstring a = doc(L"A.txt", L"a");
+    auto word = StandIn::StartUserWord({a});
     settings.keepDays = 30;
     // 10 MB backups, oldest first: B's, then A's.
     std::vector<std::wstring> planted;
@@ -104,6 +112,8 @@ TEST_F(SaveAllRun, BackupsKeptForATimeMakeRoomOldestFirstNeverTheNewest) {
             const FILETIME written{now.dwLowDateTime, now.dwHighDateTime - 10 + static_cast<DWORD>(i)};  // ~7 min apart
             EXPECT_TRUE(SetFilePointerEx(file.get(), {.QuadPart = 10ll << 20}, nullptr, FILE_BEGIN) &&
                         SetEndOfFile(file.get()) && SetFileTime(file.get(), nullptr, nullptr, &written));
+            file.reset();
+            journalNames(planted[i], i == 0 ? session.folder().file(L"B.txt") : a);
         }
         SaveAll(settings);
         for (size_t i = 0; i < planted.size(); ++i) EXPECT_EQ(PathExists(planted[i]), i == 0 || i > gone) << i;
@@ -111,4 +121,40 @@ TEST_F(SaveAllRun, BackupsKeptForATimeMakeRoomOldestFirstNeverTheNewest) {
     }
     EXPECT_EQ(reports.size(), 1u);
     EXPECT_EQ(historyLines().front(), L"Removed 2 backups to make room at 12/7/2026 1:05:09 PM");
+}
+
+TEST_F(SaveAllRun, TwoDocumentsOfOneNameEachKeepTheirNewestWhileOnlyOneStaysOpen) {
+    const std::wstring work = session.folder().file(L"Work"), home = session.folder().file(L"Home");
+    for (const std::wstring& folder : {work, home}) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        WriteUtf8File(folder + L"\\Report.docx", folder);
+    }
+    for (bool thin : {false, true}) {
+        SCOPED_TRACE(thin ? "thinning" : "keep 1 day");
+        settings.keepDays = thin ? 0 : 1;
+        settings.thin = thin;
+        services.clock = Noon;
+        {
+            auto both = StandIn::StartUserWord({work + L"\\Report.docx", home + L"\\Report.docx"});
+            SaveAll(settings);
+        }
+        StandIn::KillAllStandIns();
+        const std::wstring worksBackup = stamped(backups + L"\\Report.docx"),
+                           homesBackup = worksBackup.substr(0, worksBackup.size() - 5) + L" (2).docx";
+        ASSERT_TRUE(PathExists(worksBackup) && PathExists(homesBackup));
+        // Three days old, Work's a minute older: on one day, unless the test
+        // runs in the minute after midnight.
+        for (const auto& [path, minutes] : {std::pair{worksBackup, 3 * 24 * 60 + 1}, std::pair{homesBackup, 3 * 24 * 60}})
+            WriteAgedFile(path, minutes, ReadFileBytes(path));
+        // Only Home's is open for days after.
+        services.clock = [] { return SYSTEMTIME{2026, 12, 1, 7, 13, 30, 9, 0}; };
+        auto homeOnly = StandIn::StartUserWord({home + L"\\Report.docx"});
+        SaveAll(settings);
+        EXPECT_TRUE(PathExists(worksBackup)) << "the newest of Work's Report.docx";
+        EXPECT_EQ(PathExists(homesBackup), thin) << "Home's has a newer one";
+        EXPECT_TRUE(PathExists(backups + L"\\Report.docx Date Dec 7 2026 Time 01 30 09 PM.docx"));
+        EXPECT_TRUE(reports.empty());
+        StandIn::KillAllStandIns();
+        for (const std::wstring& name : FileNamesIn(backups)) DeleteFileW((backups + L"\\" + name).c_str());
+    }
 }

@@ -124,6 +124,34 @@ TEST_F(SaveAllRun, InOverwriteModeSameNamedDocumentsKeepTheirNumberWhenASaveFail
     EXPECT_EQ(settings.saved, (std::vector<std::wstring>{base + L" (2).docx", base + L".docx"}));
 }
 
+TEST_F(SaveAllRun, ACrashedWordsUnsavedDocumentKeepsItsDayBackupFromANewWordsDocumentOfItsName) {
+    settings.newFile = false;
+    const std::wstring day = backups + L"\\Document1 Dec 7 2026.docx", second = backups + L"\\Document1 Dec 7 2026 (2).docx";
+    for (bool classic : {false, true}) {
+        SCOPED_TRACE(classic ? "the classic way" : "the package way");
+        settings.clipboardCopy = classic;
+        {
+            auto crashed = StandIn::StartUserWord({}, {L"Document1"});
+            SaveAll(settings);
+            TerminateProcess(crashed.process.get(), 1);
+        }
+        ASSERT_EQ(ReadDocxText(day), StandIn::UnsavedText(L"Document1"));
+        // The new Word's Document1, and Orvelle started again too.
+        StandIn::KillAllStandIns();
+        auto word = StandIn::StartUserWord({}, {L"Document1"});
+        Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch().call(L"Item", {1}).toDispatch()
+            .get(L"Range").toDispatch().put(L"Text", L"blank");
+        BackupRun restarted;
+        for (int i = 0; i < 2; ++i) restarted.SaveAll(settings.options(), settings);
+        EXPECT_EQ(ReadDocxText(day), StandIn::UnsavedText(L"Document1"));
+        EXPECT_EQ(ReadDocxText(second), L"blank");
+        EXPECT_EQ(FileNamesIn(backups).size(), 2u);
+        EXPECT_TRUE(reports.empty());
+        StandIn::KillAllStandIns();
+        DeleteFileW(day.c_str()), DeleteFileW(second.c_str());
+    }
+}
+
 TEST_F(SaveAllRun, DocumentNamesAFileCannotHoldStillGetABackupUnderTheLoggedPath) {
     auto word = StandIn::StartUserWord({}, {L"Q3: plan?", L"CON.txt", std::wstring(300, L'x')});
     SaveAll(settings);

@@ -8,12 +8,14 @@
 #include "support/Docx.h"
 #include "support/Files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 
 TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
     auto first = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Document1"});
@@ -52,6 +54,37 @@ TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
     EXPECT_EQ(reports.size(), 1u);
     EXPECT_EQ(historyLines().size(), 2u);
     EXPECT_TRUE(StandIn::WaitForExit(first.pid, 5000));
+}
+
+TEST_F(SaveAllRun, WorkThatWordClosedUnsavedIsToldOnceWithItsNewestBackup) {
+    settings.clipboardCopy = false;
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Draft", L"Notes"});
+    auto newestOf = [&](const std::wstring& name) {
+        auto at = std::ranges::find_if(settings.saved.rbegin(), settings.saved.rend(),
+                                       [&](const std::wstring& path) { return path.find(name) != path.npos; });
+        return at == settings.saved.rend() ? std::wstring() : *at;
+    };
+    auto closed = [&] {
+        std::vector<std::wstring> told;
+        for (const ClosedDocument& d : std::exchange(settings.closed, {})) told.push_back(d.name + L" " + d.backupPath);
+        return told;
+    };
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_TRUE(closed().empty());
+
+    // "Don't Save" on Draft; then Word ends with Notes.  The saved A.txt is
+    // no loss either time, and each closing is told once.
+    Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch().call(L"Item", {2}).toDispatch().call(L"Close",
+                                                                                                        {false});
+    const std::wstring draft = newestOf(L"Draft");
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(closed(), std::vector<std::wstring>{L"Draft " + draft});
+    TerminateProcess(word.process.get(), 1);
+    ASSERT_TRUE(StandIn::WaitForExit(word.pid, 5000));
+    EXPECT_EQ(SaveAll(settings), RunOutcome::NoWord);
+    EXPECT_EQ(closed(), std::vector<std::wstring>{L"Notes " + newestOf(L"Notes")});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::NoWord);
+    EXPECT_TRUE(closed().empty());
 }
 
 TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) {

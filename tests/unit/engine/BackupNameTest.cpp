@@ -112,16 +112,6 @@ TEST_F(FixedClock, ALongDocumentNameIsShortenedSoThePathFits) {
     EXPECT_EQ(BackupPathFor(deep, L"a", false, L".doc"), deep + L"\\a Dec 7 2026.doc");
 }
 
-TEST(BackupNames, DocumentsKeepTheNumberTheyWereFirstGiven) {
-    BackupPathRegistry registry;
-    const std::wstring path = L"C:\\B\\Same.txt Dec 7 2026.docx";
-    EXPECT_EQ(registry.claim(L"C:\\One\\Same.txt", path, L".docx"), path);
-    EXPECT_EQ(registry.claim(L"C:\\Two\\Same.txt", path, L".docx"), L"C:\\B\\Same.txt Dec 7 2026 (2).docx");
-    // The first one's save failing changes nothing: the numbers stay.
-    EXPECT_EQ(registry.claim(L"c:\\two\\same.txt", path, L".docx"), L"C:\\B\\Same.txt Dec 7 2026 (2).docx");
-    EXPECT_EQ(registry.claim(L"C:\\One\\Same.txt", path, L".docx"), path);
-}
-
 TEST(BackupNames, OneRuleTellsWhichNamesAreBackupsOfWhichDocument) {
     const std::wstring stamp = L"Report.docx Date Dec 7 2026 Time 01 05 09 PM";
     const StampRule rule;

@@ -1,0 +1,87 @@
+// The journal of which document each backup is of: its lines, its file as
+// two processes and a crash leave it, and the names it lets a document take.
+#include "common/Text.h"
+#include "engine/BackupJournal.h"
+#include "engine/BackupName.h"
+#include "support/Files.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+JournalRecord Saved(const std::wstring& fullName, const std::wstring& path, std::uint64_t size = 1) {
+    return {{fullName}, fullName.substr(fullName.find_last_of(L'\\') + 1), path, 1000, size};
+}
+
+}  // namespace
+
+TEST(BackupJournal, LinesGiveBackTheirRecordAndNothingElseCounts) {
+    JournalRecord unsaved{{L"Document1", true, {4242, 133'000'000'000'000'000}}, L"Document1",
+                          L"C:\\B\\Document1 Dec 8 2026.docx", 7, 12, 5, UnsavedChanges::Yes};
+    JournalRecord odd = Saved(L"C:\\\u65e5\u672c\\100%\tx\nReport.docx", L"C:\\B\\%41 \u0410.docx"), gone = odd;
+    gone.deleted = true;
+    for (const JournalRecord& r : {unsaved, odd, gone}) {
+        const std::string line = FormatJournalLine(r);
+        ASSERT_EQ(line.find('\n'), line.size() - 1);
+        const std::optional<JournalRecord> back = ParseJournalLine(line.substr(0, line.size() - 1));
+        ASSERT_TRUE(back && back->document.key() == r.document.key()) << line;
+        EXPECT_EQ(FormatJournalLine(*back), line);
+        // Cut off anywhere, or run into another: not a record.
+        for (size_t cut = 0; cut + 1 < line.size(); ++cut) EXPECT_FALSE(ParseJournalLine(line.substr(0, cut))) << cut;
+        EXPECT_FALSE(ParseJournalLine(line.substr(0, line.size() - 1) + "\t$"));
+    }
+    // Document1 of the same Word started again later is another document; a
+    // saved one's name counts without regard to case.
+    DocumentIdentity later = unsaved.document;
+    later.process.started += 1;
+    EXPECT_NE(later.key(), unsaved.document.key());
+    EXPECT_EQ(DocumentIdentity{L"c:\\work\\report.docx"}.key(), DocumentIdentity{L"C:\\Work\\Report.docx"}.key());
+}
+
+TEST(BackupJournal, TwoWritersATornLineAndCompaction) {
+    ScratchFolder scratch;
+    const std::wstring file = scratch.file(L"Orvelle\\Backups.journal");
+    BackupJournal one(file), two(file);
+    const std::wstring a = scratch.write(L"a.docx", L"a"), b = scratch.write(L"b.docx", L"b");
+    one.record(Saved(L"C:\\W\\A.docx", a));
+    // A crash in the middle of a line: it is skipped, and the next record is whole.
+    WriteFileBytes(file, ReadFileBytes(file) + FormatJournalLine(Saved(L"C:\\W\\B.docx", b)).substr(0, 30));
+    two.record(Saved(L"C:\\W\\B.docx", b));
+    one.refresh();
+    for (BackupJournal* j : {&one, &two})
+        EXPECT_TRUE(j->owns({L"c:\\w\\a.docx"}, a) && j->owns({L"C:\\W\\B.docx"}, b) && !j->owns({L"C:\\W\\B.docx"}, a));
+    // A file changed since (the user saved over it) is no longer the backup.
+    WriteUtf8File(b, L"kept saving");
+    EXPECT_FALSE(one.owns({L"C:\\W\\B.docx"}, b));
+
+    // Mostly lines of backups that are gone: rewritten with the rest, which
+    // every reader still finds.
+    for (int i = 0; i < 40; ++i) one.record(Saved(L"C:\\W\\C.docx", scratch.file(L"gone.docx")));
+    one.recordDeleted(std::vector<std::wstring>(30, scratch.file(L"gone.docx")));
+    const size_t before = ReadFileBytes(file).size();
+    one.compactIfMostlyGone();
+    EXPECT_LT(ReadFileBytes(file).size(), before / 10);
+    two.record(Saved(L"C:\\W\\D.docx", scratch.write(L"d.docx", L"d")));
+    BackupJournal fresh(file);
+    for (BackupJournal* j : {&one, &fresh}) {
+        j->refresh();
+        EXPECT_TRUE(j->owns({L"C:\\W\\A.docx"}, a) && j->owns({L"C:\\W\\D.docx"}, scratch.file(L"d.docx")));
+        EXPECT_TRUE(!j->find(scratch.file(L"gone.docx")) && j->lines() == 2u);
+    }
+}
+
+TEST(BackupJournal, ADocumentTakesItsOwnNameOrTheFirstFreeOneAndLeavesOthersAlone) {
+    ScratchFolder scratch;
+    BackupJournal journal(scratch.file(L"Backups.journal"));
+    const std::wstring base = scratch.file(L"R Dec 8 2026.docx");
+    auto numbered = [&](int n) { return NumberedPath(base, L".docx", n); };
+    const DocumentIdentity mine{L"C:\\Work\\R"}, theirs{L"C:\\Home\\R"};
+    EXPECT_EQ(ClaimBackupPath(journal, mine, base, L".docx", {}), base);  // free
+    WriteUtf8File(base, L"x");                                            // the user's own file
+    EXPECT_EQ(ClaimBackupPath(journal, mine, base, L".docx", {}), numbered(2));
+    for (int n : {2, 3}) WriteUtf8File(numbered(n), L"x"), journal.record(Saved(n == 2 ? L"C:\\Home\\R" : L"C:\\Work\\R", numbered(n)));
+    EXPECT_EQ(ClaimBackupPath(journal, mine, base, L".docx", {}), numbered(3));
+    EXPECT_EQ(ClaimBackupPath(journal, theirs, base, L".docx", {}), numbered(2));
+    // Its own held, or given to another document in this run: the next free one.
+    EXPECT_EQ(ClaimBackupPath(journal, mine, base, L".docx", {UpperCase(numbered(3))}), numbered(4));
+}
