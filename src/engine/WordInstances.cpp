@@ -2,6 +2,7 @@
 
 #include "common/Guard.h"
 #include "common/Handle.h"
+#include "common/Main.h"
 
 #include <oleacc.h>
 
@@ -61,6 +62,17 @@ HWND PaneOf(HWND frame) {
     return pane;
 }
 
+// oleacc's ObjectFromLresult, loaded from the system folder the first time
+// a document window is met: a start-up or run without Word never loads it.
+HRESULT WindowObjectFromResult(LRESULT result, void** object) {
+    using Function = HRESULT WINAPI(LRESULT, REFIID, WPARAM, void**);
+    static Function* const function = [] {
+        HMODULE oleacc = LoadLibraryW((SystemFolder() + L"\\oleacc.dll").c_str());
+        return oleacc ? reinterpret_cast<Function*>(GetProcAddress(oleacc, "ObjectFromLresult")) : nullptr;
+    }();
+    return function ? function(result, IID_IDispatch, 0, object) : E_NOINTERFACE;
+}
+
 // The Word behind a document window: its pane's Window object (what
 // AccessibleObjectFromWindow gives, asked with a bound so that a hung Word
 // cannot hold the run), then that window's Application.
@@ -72,8 +84,7 @@ Dispatch WordOfWindow(HWND frame) {
         static_cast<LRESULT>(answer) <= 0)
         return {};
     ComPtr<IDispatch> window;
-    if (FAILED(ObjectFromLresult(static_cast<LRESULT>(answer), IID_IDispatch, 0,
-                                 reinterpret_cast<void**>(window.GetAddressOf()))))
+    if (FAILED(WindowObjectFromResult(static_cast<LRESULT>(answer), reinterpret_cast<void**>(window.GetAddressOf()))))
         return {};
     return Dispatch(window).get(L"Application").toDispatch();
 }

@@ -28,7 +28,9 @@ TEST(MyersDiff, GivesAShortestScriptThatTurnsOneSequenceIntoTheOther) {
         size_t i = 0, j = 0, edits = 0;
         for (const DiffRun& run : MyersDiff(a, b)) {
             for (std::uint64_t c = 0; c < run.count; ++c) {
-                if (run.kind == DiffKind::Same) ASSERT_EQ(a[i], b[j]);
+                if (run.kind == DiffKind::Same) {
+                    ASSERT_EQ(a[i], b[j]);
+                }
                 if (run.kind != DiffKind::Added) ++i;
                 if (run.kind != DiffKind::Deleted) made.push_back(b[j++]);
                 if (run.kind != DiffKind::Same) ++edits;
