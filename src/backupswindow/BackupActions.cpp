@@ -4,20 +4,13 @@
 #include "common/Handle.h"
 #include "common/CompleteFile.h"
 #include "common/Main.h"
+#include "common/Text.h"
 #include "common/UserProtection.h"
 #include "engine/BackupName.h"
 #include "engine/RecoveredCopies.h"
 #include "engine/WordProbes.h"
 
 #include <shellapi.h>
-
-namespace {
-
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-}  // namespace
 
 namespace {
 
@@ -177,6 +170,6 @@ bool DeleteBackupFile(HWND owner, const std::wstring& file, bool permanentAgreed
 std::string BackupPackageBytes(const std::wstring& backup) {
     const bool isProtected =
         backup.size() > kProtectedSuffix.size() &&
-        SameText(backup.substr(backup.size() - kProtectedSuffix.size()), std::wstring(kProtectedSuffix));
+        SameText(std::wstring_view(backup).substr(backup.size() - kProtectedSuffix.size()), kProtectedSuffix);
     return isProtected ? Decrypted(backup) : ReadWholeFile(backup);
 }

@@ -2,6 +2,7 @@
 
 #include "common/Failure.h"
 #include "common/Handle.h"
+#include "common/Text.h"
 #include "engine/BackupJournal.h"
 #include "engine/BackupName.h"
 
@@ -19,11 +20,6 @@ constexpr size_t kChunk = 1 << 20;
 constexpr ULONGLONG kPartMilliseconds = 150;
 
 std::uint64_t Ticks(const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
-
-bool SameText(std::wstring_view a, std::wstring_view b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
 
 void AppendUpper(std::wstring& to, std::wstring_view text) {
     const size_t at = to.size();
