@@ -1,6 +1,7 @@
 #include "backupswindow/BackupSearch.h"
 
 #include "common/Failure.h"
+#include "common/SlimLock.h"
 
 #include <process.h>
 
@@ -21,7 +22,7 @@ struct BackupSearch::State {
     std::atomic<bool> stop{false};
     std::atomic<size_t> next{0};
 
-    std::mutex mutex;  // guards what follows
+    SlimLock mutex;  // guards what follows
     std::vector<SearchHit> hits;  // not taken yet
     size_t searched = 0;
     int running = 0;

@@ -5,6 +5,7 @@
 // central directory and zlib; no XML library (Wine's XmlLite breaks
 // multibyte text).  A protected backup is decrypted in memory only.
 #include "backupswindow/TextFold.h"
+#include "common/SlimLock.h"
 
 #include <cstdint>
 #include <map>
@@ -56,7 +57,7 @@ private:
     std::shared_ptr<const PartText> part(std::string_view package, const struct ZipEntry& entry);
 
     TextFold fold_;
-    std::mutex mutex_;
+    SlimLock mutex_;
     struct Kept {
         std::uint64_t written, size;
         std::shared_ptr<const BackupText> text;

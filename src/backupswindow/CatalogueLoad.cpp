@@ -1,6 +1,7 @@
 #include "backupswindow/CatalogueLoad.h"
 
 #include "common/Failure.h"
+#include "common/SlimLock.h"
 
 #include <process.h>
 
@@ -14,7 +15,7 @@ struct CatalogueLoad::State {
     UINT message;
     std::atomic<bool> stop{false};
 
-    mutable std::mutex mutex;  // guards what follows
+    mutable SlimLock mutex;  // guards what follows
     BackupCatalogue found;     // not taken yet
     bool posted = false, finished = false, abandoned = false;
     std::optional<std::wstring> failure;

@@ -3,6 +3,7 @@
 #include "common/ComObject.h"
 #include "common/Handle.h"
 #include "common/MessagePump.h"
+#include "common/MonotonicClock.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,10 +20,10 @@ bool IsBusy(HRESULT hr) { return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVER
 // with the message queue running, until the bound is reached.
 template <class F>
 HRESULT WithBusyRetry(F&& attempt) {
-    auto start = std::chrono::steady_clock::now();
+    auto start = MonotonicClock::now();
     for (;;) {
         HRESULT hr = attempt();
-        if (!IsBusy(hr) || std::chrono::steady_clock::now() - start >= BusyRetryBound()) return hr;
+        if (!IsBusy(hr) || MonotonicClock::now() - start >= BusyRetryBound()) return hr;
         ProcessPendingMessages();
         Sleep(100);
     }

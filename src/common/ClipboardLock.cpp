@@ -1,9 +1,11 @@
 #include "common/ClipboardLock.h"
 
+#include "common/MonotonicClock.h"
+
 ClipboardLock::ClipboardLock(HWND owner, std::chrono::milliseconds bound) {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = MonotonicClock::now();
     while (!OpenClipboard(owner)) {
-        if (std::chrono::steady_clock::now() - start >= bound) throw Failure::ClipboardInUse();
+        if (MonotonicClock::now() - start >= bound) throw Failure::ClipboardInUse();
         Sleep(20);
     }
 }

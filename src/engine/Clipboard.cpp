@@ -145,8 +145,6 @@ RunClipboard::RunClipboard(HWND owner) : owner_(owner) {
         UniqueHandle created{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     } start{this};
     if (!start.created) return;  // no listener: the run's own window empties
-    // A Win32 thread: std::thread would bring the C++ runtime's threads
-    // (about 80 KB of the exe) for this one.
     listenerThread_.reset(CreateThread(
         nullptr, 0,
         [](void* parameter) -> DWORD {

@@ -5,6 +5,7 @@
 #include "common/ClipboardLock.h"
 #include "common/Main.h"
 #include "common/MessagePump.h"
+#include "common/MonotonicClock.h"
 #include "engine/Housekeeping.h"
 #include "engine/RunState.h"
 #include "engine/WordProbes.h"
@@ -29,9 +30,9 @@ bool IsClipboardEmpty() { return GetClipboardFormat() == 0; }
 // the recognised formats.  Fails when the bound passes first; answers false
 // when the run was finished meanwhile (the window closed).
 bool WaitForClipboard(const RunState& run) {
-    auto start = std::chrono::steady_clock::now();
+    auto start = MonotonicClock::now();
     while (IsClipboardEmpty()) {
-        if (std::chrono::steady_clock::now() - start >= kClipboardWaitBound)
+        if (MonotonicClock::now() - start >= kClipboardWaitBound)
             throw Failure::Text(L"The document's content did not reach the clipboard within 10 seconds.");
         Sleep(10);
         ProcessPendingMessages();

@@ -25,6 +25,16 @@ ComPtr<IUnknown> IdentityOf(const Dispatch& object) {
 
 bool IsWord(const Dispatch& app) { return app.getDefault().toText() == L"Microsoft Word"; }
 
+// The Word registered as the active one; empty when none is (or it is not Word).
+Dispatch ActiveWord(Guard& quiet) {
+    return quiet
+        .value(1, [] {
+            Dispatch app = Dispatch::GetActive(kWordProgId);
+            return IsWord(app) ? app : Dispatch();
+        })
+        .value_or(Dispatch());
+}
+
 struct DocumentWindow {
     HWND frame;
     bool visible;
@@ -120,13 +130,7 @@ FoundWord* WordInstances::add(Dispatch app, WordProcess process) {
 WordState WordInstances::find() {
     Guard quiet = Guard::Quiet();
     auto busy = [&] { busy_ = busy_ || (quiet.lastFailure() && IsServerBusy(*quiet.lastFailure())); };
-    if (auto active = quiet.value(1, [] {
-            Dispatch app = Dispatch::GetActive(kWordProgId);
-            return IsWord(app) ? app : Dispatch();
-        });
-        active && *active) {
-        add(std::move(*active), {})->active = true;
-    }
+    if (Dispatch active = ActiveWord(quiet)) add(std::move(active), {})->active = true;
     busy();
     // One window per process: a process is one Word.  Only a Word not known
     // yet is asked its name.
@@ -190,6 +194,9 @@ std::vector<FoundWord> WordInstances::fromRunningObjectTable(const std::set<std:
 }
 
 Dispatch AnyRunningWord() {
+    // Start-up asks twice: the windows of every Word are asked only without an active one.
+    Guard quiet = Guard::Quiet();
+    if (Dispatch active = ActiveWord(quiet)) return active;
     WordInstances instances;
     instances.find();
     const std::vector<FoundWord> words = instances.backedUp();

@@ -28,10 +28,6 @@ void __throw_logic_error(const char* what) { throw Failure::Text(FromUtf8(what))
 void __throw_length_error(const char* what) { throw Failure::Text(FromUtf8(what)); }
 void __throw_invalid_argument(const char* what) { throw Failure::Text(FromUtf8(what)); }
 void __throw_out_of_range(const char* what) { throw Failure::Text(FromUtf8(what)); }
-// A lock that cannot be taken (std::mutex), by its errno.
-void __throw_system_error(int error) {
-    throw Failure::Text(L"A lock could not be taken (error " + std::to_wstring(error) + L").");
-}
 // The library's formats hold only %s and %zu.
 void __throw_out_of_range_fmt(const char* format, ...) {
     std::string text;

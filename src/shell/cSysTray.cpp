@@ -3,6 +3,7 @@
 #include "common/Automation.h"
 #include "common/Failure.h"
 #include "common/MessagePump.h"
+#include "common/MonotonicClock.h"
 #include "common/Services.h"
 #include "common/Text.h"
 
@@ -217,13 +218,13 @@ void cSysTray::ShowBalloon(const std::wstring& Message, const std::wstring& Titl
     // Handlers run inside this wait and may destroy the control.
     const std::shared_ptr<bool> alive = alive_;
     const auto limit = std::chrono::seconds(Seconds);
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = MonotonicClock::now();
     for (;;) {
         ProcessPendingMessages();
         if (!*alive) return;
         if (!balloonShowing_ || QuitPending()) break;
-        auto left = limit - (std::chrono::steady_clock::now() - start);
-        if (left <= std::chrono::steady_clock::duration::zero()) break;
+        auto left = limit - (MonotonicClock::now() - start);
+        if (left <= MonotonicClock::duration::zero()) break;
         // Sleep until a message arrives instead of spinning.
         auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
         MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<long long>(ms, 1000)), QS_ALLINPUT,

@@ -3,17 +3,18 @@
 // folder plus one read of the history file; and how long the window takes
 // to answer another thread while it reads them.  Not a test: it prints.
 #include "Milliseconds.h"
-#include "common/Text.h"
 #include "backupswindow/BackupsWindow.h"
+#include "common/MonotonicClock.h"
+#include "common/Text.h"
 #include "mainwindow/Settings.h"
 #include "support/Files.h"
+#include "support/Thread.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -41,8 +42,8 @@ size_t OneRead(const std::wstring& history) {
     return seen;
 }
 
-double Since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+double Since(MonotonicClock::time_point start) {
+    return std::chrono::duration<double, std::milli>(MonotonicClock::now() - start).count();
 }
 
 struct Listing {
@@ -55,14 +56,14 @@ struct Listing {
 // thread asks it for nothing (WM_NULL) every 10 ms.
 Listing List(const std::wstring& history) {
     Listing listing;
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = MonotonicClock::now();
     BackupsWindow window(history, GetBackupFolders);
     window.Show();
     listing.shown = Since(start);
     std::atomic<bool> done{false};
-    std::thread asker([&, hwnd = window.hwnd()] {
+    Thread asker([&, hwnd = window.hwnd()] {
         while (!done) {
-            const auto asked = std::chrono::steady_clock::now();
+            const auto asked = MonotonicClock::now();
             DWORD_PTR result = 0;
             SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
             listing.longest = std::max(listing.longest, Since(asked));

@@ -3,6 +3,7 @@
 // all selected, WM_COPY), in one run.  The old way is timed only up to 1 MB:
 // it takes about 10 s per MB under Wine.  Not a test: it asserts nothing.
 #include "common/Main.h"
+#include "common/MonotonicClock.h"
 #include "common/Text.h"
 #include "mainwindow/Form1.h"
 
@@ -18,7 +19,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = MonotonicClock;
 
 std::string History(size_t bytes) {
     const std::string line =

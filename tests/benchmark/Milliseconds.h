@@ -1,9 +1,10 @@
 #pragma once
 // How long a piece of work takes, for the benchmarks' lines.
+#include "common/MonotonicClock.h"
 #include <chrono>
 
 inline double MillisecondsOf(auto&& work) {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = MonotonicClock::now();
     work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(MonotonicClock::now() - start).count();
 }

@@ -12,12 +12,14 @@
 // that one alone, and two Words beside one; "--trips saved|changed N" makes
 // one package-way run over N saved (or changed) packages, for counting round
 // trips.
-#include "support/TestServices.h"
-#include "engine/SaveWord.h"
 #include "FixedFolderSettings.h"
+#include "common/MonotonicClock.h"
+#include "engine/SaveWord.h"
 #include "support/ComApartment.h"
 #include "support/Docx.h"
 #include "support/StandIn.h"
+#include "support/TestServices.h"
+#include "support/Thread.h"
 
 #include <oleauto.h>
 
@@ -26,7 +28,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 namespace {
 
@@ -39,7 +40,7 @@ std::wstring Text100K(int seed) {
     return text;
 }
 
-double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(MonotonicClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // Records when the history file grows while a run is under way: each growth
 // is one more backed-up document.  Polled every millisecond from a thread of
@@ -64,15 +65,15 @@ private:
             WIN32_FILE_ATTRIBUTE_DATA data;
             if (GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
                 long long size = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-                if (size > last) times_.push_back(std::chrono::steady_clock::now()), last = size;
+                if (size > last) times_.push_back(MonotonicClock::now()), last = size;
             }
             Sleep(1);
         }
     }
     std::wstring path_;
     std::atomic<bool> stop_{false};
-    std::vector<std::chrono::steady_clock::time_point> times_;
-    std::thread thread_;
+    std::vector<MonotonicClock::time_point> times_;
+    Thread thread_;
 };
 
 // The fastest tenth of the per-document times: the time that a tenth of
@@ -99,7 +100,7 @@ double RoundTripMs(const StandIn::Session& session) {
     app->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
     constexpr int kCalls = 400;
     size_t before = session.calls().size();
-    auto start = std::chrono::steady_clock::now();
+    auto start = MonotonicClock::now();
     for (int i = 0; i < kCalls; ++i) {
         DISPPARAMS none{};
         VARIANT result;
@@ -107,7 +108,7 @@ double RoundTripMs(const StandIn::Session& session) {
         app->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
         VariantClear(&result);
     }
-    double total = Ms(std::chrono::steady_clock::now() - start);
+    double total = Ms(MonotonicClock::now() - start);
     app->Release();
     auto calls = session.calls();
     long long inside = 0;
@@ -136,9 +137,9 @@ Timed TimedRun(int count, bool package) {
     Timed timed;
     timed.sequenceBefore = GetClipboardSequenceNumber();
     HistoryWatch watch(settings.history);
-    auto start = std::chrono::steady_clock::now();
+    auto start = MonotonicClock::now();
     SaveAll(settings);
-    timed.totalMs = Ms(std::chrono::steady_clock::now() - start);
+    timed.totalMs = Ms(MonotonicClock::now() - start);
     timed.perDocument = watch.Stop();
     timed.sequenceAfter = GetClipboardSequenceNumber();
     auto calls = session.calls();
@@ -200,9 +201,9 @@ WordRun RunOverWords(const std::vector<std::vector<Package>>& words, bool slowPa
     settings.clipboardCopy = false;
     const size_t before = session.calls().size();
     WordRun measured;
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = MonotonicClock::now();
     SaveAll(settings);
-    measured.totalMs = Ms(std::chrono::steady_clock::now() - start);
+    measured.totalMs = Ms(MonotonicClock::now() - start);
     const auto calls = session.calls();
     for (size_t i = before; i < calls.size(); ++i) {
         measured.wordMs += calls[i].microseconds / 1000.0;

@@ -5,20 +5,21 @@
 // meanwhile, and the preview of a backup against the next one (200 words
 // changed in 50,000).  Not a test: it prints.
 #include "backupswindow/BackupsWindow.h"
+#include "common/MonotonicClock.h"
 #include "mainwindow/Settings.h"
 #include "support/ComApartment.h"
+#include "support/Thread.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 namespace {
 
-double Since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+double Since(MonotonicClock::time_point start) {
+    return std::chrono::duration<double, std::milli>(MonotonicClock::now() - start).count();
 }
 
 void Pump(const std::function<bool()>& until) {
@@ -37,7 +38,7 @@ struct Asker {
     explicit Asker(HWND hwnd)
         : thread([this, hwnd] {
               while (!done) {
-                  const auto asked = std::chrono::steady_clock::now();
+                  const auto asked = MonotonicClock::now();
                   DWORD_PTR result = 0;
                   SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
                   longest = std::max(longest.load(), Since(asked));
@@ -50,12 +51,12 @@ struct Asker {
     }
     std::atomic<bool> done{false};
     std::atomic<double> longest{0};
-    std::thread thread;
+    Thread thread;
 };
 
 void Searched(BackupsWindow& window, const wchar_t* words, const char* what) {
     Asker asker(window.hwnd());
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = MonotonicClock::now();
     window.Search(words, false);
     Pump([&] { return !window.searching(); });
     const double took = Since(start);
@@ -70,7 +71,7 @@ int Row(const BackupsWindow& window, const std::wstring& name) {
 }
 
 double Preview(BackupsWindow& window) {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = MonotonicClock::now();
     window.SelectBackup(1);  // against the newest: 200 words changed
     return Since(start);
 }

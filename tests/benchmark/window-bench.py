@@ -348,7 +348,7 @@ start_rows("Word running", "")
 start_rows("Word registered, not running", "-registered")
 size_o, size_b = os.path.getsize(orvelle_exe), os.path.getsize(baseline_exe)
 print(f"  {'stripped exe KB':<44} {size_o / 1024:>19.0f} {size_b / 1024:>19.0f} {size_o / size_b:>13.1f}"
-      f"   < 512 KB {'ok' if size_o < 512 * 1024 else 'OVER'}")
+      f"   < 600 KB {'ok' if size_o < 600 * 1024 else 'OVER'}")
 print()
 print("  floor = 24 round trips x " + spread([f["round-trip-ms"] for f in floors], lambda v: f"{v:.3f}") +
       " ms + the stand-in's own " + spread([f["stand-in-ms-per-doc"] for f in floors], lambda v: f"{v:.1f}") +

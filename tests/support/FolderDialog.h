@@ -1,11 +1,11 @@
 #pragma once
 // Drives the shell's folder dialog from a second thread, as a user would,
 // while the code under test waits in BrowseForFolder on the test thread.
+#include "support/Thread.h"
 #include <windows.h>
 
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace folder_dialog {
@@ -39,7 +39,7 @@ public:
     Seen seen;
 
 private:
-    std::thread thread_;
+    Thread thread_;
 };
 
 // Sets the selection until the tree's caret shows the wanted label (the

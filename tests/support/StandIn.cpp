@@ -1,8 +1,9 @@
 #include "support/StandIn.h"
 
-#include "common/Failure.h"
-#include "common/Text.h"
 #include "Protocol.h"
+#include "common/Failure.h"
+#include "common/MonotonicClock.h"
+#include "common/Text.h"
 #include "support/Paths.h"
 #include "support/Registry.h"
 #include "support/Wait.h"
@@ -233,8 +234,8 @@ int CountRunningStandIns() { return static_cast<int>(RunningStandIns().size()); 
 void KillAllStandIns() {
     // Closed, not killed: one killed after registering its class object leaves that in Wine's
     // rpcss, and the next creation fails.  One still starting is asked again once it has a window.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (auto running = RunningStandIns(); !running.empty() && std::chrono::steady_clock::now() < deadline;
+    const auto deadline = MonotonicClock::now() + std::chrono::seconds(10);
+    for (auto running = RunningStandIns(); !running.empty() && MonotonicClock::now() < deadline;
          running = RunningStandIns()) {
         for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, standin::kWindowClass, nullptr));) {
             DWORD pid = 0;

@@ -1,17 +1,17 @@
 #include "support/Wait.h"
 
 #include "common/MessagePump.h"
+#include "common/MonotonicClock.h"
 
 #include <windows.h>
 
-#include <thread>
 
 bool WaitFor(const std::function<bool()>& ready, Millis limit, Millis step) {
-    auto end = std::chrono::steady_clock::now() + limit;
+    auto end = MonotonicClock::now() + limit;
     for (;;) {
         if (ready()) return true;
-        if (std::chrono::steady_clock::now() >= end) return ready();
-        std::this_thread::sleep_for(step);
+        if (MonotonicClock::now() >= end) return ready();
+        Sleep(static_cast<DWORD>(step.count()));
     }
 }
 

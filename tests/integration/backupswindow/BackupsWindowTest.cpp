@@ -1,19 +1,20 @@
 // The Backups window on a run's backups, against the stand-in.
 #include "../engine/SaveAllFixture.h"
 
+#include "backupswindow/BackupsWindow.h"
 #include "common/Automation.h"
+#include "common/Handle.h"
 #include "common/Text.h"
 #include "common/UserProtection.h"
-#include "common/Handle.h"
-#include "engine/WordProbes.h"
-#include "support/Docx.h"
 #include "engine/HistoryFile.h"
 #include "engine/RecoveredCopies.h"
 #include "engine/SaveWord.h"
-#include "backupswindow/BackupsWindow.h"
+#include "engine/WordProbes.h"
 #include "mainwindow/Settings.h"
+#include "support/Docx.h"
 #include "support/Files.h"
 #include "support/Paths.h"
+#include "support/Thread.h"
 #include "support/Wait.h"
 
 #include <commctrl.h>
@@ -21,7 +22,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 
 namespace {
 
@@ -285,7 +285,7 @@ TEST(BackupsWindowReading, AnswersAndFillsInWhileALargeFolderIsRead) {
     std::atomic<bool> done{false};
     std::atomic<int> partial{0};
     HWND list = GetDlgItem(window.hwnd(), backups::kBackups);
-    std::thread asker([&] {
+    Thread asker([&] {
         while (!done) {
             DWORD_PTR count = 0;
             if (SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL, 30000, &count) && count > 0 &&

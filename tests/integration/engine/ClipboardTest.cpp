@@ -1,12 +1,12 @@
 #include "common/ClipboardLock.h"
 #include "engine/Clipboard.h"
 #include "support/Clipboard.h"
+#include "support/Thread.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <string>
-#include <thread>
 
 using namespace TestClipboard;
 
@@ -87,7 +87,7 @@ TEST(ClipboardLock, WaitsForAnotherHolderWithinItsBoundThenSaysTheClipboardIsInU
     } const cases[] = {{300, true}, {1500, false}};
     for (const auto& c : cases) {
         // Another thread holds the clipboard, as another program might.
-        std::thread holder([&] {
+        Thread holder([&] {
             OpenClipboard(nullptr);
             Sleep(c.heldMs);
             CloseClipboard();

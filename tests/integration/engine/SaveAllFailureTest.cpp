@@ -13,11 +13,11 @@
 #include "support/Docx.h"
 #include "support/Files.h"
 #include "support/Paths.h"
+#include "support/Thread.h"
 
 #include <atomic>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <tuple>
 
 namespace {
@@ -30,7 +30,7 @@ class OtherProgram {
 public:
     enum class Act { Copy, Hold };
     OtherProgram(std::function<bool()> when, Act act, DWORD ms = INFINITE, std::function<bool()> until = {}) {
-        thread_ = std::thread([this, when = std::move(when), act, ms, until = std::move(until)] {
+        thread_ = Thread([this, when = std::move(when), act, ms, until = std::move(until)] {
             while (!when() && !released_) Sleep(10);
             if (act == Act::Copy) return TestClipboard::SetUnicodeText(L"copied by another program");
             OpenClipboard(nullptr);
@@ -47,7 +47,7 @@ public:
     bool held() const { return held_; }
 
 private:
-    std::thread thread_;
+    Thread thread_;
     std::atomic<bool> released_{false}, held_{false};
 };
 
@@ -90,7 +90,7 @@ private:
     }
 
     std::atomic<bool> stopped_{false};
-    std::thread thread_;
+    Thread thread_;
 };
 
 }  // namespace

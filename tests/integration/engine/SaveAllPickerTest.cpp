@@ -7,10 +7,10 @@
 #include "support/Clipboard.h"
 #include "support/Docx.h"
 #include "support/FolderDialog.h"
+#include "support/Thread.h"
 
 #include <algorithm>
 #include <memory>
-#include <thread>
 
 TEST_F(SaveAllRun, NeverSavedDocumentInSameFolderModeAsksUntilAFolderIsChosen) {
     auto word = StandIn::StartUserWord({}, {L"Document1"});
@@ -20,7 +20,7 @@ TEST_F(SaveAllRun, NeverSavedDocumentInSameFolderModeAsksUntilAFolderIsChosen) {
     folder_dialog::Driver cancel(owner, IDCANCEL, nullptr);
     std::unique_ptr<folder_dialog::Driver> choose;
     // The second dialog comes after the first is cancelled.
-    std::thread second([&] {
+    Thread second([&] {
         cancel.join();
         choose = std::make_unique<folder_dialog::Driver>(owner, IDOK, folder_dialog::Select(chosen, L"Backups"));
     });

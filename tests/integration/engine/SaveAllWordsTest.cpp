@@ -4,9 +4,12 @@
 #include "SaveAllFixture.h"
 
 #include "common/Automation.h"
+#include "common/MonotonicClock.h"
+#include "common/SlimLock.h"
 #include "common/Text.h"
 #include "support/Docx.h"
 #include "support/Files.h"
+#include "support/Thread.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,7 +17,6 @@
 #include <functional>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <utility>
 
 TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
@@ -135,12 +137,12 @@ TEST_F(SaveAllRun, ACopyThatMeetsASaveIsWholeAndTheSaveSucceeds) {
     const std::wstring file = session.folder().file(L"Large.docx");
     WriteWordPackage(file, "small");
     auto word = StandIn::StartUserWord({file});
-    std::mutex lock;
+    SlimLock lock;
     const std::hash<std::string> hash;
     std::set<size_t> versions{hash(ReadFileBytes(file))};
     std::atomic<bool> done{false};
     std::atomic<int> saves{0}, failures{0};
-    std::thread saver([&] {
+    Thread saver([&] {
         ComApartment com;
         Dispatch document = Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch();
         auto save = [&] {
@@ -151,7 +153,7 @@ TEST_F(SaveAllRun, ACopyThatMeetsASaveIsWholeAndTheSaveSucceeds) {
                 ++failures;
             }
             const size_t version = hash(ReadFileBytes(file));
-            std::lock_guard<std::mutex> hold(lock);
+            std::lock_guard<SlimLock> hold(lock);
             versions.insert(version);
         };
         // A large file on disk that Word says is saved (a macro set Saved
@@ -167,8 +169,8 @@ TEST_F(SaveAllRun, ACopyThatMeetsASaveIsWholeAndTheSaveSucceeds) {
         }
     });
     // Runs until Word has saved often enough to have met a copy under way.
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-         saves + failures < 15 && std::chrono::steady_clock::now() < end;)
+    for (auto end = MonotonicClock::now() + std::chrono::seconds(60);
+         saves + failures < 15 && MonotonicClock::now() < end;)
         SaveAll(settings);
     done = true;
     saver.join();

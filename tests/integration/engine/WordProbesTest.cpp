@@ -8,6 +8,7 @@
 #include "support/Registry.h"
 #include "support/StandIn.h"
 #include "support/TestServices.h"
+#include "support/Thread.h"
 #include "support/Wait.h"
 #include "support/WindowLookup.h"
 
@@ -17,7 +18,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -284,7 +284,7 @@ TEST_F(WordProbes, WindowMessagesKeepFlowingWhileABusyServerIsRetried) {
     HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     // Another program keeps posting to the window while the call waits.
     std::atomic<bool> stop{false};
-    std::thread poster([&] {
+    Thread poster([&] {
         while (!stop) {
             PostMessageW(window, WM_APP, 0, 0);
             Sleep(50);

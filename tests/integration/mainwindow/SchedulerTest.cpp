@@ -4,8 +4,8 @@
 
 #include "common/Dpi.h"
 #include "common/Text.h"
+#include "support/Thread.h"
 
-#include <thread>
 
 namespace {
 const std::wstring kCountdown = L"On. Next backup save will occur in ";
@@ -103,7 +103,7 @@ TEST_F(FormTest, TestButtonRunsABackupAndLeavesTheCountdown) {
     EXPECT_EQ(f.ElapsedSeconds, 7);
     // A click sent by another thread (another program's BM_CLICK) backs up
     // only once that send has returned: COM calls out of it would be refused.
-    std::thread other([&] { SendMessageW(f.PushButton2.hwnd(), BM_CLICK, 0, 0); });
+    Thread other([&] { SendMessageW(f.PushButton2.hwnd(), BM_CLICK, 0, 0); });
     for (int i = 0; i < 300 && rec.saveAllCalls < 2; ++i) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);

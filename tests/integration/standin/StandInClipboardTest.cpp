@@ -3,11 +3,11 @@
 
 #include "common/Text.h"
 #include "support/Clipboard.h"
+#include "support/Thread.h"
 
 #include <gmock/gmock.h>
 
 #include <algorithm>
-#include <thread>
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -85,7 +85,7 @@ TEST_F(StandInTest, CopyWaitsForAClipboardThatAnotherProgramHoldsForAMoment) {
     range.put(L"Text", L"held");
     HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
+    Thread holder([&] {
         bool held = OpenClipboard(nullptr);
         SetEvent(opened);
         WaitForSingleObject(release, 300);  // released while Copy retries
@@ -99,7 +99,7 @@ TEST_F(StandInTest, CopyWaitsForAClipboardThatAnotherProgramHoldsForAMoment) {
     // Held until the call has given up.
     ResetEvent(opened);
     ResetEvent(release);
-    std::thread blocker([&] {
+    Thread blocker([&] {
         bool held = OpenClipboard(nullptr);
         SetEvent(opened);
         WaitForSingleObject(release, 60000);

@@ -7,10 +7,9 @@
 #include "support/Docx.h"
 #include "support/Files.h"
 #include "support/Paths.h"
+#include "support/Thread.h"
 
 #include <gmock/gmock.h>
-
-#include <thread>
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -194,7 +193,7 @@ TEST_F(StandInTest, AnOpenFileIsHeldAsWordHoldsItAndSaveReplacesIt) {
     EXPECT_FALSE(doc.get(L"Saved").toBool());
     EXPECT_EQ(ReadFileBytes(file), "first");
     EXPECT_EQ(RangeOf(doc).get(L"Text").toText(), std::wstring(L"first\r") + StandIn::kModifiedParagraph + L"\r");
-    std::thread letGo([&] { Sleep(300), reader.reset(); });
+    Thread letGo([&] { Sleep(300), reader.reset(); });
     doc.call(L"Save");
     letGo.join();
     EXPECT_TRUE(doc.get(L"Saved").toBool());

@@ -1,12 +1,12 @@
 #include "common/ErrorReport.h"
-#include "support/TestServices.h"
 #include "common/Product.h"
+#include "support/TestServices.h"
+#include "support/Thread.h"
 #include "support/Wait.h"
 #include "support/WindowLookup.h"
 
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 TEST(ErrorReport, TextIsAssembledByteForByte) {
@@ -36,7 +36,7 @@ TEST(ErrorReport, ShowsWarningBoxWithFixedCaptionAndNoNumber) {
 TEST(ErrorReport, RealBoxIsShownAndCanBeAnswered) {
     // Answer the real box from another thread, the way a person would.
     std::wstring seenText;
-    std::thread answerer([&] {
+    Thread answerer([&] {
         HWND box = nullptr;
         if (!WaitFor([&] { return (box = FindWindowW(L"#32770", L"Application Error")) != nullptr; },
                      std::chrono::seconds(10), Millis(50)))
