@@ -21,31 +21,19 @@ constexpr ULONGLONG kPartMilliseconds = 150;
 
 std::uint64_t Ticks(const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
-void AppendUpper(std::wstring& to, std::wstring_view text) {
-    const size_t at = to.size();
-    to.append(text);
-    CharUpperBuffW(to.data() + at, static_cast<DWORD>(text.size()));
-}
-
-std::wstring Upper(std::wstring_view text) {
-    std::wstring upper;
-    AppendUpper(upper, text);
-    return upper;
-}
-
 // Folder, stem and number, in upper case: one document; or folder and
 // identity for one the journal knows.
 void DocumentKey(std::wstring& key, std::wstring_view folder, std::wstring_view stem, int number,
                  std::wstring_view identity = {}) {
     key.clear();
-    AppendUpper(key, folder);
+    AppendUpperCase(key, folder);
     key += L'|';
     if (!identity.empty()) {
         key += L'|';
         key += identity;
         return;
     }
-    AppendUpper(key, stem);
+    AppendUpperCase(key, stem);
     key += L'|';
     key += std::to_wstring(number);
 }
@@ -139,7 +127,7 @@ void Reader::line(std::wstring_view text) {
     const std::wstring_view folder = path.substr(0, slash);
     const std::optional<BackupNameParts> parts = rule_.parse(path.substr(slash + 1));
     if (!parts) return;
-    auto [it, added] = lineFolderAt_.try_emplace(Upper(folder), lineFolders_.size());
+    auto [it, added] = lineFolderAt_.try_emplace(UpperCase(folder), lineFolders_.size());
     if (added) lineFolders_.emplace_back(lines_, folder);
     else lineFolders_[it->second].first = lines_;
     // A name outside the code page comes back lossily ("???.docx"): its
@@ -147,7 +135,7 @@ void Reader::line(std::wstring_view text) {
     if (!IsStemOf(parts->stem, name)) return;
     DocumentKey(key_, folder, parts->stem, parts->number);
     names_[key_] = name;
-    std::wstring stemKey = Upper(parts->stem);
+    std::wstring stemKey = UpperCase(parts->stem);
     knownStems_.insert(stemKey);
     namesByStem_[stemKey + L'|' + std::to_wstring(parts->number)] = name;
 }
@@ -160,7 +148,7 @@ void Reader::add(const std::wstring& folder, std::wstring_view stem, int number,
         DocumentKey(key_, folder, stem, number);
         if (auto named = names_.find(key_); named != names_.end())
             document.name = named->second;
-        else if (auto byStem = namesByStem_.find(Upper(stem) + L'|' + std::to_wstring(number));
+        else if (auto byStem = namesByStem_.find(UpperCase(stem) + L'|' + std::to_wstring(number));
                  byStem != namesByStem_.end())
             document.name = byStem->second;
     }
@@ -203,10 +191,10 @@ void Reader::scanFolder(const std::wstring& folder) {
             document.backups.push_back(std::move(file));
         } else if (!parts->dayStamped) {
             key_.clear();
-            AppendUpper(key_, parts->stem);
+            AppendUpperCase(key_, parts->stem);
             if (!stamped.contains(key_)) stamped.insert(key_);
             add(folder, parts->stem, parts->number, std::move(file));
-        } else if (knownStems_.contains(Upper(parts->stem))) {
+        } else if (knownStems_.contains(UpperCase(parts->stem))) {
             add(folder, parts->stem, parts->number, std::move(file));
         } else {
             daily.push_back({std::wstring(parts->stem), parts->number, std::move(file)});
@@ -214,7 +202,7 @@ void Reader::scanFolder(const std::wstring& folder) {
         if (GetTickCount64() - handedOver_ >= kPartMilliseconds) handOver();
     } while (FindNextFileW(find.get(), &found));
     for (Daily& d : daily)
-        if (stamped.contains(Upper(d.stem))) add(folder, d.stem, d.number, std::move(d.file));
+        if (stamped.contains(UpperCase(d.stem))) add(folder, d.stem, d.number, std::move(d.file));
     handOver();
 }
 
@@ -223,7 +211,7 @@ void Reader::scan(const std::vector<std::wstring>& remembered) {
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     std::unordered_set<std::wstring> scanned;
     auto scanOnce = [&](const std::wstring& folder) {
-        if (!stop_.load() && !folder.empty() && scanned.insert(Upper(folder)).second) scanFolder(folder);
+        if (!stop_.load() && !folder.empty() && scanned.insert(UpperCase(folder)).second) scanFolder(folder);
     };
     for (const std::wstring& folder : remembered) scanOnce(folder);
     for (const std::wstring& folder : journal_.folders()) scanOnce(folder);

@@ -66,6 +66,11 @@ bool DeleteHeldFile(const std::wstring& path) {
     return RetryWhileHeld([&] { return DeleteFileW(Extended(path).c_str()) != FALSE; });
 }
 
+bool IsHeldByAnotherProgram(const std::wstring& path) {
+    UniqueFile file(CreateFileW(Extended(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return !file && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 bool WriteFileComplete(const std::wstring& path, std::string_view bytes) {
     std::wstring temporary;
     UniqueFile file = CreateUnfinished(FolderOf(path), temporary);

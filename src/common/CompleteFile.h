@@ -16,6 +16,9 @@ inline constexpr wchar_t kUnfinishedPrefix[] = L"~Orvelle unfinished backup ";
 bool RetryWhileHeld(const std::function<bool()>& act);
 // DeleteFileW, retried while another program holds the file.
 bool DeleteHeldFile(const std::wstring& path);
+// Whether another program keeps the file at path open, so that a writer of
+// it meets a sharing violation; false when it is not there.
+bool IsHeldByAnotherProgram(const std::wstring& path);
 
 // Writes bytes to path (replacing a file there only once the new one is
 // whole; moves retried while held).  Answers false, with nothing written,

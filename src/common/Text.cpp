@@ -27,9 +27,16 @@ std::wstring FromAnsi(std::string_view text) { return Widen(CP_ACP, text); }
 std::string ToUtf8(std::wstring_view text) { return Narrow(CP_UTF8, text); }
 std::wstring FromUtf8(std::string_view text) { return Widen(CP_UTF8, text); }
 
-std::wstring UpperCase(std::wstring text) {
-    if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
+void AppendUpperCase(std::wstring& to, std::wstring_view text) {
+    const size_t at = to.size();
+    to.append(text);
+    if (!text.empty()) CharUpperBuffW(to.data() + at, static_cast<DWORD>(text.size()));
+}
+
+std::wstring UpperCase(std::wstring_view text) {
+    std::wstring upper;
+    AppendUpperCase(upper, text);
+    return upper;
 }
 
 bool SameText(std::wstring_view a, std::wstring_view b) {

@@ -3,6 +3,7 @@
 #include "common/Failure.h"
 #include "common/Main.h"
 #include "common/Services.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -155,7 +156,7 @@ bool IsForbidden(wchar_t c) { return c < 32 || std::wcschr(L":/\\<>|?*\"", c) !=
 // Windows takes these for devices whatever follows a dot: "CON.txt" is CON.
 bool IsDeviceName(std::wstring part) {
     while (!part.empty() && part.back() == L' ') part.pop_back();
-    CharUpperBuffW(part.data(), static_cast<DWORD>(part.size()));
+    part = UpperCase(part);
     static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* device : kDevices)
         if (part == device) return true;

@@ -3,6 +3,7 @@
 #include "engine/DocumentCopy.h"
 
 #include "common/ClipboardLock.h"
+#include "common/CompleteFile.h"
 #include "common/Main.h"
 #include "common/MessagePump.h"
 #include "common/MonotonicClock.h"
@@ -124,15 +125,28 @@ bool ClipboardCopy::backUp(const RunDocument& doc) {
     Dispatch backupDocument;
     guard.step(20, [&] { backupDocument = run_.backup.add(); });
     bool saved = false;
+    held_ = false;
     if (CopyDocumentInto(run_, 21, i, doc.document, run_.backup, backupDocument) &&
         housekeeping_.worthSaving(guard, doc.identity, doc.path)) {
         guard.step(24, [&] {
             try {
-                backupDocument.call(L"SaveAs", {}, {{L"fileName", doc.path}});
+                // Word refuses a name another program holds (the user opened
+                // the day's backup): asked again while it is held.
+                held_ = !RetryWhileHeld([&] {
+                    try {
+                        backupDocument.call(L"SaveAs", {}, {{L"fileName", doc.path}});
+                        return true;
+                    } catch (const Failure& failure) {
+                        if (IsServerGone(failure) || IsServerBusy(failure) || !IsHeldByAnotherProgram(doc.path)) throw;
+                        SetLastError(ERROR_SHARING_VIOLATION);
+                        return false;
+                    }
+                });
             } catch (const Failure& failure) {
                 if (IsServerGone(failure) || IsServerBusy(failure)) throw;
                 return housekeeping_.writeFailed(doc.path, failure);
             }
+            if (held_) return;
             saved = true;
             housekeeping_.saved(doc.identity);
         });

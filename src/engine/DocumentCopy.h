@@ -51,11 +51,14 @@ public:
     // Once: the backup and the scratch instance (steps 3, 4).
     void start() override;
     bool backUp(const RunDocument& document) override;
+    // Whether the last backUp found its name held by another program past
+    // the retry bound: the backup goes to another name.
+    bool held() const { return held_; }
 
 private:
     RunState& run_;
     RunHousekeeping& housekeeping_;
-    bool clipboardTried_ = false, clipboardTaken_ = false, started_ = false;
+    bool clipboardTried_ = false, clipboardTaken_ = false, started_ = false, held_ = false;
 };
 
 // The package way (Word 2007 and later): one read of the document's

@@ -93,7 +93,7 @@ void UpperHash::add(std::wstring_view text) {
             for (wchar_t c : text) add(c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c);
             return;
         }
-        for (wchar_t c : UpperCase(std::wstring(text))) add(c);
+        for (wchar_t c : UpperCase(text)) add(c);
     }
 bool UpperHash::addField(std::string_view field) {
         const std::uint64_t before = hash_;

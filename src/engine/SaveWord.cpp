@@ -218,11 +218,14 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         // A file of its own that another program keeps open (the user opened
         // the day's backup): the content goes to the next name, since a
         // claimed name is not given again in this run.
-        auto writePackage = [&](const DocxPackage& package, const std::wstring& extension) {
-            bool written = claimPath(extension) && packageCopy.write(backup, package);
-            for (int attempt = 0; !written && packageCopy.held() && attempt < 3; ++attempt)
-                written = claimPath(extension) && packageCopy.write(backup, package);
+        auto writeToFreeName = [&](const std::wstring& extension, const auto& way, auto write) {
+            bool written = claimPath(extension) && write();
+            for (int attempt = 0; !written && way.held() && attempt < 3; ++attempt)
+                written = claimPath(extension) && write();
             return written;
+        };
+        auto writePackage = [&](const DocxPackage& package, const std::wstring& extension) {
+            return writeToFreeName(extension, packageCopy, [&] { return packageCopy.write(backup, package); });
         };
         bool saved = false, classic = !packageWay;
         if (fromFile) {
@@ -245,7 +248,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
             }
         }
         if (classic) {
-            saved = claimPath(options.docExtension) && clipboardCopy.backUp(backup);
+            saved = writeToFreeName(options.docExtension, clipboardCopy, [&] { return clipboardCopy.backUp(backup); });
             // 4k: the classic procedure's; the package way leaves Word alone.
             guard.step(40, [&] { run.user.app.put(L"DisplayAlerts", true); });
         }

@@ -3,6 +3,7 @@
 #include "common/Guard.h"
 #include "common/Handle.h"
 #include "common/Main.h"
+#include "common/Text.h"
 
 #include <oleacc.h>
 
@@ -172,9 +173,8 @@ std::vector<FoundWord> WordInstances::fromRunningObjectTable(const std::set<std:
         if (FAILED(moniker->IsSystemMoniker(&kind)) || kind != MKSYS_FILEMONIKER ||
             FAILED(moniker->GetDisplayName(context.Get(), nullptr, &raw)))
             continue;
-        std::wstring name(raw);
+        const std::wstring name = UpperCase(raw);
         CoTaskMemFree(raw);
-        if (!name.empty()) CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
         if (seen.contains(name)) continue;
         // Other programs' documents are there too: only Word's count.
         quiet.step(3, [&] {

@@ -14,6 +14,7 @@
 // trips.
 #include "FixedFolderSettings.h"
 #include "common/MonotonicClock.h"
+#include "common/Text.h"
 #include "engine/SaveWord.h"
 #include "support/ComApartment.h"
 #include "support/Docx.h"
@@ -198,6 +199,7 @@ WordRun RunOverWords(const std::vector<std::vector<Package>>& words, bool slowPa
     Settings settings;
     settings.folder = session.folder().path();
     settings.history = session.folder().file(L"history.txt");
+    settings.journal = session.folder().file(L"Backups.journal");
     settings.clipboardCopy = false;
     const size_t before = session.calls().size();
     WordRun measured;
@@ -267,7 +269,11 @@ int wmain(int argc, wchar_t** argv) {
     ComApartment com;
     int reports = 0;
     TestServices services;
-    services.boxes = [&](const MessageBoxRequest&) { return ++reports, IDOK; };
+    // A box means the measure is void: said, and the exit code tells.
+    services.boxes = [&](const MessageBoxRequest& box) {
+        std::fprintf(stderr, "box: %s\n", ToUtf8(box.text).c_str());
+        return ++reports, IDOK;
+    };
     const bool package = argc > 1 && std::wstring(argv[1]) == L"--package";
     if (argc > 1 && std::wstring(argv[1]) == L"--ways") return CompareWays(), reports ? 1 : 0;
     if (argc > 1 && std::wstring(argv[1]) == L"--words") return CompareWords(), reports ? 1 : 0;

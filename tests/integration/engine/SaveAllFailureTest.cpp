@@ -350,20 +350,23 @@ TEST_F(SaveAllRun, NothingIsLostWhileOtherProgramsHoldNewFilesOldBackupsOrTheDay
 
     // The day's backup open in Word past the bound: the content goes to the
     // next name, which the history line names; once it is let go, the day's
-    // name is written again.
+    // name is written again.  Written by us, then by Word's own SaveAs.
     settings.newFile = false;
     const std::wstring day = backups + L"\\D0.txt Dec 7 2026.docx";
     SaveAll(settings);
-    for (bool held : {true, false}) {
-        Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch().call(L"Item", {1}).toDispatch()
-            .get(L"Range").toDispatch().put(L"Text", held ? L"while held" : L"let go");
-        UniqueFile holder = holdIf(held, day);
-        SaveAll(settings);
-        holder.reset();
-        const std::wstring written = held ? backups + L"\\D0.txt Dec 7 2026 (2).docx" : day;
-        EXPECT_EQ(ReadDocxText(written), held ? L"while held" : L"let go");
-        EXPECT_EQ(historyLines()[historyLines().size() - 8].find(L"D0.txt was backup saved as " + written + L" at "), 0u);
-    }
+    for (bool classic : {false, true})
+        for (bool held : {true, false}) {
+            settings.clipboardCopy = classic;
+            const std::wstring text = std::wstring(classic ? L"classic, " : L"") + (held ? L"while held" : L"let go");
+            Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch().call(L"Item", {1}).toDispatch()
+                .get(L"Range").toDispatch().put(L"Text", text);
+            UniqueFile holder = holdIf(held, day);
+            SaveAll(settings);
+            holder.reset();
+            const std::wstring written = held ? backups + L"\\D0.txt Dec 7 2026 (2).docx" : day;
+            EXPECT_EQ(ReadDocxText(written), text);
+            EXPECT_EQ(historyLines()[historyLines().size() - 8].find(L"D0.txt was backup saved as " + written + L" at "), 0u);
+        }
     EXPECT_TRUE(reports.empty());
     EXPECT_TRUE(std::ranges::none_of(FileNamesIn(backups), IsUnfinishedFileName));
 }
