@@ -1,16 +1,32 @@
 #include "engine/ClosedUnsaved.h"
 
+namespace {
+
+std::uint64_t Ticks(const FILETIME& time) { return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; }
+
+bool WrittenSince(const std::wstring& file, std::uint64_t since) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return !file.empty() && GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) &&
+           Ticks(data.ftLastWriteTime) > since;
+}
+
+}  // namespace
+
 void ClosedUnsavedWatch::runStarted() {
     for (auto& [identity, document] : known_) document.seenNow = document.isNew = document.keep = false;
 }
 
 void ClosedUnsavedWatch::seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word,
-                              bool unsaved) {
+                              bool unsaved, const std::wstring& file) {
     auto [at, isNew] = known_.try_emplace(identity);
     Known& document = at->second;
     document.name = name;
     document.word = word;
     document.unsaved = unsaved;
+    document.file = file;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    document.seenAt = Ticks(now);
     document.seenNow = true;
     document.isNew = isNew;
 }
@@ -44,7 +60,7 @@ std::vector<ClosedDocument> ClosedUnsavedWatch::runEnded() {
             continue;
         }
         int& savedAs = savedAsCandidates[of(document)];
-        if (document.unsaved && !document.backupPath.empty()) {
+        if (document.unsaved && !document.backupPath.empty() && !WrittenSince(document.file, document.seenAt)) {
             if (savedAs > 0)
                 --savedAs;
             else

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,18 +23,21 @@ class ClosedUnsavedWatch {
 public:
     // Before a run looks at any document.
     void runStarted();
-    // A document of word that the run found, and whether it had changes
-    // that were not saved.
-    void seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word, bool unsaved);
+    // A document of word that the run found, whether it had changes that
+    // were not saved, and its file on disk (empty when it has none).
+    void seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word, bool unsaved,
+              const std::wstring& file);
     // Its backup, written now: its newest until another is.
     void backedUp(const std::wstring& identity, const std::wstring& backupPath, const SYSTEMTIME& now);
     // A Word the run could not go through (busy, or gone mid-run): its
     // documents are not taken for closed this time.
     void notSeenThrough(const WordProcess& word);
     // At the end of a run: the documents with unsaved changes at their last
-    // backup that this run did not see, each told once.  A document that a
-    // Word holding it saved under a new name meanwhile ("Save As") shows as
-    // a new saved document of that Word: it is not taken for closed.
+    // backup that this run did not see, each told once.  A document whose
+    // file was written after the run that saw it was saved before it was
+    // closed; one that a Word holding it saved under a new name meanwhile
+    // ("Save As") shows as a new saved document of that Word: neither is
+    // taken for closed.
     std::vector<ClosedDocument> runEnded();
     // No Word running at all: every document with unsaved changes is gone.
     std::vector<ClosedDocument> wordGone();
@@ -43,6 +47,8 @@ private:
         std::wstring name;
         WordProcess word;
         bool unsaved = false;
+        std::wstring file;
+        std::uint64_t seenAt = 0;  // FILETIME ticks
         std::wstring backupPath;
         SYSTEMTIME backupTime{};
         bool seenNow = false;   // by the run under way

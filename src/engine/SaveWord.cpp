@@ -142,7 +142,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         const std::wstring key =
             documentPath.empty() ? name : documentPath + (onTheWeb ? L"/" : L"\\") + name;
         const DocumentIdentity identity{key, documentPath.empty(), run.user.process};
-        closedUnsaved_.seen(identity.key(), name, run.user.process, savedInWord == false);
+        closedUnsaved_.seen(identity.key(), name, run.user.process, savedInWord == false,
+                            documentPath.empty() || onTheWeb ? std::wstring() : key);
         // Its file is plain where Word holds a recovered copy of a protected
         // backup: such content leaves Word only encrypted.
         const bool plainCopy = recovered.isPlainCopy(documentPath, name);

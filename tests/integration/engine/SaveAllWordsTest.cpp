@@ -71,13 +71,17 @@ TEST_F(SaveAllRun, WorkThatWordClosedUnsavedIsToldOnceWithItsNewestBackup) {
         for (const ClosedDocument& d : std::exchange(settings.closed, {})) told.push_back(d.name + L" " + d.backupPath);
         return told;
     };
+    Dispatch documents = Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch();
+    documents.call(L"Item", {1}).toDispatch().get(L"Range").toDispatch().put(L"Text", L"a, changed");
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_TRUE(closed().empty());
 
-    // "Don't Save" on Draft; then Word ends with Notes.  The saved A.txt is
-    // no loss either time, and each closing is told once.
-    Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch().call(L"Item", {2}).toDispatch().call(L"Close",
-                                                                                                        {false});
+    // "Don't Save" on Draft, while A.txt is saved, then closed; then Word
+    // ends with Notes.  A.txt is no loss, and each closing is told once.
+    documents.call(L"Item", {2}).toDispatch().call(L"Close", {false});
+    Dispatch a = documents.call(L"Item", {1}).toDispatch();
+    a.call(L"Save");
+    a.call(L"Close", {false});
     const std::wstring draft = newestOf(L"Draft");
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_EQ(closed(), std::vector<std::wstring>{L"Draft " + draft});

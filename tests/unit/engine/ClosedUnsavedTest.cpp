@@ -20,7 +20,7 @@ std::vector<std::wstring> OneRun(ClosedUnsavedWatch& watch, std::initializer_lis
                               std::initializer_list<WordProcess> busy = {}) {
     watch.runStarted();
     for (const Seen& d : documents) {
-        watch.seen(d.identity, d.name, d.word, d.unsaved);
+        watch.seen(d.identity, d.name, d.word, d.unsaved, L"");
         if (*d.backup) watch.backedUp(d.identity, d.backup, *d.backup == L'1' ? kAt11 : kAt10);
     }
     for (const WordProcess& word : busy) watch.notSeenThrough(word);
