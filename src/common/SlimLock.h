@@ -1,6 +1,6 @@
 #pragma once
 // A lock of the system's own (a slim reader/writer lock, taken exclusively),
-// for std::lock_guard.  The C++ runtime of this toolchain has no SlimLock:
+// for std::lock_guard.  The C++ runtime of this toolchain has no std::mutex:
 // its threads are Windows' own.
 #include <windows.h>
 
