@@ -181,6 +181,10 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
                 folder = synced.empty() ? options.fixedFolder : synced;
                 if (synced.empty()) notes.insert(RunNote::WebDocumentInLocation);
             }
+            // A decrypted copy of a protected backup, or Word's comparison
+            // with one: the chosen location, never the temporary folder that
+            // cleaners empty.
+            if (plainCopy && !options.fixedFolder.empty()) folder = options.fixedFolder;
             // A never-saved document has no folder: ask until one is chosen,
             // unless the document is closed meanwhile.
             while (folder.empty() && !onTheWeb && !guard.stopped()) {

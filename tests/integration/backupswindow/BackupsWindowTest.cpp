@@ -206,6 +206,12 @@ TEST_F(SaveAllRun, NoPlainCopyOfAProtectedBackupOutlivesWordNorIsBackedUp) {
     ASSERT_EQ(settings.saved.size(), 4u) << "the document, both copies and the comparison";
     const std::wstring folder = RecoveredCopiesFolder();
     EXPECT_EQ(FileNamesIn(folder, L"Report (*").size(), 2u) << "open, and only just made";
+    // Beside the documents, the copies' backups still go to the chosen folder.
+    settings.beside = true;
+    settings.saved.clear();
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(std::ranges::count_if(settings.saved, [&](const std::wstring& p) { return p.starts_with(backups); }), 3);
+    settings.beside = false;
 
     // Word lets go of the first copy and the comparison; the other is held as Word holds a read-only file.
     Dispatch documents = Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch();
