@@ -1,6 +1,7 @@
 #include "backupswindow/BackupCatalogue.h"
 
 #include "common/Failure.h"
+#include "common/FileTime.h"
 #include "common/Handle.h"
 #include "common/Text.h"
 #include "engine/BackupJournal.h"
@@ -18,8 +19,6 @@ constexpr size_t kChunk = 1 << 20;
 // How long found backups wait before they are handed on: a window that
 // shows them keeps up, and a part is worth its hand-over.
 constexpr ULONGLONG kPartMilliseconds = 150;
-
-std::uint64_t Ticks(const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
 // Folder, stem and number, in upper case: one document; or folder and
 // identity for one the journal knows.

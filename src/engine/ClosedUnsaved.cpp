@@ -1,8 +1,8 @@
 #include "engine/ClosedUnsaved.h"
 
-namespace {
+#include "common/FileTime.h"
 
-std::uint64_t Ticks(const FILETIME& time) { return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; }
+namespace {
 
 bool WrittenSince(const std::wstring& file, std::uint64_t since) {
     WIN32_FILE_ATTRIBUTE_DATA data;

@@ -2,11 +2,12 @@
 
 #include "common/ClipboardLock.h"
 #include "common/CompleteFile.h"
+#include "common/FileTime.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
-#include "common/Text.h"
 #include "common/Main.h"
 #include "common/Services.h"
+#include "common/Text.h"
 #include "engine/BackupName.h"
 #include "engine/HistoryFile.h"
 #include "engine/Thinning.h"
@@ -46,10 +47,6 @@ size_t GroupEnd(std::string_view text, size_t open) {
 }
 
 std::wstring Megabytes(std::uint64_t bytes) { return std::to_wstring(bytes / (1024 * 1024)) + L" MB"; }
-
-std::uint64_t Ticks(const FILETIME& t) {
-    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
 
 struct StampedFile {
     std::wstring path;

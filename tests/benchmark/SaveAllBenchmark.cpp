@@ -53,7 +53,7 @@ public:
     // The times between one document's line and the next one's.
     std::vector<double> Stop() {
         stop_ = true;
-        if (thread_.joinable()) thread_.join();
+        thread_.join();
         std::vector<double> gaps;
         for (size_t i = 1; i < times_.size(); ++i) gaps.push_back(Ms(times_[i] - times_[i - 1]));
         return gaps;

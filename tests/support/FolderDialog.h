@@ -34,7 +34,7 @@ public:
     Driver(HWND owner, int button, Step step);
     ~Driver() { join(); }
     void join() {
-        if (thread_.joinable()) thread_.join();
+        thread_.join();
     }
     Seen seen;
 

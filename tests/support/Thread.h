@@ -27,8 +27,7 @@ public:
     }
     ~Thread() { join(); }
 
-    bool joinable() const { return handle_ != nullptr; }
-    void join() {
+    void join() {  // at once when there is none
         if (!handle_) return;
         WaitForSingleObject(handle_, INFINITE);
         CloseHandle(std::exchange(handle_, nullptr));

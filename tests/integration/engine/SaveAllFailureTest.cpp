@@ -42,7 +42,7 @@ public:
     ~OtherProgram() { release(); }
     void release() {
         released_ = true;
-        if (thread_.joinable()) thread_.join();
+        thread_.join();
     }
     bool held() const { return held_; }
 

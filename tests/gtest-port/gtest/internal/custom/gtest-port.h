@@ -10,8 +10,6 @@ namespace testing::internal {
 class Notification {
 public:
     Notification() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    Notification(const Notification&) = delete;
-    Notification& operator=(const Notification&) = delete;
     ~Notification() { CloseHandle(event_); }
 
     void Notify() { SetEvent(event_); }
