@@ -42,10 +42,6 @@ size_t OneRead(const std::wstring& history) {
     return seen;
 }
 
-double Since(MonotonicClock::time_point start) {
-    return std::chrono::duration<double, std::milli>(MonotonicClock::now() - start).count();
-}
-
 struct Listing {
     double shown = 0;    // until Show returned: the window is up
     double listed = 0;   // until every backup is listed

@@ -3,8 +3,12 @@
 #include "common/MonotonicClock.h"
 #include <chrono>
 
+inline double Since(MonotonicClock::time_point start) {
+    return std::chrono::duration<double, std::milli>(MonotonicClock::now() - start).count();
+}
+
 inline double MillisecondsOf(auto&& work) {
     const auto start = MonotonicClock::now();
     work();
-    return std::chrono::duration<double, std::milli>(MonotonicClock::now() - start).count();
+    return Since(start);
 }

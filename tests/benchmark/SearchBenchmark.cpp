@@ -4,6 +4,7 @@
 // texts kept), how long another thread waits for the window to answer
 // meanwhile, and the preview of a backup against the next one (200 words
 // changed in 50,000).  Not a test: it prints.
+#include "Milliseconds.h"
 #include "backupswindow/BackupsWindow.h"
 #include "common/MonotonicClock.h"
 #include "mainwindow/Settings.h"
@@ -17,10 +18,6 @@
 #include <string>
 
 namespace {
-
-double Since(MonotonicClock::time_point start) {
-    return std::chrono::duration<double, std::milli>(MonotonicClock::now() - start).count();
-}
 
 void Pump(const std::function<bool()>& until) {
     MSG msg;
