@@ -12,7 +12,21 @@ public:
 };
 [[maybe_unused]] auto* const kOle = ::testing::AddGlobalTestEnvironment(new OleEnvironment);
 
+bool realTimerTicks = false;
+
+// Drops Timer1's real ticks wherever this thread takes messages, the form's
+// own waits included.
+LRESULT CALLBACK FilterTimerTicks(int code, WPARAM removing, LPARAM message) {
+    auto* msg = reinterpret_cast<MSG*>(message);
+    if (code == HC_ACTION && removing == PM_REMOVE && !realTimerTicks && msg->message == WM_TIMER &&
+        msg->wParam == 1 && msg->lParam == 0)
+        msg->message = WM_NULL;
+    return CallNextHookEx(nullptr, code, removing, message);
+}
+
 }  // namespace
+
+void FormTest::LetTheRealTimerTick() { realTimerTicks = true; }
 
 std::optional<SettingsSnapshot::Values> SettingsSnapshot::Read() {
     HKEY key = nullptr;
@@ -45,6 +59,8 @@ std::map<std::wstring, std::wstring> SettingsSnapshot::Texts() {
 }
 
 void FormTest::SetUp() {
+    realTimerTicks = false;
+    timerFilter_ = SetWindowsHookExW(WH_GETMESSAGE, FilterTimerTicks, nullptr, GetCurrentThreadId());
     snapshot_ = std::make_unique<SettingsSnapshot>();
     SettingsSnapshot::Clear();
     wchar_t buffer[MAX_PATH];
@@ -64,6 +80,7 @@ void FormTest::TearDown() {
     std::error_code ignored;
     fs::remove_all(temp, ignored);
     snapshot_.reset();
+    if (timerFilter_) UnhookWindowsHookEx(timerFilter_);
 }
 
 int FormServices::ShowBox(const MessageBoxRequest& request) {

@@ -116,6 +116,9 @@ protected:
 
     // Runs the form's pending messages.
     static void Pump();
+    // Tests drive Timer1 by hand; only a test that calls this sees its real
+    // ticks (on a loaded machine a second passes inside any pump).
+    static void LetTheRealTimerTick();
 
     Recorded rec;
     std::unique_ptr<Form1> form;
@@ -124,6 +127,7 @@ protected:
 private:
     std::unique_ptr<SettingsSnapshot> snapshot_;
     std::wstring oldTemp_;
+    HHOOK timerFilter_ = nullptr;
 };
 
 // The clipboard and files, through the test support.

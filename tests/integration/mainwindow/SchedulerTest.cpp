@@ -279,6 +279,7 @@ TEST_F(FormTest, NoSelectedIntervalShowsWhyNothingCounts) {
 }
 
 TEST_F(FormTest, RealTimerTicksThroughTheMessageLoop) {
+    LetTheRealTimerTick();
     Form1& f = Load();
     // Bounded wait for the first WM_TIMER.
     for (int i = 0; i < 200 && f.ElapsedSeconds == 0; ++i) {
