@@ -4,11 +4,11 @@
 #include "common/Text.h"
 #include "engine/ProtectedContent.h"
 #include "engine/RunState.h"
+#include "engine/WebFolders.h"
 #include "engine/WordInstances.h"
 
 #include <winnetwk.h>
 
-#include <algorithm>
 #include <cwctype>
 #include <set>
 
@@ -18,13 +18,6 @@ bool IsDrivePath(const std::wstring& name) {
     return name.size() >= 3 && std::iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\';
 }
 bool IsUncPath(const std::wstring& name) { return name.starts_with(L"\\\\"); }
-// "https://...": a scheme, then "://".
-bool IsWebName(const std::wstring& name) {
-    const size_t colon = name.find(L"://");
-    return colon != std::wstring::npos && colon > 0 &&
-           std::all_of(name.begin(), name.begin() + colon, [](wchar_t c) { return std::iswalpha(c); });
-}
-
 // A file on a mapped network drive by its share's name: one document,
 // whichever way the user opened it.
 std::wstring UniversalName(const std::wstring& path) {
@@ -70,7 +63,7 @@ std::optional<OpenDocument> FindIn(const Dispatch& app, WordProcess process, con
 
 DocumentIdentity IdentityOf(const std::wstring& fullName, const WordProcess& process) {
     if (IsDrivePath(fullName) || IsUncPath(fullName)) return {UniversalName(fullName), false, {}};
-    if (IsWebName(fullName)) return {fullName, false, {}};
+    if (IsWebAddress(fullName)) return {fullName, false, {}};
     return {fullName, true, process};
 }
 
