@@ -49,6 +49,10 @@ TEST_F(SaveAllRun, ThreeDocumentsGiveThreeBackupsAndThreeLinesInOrder) {
     // the backup instance as the second backup is saved.
     StandIn::SetFault(L"letter", {.member = L"SaveAs", .action = L"open", .call = 2, .times = 1,
                                   .file = doc(L"Letter.txt", L"Dear")});
+    // And closes the report, backed up already, as the notes are copied: the
+    // plan after them still gets its backup.
+    StandIn::SetFault(L"close", {.member = L"Range.Copy", .action = L"close", .times = 1, .document = L"Notes.txt",
+                                 .file = L"Report.docx"});
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(settings.started, 1);
@@ -153,11 +157,11 @@ TEST_F(SaveAllRun, ACrashedWordsUnsavedDocumentKeepsItsDayBackupFromANewWordsDoc
 }
 
 TEST_F(SaveAllRun, DocumentNamesAFileCannotHoldStillGetABackupUnderTheLoggedPath) {
-    auto word = StandIn::StartUserWord({}, {L"Q3: plan?", L"CON.txt", std::wstring(300, L'x')});
+    auto word = StandIn::StartUserWord({}, {L"Q3: plan?", L"CON.txt", std::wstring(300, L'x'), L"Q3/Q4 plan"});
     SaveAll(settings);
     EXPECT_TRUE(reports.empty());
     auto lines = historyLines();
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     for (const auto& line : lines) {
         std::wstring path = line.substr(line.find(L" was backup saved as ") + 21);
         path = path.substr(0, path.rfind(L" at "));
@@ -166,6 +170,8 @@ TEST_F(SaveAllRun, DocumentNamesAFileCannotHoldStillGetABackupUnderTheLoggedPath
     }
     EXPECT_EQ(lines[0].find(L"Q3: plan? was backup saved as " + stamped(backups + L"\\Q3_ plan_")), 0u);
     EXPECT_NE(lines[1].find(stamped(backups + L"\\CON_.txt")), std::wstring::npos);
+    // A name, not a web address.
+    EXPECT_EQ(lines[3].find(L"Q3/Q4 plan was backup saved as " + stamped(backups + L"\\Q3_Q4 plan")), 0u);
 }
 
 TEST_F(SaveAllRun, DocumentInADriveRootAndFoldersBesideTheDocuments) {
@@ -276,22 +282,23 @@ TEST_F(SaveAllRun, PackageWayWritesWholeDocumentsAndTouchesNeitherClipboardNorAn
 }
 
 // A package Word will not give sends that document the classic way, with
-// the instances made then; Word 2003 and the check box send every document.
+// the instances made then; Word 2003 sends every document (DecideWay's
+// table has the rest).
 TEST_F(SaveAllRun, DocumentsGoTheClassicWayWherePackagesCannotOrShouldNotBeRead) {
     struct {
         const wchar_t *what, *version;
-        bool clipboardCopy, rightsManaged;
+        bool rightsManaged;
         int packageReads, instances, saves;
-    } cases[] = {{L"one package refused", nullptr, false, true, 3, 2, 1},
-                 {L"Word 2003", L"11.0", false, false, 0, 2, 3},  // the version from the running Word
-                 {L"Clipboard Copy", nullptr, true, false, 0, 2, 3}};
+    } cases[] = {{L"one package refused", nullptr, true, 3, 2, 1},
+                 // The version from the running Word; Clipboard Copy is the fixture's own setting.
+                 {L"Word 2003", L"11.0", false, 0, 2, 3}};
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         StandIn::ClearFaults();
         const int reads = calls(L"Document.WordOpenXML"), created = calls(L"ClassFactory.CreateInstance"),
                   saves = calls(L"Document.SaveAs");
-        settings.clipboardCopy = c.clipboardCopy;
+        settings.clipboardCopy = false;
         if (c.version) StandIn::SetVersion(c.version);
         settings.extension = c.version ? DocExtensionFor(GetWordVersion()) : L".docx";
         if (c.rightsManaged)
