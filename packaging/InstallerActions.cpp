@@ -220,8 +220,10 @@ extern "C" __declspec(dllexport) UINT __stdcall CloseOrvelle(MSIHANDLE install) 
     return ERROR_SUCCESS;
 }
 
-// Commit, after an installation or upgrade that closed running copies: each
+// Deferred, not impersonating (SYSTEM), at the end of an installation or
+// upgrade that closed running copies, once the new file is in place: each
 // is started again for the user of its session, where Windows lets us.
+// (Not a commit action: Wine's installer does not run those.)
 extern "C" __declspec(dllexport) UINT __stdcall RestartOrvelle(MSIHANDLE install) {
     const std::wstring data = Property(install, L"CustomActionData");
     const size_t bar = data.find(L'|');

@@ -221,9 +221,15 @@ TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
     ASSERT_TRUE(other.WaitExit(kActionLimit)) << "the installer left Orvelle running";
     EXPECT_EQ(other.ExitCode(), 0u);
     const std::string upgradeLog = LogText(log);
-    EXPECT_NE(upgradeLog.find("Orvelle: closed the copy of "), std::string::npos) << upgradeLog.substr(0, 2000);
+    std::string ours;  // the log's lines of Orvelle's actions, for a failure's message
+    for (size_t at = 0, end; at < upgradeLog.size(); at = end + 1) {
+        end = std::min(upgradeLog.find('\n', at), upgradeLog.size());
+        const std::string line = upgradeLog.substr(at, end - at);
+        if (line.find("Orvelle") != std::string::npos && line.find("Property") == std::string::npos) ours += line + "\n";
+    }
+    EXPECT_NE(upgradeLog.find("Orvelle: closed the copy of "), std::string::npos) << ours;
     EXPECT_NE(upgradeLog.find("(process " + std::to_string(other.Id()) + ")."), std::string::npos);
-    EXPECT_NE(upgradeLog.find("Orvelle: started Orvelle again in session "), std::string::npos);
+    EXPECT_NE(upgradeLog.find("Orvelle: started Orvelle again in session "), std::string::npos) << ours;
     ASSERT_TRUE(WaitFor([&] { return (running = InstalledRunning()).size() == 1; }, kStartLimit));
     remote::Process restarted = remote::Process::Open(running[0]);
     EXPECT_TRUE(WaitFor([&] { return FindTopLevel(restarted.Id(), L"OrvelleMainWindow") != nullptr; }, kStartLimit));
