@@ -1,11 +1,10 @@
 // Start-up of the built program where only another process can see it: a
-// second instance, files planted beside the program, a machine policy, and a
-// machine without Word.  What start-up makes of the
+// second instance, files planted beside the program, and a machine without
+// Word.  What start-up makes of the
 // settings store is proved in process (tests/integration/mainwindow).
 #include "common/Text.h"
 #include "e2e/support/E2E.h"
 #include "support/NotificationArea.h"
-#include "support/Files.h"
 #include "support/Paths.h"
 #include "support/Registry.h"
 
@@ -63,30 +62,6 @@ TEST_F(StartUp, FilesPlantedBesideTheProgramUnderSystemNamesAreNotUsed) {
         << ToUtf8(RunEntry().value_or(L"(none)"));
     EXPECT_FALSE(reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, L"notepad.exe"));
     RemoveRunEntries();
-}
-
-// An administrator's folder, over the user's own: shown greyed, used by a
-// real run, and the user's choice left in the store.
-TEST_F(StartUp, AMachinePolicyFolderIsShownGreyedAndARunWritesThere) {
-    static constexpr wchar_t kPolicies[] = L"SOFTWARE\\Policies\\Kelvane\\Orvelle";
-    struct Cleanup {
-        Cleanup() { reg::DeleteTree(HKEY_LOCAL_MACHINE, kPolicies); }
-        ~Cleanup() { reg::DeleteTree(HKEY_LOCAL_MACHINE, kPolicies); }
-    } cleanup;
-    const std::wstring document = box_.root + L"Note.txt";
-    WriteFileBytes(document, "A note\r\n");
-    StandIn::UserWord word = StandIn::StartUserWord({document});
-    Seed(L"Path", box_.root + L"Mine\\");
-    reg::SetString(HKEY_LOCAL_MACHINE, kPolicies, L"Path", box_.backups + L"\\");
-
-    Orvelle& app = Start();
-    ASSERT_TRUE(app.WaitFirstTick());
-    EXPECT_EQ(app.Caption(ids::Text1), box_.backups + L"\\");
-    EXPECT_FALSE(IsWindowEnabled(app.Control(ids::Text1)));
-    EXPECT_FALSE(IsWindowEnabled(app.Control(ids::PushButton1)));
-    app.Click(ids::PushButton2);  // "Backup Save Now (Test)"
-    EXPECT_TRUE(WaitFor([&] { return FileNamesIn(box_.backups).size() == 1; }, kStartLimit));
-    EXPECT_EQ(Stored(L"Path"), box_.root + L"Mine\\");
 }
 
 class StartUpWithoutWord : public E2ETest {

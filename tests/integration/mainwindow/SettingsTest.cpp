@@ -77,90 +77,64 @@ struct PolicyKeys {
 
 }  // namespace
 
-// Each policy as an administrator types it (any case), over a user's own
-// choice: the control shows it greyed, a run uses it, the user's store keeps
-// the user's choice.
+// Each policy as an administrator types it (any case, blanks), over a user's
+// own choice: the control shows it greyed, a run uses it, the user's store
+// keeps the user's choice.  The machine's policy wins when it means
+// something; one that means nothing is passed over, down to the user's own
+// setting, read exactly as ever.
 TEST_F(FormTest, PoliciesWinShowGreyedReachTheRunAndAreNeverStored) {
     PolicyKeys keys;
-    struct Case {
-        const wchar_t* name;
-        HKEY hive;
-        const wchar_t* policy;
-        const wchar_t* users;
-        std::function<bool(Form1&, const BackupOptions&)> used;
-        std::vector<int> greyed;
+    using Used = std::function<bool(Form1&, const BackupOptions&)>;
+    const struct Case {
+        const wchar_t *name, *machine, *user, *users;
+        Used used;
+        std::vector<int> controls;
+        bool greyed = true;
     } cases[] = {
-        {L"Path", HKEY_LOCAL_MACHINE, L"D:\\Managed\\", L"C:\\Mine\\",
-         [](Form1& f, const BackupOptions& o) { return f.Text1.text() == L"D:\\Managed\\" && o.fixedFolder == f.Text1.text(); },
+        {L"Path", L"D:\\Managed\\", nullptr, L"C:\\Mine\\",
+         [](Form1& f, auto& o) { return f.Text1.text() == L"D:\\Managed\\" && o.fixedFolder == f.Text1.text(); },
          {ids::Text1, ids::PushButton1}},
-        {L"WhereOption", HKEY_CURRENT_USER, L" 2 ", L"1",
-         [](Form1& f, const BackupOptions& o) { return f.Option2.value() && o.saveBesideDocuments; },
-         {ids::Option1, ids::Option2}},
-        {L"OftenIndex", HKEY_LOCAL_MACHINE, L"10", L"2",
-         [](Form1& f, const BackupOptions&) { return f.ListView1.selectedIndex() == 9; }, {ids::ListView1}},
-        {L"BackupSwitch", HKEY_CURRENT_USER, L"off", L"On",
-         [](Form1& f, const BackupOptions&) { return !f.Timer1.running() && f.PushButton4.caption() == L"Turn On Backup Save"; },
+        {L"WhereOption", nullptr, L" 2 ", L"1",
+         [](Form1& f, auto& o) { return f.Option2.value() && o.saveBesideDocuments; }, {ids::Option1, ids::Option2}},
+        {L"OftenIndex", L"10", nullptr, L"2",
+         [](Form1& f, auto&) { return f.ListView1.selectedIndex() == 9; }, {ids::ListView1}},
+        {L"BackupSwitch", nullptr, L"off", L"On",
+         [](Form1& f, auto&) { return !f.Timer1.running() && f.PushButton4.caption() == L"Turn On Backup Save"; },
          {ids::PushButton4}},
-        {L"Backup Option", HKEY_LOCAL_MACHINE, L"2", L"1",
-         [](Form1& f, const BackupOptions& o) { return f.Option4.value() && !o.createNewFile; },
+        {L"Backup Option", L"2", nullptr, L"1", [](Form1& f, auto& o) { return f.Option4.value() && !o.createNewFile; },
          {ids::Option3, ids::Option4}},
         // A managed start entry is made at start, as the click would make it.
-        {L"Windows Startup", HKEY_LOCAL_MACHINE, L"ON", L"Off",
-         [this](Form1& f, const BackupOptions&) { return f.Check5.value() && rec.addToStartup == 1; }, {ids::Check5}},
-        {L"Minimized", HKEY_CURRENT_USER, L"on", L"Off",
-         [](Form1& f, const BackupOptions&) { return f.Check8.value() && f.MinimizedToTray; }, {ids::Check8}},
-        {L"Skip Unchanged", HKEY_LOCAL_MACHINE, L"ON", L"Off",
-         [](Form1& f, const BackupOptions& o) { return f.Check9.value() && o.skipUnchanged; }, {ids::Check9}},
-        {L"Keep Backups", HKEY_CURRENT_USER, L"THIN", L"7",
-         [](Form1& f, const BackupOptions& o) { return f.Combo1.selectedIndex() == 4 && o.thinBackups; }, {ids::Combo1}},
-        {L"Clipboard Copy", HKEY_LOCAL_MACHINE, L"on", L"Off",
-         [](Form1& f, const BackupOptions& o) { return f.Check10.value() && o.clipboardCopy; }, {ids::Check10}},
-        {L"Closed Unsaved", HKEY_CURRENT_USER, L"OFF", L"On",
-         [](Form1& f, const BackupOptions&) { return !f.Check11.value(); }, {ids::Check11}},
+        {L"Windows Startup", L"ON", nullptr, L"Off",
+         [this](Form1& f, auto&) { return f.Check5.value() && rec.addToStartup == 1; }, {ids::Check5}},
+        {L"Minimized", nullptr, L"on", L"Off", [](Form1& f, auto&) { return f.Check8.value() && f.MinimizedToTray; },
+         {ids::Check8}},
+        {L"Keep Backups", nullptr, L"THIN", L"7",
+         [](Form1& f, auto& o) { return f.Combo1.selectedIndex() == 4 && o.thinBackups; }, {ids::Combo1}},
+        {L"Clipboard Copy", L"on", nullptr, L"Off",
+         [](Form1& f, auto& o) { return f.Check10.value() && o.clipboardCopy; }, {ids::Check10}},
+        {L"Closed Unsaved", nullptr, L"OFF", L"On", [](Form1& f, auto&) { return !f.Check11.value(); }, {ids::Check11}},
+        {L"Skip Unchanged", L"Off", L"On", L"on",
+         [](Form1& f, auto& o) { return !f.Check9.value() && !o.skipUnchanged; }, {ids::Check9}},
+        {L"Skip Unchanged", L"maybe", L"On", L"Off",
+         [](Form1& f, auto& o) { return f.Check9.value() && o.skipUnchanged; }, {ids::Check9}},
+        {L"Skip Unchanged", L"", L"  ", L"on", [](Form1& f, auto&) { return !f.Check9.value(); }, {ids::Check9}, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.name));
+        SCOPED_TRACE(ToUtf8(c.name) + " " + ToUtf8(c.machine ? c.machine : L"-"));
         SettingsSnapshot::Clear();
         PolicyKeys::Clear();
         rec = {};
         SaveSetting(c.name, c.users);
-        reg::SetString(c.hive, policy::kKeyPath, c.name, c.policy);
+        if (c.machine) reg::SetString(HKEY_LOCAL_MACHINE, policy::kKeyPath, c.name, c.machine);
+        if (c.user) reg::SetString(HKEY_CURRENT_USER, policy::kKeyPath, c.name, c.user);
         BackupOptions options;
         FormServices s = Services();
         s.saveAll = [&](const BackupOptions& o, RunHost&) { return options = o, RunOutcome::Done; };
         Form1& f = Load(s);
         f.PushButton2_Click();
         EXPECT_TRUE(c.used(f, options));
-        for (int id : c.greyed) EXPECT_FALSE(IsWindowEnabled(f.ControlById(id)->hwnd())) << id;
-        EXPECT_TRUE(IsWindowEnabled(f.PushButton2.hwnd()));
+        for (int id : c.controls) EXPECT_EQ(IsWindowEnabled(f.ControlById(id)->hwnd()), !c.greyed) << id;
         EXPECT_EQ(SettingsSnapshot::Texts()[c.name], c.users);
-        form.reset();
-    }
-}
-
-// The machine's policy wins when it means something; one that means nothing
-// is passed over, down to the user's own setting (read exactly, as ever).
-TEST_F(FormTest, MachinePolicyFirstAndAMeaninglessOneIsIgnored) {
-    PolicyKeys keys;
-    struct Case {
-        const wchar_t* machine;
-        const wchar_t* user;
-        bool skip, greyed;
-    } cases[] = {
-        {L"Off", L"On", false, true},
-        {L"maybe", L"On", true, true},
-        {L"", L"  ", false, false},  // the user's "on" is not "On"
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.machine));
-        PolicyKeys::Clear();
-        SettingsSnapshot::Clear();
-        SaveSetting(settings::kSkipUnchanged, L"on");
-        reg::SetString(HKEY_LOCAL_MACHINE, policy::kKeyPath, settings::kSkipUnchanged, c.machine);
-        reg::SetString(HKEY_CURRENT_USER, policy::kKeyPath, settings::kSkipUnchanged, c.user);
-        Form1& f = Load();
-        EXPECT_EQ(f.Check9.value(), c.skip);
-        EXPECT_EQ(IsWindowEnabled(f.Check9.hwnd()), !c.greyed);
         form.reset();
     }
 }

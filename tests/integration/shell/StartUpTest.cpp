@@ -123,9 +123,8 @@ TEST_F(StartUp, RemovalDeletesTheEntryFromBothKeys) {
 
 // The real keys, for the program's own folder (Wine lets this process write
 // HKLM, as an administrator could).
-// The real keys, for the running program (Wine lets this process write
-// HKLM, as an administrator could), with another program beside it that a
-// listing of the folder returns first.
+// The real keys (Wine lets this process write HKLM, as an administrator
+// could), with another program beside it that a folder listing gives first.
 TEST(StartUpDefault, EntersTheRunningProgramItselfInTheMachineRunKey) {
     const std::wstring other = ProgramFolder() + L"\\!aaa-other.exe";
     Touch(other);
