@@ -1,7 +1,7 @@
 // The Windows Installer package on a machine that has never seen it (a Wine
 // prefix of its own): installed silently, started from where it went,
-// upgraded while it runs, installed again, and removed while it runs; each
-// step checked the way Windows and the user see it.
+// upgraded while it runs on a desktop of its own, installed again, and
+// removed while it runs; each step checked the way Windows and the user see it.
 #include "common/Failure.h"
 #include "common/Handle.h"
 #include "common/Text.h"
