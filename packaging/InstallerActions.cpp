@@ -9,15 +9,21 @@
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <tlhelp32.h>
+#include <userenv.h>
+#include <wtsapi32.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr wchar_t kProgramFile[] = L"orvelle.exe";
-// A running program saves its settings as they change and ends at once on
-// WM_CLOSE; the bound covers a backup run that is just writing a file.
+// A running program saves its settings as they change and ends at once when
+// asked; the bound, for all copies together, covers a backup run that is
+// just writing a file.
 constexpr DWORD kCloseWait = 20000;
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
@@ -41,40 +47,134 @@ std::wstring ImagePath(HANDLE process) {
     return QueryFullProcessImageNameW(process, 0, path, &size) ? std::wstring(path, size) : std::wstring();
 }
 
-// The main windows of the program running from this folder (a copy elsewhere
-// holds none of the package's files and is left alone), with their processes.
+// Writes a line into the installation's log (msiexec /l*v), never a box.
+void Log(MSIHANDLE install, const std::wstring& text) {
+    PMSIHANDLE record = MsiCreateRecord(0);
+    MsiRecordSetStringW(record, 0, (L"Orvelle: " + text).c_str());
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+}
+
+// The copies of the program running from this folder (a copy elsewhere holds
+// none of the package's files and is left alone), in every session: the
+// installer may run as SYSTEM or on a server where several users work.
 struct Running {
-    HWND window;
+    DWORD pid = 0, session = 0;
+    std::wstring user;
     UniqueHandle process;
+
+    std::wstring Describe() const {
+        return L"the copy of " + (user.empty() ? std::wstring(L"an unknown user") : user) + L" in session " +
+               std::to_wstring(session) + L" (process " + std::to_wstring(pid) + L")";
+    }
 };
+
+std::wstring UserOf(HANDLE process) {
+    UniqueHandle token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, token.put())) return {};
+    BYTE buffer[256];
+    DWORD size = sizeof buffer;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, size, &size)) return {};
+    wchar_t name[256], domain[256];
+    DWORD nameSize = 256, domainSize = 256;
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &nameSize, domain,
+                           &domainSize, &use))
+        return {};
+    return std::wstring(domain) + L"\\" + name;
+}
 
 std::vector<Running> RunningFrom(const std::wstring& folder) {
     const std::wstring exe = JoinPath(folder, kProgramFile);
     std::vector<Running> found;
-    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, kMainWindowClass, nullptr)) != nullptr;) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-        if (process && SameText(ImagePath(process.get()), exe)) found.push_back({w, std::move(process)});
+    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return found;
+    PROCESSENTRY32W entry{sizeof entry};
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (!SameText(entry.szExeFile, kProgramFile)) continue;
+        UniqueHandle process(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (!process || !SameText(ImagePath(process.get()), exe)) continue;
+        Running running{entry.th32ProcessID};
+        ProcessIdToSessionId(running.pid, &running.session);
+        running.user = UserOf(process.get());
+        running.process = std::move(process);
+        found.push_back(std::move(running));
     }
     return found;
 }
 
-// True when no copy from the folder runs any more.
-bool CloseAll(const std::wstring& folder) {
-    std::vector<Running> running = RunningFrom(folder);
-    for (auto& r : running) PostMessageW(r.window, WM_CLOSE, 0, 0);
-    bool ended = true;
-    for (auto& r : running) ended &= WaitForSingleObject(r.process.get(), kCloseWait) == WAIT_OBJECT_0;
-    return ended;
+// Through the copy's own event, which reaches every session and desktop; a
+// copy of a version before it, by WM_CLOSE to its windows on this desktop.
+void AskToClose(const Running& running) {
+    UniqueHandle event(
+        OpenEventW(EVENT_MODIFY_STATE, FALSE, (kCloseEventPrefix + std::to_wstring(running.pid)).c_str()));
+    if (event && SetEvent(event.get())) return;
+    for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, kMainWindowClass, nullptr)) != nullptr;) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == running.pid) PostMessageW(w, WM_CLOSE, 0, 0);
+    }
 }
 
-// Asks the user through the installer's UI; a silent installation answers 0.
+// Asks every copy to close and waits for them, all within one bound.  The
+// sessions of the copies that closed, for their start after the upgrade;
+// true in allClosed when none runs any more.
+std::vector<DWORD> CloseAll(MSIHANDLE install, const std::wstring& folder, bool& allClosed) {
+    std::vector<Running> running = RunningFrom(folder);
+    for (const Running& r : running) AskToClose(r);
+    const ULONGLONG deadline = GetTickCount64() + kCloseWait;
+    std::vector<DWORD> sessions;
+    allClosed = true;
+    for (const Running& r : running) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (WaitForSingleObject(r.process.get(), left) == WAIT_OBJECT_0) {
+            Log(install, L"closed " + r.Describe() + L".");
+            if (std::find(sessions.begin(), sessions.end(), r.session) == sessions.end())
+                sessions.push_back(r.session);
+        } else {
+            allClosed = false;
+            Log(install, r.Describe() + L" did not close within " + std::to_wstring(kCloseWait / 1000) +
+                             L" seconds; its file is replaced when Windows restarts.");
+        }
+    }
+    return sessions;
+}
+
+// Asks through the installer's UI; only a full or reduced UI shows the box.
 int Ask(MSIHANDLE install, const wchar_t* text, UINT buttons) {
     PMSIHANDLE record = MsiCreateRecord(0);
     MsiRecordSetStringW(record, 0, text);
     return MsiProcessMessage(install, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | buttons | MB_ICONWARNING),
                              record);
+}
+
+bool ShowsQuestions(MSIHANDLE install) {
+    const std::wstring level = Property(install, L"UILevel");
+    return !level.empty() && (std::wcstol(level.c_str(), nullptr, 10) & 7) >= INSTALLUILEVEL_REDUCED;
+}
+
+// Starts the program for the user signed in to the session, on that user's
+// desktop, as that user.  Needs the rights of SYSTEM (a deferred action that
+// does not impersonate).
+DWORD StartInSession(const std::wstring& folder, DWORD session) {
+    HANDLE token = nullptr;
+    if (!WTSQueryUserToken(session, &token)) return GetLastError();
+    UniqueHandle user(token);
+    void* environment = nullptr;
+    if (!CreateEnvironmentBlock(&environment, token, FALSE)) environment = nullptr;
+    const std::wstring exe = JoinPath(folder, kProgramFile);
+    std::wstring line = L'"' + exe + L'"';
+    STARTUPINFOW startup{sizeof startup};
+    startup.lpDesktop = const_cast<wchar_t*>(L"winsta0\\default");
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessAsUserW(token, exe.c_str(), line.data(), nullptr, nullptr, FALSE,
+                                              CREATE_UNICODE_ENVIRONMENT, environment, folder.c_str(), &startup,
+                                              &process);
+    const DWORD error = started ? ERROR_SUCCESS : GetLastError();
+    if (environment) DestroyEnvironmentBlock(environment);
+    UniqueHandle thread(process.hThread), child(process.hProcess);
+    return error;
 }
 
 // The program's value in one Run key when it starts the copy in this
@@ -96,18 +196,49 @@ void RemoveRunEntry(HKEY hive, const wchar_t* key, const std::wstring& folder) {
 }  // namespace
 
 // Immediate, before InstallValidate: the program's file is in use while it
-// runs, and Windows Installer would otherwise leave it for a reboot.  When it
-// does not end, the user may close it and retry; otherwise the installation
-// stops before anything has changed.
+// runs, and Windows Installer would otherwise leave it for a reboot.  Every
+// copy is asked to close; the sessions of those that closed go to
+// RestartOrvelle (its CustomActionData: the folder, "|", the sessions split
+// by ";").  A copy that does not close is named in the log; with a full UI
+// the user may close it and retry, a silent installation goes on and Windows
+// Installer replaces the file at the next restart (3010).
 extern "C" __declspec(dllexport) UINT __stdcall CloseOrvelle(MSIHANDLE install) {
     const std::wstring folder = Property(install, L"INSTALLFOLDER");
     if (folder.empty()) return ERROR_SUCCESS;
-    while (!CloseAll(folder)) {
+    std::wstring sessions;
+    for (bool allClosed = false; !allClosed;) {
+        for (DWORD session : CloseAll(install, folder, allClosed))
+            sessions += (sessions.empty() ? L"" : L";") + std::to_wstring(session);
+        if (allClosed || !ShowsQuestions(install)) break;
         if (Ask(install,
                 L"Orvelle is running and could not be closed. Close it (its icon is in the notification area) "
                 L"and choose Retry, or choose Cancel.",
                 MB_RETRYCANCEL) != IDRETRY)
-            return ERROR_INSTALL_FAILURE;
+            return ERROR_INSTALL_USEREXIT;
+    }
+    if (!sessions.empty()) MsiSetPropertyW(install, L"RestartOrvelle", (folder + L"|" + sessions).c_str());
+    return ERROR_SUCCESS;
+}
+
+// Deferred, not impersonating (SYSTEM), at the end of an installation or
+// upgrade that closed running copies, once the new file is in place: each
+// is started again for the user of its session, where Windows lets us.
+// (Not a commit action: Wine's installer does not run those.)
+extern "C" __declspec(dllexport) UINT __stdcall RestartOrvelle(MSIHANDLE install) {
+    const std::wstring data = Property(install, L"CustomActionData");
+    const size_t bar = data.find(L'|');
+    if (bar == std::wstring::npos) return ERROR_SUCCESS;
+    const std::wstring folder = data.substr(0, bar);
+    for (size_t at = bar + 1; at < data.size();) {
+        const size_t end = std::min(data.find(L';', at), data.size());
+        const DWORD session = std::wcstoul(data.substr(at, end - at).c_str(), nullptr, 10);
+        at = end + 1;
+        const DWORD error = StartInSession(folder, session);
+        Log(install, error == ERROR_SUCCESS
+                         ? L"started Orvelle again in session " + std::to_wstring(session) + L"."
+                         : L"could not start Orvelle again in session " + std::to_wstring(session) + L" (error " +
+                               std::to_wstring(error) + L"); it starts at the user's next sign-in when set to "
+                               L"start with Windows, or from the Start menu.");
     }
     return ERROR_SUCCESS;
 }

@@ -141,16 +141,20 @@ std::wstring WindowsFolder() {
     return length && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
 }
 
-std::wstring ProgramFolder() {
+std::wstring ProgramPath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (n < path.size()) {
             path.resize(n);
-            break;
+            return path;
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::wstring ProgramFolder() {
+    const std::wstring path = ProgramPath();
     size_t slash = path.rfind(L'\\');
     if (slash == std::wstring::npos) return path;
     if (slash == 2 && path[1] == L':') return path.substr(0, 3);  // drive root keeps its backslash

@@ -33,3 +33,5 @@ std::wstring WindowsFolder();
 // The folder of the running program, as the runtime names it: no trailing
 // backslash, except at a drive root.
 std::wstring ProgramFolder();
+// The running program's own file, its full path (GetModuleFileNameW).
+std::wstring ProgramPath();

@@ -35,3 +35,7 @@ inline constexpr int TrayIconWindow = 1801;  // cSysTray1's own child window
 
 // Window class of the main window, for FindWindow from tests.
 inline constexpr wchar_t kMainWindowClass[] = L"OrvelleMainWindow";
+// Each running copy listens for this event, followed by its process id in
+// decimal: the installer sets it to ask the copy to close, from any session
+// and any desktop (its windows are out of reach of another desktop's).
+inline constexpr wchar_t kCloseEventPrefix[] = L"Global\\Kelvane.Orvelle.Close.";

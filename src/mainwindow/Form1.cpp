@@ -69,6 +69,8 @@ Form1::Form1(std::unique_ptr<Form1Services> services)
     : services_(services ? std::move(services) : std::make_unique<Form1Services>()), useServices_(*services_) {}
 
 Form1::~Form1() {
+    // The wait's callback posts to the window: it is over before the window goes.
+    if (closeWait_) UnregisterWaitEx(closeWait_, INVALID_HANDLE_VALUE);
     Timer1.setEnabled(false);
     cSysTray1.reset();  // takes the icon out of the tray
     if (hwnd_) {

@@ -188,6 +188,7 @@ private:
     void OnActivate(bool active);
     void OnTaskbarCreated();
     void EndProcess(UINT code);
+    void ListenForInstaller();
 
     std::unique_ptr<Form1Services> services_;
     UseServices useServices_;
@@ -195,6 +196,9 @@ private:
     HWND hwnd_ = nullptr;
     UINT dpi_ = 96;
     UniqueHandle instanceMutex_;
+    // The installer's request to close (kCloseEventPrefix) and its wait.
+    UniqueHandle closeEvent_;
+    HANDLE closeWait_ = nullptr;
     UniqueFont font_, buttonFont_;
     UniqueBrush backBrush_;
     COLORREF backColor_ = RGB(255, 255, 255);

@@ -6,6 +6,8 @@
 #include "common/Services.h"
 #include "engine/BackupName.h"
 
+#include <sddl.h>
+
 #include <utility>
 
 namespace {
@@ -86,6 +88,27 @@ void Form1::CloseNow() {
 }
 
 void Form1::Form_Unload() { EndProcess(0); }
+
+// An installer that replaces or removes the program asks every running copy,
+// in every session, to close: an event of this process's own in the global
+// namespace (kCloseEventPrefix).  The installer runs elevated or as SYSTEM;
+// the user keeps full rights, nobody else may set it.  Without the event
+// (made quietly) the copy is closed only on the installer's own desktop.
+void Form1::ListenForInstaller() {
+    const std::wstring sid = CurrentUserSid();
+    const std::wstring sddl =
+        L"D:(A;;0x100002;;;SY)(A;;0x100002;;;BA)" + (sid.empty() ? std::wstring() : L"(A;;GA;;;" + sid + L")");
+    UniqueLocal<void> descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr))
+        return;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    const std::wstring name = kCloseEventPrefix + std::to_wstring(GetCurrentProcessId());
+    closeEvent_.reset(CreateEventW(&attributes, TRUE, FALSE, name.c_str()));
+    if (!closeEvent_) return;
+    auto close = [](void* window, BOOLEAN) { PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0); };
+    if (!RegisterWaitForSingleObject(&closeWait_, closeEvent_.get(), close, hwnd_, INFINITE, WT_EXECUTEONLYONCE))
+        closeWait_ = nullptr;
+}
 
 void Form1::EndProcess(UINT code) { services_->EndProcess(code); }
 

@@ -65,21 +65,23 @@ void StartCommand(const std::wstring& commandLine, int show) {
     UniqueHandle thread(process.hThread), child(process.hProcess);
 }
 
+std::wstring CurrentUserSid() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    UniqueLocal<wchar_t> sid;
+    if (size && GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid.put()))
+        return sid.get();
+    return {};
+}
+
 std::wstring DefaultInstanceName() {
     // "Local\" keeps the name inside the logon session; the user's SID keeps
     // two users of one session (run as) apart.
     std::wstring name = L"Local\\Kelvane.Orvelle.Instance";
-    UniqueHandle token;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        DWORD size = 0;
-        GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-        std::vector<BYTE> buffer(size);
-        UniqueLocal<wchar_t> sid;
-        if (size && GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) &&
-            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid.put())) {
-            name += L".";
-            name += sid.get();
-        }
-    }
+    if (const std::wstring sid = CurrentUserSid(); !sid.empty()) name += L"." + sid;
     return name;
 }

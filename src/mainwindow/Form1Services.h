@@ -42,3 +42,6 @@ int DrawPercent();
 void StartCommand(const std::wstring& commandLine, int show);
 // "Local\" mutex name unique to the user (session-local by the prefix).
 std::wstring DefaultInstanceName();
+// The SID of the process's user as text ("S-1-5-21-..."), empty when the
+// token does not say.
+std::wstring CurrentUserSid();

@@ -12,6 +12,7 @@
 #include "engine/RecoveredCopies.h"
 #include "engine/WordProbes.h"
 #include "mainwindow/Form1Layout.h"
+#include "mainwindow/Policies.h"
 #include "mainwindow/Settings.h"
 #include "resources/Resource.h"
 
@@ -26,6 +27,13 @@ int KeepChoiceIndex(const std::wstring& stored) {
     for (size_t i = 0; i < std::size(kKeepChoices); ++i)
         if (stored == kKeepChoices[i].stored) return static_cast<int>(i);
     return 0;
+}
+
+void DisableManagedControls(Form1& form) {
+    for (const policy::Row& row : policy::kPolicies)
+        if (IsManaged(row.name))
+            for (int id : row.controls)
+                if (Control* control = form.ControlById(id)) EnableWindow(control->hwnd(), FALSE);
 }
 
 std::wstring Environ(const wchar_t* name) {
@@ -51,12 +59,14 @@ void Form1::Form_Load() {
         EndProcess(0);
         return;
     }
+    ListenForInstaller();
 
     // 2. The optional skin, then about one start in a hundred the home page.
     guard.step(20, [&] { ApplySkin(*this); });
     int draw = 0;
     guard.step(21, [&] { draw = services_->DrawPercent(); });
-    if (guard.test(22, [&] { return draw == 7; }))
+    // An administrator may turn the visit off.
+    if (guard.test(22, [&] { return draw == 7 && policy::Value(policy::kHomePage) != L"Off"; }))
         guard.step(23, [&] {
             services_->StartCommand(L"explorer \"" + std::wstring(product::kHomePage) + L"\"", SW_SHOWMINIMIZED);
         });
@@ -83,8 +93,8 @@ void Form1::Form_Load() {
     guard.step(40, [&] { SetApplicationTitle(); });
 
     // 5.-6. The backup location.
-    guard.step(50, [&] { Text1.setText(GetSetting(settings::kPath, GetDesktopFolder())); });
-    if (guard.test(60, [&] { return GetSetting(settings::kWhereOption, L"1") == L"1"; }))
+    guard.step(50, [&] { Text1.setText(ChosenSetting(settings::kPath, GetDesktopFolder())); });
+    if (guard.test(60, [&] { return ChosenSetting(settings::kWhereOption, L"1") == L"1"; }))
         guard.step(61, [&] { Option1.setValue(true); });
     else
         guard.step(62, [&] { Option2.setValue(true); });
@@ -94,14 +104,14 @@ void Form1::Form_Load() {
     guard.step(71, [&] { ListView1.setColumnWidth(TwipsToPixels(kColumnWidthTwips, dpi_)); });
     for (const auto& interval : kIntervals) guard.step(80, [&] { ListView1.addItem(interval.text); });
     guard.step(90, [&] {
-        short position = ToInteger16(GetSetting(settings::kOftenIndex, L"3"));
+        short position = ToInteger16(ChosenSetting(settings::kOftenIndex, L"3"));
         if (position < 1 || position > ListView1.count()) throw Failure::IndexOutOfBounds();
         ListView1.select(position - 1);
     });
 
     // 10. The switch: exactly "Off" or "On"; anything else keeps the design.
     std::wstring backupSwitch;
-    guard.step(100, [&] { backupSwitch = GetSetting(settings::kBackupSwitch, L"On"); });
+    guard.step(100, [&] { backupSwitch = ChosenSetting(settings::kBackupSwitch, L"On"); });
     if (guard.test(101, [&] { return backupSwitch == L"Off"; })) {
         guard.step(102, [&] { PushButton4.setCaption(kTurnOn); });
         guard.step(103, [&] { ShowStatus(L"Auto Save is Turned Off."); });
@@ -113,7 +123,7 @@ void Form1::Form_Load() {
 
     // 11. New file or overwrite, by the stored value's leading number.
     double backupOption = 0;
-    guard.step(110, [&] { backupOption = LeadingNumber(GetSetting(settings::kBackupOption)); });
+    guard.step(110, [&] { backupOption = LeadingNumber(ChosenSetting(settings::kBackupOption)); });
     if (guard.test(111, [&] { return backupOption == 1; }))
         guard.step(112, [&] { Option3.setValue(true); });
     else if (guard.test(113, [&] { return backupOption == 2; }))
@@ -122,16 +132,18 @@ void Form1::Form_Load() {
         guard.step(115, [&] { Option3.setValue(true); });
     // The housekeeping choices: whether an unchanged document is skipped,
     // and how long new-file backups are kept (an unknown value keeps all).
-    guard.step(116, [&] { Check9.setValue(GetSetting(settings::kSkipUnchanged, L"Off") == L"On"); });
+    guard.step(116, [&] { Check9.setValue(ChosenSetting(settings::kSkipUnchanged, L"Off") == L"On"); });
     guard.step(117, [&] {
         for (const auto& choice : kKeepChoices) Combo1.addItem(choice.text);
     });
-    guard.step(118, [&] { Combo1.select(KeepChoiceIndex(GetSetting(settings::kKeepBackups, L"0"))); });
+    guard.step(118, [&] { Combo1.select(KeepChoiceIndex(ChosenSetting(settings::kKeepBackups, L"0"))); });
     // How documents are copied: the package way unless the user chose the
     // clipboard.
-    guard.step(119, [&] { Check10.setValue(GetSetting(settings::kClipboardCopy, L"Off") == L"On"); });
+    guard.step(119, [&] { Check10.setValue(ChosenSetting(settings::kClipboardCopy, L"Off") == L"On"); });
     // On unless the user turned it off.
-    guard.step(121, [&] { Check11.setValue(GetSetting(settings::kClosedUnsaved, L"On") != L"Off"); });
+    guard.step(121, [&] { Check11.setValue(ChosenSetting(settings::kClosedUnsaved, L"On") != L"Off"); });
+    // What an administrator set shows greyed.
+    guard.step(122, [&] { DisableManagedControls(*this); });
 
     // 12. Show.
     guard.step(120, [&] {
@@ -147,8 +159,12 @@ void Form1::Form_Load() {
 
     // 14.-16. The two start options; "Start in system tray" hides the window
     // into the tray through the resize handler.
-    guard.step(140, [&] { Check5.setValue(GetSetting(settings::kWindowsStartup, L"Off") == L"On"); });
-    guard.step(150, [&] { Check8.setValue(GetSetting(settings::kMinimized, L"Off") == L"On"); });
+    guard.step(140, [&] { Check5.setValue(ChosenSetting(settings::kWindowsStartup, L"Off") == L"On"); });
+    // A managed start entry is made to agree with the policy at every start,
+    // as the user's click would.
+    if (guard.test(141, [&] { return IsManaged(settings::kWindowsStartup); }))
+        guard.step(142, [&] { Check5.value() ? services_->AddToStartup() : services_->RemoveFromStartup(); });
+    guard.step(150, [&] { Check8.setValue(ChosenSetting(settings::kMinimized, L"Off") == L"On"); });
     if (guard.test(160, [&] { return Check8.value(); })) guard.step(161, [&] { ShowWindow(hwnd_, SW_MINIMIZE); });
 
     // 17. Without Word there is nothing to do: the check has told the user.

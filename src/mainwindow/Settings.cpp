@@ -1,6 +1,7 @@
 #include "mainwindow/Settings.h"
 
 #include "common/Failure.h"
+#include "mainwindow/Policies.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -30,6 +31,7 @@ std::wstring GetSetting(const std::wstring& key, const std::wstring& defaultValu
 }
 
 void SaveSetting(const std::wstring& key, const std::wstring& value) {
+    if (IsManaged(key)) return;
     LSTATUS status =
         RegSetKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, key.c_str(), REG_SZ, value.c_str(),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));

@@ -39,7 +39,8 @@ inline constexpr size_t kMaxBackupFolders = 300;
 // The stored text, or the default when the value is absent (or not text).
 std::wstring GetSetting(const std::wstring& key, const std::wstring& defaultValue = {});
 // Stores the text, creating the key when needed; raises a Failure when the
-// store refuses the write.
+// store refuses the write.  A setting that a policy sets is not written:
+// the user's own choice stays for when the policy goes.
 void SaveSetting(const std::wstring& key, const std::wstring& value);
 
 // The remembered backup folders; none when the value is absent or no list.

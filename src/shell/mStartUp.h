@@ -5,15 +5,13 @@
 
 #include <string>
 
-// The name of the first "*.exe" file in folder that is neither hidden nor
-// system (folders never count); empty when there is none.
-std::wstring ProgramFileName(const std::wstring& folder);
-
-// Enters the program file of the program's folder in the Run key.
+// Enters the running program itself in the Run key: a value named after its
+// file, holding its full path.  Another program in the same folder (a
+// portable copy in Downloads) is never the one that starts at logon.
 void AddToStartup();
 // Removes that entry again (from the machine-wide and the user's Run key).
 void RemoveFromStartup();
 
-// The same for a given folder and Run keys.
-void AddToStartup(const std::wstring& folder, const RunKeys& keys = {});
-void RemoveFromStartup(const std::wstring& folder, const RunKeys& keys = {});
+// The same for a given program file and Run keys.
+void AddToStartup(const std::wstring& program, const RunKeys& keys = {});
+void RemoveFromStartup(const std::wstring& program, const RunKeys& keys = {});

@@ -215,13 +215,15 @@ std::vector<Call> ReadCallLog(const std::wstring& path) {
     return calls;
 }
 
-std::vector<DWORD> RunningStandIns() {
+std::vector<DWORD> RunningStandIns() { return RunningProcesses(standin::kExeName); }
+
+std::vector<DWORD> RunningProcesses(const wchar_t* exeName) {
     std::vector<DWORD> pids;
     UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return pids;
     PROCESSENTRY32W entry{sizeof entry};
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (CompareStringOrdinal(entry.szExeFile, -1, standin::kExeName, -1, TRUE) != CSTR_EQUAL) continue;
+        if (CompareStringOrdinal(entry.szExeFile, -1, exeName, -1, TRUE) != CSTR_EQUAL) continue;
         // A process that has ended but is still listed does not count.
         UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
         if (process && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) continue;

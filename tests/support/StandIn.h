@@ -100,8 +100,10 @@ struct Call {
 void SetCallLog(const std::wstring& path);  // empty: no log
 std::vector<Call> ReadCallLog(const std::wstring& path);
 
-// Stand-in processes of this Wine prefix, found by image name.
+// Stand-in processes of this Wine prefix, found by image name; and those of
+// another program.
 std::vector<DWORD> RunningStandIns();
+std::vector<DWORD> RunningProcesses(const wchar_t* exeName);
 int CountRunningStandIns();
 void KillAllStandIns();  // terminates each and waits until it is gone
 // Waits up to timeoutMs for the process to end; true when it did.

@@ -1,8 +1,9 @@
 // The Windows Installer package on a machine that has never seen it (a Wine
 // prefix of its own): installed silently, started from where it went,
-// upgraded while it runs, installed again, and removed while it runs; each
-// step checked the way Windows and the user see it.
+// upgraded while it runs on a desktop of its own, installed again, and
+// removed while it runs; each step checked the way Windows and the user see it.
 #include "common/Failure.h"
+#include "common/Handle.h"
 #include "common/Text.h"
 #include "e2e/support/E2E.h"
 #include "support/Files.h"
@@ -105,6 +106,16 @@ std::vector<std::wstring> ShortcutTargets() {
     return targets;
 }
 
+// The program's processes, whatever their desktop (no other copy runs here).
+std::vector<DWORD> InstalledRunning() { return StandIn::RunningProcesses(kProgramFile); }
+
+// Text of an installation log, whatever its encoding (NULs of UTF-16 dropped).
+std::string LogText(const std::wstring& path) {
+    std::string text = ReadFileBytes(path);
+    std::erase(text, '\0');
+    return text;
+}
+
 std::optional<std::wstring> MachineRunEntry() {
     return reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, kProgramFile);
 }
@@ -132,13 +143,6 @@ protected:
         std::map<std::wstring, std::optional<std::wstring>> settings;
         for (const auto& name : StoredNames()) settings[name] = Stored(name);
         return settings;
-    }
-
-    // Ended on its own (exit code 0, its tray icon taken away), not killed.
-    static void ExpectClosedCleanly(Orvelle& app) {
-        ASSERT_TRUE(app.WaitExit(kActionLimit)) << "the installer left Orvelle running";
-        EXPECT_EQ(app.Process().ExitCode(), 0u);
-        EXPECT_TRUE(WaitFor([] { return FindTrayIcon(kTitle) == nullptr; }, kActionLimit));
     }
 };
 
@@ -181,9 +185,31 @@ TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
     const std::wstring backup = box_.backups + L"\\Letter Backup.docx";
     WriteFileBytes(backup, "a backup");
 
-    // ---- upgrade while it runs: it is closed first; one entry, one folder
-    ASSERT_EQ(Msiexec(L"/i \"" + nextMsi + L"\" /qn"), 0u);
-    ExpectClosedCleanly(*app);
+    // ---- upgrade while it runs on a desktop of its own, where no window of
+    // the installer's desktop reaches it (as in another user's session): it
+    // is closed all the same, the log says so, and it is started again
+    ASSERT_TRUE(app->Close());
+    remote::Process desktop = remote::Process::Start(Folder(CSIDL_WINDOWS) + L"\\explorer.exe",
+                                                     L"/desktop=OrvelleOther,800x600 \"" + InstalledExe() + L"\"",
+                                                     {{L"TEMP", box_.temp}, {L"TMP", box_.temp}});
+    std::vector<DWORD> running;
+    ASSERT_TRUE(WaitFor([&] { return (running = InstalledRunning()).size() == 1; }, kStartLimit));
+    remote::Process other = remote::Process::Open(running[0]);
+    const std::wstring closeEvent = L"Global\\Kelvane.Orvelle.Close." + std::to_wstring(other.Id());
+    ASSERT_TRUE(WaitFor([&] { return UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, closeEvent.c_str())).get(); },
+                        kStartLimit));
+    ASSERT_FALSE(FindTopLevel(other.Id(), L"OrvelleMainWindow")) << "reachable from this desktop";
+    const std::wstring log = box_.temp + L"\\upgrade.log";
+    ASSERT_EQ(Msiexec(L"/i \"" + nextMsi + L"\" /qn /norestart /l*v \"" + log + L"\""), 0u);
+    ASSERT_TRUE(other.WaitExit(kActionLimit)) << "the installer left Orvelle running";
+    EXPECT_EQ(other.ExitCode(), 0u);
+    const std::string upgradeLog = LogText(log);
+    EXPECT_NE(upgradeLog.find("Orvelle: closed the copy of "), std::string::npos);
+    EXPECT_NE(upgradeLog.find("(process " + std::to_string(other.Id()) + ")."), std::string::npos);
+    EXPECT_NE(upgradeLog.find("Orvelle: started Orvelle again in session "), std::string::npos);
+    ASSERT_TRUE(WaitFor([&] { return (running = InstalledRunning()).size() == 1; }, kStartLimit));
+    remote::Process restarted = remote::Process::Open(running[0]);
+    EXPECT_TRUE(WaitFor([&] { return FindTopLevel(restarted.Id(), L"OrvelleMainWindow") != nullptr; }, kStartLimit));
     entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].version, nextVersion);
@@ -208,11 +234,12 @@ TEST_F(Installer, InstallsUpgradesAndRemovesTheProgramAndKeepsTheUsersData) {
     }
     EXPECT_EQ(MachineRunEntry(), RunData());
 
-    // ---- removal while it runs, as Apps & features starts it
-    app = StartInstalled();
-    WaitStarted(*app);
+    // ---- removal while it runs (the copy the upgrade started again), as
+    // Apps & features starts it
     ASSERT_EQ(Msiexec(L"/x " + entries[0].productCode + L" /qn"), 0u);
-    ExpectClosedCleanly(*app);
+    ASSERT_TRUE(restarted.WaitExit(kActionLimit)) << "the installer left Orvelle running";
+    EXPECT_EQ(restarted.ExitCode(), 0u);
+    EXPECT_TRUE(WaitFor([] { return FindTrayIcon(kTitle) == nullptr; }, kActionLimit));
     EXPECT_FALSE(PathExists(InstallFolder()));
     EXPECT_TRUE(ShortcutTargets().empty());
     EXPECT_TRUE(Entries().empty());

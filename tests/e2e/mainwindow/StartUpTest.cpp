@@ -6,6 +6,7 @@
 #include "e2e/support/E2E.h"
 #include "support/NotificationArea.h"
 #include "support/Paths.h"
+#include "support/Registry.h"
 
 using namespace e2e;
 
@@ -54,6 +55,13 @@ TEST_F(StartUp, FilesPlantedBesideTheProgramUnderSystemNamesAreNotUsed) {
         remote::PostClose(notepad);
         editor.WaitExit(kActionLimit);
     }
+
+    // Starting with Windows enters the program itself, not a program beside it.
+    app.Click(ids::Check5);
+    EXPECT_TRUE(WaitFor([&] { return RunEntry() == L"\"" + box_.exe + L"\""; }, kActionLimit))
+        << ToUtf8(RunEntry().value_or(L"(none)"));
+    EXPECT_FALSE(reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, L"notepad.exe"));
+    RemoveRunEntries();
 }
 
 class StartUpWithoutWord : public E2ETest {

@@ -92,8 +92,7 @@ TEST_F(FormTest, StartWithWindowsWritesTheRunEntry) {
     s.addToStartup = nullptr;  // the real ones
     s.removeFromStartup = nullptr;
     Form1& f = Load(s);
-    const std::wstring name = ProgramFileName(ProgramFolder());
-    ASSERT_FALSE(name.empty());
+    const std::wstring name = ProgramPath().substr(ProgramPath().rfind(L'\\') + 1);
     auto entry = [&]() -> std::optional<std::wstring> {
         for (auto [hive, key] :
              {std::pair{HKEY_LOCAL_MACHINE, kMachineRunKey}, std::pair{HKEY_CURRENT_USER, kUserRunKey}}) {

@@ -1,7 +1,12 @@
-// The settings store in Wine's registry, under the real key.
+// The settings store and the policies in Wine's registry, under the real keys.
 #include "FormFixture.h"
 
 #include "common/Failure.h"
+#include "common/Text.h"
+#include "mainwindow/Policies.h"
+#include "support/Registry.h"
+
+#include <functional>
 
 TEST_F(FormTest, StoreRoundTripsTextUnderTheClassicKey) {
     EXPECT_FALSE(SettingsSnapshot::Read()) << "the fixture starts from an absent key";
@@ -57,4 +62,79 @@ TEST_F(FormTest, FoldersBackupsWentToAreRememberedExactlyMostRecentFirst) {
 
     SaveSetting(settings::kBackupFolders, L"C:\\not a list");
     EXPECT_TRUE(GetBackupFolders().empty());
+}
+
+namespace {
+
+// The policy keys of the machine and the user, empty before and after.
+struct PolicyKeys {
+    PolicyKeys() { Clear(); }
+    ~PolicyKeys() { Clear(); }
+    static void Clear() {
+        for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) reg::DeleteTree(hive, policy::kKeyPath);
+    }
+};
+
+}  // namespace
+
+// Each policy as an administrator types it (any case, blanks), over a user's
+// own choice: the control shows it greyed, a run uses it, the user's store
+// keeps the user's choice.  The machine's policy wins when it means
+// something; one that means nothing is passed over, down to the user's own
+// setting, read exactly as ever.
+TEST_F(FormTest, PoliciesWinShowGreyedReachTheRunAndAreNeverStored) {
+    PolicyKeys keys;
+    using Used = std::function<bool(Form1&, const BackupOptions&)>;
+    const struct Case {
+        const wchar_t *name, *machine, *user, *users;
+        Used used;
+        std::vector<int> controls;
+        bool greyed = true;
+    } cases[] = {
+        {L"Path", L"D:\\Managed\\", nullptr, L"C:\\Mine\\",
+         [](Form1& f, auto& o) { return f.Text1.text() == L"D:\\Managed\\" && o.fixedFolder == f.Text1.text(); },
+         {ids::Text1, ids::PushButton1}},
+        {L"WhereOption", nullptr, L" 2 ", L"1",
+         [](Form1& f, auto& o) { return f.Option2.value() && o.saveBesideDocuments; }, {ids::Option1, ids::Option2}},
+        {L"OftenIndex", L"10", nullptr, L"2",
+         [](Form1& f, auto&) { return f.ListView1.selectedIndex() == 9; }, {ids::ListView1}},
+        {L"BackupSwitch", nullptr, L"off", L"On",
+         [](Form1& f, auto&) { return !f.Timer1.running() && f.PushButton4.caption() == L"Turn On Backup Save"; },
+         {ids::PushButton4}},
+        {L"Backup Option", L"2", nullptr, L"1", [](Form1& f, auto& o) { return f.Option4.value() && !o.createNewFile; },
+         {ids::Option3, ids::Option4}},
+        // A managed start entry is made at start, as the click would make it.
+        {L"Windows Startup", L"ON", nullptr, L"Off",
+         [this](Form1& f, auto&) { return f.Check5.value() && rec.addToStartup == 1; }, {ids::Check5}},
+        {L"Minimized", nullptr, L"on", L"Off", [](Form1& f, auto&) { return f.Check8.value() && f.MinimizedToTray; },
+         {ids::Check8}},
+        {L"Keep Backups", nullptr, L"THIN", L"7",
+         [](Form1& f, auto& o) { return f.Combo1.selectedIndex() == 4 && o.thinBackups; }, {ids::Combo1}},
+        {L"Clipboard Copy", L"on", nullptr, L"Off",
+         [](Form1& f, auto& o) { return f.Check10.value() && o.clipboardCopy; }, {ids::Check10}},
+        {L"Closed Unsaved", nullptr, L"OFF", L"On", [](Form1& f, auto&) { return !f.Check11.value(); }, {ids::Check11}},
+        {L"Skip Unchanged", L"Off", L"On", L"on",
+         [](Form1& f, auto& o) { return !f.Check9.value() && !o.skipUnchanged; }, {ids::Check9}},
+        {L"Skip Unchanged", L"maybe", L"On", L"Off",
+         [](Form1& f, auto& o) { return f.Check9.value() && o.skipUnchanged; }, {ids::Check9}},
+        {L"Skip Unchanged", L"", L"  ", L"on", [](Form1& f, auto&) { return !f.Check9.value(); }, {ids::Check9}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.name) + " " + ToUtf8(c.machine ? c.machine : L"-"));
+        SettingsSnapshot::Clear();
+        PolicyKeys::Clear();
+        rec = {};
+        SaveSetting(c.name, c.users);
+        if (c.machine) reg::SetString(HKEY_LOCAL_MACHINE, policy::kKeyPath, c.name, c.machine);
+        if (c.user) reg::SetString(HKEY_CURRENT_USER, policy::kKeyPath, c.name, c.user);
+        BackupOptions options;
+        FormServices s = Services();
+        s.saveAll = [&](const BackupOptions& o, RunHost&) { return options = o, RunOutcome::Done; };
+        Form1& f = Load(s);
+        f.PushButton2_Click();
+        EXPECT_TRUE(c.used(f, options));
+        for (int id : c.controls) EXPECT_EQ(IsWindowEnabled(f.ControlById(id)->hwnd()), !c.greyed) << id;
+        EXPECT_EQ(SettingsSnapshot::Texts()[c.name], c.users);
+        form.reset();
+    }
 }

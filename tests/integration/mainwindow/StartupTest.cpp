@@ -5,6 +5,8 @@
 #include "common/Dpi.h"
 #include "common/Main.h"
 #include "common/Product.h"
+#include "mainwindow/Policies.h"
+#include "support/Registry.h"
 #include "support/WindowLookup.h"
 
 #include <shlobj.h>
@@ -191,6 +193,13 @@ TEST_F(FormTest, HomePageOnADrawOfSevenOnly) {
     rec.commands.clear();
     s.drawPercent = [] { return 8; };
     Load(s);
+    EXPECT_TRUE(rec.commands.empty());
+    // An administrator's "Home Page" = "Off" ends the visit, whatever the draw.
+    form.reset();
+    s.drawPercent = [] { return 7; };
+    reg::SetString(HKEY_LOCAL_MACHINE, policy::kKeyPath, policy::kHomePage, L"off");
+    Load(s);
+    reg::DeleteTree(HKEY_LOCAL_MACHINE, policy::kKeyPath);
     EXPECT_TRUE(rec.commands.empty());
     for (int i = 0; i < 200; ++i) {
         int draw = DrawPercent();

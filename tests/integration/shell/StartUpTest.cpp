@@ -64,70 +64,28 @@ protected:
 }  // namespace
 
 TEST_F(StartUp, WritesTheQuotedPathUnderItsFileNameAndRemovesIt) {
-    Touch(folder + L"\\orvelle.exe");
-    Touch(folder + L"\\readme.txt");
-    AddToStartup(folder, keys);
+    const std::wstring program = folder + L"\\orvelle.exe";
+    AddToStartup(program, keys);
     // The folder has spaces: without quotes Windows would first try to run
     // "...\Program" with the rest as arguments.
-    EXPECT_EQ(Machine(L"orvelle.exe"), L"\"" + folder + L"\\orvelle.exe\"");
+    EXPECT_EQ(Machine(L"orvelle.exe"), L"\"" + program + L"\"");
     EXPECT_EQ(MachineValues(), 1u);
     EXPECT_EQ(UserValues(), 0u);
 
     // Ticking again writes the same value again.
-    AddToStartup(folder, keys);
-    EXPECT_EQ(Machine(L"orvelle.exe"), L"\"" + folder + L"\\orvelle.exe\"");
+    AddToStartup(program, keys);
+    EXPECT_EQ(Machine(L"orvelle.exe"), L"\"" + program + L"\"");
     EXPECT_EQ(MachineValues(), 1u);
 
-    RemoveFromStartup(folder, keys);
+    RemoveFromStartup(program, keys);
     EXPECT_EQ(Machine(L"orvelle.exe"), std::nullopt);
     EXPECT_EQ(MachineValues(), 0u);
     // Removing what is already gone is silent.
-    RemoveFromStartup(folder, keys);
-}
+    RemoveFromStartup(program, keys);
 
-TEST_F(StartUp, SeveralExeFilesAddAndRemoveTheSameOne) {
-    for (const wchar_t* name : {L"b.exe", L"a.exe", L"c.EXE"}) Touch(folder + L"\\" + name);
-    const std::wstring first = ProgramFileName(folder);
-    ASSERT_TRUE(first == L"a.exe" || first == L"b.exe" || first == L"c.EXE") << ToUtf8(first);
-    AddToStartup(folder, keys);
-    EXPECT_EQ(MachineValues(), 1u);
-    EXPECT_EQ(Machine(first), L"\"" + folder + L"\\" + first + L"\"");
-    RemoveFromStartup(folder, keys);
-    EXPECT_EQ(MachineValues(), 0u);
-}
-
-TEST_F(StartUp, HiddenSystemAndFolderExeDoNotCount) {
-    Touch(folder + L"\\a-hidden.exe", FILE_ATTRIBUTE_HIDDEN);
-    Touch(folder + L"\\b-system.exe", FILE_ATTRIBUTE_SYSTEM);
-    ASSERT_TRUE(CreateDirectoryW((folder + L"\\c-folder.exe").c_str(), nullptr));
-    Touch(folder + L"\\d-notes.exe.txt");
-    // The attributes really are there (Wine keeps them beside the file).
-    ASSERT_TRUE(GetFileAttributesW((folder + L"\\a-hidden.exe").c_str()) & FILE_ATTRIBUTE_HIDDEN);
-    ASSERT_TRUE(GetFileAttributesW((folder + L"\\b-system.exe").c_str()) & FILE_ATTRIBUTE_SYSTEM);
-    EXPECT_EQ(ProgramFileName(folder), L"");
-
-    // No program file: neither ticking nor unticking touches the registry.
-    ASSERT_EQ(RegSetKeyValueW(keys.machineHive, keys.machineKey.c_str(), L"a-hidden.exe", REG_SZ, L"keep", 10),
-              ERROR_SUCCESS);
-    AddToStartup(folder, keys);
-    EXPECT_EQ(MachineValues(), 1u);
-    EXPECT_EQ(UserValues(), 0u);
-    RemoveFromStartup(folder, keys);
-    EXPECT_EQ(Machine(L"a-hidden.exe"), L"keep");
-
-    // A plain one beside them is the program file.
-    Touch(folder + L"\\e-plain.exe");
-    EXPECT_EQ(ProgramFileName(folder), L"e-plain.exe");
-}
-
-TEST_F(StartUp, FolderAtADriveRootGetsNoDoubledBackslash) {
-    const std::wstring file = L"C:\\OrvelleShellRootTest.exe";
-    Touch(file);
-    const std::wstring name = ProgramFileName(L"C:\\");
-    AddToStartup(L"C:\\", keys);
-    DeleteFileW(file.c_str());
-    ASSERT_FALSE(name.empty());
-    EXPECT_EQ(Machine(name), L"\"C:\\" + name + L"\"");
+    // At a drive root: no doubled backslash.
+    AddToStartup(L"C:\\Orvelle.exe", keys);
+    EXPECT_EQ(Machine(L"Orvelle.exe"), L"\"C:\\Orvelle.exe\"");
 }
 
 TEST_F(StartUp, RefusedMachineKeyFallsBackToTheUsersRunKeyAndRemovalClearsBoth) {
@@ -146,34 +104,39 @@ TEST_F(StartUp, RefusedMachineKeyFallsBackToTheUsersRunKeyAndRemovalClearsBoth) 
     ASSERT_EQ(RegOpenKeyExW(keys.machineHive, keys.machineKey.c_str(), 0, kRunKeyAccess, probe.put()),
               ERROR_ACCESS_DENIED);
 
-    Touch(folder + L"\\orvelle.exe");
-    AddToStartup(folder, keys);
+    AddToStartup(folder + L"\\orvelle.exe", keys);
     EXPECT_EQ(Machine(L"orvelle.exe"), std::nullopt);
     EXPECT_EQ(User(L"orvelle.exe"), L"\"" + folder + L"\\orvelle.exe\"");
 
-    RemoveFromStartup(folder, keys);
+    RemoveFromStartup(folder + L"\\orvelle.exe", keys);
     EXPECT_EQ(User(L"orvelle.exe"), std::nullopt);
 }
 
 TEST_F(StartUp, RemovalDeletesTheEntryFromBothKeys) {
-    Touch(folder + L"\\orvelle.exe");
     ASSERT_EQ(RegSetKeyValueW(keys.userHive, keys.userKey.c_str(), L"orvelle.exe", REG_SZ, L"old", 8), ERROR_SUCCESS);
-    AddToStartup(folder, keys);
+    AddToStartup(folder + L"\\orvelle.exe", keys);
     ASSERT_TRUE(Machine(L"orvelle.exe"));
-    RemoveFromStartup(folder, keys);
+    RemoveFromStartup(folder + L"\\orvelle.exe", keys);
     EXPECT_EQ(Machine(L"orvelle.exe"), std::nullopt);
     EXPECT_EQ(User(L"orvelle.exe"), std::nullopt);
 }
 
 // The real keys, for the program's own folder (Wine lets this process write
 // HKLM, as an administrator could).
-TEST(StartUpDefault, EntersTheProgramFileInTheMachineRunKey) {
-    const std::wstring name = ProgramFileName(ProgramFolder());
-    ASSERT_FALSE(name.empty());
+// The real keys (Wine lets this process write HKLM, as an administrator
+// could), with another program beside it that a folder listing gives first.
+TEST(StartUpDefault, EntersTheRunningProgramItselfInTheMachineRunKey) {
+    const std::wstring other = ProgramFolder() + L"\\!aaa-other.exe";
+    Touch(other);
+    const std::wstring self = ProgramPath();
+    const std::wstring name = self.substr(self.rfind(L'\\') + 1);
     AddToStartup();
     std::optional<std::wstring> data = reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, name);
+    std::optional<std::wstring> otherData = reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, L"!aaa-other.exe");
     RemoveFromStartup();
-    EXPECT_EQ(data, L"\"" + ProgramFolder() + L"\\" + name + L"\"");
+    DeleteFileW(other.c_str());
+    EXPECT_EQ(data, L"\"" + self + L"\"");
+    EXPECT_EQ(otherData, std::nullopt);
     EXPECT_EQ(reg::GetString(HKEY_LOCAL_MACHINE, kMachineRunKey, name), std::nullopt);
     EXPECT_EQ(reg::GetString(HKEY_CURRENT_USER, kUserRunKey, name), std::nullopt);
 }
