@@ -46,7 +46,81 @@ private:
     bool held_ = false;
 };
 
+UniqueFile OpenForReading(const std::wstring& journal) {
+    return UniqueFile(CreateFileW(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Up to n bytes at an offset; how many were read (0 at the end or on failure).
+DWORD ReadAt(HANDLE file, std::uint64_t at, char* into, size_t n) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD read = 0;
+    return ReadFile(file, into, static_cast<DWORD>(n), &read, &where) ? read : 0;
+}
+
+// No record is near this long (three texts of at most 32,767 units); a
+// longer line is no record, and is passed over.
+constexpr size_t kChunk = 1 << 20;
+
+// The line that starts at an offset, without its line feed; false when
+// there is no whole line there.
+bool ReadLineAt(HANDLE file, std::uint64_t at, std::string& line) {
+    for (size_t want = 512;; want *= 2) {
+        line.resize(want);
+        const DWORD read = ReadAt(file, at, line.data(), want);
+        const size_t eol = std::string_view(line.data(), read).find('\n');
+        if (eol != std::string_view::npos) {
+            line.resize(eol);
+            return true;
+        }
+        if (read < want || want >= kChunk) return false;
+    }
+}
+
+// What compaction may drop: a backup whose folder answers and holds no
+// such file, or another one.  A folder that cannot be read at the moment
+// (a share offline, a drive taken out, access refused) tells nothing, and
+// its records stay.
+class Presence {
+public:
+    bool provablyGone(const JournalRecord& record) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExW(record.path.c_str(), GetFileExInfoStandard, &data))
+            return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                   ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) != record.size;
+        return GetLastError() == ERROR_FILE_NOT_FOUND && readable(FolderOf(record.path));
+    }
+
+private:
+    bool readable(const std::wstring& folder) {
+        auto [it, added] = folders_.try_emplace(UpperCase(folder), false);
+        if (added) {
+            WIN32_FIND_DATAW found;
+            UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0));
+            const DWORD attributes = find ? 0 : GetFileAttributesW(folder.c_str());
+            // An empty drive's root lists nothing, and answers all the same.
+            it->second = find || (GetLastError() == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES &&
+                                  (attributes & FILE_ATTRIBUTE_DIRECTORY));
+        }
+        return it->second;
+    }
+    std::unordered_map<std::wstring, bool> folders_;  // upper case
+};
+
 }  // namespace
+
+struct BackupJournal::Open {
+    explicit Open(const std::wstring& journal) : lock(journal, false), file(OpenForReading(journal)) {}
+    JournalLock lock;
+    UniqueFile file;
+};
+
+BackupJournal::BackupJournal(std::wstring file) : file_(std::move(file)) {}
+BackupJournal::~BackupJournal() = default;
+
 std::wstring DefaultJournalFile() {
     Unique<wchar_t*, &CoTaskMemFree> folder;
     if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, folder.put()))) return {};
@@ -61,98 +135,110 @@ std::optional<std::uint64_t> BackupFileSize(const std::wstring& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void BackupJournal::take(std::string_view line, size_t at) {
+void BackupJournal::take(std::string_view line, std::uint64_t at, std::vector<JournalIndex::Change>& changes) {
     const auto fields = SplitJournalLine(line);
     std::uint64_t size = 0, first = 0, neverSaved = 0;
     if (!fields || !JournalNumber((*fields)[2], size) || !JournalNumber((*fields)[3], first) ||
         !JournalNumber((*fields)[5], neverSaved))
         return;
-    UpperHash identity, path;
-    if (!identity.addField((*fields)[8])) return;
-    if (neverSaved) {
+    // The folder's hash is the path's up to its last backslash.
+    UpperHash path;
+    const std::string_view pathField = (*fields)[10];
+    const size_t slash = pathField.rfind('\\');
+    if (slash == std::string_view::npos || !path.addField(pathField.substr(0, slash))) return;
+    if (path.value() != lastFolder_) folders_.try_emplace(lastFolder_ = path.value(), static_cast<std::uint32_t>(at));
+    if (!path.addField(pathField.substr(slash))) return;
+    const bool deleted = (*fields)[0] == "D";
+    if (neverSaved && !deleted) {
         // As DocumentIdentity::key() writes it.
+        UpperHash identity;
+        if (!identity.addField((*fields)[8])) return;
         for (std::string_view number : {(*fields)[6], (*fields)[7]}) {
             identity.add(L'|');
             for (char c : number) identity.add(static_cast<wchar_t>(c));
         }
-    }
-    // The folder's hash is the path's up to its last backslash.
-    const std::string_view pathField = (*fields)[10];
-    const size_t slash = pathField.rfind('\\');
-    if (slash == std::string_view::npos || !path.addField(pathField.substr(0, slash))) return;
-    if (path.value() != lastFolder_) folders_.try_emplace(lastFolder_ = path.value(), at);
-    if (!path.addField(pathField.substr(slash))) return;
-
-    const bool deleted = (*fields)[0] == "D";
-    if (neverSaved && !deleted) {
         auto [it, added] = firstBackups_.try_emplace(identity.value(), first);
         if (!added) it->second = std::min(it->second, first);
     }
-    auto [it, added] = byPath_.try_emplace(path.value());
-    const bool wasLive = !added && !it->second.deleted;
-    if (wasLive && deleted) --live_;
-    if (!wasLive && !deleted) ++live_;
-    it->second = {identity.value(), size, at, deleted};
+    changes.push_back({path.value(), deleted ? JournalIndex::kDeleted : static_cast<std::uint32_t>(at)});
 }
 
-void BackupJournal::refresh() {
-    if (file_.empty()) return;
-    JournalLock lock(file_, false);
-    UniqueFile file(CreateFileW(file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+// Whole lines only: a torn last one stays unread, and the next record
+// starts on a line of its own.
+bool BackupJournal::readAppended(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!file || !GetFileInformationByHandle(file.get(), &info)) return;
+    if (!GetFileInformationByHandle(file, &info)) return false;
     const std::uint64_t index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (index != fileIndex_ || size < text_.size()) {
-        text_.clear();
-        byPath_.clear();
+    if (index != fileIndex_ || size < readUpTo_) {
+        index_.clear();
         firstBackups_.clear();
         folders_.clear();
         lastFolder_ = 0;
-        lines_ = live_ = 0;
+        lines_ = 0;
+        readUpTo_ = 0;
         fileIndex_ = index;
     }
-    if (size == text_.size()) return;
-    if (text_.empty()) byPath_.reserve(static_cast<size_t>(size / 160));
-    const size_t start = text_.size();
-    text_.resize(static_cast<size_t>(size));
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(start);
-    DWORD read = 0;
-    if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
-        !ReadFile(file.get(), text_.data() + start, static_cast<DWORD>(size - start), &read, nullptr))
-        read = 0;
-    // Whole lines only: a torn last one stays unread, and the next record
-    // starts on a line of its own.
-    const size_t end = text_.rfind('\n', start + read == 0 ? 0 : start + read - 1);
-    text_.resize(end == std::string::npos || end < start ? start : end + 1);
-    const std::string_view text(text_);
-    for (size_t from = start, eol; from < text.size(); from = eol + 1) {
-        eol = text.find('\n', from);
-        ++lines_;
-        take(text.substr(from, eol - from), from);
+    const std::uint64_t end = std::min(size, JournalIndex::kLargest);
+    std::string chunk;
+    std::vector<JournalIndex::Change> changes;
+    while (readUpTo_ < end) {
+        chunk.resize(static_cast<size_t>(std::min<std::uint64_t>(kChunk, end - readUpTo_)));
+        const DWORD read = ReadAt(file, readUpTo_, chunk.data(), chunk.size());
+        const std::string_view text(chunk.data(), read);
+        const size_t last = text.rfind('\n');
+        if (last == std::string_view::npos) {
+            if (read < kChunk) break;  // torn, or not readable
+            ++lines_;                  // a line that is no record
+            readUpTo_ += read;
+            continue;
+        }
+        for (size_t from = 0, eol; from <= last; from = eol + 1) {
+            eol = text.find('\n', from);
+            ++lines_;
+            take(text.substr(from, eol - from), readUpTo_ + from, changes);
+        }
+        readUpTo_ += last + 1;
+        index_.apply(std::move(changes));
+        changes.clear();
     }
+    return true;
 }
 
-const BackupJournal::Entry* BackupJournal::entry(const std::wstring& path) const {
-    auto it = byPath_.find(HashOf(path));
-    return it == byPath_.end() || it->second.deleted ? nullptr : &it->second;
+void BackupJournal::refresh() {
+    release();
+    if (file_.empty()) return;
+    auto open = std::make_unique<Open>(file_);
+    if (open->file && readAppended(open->file.get())) open_ = std::move(open);
+}
+
+void BackupJournal::release() { open_.reset(); }
+
+std::optional<JournalRecord> BackupJournal::recordAt(std::uint32_t at) const {
+    if (!open_) {
+        // Read since, by another question: only the file that was read.
+        auto open = std::make_unique<Open>(file_);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!open->file || !GetFileInformationByHandle(open->file.get(), &info) ||
+            ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) != fileIndex_)
+            return std::nullopt;
+        open_ = std::move(open);
+    }
+    std::string line;
+    if (!ReadLineAt(open_->file.get(), at, line)) return std::nullopt;
+    return ParseJournalLine(line);
 }
 
 std::optional<JournalRecord> BackupJournal::find(const std::wstring& path) const {
-    const Entry* e = entry(path);
-    if (!e) return std::nullopt;
-    const size_t eol = text_.find('\n', e->line);
-    std::optional<JournalRecord> record = ParseJournalLine(std::string_view(text_).substr(e->line, eol - e->line));
+    const std::optional<std::uint32_t> at = index_.find(HashOf(path));
+    if (!at) return std::nullopt;
+    std::optional<JournalRecord> record = recordAt(*at);
     // Another path of the same hash is not this one.
-    if (record && !SameText(record->path, path)) return std::nullopt;
+    if (record && (record->deleted || !SameText(record->path, path))) return std::nullopt;
     return record;
 }
 
 bool BackupJournal::owns(const DocumentIdentity& document, const std::wstring& path) const {
-    const Entry* e = entry(path);
-    if (!e || e->identity != HashOf(document.key())) return false;
     const std::optional<JournalRecord> record = find(path);
     return record && record->document.key() == document.key() && BackupFileSize(path) == record->size;
 }
@@ -164,11 +250,8 @@ std::uint64_t BackupJournal::firstBackupOf(const DocumentIdentity& document) con
 
 std::vector<std::wstring> BackupJournal::folders() const {
     std::vector<std::wstring> folders;
-    for (const auto& [hash, line] : folders_) {
-        const size_t eol = text_.find('\n', line);
-        if (auto record = ParseJournalLine(std::string_view(text_).substr(line, eol - line)))
-            folders.push_back(FolderOf(record->path));
-    }
+    for (const auto& [hash, line] : folders_)
+        if (auto record = recordAt(line)) folders.push_back(FolderOf(record->path));
     return folders;
 }
 
@@ -224,46 +307,47 @@ void BackupJournal::recordDeleted(const std::vector<std::wstring>& paths) {
     }
 }
 
+// The live records' lines in the file's order, but those whose backup is
+// provably gone; none when a line cannot be read again.
+std::optional<std::string> BackupJournal::survivors(HANDLE file) const {
+    Presence presence;
+    std::string text, line;
+    for (std::uint32_t at : index_.lines()) {
+        if (!ReadLineAt(file, at, line)) return std::nullopt;
+        const std::optional<JournalRecord> record = ParseJournalLine(line);
+        if (!record || presence.provablyGone(*record)) continue;
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
 void BackupJournal::compactIfMostlyGone() {
-    if (lines_ < 64 || live_ * 2 >= lines_) return;
-    JournalLock lock(file_, true);
-    if (!lock.held()) return;  // another Orvelle reads, writes or compacts it
-    std::vector<std::pair<std::uint64_t, std::string_view>> kept;  // written, line
-    for (const auto& [hash, e] : byPath_) {
-        if (e.deleted) continue;
-        const size_t eol = text_.find('\n', e.line);
-        const std::string_view line = std::string_view(text_).substr(e.line, eol + 1 - e.line);
-        if (auto record = ParseJournalLine(line.substr(0, line.size() - 1));
-            record && BackupFileSize(record->path) == record->size)
-            kept.emplace_back(record->written, line);
-    }
-    std::sort(kept.begin(), kept.end());
-    std::string text;
-    for (const auto& [written, line] : kept) text += line;
-    // Read again under the exclusive lock: what another process appended
-    // since the last refresh is in the file, and must stay.
-    const std::uint64_t readUpTo = text_.size();
-    UniqueFile file(CreateFileW(file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size)) return;
-    if (static_cast<std::uint64_t>(size.QuadPart) > readUpTo) {
-        std::string tail(static_cast<size_t>(size.QuadPart - readUpTo), '\0');
-        LARGE_INTEGER at{.QuadPart = static_cast<LONGLONG>(readUpTo)};
-        DWORD read = 0;
-        if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
-            !ReadFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &read, nullptr))
+    release();
+    auto mostlyGone = [&] { return lines_ >= 64 && index_.size() * 2 < lines_; };
+    if (!mostlyGone()) return;
+    {
+        JournalLock lock(file_, true);
+        if (!lock.held()) return;  // another Orvelle reads, writes or compacts it
+        // Read again under the lock: what another process appended since the
+        // last read stays, and a file it compacted meanwhile is read afresh.
+        UniqueFile file = OpenForReading(file_);
+        LARGE_INTEGER size{};
+        if (!file || !GetFileSizeEx(file.get(), &size) ||
+            static_cast<std::uint64_t>(size.QuadPart) > JournalIndex::kLargest || !readAppended(file.get()) ||
+            !mostlyGone())
             return;
-        tail.resize(read);
-        text += tail.substr(0, tail.rfind('\n') + 1);
-    }
-    file.reset();
-    try {
-        if (!WriteFileComplete(file_, text)) return;
-    } catch (const Failure&) {
-        return;
+        const std::optional<std::string> text = survivors(file.get());
+        file.reset();
+        try {
+            if (!text || !WriteFileComplete(file_, *text)) return;
+        } catch (const Failure&) {
+            return;
+        }
     }
     fileIndex_ = 0;  // read afresh
+    refresh();
+    release();
 }
 
 std::wstring ClaimBackupPath(const BackupJournal& journal, const DocumentIdentity& document, const std::wstring& path,
