@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -64,21 +65,6 @@ DWORD ReadAt(HANDLE file, std::uint64_t at, char* into, size_t n) {
 // longer line is no record, and is passed over.
 constexpr size_t kChunk = 1 << 20;
 
-// The line that starts at an offset, without its line feed; false when
-// there is no whole line there.
-bool ReadLineAt(HANDLE file, std::uint64_t at, std::string& line) {
-    for (size_t want = 512;; want *= 2) {
-        line.resize(want);
-        const DWORD read = ReadAt(file, at, line.data(), want);
-        const size_t eol = std::string_view(line.data(), read).find('\n');
-        if (eol != std::string_view::npos) {
-            line.resize(eol);
-            return true;
-        }
-        if (read < want || want >= kChunk) return false;
-    }
-}
-
 // What compaction may drop: a backup whose folder answers and holds no
 // such file, or another one.  A folder that cannot be read at the moment
 // (a share offline, a drive taken out, access refused) tells nothing, and
@@ -112,10 +98,36 @@ private:
 
 }  // namespace
 
+// The journal's file under its lock, its whole lines mapped: a record is
+// read from the file's pages (the system's cache, not the process's own
+// memory) without a call per record.
 struct BackupJournal::Open {
-    explicit Open(const std::wstring& journal) : lock(journal, false), file(OpenForReading(journal)) {}
+    Open(const std::wstring& journal, bool exclusive) : lock(journal, exclusive), file(OpenForReading(journal)) {}
+    ~Open() { map(0); }
+    bool map(std::uint64_t size) {
+        if (view) UnmapViewOfFile(std::exchange(view, nullptr));
+        mapping.reset();
+        mapped = 0;
+        if (size == 0 || !file) return size == 0;
+        mapping.reset(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        view = mapping ? static_cast<const char*>(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size)) : nullptr;
+        mapped = view ? size : 0;
+        return view != nullptr;
+    }
+    // The whole line at an offset, without its line feed.
+    std::optional<std::string_view> line(std::uint64_t at) const {
+        if (at >= mapped) return std::nullopt;
+        const std::string_view rest(view + at, static_cast<size_t>(mapped - at));
+        const size_t eol = rest.find('\n');
+        if (eol == std::string_view::npos) return std::nullopt;
+        return rest.substr(0, eol);
+    }
+
     JournalLock lock;
     UniqueFile file;
+    UniqueHandle mapping;
+    const char* view = nullptr;
+    std::uint64_t mapped = 0;
 };
 
 BackupJournal::BackupJournal(std::wstring file) : file_(std::move(file)) {}
@@ -208,25 +220,25 @@ bool BackupJournal::readAppended(HANDLE file) {
 void BackupJournal::refresh() {
     release();
     if (file_.empty()) return;
-    auto open = std::make_unique<Open>(file_);
-    if (open->file && readAppended(open->file.get())) open_ = std::move(open);
+    auto open = std::make_unique<Open>(file_, false);
+    if (open->file && readAppended(open->file.get()) && open->map(readUpTo_)) open_ = std::move(open);
 }
 
 void BackupJournal::release() { open_.reset(); }
 
 std::optional<JournalRecord> BackupJournal::recordAt(std::uint32_t at) const {
     if (!open_) {
-        // Read since, by another question: only the file that was read.
-        auto open = std::make_unique<Open>(file_);
+        // Released since: only the file that was read will do.
+        auto open = std::make_unique<Open>(file_, false);
         BY_HANDLE_FILE_INFORMATION info;
         if (!open->file || !GetFileInformationByHandle(open->file.get(), &info) ||
-            ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) != fileIndex_)
+            ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) != fileIndex_ ||
+            !open->map(readUpTo_))
             return std::nullopt;
         open_ = std::move(open);
     }
-    std::string line;
-    if (!ReadLineAt(open_->file.get(), at, line)) return std::nullopt;
-    return ParseJournalLine(line);
+    const std::optional<std::string_view> line = open_->line(at);
+    return line ? ParseJournalLine(*line) : std::nullopt;
 }
 
 std::optional<JournalRecord> BackupJournal::find(const std::wstring& path) const {
@@ -309,14 +321,15 @@ void BackupJournal::recordDeleted(const std::vector<std::wstring>& paths) {
 
 // The live records' lines in the file's order, but those whose backup is
 // provably gone; none when a line cannot be read again.
-std::optional<std::string> BackupJournal::survivors(HANDLE file) const {
+std::optional<std::string> BackupJournal::survivors(const Open& open) const {
     Presence presence;
-    std::string text, line;
+    std::string text;
     for (std::uint32_t at : index_.lines()) {
-        if (!ReadLineAt(file, at, line)) return std::nullopt;
-        const std::optional<JournalRecord> record = ParseJournalLine(line);
+        const std::optional<std::string_view> line = open.line(at);
+        if (!line) return std::nullopt;
+        const std::optional<JournalRecord> record = ParseJournalLine(*line);
         if (!record || presence.provablyGone(*record)) continue;
-        text += line;
+        text += *line;
         text += '\n';
     }
     return text;
@@ -327,18 +340,18 @@ void BackupJournal::compactIfMostlyGone() {
     auto mostlyGone = [&] { return lines_ >= 64 && index_.size() * 2 < lines_; };
     if (!mostlyGone()) return;
     {
-        JournalLock lock(file_, true);
-        if (!lock.held()) return;  // another Orvelle reads, writes or compacts it
+        Open open(file_, true);
+        if (!open.lock.held()) return;  // another Orvelle reads, writes or compacts it
         // Read again under the lock: what another process appended since the
         // last read stays, and a file it compacted meanwhile is read afresh.
-        UniqueFile file = OpenForReading(file_);
         LARGE_INTEGER size{};
-        if (!file || !GetFileSizeEx(file.get(), &size) ||
-            static_cast<std::uint64_t>(size.QuadPart) > JournalIndex::kLargest || !readAppended(file.get()) ||
-            !mostlyGone())
+        if (!open.file || !GetFileSizeEx(open.file.get(), &size) ||
+            static_cast<std::uint64_t>(size.QuadPart) > JournalIndex::kLargest || !readAppended(open.file.get()) ||
+            !mostlyGone() || !open.map(readUpTo_))
             return;
-        const std::optional<std::string> text = survivors(file.get());
-        file.reset();
+        const std::optional<std::string> text = survivors(open);
+        open.map(0);
+        open.file.reset();
         try {
             if (!text || !WriteFileComplete(file_, *text)) return;
         } catch (const Failure&) {

@@ -82,7 +82,7 @@ private:
     bool readAppended(HANDLE file);
     void take(std::string_view line, std::uint64_t at, std::vector<JournalIndex::Change>& changes);
     std::optional<JournalRecord> recordAt(std::uint32_t at) const;
-    std::optional<std::string> survivors(HANDLE file) const;
+    std::optional<std::string> survivors(const Open& open) const;
     void append(const std::vector<std::string>& lines);
 
     std::wstring file_;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -55,6 +56,12 @@ int wmain(int argc, wchar_t** argv) {
         text += FormatJournalLine(record);
     }
     WriteFileBytes(file, text);
+    std::vector<std::wstring> paths;  // every 20th line's, as housekeeping asks for a folder's files
+    for (size_t at = 0, n = 0; (at = text.find('\n', at)) != std::string::npos; ++at, ++n)
+        if (n % 20 == 0) {
+            const size_t start = text.rfind('\n', at - 1) + 1;
+            paths.push_back(ParseJournalLine(std::string_view(text).substr(start, at - start))->path);
+        }
     for (int round = 0; round < 3; ++round) {
         size_t names = 0, lines = 0;
         const double journal = MillisecondsOf([&] {
@@ -66,8 +73,15 @@ int wmain(int argc, wchar_t** argv) {
             const std::string bytes = ReadFileBytes(file);
             lines = static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
         });
-        std::printf("journal of %zu lines (%.1f MB): read %6.0f ms, bare read and line count %5.0f ms\n", names,
-                    text.size() / 1048576.0, journal, bare);
+        BackupJournal read(file);
+        read.refresh();
+        size_t found = 0;
+        const double lookups = MillisecondsOf([&] {
+            for (const std::wstring& path : paths) found += read.find(path).has_value();
+        });
+        std::printf("journal of %zu lines (%.1f MB): read %6.0f ms, bare read and line count %5.0f ms, "
+                    "%zu records looked up %4.0f ms (%zu found)\n",
+                    names, text.size() / 1048576.0, journal, bare, paths.size(), lookups, found);
         (void)lines;
     }
     // A path of the middle of the journal, looked up as housekeeping does.
