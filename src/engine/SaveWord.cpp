@@ -83,6 +83,11 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         journal_ = std::make_unique<BackupJournal>(options.journalFile);
     journal_->refresh();
     BackupJournal& journal = *journal_;
+    // Kept open through the run only: between runs another Orvelle may compact it.
+    struct Released {
+        BackupJournal& journal;
+        ~Released() { journal.release(); }
+    } released{journal};
     std::unordered_set<std::wstring> claimed;  // upper case: the paths given out in this run, written or not
     RunHousekeeping housekeeping(options, housekeepingMemory_, journal);
     ClipboardCopy clipboardCopy(run, housekeeping);
