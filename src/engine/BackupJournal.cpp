@@ -22,28 +22,32 @@ std::uint64_t NowTicks() {
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
-// The journal's lock: shared for reading and appending, exclusive for
-// compacting.  Without a lock file (a folder that cannot hold one) the
-// journal is used unlocked, as it would be by one process.
+// The journal's lock: its first byte shared for reading and appending,
+// exclusive for compacting; its second byte for one appender at a time, so
+// that no append rests on the file system's own (a share's, or Wine's, lose
+// one of two at once).  Without a lock file (a folder that cannot hold one)
+// the journal is used unlocked, as it would be by one process.
 class JournalLock {
 public:
-    JournalLock(const std::wstring& journal, bool exclusive)
+    enum Kind { Reading, Compacting, Appending };
+    JournalLock(const std::wstring& journal, Kind kind)
         : file_(CreateFileW((journal + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr)) {
         if (!file_) return;
-        OVERLAPPED at{};
-        held_ = LockFileEx(file_.get(), exclusive ? LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY : 0, 0, 1,
-                           0, &at) != FALSE;
+        static constexpr DWORD kFlags[] = {0, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                                           LOCKFILE_EXCLUSIVE_LOCK};
+        at_.Offset = kind == Appending ? 1 : 0;
+        held_ = LockFileEx(file_.get(), kFlags[kind], 0, 1, 0, &at_) != FALSE;
     }
     ~JournalLock() {
-        OVERLAPPED at{};
-        if (held_) UnlockFileEx(file_.get(), 0, 1, 0, &at);
+        if (held_) UnlockFileEx(file_.get(), 0, 1, 0, &at_);
     }
     bool held() const { return held_; }
 
 private:
     UniqueFile file_;
+    OVERLAPPED at_{};
     bool held_ = false;
 };
 
@@ -68,15 +72,16 @@ constexpr size_t kChunk = 1 << 20;
 // What compaction may drop: a backup whose folder answers and holds no
 // such file, or another one.  A folder that cannot be read at the moment
 // (a share offline, a drive taken out, access refused) tells nothing, and
-// its records stay.
+// its records stay; it is asked once, not once a record.
 class Presence {
 public:
     bool provablyGone(const JournalRecord& record) {
+        if (!readable(FolderOf(record.path))) return false;
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (GetFileAttributesExW(record.path.c_str(), GetFileExInfoStandard, &data))
             return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
                    ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) != record.size;
-        return GetLastError() == ERROR_FILE_NOT_FOUND && readable(FolderOf(record.path));
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
     }
 
 private:
@@ -86,10 +91,11 @@ private:
             WIN32_FIND_DATAW found;
             UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
                                              FindExSearchNameMatch, nullptr, 0));
-            const DWORD attributes = find ? 0 : GetFileAttributesW(folder.c_str());
+            const DWORD error = find ? ERROR_SUCCESS : GetLastError();
+            const DWORD attributes = GetFileAttributesW(folder.c_str());
             // An empty drive's root lists nothing, and answers all the same.
-            it->second = find || (GetLastError() == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES &&
-                                  (attributes & FILE_ATTRIBUTE_DIRECTORY));
+            it->second = (find || error == ERROR_FILE_NOT_FOUND) && attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & FILE_ATTRIBUTE_DIRECTORY);
         }
         return it->second;
     }
@@ -102,7 +108,8 @@ private:
 // read from the file's pages (the system's cache, not the process's own
 // memory) without a call per record.
 struct BackupJournal::Open {
-    Open(const std::wstring& journal, bool exclusive) : lock(journal, exclusive), file(OpenForReading(journal)) {}
+    Open(const std::wstring& journal, bool exclusive)
+        : lock(journal, exclusive ? JournalLock::Compacting : JournalLock::Reading), file(OpenForReading(journal)) {}
     ~Open() { map(0); }
     bool map(std::uint64_t size) {
         if (view) UnmapViewOfFile(std::exchange(view, nullptr));
@@ -175,21 +182,46 @@ void BackupJournal::take(std::string_view line, std::uint64_t at, std::vector<Jo
     changes.push_back({path.value(), deleted ? JournalIndex::kDeleted : static_cast<std::uint32_t>(at)});
 }
 
+namespace {
+
+std::uint64_t BytesHash(std::string_view bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return hash;
+}
+
+}  // namespace
+
+// Whether file is the one read, grown or not: the same file index, and the
+// last line read still where it was (a compaction's new file may be given
+// the index of the one it replaced).
+bool BackupJournal::isFileRead(HANDLE file) const {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) ||
+        ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) != fileIndex_ ||
+        ((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) < readUpTo_)
+        return false;
+    if (lastLine_.length == 0) return true;
+    std::string last(lastLine_.length, '\0');
+    return ReadAt(file, readUpTo_ - last.size(), last.data(), last.size()) == last.size() &&
+           BytesHash(last) == lastLine_.hash;
+}
+
 // Whole lines only: a torn last one stays unread, and the next record
 // starts on a line of its own.
 bool BackupJournal::readAppended(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) return false;
-    const std::uint64_t index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (index != fileIndex_ || size < readUpTo_) {
+    if (!isFileRead(file)) {
         index_.clear();
         firstBackups_.clear();
         folders_.clear();
         lastFolder_ = 0;
         lines_ = 0;
         readUpTo_ = 0;
-        fileIndex_ = index;
+        lastLine_ = {};
+        fileIndex_ = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     }
     const std::uint64_t end = std::min(size, JournalIndex::kLargest);
     std::string chunk;
@@ -205,11 +237,14 @@ bool BackupJournal::readAppended(HANDLE file) {
             readUpTo_ += read;
             continue;
         }
-        for (size_t from = 0, eol; from <= last; from = eol + 1) {
-            eol = text.find('\n', from);
+        size_t from = 0;
+        for (size_t eol; (eol = text.find('\n', from)) < last; from = eol + 1) {
             ++lines_;
             take(text.substr(from, eol - from), readUpTo_ + from, changes);
         }
+        ++lines_;
+        take(text.substr(from, last - from), readUpTo_ + from, changes);
+        lastLine_ = {BytesHash(text.substr(from, last + 1 - from)), static_cast<std::uint32_t>(last + 1 - from)};
         readUpTo_ += last + 1;
         index_.apply(std::move(changes));
         changes.clear();
@@ -230,11 +265,7 @@ std::optional<JournalRecord> BackupJournal::recordAt(std::uint32_t at) const {
     if (!open_) {
         // Released since: only the file that was read will do.
         auto open = std::make_unique<Open>(file_, false);
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!open->file || !GetFileInformationByHandle(open->file.get(), &info) ||
-            ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) != fileIndex_ ||
-            !open->map(readUpTo_))
-            return std::nullopt;
+        if (!open->file || !isFileRead(open->file.get()) || !open->map(readUpTo_)) return std::nullopt;
         open_ = std::move(open);
     }
     const std::optional<std::string_view> line = open_->line(at);
@@ -271,7 +302,7 @@ void BackupJournal::append(const std::vector<std::string>& lines) {
     if (file_.empty()) throw Failure::Text(L"The folder of Orvelle's own data could not be found.");
     SHCreateDirectoryExW(nullptr, FolderOf(file_).c_str(), nullptr);
     {
-        JournalLock lock(file_, false);
+        JournalLock lock(file_, JournalLock::Reading), one(file_, JournalLock::Appending);
         UniqueFile file(CreateFileW(file_.c_str(), GENERIC_READ | FILE_APPEND_DATA,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -319,16 +350,27 @@ void BackupJournal::recordDeleted(const std::vector<std::wstring>& paths) {
     }
 }
 
-// The live records' lines in the file's order, but those whose backup is
-// provably gone; none when a line cannot be read again.
-std::optional<std::string> BackupJournal::survivors(const Open& open) const {
+// Where the live records whose backups are provably gone start, in the
+// file's order; asked before the exclusive lock, since a folder that does
+// not answer may take long to say so.
+std::vector<std::uint32_t> BackupJournal::goneLines() const {
     Presence presence;
+    std::vector<std::uint32_t> gone;
+    for (std::uint32_t at : index_.lines()) {
+        const std::optional<JournalRecord> record = recordAt(at);
+        if (!record || presence.provablyGone(*record)) gone.push_back(at);
+    }
+    return gone;
+}
+
+// The live records' lines in the file's order, but the gone ones; none when
+// a line cannot be read again.
+std::optional<std::string> BackupJournal::survivors(const Open& open, const std::vector<std::uint32_t>& gone) const {
     std::string text;
     for (std::uint32_t at : index_.lines()) {
+        if (std::binary_search(gone.begin(), gone.end(), at)) continue;
         const std::optional<std::string_view> line = open.line(at);
         if (!line) return std::nullopt;
-        const std::optional<JournalRecord> record = ParseJournalLine(*line);
-        if (!record || presence.provablyGone(*record)) continue;
         text += *line;
         text += '\n';
     }
@@ -336,20 +378,25 @@ std::optional<std::string> BackupJournal::survivors(const Open& open) const {
 }
 
 void BackupJournal::compactIfMostlyGone() {
-    release();
     auto mostlyGone = [&] { return lines_ >= 64 && index_.size() * 2 < lines_; };
-    if (!mostlyGone()) return;
+    if (!mostlyGone()) return release();
+    refresh();
+    if (!open_ || !mostlyGone()) return release();
+    const std::vector<std::uint32_t> gone = goneLines();
+    release();
     {
         Open open(file_, true);
         if (!open.lock.held()) return;  // another Orvelle reads, writes or compacts it
-        // Read again under the lock: what another process appended since the
-        // last read stays, and a file it compacted meanwhile is read afresh.
+        // Read again under the lock: what another process appended since
+        // stays; a file it compacted meanwhile is read afresh, and left.
         LARGE_INTEGER size{};
         if (!open.file || !GetFileSizeEx(open.file.get(), &size) ||
-            static_cast<std::uint64_t>(size.QuadPart) > JournalIndex::kLargest || !readAppended(open.file.get()) ||
-            !mostlyGone() || !open.map(readUpTo_))
+            static_cast<std::uint64_t>(size.QuadPart) > JournalIndex::kLargest || !isFileRead(open.file.get())) {
+            fileIndex_ = 0;  // read afresh
             return;
-        const std::optional<std::string> text = survivors(open);
+        }
+        if (!readAppended(open.file.get()) || !mostlyGone() || !open.map(readUpTo_)) return;
+        const std::optional<std::string> text = survivors(open, gone);
         open.map(0);
         open.file.reset();
         try {
@@ -358,7 +405,7 @@ void BackupJournal::compactIfMostlyGone() {
             return;
         }
     }
-    fileIndex_ = 0;  // read afresh
+    fileIndex_ = 0;
     refresh();
     release();
 }

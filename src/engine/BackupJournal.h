@@ -79,10 +79,12 @@ public:
 
 private:
     struct Open;
+    bool isFileRead(HANDLE file) const;
     bool readAppended(HANDLE file);
     void take(std::string_view line, std::uint64_t at, std::vector<JournalIndex::Change>& changes);
     std::optional<JournalRecord> recordAt(std::uint32_t at) const;
-    std::optional<std::string> survivors(const Open& open) const;
+    std::vector<std::uint32_t> goneLines() const;
+    std::optional<std::string> survivors(const Open& open, const std::vector<std::uint32_t>& gone) const;
     void append(const std::vector<std::string>& lines);
 
     std::wstring file_;
@@ -94,6 +96,10 @@ private:
     size_t lines_ = 0;
     std::uint64_t readUpTo_ = 0;   // the end of the last whole line read
     std::uint64_t fileIndex_ = 0;  // of the file read: a compaction makes a new one
+    struct {
+        std::uint64_t hash = 0;
+        std::uint32_t length = 0;
+    } lastLine_;  // the last line read, with its line feed
 };
 
 // A backup file's size, none when it cannot be read.
