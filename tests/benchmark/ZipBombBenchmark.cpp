@@ -67,7 +67,7 @@ int wmain(int argc, wchar_t** argv) {
             mib[0] = std::min(mib[0], grew), mib[1] = std::max(mib[1], grew);
         }
         std::printf("  %-30s %5.0f / %5.0f ms, private memory at most %5.1f / %5.1f MiB above the %.1f MiB before;"
-                    " %d found, \"%s\"\n",
+                    " %d rows, \"%s\"\n",
                     folder == 1 ? "a normal backup:" : "the same and a zip bomb:", ms[0], ms[1], mib[0], mib[1], idle,
                     found, status);
     }
