@@ -24,9 +24,9 @@ std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.fin
 
 // The journal's lock: its first byte shared for reading and appending,
 // exclusive for compacting; its second byte for one appender at a time, so
-// that no append rests on the file system's own (a share's, or Wine's, lose
-// one of two at once).  Without a lock file (a folder that cannot hold one)
-// the journal is used unlocked, as it would be by one process.
+// that no line rests on the file system making two appends at once atomic
+// (Wine's lost one in a few hundred).  Without a lock file (a folder that
+// cannot hold one) the journal is used unlocked, as by one process.
 class JournalLock {
 public:
     enum Kind { Reading, Compacting, Appending };
