@@ -281,7 +281,8 @@ std::shared_ptr<const BackupText> BackupTexts::fromPackage(std::string_view pack
     };
     const ZipEntry* rels = partOf("_rels/.rels");
     const std::vector<std::string> main =
-        rels ? RelationshipTargets(ReadZipEntry(package, *rels, kLargestRelationships), "", {"/officeDocument"}) : std::vector<std::string>{};
+        rels ? RelationshipTargets(ReadZipEntry(package, *rels, kLargestRelationships), "", {"/officeDocument"})
+             : std::vector<std::string>{};
     const ZipEntry* document = partOf(main.empty() ? std::string() : main.front());
     if (!document) throw Failure::Text(L"The package holds no Word document.");
     auto text = std::make_shared<BackupText>();

@@ -54,7 +54,8 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: zipbomb-benchmark NORMAL-FOLDER BOMB-FOLDER\n");
         return 2;
     }
-    std::printf("the Backups window's search of all documents, min / max of 3 (targets with the bomb: 1000 ms, 64 MiB):\n");
+    std::printf("the Backups window's search of all documents, min / max of 3 "
+                "(targets with the bomb: 1000 ms, 64 MiB):\n");
     for (int folder = 1; folder <= 2; ++folder) {
         double ms[2] = {1e9, 0}, mib[2] = {1e9, 0}, idle = 0;
         int found = 0;

@@ -8,7 +8,8 @@
 
 TEST(ZipReader, AnEntryIsReadWithinItsDeclaredSizesAndNoFurther) {
     std::string text;
-    for (int n = 0; text.size() < (1 << 20); ++n) text += "<w:p><w:r><w:t>line " + std::to_string(n) + "</w:t></w:r></w:p>";
+    for (int n = 0; text.size() < (1 << 20); ++n)
+        text += "<w:p><w:r><w:t>line " + std::to_string(n) + "</w:t></w:r></w:p>";
     const std::string zeros(8 << 20, '\0');
     ZipWriter zip;
     zip.add("word/document.xml", text);

@@ -93,7 +93,8 @@ TEST(BackupJournal, CompactionKeepsWhatItCannotSee) {
                 {scratch.write(L"Stick\\out.docx", L"x"), 1, true},
                 {L"Q:\\Backups\\no drive.docx", 1, true}};
     BackupJournal journal(file);
-    for (const auto& row : rows) journal.record(Saved(L"C:\\W\\" + row.path.substr(row.path.size() - 8), row.path, row.size));
+    for (const auto& row : rows)
+        journal.record(Saved(L"C:\\W\\" + row.path.substr(row.path.size() - 8), row.path, row.size));
     journal.recordDeleted(std::vector<std::wstring>(70, scratch.file(L"old.docx")));
     const std::wstring away = scratch.file(L"Stick away");
     ASSERT_TRUE(MoveFileW(stick.c_str(), away.c_str()));
