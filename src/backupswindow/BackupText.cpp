@@ -67,6 +67,7 @@ void AppendDecoded(std::string& out, std::string_view raw) {
 struct Tag {
     std::string_view name, attributes;
     bool closing = false, empty = false;
+    bool cut = false;  // xml ends before the tag does
 };
 
 // The tag starting at xml[at] ('<'), and where it ends (past '>').  Comments,
@@ -75,7 +76,8 @@ Tag ReadTag(std::string_view xml, size_t at, size_t& end) {
     Tag tag;
     auto skipTo = [&](std::string_view close) {
         const size_t found = xml.find(close, at);
-        end = found == std::string_view::npos ? xml.size() : found + close.size();
+        tag.cut = found == std::string_view::npos;
+        end = tag.cut ? xml.size() : found + close.size();
     };
     size_t i = at + 1;
     const char next = i < xml.size() ? xml[i] : '>';
@@ -104,7 +106,8 @@ Tag ReadTag(std::string_view xml, size_t at, size_t& end) {
             break;
         }
     }
-    end = i < xml.size() ? i + 1 : xml.size();
+    tag.cut = i >= xml.size();
+    end = tag.cut ? xml.size() : i + 1;
     tag.empty = i > attributesAt && xml[i - 1] == '/';
     tag.attributes = xml.substr(attributesAt, i - attributesAt);
     return tag;
@@ -152,35 +155,86 @@ std::string Resolved(std::string_view folder, std::string_view target) {
 
 }  // namespace
 
-std::wstring WordprocessingText(std::string_view xml) {
-    std::string out;
-    int inText = 0, inTabStops = 0;  // inside w:t; inside w:tabs (tab stops, not tabs)
+namespace {
+
+// No tag of Word's is near this long, and no part holds this much text
+// (Word's own limit for a text-only document is 32 MB).
+constexpr size_t kLongestTag = 16 << 20, kLongestText = 64 << 20;
+// Relationship parts hold a line per relationship.
+constexpr std::uint32_t kLargestRelationships = 4 << 20;
+
+// WordprocessingText a piece at a time, as a part is inflated: a tag or a
+// reference that a piece cuts waits for the next piece.
+class WordprocessingReader {
+public:
+    void feed(std::string_view piece) {
+        if (pending_.empty()) {
+            pending_.assign(piece.substr(scan(piece, false)));
+        } else {
+            pending_ += piece;
+            pending_.erase(0, scan(pending_, false));
+        }
+        if (pending_.size() > kLongestTag || out_.size() > kLongestText)
+            throw Failure::Text(L"A part of the package is too large to be read.");
+    }
+    std::wstring finish() {
+        scan(pending_, true);
+        pending_.clear();
+        while (!out_.empty() && out_.back() == '\n') out_.pop_back();
+        return FromUtf8(out_);
+    }
+    // How much of xml it took: all when whole, else up to a cut tag or reference.
+    size_t scan(std::string_view xml, bool whole);
+
+private:
+    std::string pending_, out_;
+    int inText_ = 0, inTabStops_ = 0;  // inside w:t; inside w:tabs (tab stops, not tabs)
+};
+
+size_t WordprocessingReader::scan(std::string_view xml, bool whole) {
     size_t at = 0;
     while (at < xml.size()) {
         // Inline, not memchr: tags mostly touch, and a call per tag costs more than the bytes between.
         size_t lt = at;
         while (lt < xml.size() && xml[lt] != '<') ++lt;
-        if (lt == xml.size()) lt = std::string_view::npos;
-        if (inText && lt != at) AppendDecoded(out, xml.substr(at, (lt == std::string_view::npos ? xml.size() : lt) - at));
-        if (lt == std::string_view::npos) break;
+        if (inText_ && lt != at) {
+            size_t upTo = lt;
+            if (lt == xml.size() && !whole) {
+                const size_t amp = xml.rfind('&');
+                if (amp != std::string_view::npos && amp >= at && lt - amp < 16 &&
+                    xml.find(';', amp) == std::string_view::npos)
+                    upTo = amp;
+            }
+            AppendDecoded(out_, xml.substr(at, upTo - at));
+            if (upTo != lt) return upTo;
+        }
+        if (lt == xml.size()) return lt;
         size_t end;
         const Tag tag = ReadTag(xml, lt, end);
+        if (tag.cut && !whole) return lt;
         const std::string_view local = LocalName(tag.name);
         if (local == "t") {
-            if (!tag.empty) inText = tag.closing ? 0 : 1;
+            if (!tag.empty) inText_ = tag.closing ? 0 : 1;
         } else if (local == "tabs") {
-            if (!tag.empty) inTabStops += tag.closing ? -1 : 1;
+            if (!tag.empty) inTabStops_ += tag.closing ? -1 : 1;
         } else if (!tag.closing) {
-            if (local == "tab" && inTabStops <= 0) out += '\t';
-            else if (local == "br" || local == "cr") out += '\v';
-            else if (local == "p" && tag.empty) out += '\n';
+            if (local == "tab" && inTabStops_ <= 0) out_ += '\t';
+            else if (local == "br" || local == "cr") out_ += '\v';
+            else if (local == "p" && tag.empty) out_ += '\n';
         } else if (local == "p") {
-            out += '\n';
+            out_ += '\n';
         }
         at = end;
     }
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return FromUtf8(out);
+    return at;
+}
+
+}  // namespace
+
+std::wstring WordprocessingText(std::string_view xml) {
+    WordprocessingReader reader;
+    reader.scan(xml, true);
+    return reader.finish();
 }
 
 std::vector<std::string> RelationshipTargets(std::string_view rels, std::string_view folder,
@@ -212,7 +266,9 @@ std::shared_ptr<const PartText> BackupTexts::part(std::string_view package, cons
     }
     auto text = std::make_shared<PartText>();
     text->name = entry.name;
-    text->text = WordprocessingText(ReadZipEntry(package, entry));
+    WordprocessingReader reader;
+    ReadZipEntryPieces(package, entry, [&](std::string_view piece) { reader.feed(piece); });
+    text->text = reader.finish();
     text->folded = fold_.fold(text->text);
     std::lock_guard lock(mutex_);
     return parts_.emplace(key, std::move(text)).first->second;
@@ -225,7 +281,8 @@ std::shared_ptr<const BackupText> BackupTexts::fromPackage(std::string_view pack
     };
     const ZipEntry* rels = partOf("_rels/.rels");
     const std::vector<std::string> main =
-        rels ? RelationshipTargets(ReadZipEntry(package, *rels), "", {"/officeDocument"}) : std::vector<std::string>{};
+        rels ? RelationshipTargets(ReadZipEntry(package, *rels, kLargestRelationships), "", {"/officeDocument"})
+             : std::vector<std::string>{};
     const ZipEntry* document = partOf(main.empty() ? std::string() : main.front());
     if (!document) throw Failure::Text(L"The package holds no Word document.");
     auto text = std::make_shared<BackupText>();
@@ -235,7 +292,7 @@ std::shared_ptr<const BackupText> BackupTexts::fromPackage(std::string_view pack
     const std::string last = document->name.substr(folder.size());
     if (const ZipEntry* own = partOf(folder + "_rels/" + last + ".rels"))
         for (const std::string& name :
-             RelationshipTargets(ReadZipEntry(package, *own), folder,
+             RelationshipTargets(ReadZipEntry(package, *own, kLargestRelationships), folder,
                                  {"/header", "/footer", "/footnotes", "/endnotes", "/comments"}))
             if (const ZipEntry* entry = partOf(name)) text->parts.push_back(part(package, *entry));
     return text;

@@ -53,34 +53,72 @@ std::vector<ZipEntry> ReadZipDirectory(std::string_view archive) {
     return entries;
 }
 
-std::string ReadZipEntry(std::string_view archive, const ZipEntry& entry, std::uint32_t maxSize) {
+namespace {
+
+constexpr size_t kPiece = 64 * 1024;
+
+struct Inflater {
+    Inflater() {
+        if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw Failure::Text(L"Inflate could not start.");
+    }
+    ~Inflater() { inflateEnd(&z); }
+    z_stream z{};
+};
+
+// Inflates packed, handing out at most declared bytes: one more is a stream
+// that lies about its size.
+void Inflate(std::string_view packed, std::uint32_t declared, const std::function<void(std::string_view)>& give) {
+    Inflater inflater;
+    z_stream& z = inflater.z;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    z.avail_in = static_cast<uInt>(packed.size());
+    std::string piece(kPiece, '\0');
+    std::uint64_t total = 0;
+    for (;;) {
+        const uInt room = static_cast<uInt>(std::min<std::uint64_t>(kPiece, declared - total + 1));
+        z.next_out = reinterpret_cast<Bytef*>(piece.data());
+        z.avail_out = room;
+        const int result = inflate(&z, Z_NO_FLUSH);
+        const uInt produced = room - z.avail_out;
+        total += produced;
+        if (total > declared) Damaged();
+        if (produced) give(std::string_view(piece.data(), produced));
+        if (result == Z_STREAM_END) break;
+        if (result != Z_OK) Damaged();  // cut short (no progress), or not deflate
+    }
+    if (total != declared) Damaged();
+}
+
+}  // namespace
+
+void ReadZipEntryPieces(std::string_view archive, const ZipEntry& entry,
+                        const std::function<void(std::string_view)>& take, std::uint32_t maxSize) {
     const size_t at = entry.headerOffset;
     if (at + 30 > archive.size() || Get32(archive, at) != 0x04034b50) Damaged();
     const size_t dataAt = at + 30 + Get16(archive, at + 26) + Get16(archive, at + 28);
     if (dataAt + entry.compressedSize > archive.size()) Damaged();
-    if (entry.size > maxSize) throw Failure::Text(L"A part of the package is too large to be read.");
+    if (entry.size > maxSize || (entry.method == 8 && entry.compressedSize * kDeflateMostPerByte + 64 < entry.size))
+        throw Failure::Text(L"A part of the package is too large to be read.");
     const std::string_view packed = archive.substr(dataAt, entry.compressedSize);
-    std::string bytes;
+    uLong crc = 0;
+    auto give = [&](std::string_view piece) {
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(piece.data()), static_cast<uInt>(piece.size()));
+        take(piece);
+    };
     if (entry.method == 0) {
-        bytes.assign(packed);
+        if (entry.compressedSize != entry.size) Damaged();
+        for (size_t from = 0; from < packed.size(); from += kPiece) give(packed.substr(from, kPiece));
     } else if (entry.method == 8) {
-        bytes.resize(entry.size);
-        z_stream z{};
-        if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw Failure::Text(L"Inflate could not start.");
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-        z.avail_in = static_cast<uInt>(packed.size());
-        z.next_out = reinterpret_cast<Bytef*>(bytes.data());
-        z.avail_out = static_cast<uInt>(bytes.size());
-        const int result = inflate(&z, Z_FINISH);
-        const uLong produced = z.total_out;
-        inflateEnd(&z);
-        if (result != Z_STREAM_END || produced != entry.size) Damaged();
+        Inflate(packed, entry.size, give);
     } else {
         throw Failure::Text(L"The package holds a part compressed in a way Word does not use.");
     }
-    if (bytes.size() != entry.size ||
-        crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())) != entry.crc)
-        Damaged();
+    if (crc != entry.crc) Damaged();
+}
+
+std::string ReadZipEntry(std::string_view archive, const ZipEntry& entry, std::uint32_t maxSize) {
+    std::string bytes;
+    ReadZipEntryPieces(archive, entry, [&](std::string_view piece) { bytes += piece; }, maxSize);
     return bytes;
 }
 

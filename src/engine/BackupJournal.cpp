@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -21,32 +22,124 @@ std::uint64_t NowTicks() {
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
-// The journal's lock: shared for reading and appending, exclusive for
-// compacting.  Without a lock file (a folder that cannot hold one) the
-// journal is used unlocked, as it would be by one process.
+// The journal's lock: its first byte shared for reading and appending,
+// exclusive for compacting; its second byte for one appender at a time, so
+// that no line rests on the file system making two appends at once atomic
+// (Wine's lost one in a few hundred).  Without a lock file (a folder that
+// cannot hold one) the journal is used unlocked, as by one process.
 class JournalLock {
 public:
-    JournalLock(const std::wstring& journal, bool exclusive)
+    enum Kind { Reading, Compacting, Appending };
+    JournalLock(const std::wstring& journal, Kind kind)
         : file_(CreateFileW((journal + L".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr)) {
         if (!file_) return;
-        OVERLAPPED at{};
-        held_ = LockFileEx(file_.get(), exclusive ? LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY : 0, 0, 1,
-                           0, &at) != FALSE;
+        static constexpr DWORD kFlags[] = {0, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                                           LOCKFILE_EXCLUSIVE_LOCK};
+        at_.Offset = kind == Appending ? 1 : 0;
+        held_ = LockFileEx(file_.get(), kFlags[kind], 0, 1, 0, &at_) != FALSE;
     }
     ~JournalLock() {
-        OVERLAPPED at{};
-        if (held_) UnlockFileEx(file_.get(), 0, 1, 0, &at);
+        if (held_) UnlockFileEx(file_.get(), 0, 1, 0, &at_);
     }
     bool held() const { return held_; }
 
 private:
     UniqueFile file_;
+    OVERLAPPED at_{};
     bool held_ = false;
 };
 
+UniqueFile OpenForReading(const std::wstring& journal) {
+    return UniqueFile(CreateFileW(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Up to n bytes at an offset; how many were read (0 at the end or on failure).
+DWORD ReadAt(HANDLE file, std::uint64_t at, char* into, size_t n) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD read = 0;
+    return ReadFile(file, into, static_cast<DWORD>(n), &read, &where) ? read : 0;
+}
+
+// No record is near this long (three texts of at most 32,767 units); a
+// longer line is no record, and is passed over.
+constexpr size_t kChunk = 1 << 20;
+
+// What compaction may drop: a backup whose folder answers and holds no
+// such file, or another one.  A folder that cannot be read at the moment
+// (a share offline, a drive taken out, access refused) tells nothing, and
+// its records stay; it is asked once, not once a record.
+class Presence {
+public:
+    bool provablyGone(const JournalRecord& record) {
+        if (!readable(FolderOf(record.path))) return false;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExW(record.path.c_str(), GetFileExInfoStandard, &data))
+            return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                   ((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) != record.size;
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+
+private:
+    bool readable(const std::wstring& folder) {
+        auto [it, added] = folders_.try_emplace(UpperCase(folder), false);
+        if (added) {
+            WIN32_FIND_DATAW found;
+            UniqueFind find(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0));
+            const DWORD error = find ? ERROR_SUCCESS : GetLastError();
+            const DWORD attributes = GetFileAttributesW(folder.c_str());
+            // An empty drive's root lists nothing, and answers all the same.
+            it->second = (find || error == ERROR_FILE_NOT_FOUND) && attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        return it->second;
+    }
+    std::unordered_map<std::wstring, bool> folders_;  // upper case
+};
+
 }  // namespace
+
+// The journal's file under its lock, its whole lines mapped: a record is
+// read from the file's pages (the system's cache, not the process's own
+// memory) without a call per record.
+struct BackupJournal::Open {
+    Open(const std::wstring& journal, bool exclusive)
+        : lock(journal, exclusive ? JournalLock::Compacting : JournalLock::Reading), file(OpenForReading(journal)) {}
+    ~Open() { map(0); }
+    bool map(std::uint64_t size) {
+        if (view) UnmapViewOfFile(std::exchange(view, nullptr));
+        mapping.reset();
+        mapped = 0;
+        if (size == 0 || !file) return size == 0;
+        mapping.reset(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        view = mapping ? static_cast<const char*>(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size)) : nullptr;
+        mapped = view ? size : 0;
+        return view != nullptr;
+    }
+    // The whole line at an offset, without its line feed.
+    std::optional<std::string_view> line(std::uint64_t at) const {
+        if (at >= mapped) return std::nullopt;
+        const std::string_view rest(view + at, static_cast<size_t>(mapped - at));
+        const size_t eol = rest.find('\n');
+        if (eol == std::string_view::npos) return std::nullopt;
+        return rest.substr(0, eol);
+    }
+
+    JournalLock lock;
+    UniqueFile file;
+    UniqueHandle mapping;
+    const char* view = nullptr;
+    std::uint64_t mapped = 0;
+};
+
+BackupJournal::BackupJournal(std::wstring file) : file_(std::move(file)) {}
+BackupJournal::~BackupJournal() = default;
+
 std::wstring DefaultJournalFile() {
     Unique<wchar_t*, &CoTaskMemFree> folder;
     if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, folder.put()))) return {};
@@ -61,98 +154,134 @@ std::optional<std::uint64_t> BackupFileSize(const std::wstring& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void BackupJournal::take(std::string_view line, size_t at) {
+void BackupJournal::take(std::string_view line, std::uint64_t at, std::vector<JournalIndex::Change>& changes) {
     const auto fields = SplitJournalLine(line);
     std::uint64_t size = 0, first = 0, neverSaved = 0;
     if (!fields || !JournalNumber((*fields)[2], size) || !JournalNumber((*fields)[3], first) ||
         !JournalNumber((*fields)[5], neverSaved))
         return;
-    UpperHash identity, path;
-    if (!identity.addField((*fields)[8])) return;
-    if (neverSaved) {
+    // The folder's hash is the path's up to its last backslash.
+    UpperHash path;
+    const std::string_view pathField = (*fields)[10];
+    const size_t slash = pathField.rfind('\\');
+    if (slash == std::string_view::npos || !path.addField(pathField.substr(0, slash))) return;
+    if (path.value() != lastFolder_) folders_.try_emplace(lastFolder_ = path.value(), static_cast<std::uint32_t>(at));
+    if (!path.addField(pathField.substr(slash))) return;
+    const bool deleted = (*fields)[0] == "D";
+    if (neverSaved && !deleted) {
         // As DocumentIdentity::key() writes it.
+        UpperHash identity;
+        if (!identity.addField((*fields)[8])) return;
         for (std::string_view number : {(*fields)[6], (*fields)[7]}) {
             identity.add(L'|');
             for (char c : number) identity.add(static_cast<wchar_t>(c));
         }
-    }
-    // The folder's hash is the path's up to its last backslash.
-    const std::string_view pathField = (*fields)[10];
-    const size_t slash = pathField.rfind('\\');
-    if (slash == std::string_view::npos || !path.addField(pathField.substr(0, slash))) return;
-    if (path.value() != lastFolder_) folders_.try_emplace(lastFolder_ = path.value(), at);
-    if (!path.addField(pathField.substr(slash))) return;
-
-    const bool deleted = (*fields)[0] == "D";
-    if (neverSaved && !deleted) {
         auto [it, added] = firstBackups_.try_emplace(identity.value(), first);
         if (!added) it->second = std::min(it->second, first);
     }
-    auto [it, added] = byPath_.try_emplace(path.value());
-    const bool wasLive = !added && !it->second.deleted;
-    if (wasLive && deleted) --live_;
-    if (!wasLive && !deleted) ++live_;
-    it->second = {identity.value(), size, at, deleted};
+    changes.push_back({path.value(), deleted ? JournalIndex::kDeleted : static_cast<std::uint32_t>(at)});
 }
 
-void BackupJournal::refresh() {
-    if (file_.empty()) return;
-    JournalLock lock(file_, false);
-    UniqueFile file(CreateFileW(file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+namespace {
+
+std::uint64_t BytesHash(std::string_view bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return hash;
+}
+
+}  // namespace
+
+// Whether file is the one read, grown or not: the same file index, and the
+// last line read still where it was (a compaction's new file may be given
+// the index of the one it replaced).
+bool BackupJournal::isFileRead(HANDLE file) const {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!file || !GetFileInformationByHandle(file.get(), &info)) return;
-    const std::uint64_t index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    if (!GetFileInformationByHandle(file, &info) ||
+        ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) != fileIndex_ ||
+        ((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow) < readUpTo_)
+        return false;
+    if (lastLine_.length == 0) return true;
+    std::string last(lastLine_.length, '\0');
+    return ReadAt(file, readUpTo_ - last.size(), last.data(), last.size()) == last.size() &&
+           BytesHash(last) == lastLine_.hash;
+}
+
+// Whole lines only: a torn last one stays unread, and the next record
+// starts on a line of its own.
+bool BackupJournal::readAppended(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return false;
     const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (index != fileIndex_ || size < text_.size()) {
-        text_.clear();
-        byPath_.clear();
+    if (!isFileRead(file)) {
+        index_.clear();
         firstBackups_.clear();
         folders_.clear();
         lastFolder_ = 0;
-        lines_ = live_ = 0;
-        fileIndex_ = index;
+        lines_ = 0;
+        readUpTo_ = 0;
+        lastLine_ = {};
+        fileIndex_ = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     }
-    if (size == text_.size()) return;
-    if (text_.empty()) byPath_.reserve(static_cast<size_t>(size / 160));
-    const size_t start = text_.size();
-    text_.resize(static_cast<size_t>(size));
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(start);
-    DWORD read = 0;
-    if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
-        !ReadFile(file.get(), text_.data() + start, static_cast<DWORD>(size - start), &read, nullptr))
-        read = 0;
-    // Whole lines only: a torn last one stays unread, and the next record
-    // starts on a line of its own.
-    const size_t end = text_.rfind('\n', start + read == 0 ? 0 : start + read - 1);
-    text_.resize(end == std::string::npos || end < start ? start : end + 1);
-    const std::string_view text(text_);
-    for (size_t from = start, eol; from < text.size(); from = eol + 1) {
-        eol = text.find('\n', from);
+    const std::uint64_t end = std::min(size, JournalIndex::kLargest);
+    std::string chunk;
+    std::vector<JournalIndex::Change> changes;
+    while (readUpTo_ < end) {
+        chunk.resize(static_cast<size_t>(std::min<std::uint64_t>(kChunk, end - readUpTo_)));
+        const DWORD read = ReadAt(file, readUpTo_, chunk.data(), chunk.size());
+        const std::string_view text(chunk.data(), read);
+        const size_t last = text.rfind('\n');
+        if (last == std::string_view::npos) {
+            if (read < kChunk) break;  // torn, or not readable
+            ++lines_;                  // a line that is no record
+            readUpTo_ += read;
+            continue;
+        }
+        size_t from = 0;
+        for (size_t eol; (eol = text.find('\n', from)) < last; from = eol + 1) {
+            ++lines_;
+            take(text.substr(from, eol - from), readUpTo_ + from, changes);
+        }
         ++lines_;
-        take(text.substr(from, eol - from), from);
+        take(text.substr(from, last - from), readUpTo_ + from, changes);
+        lastLine_ = {BytesHash(text.substr(from, last + 1 - from)), static_cast<std::uint32_t>(last + 1 - from)};
+        readUpTo_ += last + 1;
+        index_.apply(std::move(changes));
+        changes.clear();
     }
+    return true;
 }
 
-const BackupJournal::Entry* BackupJournal::entry(const std::wstring& path) const {
-    auto it = byPath_.find(HashOf(path));
-    return it == byPath_.end() || it->second.deleted ? nullptr : &it->second;
+void BackupJournal::refresh() {
+    release();
+    if (file_.empty()) return;
+    auto open = std::make_unique<Open>(file_, false);
+    if (open->file && readAppended(open->file.get()) && open->map(readUpTo_)) open_ = std::move(open);
+}
+
+void BackupJournal::release() { open_.reset(); }
+
+std::optional<JournalRecord> BackupJournal::recordAt(std::uint32_t at) const {
+    if (!open_) {
+        // Released since: only the file that was read will do.
+        auto open = std::make_unique<Open>(file_, false);
+        if (!open->file || !isFileRead(open->file.get()) || !open->map(readUpTo_)) return std::nullopt;
+        open_ = std::move(open);
+    }
+    const std::optional<std::string_view> line = open_->line(at);
+    return line ? ParseJournalLine(*line) : std::nullopt;
 }
 
 std::optional<JournalRecord> BackupJournal::find(const std::wstring& path) const {
-    const Entry* e = entry(path);
-    if (!e) return std::nullopt;
-    const size_t eol = text_.find('\n', e->line);
-    std::optional<JournalRecord> record = ParseJournalLine(std::string_view(text_).substr(e->line, eol - e->line));
+    const std::optional<std::uint32_t> at = index_.find(HashOf(path));
+    if (!at) return std::nullopt;
+    std::optional<JournalRecord> record = recordAt(*at);
     // Another path of the same hash is not this one.
-    if (record && !SameText(record->path, path)) return std::nullopt;
+    if (record && (record->deleted || !SameText(record->path, path))) return std::nullopt;
     return record;
 }
 
 bool BackupJournal::owns(const DocumentIdentity& document, const std::wstring& path) const {
-    const Entry* e = entry(path);
-    if (!e || e->identity != HashOf(document.key())) return false;
     const std::optional<JournalRecord> record = find(path);
     return record && record->document.key() == document.key() && BackupFileSize(path) == record->size;
 }
@@ -164,11 +293,8 @@ std::uint64_t BackupJournal::firstBackupOf(const DocumentIdentity& document) con
 
 std::vector<std::wstring> BackupJournal::folders() const {
     std::vector<std::wstring> folders;
-    for (const auto& [hash, line] : folders_) {
-        const size_t eol = text_.find('\n', line);
-        if (auto record = ParseJournalLine(std::string_view(text_).substr(line, eol - line)))
-            folders.push_back(FolderOf(record->path));
-    }
+    for (const auto& [hash, line] : folders_)
+        if (auto record = recordAt(line)) folders.push_back(FolderOf(record->path));
     return folders;
 }
 
@@ -176,7 +302,7 @@ void BackupJournal::append(const std::vector<std::string>& lines) {
     if (file_.empty()) throw Failure::Text(L"The folder of Orvelle's own data could not be found.");
     SHCreateDirectoryExW(nullptr, FolderOf(file_).c_str(), nullptr);
     {
-        JournalLock lock(file_, false);
+        JournalLock lock(file_, JournalLock::Reading), one(file_, JournalLock::Appending);
         UniqueFile file(CreateFileW(file_.c_str(), GENERIC_READ | FILE_APPEND_DATA,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -224,46 +350,64 @@ void BackupJournal::recordDeleted(const std::vector<std::wstring>& paths) {
     }
 }
 
-void BackupJournal::compactIfMostlyGone() {
-    if (lines_ < 64 || live_ * 2 >= lines_) return;
-    JournalLock lock(file_, true);
-    if (!lock.held()) return;  // another Orvelle reads, writes or compacts it
-    std::vector<std::pair<std::uint64_t, std::string_view>> kept;  // written, line
-    for (const auto& [hash, e] : byPath_) {
-        if (e.deleted) continue;
-        const size_t eol = text_.find('\n', e.line);
-        const std::string_view line = std::string_view(text_).substr(e.line, eol + 1 - e.line);
-        if (auto record = ParseJournalLine(line.substr(0, line.size() - 1));
-            record && BackupFileSize(record->path) == record->size)
-            kept.emplace_back(record->written, line);
+// Where the live records whose backups are provably gone start, in the
+// file's order; asked before the exclusive lock, since a folder that does
+// not answer may take long to say so.
+std::vector<std::uint32_t> BackupJournal::goneLines() const {
+    Presence presence;
+    std::vector<std::uint32_t> gone;
+    for (std::uint32_t at : index_.lines()) {
+        const std::optional<JournalRecord> record = recordAt(at);
+        if (!record || presence.provablyGone(*record)) gone.push_back(at);
     }
-    std::sort(kept.begin(), kept.end());
+    return gone;
+}
+
+// The live records' lines in the file's order, but the gone ones; none when
+// a line cannot be read again.
+std::optional<std::string> BackupJournal::survivors(const Open& open, const std::vector<std::uint32_t>& gone) const {
     std::string text;
-    for (const auto& [written, line] : kept) text += line;
-    // Read again under the exclusive lock: what another process appended
-    // since the last refresh is in the file, and must stay.
-    const std::uint64_t readUpTo = text_.size();
-    UniqueFile file(CreateFileW(file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size)) return;
-    if (static_cast<std::uint64_t>(size.QuadPart) > readUpTo) {
-        std::string tail(static_cast<size_t>(size.QuadPart - readUpTo), '\0');
-        LARGE_INTEGER at{.QuadPart = static_cast<LONGLONG>(readUpTo)};
-        DWORD read = 0;
-        if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) ||
-            !ReadFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &read, nullptr))
+    for (std::uint32_t at : index_.lines()) {
+        if (std::binary_search(gone.begin(), gone.end(), at)) continue;
+        const std::optional<std::string_view> line = open.line(at);
+        if (!line) return std::nullopt;
+        text += *line;
+        text += '\n';
+    }
+    return text;
+}
+
+void BackupJournal::compactIfMostlyGone() {
+    auto mostlyGone = [&] { return lines_ >= 64 && index_.size() * 2 < lines_; };
+    if (!mostlyGone()) return release();
+    refresh();
+    if (!open_ || !mostlyGone()) return release();
+    const std::vector<std::uint32_t> gone = goneLines();
+    release();
+    {
+        Open open(file_, true);
+        if (!open.lock.held()) return;  // another Orvelle reads, writes or compacts it
+        // Read again under the lock: what another process appended since
+        // stays; a file it compacted meanwhile is read afresh, and left.
+        LARGE_INTEGER size{};
+        if (!open.file || !GetFileSizeEx(open.file.get(), &size) ||
+            static_cast<std::uint64_t>(size.QuadPart) > JournalIndex::kLargest || !isFileRead(open.file.get())) {
+            fileIndex_ = 0;  // read afresh
             return;
-        tail.resize(read);
-        text += tail.substr(0, tail.rfind('\n') + 1);
+        }
+        if (!readAppended(open.file.get()) || !mostlyGone() || !open.map(readUpTo_)) return;
+        const std::optional<std::string> text = survivors(open, gone);
+        open.map(0);
+        open.file.reset();
+        try {
+            if (!text || !WriteFileComplete(file_, *text)) return;
+        } catch (const Failure&) {
+            return;
+        }
     }
-    file.reset();
-    try {
-        if (!WriteFileComplete(file_, text)) return;
-    } catch (const Failure&) {
-        return;
-    }
-    fileIndex_ = 0;  // read afresh
+    fileIndex_ = 0;
+    refresh();
+    release();
 }
 
 std::wstring ClaimBackupPath(const BackupJournal& journal, const DocumentIdentity& document, const std::wstring& path,

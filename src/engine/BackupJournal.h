@@ -9,15 +9,22 @@
 // The file: UTF-8, one record a line, append-only.  Each record is one
 // WriteFile of a whole line on a handle opened for appending (appends are
 // atomic per write), under a shared lock of "<journal>.lock"; compaction
-// takes that lock exclusively, writes the survivors to a new file and
-// renames it into place.  Readers take the shared lock too.  A torn last line
-// (a crash mid-write) is ignored, and the next record starts on a line of
-// its own.
+// takes that lock exclusively, reads what others appended meanwhile, writes
+// the survivors to a new file and renames it into place.  Readers take the
+// shared lock too.  A torn last line (a crash mid-write) is ignored, and the
+// next record starts on a line of its own.
+//
+// In memory: where each path's last record starts (JournalIndex), never the
+// text; a record is read from the file when asked for.  From refresh() until
+// release() the file stays open under the shared lock, so the places read
+// stay those of the file read.
+#include "engine/JournalIndex.h"
 #include "engine/JournalLine.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,13 +37,19 @@ std::wstring DefaultJournalFile();
 
 class BackupJournal {
 public:
-    explicit BackupJournal(std::wstring file) : file_(std::move(file)) {}
+    explicit BackupJournal(std::wstring file);
+    ~BackupJournal();
+    BackupJournal(const BackupJournal&) = delete;
+    BackupJournal& operator=(const BackupJournal&) = delete;
     const std::wstring& file() const { return file_; }
 
     // Reads what was appended since the last refresh (all of it when the
     // file was replaced by a compaction).  A journal that cannot be read
-    // names nothing new; never fails.
+    // names nothing new; never fails.  Keeps the file open until release().
     void refresh();
+    // Lets go of the file (another process's compaction waits for that); a
+    // later question opens it again, and finds nothing if it was replaced.
+    void release();
     // The last record of a backup path, none when the journal names none
     // there or its last record is a deletion.
     std::optional<JournalRecord> find(const std::wstring& path) const;
@@ -54,37 +67,39 @@ public:
     // Appends a deletion of each path, one line each; quiet.
     void recordDeleted(const std::vector<std::wstring>& paths);
     // When most lines name backups that are gone (replaced, deleted, or no
-    // longer on the disk), rewrites the file with the rest.  Quiet, and left
-    // for another time when another process holds the journal.
+    // longer on the disk), rewrites the file with the rest: a record stays
+    // unless its folder answers and its file there is gone or another.
+    // Quiet, and left for another time when another process holds the
+    // journal.  Releases the file.
     void compactIfMostlyGone();
 
-    bool empty() const { return byPath_.empty(); }
+    bool empty() const { return index_.size() == 0; }
     // How many lines the reads took, whole and torn.
     size_t lines() const { return lines_; }
 
 private:
-    // What a read keeps of a record: a 200,000-line journal is read in a
-    // fraction of a second only when no line becomes strings.  Paths and
-    // identities are kept as hashes of their upper case; a record is parsed
-    // from its line when asked for, and its path checked then.
-    struct Entry {
-        std::uint64_t identity = 0;
-        std::uint64_t size = 0;
-        size_t line = 0;  // where its line starts in text_
-        bool deleted = false;
-    };
-    void take(std::string_view line, size_t at);
-    const Entry* entry(const std::wstring& path) const;
+    struct Open;
+    bool isFileRead(HANDLE file) const;
+    bool readAppended(HANDLE file);
+    void take(std::string_view line, std::uint64_t at, std::vector<JournalIndex::Change>& changes);
+    std::optional<JournalRecord> recordAt(std::uint32_t at) const;
+    std::vector<std::uint32_t> goneLines() const;
+    std::optional<std::string> survivors(const Open& open, const std::vector<std::uint32_t>& gone) const;
     void append(const std::vector<std::string>& lines);
 
     std::wstring file_;
-    std::string text_;  // the whole lines read
-    std::unordered_map<std::uint64_t, Entry> byPath_;
+    mutable std::unique_ptr<Open> open_;  // the file read, under the shared lock
+    JournalIndex index_;
     std::unordered_map<std::uint64_t, std::uint64_t> firstBackups_;  // identity -> first backup
-    std::unordered_map<std::uint64_t, size_t> folders_;              // a folder -> a line naming it
+    std::unordered_map<std::uint64_t, std::uint32_t> folders_;       // a folder -> a line naming it
     std::uint64_t lastFolder_ = 0;  // of the line read last: most lines name the folder before theirs
-    size_t lines_ = 0, live_ = 0;
+    size_t lines_ = 0;
+    std::uint64_t readUpTo_ = 0;   // the end of the last whole line read
     std::uint64_t fileIndex_ = 0;  // of the file read: a compaction makes a new one
+    struct {
+        std::uint64_t hash = 0;
+        std::uint32_t length = 0;
+    } lastLine_;  // the last line read, with its line feed
 };
 
 // A backup file's size, none when it cannot be read.

@@ -29,6 +29,12 @@ struct RunContext {
     RunHost& host;
     RunState& run;
     BackupJournal& journal;
+    // Kept open through the run only: between runs another Orvelle may
+    // compact it.  Declared before what uses it, so let go of after them.
+    struct JournalRelease {
+        BackupJournal& journal;
+        ~JournalRelease() { journal.release(); }
+    } journalRelease{journal};
     ClosedUnsavedWatch& watch;
     RunHousekeeping housekeeping;
     ClipboardCopy clipboardCopy;
