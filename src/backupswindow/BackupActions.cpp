@@ -8,6 +8,7 @@
 #include "common/UserProtection.h"
 #include "engine/BackupName.h"
 #include "engine/RecoveredCopies.h"
+#include "engine/WordInstances.h"
 #include "engine/WordProbes.h"
 
 #include <shellapi.h>
@@ -94,23 +95,53 @@ std::optional<WordDocumentId> ActiveWordDocument(const Dispatch& word) {
     try {
         // Word fails ActiveDocument when no document is open.
         Dispatch document = word.get(L"ActiveDocument").toDispatch();
-        return WordDocumentId{document.get(L"Name").toText(), document.get(L"Path").toText()};
+        return WordDocumentId{document.get(L"Name").toText(), document.get(L"Path").toText(),
+                              document.get(L"FullName").toText()};
     } catch (const Failure&) {
         return std::nullopt;
     }
 }
 
-Dispatch OpenWordDocument(const Dispatch& word, const std::wstring& name, const std::wstring& folder) {
-    if (!word) return {};
+namespace {
+
+bool IsDocument(const Dispatch& document, const ListedDocument& listed, const FoundWord& word) {
+    const DocumentIdentity& identity = listed.identity;
+    if (!identity.neverSaved) return SameText(document.get(L"FullName").toText(), identity.name);
+    return (!word.process.id || word.process == identity.process) &&
+           SameText(document.get(L"Name").toText(), identity.name) && document.get(L"Path").toText().empty();
+}
+
+// By name, for backups the history alone names.
+Dispatch ByName(const Dispatch& word, const std::wstring& name, const std::wstring& folder) {
     Dispatch documents = word.get(L"Documents").toDispatch(), found;
     const long count = documents.get(L"Count").toLong();
     for (long i = 1; i <= count; ++i) {
         Dispatch document = documents.call(L"Item", {i}).toDispatch();
         if (!SameText(document.get(L"Name").toText(), name)) continue;
-        if (folder.empty() || SameText(document.get(L"Path").toText(), folder)) return document;
+        if (SameText(document.get(L"Path").toText(), folder)) return document;
         if (!found) found = document;
     }
     return found;
+}
+
+}  // namespace
+
+Dispatch OpenDocumentOf(const ListedDocument& listed) {
+    if (listed.identity.name.empty()) {
+        Dispatch word = RunningWord();
+        return word ? ByName(word, listed.name, listed.folder) : Dispatch();
+    }
+    WordInstances words;
+    words.find();
+    for (const FoundWord& word : words.backedUp()) {
+        Dispatch documents = word.app.get(L"Documents").toDispatch();
+        const long count = documents.get(L"Count").toLong();
+        for (long i = 1; i <= count; ++i) {
+            Dispatch document = documents.call(L"Item", {i}).toDispatch();
+            if (IsDocument(document, listed, word)) return document;
+        }
+    }
+    return {};
 }
 
 Dispatch OpenInWord(const Dispatch& word, const std::wstring& file) {

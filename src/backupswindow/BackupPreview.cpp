@@ -193,20 +193,23 @@ std::vector<DiffParagraph> PreviewExcerpt(const std::vector<DiffParagraph>& para
     return excerpt;
 }
 
-void BackupPreview::Show(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold,
+PreviewContent PreviewOf(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold,
                          const std::wstring& query) {
     std::vector<std::wstring> notes;
     const std::vector<DiffParagraph> excerpt = PreviewExcerpt(paragraphs, Matches(paragraphs, fold, query), notes);
     const std::vector<std::pair<size_t, size_t>> matches = Matches(excerpt, fold, query);
-    Stream(PreviewRtf(excerpt, matches));
-    CHARRANGE first{0, 0};
-    if (!matches.empty()) first = {static_cast<LONG>(matches[0].first), static_cast<LONG>(matches[0].first)};
-    SendMessageW(edit_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&first));
-    SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
+    return {PreviewRtf(excerpt, matches), matches.empty() ? 0 : static_cast<LONG>(matches[0].first)};
 }
 
-void BackupPreview::ShowNote(const std::wstring& note) {
+PreviewContent PreviewNote(const std::wstring& note) {
     std::string rtf = kHeader;
     for (wchar_t c : note) AppendEscaped(rtf, c);
-    Stream(rtf + "}");
+    return {rtf + "}", 0};
+}
+
+void BackupPreview::Show(const PreviewContent& content) {
+    Stream(content.rtf);
+    CHARRANGE caret{content.caret, content.caret};
+    SendMessageW(edit_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&caret));
+    SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
 }

@@ -12,6 +12,19 @@
 #include <string>
 #include <vector>
 
+// What the pane shows, made off the window's thread: the RTF, and where the
+// caret goes (the first match).
+struct PreviewContent {
+    std::string rtf;
+    LONG caret = 0;
+};
+// The merged paragraphs, with every occurrence of query (folded; empty for
+// none) marked; a long text by its excerpt.
+PreviewContent PreviewOf(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold,
+                         const std::wstring& query);
+// A line in place of a text.
+PreviewContent PreviewNote(const std::wstring& note);
+
 class BackupPreview {
 public:
     // Throws Failure when the control cannot be made.
@@ -21,11 +34,7 @@ public:
     BackupPreview& operator=(const BackupPreview&) = delete;
 
     HWND hwnd() const { return edit_; }
-    // The merged paragraphs, with every occurrence of query (folded; empty
-    // for none) marked.
-    void Show(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold, const std::wstring& query);
-    // A line in place of a text.
-    void ShowNote(const std::wstring& note);
+    void Show(const PreviewContent& content);
 
 private:
     void Make(RECT place);
