@@ -126,10 +126,10 @@ Dispatch ByName(const Dispatch& word, const std::wstring& name, const std::wstri
 
 }  // namespace
 
-Dispatch OpenDocumentOf(const ListedDocument& listed) {
+WordAndDocument OpenDocumentOf(const ListedDocument& listed) {
     if (listed.identity.name.empty()) {
         Dispatch word = RunningWord();
-        return word ? ByName(word, listed.name, listed.folder) : Dispatch();
+        return {word, word ? ByName(word, listed.name, listed.folder) : Dispatch()};
     }
     WordInstances words;
     words.find();
@@ -138,7 +138,7 @@ Dispatch OpenDocumentOf(const ListedDocument& listed) {
         const long count = documents.get(L"Count").toLong();
         for (long i = 1; i <= count; ++i) {
             Dispatch document = documents.call(L"Item", {i}).toDispatch();
-            if (IsDocument(document, listed, word)) return document;
+            if (IsDocument(document, listed, word)) return {word.app, document};
         }
     }
     return {};

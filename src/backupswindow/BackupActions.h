@@ -39,8 +39,12 @@ struct ListedDocument {
     std::wstring name;          // Word's Name
     std::wstring folder;        // of its backups
 };
-// The document open now in any of the user's Words; empty when none is.
-Dispatch OpenDocumentOf(const ListedDocument& document);
+// The document open now in any of the user's Words, and that Word; an
+// empty document when none is open.
+struct WordAndDocument {
+    Dispatch word, document;
+};
+WordAndDocument OpenDocumentOf(const ListedDocument& document);
 
 // Documents.Open of file in the user's Word: the opened document.
 Dispatch OpenInWord(const Dispatch& word, const std::wstring& file);

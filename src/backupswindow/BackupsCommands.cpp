@@ -36,14 +36,13 @@ void BackupsWindow::Compare() {
     const std::optional<Chosen> c = chosen();
     if (!c) return;
     // Found by its identity, in whichever Word holds it; compared there.
-    Dispatch current = OpenDocumentOf(c->document);
+    const auto [word, current] = OpenDocumentOf(c->document);
     if (!current) {
         ShowMessageBox(hwnd_,
                        c->document.name + L" is not open in Word, so there is nothing to compare this backup with.",
                        std::nullopt, MB_OK | MB_ICONINFORMATION);
         return;
     }
-    Dispatch word = current.get(L"Application").toDispatch();
     const std::wstring copy = CopyForRecovery(c->path, c->document.name, LocalNow());
     Dispatch comparison = CompareInWord(word, OpenInWord(word, copy), current);
     // What it shows of a protected backup, or of a document with a password,

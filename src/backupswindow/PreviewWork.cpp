@@ -15,7 +15,7 @@ constexpr wchar_t kClassicNote[] = L"A Word 97-2003 backup: its text cannot be s
 // backup's is; none when it is not open or Word does not give it.
 std::shared_ptr<const BackupText> WordText(const BackupTexts& texts, const ListedDocument& open) {
     try {
-        const Dispatch document = OpenDocumentOf(open);
+        const Dispatch document = OpenDocumentOf(open).document;
         return document ? texts.fromFlatOpc(document.get(L"WordOpenXML").toText()) : nullptr;
     } catch (const Failure&) {
         return nullptr;

@@ -122,7 +122,7 @@ TEST_F(SaveAllRun, TheBackupsWindowListsARunsBackupsAndOpensAndComparesCopies) {
     ASSERT_TRUE(Loaded(window));
     ASSERT_EQ(window.documentRows(), 1);
     EXPECT_EQ(window.selectedDocumentRow(), 0);  // the document active in Word
-    EXPECT_EQ(window.documentText(0, 0), L"Report.txt");
+    EXPECT_EQ(window.documentText(0, 0), L"Report.txt (" + session.folder().path() + L")");
     ASSERT_EQ(window.backupRows(), 1);
     // The file's own time (the name's stamp is the test clock's), and its size.
     FILETIME localFile;
@@ -159,13 +159,15 @@ TEST_F(SaveAllRun, TheBackupsWindowListsARunsBackupsAndOpensAndComparesCopies) {
 
 TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
     NoRememberedFolders remembered;
-    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"Secret")});
+    const std::wstring user = doc(L"Report.txt", L"Secret");
+    auto word = StandIn::StartUserWord({user});
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
     const std::string package = ReadFileBytes(backups + L"\\" + stamped(L"Report.txt"));
     // Found through the remembered folders alone; the newer one is damaged.
-    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected", 2,
-                  ProtectForUser(package, L"Report.txt"));
-    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 07 00 PM.docm.protected", 1, "damaged");
+    const std::wstring stem = backups + L"\\Report.txt Date Dec 7 2026 Time 01 0";
+    WriteAgedFile(stem + L"6 00 PM.docx.protected", 2, ProtectForUser(package, L"Report.txt"));
+    WriteAgedFile(stem + L"7 00 PM.docm.protected", 1, "damaged");
+    for (const wchar_t* end : {L"6 00 PM.docx.protected", L"7 00 PM.docm.protected"}) journalNames(stem + end, user);
     DeleteFileW(settings.history.c_str());
     RememberBackupFolder(backups);
 
@@ -195,10 +197,12 @@ TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
 TEST_F(SaveAllRun, NoPlainCopyOfAProtectedBackupOutlivesWordNorIsBackedUp) {
     NoRememberedFolders remembered;
     RemoveFolderTree(RecoveredCopiesFolder());
-    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"Secret")});
+    const std::wstring user = doc(L"Report.txt", L"Secret");
+    auto word = StandIn::StartUserWord({user});
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
-    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected", 2,
-                  ProtectForUser(ReadFileBytes(backups + L"\\" + stamped(L"Report.txt")), L"Report.txt"));
+    const std::wstring planted = backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected";
+    WriteAgedFile(planted, 2, ProtectForUser(ReadFileBytes(backups + L"\\" + stamped(L"Report.txt")), L"Report.txt"));
+    journalNames(planted, user);
     BackupsWindow window(settings.history, GetBackupFolders, settings.journal);
     window.Show();
     ASSERT_TRUE(Loaded(window));
@@ -411,18 +415,18 @@ TEST_F(SaveAllRun, TheSearchFindsTheWordsAsTheyReadAndMissesNothingThePythonRefe
     };
     window.Search(L"quick", true);
     ASSERT_TRUE(Searched(window));
-    const std::vector<std::wstring> found = rows();
-    ASSERT_EQ(found.size(), 4u);
+    const std::vector<std::wstring> before = rows();
+    ASSERT_EQ(before.size(), 4u);
     window.Refresh();
     rows();
     ASSERT_TRUE(Loaded(window) && Searched(window));
-    EXPECT_EQ(rows(), found);
+    EXPECT_EQ(rows(), before);
     services.boxes = [](const MessageBoxRequest&) { return IDYES; };
     window.SelectBackup(0);
     window.Delete();
     rows();
     ASSERT_TRUE(Loaded(window) && Searched(window));
-    EXPECT_EQ(rows(), std::vector<std::wstring>(found.begin() + 1, found.end()));
+    EXPECT_EQ(rows(), std::vector<std::wstring>(before.begin() + 1, before.end()));
 }
 
 // Two backups that the stand-in's package made: the older one's preview
@@ -431,10 +435,13 @@ TEST_F(SaveAllRun, TheSearchFindsTheWordsAsTheyReadAndMissesNothingThePythonRefe
 TEST_F(SaveAllRun, ThePreviewMarksTheWordsDeletedAndAddedSinceTheBackup) {
     NoRememberedFolders remembered;
     settings.clipboardCopy = false;
-    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"The first draft of the plan\nA second paragraph stays\nThis line goes")});
+    const std::wstring user = doc(L"Report.txt", L"The first draft of the plan\nA second paragraph stays\nThis line goes");
+    auto word = StandIn::StartUserWord({user});
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
     const std::wstring newest = backups + L"\\" + stamped(L"Report.txt");
-    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 00 00 PM.docx", 5, ReadFileBytes(newest));
+    const std::wstring older = backups + L"\\Report.txt Date Dec 7 2026 Time 01 00 00 PM.docx";
+    WriteAgedFile(older, 5, ReadFileBytes(newest));
+    journalNames(older, user);
     Dispatch range = Dispatch::GetActive(kWordProgId).get(L"Documents", {1}).toDispatch().call(L"Range").toDispatch();
     range.put(L"Text", L"The final draft of the plan\rA second paragraph stays\rNew closing words");
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
@@ -487,8 +494,8 @@ TEST_F(SaveAllRun, TwoDocumentsOfOneNameAreComparedEachWithItsOwnOpenDocument) {
         ASSERT_NE(compare, calls.rend());
         EXPECT_EQ(compare->args, L"OriginalDocument:=Object \"" + Escaped(copy + n + L".docx") +
                                      L"\", RevisedDocument:=Object \"" + Escaped(folder + L"\\Report.docx") + L"\"");
-        EXPECT_EQ(Marks(window), folder == work ? std::vector<std::wstring>{}
-                                                : std::vector<std::wstring>{L"-one", L"+two"});
+        const std::vector<std::wstring> changed{L"-one", L"+two"};
+        EXPECT_EQ(Marks(window), folder == work ? std::vector<std::wstring>() : changed);
     }
     EXPECT_TRUE(reports.empty()) << (reports.empty() ? L"" : reports[0]).c_str();
 
