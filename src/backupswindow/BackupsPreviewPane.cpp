@@ -35,6 +35,7 @@ void BackupsWindow::UpdatePreview() {
     const BackupFile* b = backup();
     if (!d || !b) {
         previewWork_.reset();
+        preview_->Abandon();
         if (!previewed_.empty()) preview_->Show(PreviewNote(L""));
         previewed_.clear();
         return;
@@ -50,6 +51,7 @@ void BackupsWindow::UpdatePreview() {
     if (key == previewed_) return;
     previewed_ = key;
     previewWork_.reset();  // the older selection's, if it is still being made
+    preview_->Abandon();
     try {
         previewWork_ = std::make_unique<PreviewWork>(texts_, std::move(request), hwnd_, kPreviewReady);
     } catch (const Failure& failure) {
@@ -61,6 +63,13 @@ void BackupsWindow::OnPreviewReady() {
     if (!previewWork_ || !preview_) return;  // posted by a preview abandoned since
     if (std::optional<PreviewContent> content = previewWork_->take()) {
         previewWork_.reset();
-        preview_->Show(*content);
+        preview_->Show(std::move(*content));
+        if (preview_->showing()) PostMessageW(hwnd_, kPreviewMore, 0, 0);
     }
+}
+
+// A piece at a time, each from a message of its own: the window answers
+// between two.
+void BackupsWindow::OnPreviewMore() {
+    if (preview_ && preview_->ShowMore()) PostMessageW(hwnd_, kPreviewMore, 0, 0);
 }

@@ -242,6 +242,7 @@ LRESULT BackupsWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case kCatalogueFound: OnCatalogueFound(); return 0;
     case kSearchFound: OnSearchFound(); return 0;
     case kPreviewReady: OnPreviewReady(); return 0;
+    case kPreviewMore: OnPreviewMore(); return 0;
     case WM_SETCURSOR:
         // The pointer says the backups are still being read; the window answers meanwhile.
         if (load_ && LOWORD(lParam) == HTCLIENT) {

@@ -128,7 +128,7 @@ public:
     // The preview of the selected backup (null while the window is closed),
     // made off the window's thread: previewing() while it is being made.
     HWND preview() const { return preview_ ? preview_->hwnd() : nullptr; }
-    bool previewing() const { return previewWork_ != nullptr; }
+    bool previewing() const { return previewWork_ || (preview_ && preview_->showing()); }
 
 private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -166,6 +166,7 @@ private:
     // BackupsPreviewPane.cpp: the preview, and what only an open window holds.
     void UpdatePreview();
     void OnPreviewReady();
+    void OnPreviewMore();
     void Open();
     void Close();  // let go of it
 
@@ -174,6 +175,7 @@ private:
     static constexpr UINT kCatalogueFound = WM_APP + 1;
     static constexpr UINT kSearchFound = WM_APP + 2;
     static constexpr UINT kPreviewReady = WM_APP + 3;
+    static constexpr UINT kPreviewMore = WM_APP + 4;  // the preview's next piece
 
     std::wstring historyFile_, journalFile_;
     std::function<std::vector<std::wstring>()> rememberedFolders_;
