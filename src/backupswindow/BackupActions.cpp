@@ -8,7 +8,7 @@
 #include "common/UserProtection.h"
 #include "engine/BackupName.h"
 #include "engine/RecoveredCopies.h"
-#include "engine/WordInstances.h"
+#include "engine/WordDocument.h"
 #include "engine/WordProbes.h"
 
 #include <shellapi.h>
@@ -104,13 +104,6 @@ std::optional<WordDocumentId> ActiveWordDocument(const Dispatch& word) {
 
 namespace {
 
-bool IsDocument(const Dispatch& document, const ListedDocument& listed, const FoundWord& word) {
-    const DocumentIdentity& identity = listed.identity;
-    if (!identity.neverSaved) return SameText(document.get(L"FullName").toText(), identity.name);
-    return (!word.process.id || word.process == identity.process) &&
-           SameText(document.get(L"Name").toText(), identity.name) && document.get(L"Path").toText().empty();
-}
-
 // By name, for backups the history alone names.
 Dispatch ByName(const Dispatch& word, const std::wstring& name, const std::wstring& folder) {
     Dispatch documents = word.get(L"Documents").toDispatch(), found;
@@ -131,16 +124,7 @@ WordAndDocument OpenDocumentOf(const ListedDocument& listed) {
         Dispatch word = RunningWord();
         return {word, word ? ByName(word, listed.name, listed.folder) : Dispatch()};
     }
-    WordInstances words;
-    words.find();
-    for (const FoundWord& word : words.backedUp()) {
-        Dispatch documents = word.app.get(L"Documents").toDispatch();
-        const long count = documents.get(L"Count").toLong();
-        for (long i = 1; i <= count; ++i) {
-            Dispatch document = documents.call(L"Item", {i}).toDispatch();
-            if (IsDocument(document, listed, word)) return {word.app, document};
-        }
-    }
+    if (std::optional<OpenDocument> found = FindOpenDocument(listed.identity)) return {found->word, found->document};
     return {};
 }
 

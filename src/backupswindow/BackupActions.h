@@ -24,7 +24,7 @@ std::string BackupPackageBytes(const std::wstring& backup);
 
 // The user's running Word, or empty when there is none (never fails).
 Dispatch RunningWord();
-// The name, folder (empty when never saved) and full name of Word's active document.
+// The name, folder (empty when never saved) and FullName of Word's active document.
 struct WordDocumentId {
     std::wstring name, folder, fullName;
 };

@@ -132,11 +132,9 @@ std::optional<size_t> BackupsWindow::wantedDocument() const {
         return std::nullopt;
     }
     if (!wanted_->exact) {
-        // A saved document the journal knows, by its identity; any other by its name.
-        for (size_t i = 0; i < catalogue_.documents.size() && !wanted_->fullName.empty(); ++i) {
-            const DocumentIdentity& d = catalogue_.documents[i].document;
-            if (!d.name.empty() && !d.neverSaved && SameText(d.name, wanted_->fullName)) return i;
-        }
+        // A document the journal knows, by its identity; any other by its name.
+        for (size_t i = 0; i < catalogue_.documents.size() && !wanted_->identity.empty(); ++i)
+            if (catalogue_.documents[i].identity == wanted_->identity) return i;
         return FindCatalogueDocument(catalogue_, wanted_->name, wanted_->folder);
     }
     for (size_t i = 0; i < catalogue_.documents.size(); ++i) {

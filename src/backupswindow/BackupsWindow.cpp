@@ -6,6 +6,7 @@
 #include "common/Failure.h"
 #include "common/Guard.h"
 #include "backupswindow/BackupActions.h"
+#include "engine/WordDocument.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -97,9 +98,13 @@ void BackupsWindow::Show() {
     Create();
     Open();
     // The document the user is working on, when Word has one.
-    if (auto active = ActiveWordDocument(RunningWord())) {
+    const Dispatch word = RunningWord();
+    if (auto active = ActiveWordDocument(word)) {
         wanted_ = Wanted{active->name, active->folder};
-        wanted_->fullName = active->fullName;
+        // Its identity, as the journal names its backups.
+        DocumentIdentity identity = IdentityOf(active->fullName, {});
+        if (identity.neverSaved) identity = IdentityOf(active->fullName, ProcessOfWord(word));
+        wanted_->identity = identity.key();
     }
     Run(L"Form_Load", &BackupsWindow::Refresh);
     ShowWindow(hwnd_, SW_SHOWNORMAL);

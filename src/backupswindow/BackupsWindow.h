@@ -190,9 +190,8 @@ private:
         std::wstring name, folder, stem;
         int number = 0;
         bool exact = false;  // folder, stem, number and identity, not Word's name
-        std::wstring identity;
+        std::wstring identity;  // its key; else a document the journal knows by it first
         std::wstring backupPath;  // else the document holding this backup
-        std::wstring fullName;    // Word's, for a document the journal knows
     };
     std::optional<Wanted> wanted_;
     std::optional<size_t> shownDocument_;  // whose backups the backups list shows

@@ -482,6 +482,9 @@ TEST_F(SaveAllRun, TwoDocumentsOfOneNameAreComparedEachWithItsOwnOpenDocument) {
     window.Show();
     ASSERT_TRUE(Loaded(window));
     ASSERT_EQ(window.documentRows(), 2);
+    const std::wstring active =
+        Dispatch::GetActive(kWordProgId).get(L"ActiveDocument").toDispatch().get(L"Path").toText();
+    EXPECT_EQ(window.documentText(*window.selectedDocumentRow(), 0), L"Report.docx (" + active + L")");
     const std::wstring copy = backups + L"\\Report (recovered 2026-12-07 13-05)";
     for (const auto& [folder, n] : {std::pair{work, L""}, std::pair{home, L" (2)"}}) {
         int row = 0;

@@ -7,6 +7,8 @@
 #include "common/MonotonicClock.h"
 #include "common/SlimLock.h"
 #include "common/Text.h"
+#include "engine/WordDocument.h"
+#include "engine/WordInstances.h"
 #include "support/Docx.h"
 #include "support/Files.h"
 #include "support/Thread.h"
@@ -24,6 +26,8 @@ TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
     // Started later: not the active object, and only never-saved documents.
     auto second = StandIn::StartUserWord({}, {L"Document1", L"Notes"});
     auto program = StandIn::StartHiddenWord({doc(L"H.txt", L"h")});
+    // The active Word's windows do not answer: it is asked for its process.
+    StandIn::SetFault(L"mute", {.member = L"Window.WM_GETOBJECT", .process = first.pid});
     const std::wstring draft = stamped(backups + L"\\Document1"), other = draft.substr(0, draft.size() - 5) + L" (2).docx";
     for (bool classic : {false, true}) {
         SCOPED_TRACE(classic ? "the classic way" : "the package way");
@@ -48,6 +52,16 @@ TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
     for (DWORD pid : StandIn::RunningStandIns())
         EXPECT_TRUE(pid == first.pid || pid == second.pid || pid == program.pid || StandIn::WaitForExit(pid, 15000));
 
+    // Found again by identity alone: a never-saved one in its own Word only.
+    for (DWORD pid : {first.pid, second.pid}) {
+        const std::optional<OpenDocument> draft = FindOpenDocument({L"Document1", true, ProcessOf(pid)});
+        ASSERT_TRUE(draft);
+        EXPECT_EQ(ProcessOfWord(draft->word).id, pid);
+    }
+    EXPECT_FALSE(FindOpenDocument({L"Notes", true, ProcessOf(first.pid)}));
+    const std::wstring a = session.folder().file(L"A.txt");
+    EXPECT_EQ(FindOpenDocument(IdentityOf(UpperCase(a), {}))->fullName, a);
+
     // A Word that dies costs only its own documents.
     reports.clear();
     DeleteFileW(settings.history.c_str());
@@ -60,7 +74,10 @@ TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
 
 TEST_F(SaveAllRun, WorkThatWordClosedUnsavedIsToldOnceWithItsNewestBackup) {
     settings.clipboardCopy = false;
-    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Draft", L"Notes"});
+    // A document on the web has no file to show that it was saved.
+    auto word = StandIn::StartRichUserWord({{doc(L"A.txt", L"a")}, {L"Draft", {}, {}, true}, {L"Notes", {}, {}, true},
+                                            {doc(L"Web.txt", L"w"), {}, {}, false, L"https://contoso.com/Docs", false,
+                                             false, true}});
     auto newestOf = [&](const std::wstring& name) {
         auto at = std::ranges::find_if(settings.saved.rbegin(), settings.saved.rend(),
                                        [&](const std::wstring& path) { return path.find(name) != path.npos; });
@@ -76,8 +93,12 @@ TEST_F(SaveAllRun, WorkThatWordClosedUnsavedIsToldOnceWithItsNewestBackup) {
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_TRUE(closed().empty());
 
-    // "Don't Save" on Draft, while A.txt is saved, then closed; then Word
-    // ends with Notes.  A.txt is no loss, and each closing is told once.
+    // "Don't Save" on Draft, while A.txt and Web.txt are saved, then closed;
+    // then Word ends with Notes.  A.txt and Web.txt are no loss, and each
+    // closing is told once.
+    Dispatch web = documents.call(L"Item", {2}).toDispatch();  // files come before never-saved documents
+    web.call(L"Save");
+    web.call(L"Close", {false});
     documents.call(L"Item", {2}).toDispatch().call(L"Close", {false});
     Dispatch a = documents.call(L"Item", {1}).toDispatch();
     a.call(L"Save");
@@ -106,8 +127,9 @@ TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) 
     compound[30] = 9;  // 512-byte sectors
     WriteFileBytes(locked, compound);
     WriteWordPackage(changed, "before");
-    auto word = StandIn::StartRichUserWord({{saved}, {macros}, {locked, {}, {}, false, {}, true}, 
-                                            {changed, {}, {}, false, {}, false, false, true}});
+    const std::wstring text = doc(L"Notes.txt", L"n");
+    auto word = StandIn::StartRichUserWord({{saved}, {macros}, {locked, {}, {}, false, {}, true},
+                                            {changed, {}, {}, false, {}, false, false, true}, {text}});
     const std::wstring macroBackup = stamped(backups + L"\\Macros.DOCM");
     auto backupOf = [&](const std::wstring& name) { return stamped(backups + L"\\" + name); };
 
@@ -118,17 +140,19 @@ TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) 
     EXPECT_EQ(ReadFileBytes(backupOf(L"Locked.docx")), ReadFileBytes(locked)) << "Word's own protection, as it is";
     EXPECT_EQ(ReadDocxParagraphs(backupOf(L"Changed.docx")),
               (std::vector<std::wstring>{L"before", StandIn::kModifiedParagraph}));
-    // Word was asked for the changed one's package alone, and only its protection.
-    EXPECT_EQ(calls(L"Document.WordOpenXML"), 1);
-    EXPECT_EQ(calls(L"Document.HasPassword"), 1);
-    EXPECT_EQ(historyLines().size(), 4u);
+    // Word was asked for the package and protection of the changed one and the text alone.
+    EXPECT_EQ(calls(L"Document.WordOpenXML"), 2);
+    EXPECT_EQ(calls(L"Document.HasPassword"), 2);
+    EXPECT_EQ(historyLines().size(), 5u);
 
-    // Unchanged since: skipped.  Saved again in Word: its new file.
-    SaveAll(settings);
-    EXPECT_EQ(historyLines().size(), 4u);
-    Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch().call(L"Save");
+    // Unchanged since, the text too: skipped without asking Word.  Saved
+    // again in Word: its new file.
     SaveAll(settings);
     EXPECT_EQ(historyLines().size(), 5u);
+    EXPECT_EQ(calls(L"Document.WordOpenXML"), 3) << "the changed one's";
+    Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch().call(L"Save");
+    SaveAll(settings);
+    EXPECT_EQ(historyLines().size(), 6u);
     EXPECT_EQ(ReadFileBytes(backupOf(L"Saved.docx")), ReadFileBytes(saved));
     EXPECT_EQ(ReadDocxText(backupOf(L"Saved.docx")), L"saved \u65e5\u672c");
     EXPECT_TRUE(reports.empty());
