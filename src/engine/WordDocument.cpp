@@ -1,6 +1,7 @@
 #include "engine/WordDocument.h"
 
 #include "common/Guard.h"
+#include "common/Main.h"
 #include "common/Text.h"
 #include "engine/ProtectedContent.h"
 #include "engine/RunState.h"
@@ -19,12 +20,19 @@ bool IsDrivePath(const std::wstring& name) {
 }
 bool IsUncPath(const std::wstring& name) { return name.starts_with(L"\\\\"); }
 // A file on a mapped network drive by its share's name: one document,
-// whichever way the user opened it.
+// whichever way the user opened it.  mpr is loaded from the system folder
+// the first time a network drive is met.
 std::wstring UniversalName(const std::wstring& path) {
     if (!IsDrivePath(path) || GetDriveTypeW(path.substr(0, 3).c_str()) != DRIVE_REMOTE) return path;
+    using Function = DWORD WINAPI(LPCWSTR, DWORD, LPVOID, LPDWORD);
+    static Function* const universalName = [] {
+        HMODULE mpr = LoadLibraryW((SystemFolder() + L"\\mpr.dll").c_str());
+        return mpr ? reinterpret_cast<Function*>(GetProcAddress(mpr, "WNetGetUniversalNameW")) : nullptr;
+    }();
     alignas(UNIVERSAL_NAME_INFOW) char buffer[2048];
     DWORD size = sizeof buffer;
-    if (WNetGetUniversalNameW(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer, &size) != NO_ERROR) return path;
+    if (!universalName || universalName(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer, &size) != NO_ERROR)
+        return path;
     return reinterpret_cast<const UNIVERSAL_NAME_INFOW*>(buffer)->lpUniversalName;
 }
 
