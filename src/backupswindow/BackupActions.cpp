@@ -8,6 +8,7 @@
 #include "common/UserProtection.h"
 #include "engine/BackupName.h"
 #include "engine/RecoveredCopies.h"
+#include "engine/WordDocument.h"
 #include "engine/WordProbes.h"
 
 #include <shellapi.h>
@@ -94,23 +95,37 @@ std::optional<WordDocumentId> ActiveWordDocument(const Dispatch& word) {
     try {
         // Word fails ActiveDocument when no document is open.
         Dispatch document = word.get(L"ActiveDocument").toDispatch();
-        return WordDocumentId{document.get(L"Name").toText(), document.get(L"Path").toText()};
+        return WordDocumentId{document.get(L"Name").toText(), document.get(L"Path").toText(),
+                              document.get(L"FullName").toText()};
     } catch (const Failure&) {
         return std::nullopt;
     }
 }
 
-Dispatch OpenWordDocument(const Dispatch& word, const std::wstring& name, const std::wstring& folder) {
-    if (!word) return {};
+namespace {
+
+// By name, for backups the history alone names.
+Dispatch ByName(const Dispatch& word, const std::wstring& name, const std::wstring& folder) {
     Dispatch documents = word.get(L"Documents").toDispatch(), found;
     const long count = documents.get(L"Count").toLong();
     for (long i = 1; i <= count; ++i) {
         Dispatch document = documents.call(L"Item", {i}).toDispatch();
         if (!SameText(document.get(L"Name").toText(), name)) continue;
-        if (folder.empty() || SameText(document.get(L"Path").toText(), folder)) return document;
+        if (SameText(document.get(L"Path").toText(), folder)) return document;
         if (!found) found = document;
     }
     return found;
+}
+
+}  // namespace
+
+WordAndDocument OpenDocumentOf(const ListedDocument& listed) {
+    if (listed.identity.name.empty()) {
+        Dispatch word = RunningWord();
+        return {word, word ? ByName(word, listed.name, listed.folder) : Dispatch()};
+    }
+    if (std::optional<OpenDocument> found = FindOpenDocument(listed.identity)) return {found->word, found->document};
+    return {};
 }
 
 Dispatch OpenInWord(const Dispatch& word, const std::wstring& file) {

@@ -3,6 +3,7 @@
 // document of the user's: a backup is opened and compared through a new
 // copy of its own, and deleted only to the Recycle Bin.
 #include "common/Automation.h"
+#include "engine/JournalLine.h"
 
 #include <windows.h>
 
@@ -23,14 +24,27 @@ std::string BackupPackageBytes(const std::wstring& backup);
 
 // The user's running Word, or empty when there is none (never fails).
 Dispatch RunningWord();
-// The name and folder (empty when never saved) of Word's active document.
+// The name, folder (empty when never saved) and FullName of Word's active document.
 struct WordDocumentId {
-    std::wstring name, folder;
+    std::wstring name, folder, fullName;
 };
 std::optional<WordDocumentId> ActiveWordDocument(const Dispatch& word);
-// The open document of that name, from folder when one of that name is;
-// empty when none is open.
-Dispatch OpenWordDocument(const Dispatch& word, const std::wstring& name, const std::wstring& folder);
+// A listed document, as Word is asked for it again: by its identity when
+// the journal names its backups (a saved document by its full name, a
+// never-saved one by its name within its Word process), whatever the
+// window calls it; else, for backups the history alone names, by Word's
+// name, from the folder of its backups when one of that name is.
+struct ListedDocument {
+    DocumentIdentity identity;  // empty name: not known
+    std::wstring name;          // Word's Name
+    std::wstring folder;        // of its backups
+};
+// The document open now in any of the user's Words, and that Word; an
+// empty document when none is open.
+struct WordAndDocument {
+    Dispatch word, document;
+};
+WordAndDocument OpenDocumentOf(const ListedDocument& document);
 
 // Documents.Open of file in the user's Word: the opened document.
 Dispatch OpenInWord(const Dispatch& word, const std::wstring& file);

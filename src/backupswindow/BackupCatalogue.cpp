@@ -163,8 +163,11 @@ void Reader::scanFolder(const std::wstring& folder) {
             journal_.empty() ? std::nullopt : journal_.find(folder + L"\\" + file.name);
         if (record && record->size == file.size) {
             CatalogueDocument& document = part_.documentFor(folder, parts->stem, 0, record->document.key());
-            if (document.backups.empty())
-                document.name = DocumentLabel(record->document, record->displayName, record->firstBackup);
+            if (document.backups.empty()) {
+                document.name = record->displayName;
+                document.label = DocumentLabel(record->document, record->displayName, record->firstBackup);
+                document.document = record->document;
+            }
             document.newest = std::max(document.newest, file.written);
             document.backups.push_back(std::move(file));
         } else if (!parts->dayStamped) {
@@ -198,6 +201,11 @@ void Reader::scan(const std::vector<std::wstring>& remembered) {
 
 }  // namespace
 
+std::wstring CatalogueDocument::shownName() const {
+    if (!label.empty()) return label;
+    return number ? name + L" (" + std::to_wstring(number) + L")" : name;
+}
+
 CatalogueDocument& BackupCatalogue::documentFor(std::wstring_view folder, std::wstring_view stem, int number,
                                                 std::wstring_view identity) {
     DocumentKey(key_, folder, stem, number, identity);
@@ -216,7 +224,11 @@ CatalogueDocument& BackupCatalogue::documentFor(std::wstring_view folder, std::w
 void BackupCatalogue::merge(BackupCatalogue&& part) {
     for (CatalogueDocument& from : part.documents) {
         CatalogueDocument& to = documentFor(from.folder, from.stem, from.number, from.identity);
-        if (to.backups.empty()) to.name = std::move(from.name);
+        if (to.backups.empty()) {
+            to.name = std::move(from.name);
+            to.label = std::move(from.label);
+            to.document = std::move(from.document);
+        }
         to.newest = std::max(to.newest, from.newest);
         if (to.backups.empty()) {
             to.backups = std::move(from.backups);

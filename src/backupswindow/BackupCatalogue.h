@@ -3,6 +3,8 @@
 // (StampRule) of a document, in the folders the history file's lines name
 // and in the folders backups were written to.  Read once per load; nothing
 // is watched.
+#include "engine/JournalLine.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -21,17 +23,23 @@ struct BackupFile {
 };
 
 struct CatalogueDocument {
-    // As Word named it (the history line's), else the stem of its backups'
-    // names; for a document the journal knows, with its folder or, never
-    // saved, the time of its first backup ("Document1, started Dec 8 10:02 AM").
+    // As Word named it (the journal's or the history line's), else the stem
+    // of its backups' names.
     std::wstring name;
+    // How the window names a document the journal knows, with its folder
+    // or, never saved, the time of its first backup ("Document1, started Dec
+    // 8 10:02 AM"); empty for any other.
+    std::wstring label;
     std::wstring folder;  // where its backups are
     std::wstring stem;    // what its backups' names begin with
     int number = 0;       // the " (n)" that keeps it apart from another of the same name; 0 for none
-    std::wstring identity;  // its identity's key (DocumentIdentity) when the journal names its backups
+    std::wstring identity;      // its identity's key (DocumentIdentity) when the journal names its backups
+    DocumentIdentity document;  // and that identity (its name empty for any other)
     std::vector<BackupFile> backups;  // in the order found
     std::uint64_t newest = 0;
     std::wstring path(const BackupFile& backup) const { return folder + L"\\" + backup.name; }
+    // The label, else the name with its number.
+    std::wstring shownName() const;
 };
 
 class BackupCatalogue {

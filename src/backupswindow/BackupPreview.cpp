@@ -29,31 +29,38 @@ void AppendEscaped(std::string& rtf, wchar_t c) {
 
 }  // namespace
 
-std::string PreviewRtf(const std::vector<DiffParagraph>& paragraphs,
-                       const std::vector<std::pair<size_t, size_t>>& matches) {
-    std::string rtf = kHeader;
-    size_t at = 0, match = 0;  // place in the joined text; the next match
+std::vector<std::string> PreviewRtf(const std::vector<DiffParagraph>& paragraphs,
+                                    const std::vector<std::pair<size_t, size_t>>& matches) {
+    std::vector<std::string> pieces{kHeader};
+    size_t at = 0, match = 0, pieceStart = 0;  // place in the joined text; the next match; where the piece began
     bool lit = false;
-    auto light = [&](bool on) {
-        if (on != lit) rtf += on ? "\\highlight3 " : "\\highlight0 ";
-        lit = on;
-    };
     for (size_t p = 0; p < paragraphs.size(); ++p) {
+        std::string& rtf = pieces.back();
         for (const DiffSpan& span : paragraphs[p]) {
             rtf += span.kind == DiffKind::Deleted ? "{\\strike\\cf1 " : span.kind == DiffKind::Added ? "{\\ul\\cf2 " : "{";
             if (lit) rtf += "\\highlight3 ";
             for (wchar_t c : span.text) {
                 while (match < matches.size() && at >= matches[match].second) ++match;
-                light(match < matches.size() && at >= matches[match].first);
+                const bool on = match < matches.size() && at >= matches[match].first;
+                if (on != lit) rtf += on ? "\\highlight3 " : "\\highlight0 ";
+                lit = on;
                 AppendEscaped(rtf, c);
                 ++at;
             }
             rtf += "}";
         }
         ++at;  // the paragraph end
-        if (p + 1 < paragraphs.size()) rtf += "\\par\n";
+        if (p + 1 == paragraphs.size()) break;
+        // A piece never ends with a paragraph end: one streamed in at the end would lose it.
+        if (at - pieceStart >= kPreviewPiece) {
+            rtf += "}";
+            pieces.push_back(kHeader);
+            pieceStart = at;
+        }
+        pieces.back() += "\\par\n";
     }
-    return rtf + "}";
+    pieces.back() += "}";
+    return pieces;
 }
 
 BackupPreview::BackupPreview(HWND parent, int id) : parent_(parent), id_(id) {
@@ -62,7 +69,7 @@ BackupPreview::BackupPreview(HWND parent, int id) : parent_(parent), id_(id) {
     library_ = folder.empty() ? nullptr : LoadLibraryW((folder + L"\\msftedit.dll").c_str());
     if (!library_) throw Failure::Text(L"The preview's text control (msftedit.dll) could not be loaded.");
     try {
-        Make(RECT{0, 0, 10, 10});
+        Make();
     } catch (const Failure&) {
         FreeLibrary(library_);
         throw;
@@ -76,8 +83,13 @@ BackupPreview::~BackupPreview() {
 
 // A new control in the old one's place.  Wine's rich edit takes seconds to
 // empty itself of a long text and milliseconds to be destroyed with it.
-void BackupPreview::Make(RECT place) {
+void BackupPreview::Make() {
     HWND old = edit_;
+    RECT place{0, 0, 10, 10};
+    if (old) {
+        GetWindowRect(old, &place);
+        MapWindowPoints(nullptr, parent_, reinterpret_cast<POINT*>(&place), 2);
+    }
     edit_ = CreateWindowExW(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
                             WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY |
                                 ES_AUTOVSCROLL,
@@ -98,12 +110,10 @@ void BackupPreview::Make(RECT place) {
     SetWindowLongPtrW(edit_, GWLP_ID, id_);
 }
 
+// Each piece after the first goes at the end of what is there.
 void BackupPreview::Stream(const std::string& rtf) {
-    RECT place;
-    GetWindowRect(edit_, &place);
-    ScreenToClient(parent_, reinterpret_cast<POINT*>(&place.left));
-    ScreenToClient(parent_, reinterpret_cast<POINT*>(&place.right));
-    Make(place);
+    CHARRANGE end{-1, -1};
+    SendMessageW(edit_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
     struct Source {
         const std::string* rtf;
         size_t at;
@@ -118,7 +128,7 @@ void BackupPreview::Stream(const std::string& rtf) {
         *given = static_cast<LONG>(n);
         return 0;
     };
-    SendMessageW(edit_, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    SendMessageW(edit_, EM_STREAMIN, SF_RTF | SFF_SELECTION, reinterpret_cast<LPARAM>(&stream));
 }
 
 namespace {
@@ -193,20 +203,34 @@ std::vector<DiffParagraph> PreviewExcerpt(const std::vector<DiffParagraph>& para
     return excerpt;
 }
 
-void BackupPreview::Show(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold,
+PreviewContent PreviewOf(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold,
                          const std::wstring& query) {
     std::vector<std::wstring> notes;
     const std::vector<DiffParagraph> excerpt = PreviewExcerpt(paragraphs, Matches(paragraphs, fold, query), notes);
     const std::vector<std::pair<size_t, size_t>> matches = Matches(excerpt, fold, query);
-    Stream(PreviewRtf(excerpt, matches));
-    CHARRANGE first{0, 0};
-    if (!matches.empty()) first = {static_cast<LONG>(matches[0].first), static_cast<LONG>(matches[0].first)};
-    SendMessageW(edit_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&first));
-    SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
+    return {PreviewRtf(excerpt, matches), matches.empty() ? 0 : static_cast<LONG>(matches[0].first)};
 }
 
-void BackupPreview::ShowNote(const std::wstring& note) {
+PreviewContent PreviewNote(const std::wstring& note) {
     std::string rtf = kHeader;
     for (wchar_t c : note) AppendEscaped(rtf, c);
-    Stream(rtf + "}");
+    return {{rtf + "}"}, 0};
+}
+
+void BackupPreview::Show(PreviewContent content) {
+    shown_ = std::move(content);
+    next_ = 0;
+    ShowMore();
+}
+
+bool BackupPreview::ShowMore() {
+    if (next_ >= shown_.pieces.size()) return false;
+    if (next_ == 0) Make();
+    Stream(shown_.pieces[next_++]);
+    if (next_ < shown_.pieces.size()) return true;
+    CHARRANGE caret{shown_.caret, shown_.caret};
+    SendMessageW(edit_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&caret));
+    SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
+    shown_ = {};
+    return false;
 }

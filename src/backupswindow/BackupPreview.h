@@ -12,6 +12,20 @@
 #include <string>
 #include <vector>
 
+// What the pane shows, made off the window's thread: the RTF, in pieces of
+// some thousand characters each (the window answers between two), and where
+// the caret goes (the first match).
+struct PreviewContent {
+    std::vector<std::string> pieces;
+    LONG caret = 0;
+};
+// The merged paragraphs, with every occurrence of query (folded; empty for
+// none) marked; a long text by its excerpt.
+PreviewContent PreviewOf(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold,
+                         const std::wstring& query);
+// A line in place of a text.
+PreviewContent PreviewNote(const std::wstring& note);
+
 class BackupPreview {
 public:
     // Throws Failure when the control cannot be made.
@@ -21,24 +35,28 @@ public:
     BackupPreview& operator=(const BackupPreview&) = delete;
 
     HWND hwnd() const { return edit_; }
-    // The merged paragraphs, with every occurrence of query (folded; empty
-    // for none) marked.
-    void Show(const std::vector<DiffParagraph>& paragraphs, const TextFold& fold, const std::wstring& query);
-    // A line in place of a text.
-    void ShowNote(const std::wstring& note);
+    // Shows the first piece; ShowMore the next one, answering whether more
+    // are to come.
+    void Show(PreviewContent content);
+    bool ShowMore();
+    bool showing() const { return !shown_.pieces.empty(); }
+    void Abandon() { shown_ = {}; }  // the pieces not in yet
 
 private:
-    void Make(RECT place);
+    void Make();
     void Stream(const std::string& rtf);
 
     HWND parent_;
     int id_;
     HMODULE library_ = nullptr;
     HWND edit_ = nullptr;
+    PreviewContent shown_;  // until its last piece is in
+    size_t next_ = 0;
 };
 
-// Up to this many characters a text is shown whole, and an excerpt about as long.
-inline constexpr size_t kPreviewWhole = 40000;
+// Up to this many characters a text is shown whole, and an excerpt about as
+// long; streamed into the control this many at a time.
+inline constexpr size_t kPreviewWhole = 40000, kPreviewPiece = 4000;
 // The paragraphs shown of a longer text: those with changes or matches
 // (ranges as PreviewRtf's), with one paragraph around each, and a line in
 // notes for each stretch left out.
@@ -47,6 +65,6 @@ std::vector<DiffParagraph> PreviewExcerpt(const std::vector<DiffParagraph>& para
                                           std::vector<std::wstring>& notes);
 
 // The RTF of the merged paragraphs, matches (ranges of the paragraphs'
-// text joined with '\n') highlighted.
-std::string PreviewRtf(const std::vector<DiffParagraph>& paragraphs,
+// text joined with '\n') highlighted, in pieces of whole paragraphs.
+std::vector<std::string> PreviewRtf(const std::vector<DiffParagraph>& paragraphs,
                        const std::vector<std::pair<size_t, size_t>>& matches);

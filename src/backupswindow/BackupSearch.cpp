@@ -2,8 +2,7 @@
 
 #include "common/Failure.h"
 #include "common/SlimLock.h"
-
-#include <process.h>
+#include "common/WorkerThread.h"
 
 #include <atomic>
 #include <mutex>
@@ -49,18 +48,17 @@ BackupSearch::BackupSearch(std::shared_ptr<BackupTexts> texts, std::wstring word
     state_->message = message;
     const int threads = state_->items.size() > 1 ? kThreads : 1;
     state_->running = threads;
+    int started = 0;
     for (int i = 0; i < threads; ++i) {
-        auto* held = new std::shared_ptr<State>(state_);
-        HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Work, held, 0, nullptr));
-        if (!thread) {
-            delete held;
-            std::lock_guard lock(state_->mutex);
-            if (--state_->running == 0 && i == 0)
-                throw Failure::Text(L"The backups could not be searched: no thread could be started.");
+        if (StartWorkerThread([state = state_] { Work(*state); })) {
+            ++started;
             continue;
         }
-        CloseHandle(thread);
+        std::lock_guard lock(state_->mutex);
+        --state_->running;
     }
+    // One thread is enough; with none the search would never end.
+    if (started == 0) throw Failure::Text(kSearchNotStarted);
 }
 
 BackupSearch::~BackupSearch() {
@@ -78,18 +76,16 @@ int BackupSearch::Count(const BackupText& text, const std::wstring& query) {
     return count;
 }
 
-unsigned __stdcall BackupSearch::Work(void* held) {
-    const std::shared_ptr<State> state = std::move(*static_cast<std::shared_ptr<State>*>(held));
-    delete static_cast<std::shared_ptr<State>*>(held);
-    for (size_t i; !state->stop && (i = state->next++) < state->items.size();) {
-        const SearchItem& item = state->items[i];
+void BackupSearch::Work(State& state) {
+    for (size_t i; !state.stop && (i = state.next++) < state.items.size();) {
+        const SearchItem& item = state.items[i];
         std::optional<SearchHit> hit;
         if (IsClassicWordFile(item.path)) {
             hit = SearchHit{item.document, item.backup, SearchHit::Classic};
         } else {
             try {
-                const auto text = state->texts->read(item.path, item.written, item.size);
-                if (const int count = Count(*text, state->query))
+                const auto text = state.texts->read(item.path, item.written, item.size);
+                if (const int count = Count(*text, state.query))
                     hit = SearchHit{item.document, item.backup, SearchHit::Holds, count};
             } catch (const Failure&) {
                 hit = SearchHit{item.document, item.backup, SearchHit::Unreadable};
@@ -97,15 +93,14 @@ unsigned __stdcall BackupSearch::Work(void* held) {
                 hit = SearchHit{item.document, item.backup, SearchHit::Unreadable};
             }
         }
-        std::lock_guard lock(state->mutex);
-        ++state->searched;
-        if (hit) state->hits.push_back(*hit);
-        state->notify(hit.has_value());
+        std::lock_guard lock(state.mutex);
+        ++state.searched;
+        if (hit) state.hits.push_back(*hit);
+        state.notify(hit.has_value());
     }
-    std::lock_guard lock(state->mutex);
-    --state->running;
-    state->notify(true);
-    return 0;
+    std::lock_guard lock(state.mutex);
+    --state.running;
+    state.notify(true);
 }
 
 bool BackupSearch::take(std::vector<SearchHit>& hits, size_t& searched) {

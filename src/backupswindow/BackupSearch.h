@@ -25,11 +25,15 @@ struct SearchHit {
     int matches = 0;  // Holds: how often the words occur
 };
 
+// The status line's text when no search thread could be started.
+inline constexpr wchar_t kSearchNotStarted[] = L"The backups could not be searched: no thread could be started.";
+
 class BackupSearch {
 public:
     // Starts at once, items in the order given (newest first).  Whenever
     // hits or progress wait to be taken, one message is posted to window (no
-    // second one until take is called).
+    // second one until take is called).  Throws Failure (kSearchNotStarted)
+    // when not one of its threads could be started.
     BackupSearch(std::shared_ptr<BackupTexts> texts, std::wstring words, std::vector<SearchItem> items,
                  HWND window, UINT message);
     // Stops the search without waiting: a thread in the middle of a package
@@ -48,6 +52,6 @@ public:
 
 private:
     struct State;
-    static unsigned __stdcall Work(void* state);
+    static void Work(State& state);
     std::shared_ptr<State> state_;
 };

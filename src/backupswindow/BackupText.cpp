@@ -4,9 +4,12 @@
 #include "common/Failure.h"
 #include "common/Text.h"
 #include "common/ZipReader.h"
+#include "engine/Package.h"
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -189,6 +192,10 @@ public:
 private:
     std::string pending_, out_;
     int inText_ = 0, inTabStops_ = 0;  // inside w:t; inside w:tabs (tab stops, not tabs)
+    // Word writes a text box twice, as mc:Choice and as mc:Fallback: per open
+    // mc:AlternateContent whether a branch was read; the depth inside one left out.
+    std::vector<bool> branchRead_;
+    int leftOut_ = 0;
 };
 
 size_t WordprocessingReader::scan(std::string_view xml, bool whole) {
@@ -213,7 +220,18 @@ size_t WordprocessingReader::scan(std::string_view xml, bool whole) {
         const Tag tag = ReadTag(xml, lt, end);
         if (tag.cut && !whole) return lt;
         const std::string_view local = LocalName(tag.name);
-        if (local == "t") {
+        at = end;
+        if (leftOut_) {
+            if (!tag.name.empty() && !tag.empty) leftOut_ += tag.closing ? -1 : 1;
+            continue;
+        }
+        if (local == "AlternateContent" && !tag.empty) {
+            if (tag.closing && !branchRead_.empty()) branchRead_.pop_back();
+            else if (!tag.closing) branchRead_.push_back(false);
+        } else if ((local == "Choice" || local == "Fallback") && !tag.closing && !tag.empty && !branchRead_.empty()) {
+            if (branchRead_.back()) leftOut_ = 1;
+            branchRead_.back() = true;
+        } else if (local == "t") {
             if (!tag.empty) inText_ = tag.closing ? 0 : 1;
         } else if (local == "tabs") {
             if (!tag.empty) inTabStops_ += tag.closing ? -1 : 1;
@@ -224,7 +242,6 @@ size_t WordprocessingReader::scan(std::string_view xml, bool whole) {
         } else if (local == "p") {
             out_ += '\n';
         }
-        at = end;
     }
     return at;
 }
@@ -257,12 +274,65 @@ std::vector<std::string> RelationshipTargets(std::string_view rels, std::string_
     return targets;
 }
 
-std::shared_ptr<const PartText> BackupTexts::part(std::string_view package, const ZipEntry& entry) {
-    const std::string key = entry.name + '\n' + std::to_string(entry.crc) + '\n' + std::to_string(entry.size) + '\n' +
-                            std::to_string(entry.compressedSize);
+namespace {
+
+// The names of the parts whose text a backup shows: the main part, then its
+// headers, footers, footnotes, endnotes and comments.  read: a part's bytes
+// by name, none when there is no such part.
+std::vector<std::string> TextPartNames(const std::function<std::optional<std::string>(const std::string&)>& read) {
+    const std::optional<std::string> rels = read("_rels/.rels");
+    const std::vector<std::string> main =
+        rels ? RelationshipTargets(*rels, "", {"/officeDocument"}) : std::vector<std::string>{};
+    if (main.empty() || main.front().empty()) throw Failure::Text(L"The package holds no Word document.");
+    std::vector<std::string> names{main.front()};
+    const size_t slash = names[0].rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : names[0].substr(0, slash + 1);
+    if (const auto own = read(folder + "_rels/" + names[0].substr(folder.size()) + ".rels"))
+        for (std::string& name :
+             RelationshipTargets(*own, folder, {"/header", "/footer", "/footnotes", "/endnotes", "/comments"}))
+            names.push_back(std::move(name));
+    return names;
+}
+
+std::shared_ptr<PartText> TextOf(const std::string& name, std::string_view xml, const TextFold& fold) {
+    auto text = std::make_shared<PartText>();
+    text->name = name;
+    text->text = WordprocessingText(xml);
+    text->folded = fold.fold(text->text);
+    return text;
+}
+
+}  // namespace
+
+std::shared_ptr<const PartText> BackupTexts::kept(const std::string& key) {
+    const auto it = parts_.find(key);
+    if (it == parts_.end()) return nullptr;
+    used_.splice(used_.begin(), used_, it->second.used);
+    return it->second.text;
+}
+
+void BackupTexts::keep(const std::string& key, std::shared_ptr<const PartText> text) {
+    if (parts_.contains(key)) return;
+    const size_t bytes = (text->text.capacity() + text->folded.capacity()) * sizeof(wchar_t) + key.size() + 128;
+    used_.push_front(key);
+    parts_.emplace(key, Part{std::move(text), used_.begin(), bytes});
+    bytes_ += bytes;
+    // The one just read stays, whatever its size.
+    while (bytes_ > budget_ && used_.size() > 1) {
+        const auto oldest = parts_.find(used_.back());
+        bytes_ -= oldest->second.bytes;
+        parts_.erase(oldest);
+        used_.pop_back();
+    }
+}
+
+std::shared_ptr<const PartText> BackupTexts::part(std::string_view package, const ZipEntry& entry,
+                                                  std::string& key) {
+    key = entry.name + '\n' + std::to_string(entry.crc) + '\n' + std::to_string(entry.size) + '\n' +
+          std::to_string(entry.compressedSize);
     {
         std::lock_guard lock(mutex_);
-        if (auto it = parts_.find(key); it != parts_.end()) return it->second;
+        if (auto text = kept(key)) return text;
     }
     auto text = std::make_shared<PartText>();
     text->name = entry.name;
@@ -271,30 +341,48 @@ std::shared_ptr<const PartText> BackupTexts::part(std::string_view package, cons
     text->text = reader.finish();
     text->folded = fold_.fold(text->text);
     std::lock_guard lock(mutex_);
-    return parts_.emplace(key, std::move(text)).first->second;
+    keep(key, text);
+    return text;
 }
 
 std::shared_ptr<const BackupText> BackupTexts::fromPackage(std::string_view package) {
+    return textOf(package, nullptr);
+}
+
+std::shared_ptr<const BackupText> BackupTexts::textOf(std::string_view package, std::vector<std::string>* keys) {
     const std::vector<ZipEntry> entries = ReadZipDirectory(package);
-    auto partOf = [&](const std::string& name) -> const ZipEntry* {
-        return name.empty() ? nullptr : FindZipEntry(entries, name);
-    };
-    const ZipEntry* rels = partOf("_rels/.rels");
-    const std::vector<std::string> main =
-        rels ? RelationshipTargets(ReadZipEntry(package, *rels, kLargestRelationships), "", {"/officeDocument"})
-             : std::vector<std::string>{};
-    const ZipEntry* document = partOf(main.empty() ? std::string() : main.front());
-    if (!document) throw Failure::Text(L"The package holds no Word document.");
+    const std::vector<std::string> names = TextPartNames([&](const std::string& name) -> std::optional<std::string> {
+        const ZipEntry* entry = FindZipEntry(entries, name);
+        return entry ? std::optional(ReadZipEntry(package, *entry, kLargestRelationships)) : std::nullopt;
+    });
     auto text = std::make_shared<BackupText>();
-    text->parts.push_back(part(package, *document));
-    const size_t slash = document->name.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : document->name.substr(0, slash + 1);
-    const std::string last = document->name.substr(folder.size());
-    if (const ZipEntry* own = partOf(folder + "_rels/" + last + ".rels"))
-        for (const std::string& name :
-             RelationshipTargets(ReadZipEntry(package, *own, kLargestRelationships), folder,
-                                 {"/header", "/footer", "/footnotes", "/endnotes", "/comments"}))
-            if (const ZipEntry* entry = partOf(name)) text->parts.push_back(part(package, *entry));
+    std::string key;
+    for (const std::string& name : names) {
+        const ZipEntry* entry = FindZipEntry(entries, name);
+        if (!entry && text->parts.empty()) throw Failure::Text(L"The package holds no Word document.");
+        if (!entry) continue;
+        text->parts.push_back(part(package, *entry, key));
+        if (keys) keys->push_back(key);
+    }
+    return text;
+}
+
+std::shared_ptr<const BackupText> BackupTexts::fromFlatOpc(std::wstring_view flatOpc) const {
+    std::vector<PackagePart> parts = ReadFlatOpc(flatOpc);
+    auto find = [&](const std::string& name) -> const PackagePart* {
+        for (const PackagePart& part : parts)
+            if (CompareStringOrdinal(part.name.c_str(), -1, FromUtf8(name).c_str(), -1, TRUE) == CSTR_EQUAL)
+                return &part;
+        return nullptr;
+    };
+    const std::vector<std::string> names = TextPartNames([&](const std::string& name) -> std::optional<std::string> {
+        const PackagePart* part = find(name);
+        return part ? std::optional(part->bytes) : std::nullopt;
+    });
+    auto text = std::make_shared<BackupText>();
+    for (const std::string& name : names)
+        if (const PackagePart* part = find(name)) text->parts.push_back(TextOf(name, part->bytes, fold_));
+    if (text->parts.empty()) throw Failure::Text(L"The package holds no Word document.");
     return text;
 }
 
@@ -303,19 +391,31 @@ std::shared_ptr<const BackupText> BackupTexts::read(const std::wstring& path, st
     {
         std::lock_guard lock(mutex_);
         if (auto it = backups_.find(path); it != backups_.end() && it->second.written == written &&
-                                           it->second.size == size)
-            return it->second.text;
+                                           it->second.size == size) {
+            auto text = std::make_shared<BackupText>();
+            for (const std::string& key : it->second.parts)
+                if (auto part = kept(key)) text->parts.push_back(std::move(part));
+            if (text->parts.size() == it->second.parts.size()) return text;
+        }
     }
-    std::shared_ptr<const BackupText> text = fromPackage(BackupPackageBytes(path));
+    std::vector<std::string> keys;
+    std::shared_ptr<const BackupText> text = textOf(BackupPackageBytes(path), &keys);
     std::lock_guard lock(mutex_);
-    backups_[path] = Kept{written, size, text};
+    backups_[path] = Kept{written, size, std::move(keys)};
     return text;
+}
+
+size_t BackupTexts::bytes() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
 }
 
 void BackupTexts::clear() {
     std::lock_guard lock(mutex_);
     backups_.clear();
     parts_.clear();
+    used_.clear();
+    bytes_ = 0;
 }
 
 bool IsClassicWordFile(const std::wstring& path) {

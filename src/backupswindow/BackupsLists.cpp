@@ -51,10 +51,6 @@ bool Holds(const std::wstring& text, const std::wstring& part) {
                            part.c_str(), -1, nullptr, nullptr, nullptr, 0) >= 0;
 }
 
-std::wstring DisplayName(const CatalogueDocument& d) {
-    return d.number ? d.name + L" (" + std::to_wstring(d.number) + L")" : d.name;
-}
-
 }  // namespace
 
 namespace backups {
@@ -135,7 +131,12 @@ std::optional<size_t> BackupsWindow::wantedDocument() const {
                 if (SameText(catalogue_.documents[i].path(b), wanted_->backupPath)) return i;
         return std::nullopt;
     }
-    if (!wanted_->exact) return FindCatalogueDocument(catalogue_, wanted_->name, wanted_->folder);
+    if (!wanted_->exact) {
+        // A document the journal knows, by its identity; any other by its name.
+        for (size_t i = 0; i < catalogue_.documents.size() && !wanted_->identity.empty(); ++i)
+            if (catalogue_.documents[i].identity == wanted_->identity) return i;
+        return FindCatalogueDocument(catalogue_, wanted_->name, wanted_->folder);
+    }
     for (size_t i = 0; i < catalogue_.documents.size(); ++i) {
         const CatalogueDocument& c = catalogue_.documents[i];
         if (c.folder == wanted_->folder && c.stem == wanted_->stem && c.number == wanted_->number &&
@@ -148,7 +149,7 @@ std::optional<size_t> BackupsWindow::wantedDocument() const {
 void BackupsWindow::FillDocuments(std::optional<size_t> keep) {
     documentRows_.clear();
     for (size_t i = 0; i < catalogue_.documents.size(); ++i)
-        if (Holds(DisplayName(catalogue_.documents[i]), filterText_)) documentRows_.push_back(i);
+        if (Holds(catalogue_.documents[i].shownName(), filterText_)) documentRows_.push_back(i);
     const auto& docs = catalogue_.documents;
     const Sort sort = documentSort_;
     std::stable_sort(documentRows_.begin(), documentRows_.end(), [&](size_t a, size_t b) {
@@ -156,7 +157,7 @@ void BackupsWindow::FillDocuments(std::optional<size_t> keep) {
         int order = sort.column == 1   ? Order(x.backups.size(), y.backups.size())
                     : sort.column == 2 ? Order(x.newest, y.newest)
                     : sort.column == 3 ? CompareText(x.folder, y.folder)
-                                       : CompareText(DisplayName(x), DisplayName(y));
+                                       : CompareText(x.shownName(), y.shownName());
         return sort.ascending ? order < 0 : order > 0;
     });
     ShowSortArrow(documents_, sort.column, sort.ascending);
@@ -272,7 +273,7 @@ std::wstring BackupsWindow::documentText(int row, int column) const {
     if (row < 0 || row >= documentRows()) return {};
     const CatalogueDocument& d = catalogue_.documents[documentRows_[row]];
     switch (column) {
-    case 0: return DisplayName(d);
+    case 0: return d.shownName();
     case 1: return std::to_wstring(d.backups.size());
     case 2: return WhenText(d.newest, now_);
     default: return d.folder;

@@ -1,8 +1,7 @@
-// The Backups window's search: its rows in the backups list, the status
-// line, and the preview of the selected backup against the one after it.
+// The Backups window's search: its rows in the backups list and the status
+// line.
 #include "backupswindow/BackupsWindow.h"
 
-#include "backupswindow/BackupActions.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
 
@@ -20,27 +19,6 @@ std::wstring Plural(size_t n, const wchar_t* unit) {
 }
 
 }  // namespace
-
-void BackupsWindow::Open() {
-    if (!texts_) texts_ = std::make_shared<BackupTexts>();
-    if (!preview_) {
-        preview_ = std::make_unique<BackupPreview>(hwnd_, kPreview);
-        SendMessageW(preview_->hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-        SetWindowPos(preview_->hwnd(), GetDlgItem(hwnd_, kBackups), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    }
-    previewed_.clear();
-    Layout();
-}
-
-// Closing hides the window; the texts read and the preview's library go.
-void BackupsWindow::Close() {
-    ShowWindow(hwnd_, SW_HIDE);
-    search_.reset();
-    texts_.reset();
-    preview_.reset();
-    previewed_.clear();
-    Layout();
-}
 
 void BackupsWindow::Search(const std::wstring& words, bool allDocuments) {
     const bool was = !searchWords_.empty();
@@ -75,8 +53,14 @@ void BackupsWindow::RestartSearch() {
         return x.written != y.written ? x.written > y.written : x.path < y.path;
     });
     searchTotal_ = items.size();
+    searchFailure_.reset();
     if (backups_) ListView_SetItemCountEx(backups_, 0, 0);
-    if (!items.empty()) search_ = std::make_unique<BackupSearch>(texts_, searchWords_, std::move(items), hwnd_, kSearchFound);
+    try {
+        if (!items.empty())
+            search_ = std::make_unique<BackupSearch>(texts_, searchWords_, std::move(items), hwnd_, kSearchFound);
+    } catch (const Failure& failure) {
+        searchFailure_ = failure.description();  // said in the status line, not at every key
+    }
     ShowStatus();
     UpdatePreview();
 }
@@ -108,6 +92,7 @@ void BackupsWindow::OnSearchFound() {
 
 std::wstring BackupsWindow::statusText() const {
     if (searchWords_.empty()) return {};
+    if (searchFailure_) return *searchFailure_;
     const size_t holding = std::count_if(found_.begin(), found_.end(),
                                          [](const SearchHit& h) { return h.kind == SearchHit::Holds; });
     const std::wstring of = L" of " + Plural(searchTotal_, L"backup");
@@ -139,61 +124,6 @@ std::wstring BackupsWindow::foundText(int row, int column) const {
         return hit.kind == SearchHit::Classic      ? kClassicNotSearched
                : hit.kind == SearchHit::Unreadable ? kUnreadableNotSearched
                                                    : Plural(hit.matches, L"match");
-    default: return allDocuments_ ? d.name + L" in " + d.folder : d.folder;
+    default: return allDocuments_ ? d.shownName() + L" in " + d.folder : d.folder;
     }
-}
-
-// The selected backup against the one made after it, or, for the newest,
-// against the document as Word holds it now (its Range.Text: the main
-// text alone, a fraction of WordOpenXML's whole package through COM).
-void BackupsWindow::UpdatePreview() {
-    if (!preview_ || !texts_) return;
-    const CatalogueDocument* d = backupDocument();
-    const BackupFile* b = backup();
-    if (!d || !b) {
-        if (!previewed_.empty()) preview_->ShowNote(L"");
-        previewed_.clear();
-        return;
-    }
-    const BackupFile* next = nullptr;
-    for (const BackupFile& other : d->backups)
-        if (other.written > b->written && (!next || other.written < next->written)) next = &other;
-    const std::wstring query = texts_->fold().query(searchWords_);
-    const std::wstring key = d->path(*b) + L'\n' + (next ? d->path(*next) : L"Word") + L'\n' + query;
-    if (key == previewed_) return;
-    previewed_ = key;
-    if (IsClassicWordFile(b->name)) {
-        preview_->ShowNote(L"A Word 97-2003 backup: its text cannot be shown here. Open a copy to see it.");
-        return;
-    }
-    std::shared_ptr<const BackupText> before, after;
-    std::wstring current;  // Word's text of the document
-    try {
-        before = texts_->read(d->path(*b), b->written, b->size);
-        if (next && !IsClassicWordFile(next->name)) after = texts_->read(d->path(*next), next->written, next->size);
-        if (!next)
-            if (Dispatch document = OpenWordDocument(RunningWord(), d->name, d->folder))
-                current = document.call(L"Range").toDispatch().get(L"Text").toText();
-    } catch (const Failure& failure) {
-        if (!before) {
-            preview_->ShowNote(failure.description());
-            return;
-        }
-    }
-    std::vector<std::wstring_view> a, z;
-    for (const auto& part : before->parts) {
-        const auto paragraphs = SplitParagraphs(part->text);
-        a.insert(a.end(), paragraphs.begin(), paragraphs.end());
-        // The part of the next version of the same name; Word's text stands for the main part.
-        std::vector<std::wstring_view> later = paragraphs;
-        if (after) {
-            later.clear();
-            for (const auto& other : after->parts)
-                if (other->name == part->name) later = SplitParagraphs(other->text);
-        } else if (!current.empty() && part == before->parts.front()) {
-            later = SplitParagraphs(current);
-        }
-        z.insert(z.end(), later.begin(), later.end());
-    }
-    preview_->Show(DiffParagraphs(a, z), texts_->fold(), query);
 }

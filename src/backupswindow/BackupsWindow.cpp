@@ -5,12 +5,8 @@
 #include "common/Dpi.h"
 #include "common/Failure.h"
 #include "common/Guard.h"
-#include "common/MessageBox.h"
 #include "backupswindow/BackupActions.h"
-#include "common/Services.h"
-#include "engine/BackupName.h"
-#include "engine/ProtectedContent.h"
-#include "engine/RecoveredCopies.h"
+#include "engine/WordDocument.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -83,6 +79,7 @@ BackupsWindow::BackupsWindow(std::wstring historyFile, std::function<std::vector
 BackupsWindow::~BackupsWindow() {
     load_.reset();  // before the window goes: they post to it
     search_.reset();
+    previewWork_.reset();
     preview_.reset();
     if (hwnd_) {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -101,7 +98,14 @@ void BackupsWindow::Show() {
     Create();
     Open();
     // The document the user is working on, when Word has one.
-    if (auto active = ActiveWordDocument(RunningWord())) wanted_ = Wanted{active->name, active->folder};
+    const Dispatch word = RunningWord();
+    if (auto active = ActiveWordDocument(word)) {
+        wanted_ = Wanted{active->name, active->folder};
+        // Its identity, as the journal names its backups.
+        DocumentIdentity identity = IdentityOf(active->fullName, {});
+        if (identity.neverSaved) identity = IdentityOf(active->fullName, ProcessOfWord(word));
+        wanted_->identity = identity.key();
+    }
     Run(L"Form_Load", &BackupsWindow::Refresh);
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
@@ -110,6 +114,7 @@ void BackupsWindow::Show() {
 
 void BackupsWindow::ShowDocumentOf(const std::wstring& backupPath) {
     if (!hwnd_) Create();
+    if (!IsWindowVisible(hwnd_)) Open();
     wanted_ = Wanted{};
     wanted_->backupPath = backupPath;
     Run(L"Form_Load", &BackupsWindow::Refresh);
@@ -241,7 +246,8 @@ LRESULT BackupsWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SIZE: Layout(); return 0;
     case kCatalogueFound: OnCatalogueFound(); return 0;
     case kSearchFound: OnSearchFound(); return 0;
-    case kPreviewDue: UpdatePreview(); return 0;
+    case kPreviewReady: OnPreviewReady(); return 0;
+    case kPreviewMore: OnPreviewMore(); return 0;
     case WM_SETCURSOR:
         // The pointer says the backups are still being read; the window answers meanwhile.
         if (load_ && LOWORD(lParam) == HTCLIENT) {
@@ -314,12 +320,7 @@ LRESULT BackupsWindow::OnNotify(const NMHDR& header) {
             selectedDocument_ = change.iItem;
             FillBackups();
         }
-        // The newest backup's preview asks Word, which Windows refuses inside
-        // a message another thread sent (a driver's LVM_SETITEMSTATE): later.
-        if (!documents && (change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED)) {
-            if (InSendMessage()) PostMessageW(hwnd_, kPreviewDue, 0, 0);
-            else UpdatePreview();
-        }
+        if (!documents && (change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_SELECTED)) UpdatePreview();
         return 0;
     }
     case LVN_COLUMNCLICK:
@@ -368,68 +369,15 @@ void BackupsWindow::Refresh() {
     if (const CatalogueDocument* d = document(); d && !wanted_)
         wanted_ = Wanted{{}, d->folder, d->stem, d->number, true, d->identity};
     load_.reset();
+    // The search's hits are places in the catalogue replaced here: they go
+    // with it, and the search starts again as the backups are read.
+    search_.reset();
+    found_.clear();
+    if (backups_) ListView_SetItemCountEx(backups_, 0, 0);
     catalogue_ = BackupCatalogue();
     selectedDocument_.reset();
     shownDocument_.reset();
     FillDocuments(std::nullopt);
-    SetDlgItemTextW(hwnd_, kDocumentsLabel, kReadingDocumentsText);
     load_ = std::make_unique<CatalogueLoad>(historyFile_, journalFile_, rememberedFolders_(), hwnd_, kCatalogueFound);
-}
-
-// What is used of the selection is copied first: the lists may be replaced
-// while a box is up or Word is asked.
-std::optional<BackupsWindow::Chosen> BackupsWindow::chosen() const {
-    const CatalogueDocument* d = backupDocument();
-    const BackupFile* b = backup();
-    if (!d || !b) return std::nullopt;
-    return Chosen{d->name, d->folder, d->path(*b), b->isProtected};
-}
-
-void BackupsWindow::OpenCopy() {
-    const std::optional<Chosen> c = chosen();
-    if (!c) return;
-    const std::wstring copy = CopyForRecovery(c->path, c->name, LocalNow());
-    if (Dispatch word = RunningWord())
-        OpenInWord(word, copy);
-    else
-        OpenWithAssociatedProgram(copy);
-    if (c->isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
-}
-
-void BackupsWindow::Compare() {
-    const std::optional<Chosen> c = chosen();
-    if (!c) return;
-    Dispatch word = RunningWord();
-    Dispatch current = OpenWordDocument(word, c->name, c->folder);
-    if (!current) {
-        ShowMessageBox(hwnd_, c->name + L" is not open in Word, so there is nothing to compare this backup with.",
-                       std::nullopt, MB_OK | MB_ICONINFORMATION);
-        return;
-    }
-    const std::wstring copy = CopyForRecovery(c->path, c->name, LocalNow());
-    Dispatch comparison = CompareInWord(word, OpenInWord(word, copy), current);
-    // What it shows of a protected backup, or of a document with a password,
-    // must not be backed up in plain.
-    if (c->isProtected || ProtectionOf(current, std::make_shared<MemberIds>()) != Protection::None)
-        RememberComparison(comparison.get(L"Name").toText());
-    if (c->isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
-}
-
-void BackupsWindow::ShowInFolder() {
-    const CatalogueDocument* d = backupDocument();
-    if (const BackupFile* b = backup()) ::ShowInFolder(d->path(*b));
-}
-
-void BackupsWindow::Delete() {
-    const CatalogueDocument* d = backupDocument();
-    const BackupFile* b = backup();
-    if (!d || !b) return;
-    const std::wstring path = d->path(*b);
-    const bool recycled = RecycleBinTakes(path);
-    if (ShowMessageBox(hwnd_, (recycled ? kRecycleQuestion : kDeleteForGoodQuestion) + (L"\r\n\r\n" + path),
-                       std::nullopt,
-                       MB_YESNO | (recycled ? MB_ICONQUESTION : MB_ICONWARNING | MB_DEFBUTTON2)) != IDYES)
-        return;
-    DeleteBackupFile(hwnd_, path, !recycled);
-    Refresh();
+    SetDlgItemTextW(hwnd_, kDocumentsLabel, kReadingDocumentsText);
 }

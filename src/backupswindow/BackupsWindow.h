@@ -7,6 +7,7 @@
 #include "backupswindow/BackupPreview.h"
 #include "backupswindow/BackupSearch.h"
 #include "backupswindow/CatalogueLoad.h"
+#include "backupswindow/PreviewWork.h"
 #include "engine/BackupJournal.h"
 
 #include <windows.h>
@@ -124,8 +125,10 @@ public:
     void Search(const std::wstring& words, bool allDocuments);
     bool searching() const { return search_ != nullptr; }
     std::wstring statusText() const;
-    // The preview of the selected backup (null while the window is closed).
+    // The preview of the selected backup (null while the window is closed),
+    // made off the window's thread: previewing() while it is being made.
     HWND preview() const { return preview_ ? preview_->hwnd() : nullptr; }
+    bool previewing() const { return previewWork_ || (preview_ && preview_->showing()); }
 
 private:
     static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -145,27 +148,34 @@ private:
     void ShowSortArrow(HWND list, int column, bool ascending);
     const CatalogueDocument* document() const;
     const BackupFile* backup() const;
-    // The selected backup, copied out of the catalogue.
+    // BackupsCommands.cpp: the selected backup, copied out of the catalogue.
     struct Chosen {
-        std::wstring name, folder, path;
+        ListedDocument document;
+        std::wstring path;
         bool isProtected;
     };
     std::optional<Chosen> chosen() const;
+    static ListedDocument Listed(const CatalogueDocument& d);
 
-    // BackupsSearchList.cpp: the search's rows, the preview, the status line.
+    // BackupsSearchList.cpp: the search's rows and the status line.
     void OnSearchFound();
     void RestartSearch();
     std::wstring foundText(int row, int column) const;
     const CatalogueDocument* backupDocument() const;  // the selected backup's
-    void UpdatePreview();
     void ShowStatus();
-    void Open();   // what only an open window holds
+    // BackupsPreviewPane.cpp: the preview, and what only an open window holds.
+    void UpdatePreview();
+    void OnPreviewReady();
+    void OnPreviewMore();
+    void Open();
     void Close();  // let go of it
 
-    // Posted by the load when found backups wait; by the search likewise.
+    // Posted by the load when found backups wait; by the search and the
+    // preview likewise.
     static constexpr UINT kCatalogueFound = WM_APP + 1;
     static constexpr UINT kSearchFound = WM_APP + 2;
-    static constexpr UINT kPreviewDue = WM_APP + 3;
+    static constexpr UINT kPreviewReady = WM_APP + 3;
+    static constexpr UINT kPreviewMore = WM_APP + 4;  // the preview's next piece
 
     std::wstring historyFile_, journalFile_;
     std::function<std::vector<std::wstring>()> rememberedFolders_;
@@ -180,7 +190,7 @@ private:
         std::wstring name, folder, stem;
         int number = 0;
         bool exact = false;  // folder, stem, number and identity, not Word's name
-        std::wstring identity;
+        std::wstring identity;  // its key; else a document the journal knows by it first
         std::wstring backupPath;  // else the document holding this backup
     };
     std::optional<Wanted> wanted_;
@@ -199,10 +209,12 @@ private:
     HWND status_ = nullptr;
     std::shared_ptr<BackupTexts> texts_;  // while the window is open
     std::unique_ptr<BackupPreview> preview_;
+    std::unique_ptr<PreviewWork> previewWork_;  // while a preview is being made
     std::wstring previewed_;  // what the preview shows: its backup, what it is compared with, the words
     std::unique_ptr<BackupSearch> search_;
     std::wstring searchWords_;
     bool allDocuments_ = false;
     std::vector<SearchHit> found_;  // newest first
     size_t searched_ = 0, searchTotal_ = 0;
+    std::optional<std::wstring> searchFailure_;  // why the search could not start
 };

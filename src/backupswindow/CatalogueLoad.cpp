@@ -2,8 +2,7 @@
 
 #include "common/Failure.h"
 #include "common/SlimLock.h"
-
-#include <process.h>
+#include "common/WorkerThread.h"
 
 #include <atomic>
 #include <mutex>
@@ -36,12 +35,8 @@ CatalogueLoad::CatalogueLoad(std::wstring historyFile, std::wstring journalFile,
     state_->window = window;
     state_->message = message;
     // The thread holds the state too, for as long as it runs.
-    auto* held = new std::shared_ptr<State>(state_);
-    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Read, held, 0, nullptr));
-    if (!thread_) {
-        delete held;
-        throw Failure::Text(L"The backups could not be read: no thread could be started.");
-    }
+    thread_ = StartWorkerThread([state = state_] { Read(*state); });
+    if (!thread_) throw Failure::Text(L"The backups could not be read: no thread could be started.");
 }
 
 CatalogueLoad::~CatalogueLoad() {
@@ -50,30 +45,26 @@ CatalogueLoad::~CatalogueLoad() {
         state_->abandoned = true;
     }
     state_->stop = true;
-    WaitForSingleObject(thread_, 2000);
-    CloseHandle(thread_);
+    WaitForSingleObject(thread_.get(), 2000);
 }
 
-unsigned __stdcall CatalogueLoad::Read(void* held) {
-    const std::shared_ptr<State> state = std::move(*static_cast<std::shared_ptr<State>*>(held));
-    delete static_cast<std::shared_ptr<State>*>(held);
+void CatalogueLoad::Read(State& state) {
     std::optional<std::wstring> failure;
     try {
-        ReadBackupCatalogue(state->historyFile, state->journalFile, state->folders, state->stop, [&](BackupCatalogue&& part) {
-            std::lock_guard lock(state->mutex);
-            state->found.merge(std::move(part));
-            state->notify();
+        ReadBackupCatalogue(state.historyFile, state.journalFile, state.folders, state.stop, [&](BackupCatalogue&& part) {
+            std::lock_guard lock(state.mutex);
+            state.found.merge(std::move(part));
+            state.notify();
         });
     } catch (const Failure& f) {
         failure = f.description();
     } catch (const std::exception&) {
         failure = L"There is not enough memory to list the backups.";
     }
-    std::lock_guard lock(state->mutex);
-    state->failure = std::move(failure);
-    state->finished = true;
-    state->notify();
-    return 0;
+    std::lock_guard lock(state.mutex);
+    state.failure = std::move(failure);
+    state.finished = true;
+    state.notify();
 }
 
 bool CatalogueLoad::take(BackupCatalogue& catalogue) {

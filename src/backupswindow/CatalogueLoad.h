@@ -3,6 +3,7 @@
 // that shows it keeps answering while folders of many thousand backups are
 // read (Wine lists about 40,000 names a second).
 #include "backupswindow/BackupCatalogue.h"
+#include "common/Handle.h"
 
 #include <windows.h>
 
@@ -32,7 +33,7 @@ public:
 
 private:
     struct State;
-    static unsigned __stdcall Read(void* state);
+    static void Read(State& state);
     std::shared_ptr<State> state_;
-    HANDLE thread_ = nullptr;
+    UniqueHandle thread_;
 };

@@ -1,7 +1,10 @@
 // The backups catalogue on planted history lines and files.
 #include "common/Text.h"
 #include "backupswindow/BackupCatalogue.h"
+#include "backupswindow/BackupText.h"
+#include "common/Failure.h"
 #include "engine/BackupJournal.h"
+#include "support/Docx.h"
 #include "support/Files.h"
 
 #include <gtest/gtest.h>
@@ -124,8 +127,30 @@ TEST(BackupCatalogue, ListsBackupNamesOfTheirDocumentsInTheFoldersOfLinesAndReme
     }
     listed.clear();
     for (const auto& d : LoadBackupCatalogue(scratch.file(L"History.txt"), {}, journal.file()).documents)
-        if (d.folder == j) listed.insert(d.name + L"|" + std::to_wstring(d.backups.size()));
-    EXPECT_EQ(listed, (std::set<std::wstring>{L"Report.docx (C:\\Work)|2", L"Report.docx (C:\\Home)|1",
-                                              L"Report.docx|1", L"Document1, started Dec 8 10:02 AM|1",
-                                              L"Document1, started Dec 8 11:02 AM|1"}));
+        if (d.folder == j) listed.insert(d.shownName() + L"|" + d.name + L"|" + std::to_wstring(d.backups.size()));
+    EXPECT_EQ(listed, (std::set<std::wstring>{
+                          L"Report.docx (C:\\Work)|Report.docx|2", L"Report.docx (C:\\Home)|Report.docx|1",
+                          L"Report.docx|Report.docx|1", L"Document1, started Dec 8 10:02 AM|Document1|1",
+                          L"Document1, started Dec 8 11:02 AM|Document1|1"}));
+}
+
+// The search's texts stay within their budget: past it, the text used least
+// recently goes, and only that backup is read again.
+TEST(BackupTexts, KeepWithinTheirBudgetAndLetTheLeastRecentlyUsedGo) {
+    ScratchFolder scratch;
+    std::vector<std::wstring> files;
+    for (char c : {'a', 'b', 'c'}) {
+        files.push_back(scratch.file(std::wstring(1, c) + L".docx"));
+        WriteWordPackage(files.back(), std::string(20000, c));
+    }
+    auto read = [](BackupTexts& texts, const std::wstring& file) { return texts.read(file, 1, 1)->parts[0]->text[0]; };
+    BackupTexts probe;
+    read(probe, files[0]);
+    BackupTexts texts(probe.bytes() * 5 / 2);  // two texts fit
+    for (int i : {0, 1, 0, 2}) read(texts, files[i]);
+    EXPECT_LE(texts.bytes(), probe.bytes() * 5 / 2);
+    for (const std::wstring& file : files) DeleteFileW(file.c_str());
+    EXPECT_EQ(read(texts, files[0]), L'a');
+    EXPECT_EQ(read(texts, files[2]), L'c');
+    EXPECT_THROW(read(texts, files[1]), Failure) << "let go, so read again";
 }

@@ -47,9 +47,13 @@ int RowOf(const BackupsWindow& window, const std::wstring& whenEnds) {
 
 bool Searched(BackupsWindow& window) { return PumpUntil([&] { return !window.searching(); }, std::chrono::seconds(60)); }
 
-// The preview's marks in reading order: "-words" struck through, "+words"
-// underlined, "*words" on a coloured ground (found), read back from the control.
-std::vector<std::wstring> Marks(HWND edit) {
+// The preview's marks in reading order, once it is made: "-words" struck
+// through, "+words" underlined, "*words" on a coloured ground (found), read
+// back from the control.
+std::vector<std::wstring> Marks(BackupsWindow& window) {
+    EXPECT_TRUE(PumpUntil([&] { return !window.previewing(); }, std::chrono::seconds(60)));
+    HWND edit = window.preview();
+    if (!edit) return {L"no preview"};
     std::wstring text(GetWindowTextLengthW(edit) + 1, L'\0');
     GETTEXTEX get{static_cast<DWORD>(text.size() * sizeof(wchar_t)), GT_DEFAULT, 1200};  // '\r' ends a paragraph
     text.resize(SendMessageW(edit, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&get), reinterpret_cast<LPARAM>(text.data())));
@@ -74,7 +78,9 @@ std::vector<std::wstring> Marks(HWND edit) {
 
 std::string Xml(const std::string& root, const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<w:" + root +
-           " xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">" + body + "</w:" + root + ">";
+           " xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" xmlns:mc=\"http://schemas."
+           "openxmlformats.org/markup-compatibility/2006\" xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:wps=\"http:"
+           "//schemas.microsoft.com/office/word/2010/wordprocessingShape\">" + body + "</w:" + root + ">";
 }
 
 // A package as Word saves it: the main part found through _rels/.rels, a header through its own relationships.
@@ -111,12 +117,12 @@ TEST_F(SaveAllRun, TheBackupsWindowListsARunsBackupsAndOpensAndComparesCopies) {
     // A forged line names the user's own document: it is never listed, so never offered for deletion.
     AppendHistoryLine(settings.history, L"Report.txt was backup saved as " + user + L" at 12/7/2026 1:05:09 PM");
 
-    BackupsWindow window(settings.history, GetBackupFolders);
+    BackupsWindow window(settings.history, GetBackupFolders, settings.journal);
     window.Show();
     ASSERT_TRUE(Loaded(window));
     ASSERT_EQ(window.documentRows(), 1);
     EXPECT_EQ(window.selectedDocumentRow(), 0);  // the document active in Word
-    EXPECT_EQ(window.documentText(0, 0), L"Report.txt");
+    EXPECT_EQ(window.documentText(0, 0), L"Report.txt (" + session.folder().path() + L")");
     ASSERT_EQ(window.backupRows(), 1);
     // The file's own time (the name's stamp is the test clock's), and its size.
     FILETIME localFile;
@@ -153,17 +159,19 @@ TEST_F(SaveAllRun, TheBackupsWindowListsARunsBackupsAndOpensAndComparesCopies) {
 
 TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
     NoRememberedFolders remembered;
-    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"Secret")});
+    const std::wstring user = doc(L"Report.txt", L"Secret");
+    auto word = StandIn::StartUserWord({user});
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
     const std::string package = ReadFileBytes(backups + L"\\" + stamped(L"Report.txt"));
     // Found through the remembered folders alone; the newer one is damaged.
-    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected", 2,
-                  ProtectForUser(package, L"Report.txt"));
-    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 07 00 PM.docm.protected", 1, "damaged");
+    const std::wstring stem = backups + L"\\Report.txt Date Dec 7 2026 Time 01 0";
+    WriteAgedFile(stem + L"6 00 PM.docx.protected", 2, ProtectForUser(package, L"Report.txt"));
+    WriteAgedFile(stem + L"7 00 PM.docm.protected", 1, "damaged");
+    for (const wchar_t* end : {L"6 00 PM.docx.protected", L"7 00 PM.docm.protected"}) journalNames(stem + end, user);
     DeleteFileW(settings.history.c_str());
     RememberBackupFolder(backups);
 
-    BackupsWindow window(settings.history, GetBackupFolders);
+    BackupsWindow window(settings.history, GetBackupFolders, settings.journal);
     window.Show();
     ASSERT_TRUE(Loaded(window));
     ASSERT_EQ(window.backupRows(), 3);
@@ -189,11 +197,13 @@ TEST_F(SaveAllRun, AProtectedBackupOpensDecryptedAndOneThatCannotBeIsSaidSo) {
 TEST_F(SaveAllRun, NoPlainCopyOfAProtectedBackupOutlivesWordNorIsBackedUp) {
     NoRememberedFolders remembered;
     RemoveFolderTree(RecoveredCopiesFolder());
-    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"Secret")});
+    const std::wstring user = doc(L"Report.txt", L"Secret");
+    auto word = StandIn::StartUserWord({user});
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
-    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected", 2,
-                  ProtectForUser(ReadFileBytes(backups + L"\\" + stamped(L"Report.txt")), L"Report.txt"));
-    BackupsWindow window(settings.history, GetBackupFolders);
+    const std::wstring planted = backups + L"\\Report.txt Date Dec 7 2026 Time 01 06 00 PM.docx.protected";
+    WriteAgedFile(planted, 2, ProtectForUser(ReadFileBytes(backups + L"\\" + stamped(L"Report.txt")), L"Report.txt"));
+    journalNames(planted, user);
+    BackupsWindow window(settings.history, GetBackupFolders, settings.journal);
     window.Show();
     ASSERT_TRUE(Loaded(window));
     window.SelectBackup(RowOf(window, L"(2 minutes ago)" + std::wstring(backups::kProtectedMark)));
@@ -255,7 +265,7 @@ TEST_F(SaveAllRun, DeleteSaysWhetherTheBackupCanBeBroughtBack) {
     for (auto [folder, question] : {std::pair{network, backups::kDeleteForGoodQuestion},
                                     std::pair{backups, backups::kRecycleQuestion}}) {
         SCOPED_TRACE(folder.c_str());
-        BackupsWindow window(settings.history, GetBackupFolders);
+        BackupsWindow window(settings.history, GetBackupFolders, settings.journal);
         window.Show();
         ASSERT_TRUE(Loaded(window));
         for (int row = 0; row < window.documentRows(); ++row)
@@ -330,7 +340,11 @@ TEST_F(SaveAllRun, TheSearchFindsTheWordsAsTheyReadAndMissesNothingThePythonRefe
         "<w:t xml:space=\"preserve\">jumps &amp; runs</w:t></w:r></w:p>"
         "<w:p><w:r><w:t>Καλημέρα κόσμε</w:t></w:r></w:p><w:p><w:r><w:t>שָׁלוֹם עולם</w:t></w:r></w:p>"
         "<w:p><w:r><w:t>文書の</w:t></w:r><?mso-x done?><w:r><w:t>&#x30D0;ックアップ</w:t></w:r></w:p>"
-        "<w:p><w:del><w:r><w:delText>vanished</w:delText></w:r></w:del><w:r><w:instrText>PAGE</w:instrText></w:r></w:p>",
+        "<w:p><w:del><w:r><w:delText>vanished</w:delText></w:r></w:del><w:r><w:instrText>PAGE</w:instrText></w:r></w:p>"
+        "<w:p><w:r><mc:AlternateContent><mc:Choice Requires=\"wps\"><w:drawing><wps:txbx><w:txbxContent><w:p><w:r>"
+        "<w:t>Boxed note</w:t></w:r></w:p></w:txbxContent></wps:txbx></w:drawing></mc:Choice><mc:Fallback><w:pict>"
+        "<v:textbox><w:txbxContent><w:p><w:r><w:t>Boxed note</w:t></w:r></w:p></w:txbxContent></v:textbox></w:pict>"
+        "</mc:Fallback></mc:AlternateContent></w:r></w:p>",
         "Confidential draft");
     const std::string plain = Package("<w:p><w:r><w:t>Café déjà vu, the quick fox</w:t></w:r></w:p>", "Other");
     const std::wstring stem = backups + L"\\Notes.docx Date Dec 7 2026 Time 01 0";
@@ -346,7 +360,7 @@ TEST_F(SaveAllRun, TheSearchFindsTheWordsAsTheyReadAndMissesNothingThePythonRefe
     WriteFileBytes(reference + L"\\rich.docx", rich);
     WriteFileBytes(reference + L"\\plain.docx", plain);
 
-    BackupsWindow window(settings.history, GetBackupFolders);
+    BackupsWindow window(settings.history, GetBackupFolders, settings.journal);
     window.Show();
     ASSERT_TRUE(Loaded(window));
     // Each backup by its age; "doc" for the row that says it was not searched.
@@ -379,13 +393,40 @@ TEST_F(SaveAllRun, TheSearchFindsTheWordsAsTheyReadAndMissesNothingThePythonRefe
         EXPECT_NE(window.statusText().find(L"of 4 backups"), std::wstring::npos) << window.statusText().c_str();
     }
     WriteFileBytes(reference + L"\\found.txt", found);
+    // Word writes a text box twice, for old and new readers: it counts once.
+    window.Search(L"boxed note", false);
+    ASSERT_TRUE(Searched(window));
+    EXPECT_EQ(window.backupText(0, 2), L"1 match");
 
     // The preview of the newest found marks every match and scrolls to the first.
     window.Search(L"QUICK", false);
     ASSERT_TRUE(Searched(window));
     window.SelectBackup(0);
-    EXPECT_EQ(Marks(window.preview()), std::vector<std::wstring>{L"*quick"});
+    EXPECT_EQ(Marks(window), std::vector<std::wstring>{L"*quick"});
     EXPECT_TRUE(reports.empty()) << (reports.empty() ? L"" : reports[0]).c_str();
+
+    // Over all documents, F5 and Delete read the backups again while the
+    // search's rows are on screen: the rows go, and come back as found anew.
+    auto rows = [&] {
+        std::vector<std::wstring> texts;
+        for (int row = 0; row < window.backupRows(); ++row)
+            texts.push_back(window.backupText(row, 1) + L" " + window.backupText(row, 2));
+        return texts;
+    };
+    window.Search(L"quick", true);
+    ASSERT_TRUE(Searched(window));
+    const std::vector<std::wstring> before = rows();
+    ASSERT_EQ(before.size(), 4u);
+    window.Refresh();
+    rows();
+    ASSERT_TRUE(Loaded(window) && Searched(window));
+    EXPECT_EQ(rows(), before);
+    services.boxes = [](const MessageBoxRequest&) { return IDYES; };
+    window.SelectBackup(0);
+    window.Delete();
+    rows();
+    ASSERT_TRUE(Loaded(window) && Searched(window));
+    EXPECT_EQ(rows(), std::vector<std::wstring>(before.begin() + 1, before.end()));
 }
 
 // Two backups that the stand-in's package made: the older one's preview
@@ -394,23 +435,81 @@ TEST_F(SaveAllRun, TheSearchFindsTheWordsAsTheyReadAndMissesNothingThePythonRefe
 TEST_F(SaveAllRun, ThePreviewMarksTheWordsDeletedAndAddedSinceTheBackup) {
     NoRememberedFolders remembered;
     settings.clipboardCopy = false;
-    auto word = StandIn::StartUserWord({doc(L"Report.txt", L"The first draft of the plan\nA second paragraph stays\nThis line goes")});
+    const std::wstring user = doc(L"Report.txt", L"The first draft of the plan\nA second paragraph stays\nThis line goes");
+    auto word = StandIn::StartUserWord({user});
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
     const std::wstring newest = backups + L"\\" + stamped(L"Report.txt");
-    WriteAgedFile(backups + L"\\Report.txt Date Dec 7 2026 Time 01 00 00 PM.docx", 5, ReadFileBytes(newest));
+    const std::wstring older = backups + L"\\Report.txt Date Dec 7 2026 Time 01 00 00 PM.docx";
+    WriteAgedFile(older, 5, ReadFileBytes(newest));
+    journalNames(older, user);
     Dispatch range = Dispatch::GetActive(kWordProgId).get(L"Documents", {1}).toDispatch().call(L"Range").toDispatch();
     range.put(L"Text", L"The final draft of the plan\rA second paragraph stays\rNew closing words");
     ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
 
-    BackupsWindow window(settings.history, GetBackupFolders);
+    BackupsWindow window(settings.history, GetBackupFolders, settings.journal);
     window.Show();
     ASSERT_TRUE(Loaded(window));
     ASSERT_EQ(window.backupRows(), 2);
     window.SelectBackup(1);  // the older one
-    EXPECT_EQ(Marks(window.preview()),
+    EXPECT_EQ(Marks(window),
               (std::vector<std::wstring>{L"-first", L"+final", L"-This line goes", L"+New closing words"}));
     range.put(L"Text", L"The final plan\rA second paragraph stays\rNew closing words");
     window.SelectBackup(0);
-    EXPECT_EQ(Marks(window.preview()), (std::vector<std::wstring>{L"-draft of the"}));
+    EXPECT_EQ(Marks(window), (std::vector<std::wstring>{L"-draft of the"}));
     EXPECT_TRUE(reports.empty()) << (reports.empty() ? L"" : reports[0]).c_str();
+}
+
+// Two documents of one name in two folders, as a run recorded them in its
+// journal: two rows; Compare of each reaches Word's comparison with that
+// very document, and the copy is named after the document, not the row.
+// The newest backup's preview shows what changed in Word since; so does the
+// window a balloon opens at a backup, whose search works too.
+TEST_F(SaveAllRun, TwoDocumentsOfOneNameAreComparedEachWithItsOwnOpenDocument) {
+    NoRememberedFolders remembered;
+    settings.clipboardCopy = false;
+    // A dot in a folder: the copy's name is made of "Report.docx" alone, never of the row's label.
+    const std::wstring work = session.folder().file(L"Work"), home = session.folder().file(L"Home v1.2");
+    for (const std::wstring& folder : {work, home}) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        WriteUtf8File(folder + L"\\Report.docx", folder == work ? L"Work draft one" : L"Home draft one");
+    }
+    auto word = StandIn::StartUserWord({work + L"\\Report.docx", home + L"\\Report.docx"});
+    ASSERT_EQ(SaveAll(settings), RunOutcome::Done);
+    Dispatch documents = Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch();
+    documents.call(L"Item", {2L}).toDispatch().call(L"Range").toDispatch().put(L"Text", L"Home draft two");
+
+    BackupsWindow window(settings.history, GetBackupFolders, settings.journal);
+    window.Show();
+    ASSERT_TRUE(Loaded(window));
+    ASSERT_EQ(window.documentRows(), 2);
+    const std::wstring active =
+        Dispatch::GetActive(kWordProgId).get(L"ActiveDocument").toDispatch().get(L"Path").toText();
+    EXPECT_EQ(window.documentText(*window.selectedDocumentRow(), 0), L"Report.docx (" + active + L")");
+    const std::wstring copy = backups + L"\\Report (recovered 2026-12-07 13-05)";
+    for (const auto& [folder, n] : {std::pair{work, L""}, std::pair{home, L" (2)"}}) {
+        int row = 0;
+        while (row < 2 && window.documentText(row, 0) != L"Report.docx (" + folder + L")") ++row;
+        ASSERT_LT(row, 2) << folder.c_str();
+        window.SelectDocument(row);
+        window.Compare();
+        auto calls = session.calls();
+        const auto compare = std::find_if(calls.rbegin(), calls.rend(),
+                                          [](auto& c) { return c.member == L"Application.CompareDocuments"; });
+        ASSERT_NE(compare, calls.rend());
+        EXPECT_EQ(compare->args, L"OriginalDocument:=Object \"" + Escaped(copy + n + L".docx") +
+                                     L"\", RevisedDocument:=Object \"" + Escaped(folder + L"\\Report.docx") + L"\"");
+        const std::vector<std::wstring> changed{L"-one", L"+two"};
+        EXPECT_EQ(Marks(window), folder == work ? std::vector<std::wstring>() : changed);
+    }
+    EXPECT_TRUE(reports.empty()) << (reports.empty() ? L"" : reports[0]).c_str();
+
+    BackupsWindow balloon(settings.history, GetBackupFolders, settings.journal);
+    balloon.ShowDocumentOf(backups + L"\\" + stamped(L"Report.docx").substr(0, stamped(L"Report.docx").size() - 5) +
+                           L" (2).docx");
+    ASSERT_TRUE(Loaded(balloon));
+    EXPECT_EQ(balloon.documentText(*balloon.selectedDocumentRow(), 0), L"Report.docx (" + home + L")");
+    EXPECT_EQ(Marks(balloon), (std::vector<std::wstring>{L"-one", L"+two"}));
+    balloon.Search(L"draft", false);
+    ASSERT_TRUE(Searched(balloon));
+    EXPECT_EQ(balloon.statusText(), L"1 of 1 backup holds \u201cdraft\u201d");
 }
