@@ -287,6 +287,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         if (w > 0) guard = freshGuard();
         run.user.reset();
         run.user.process = words[w].process;
+        host.WordFound(words[w]);
         std::vector<Dispatch> documents;
         bool listed = false;
         guard.step(2, [&] {

@@ -9,6 +9,7 @@
 #include "engine/HistoryFile.h"
 #include "engine/Housekeeping.h"
 #include "engine/RunState.h"
+#include "engine/WordInstances.h"
 
 #include <windows.h>
 
@@ -45,6 +46,8 @@ public:
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}
     virtual void BackupEnded() {}
+    // Told of each Word of the user's that the run backs up, before its documents.
+    virtual void WordFound(const FoundWord&) {}
     // Told of each backup written, as it is logged.
     virtual void BackupSaved(const SavedBackup&) {}
     // Told at the end of a run of the documents that Word closed with

@@ -17,6 +17,10 @@ double Form1Services::GetWordVersion() { return ::GetWordVersion(); }
 RunOutcome Form1Services::SaveAll(BackupRun& run, const BackupOptions& options, RunHost& host) {
     return run.SaveAll(options, host);
 }
+void Form1Services::BackUpDocument(BackupRun& run, const BackupOptions& options, const ListenedWord& word,
+                                   const Dispatch& document, RunHost& host) {
+    (void)run, (void)options, (void)word, (void)document, (void)host;  // wired to the one-document call on merge
+}
 void Form1Services::FinishRunNow(BackupRun& run) { run.FinishRunNow(); }
 int Form1Services::DrawPercent() { return ::DrawPercent(); }
 void Form1Services::StartCommand(const std::wstring& commandLine, int show) { ::StartCommand(commandLine, show); }

@@ -132,6 +132,7 @@ void Form1::Form_Load() {
     guard.step(119, [&] { Check10.setValue(GetSetting(settings::kClipboardCopy, L"Off") == L"On"); });
     // On unless the user turned it off.
     guard.step(121, [&] { Check11.setValue(GetSetting(settings::kClosedUnsaved, L"On") != L"Off"); });
+    guard.step(122, [&] { Check12.setValue(GetSetting(settings::kLastMoment, L"On") != L"Off"); });
 
     // 12. Show.
     guard.step(120, [&] {
