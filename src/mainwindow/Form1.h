@@ -178,6 +178,10 @@ private:
     // A test-button click that came in a message sent by another thread, run
     // once that send is over.
     static constexpr UINT kTestButtonLater = WM_APP + 1;
+    // Failures of a backup inside Word's close, shown once it has returned.
+    static constexpr UINT kShowHeldReports = WM_APP + 2;
+    void ShowHeldReports();
+    std::vector<std::wstring> heldReports_;
     // Windows waits 5 s for the answer at the end of a session and 2 s
     // before sleep; the backups end a little before.
     static constexpr std::chrono::milliseconds kSessionEndBound{4000}, kSleepBound{1400};

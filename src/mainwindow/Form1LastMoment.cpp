@@ -5,7 +5,9 @@
 #include "mainwindow/Form1.h"
 
 #include "common/Automation.h"
+#include "common/ErrorReport.h"
 #include "common/Failure.h"
+#include "common/MessageBox.h"
 
 #include <process.h>
 
@@ -22,17 +24,13 @@ constexpr std::chrono::milliseconds kListBound{700};
 // Said to Windows while the session waits for us.
 constexpr wchar_t kBlockReason[] = L"Orvelle is backing up your open documents.";
 
-// Nothing modal inside an event or at the end: a never-saved document
-// goes to the chosen location or is left to the last run.
+// What a last-moment backup tells: only what it wrote.  Its notes belong
+// to no run's status, and it never asks for a folder.
 class QuietHost final : public RunHost {
 public:
-    explicit QuietHost(std::wstring folder) : folder_(std::move(folder)) {}
-    std::wstring AskForFolder(const std::wstring&) override { return std::exchange(folder_, {}); }
+    std::wstring AskForFolder(const std::wstring&) override { return {}; }
     void BackupSaved(const SavedBackup& backup) override { saved.push_back(backup); }
     std::vector<SavedBackup> saved;
-
-private:
-    std::wstring folder_;
 };
 
 }  // namespace
@@ -52,15 +50,14 @@ struct Form1::LastMomentJob {
         OleScope ole;
         MessageFilterRegistration filter;
         CallDeadline bound(job->bound);
-        for (const ListenedWord& listened : job->words) {
-            ListenedWord word = listened;
-            if (!(word.app = WordFromTable(listened.tableCookie))) continue;
-            for (const Dispatch& document : ChangedDocuments(word.app)) {
-                QuietHost host(job->options.fixedFolder);
-                job->form->services_->BackUpDocument(job->form->run_, job->options, word, document, host);
-                job->saved.insert(job->saved.end(), host.saved.begin(), host.saved.end());
-            }
-        }
+        // The session is ending: a failure is noted, never shown.
+        HeldReports quiet;
+        QuietHost host;
+        for (const ListenedWord& listened : job->words)
+            if (const Dispatch app = WordFromTable(listened.tableCookie))
+                for (const Dispatch& document : ChangedDocuments(app))
+                    job->form->services_->BackUpOne(job->form->run_, app, document, job->options, host);
+        job->saved = std::move(host.saved);
         return 0;
     }
 
@@ -85,18 +82,34 @@ void Form1::WordFound(const FoundWord& word) {
     listeners_->listen(word);
 }
 
+// A run under way when the event comes goes through every document itself
+// and finishes first: the one-document backup refuses to start beside it,
+// so no document is ever backed up twice at once.
 void Form1::DocumentClosing(const ListenedWord& word, const Dispatch& document) {
     if (!Check12.value() || closing_ || LastMomentUnderWay()) return;
-    CallDeadline bound(kCloseBound);
-    try {
-        // A saved document's file is its backup.
-        if (document.get(L"Saved").toBool()) return;
-    } catch (const Failure&) {
-        return;  // gone already: nothing left to read
+    QuietHost host;
+    HeldReports held;
+    {
+        CallDeadline bound(kCloseBound);
+        try {
+            // A saved document's file is its backup.
+            if (document.get(L"Saved").toBool()) return;
+        } catch (const Failure&) {
+            return;  // gone already: nothing left to read
+        }
+        services_->BackUpOne(run_, word.app, document, Options(), host);
     }
-    QuietHost host(Options().fixedFolder);
-    services_->BackUpDocument(run_, Options(), word, document, host);
     for (const SavedBackup& saved : host.saved) BackupSaved(saved);
+    // Reported once Word has its answer.
+    std::vector<std::wstring> reports = held.take();
+    if (reports.empty()) return;
+    heldReports_.insert(heldReports_.end(), reports.begin(), reports.end());
+    PostMessageW(hwnd_, kShowHeldReports, 0, 0);
+}
+
+void Form1::ShowHeldReports() {
+    for (const std::wstring& report : std::exchange(heldReports_, {}))
+        ShowMessageBox(hwnd_, report, std::wstring(kErrorReportCaption), kErrorReportStyle);
 }
 
 void Form1::WordQuitting(const ListenedWord& word) {

@@ -17,9 +17,9 @@ double Form1Services::GetWordVersion() { return ::GetWordVersion(); }
 RunOutcome Form1Services::SaveAll(BackupRun& run, const BackupOptions& options, RunHost& host) {
     return run.SaveAll(options, host);
 }
-void Form1Services::BackUpDocument(BackupRun& run, const BackupOptions& options, const ListenedWord& word,
-                                   const Dispatch& document, RunHost& host) {
-    (void)run, (void)options, (void)word, (void)document, (void)host;  // wired to the one-document call on merge
+OneBackup Form1Services::BackUpOne(BackupRun& run, const Dispatch& word, const Dispatch& document,
+                                   const BackupOptions& options, RunHost& host) {
+    return run.BackUpOne(word, document, options, host);
 }
 void Form1Services::FinishRunNow(BackupRun& run) { run.FinishRunNow(); }
 int Form1Services::DrawPercent() { return ::DrawPercent(); }

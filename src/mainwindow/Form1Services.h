@@ -20,11 +20,10 @@ public:
     // The window's tests replace the run as a whole (there is no Word), so
     // the run and its finish are asked of the services.
     virtual RunOutcome SaveAll(BackupRun& run, const BackupOptions& options, RunHost& host);
-    // One document of a Word that Orvelle listens to, backed up the run's
-    // way (inside Word's close, or before the session ends); failures are
-    // noted quietly, never shown in a box.
-    virtual void BackUpDocument(BackupRun& run, const BackupOptions& options, const ListenedWord& word,
-                                const Dispatch& document, RunHost& host);
+    // One document of a Word, backed up the run's way (inside Word's close,
+    // or before the session ends).
+    virtual OneBackup BackUpOne(BackupRun& run, const Dispatch& word, const Dispatch& document,
+                                const BackupOptions& options, RunHost& host);
     // For a close while a run waits: lets the run clean up at once.
     virtual void FinishRunNow(BackupRun& run);
     // A whole number from 1 to 100 for the occasional home-page visit.

@@ -4,9 +4,22 @@
 #include "common/Dpi.h"
 #include "common/Text.h"
 #include "engine/BackupName.h"
+#include "common/Automation.h"
+#include "common/MonotonicClock.h"
+#include "Protocol.h"
+#include "support/Docx.h"
+#include "support/StandIn.h"
+#include "support/Thread.h"
 #include "support/Wait.h"
+#include "support/WindowLookup.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
+
+#include <algorithm>
+#include <atomic>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -181,4 +194,161 @@ TEST_F(FormTest, WorkClosedUnsavedGetsOneBalloonWhoseClickOpensItsNewestBackup) 
     const size_t before = shell.calls.size();
     f.DocumentsClosedUnsaved({{L"Report.docx", newest, at}});
     EXPECT_EQ(shell.calls.size(), before);
+}
+
+// The last moment, with the real run and the stand-in: backups taken inside
+// Word's close and before the session ends, read back from the backups folder.
+class LastMomentTest : public FormTest {
+protected:
+    void SetUp() override {
+        FormTest::SetUp();
+        backups = temp / "backups";
+        fs::create_directories(backups);
+        SaveSetting(settings::kPath, backups.wstring());
+    }
+    Form1& LoadWithRealRun() {
+        FormServices s = Services();
+        s.saveAll = nullptr;
+        return Load(std::move(s));
+    }
+    // The text of the newest backup of a document, by the time it was written.
+    std::wstring Newest(const std::wstring& name) const {
+        fs::path newest;
+        for (const auto& entry : fs::directory_iterator(backups))
+            if (entry.path().filename().wstring().starts_with(name + L" ") &&
+                (newest.empty() || entry.last_write_time() >= fs::last_write_time(newest)))
+                newest = entry.path();
+        return newest.empty() ? L"(none)" : ReadDocxText(newest.wstring());
+    }
+    int BackupsOf(const std::wstring& name) const {
+        return static_cast<int>(std::ranges::count_if(fs::directory_iterator(backups), [&](const auto& entry) {
+            return entry.path().filename().wstring().starts_with(name + L" ");
+        }));
+    }
+    int Calls(const std::wstring& member) const {
+        return static_cast<int>(std::ranges::count(session.calls(), member, &StandIn::Call::member));
+    }
+    static Dispatch Document(int i) {
+        return Dispatch::GetActive(L"Word.Application").get(L"Documents").toDispatch().call(L"Item", {i}).toDispatch();
+    }
+    static void Type(const Dispatch& document, const std::wstring& text) {
+        document.call(L"Range").toDispatch().put(L"Text", text);
+    }
+
+    MessageFilterRegistration filter;  // as orvelle.exe registers it
+    StandIn::Session session;
+    fs::path backups;
+};
+
+TEST_F(LastMomentTest, EveryCloseOfAChangedDocumentKeepsWhatWasTypedSinceTheRun) {
+    ShellRecorder shell{rec.shell};
+    auto word = StandIn::StartUserWord({session.folder().write(L"A.txt", L"a"), session.folder().write(L"B.txt", L"b"),
+                                        session.folder().write(L"C.txt", L"c"), session.folder().write(L"D.txt", L"d")});
+    Form1& f = LoadWithRealRun();
+    f.PushButton2_Click();
+    ASSERT_EQ(Calls(L"ApplicationEvents.Advise"), 1);
+    const HWND control = FindTopLevel(word.pid, standin::kWindowClass);
+    const auto gone = [&](int count) {
+        return PumpUntil([&] { return Dispatch::GetActive(L"Word.Application").get(L"Documents").toDispatch()
+                                          .get(L"Count").toLong() == count; });
+    };
+    // "Don't Save" through automation, then as the user; the saved C gets nothing.
+    Type(Document(1), L"a typed after the run");
+    Document(1).call(L"Close", {false});
+    EXPECT_EQ(Newest(L"A.txt"), L"a typed after the run");
+    Type(Document(1), L"b typed after the run");
+    PostMessageW(control, standin::kUserCloseMessage, 1, standin::kAnswerDontSave);
+    ASSERT_TRUE(gone(2));
+    EXPECT_EQ(Newest(L"B.txt"), L"b typed after the run");
+    PostMessageW(control, standin::kUserCloseMessage, 1, standin::kAnswerDontSave);
+    ASSERT_TRUE(gone(1));
+    EXPECT_EQ(BackupsOf(L"C.txt"), 1);
+    // D's close is cancelled at Word's question: the next run tells of A and B only.
+    Type(Document(1), L"d typed");
+    PostMessageW(control, standin::kUserCloseMessage, 1, standin::kAnswerCancel);
+    ASSERT_TRUE(PumpUntil([&] { return Calls(L"ApplicationEvents.DocumentBeforeClose") == 4; }));
+    const int balloons = shell.count(NIM_MODIFY, NIF_INFO);
+    f.PushButton2_Click();
+    ASSERT_EQ(shell.count(NIM_MODIFY, NIF_INFO), balloons + 1);
+    EXPECT_EQ(shell.calls.back().info.rfind("Word closed 2 documents", 0), 0u) << shell.calls.back().info;
+    EXPECT_TRUE(rec.boxes.empty());
+
+    // Off, Orvelle stops listening and does not listen again.
+    f.Check12.setValue(false);
+    EXPECT_EQ(Calls(L"ApplicationEvents.Unadvise"), 1);
+    f.PushButton2_Click();
+    EXPECT_EQ(Calls(L"ApplicationEvents.Advise"), 1);
+    EXPECT_EQ(SettingsSnapshot::Texts()[L"Last Moment"], L"Off");
+}
+
+TEST_F(LastMomentTest, QuitBacksUpEachChangedDocument) {
+    StandIn::StartUserWord({session.folder().write(L"A.txt", L"a"), session.folder().write(L"B.txt", L"b")});
+    Form1& f = LoadWithRealRun();
+    f.PushButton2_Click();
+    Type(Document(1), L"a at the quit");
+    Type(Document(2), L"b at the quit");
+    Dispatch::GetActive(L"Word.Application").call(L"Quit");
+    EXPECT_EQ(Newest(L"A.txt"), L"a at the quit");
+    EXPECT_EQ(Newest(L"B.txt"), L"b at the quit");
+}
+
+// Sign-out and sleep: Windows sends the message from another thread and
+// waits 5 s (2 s before sleep) for the answer.
+TEST_F(LastMomentTest, EndOfSessionAndSleepBackUpEveryChangedDocumentInTime) {
+    const struct {
+        UINT message;
+        WPARAM wParam;
+        Millis within;
+    } kCases[] = {{WM_QUERYENDSESSION, 0, Millis(5000)}, {WM_POWERBROADCAST, PBT_APMSUSPEND, Millis(2000)}};
+    StandIn::StartUserWord({session.folder().write(L"A.txt", L"a"), session.folder().write(L"B.txt", L"b")});
+    StandIn::StartUserWord({}, {L"Notes"});
+    Form1& f = LoadWithRealRun();
+    f.PushButton2_Click();
+    ASSERT_EQ(Calls(L"ApplicationEvents.Advise"), 2);
+    std::vector<Dispatch> documents;
+    for (const HWND window : {FindWindowW(standin::kDocumentWindowClass, L"A.txt - Word"),
+                              FindWindowW(standin::kDocumentWindowClass, L"B.txt - Word"),
+                              FindWindowW(standin::kDocumentWindowClass, L"Notes - Word")}) {
+        ComPtr<IDispatch> pane;
+        HWND g = FindWindowExW(FindWindowExW(FindWindowExW(window, nullptr, L"_WwF", nullptr), nullptr, L"_WwB", nullptr),
+                               nullptr, standin::kDocumentPaneClass, nullptr);
+        ASSERT_EQ(AccessibleObjectFromWindow(g, static_cast<DWORD>(OBJID_NATIVEOM), IID_IDispatch,
+                                             reinterpret_cast<void**>(pane.GetAddressOf())), S_OK);
+        documents.push_back(Dispatch(pane).get(L"Document").toDispatch());
+    }
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::wstring> typed, kept;
+        for (const Dispatch& document : documents) {
+            typed.push_back(document.get(L"Name").toText() + L" at " + std::to_wstring(c.message));
+            Type(document, typed.back());
+        }
+        std::atomic<bool> answered{false};
+        Millis took{};
+        LRESULT answer = 0;
+        Thread windows([&] {
+            const auto start = MonotonicClock::now();
+            answer = SendMessageW(f.hwnd(), c.message, c.wParam, 0);
+            took = std::chrono::duration_cast<Millis>(MonotonicClock::now() - start);
+            for (const wchar_t* name : {L"A.txt", L"B.txt", L"Notes"}) kept.push_back(Newest(name));
+            answered = true;
+        });
+        ASSERT_TRUE(PumpUntil([&] { return answered.load(); }, std::chrono::seconds(30)));
+        windows.join();
+        EXPECT_EQ(answer, TRUE);
+        EXPECT_EQ(kept, typed);
+        EXPECT_LT(took, c.within);
+    }
+    // A Word that never answers: the answer still comes in time.
+    StandIn::SetFault(L"hung", {.member = L"Application.Documents", .action = L"slow", .milliseconds = 60000, .times = 1});
+    std::atomic<bool> answered{false};
+    Millis took{};
+    Thread windows([&] {
+        const auto start = MonotonicClock::now();
+        SendMessageW(f.hwnd(), WM_QUERYENDSESSION, 0, 0);
+        took = std::chrono::duration_cast<Millis>(MonotonicClock::now() - start);
+        answered = true;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return answered.load(); }, std::chrono::seconds(30)));
+    EXPECT_LT(took, Millis(5000));
 }
