@@ -130,6 +130,7 @@ void WordListeners::forget(const ListenedWord& word) {
 }
 
 void WordListeners::forgetGone() {
+    CallDeadline bound(kConnectBound);
     std::erase_if(words_, [](const auto& w) {
         UINT count = 0;
         return IsServerGone(Failure(w->word.app.raw()->GetTypeInfoCount(&count), L""));

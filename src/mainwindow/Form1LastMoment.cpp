@@ -126,7 +126,6 @@ bool Form1::LastMomentUnderWay() const {
 // here touches it until that thread has ended.
 void Form1::BackUpBeforeLeaving(std::chrono::milliseconds bound) {
     if (!Check12.value() || !listeners_ || listeners_->empty() || LastMomentUnderWay() || BackupRunning()) return;
-    listeners_->forgetGone();
     auto job = std::make_shared<LastMomentJob>(LastMomentJob{this, Options(), listeners_->words(), bound, {}});
     auto* handed = new std::shared_ptr<LastMomentJob>(job);
     lastMomentThread_.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, LastMomentJob::Run, handed, 0, nullptr)));
