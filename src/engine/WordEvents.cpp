@@ -95,6 +95,10 @@ struct WordListeners::Listening {
         if (point && cookie) point->Unadvise(cookie);  // a Word that has gone cannot be told
         if (word.tableCookie)
             if (auto table = Table()) table->RevokeInterfaceFromGlobal(word.tableCookie);
+        // Releases are calls into Word too: within the bound.
+        point.Reset();
+        word.app.reset();
+        identity.Reset();
     }
 };
 

@@ -6,7 +6,6 @@
 #include "support/Files.h"
 #include "support/Wait.h"
 #include "common/Text.h"
-#include "engine/WordEvents.h"
 #include "support/WindowLookup.h"
 
 #include <oleacc.h>
@@ -292,63 +291,4 @@ TEST_F(StandInTest, WordsOnTheDeskAreReachedThroughTheirWindowsAndTheRunningObje
             }
         },
         std::chrono::seconds(10)));
-}
-
-// Word's application events through the program's own listener: every close
-// (automation, the user's answer at the prompt, the window, Quit) fires
-// DocumentBeforeClose to each listener before the document goes, and the
-// listener's calls back into Word are served inside it.
-TEST_F(StandInTest, EveryCloseFiresDocumentBeforeCloseToEachListenerWhoseCallsAreServed) {
-    struct Heard : WordEventsHandler {
-        std::vector<std::wstring> texts;  // the document's text as read inside the event, or its error
-        int quits = 0;
-        void DocumentClosing(const ListenedWord&, const Dispatch& document) override {
-            try {
-                texts.push_back(document.call(L"Range").toDispatch().getDefault().toText());
-            } catch (const Failure& f) {
-                texts.push_back(L"error " + std::to_wstring(f.number() & 0xFFFF));
-            }
-        }
-        void WordQuitting(const ListenedWord&) override { ++quits; }
-    } first, second;
-    auto word = StandIn::StartUserWord({}, {L"A", L"B", L"C", L"D"});
-    const Dispatch app = Dispatch::GetActive(L"Word.Application");
-    FoundWord found{app, nullptr, {}, true};
-    app.raw()->QueryInterface(IID_PPV_ARGS(&found.identity));
-    WordListeners one(first), two(second);
-    ASSERT_TRUE(one.listen(found));
-    ASSERT_TRUE(two.listen(found));
-    const Dispatch documents = app.get(L"Documents").toDispatch();
-    const Dispatch a = documents.call(L"Item", {1}).toDispatch();
-    RangeOf(a).put(L"Text", L"typed");
-    EXPECT_FALSE(a.get(L"Saved").toBool());  // as typing does
-
-    a.call(L"Close", {false});
-    EXPECT_EQ(first.texts, std::vector<std::wstring>{L"typed\r"});
-    EXPECT_EQ(second.texts, first.texts);
-    const HWND control = FindTopLevel(word.pid, standin::kWindowClass);
-    const auto count = [&] { return documents.get(L"Count").toLong(); };
-    // The user cancels at Word's question: the event came, the document stays.
-    PostMessageW(control, standin::kUserCloseMessage, 1, standin::kAnswerCancel);
-    EXPECT_TRUE(PumpUntil([&] { return first.texts.size() == 2; }));
-    EXPECT_EQ(count(), 3);
-    // The window closed, then the document closes before it can be read.
-    PostMessageW(FindTopLevel(word.pid, standin::kDocumentWindowClass, L"B - Word"), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(PumpUntil([&] { return count() == 2; }));
-    StandIn::SetFault(L"gone", {.member = L"ApplicationEvents.DocumentBeforeClose", .action = L"gone"});
-    PostMessageW(control, standin::kUserCloseMessage, 1, standin::kAnswerDontSave);
-    EXPECT_TRUE(PumpUntil([&] { return count() == 1; }));
-    EXPECT_EQ(first.texts.back(), L"error 5825");
-    StandIn::RemoveFault(L"gone");
-    app.call(L"Quit");
-    EXPECT_EQ(first.texts.size(), 5u);
-    EXPECT_EQ(first.texts.back(), StandIn::UnsavedText(L"D") + L"\r");
-    EXPECT_EQ(first.quits + second.quits, 2);
-
-    // A Word that refuses the connection.
-    auto other = StandIn::StartUserWord({}, {L"E"});
-    StandIn::SetFault(L"advise", {.member = L"ApplicationEvents.Advise"});
-    FoundWord refusing{Dispatch::GetActive(L"Word.Application"), nullptr, {}, true};
-    refusing.app.raw()->QueryInterface(IID_PPV_ARGS(&refusing.identity));
-    EXPECT_FALSE(one.listen(refusing));
 }
