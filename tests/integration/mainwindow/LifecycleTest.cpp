@@ -313,6 +313,7 @@ TEST_F(LastMomentTest, QuitBacksUpEachChangedDocumentAndARefusingWordIsBackedUpB
 TEST_F(LastMomentTest, EndOfSessionAndSleepBackUpEveryChangedDocumentInTime) {
     StandIn::StartUserWord({Write(L"A.txt"), Write(L"B.txt")});
     StandIn::StartUserWord({}, {L"Notes"});
+    StandIn::StartHiddenWord({Write(L"H.txt")});  // a program's: not listened to
     form->PushButton2_Click();
     ASSERT_EQ(Calls(L"ApplicationEvents.Advise"), 2);
     const std::vector<Dispatch> documents = Documents();
