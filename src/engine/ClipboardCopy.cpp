@@ -9,6 +9,7 @@
 #include "common/MonotonicClock.h"
 #include "engine/Housekeeping.h"
 #include "engine/RunState.h"
+#include "engine/WordDocument.h"
 #include "engine/WordProbes.h"
 
 #include <chrono>
@@ -54,15 +55,15 @@ void ThroughClipboard(HWND owner, F&& call) {
     }
 }
 
-// Copies the whole of document i to the clipboard and pastes it into target.
+// Copies the whole of the document to the clipboard and pastes it into target.
 // The clipboard is emptied first, so that only this copy can end the wait,
 // and checked after the paste, so that a copy another program made meanwhile
 // is never saved as this document: that copy is taken again.  Answers false
 // when nothing (or not this document's content) was pasted.
-bool CopyDocumentInto(RunState& run, int firstStep, short i, const Dispatch& source, const Word& targetWord,
+bool CopyDocumentInto(RunState& run, int firstStep, const Dispatch& source, const Word& targetWord,
                       const Dispatch& target) {
     Guard& guard = *run.guard;
-    if (!guard.test(firstStep, [&] { return run.user.count() >= i; })) return false;
+    if (!guard.test(firstStep, [&] { return IsStillOpen(source); })) return false;
     // Only the backup's copy says so, once per run: a program that answers
     // every copy with its own would otherwise be reported for each document.
     auto contested = [&](int attempt) {
@@ -120,13 +121,12 @@ bool ClipboardCopy::backUp(const RunDocument& doc) {
     if (!takeClipboard() || run_.finished) return false;
     start();
     Guard& guard = *run_.guard;
-    const short i = doc.index;
     // 4e-4i: copy into a new document of the backup instance and save it.
     Dispatch backupDocument;
     guard.step(20, [&] { backupDocument = run_.backup.add(); });
     bool saved = false;
     held_ = false;
-    if (CopyDocumentInto(run_, 21, i, doc.document, run_.backup, backupDocument) &&
+    if (CopyDocumentInto(run_, 21, doc.document, run_.backup, backupDocument) &&
         housekeeping_.worthSaving(guard, doc.identity, doc.path)) {
         guard.step(24, [&] {
             try {
@@ -162,7 +162,7 @@ bool ClipboardCopy::backUp(const RunDocument& doc) {
     if (!run_.scratchGone) {
         Dispatch scratchDocument;
         guard.step(30, [&] { scratchDocument = run_.scratch.add(); });
-        if (!run_.scratchGone) CopyDocumentInto(run_, 31, i, doc.document, run_.scratch, scratchDocument);
+        if (!run_.scratchGone) CopyDocumentInto(run_, 31, doc.document, run_.scratch, scratchDocument);
         guard.step(34, [&] {
             if (scratchDocument && !run_.scratchGone) scratchDocument.call(L"Close", {false});
         });

@@ -3,7 +3,7 @@
 // run with unsaved changes and a backup, and no longer there at a later run.
 // Word may have crashed, been ended, or been told "Don't Save"; either way
 // the last backup is all that is left of that work.
-#include "engine/RunState.h"
+#include "engine/WordDocument.h"
 
 #include <windows.h>
 
@@ -23,23 +23,25 @@ class ClosedUnsavedWatch {
 public:
     // Before a run looks at any document.
     void runStarted();
-    // A document of word that the run found, whether it had changes that
-    // were not saved, and its file on disk (empty when it has none).
-    void seen(const std::wstring& identity, const std::wstring& name, const WordProcess& word, bool unsaved,
-              const std::wstring& file);
+    // A document that the run found, and whether it had changes that were
+    // not saved.
+    void seen(const OpenDocument& document, bool unsaved);
     // Its backup, written now: its newest until another is.
     void backedUp(const std::wstring& identity, const std::wstring& backupPath, const SYSTEMTIME& now);
-    // A Word the run could not go through (busy, or gone mid-run): its
-    // documents are not taken for closed this time.
+    // A Word whose documents the run went through, all of them; and one
+    // it could not go through (busy, or gone mid-run).
+    void seenThrough(const WordProcess& word);
     void notSeenThrough(const WordProcess& word);
     // At the end of a run: the documents with unsaved changes at their last
     // backup that this run did not see, each told once.  A document whose
     // file was written after the run that saw it was saved before it was
-    // closed; one that a Word holding it saved under a new name meanwhile
-    // ("Save As") shows as a new saved document of that Word: neither is
-    // taken for closed.
+    // closed; one that its Word saved under a new name meanwhile ("Save
+    // As") shows as a new saved document of that Word: neither is taken for
+    // closed, nor is a document on the web whose synced copy cannot tell.
+    // A Word not gone through whose process still runs (not found: busy, a
+    // dialog open, a window that does not answer) keeps its documents.
     std::vector<ClosedDocument> runEnded();
-    // No Word running at all: every document with unsaved changes is gone.
+    // No Word found: the documents of Word processes that have ended.
     std::vector<ClosedDocument> wordGone();
 
 private:
@@ -47,7 +49,9 @@ private:
         std::wstring name;
         WordProcess word;
         bool unsaved = false;
-        std::wstring file;
+        std::wstring file;       // on disk, or the synced copy of one on the web
+        bool neverSaved = false;
+        bool onTheWeb = false;
         std::uint64_t seenAt = 0;  // FILETIME ticks
         std::wstring backupPath;
         SYSTEMTIME backupTime{};
@@ -56,4 +60,5 @@ private:
         bool keep = false;      // its Word was not gone through
     };
     std::map<std::wstring, Known> known_;  // by identity
+    std::vector<WordProcess> seenThrough_;  // by the run under way
 };

@@ -14,16 +14,12 @@
 struct RunState;
 class RunHousekeeping;
 
-// One document of the user's Word as the run has resolved it.
+// What a way of copying needs of a document.
 struct RunDocument {
-    short index = 0;        // its place in Documents, as read at the start
-    Dispatch document;      // held through its steps
-    std::wstring key;       // its full path, or its name when never saved
+    Dispatch document;  // held through its steps
     DocumentIdentity identity;
-    std::wstring path;      // the backup path it gets
+    std::wstring path;  // the backup path it gets
     bool passwordProtected = false;  // only its package, encrypted, may be written
-    WordProcess process;             // of the Word that holds it
-    bool savedInWord = false;        // Word's Saved: no change since its file was written
 };
 
 class DocumentCopy {
@@ -87,24 +83,16 @@ private:
     std::set<std::wstring> cleanedFolders_;  // upper case
 };
 
-// A document that Word says is saved, whose file is a Word package on disk:
-// the file is its content, copied as it stands without asking Word for
-// anything.  The backup keeps the file's extension; a password-protected
-// file is Word's own encryption and stays as it is.
-class FileCopy final {
-public:
-    explicit FileCopy(RunHousekeeping& housekeeping) : housekeeping_(housekeeping) {}
-    // The file, for PackageCopy::write.  None when it has not changed since
-    // the document's last backup (unchanged(): nothing was read), or when
-    // it could not be read as it stands (a save met twice, not a package):
-    // Word's package is then asked for instead.
-    std::optional<DocxPackage> read(const RunDocument& document, const std::wstring& file);
-    bool unchanged() const { return unchanged_; }
+// A saved Word package's file, the document's content as it stands, without
+// asking Word for anything.  The backup keeps the file's extension; a
+// password-protected file is Word's own encryption and stays as it is.
+// None when it could not be read as it stands (a save met twice, not a
+// package): Word's package is then asked for instead.
+std::optional<DocxPackage> ReadSavedPackage(const std::wstring& file);
 
-private:
-    RunHousekeeping& housekeeping_;
-    bool unchanged_ = false;
-};
+// What a file is on disk now (its size and last write), as a fingerprint
+// that skipping unchanged documents compares: none when it cannot be read.
+std::optional<ContentFingerprint> FileStamp(const std::wstring& file);
 
 // Whether a file of this name is one of Word's packages (.docx, .docm,
 // .dotx, .dotm), whose bytes are the document.

@@ -3,7 +3,6 @@
 
 #include "common/Handle.h"
 #include "common/Zip.h"
-#include "engine/Housekeeping.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -19,9 +18,9 @@ std::wstring ExtensionOf(const std::wstring& name) {
     return extension;
 }
 
-// What a file is on disk now: its size and last write, as a fingerprint
-// that skipping unchanged documents can compare.
-std::optional<ContentFingerprint> Stamp(const std::wstring& file) {
+}  // namespace
+
+std::optional<ContentFingerprint> FileStamp(const std::wstring& file) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
     const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -29,6 +28,8 @@ std::optional<ContentFingerprint> Stamp(const std::wstring& file) {
         (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     return ContentFingerprint{written ^ (size * 0x9E3779B97F4A7C15ull), size};
 }
+
+namespace {
 
 // Word keeps a password-protected package encrypted in an OLE compound file:
 // a whole one is its header and whole sectors.
@@ -53,7 +54,7 @@ std::optional<std::string> ReadAsItStands(const std::wstring& file, const Conten
         read != bytes.size())
         return std::nullopt;
     // A save that replaced the file meanwhile left this handle on the old one.
-    if (Stamp(file) != stamp) return std::nullopt;
+    if (FileStamp(file) != stamp) return std::nullopt;
     return bytes;
 }
 
@@ -64,15 +65,10 @@ bool IsWordPackageName(const std::wstring& name) {
     return extension == L".docx" || extension == L".docm" || extension == L".dotx" || extension == L".dotm";
 }
 
-std::optional<DocxPackage> FileCopy::read(const RunDocument& doc, const std::wstring& file) {
-    unchanged_ = false;
+std::optional<DocxPackage> ReadSavedPackage(const std::wstring& file) {
     for (int attempt = 1; attempt <= kReads; ++attempt) {
-        const std::optional<ContentFingerprint> stamp = Stamp(file);
+        const std::optional<ContentFingerprint> stamp = FileStamp(file);
         if (!stamp) continue;  // between a save's delete and its rename
-        if (attempt == 1 && housekeeping_.unchanged(doc.identity, *stamp)) {
-            unchanged_ = true;
-            return std::nullopt;
-        }
         std::optional<std::string> bytes = ReadAsItStands(file, *stamp);
         if (bytes && (IsCompleteZip(*bytes) || IsCompleteCompoundFile(*bytes)))
             return DocxPackage{std::move(*bytes), ExtensionOf(file), *stamp};

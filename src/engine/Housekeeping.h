@@ -119,6 +119,11 @@ public:
     bool worthSaving(Guard& guard, int step, const DocumentIdentity& document, const std::wstring& path,
                      const ContentFingerprint& content, std::uint64_t bytes);
     void saved(const DocumentIdentity& document);
+    // A backup written while Word said the document was saved: its file
+    // stands for its content until either changes.
+    void fileBackedUp(const DocumentIdentity& document, const ContentFingerprint& file) {
+        memory_.lastBackups[document.key()] = file;
+    }
     // Whether skipping is on and the document's last backup held content.
     bool unchanged(const DocumentIdentity& document, const ContentFingerprint& content) const;
     // A stamped path the run gives a document (new-file mode).

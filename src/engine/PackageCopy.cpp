@@ -65,7 +65,7 @@ bool PackageCopy::write(const RunDocument& doc, const DocxPackage& package) {
     if (cleanedFolders_.insert(UpperCase(folder)).second) guard.step(62, [&] { RemoveUnfinishedFiles(folder); });
     std::string encrypted;
     if (doc.passwordProtected) {
-        guard.step(65, [&] { encrypted = ProtectedBackup(package.bytes, doc.key); });
+        guard.step(65, [&] { encrypted = ProtectedBackup(package.bytes, doc.identity.name); });
         if (encrypted.empty()) return false;
     }
     const std::string_view bytes = doc.passwordProtected ? std::string_view(encrypted) : package.bytes;

@@ -15,8 +15,7 @@
 #include <vector>
 
 // One Word instance as the run uses it: the application and its Documents
-// collection, both held for the run (the count is still read afresh before
-// each read of a document), and one id cache for its documents, one for
+// collection, both held for the run, and one id cache for its documents, one for
 // their ranges and one for their Permission objects, whose ids are the same
 // for every one of them.
 struct Word {
@@ -38,11 +37,6 @@ struct Word {
         added.clear();
     }
 
-    short count() const {
-        long count = documents.get(L"count").toLong();
-        if (count < -32768 || count > 32767) throw Failure::Overflow();
-        return static_cast<short>(count);
-    }
     // The documents open now, in collection order, from one walk of the
     // collection's enumerator: one round trip for all of them.
     std::vector<Dispatch> snapshot() const {

@@ -1,59 +1,16 @@
 #pragma once
 // The backup run: one pass over every document open in the user's Word,
-// made by the run object that the window owns.  Everything here runs on the
-// GUI thread.
+// made by the run object that the window owns; each document goes through
+// a DocumentBackup.  Everything here runs on the GUI thread.
+#include "common/Automation.h"
 #include "engine/BackupJournal.h"
-#include "engine/BackupName.h"
 #include "engine/BackupOptions.h"
 #include "engine/ClosedUnsaved.h"
-#include "engine/HistoryFile.h"
 #include "engine/Housekeeping.h"
-#include "engine/RunState.h"
-#include "engine/WordInstances.h"
-
-#include <windows.h>
+#include "engine/RunHost.h"
 
 #include <memory>
-#include <string>
-
-// What the status frame says after a run: why a document got no backup, or
-// why it went elsewhere than asked.  In the order of precedence.
-enum class RunNote {
-    NotEnoughSpace,          // reported once per folder, then noted
-    FolderRefusedWriting,    // likewise
-    RightsManaged,           // never copied, by either way
-    PasswordProtected,       // only the clipboard could copy it: not done
-    WebDocumentInLocation,   // a document on the web went to the chosen location
-};
-
-// A backup the run wrote.
-struct SavedBackup {
-    std::wstring path;
-    bool savedInWord = false;  // Word said the document had no unsaved changes
-    WordProcess process;       // of the Word that holds the document
-};
-
-// What a run asks of the window that started it.
-class RunHost {
-public:
-    virtual ~RunHost() = default;
-    // The folder of a never-saved document (the folder picker, owned by the
-    // window); empty when cancelled.
-    virtual std::wstring AskForFolder(const std::wstring& prompt) = 0;
-    // Told at the end of a run, once for each note that holds for it.
-    virtual void BackupNoted(RunNote) {}
-    // Told when the run has found Word and begins backing up, and when that
-    // backing up is over; not told for a run that finds nothing to do.
-    virtual void BackupStarted() {}
-    virtual void BackupEnded() {}
-    // Told of each Word of the user's that the run backs up, before its documents.
-    virtual void WordFound(const FoundWord&) {}
-    // Told of each backup written, as it is logged.
-    virtual void BackupSaved(const SavedBackup&) {}
-    // Told at the end of a run of the documents that Word closed with
-    // changes that were never saved since the run before; not told of none.
-    virtual void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& /*closed*/) {}
-};
+#include <optional>
 
 // How a run ended, for the window to show.
 enum class RunOutcome {
@@ -63,7 +20,15 @@ enum class RunOutcome {
     Done,              // the documents were gone through (failures were reported)
 };
 
+// What a backup of one document did.
+struct OneBackup {
+    RunOutcome outcome = RunOutcome::Done;  // AlreadyRunning: nothing was done
+    std::optional<SavedBackup> written;     // none when the document got no backup
+};
+
 struct RunState;
+struct RunContext;
+class Guard;
 
 // The backup run and what it keeps from one pass to the next: the journal
 // as read so far, and what each document's last backup held.
@@ -78,6 +43,15 @@ public:
     // "in Quillbay2021/08/31.SaveWord.SaveAll " and never reach the caller.
     // A call while a run is under way returns at once.
     RunOutcome SaveAll(BackupOptions options, RunHost& host);
+    // One document's backup now, as a run makes it (way, folder, name,
+    // journal, history line, the closed-unsaved watch): for Word's
+    // DocumentBeforeClose and the end of the session.  word: the
+    // Application that holds document.  While a run or another backup is
+    // under way (waiting, with messages running) it does nothing and
+    // answers AlreadyRunning.  Never shows the folder picker: a never-saved
+    // document that would need it gets no backup.  Failures are reported as
+    // a run's; notes are told to host; BackupStarted/Ended are not.
+    OneBackup BackUpOne(const Dispatch& word, const Dispatch& document, BackupOptions options, RunHost& host);
     bool running() const { return state_ != nullptr; }
 
     // For a close or log-off that comes while a run waits (for the clipboard,
@@ -87,9 +61,11 @@ public:
     void FinishRunNow();
 
 private:
+    BackupJournal& journalFor(const BackupOptions& options);
+    void endRun(RunContext& context, Guard& guard, bool throughAll);
+
     RunState* state_ = nullptr;  // the run under way
     std::unique_ptr<BackupJournal> journal_;  // read on where the last run stopped
     HousekeepingMemory housekeepingMemory_;
     ClosedUnsavedWatch closedUnsaved_;
 };
-

@@ -202,15 +202,3 @@ Dispatch AnyRunningWord() {
     const std::vector<FoundWord> words = instances.backedUp();
     return words.empty() ? Dispatch() : words.front().app;
 }
-
-void SplitFullName(const std::wstring& fullName, std::wstring& folder, std::wstring& name) {
-    const size_t cut = fullName.find_last_of(L"\\/");
-    if (cut == std::wstring::npos) {
-        folder.clear();
-        name = fullName;
-        return;
-    }
-    folder = fullName.substr(0, cut);
-    name = fullName.substr(cut + 1);
-    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
-}

@@ -53,8 +53,3 @@ Dispatch AnyRunningWord();
 
 // A process as the journal knows it, from its id.
 WordProcess ProcessOf(DWORD processId);
-
-// Word's FullName split as Word's Path and Name give them: the folder ("C:\"
-// for a drive's root; a web address's without the trailing slash) and the
-// name; no folder for a document never saved.
-void SplitFullName(const std::wstring& fullName, std::wstring& folder, std::wstring& name);

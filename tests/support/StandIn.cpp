@@ -157,6 +157,7 @@ void SetFault(const std::wstring& name, const Fault& fault) {
     if (!fault.document.empty()) SetText(key, standin::kFaultDocument, fault.document);
     if (!fault.role.empty()) SetText(key, standin::kFaultRole, fault.role);
     if (!fault.file.empty()) SetText(key, standin::kFaultFile, fault.file);
+    if (fault.process) SetNumber(key, standin::kFaultProcess, fault.process);
 }
 
 void RemoveFault(const std::wstring& name) { reg::DeleteTree(HKEY_CURRENT_USER, FaultKey(name)); }

@@ -67,7 +67,7 @@ std::wstring UnsavedText(const std::wstring& name);
 // Fault switches, read by every stand-in at every call (see README.md).
 struct Fault {
     std::wstring member;            // "Copy", "Range.Copy", "ClassFactory.CreateInstance" or "*"
-    std::wstring action = L"fail";  // fail | slow | busy | reject | retrylater | die | open
+    std::wstring action = L"fail";  // fail | slow | busy | reject | retrylater | die | open | close
     std::wstring description;       // fail: the error's description
     long number = 0;                // fail: Word's error number (0: 4198)
     unsigned milliseconds = 0;      // slow
@@ -77,7 +77,9 @@ struct Fault {
     unsigned times = 0;             // how many are hit from there; 0: all
     std::wstring document;          // only calls about this document name
     std::wstring role;              // only "user" or only "created" instances
-    std::wstring file;              // open: the file the user opens into the instance at that call
+    std::wstring file;              // open: the file the user opens into the instance at that call;
+                                    // close: the document the user closes then
+    DWORD process = 0;              // only the stand-in of this process
 };
 void SetFault(const std::wstring& name, const Fault& fault);
 void RemoveFault(const std::wstring& name);

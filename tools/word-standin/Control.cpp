@@ -67,7 +67,8 @@ bool ParseAction(const std::wstring& text, FaultAction& action) {
                     {L"linger", FaultAction::Linger},
                     {L"busy", FaultAction::Busy},     {L"reject", FaultAction::Reject},
                     {L"retrylater", FaultAction::RetryLater}, {L"die", FaultAction::Die},
-                    {L"open", FaultAction::Open}, {L"gone", FaultAction::Gone}};
+                    {L"open", FaultAction::Open},     {L"close", FaultAction::Close},
+                    {L"gone", FaultAction::Gone}};
     for (const auto& a : kActions)
         if (SameText(text, a.name)) {
             action = a.action;
@@ -99,8 +100,12 @@ std::vector<FiredFault> FaultsFor(FaultStage stage, const std::wstring& member, 
         FaultAction action;
         if (!ParseAction(ReadText(fault.get(), standin::kFaultAction), action)) continue;
         bool filterAction = action == FaultAction::Reject || action == FaultAction::RetryLater;
-        if (filterAction != (stage == FaultStage::Filter)) continue;
-        if (!MemberMatches(ReadText(fault.get(), standin::kFaultMember), member)) continue;
+        const std::wstring pattern = ReadText(fault.get(), standin::kFaultMember);
+        if (stage == FaultStage::Window ? !SameText(pattern, member)
+                                        : filterAction != (stage == FaultStage::Filter) || !MemberMatches(pattern, member))
+            continue;
+        const DWORD onlyProcess = ReadNumber(fault.get(), standin::kFaultProcess, 0);
+        if (onlyProcess && onlyProcess != GetCurrentProcessId()) continue;
         std::wstring role = ReadText(fault.get(), standin::kFaultRole);
         if (!role.empty() && !SameText(role, g_role)) continue;
         std::wstring onlyDocument = ReadText(fault.get(), standin::kFaultDocument);

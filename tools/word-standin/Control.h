@@ -13,7 +13,7 @@ const wchar_t* Role();
 std::wstring AppNameSetting();
 std::wstring VersionSetting();
 
-enum class FaultAction { Fail, Slow, Linger, Busy, Reject, RetryLater, Die, Open, Gone };
+enum class FaultAction { Fail, Slow, Linger, Busy, Reject, RetryLater, Die, Open, Close, Gone };
 
 struct FiredFault {
     FaultAction action;
@@ -22,15 +22,17 @@ struct FiredFault {
     unsigned milliseconds = 0;
     unsigned perMegabyte = 0;  // slow: this much more per megabyte the member works through
     unsigned exitCode = 0;
-    std::wstring file;  // open: what the user opens into this instance
+    std::wstring file;  // open: what the user opens into this instance; close: the document the user closes
 };
 
 // Stage of an incoming call: the message filter sees the raw IDispatch
 // method (only reject and retrylater act there), Invoke sees the member.
-enum class FaultStage { Filter, Invoke };
+// A message to a document window ("Window.WM_GETOBJECT") meets only the
+// faults that name it.
+enum class FaultStage { Filter, Invoke, Window };
 
 // Counts the call against every fault that matches it (member, role,
-// document) and returns those whose window of calls it falls into.
+// document, process) and returns those whose window of calls it falls into.
 std::vector<FiredFault> FaultsFor(FaultStage stage, const std::wstring& member, const std::wstring& document);
 
 // One line in the call log, if one is configured.

@@ -99,6 +99,18 @@ void OpenForUser(const std::wstring& file) {
     LogCall(L"User.Open", L"String \"" + LogEscape(file) + L"\"", 0, outcome);
 }
 
+// The user closes a document of this instance without saving it, between
+// two calls of a client's; logged as "User.Close".
+void CloseForUser(const std::wstring& name) {
+    VARIANT index;
+    index.vt = VT_BSTR;
+    index.bstrVal = SysAllocString(name.c_str());
+    Document* document = TheApplication().documents().tryItem(index);
+    VariantClear(&index);
+    if (document) CloseAsUser(*ComPtr<Document>(document).Get(), UserAnswer::DontSave);
+    LogCall(L"User.Close", L"String \"" + LogEscape(name) + L"\"", 0, document ? L"ok" : L"error 5941");
+}
+
 std::wstring Hex(HRESULT hr) {
     wchar_t buffer[16];
     swprintf(buffer, 16, L"0x%08lX", static_cast<unsigned long>(hr));
@@ -214,6 +226,7 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
             case FaultAction::Linger: linger += fault.milliseconds; break;
             case FaultAction::Busy: busy = true; break;
             case FaultAction::Open: OpenForUser(fault.file); break;
+            case FaultAction::Close: CloseForUser(fault.file); break;
             case FaultAction::Die: {
                 LARGE_INTEGER now;
                 QueryPerformanceCounter(&now);

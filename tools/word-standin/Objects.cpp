@@ -25,6 +25,7 @@ const Member kApplicationMembers[] = {
     {L"DisplayAlerts", 94, MemberKind::GetPut, {}},
     {L"Quit", 1105, MemberKind::Method, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
     {L"ActiveDocument", 3, MemberKind::Get, {}},
+    {L"ActiveWindow", 2, MemberKind::Get, {}},
     {L"CompareDocuments", 629, MemberKind::Method, {L"OriginalDocument", L"RevisedDocument", L"Destination"}},
 };
 }
@@ -74,6 +75,13 @@ void Application::call(const Member& member, bool put, Args& args, VARIANT& resu
         QuitAsUser();
         break;
     case 3: SetObject(result, documents_->active()); break;
+    case 2: {
+        // The active document's window; none open: Word error 4248.
+        ComPtr<Window> window;
+        window.Attach(new Window(documents_->active()));
+        SetObject(result, window.Get());
+        break;
+    }
     case 629: {
         // Word's comparison goes into a new document; both stay as they are.
         documents_->ofObject(args.at(0));  // a document of this Word, or a type mismatch

@@ -36,6 +36,7 @@ inline constexpr wchar_t kFaultExitCode[] = L"ExitCode";        // die: the proc
 inline constexpr wchar_t kFaultCall[] = L"Call";                // first matching call that is hit (1-based)
 inline constexpr wchar_t kFaultTimes[] = L"Times";              // how many calls are hit; 0 = all from Call on
 inline constexpr wchar_t kFaultDocument[] = L"Document";        // only calls about this document name
+inline constexpr wchar_t kFaultProcess[] = L"Process";          // only the stand-in of this process id
 inline constexpr wchar_t kFaultRole[] = L"Role";                // only "user" or only "created" instances
 inline constexpr wchar_t kFaultSeen[] = L"Seen";                // matching calls so far (kept by the stand-ins)
 inline constexpr wchar_t kFaultFile[] = L"File";                // open: the file the user opens into the instance

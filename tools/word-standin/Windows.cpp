@@ -5,6 +5,7 @@
 #include "Objects.h"
 
 #include "Args.h"
+#include "Control.h"
 #include "Protocol.h"
 
 #include <oleacc.h>
@@ -29,6 +30,10 @@ LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lPara
 LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == static_cast<LONG>(OBJID_NATIVEOM)) {
         auto* document = reinterpret_cast<Document*>(GetWindowLongPtrW(pane, GWLP_USERDATA));
+        // A Word that does not answer: a dialog's own loop, a hung thread.
+        for (const FiredFault& fault : FaultsFor(FaultStage::Window, L"Window.WM_GETOBJECT", document ? document->name() : L""))
+            if (fault.action == FaultAction::Fail) return 0;
+            else if (fault.action == FaultAction::Slow) Sleep(fault.milliseconds);
         if (document && !document->closed()) {
             ComPtr<Window> window;
             window.Attach(new Window(document));

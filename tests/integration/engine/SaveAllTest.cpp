@@ -49,6 +49,10 @@ TEST_F(SaveAllRun, ThreeDocumentsGiveThreeBackupsAndThreeLinesInOrder) {
     // the backup instance as the second backup is saved.
     StandIn::SetFault(L"letter", {.member = L"SaveAs", .action = L"open", .call = 2, .times = 1,
                                   .file = doc(L"Letter.txt", L"Dear")});
+    // And closes the report, backed up already, as the notes are copied: the
+    // plan after them still gets its backup.
+    StandIn::SetFault(L"close", {.member = L"Range.Copy", .action = L"close", .times = 1, .document = L"Notes.txt",
+                                 .file = L"Report.docx"});
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(settings.started, 1);
@@ -153,11 +157,11 @@ TEST_F(SaveAllRun, ACrashedWordsUnsavedDocumentKeepsItsDayBackupFromANewWordsDoc
 }
 
 TEST_F(SaveAllRun, DocumentNamesAFileCannotHoldStillGetABackupUnderTheLoggedPath) {
-    auto word = StandIn::StartUserWord({}, {L"Q3: plan?", L"CON.txt", std::wstring(300, L'x')});
+    auto word = StandIn::StartUserWord({}, {L"Q3: plan?", L"CON.txt", std::wstring(300, L'x'), L"Q3/Q4 plan"});
     SaveAll(settings);
     EXPECT_TRUE(reports.empty());
     auto lines = historyLines();
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     for (const auto& line : lines) {
         std::wstring path = line.substr(line.find(L" was backup saved as ") + 21);
         path = path.substr(0, path.rfind(L" at "));
@@ -166,6 +170,8 @@ TEST_F(SaveAllRun, DocumentNamesAFileCannotHoldStillGetABackupUnderTheLoggedPath
     }
     EXPECT_EQ(lines[0].find(L"Q3: plan? was backup saved as " + stamped(backups + L"\\Q3_ plan_")), 0u);
     EXPECT_NE(lines[1].find(stamped(backups + L"\\CON_.txt")), std::wstring::npos);
+    // A name, not a web address.
+    EXPECT_EQ(lines[3].find(L"Q3/Q4 plan was backup saved as " + stamped(backups + L"\\Q3_Q4 plan")), 0u);
 }
 
 TEST_F(SaveAllRun, DocumentInADriveRootAndFoldersBesideTheDocuments) {

@@ -25,6 +25,8 @@ TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
     // Started later: not the active object, and only never-saved documents.
     auto second = StandIn::StartUserWord({}, {L"Document1", L"Notes"});
     auto program = StandIn::StartHiddenWord({doc(L"H.txt", L"h")});
+    // The active Word's windows do not answer: it is asked for its process.
+    StandIn::SetFault(L"mute", {.member = L"Window.WM_GETOBJECT", .process = first.pid});
     const std::wstring draft = stamped(backups + L"\\Document1"), other = draft.substr(0, draft.size() - 5) + L" (2).docx";
     for (bool classic : {false, true}) {
         SCOPED_TRACE(classic ? "the classic way" : "the package way");
@@ -61,7 +63,10 @@ TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
 
 TEST_F(SaveAllRun, WorkThatWordClosedUnsavedIsToldOnceWithItsNewestBackup) {
     settings.clipboardCopy = false;
-    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Draft", L"Notes"});
+    // A document on the web has no file to show that it was saved.
+    auto word = StandIn::StartRichUserWord({{doc(L"A.txt", L"a")}, {L"Draft", {}, {}, true}, {L"Notes", {}, {}, true},
+                                            {doc(L"Web.txt", L"w"), {}, {}, false, L"https://contoso.com/Docs", false,
+                                             false, true}});
     auto newestOf = [&](const std::wstring& name) {
         auto at = std::ranges::find_if(settings.saved.rbegin(), settings.saved.rend(),
                                        [&](const std::wstring& path) { return path.find(name) != path.npos; });
@@ -91,9 +96,13 @@ TEST_F(SaveAllRun, WorkThatWordClosedUnsavedIsToldOnceWithItsNewestBackup) {
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_TRUE(closed().empty());
 
-    // "Don't Save" on Draft, typed in since the run, while A.txt is saved,
-    // then closed; then Word ends with Notes.  A.txt is no loss, each
-    // closing is told once, Draft's with the backup taken at its close.
+    // "Don't Save" on Draft, typed in since the run, while A.txt and Web.txt
+    // are saved, then closed; then Word ends with Notes.  A.txt and Web.txt
+    // are no loss, and each closing is told once, Draft's with the backup
+    // taken at its close.
+    Dispatch web = documents.call(L"Item", {2}).toDispatch();  // files come before never-saved documents
+    web.call(L"Save");
+    web.call(L"Close", {false});
     Dispatch draftDocument = documents.call(L"Item", {2}).toDispatch();
     draftDocument.get(L"Range").toDispatch().put(L"Text", L"typed after the run");
     draftDocument.call(L"Close", {false});
@@ -125,8 +134,9 @@ TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) 
     compound[30] = 9;  // 512-byte sectors
     WriteFileBytes(locked, compound);
     WriteWordPackage(changed, "before");
-    auto word = StandIn::StartRichUserWord({{saved}, {macros}, {locked, {}, {}, false, {}, true}, 
-                                            {changed, {}, {}, false, {}, false, false, true}});
+    const std::wstring text = doc(L"Notes.txt", L"n");
+    auto word = StandIn::StartRichUserWord({{saved}, {macros}, {locked, {}, {}, false, {}, true},
+                                            {changed, {}, {}, false, {}, false, false, true}, {text}});
     const std::wstring macroBackup = stamped(backups + L"\\Macros.DOCM");
     auto backupOf = [&](const std::wstring& name) { return stamped(backups + L"\\" + name); };
 
@@ -137,17 +147,19 @@ TEST_F(SaveAllRun, ASavedPackageIsCopiedFromItsFileAndAChangedOneComesFromWord) 
     EXPECT_EQ(ReadFileBytes(backupOf(L"Locked.docx")), ReadFileBytes(locked)) << "Word's own protection, as it is";
     EXPECT_EQ(ReadDocxParagraphs(backupOf(L"Changed.docx")),
               (std::vector<std::wstring>{L"before", StandIn::kModifiedParagraph}));
-    // Word was asked for the changed one's package alone, and only its protection.
-    EXPECT_EQ(calls(L"Document.WordOpenXML"), 1);
-    EXPECT_EQ(calls(L"Document.HasPassword"), 1);
-    EXPECT_EQ(historyLines().size(), 4u);
+    // Word was asked for the package and protection of the changed one and the text alone.
+    EXPECT_EQ(calls(L"Document.WordOpenXML"), 2);
+    EXPECT_EQ(calls(L"Document.HasPassword"), 2);
+    EXPECT_EQ(historyLines().size(), 5u);
 
-    // Unchanged since: skipped.  Saved again in Word: its new file.
-    SaveAll(settings);
-    EXPECT_EQ(historyLines().size(), 4u);
-    Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch().call(L"Save");
+    // Unchanged since, the text too: skipped without asking Word.  Saved
+    // again in Word: its new file.
     SaveAll(settings);
     EXPECT_EQ(historyLines().size(), 5u);
+    EXPECT_EQ(calls(L"Document.WordOpenXML"), 3) << "the changed one's";
+    Dispatch::GetActive(L"Word.Application").get(L"Documents", {1}).toDispatch().call(L"Save");
+    SaveAll(settings);
+    EXPECT_EQ(historyLines().size(), 6u);
     EXPECT_EQ(ReadFileBytes(backupOf(L"Saved.docx")), ReadFileBytes(saved));
     EXPECT_EQ(ReadDocxText(backupOf(L"Saved.docx")), L"saved \u65e5\u672c");
     EXPECT_TRUE(reports.empty());
