@@ -6,6 +6,7 @@
 #include "common/Text.h"
 #include "engine/BackupJournal.h"
 #include "engine/BackupName.h"
+#include "engine/WordDocument.h"
 
 #include <algorithm>
 #include <string_view>
@@ -35,29 +36,6 @@ void DocumentKey(std::wstring& key, std::wstring_view folder, std::wstring_view 
     AppendUpperCase(key, stem);
     key += L'|';
     key += std::to_wstring(number);
-}
-
-// "Dec 8 10:02 AM": the month and day and the time without seconds, in the
-// user's forms.
-std::wstring StartedText(std::uint64_t ticks) {
-    const FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    SYSTEMTIME universal, local;
-    if (!FileTimeToSystemTime(&utc, &universal) || !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local))
-        return L"?";
-    wchar_t date[80] = {}, time[80] = {};
-    GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &local, L"MMM d", date, 80, nullptr);
-    GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, time, 80);
-    return std::wstring(date) + L" " + time;
-}
-
-// How the Backups window names a document the journal knows: two of one
-// name stay apart.
-std::wstring JournalName(const JournalRecord& record) {
-    if (record.document.neverSaved) return record.displayName + L", started " + StartedText(record.firstBackup);
-    const std::wstring& full = record.document.name;
-    const size_t slash = full.find_last_of(L"\\/");
-    return slash == std::wstring::npos || slash == 0 ? record.displayName
-                                                    : record.displayName + L" (" + full.substr(0, slash) + L")";
 }
 
 // Whether stem is what a backup path makes of the document's name: the name
@@ -185,7 +163,8 @@ void Reader::scanFolder(const std::wstring& folder) {
             journal_.empty() ? std::nullopt : journal_.find(folder + L"\\" + file.name);
         if (record && record->size == file.size) {
             CatalogueDocument& document = part_.documentFor(folder, parts->stem, 0, record->document.key());
-            if (document.backups.empty()) document.name = JournalName(*record);
+            if (document.backups.empty())
+                document.name = DocumentLabel(record->document, record->displayName, record->firstBackup);
             document.newest = std::max(document.newest, file.written);
             document.backups.push_back(std::move(file));
         } else if (!parts->dayStamped) {

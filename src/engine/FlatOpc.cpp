@@ -345,6 +345,24 @@ private:
         return std::move(*bytes);
     }
 
+    // The prefixes of an element's attributes, and those that a markup
+    // compatibility attribute's value lists ("w14 wp14") or names ("w14:*").
+    void useAttributePrefixes(const StartTag& element, const std::vector<Binding>& inner, auto&& use) {
+        for (const Attribute& attribute : element.attributes) {
+            const std::wstring_view prefix = PrefixOf(attribute.name);
+            if (prefix.empty() || prefix == L"xmlns" || prefix == L"xml") continue;
+            use(prefix, true);
+            const Binding* binding = lookup(inner, prefix);
+            if ((binding ? binding : lookup(scope_, prefix))->uri != kCompatibilityNs) continue;
+            const std::wstring value = AttributeValue(attribute.raw);
+            for (size_t from = 0, end = 0; from < value.size(); from = end + 1) {
+                end = std::min(value.find(L' ', from), value.size());
+                const std::wstring_view token = std::wstring_view(value).substr(from, end - from);
+                if (!token.empty()) use(PrefixOf(token).empty() ? token : PrefixOf(token), false);
+            }
+        }
+    }
+
     // The part's text between the pkg:xmlData tags, as it stands, in UTF-8
     // behind a declaration of its own; its root element gets the
     // declarations of the namespaces it uses from around it.
@@ -396,22 +414,7 @@ private:
                 }
                 const size_t mark = bind(element, inner);
                 use(PrefixOf(element.name), true);
-                for (const Attribute& attribute : element.attributes) {
-                    const std::wstring_view prefix = PrefixOf(attribute.name);
-                    if (prefix.empty() || prefix == L"xmlns" || prefix == L"xml") continue;
-                    use(prefix, true);
-                    const Binding* binding = lookup(inner, prefix);
-                    if (!binding) binding = lookup(scope_, prefix);
-                    if (binding->uri != kCompatibilityNs) continue;
-                    // Its value lists prefixes ("w14 wp14") or names ("w14:*").
-                    const std::wstring value = AttributeValue(attribute.raw);
-                    for (size_t from = 0; from < value.size();) {
-                        const size_t end = std::min(value.find(L' ', from), value.size());
-                        const std::wstring_view token = std::wstring_view(value).substr(from, end - from);
-                        if (!token.empty()) use(PrefixOf(token).empty() ? token : PrefixOf(token), false);
-                        from = end + 1;
-                    }
-                }
+                useAttributePrefixes(element, inner, use);
                 if (element.empty)
                     inner.resize(mark);
                 else

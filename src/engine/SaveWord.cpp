@@ -93,7 +93,9 @@ bool GoThroughWords(WordInstances& instances, RunContext& context, Guard& guard)
         throughAll = BackUpWord(words[w], context) && throughAll;
         if (w + 1 == words.size() && !run.finished && !std::exchange(tableAsked, true)) {
             if (guard.stopped()) guard = RunGuard(run);
-            guard.step(6, [&] { std::ranges::move(instances.fromRunningObjectTable(context.seen), std::back_inserter(words)); });
+            guard.step(6, [&] {
+                std::ranges::move(instances.fromRunningObjectTable(context.seen), std::back_inserter(words));
+            });
         }
     }
     return throughAll;

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <cwctype>
 #include <optional>
 
 namespace {
@@ -69,7 +71,11 @@ std::wstring RegistryText(HKEY key, const wchar_t* subkey, const wchar_t* value)
 
 }  // namespace
 
-bool IsWebAddress(std::wstring_view path) { return path.find(L"://") != std::wstring_view::npos; }
+bool IsWebAddress(std::wstring_view path) {
+    const size_t colon = path.find(L"://");
+    return colon != std::wstring_view::npos && colon > 0 &&
+           std::all_of(path.begin(), path.begin() + colon, [](wchar_t c) { return std::iswalpha(c); });
+}
 
 std::wstring MappedFolder(std::wstring_view url, const std::vector<SyncRoot>& roots) {
     const std::optional<std::wstring> address = PercentDecoded(url);

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-// True for a document location that is a web address, not a folder.
+// True for a document location that is a web address ("https://..."), not a folder.
 bool IsWebAddress(std::wstring_view path);
 
 // A sync client's root: what lives under urlNamespace on the web lives under

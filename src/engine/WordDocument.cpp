@@ -1,14 +1,15 @@
 #include "engine/WordDocument.h"
 
 #include "common/Guard.h"
+#include "common/Main.h"
 #include "common/Text.h"
 #include "engine/ProtectedContent.h"
 #include "engine/RunState.h"
+#include "engine/WebFolders.h"
 #include "engine/WordInstances.h"
 
 #include <winnetwk.h>
 
-#include <algorithm>
 #include <cwctype>
 #include <set>
 
@@ -18,20 +19,20 @@ bool IsDrivePath(const std::wstring& name) {
     return name.size() >= 3 && std::iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\';
 }
 bool IsUncPath(const std::wstring& name) { return name.starts_with(L"\\\\"); }
-// "https://...": a scheme, then "://".
-bool IsWebName(const std::wstring& name) {
-    const size_t colon = name.find(L"://");
-    return colon != std::wstring::npos && colon > 0 &&
-           std::all_of(name.begin(), name.begin() + colon, [](wchar_t c) { return std::iswalpha(c); });
-}
-
 // A file on a mapped network drive by its share's name: one document,
-// whichever way the user opened it.
+// whichever way the user opened it.  mpr is loaded from the system folder
+// the first time a network drive is met.
 std::wstring UniversalName(const std::wstring& path) {
     if (!IsDrivePath(path) || GetDriveTypeW(path.substr(0, 3).c_str()) != DRIVE_REMOTE) return path;
+    using Function = DWORD WINAPI(LPCWSTR, DWORD, LPVOID, LPDWORD);
+    static Function* const universalName = [] {
+        HMODULE mpr = LoadLibraryW((SystemFolder() + L"\\mpr.dll").c_str());
+        return mpr ? reinterpret_cast<Function*>(GetProcAddress(mpr, "WNetGetUniversalNameW")) : nullptr;
+    }();
     alignas(UNIVERSAL_NAME_INFOW) char buffer[2048];
     DWORD size = sizeof buffer;
-    if (WNetGetUniversalNameW(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer, &size) != NO_ERROR) return path;
+    if (!universalName || universalName(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer, &size) != NO_ERROR)
+        return path;
     return reinterpret_cast<const UNIVERSAL_NAME_INFOW*>(buffer)->lpUniversalName;
 }
 
@@ -70,7 +71,7 @@ std::optional<OpenDocument> FindIn(const Dispatch& app, WordProcess process, con
 
 DocumentIdentity IdentityOf(const std::wstring& fullName, const WordProcess& process) {
     if (IsDrivePath(fullName) || IsUncPath(fullName)) return {UniversalName(fullName), false, {}};
-    if (IsWebName(fullName)) return {fullName, false, {}};
+    if (IsWebAddress(fullName)) return {fullName, false, {}};
     return {fullName, true, process};
 }
 

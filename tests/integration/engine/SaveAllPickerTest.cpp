@@ -109,6 +109,10 @@ TEST_F(SaveAllRun, ASecondRunDuringTheFolderPickerIsIgnored) {
         EXPECT_TRUE(self->run.running());
         current->newFile = false;
         self->SaveAll(*current);
+        // Word closing a document meanwhile: that backup is the run's.
+        Dispatch app = Dispatch::GetActive(kWordProgId);
+        EXPECT_EQ(self->run.BackUpOne(app, app.get(L"Documents", {1}).toDispatch(), current->options(), *current).outcome,
+                  RunOutcome::AlreadyRunning);
     });
     folder_dialog::Driver driver(owner, IDOK, [&](HWND dialog, HWND tree, folder_dialog::Seen& seen) {
         Sleep(800);  // let a few ticks arrive
@@ -123,4 +127,13 @@ TEST_F(SaveAllRun, ASecondRunDuringTheFolderPickerIsIgnored) {
     EXPECT_EQ(ReadDocxText(stamped(backups + L"\\Document4")), StandIn::UnsavedText(L"Document4"))
         << "the run keeps the mode it started with";
     EXPECT_FALSE(run.running());
+
+    // One document alone never asks for a folder; given one, it answers what it wrote.
+    Dispatch app = Dispatch::GetActive(kWordProgId), document = app.get(L"Documents", {1}).toDispatch();
+    EXPECT_FALSE(run.BackUpOne(app, document, settings.options(), settings).written);
+    settings.beside = false, settings.fixed = true;
+    const OneBackup one = run.BackUpOne(app, document, settings.options(), settings);
+    ASSERT_TRUE(one.written);
+    EXPECT_EQ(one.written->path, backups + L"\\Document4 Dec 7 2026.docx");
+    EXPECT_EQ(historyLines().size(), 2u);
 }

@@ -7,7 +7,9 @@
 #include "common/MonotonicClock.h"
 #include "common/SlimLock.h"
 #include "common/Text.h"
+#include "engine/WordDocument.h"
 #include "engine/WordEvents.h"
+#include "engine/WordInstances.h"
 #include "support/Docx.h"
 #include "support/Files.h"
 #include "support/Thread.h"
@@ -50,6 +52,16 @@ TEST_F(SaveAllRun, EveryWordOfTheUserIsBackedUpAndAProgramsWordIsNot) {
     }
     for (DWORD pid : StandIn::RunningStandIns())
         EXPECT_TRUE(pid == first.pid || pid == second.pid || pid == program.pid || StandIn::WaitForExit(pid, 15000));
+
+    // Found again by identity alone: a never-saved one in its own Word only.
+    for (DWORD pid : {first.pid, second.pid}) {
+        const std::optional<OpenDocument> draft = FindOpenDocument({L"Document1", true, ProcessOf(pid)});
+        ASSERT_TRUE(draft);
+        EXPECT_EQ(ProcessOfWord(draft->word).id, pid);
+    }
+    EXPECT_FALSE(FindOpenDocument({L"Notes", true, ProcessOf(first.pid)}));
+    const std::wstring a = session.folder().file(L"A.txt");
+    EXPECT_EQ(FindOpenDocument(IdentityOf(UpperCase(a), {}))->fullName, a);
 
     // A Word that dies costs only its own documents.
     reports.clear();
