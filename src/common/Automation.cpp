@@ -13,6 +13,10 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 std::atomic<long long> g_busyBoundMs{30000};
+// The calling thread's CallDeadline: a GetTickCount64 value, 0 for none.
+thread_local ULONGLONG t_deadline = 0;
+
+bool DeadlinePassed() { return t_deadline && GetTickCount64() >= t_deadline; }
 
 bool IsBusy(HRESULT hr) { return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVERCALL_RETRYLATER; }
 
@@ -23,7 +27,7 @@ HRESULT WithBusyRetry(F&& attempt) {
     auto start = MonotonicClock::now();
     for (;;) {
         HRESULT hr = attempt();
-        if (!IsBusy(hr) || MonotonicClock::now() - start >= BusyRetryBound()) return hr;
+        if (!IsBusy(hr) || MonotonicClock::now() - start >= BusyRetryBound() || DeadlinePassed()) return hr;
         ProcessPendingMessages();
         Sleep(100);
     }
@@ -51,12 +55,31 @@ public:
     }
     DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsedMs, DWORD) override {
         // Retry after a short pause until the bound; -1 cancels the call.
+        if (DeadlinePassed()) return static_cast<DWORD>(-1);
         return elapsedMs < static_cast<DWORD>(BusyRetryBound().count()) ? 250 : static_cast<DWORD>(-1);
     }
-    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
+    // A call still unanswered at the thread's deadline is given up: COM
+    // fails it with RPC_E_CALL_CANCELED and drops the late answer.
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
+        return DeadlinePassed() ? PENDINGMSG_CANCELCALL : PENDINGMSG_WAITDEFPROCESS;
+    }
 };
 
 }  // namespace
+
+CallDeadline::CallDeadline(std::chrono::milliseconds bound) : previous_(t_deadline) {
+    const ULONGLONG at = GetTickCount64() + static_cast<ULONGLONG>(bound.count());
+    if (!t_deadline || at < t_deadline) t_deadline = at;
+    // The filter is asked only when a message arrives: a thread timer makes sure one does.
+    timer_ = SetTimer(nullptr, 0, 50, nullptr);
+}
+
+CallDeadline::~CallDeadline() {
+    if (timer_) KillTimer(nullptr, timer_);
+    t_deadline = previous_;
+}
+
+bool CallDeadline::passed() const { return DeadlinePassed(); }
 
 std::chrono::milliseconds BusyRetryBound() { return std::chrono::milliseconds(g_busyBoundMs.load()); }
 void SetBusyRetryBound(std::chrono::milliseconds bound) { g_busyBoundMs = bound.count(); }

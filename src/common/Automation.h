@@ -122,6 +122,23 @@ private:
 std::chrono::milliseconds BusyRetryBound();
 void SetBusyRetryBound(std::chrono::milliseconds bound);  // tests shorten it
 
+// Bounds every outgoing call the calling thread makes for the scope's life
+// (the earlier of nested bounds holds): a call still waiting at the deadline
+// is cancelled (RPC_E_CALL_CANCELED), a busy one no longer retried.  Needs
+// the thread's MessageFilterRegistration.
+class CallDeadline {
+public:
+    explicit CallDeadline(std::chrono::milliseconds bound);
+    ~CallDeadline();
+    CallDeadline(const CallDeadline&) = delete;
+    CallDeadline& operator=(const CallDeadline&) = delete;
+    bool passed() const;
+
+private:
+    unsigned long long previous_;
+    UINT_PTR timer_ = 0;
+};
+
 // OLE on the calling thread for the scope's life.  Declared first in a
 // thread's entry, so that every COM object of the thread is gone before OLE
 // is torn down, on every path out.

@@ -25,7 +25,19 @@ std::wstring BuildErrorReport(std::wstring_view location, int step, std::wstring
     return text;
 }
 
+namespace {
+thread_local HeldReports* t_held = nullptr;
+}  // namespace
+
+HeldReports::HeldReports() : previous_(t_held) { t_held = this; }
+HeldReports::~HeldReports() { t_held = previous_; }
+
 void ReportError(std::wstring_view location, int step, const Failure& failure) {
+    if (t_held) {
+        if (failure.number() != RPC_E_CALL_CANCELED)
+            t_held->texts_.push_back(BuildErrorReport(location, step, failure.description()));
+        return;
+    }
     ShowMessageBox(GetActiveWindow(), BuildErrorReport(location, step, failure.description()),
                    std::wstring(kErrorReportCaption), kErrorReportStyle);
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 inline constexpr wchar_t kErrorReportCaption[] = L"Application Error";
 inline constexpr UINT kErrorReportStyle = MB_OK | MB_ICONEXCLAMATION;  // 48
@@ -15,3 +16,21 @@ std::wstring Location(std::wstring_view module, std::wstring_view routine);
 
 std::wstring BuildErrorReport(std::wstring_view location, int step, std::wstring_view description);
 void ReportError(std::wstring_view location, int step, const Failure& failure);
+
+// While one lives on the calling thread, reports are kept instead of shown:
+// inside another program's call (Word waits in its close) no box may
+// appear.  A failure of a call given up at its bound is no report.
+class HeldReports {
+public:
+    HeldReports();
+    ~HeldReports();
+    HeldReports(const HeldReports&) = delete;
+    HeldReports& operator=(const HeldReports&) = delete;
+    // The report texts kept so far, for the owner to show afterwards.
+    std::vector<std::wstring> take() { return std::move(texts_); }
+
+private:
+    friend void ReportError(std::wstring_view, int, const Failure&);
+    HeldReports* previous_;
+    std::vector<std::wstring> texts_;
+};

@@ -2,6 +2,7 @@
 // What a backup run tells, and asks of, the window that started it.
 #include "engine/ClosedUnsaved.h"
 #include "engine/DocumentWay.h"
+#include "engine/WordInstances.h"
 
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ public:
     // backing up is over; not told for a run that finds nothing to do.
     virtual void BackupStarted() {}
     virtual void BackupEnded() {}
+    // Told of each Word of the user's that the run backs up, before its documents.
+    virtual void WordFound(const FoundWord&) {}
     // Told of each backup written, as it is logged.
     virtual void BackupSaved(const SavedBackup&) {}
     // Told at the end of a run of the documents that Word closed with

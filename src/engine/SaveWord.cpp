@@ -70,6 +70,7 @@ bool BackUpWord(FoundWord& found, RunContext& context) {
     // never-saved documents.
     if (!found.process.id && !documents.empty()) found.process = ProcessOfWord(found.app);
     run.user.process = found.process;
+    context.host.WordFound(found);
     for (const Dispatch& document : documents)
         if (!guard.stopped()) DocumentBackup(context, document).run();
     const bool seenThrough = listed && !guard.stopped();

@@ -20,6 +20,7 @@ inline constexpr int Check8 = 1508;        // "Start in system tray"
 inline constexpr int Check9 = 1509;        // "Skip documents that have not changed since their last backup"
 inline constexpr int Check10 = 1510;       // "Copy documents through the clipboard (as for Word 2003)"
 inline constexpr int Check11 = 1511;       // "Tell me when Word closes unsaved work"
+inline constexpr int Check12 = 1512;       // "Back up when Word closes a changed document"
 inline constexpr int Label1 = 1901;        // "Keep backups for:"
 inline constexpr int Combo1 = 1602;        // how long backups are kept
 inline constexpr int ListView1 = 1601;     // the interval list: how often to back up

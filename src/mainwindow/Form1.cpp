@@ -72,6 +72,8 @@ Form1::~Form1() {
     // The wait's callback posts to the window: it is over before the window goes.
     if (closeWait_) UnregisterWaitEx(closeWait_, INVALID_HANDLE_VALUE);
     Timer1.setEnabled(false);
+    // The session-end backup uses the run and the services: its calls end at their bound.
+    if (lastMomentThread_) WaitForSingleObject(lastMomentThread_.get(), 10000);
     cSysTray1.reset();  // takes the icon out of the tray
     if (hwnd_) {
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -314,8 +316,16 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
     case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), reinterpret_cast<RECT*>(lParam)); return 0;
     case kTestButtonLater: ReportFailuresOf(L"PushButton2_Click", [&] { PushButton2_Click(); }); return 0;
+    case kShowHeldReports: ShowHeldReports(); return 0;
     case WM_CLOSE: CloseNow(); return 0;
-    case WM_QUERYENDSESSION: return TRUE;
+    // Sign-out, restart, shut-down, sleep: one more backup of what changed,
+    // within what Windows waits for; the session always goes on.
+    case WM_QUERYENDSESSION:
+        Guard::Quiet().step(0, [&] { BackUpBeforeLeaving(kSessionEndBound); });
+        return TRUE;
+    case WM_POWERBROADCAST:
+        if (wParam == PBT_APMSUSPEND) Guard::Quiet().step(0, [&] { BackUpBeforeLeaving(kSleepBound); });
+        return TRUE;
     // Log-off or shut-down, also while hidden in the tray: the icon must not
     // outlive the program.
     case WM_ENDSESSION:

@@ -5,6 +5,7 @@
 #include "common/Handle.h"
 #include "mainwindow/Skin.h"
 #include "engine/SaveWord.h"
+#include "engine/WordEvents.h"
 #include "mainwindow/ControlIds.h"
 #include "mainwindow/Controls.h"
 #include "mainwindow/Form1Services.h"
@@ -12,6 +13,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,7 +22,7 @@
 
 class BackupsWindow;
 
-class Form1 final : public RunHost, public SkinnableWindow {
+class Form1 final : public RunHost, public WordEventsHandler, public SkinnableWindow {
 public:
     // Without services of a test's, the real ones.
     explicit Form1(std::unique_ptr<Form1Services> services = nullptr);
@@ -53,6 +55,7 @@ public:
     CheckBox Check9;
     CheckBox Check10;
     CheckBox Check11;
+    CheckBox Check12;
     Label Label1;
     ComboBox Combo1;
     ListView ListView1;
@@ -115,6 +118,7 @@ public:
     void Check9_Click();
     void Check10_Click();
     void Check11_Click();
+    void Check12_Click();
     void Combo1_Change();
 
     // ---- lifecycle (Form1Lifecycle.cpp) ----------------------------------------
@@ -143,6 +147,17 @@ public:
     void BackupEnded() override;
     void BackupSaved(const SavedBackup& backup) override;
     void DocumentsClosedUnsaved(const std::vector<ClosedDocument>& closed) override;
+    void WordFound(const FoundWord& word) override;
+
+    // ---- the last moment (Form1LastMoment.cpp) -----------------------------------------
+    // Inside Word's close: one more backup of a changed document.
+    void DocumentClosing(const ListenedWord& word, const Dispatch& document) override;
+    void WordQuitting(const ListenedWord& word) override;
+    // Before the session ends or the machine sleeps: every changed document
+    // of every Word listened to, answered within the bound.
+    void BackUpBeforeLeaving(std::chrono::milliseconds bound);
+    // True while such a backup still works (on a thread of its own).
+    bool LastMomentUnderWay() const;
     // The balloon that told of them was clicked: the Backups window opens at
     // the (first) document's newest backup.
     void cSysTray1_BalloonClick();
@@ -163,6 +178,13 @@ private:
     // A test-button click that came in a message sent by another thread, run
     // once that send is over.
     static constexpr UINT kTestButtonLater = WM_APP + 1;
+    // Failures of a backup inside Word's close, shown once it has returned.
+    static constexpr UINT kShowHeldReports = WM_APP + 2;
+    void ShowHeldReports();
+    std::vector<std::wstring> heldReports_;
+    // Windows waits 5 s for the answer at the end of a session and 2 s
+    // before sleep; the backups end a little before.
+    static constexpr std::chrono::milliseconds kSessionEndBound{4000}, kSleepBound{1400};
 
     // Form1.cpp: creation, layout and the window procedure.
     void CreateControls();
@@ -225,5 +247,10 @@ private:
     bool shownOnce_ = false;
     bool closing_ = false;
     bool quitOnDestroy_ = false;
+    // The Words whose events come here; none while the option is off.
+    std::unique_ptr<WordListeners> listeners_;
+    struct LastMomentJob;
+    std::shared_ptr<LastMomentJob> lastMoment_;  // the session-end backup that may outlive its answer
+    UniqueHandle lastMomentThread_;
 };
 

@@ -11,7 +11,7 @@ namespace form1 {
 
 inline constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 inline constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
-inline constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 10170;
+inline constexpr int kClientWidthTwips = 8040, kClientHeightTwips = 10520;
 inline constexpr int kColumnWidthTwips = 6400;
 
 // PushButton4's two captions.
@@ -86,32 +86,34 @@ inline constexpr ControlDesign kControls[] = {
      {{ControlEvent::Click, &Form1::Check10_Click, L"Check10_Click"}}},
     {ids::Check11, Kind::CheckBox, L"Tell me when Word closes unsaved work", {240, 2770, 6615, 240}, ids::Frame3,
      Member<&Form1::Check11>, MouseMove::Keep, {{ControlEvent::Click, &Form1::Check11_Click, L"Check11_Click"}}},
+    {ids::Check12, Kind::CheckBox, L"Back up when Word closes a changed document", {240, 3120, 6615, 240}, ids::Frame3,
+     Member<&Form1::Check12>, MouseMove::Keep, {{ControlEvent::Click, &Form1::Check12_Click, L"Check12_Click"}}},
     {ids::PushButton4, Kind::PushButton, L"Turn On Backup Save", {120, 120, 7800, 405}, 0,
      Member<&Form1::PushButton4>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton4_Click, L"PushButton4_Click"}}},
-    {ids::PushButton2, Kind::PushButton, L"Backup Save Now (Test)", {120, 8130, 7800, 405}, 0,
+    {ids::PushButton2, Kind::PushButton, L"Backup Save Now (Test)", {120, 8480, 7800, 405}, 0,
      Member<&Form1::PushButton2>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton2_Click, L"PushButton2_Click"}}},
-    {ids::PushButton3, Kind::PushButton, L"View History Log", {120, 8640, 3840, 405}, 0,
+    {ids::PushButton3, Kind::PushButton, L"View History Log", {120, 8990, 3840, 405}, 0,
      Member<&Form1::PushButton3>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton3_Click, L"PushButton3_Click"}}},
-    {ids::PushButton5, Kind::PushButton, L"Copy History To Clipboard", {4080, 8640, 3840, 405}, 0,
+    {ids::PushButton5, Kind::PushButton, L"Copy History To Clipboard", {4080, 8990, 3840, 405}, 0,
      Member<&Form1::PushButton5>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton5_Click, L"PushButton5_Click"}}},
-    {ids::PushButton11, Kind::PushButton, L"Help", {120, 9150, 3840, 405}, 0, Member<&Form1::PushButton11>,
+    {ids::PushButton11, Kind::PushButton, L"Help", {120, 9500, 3840, 405}, 0, Member<&Form1::PushButton11>,
      MouseMove::Custom, {{ControlEvent::Click, &Form1::PushButton11_Click, L"PushButton11_Click"}}},
-    {ids::PushButton12, Kind::PushButton, L"Clear History Log", {4080, 9150, 3840, 405}, 0,
+    {ids::PushButton12, Kind::PushButton, L"Clear History Log", {4080, 9500, 3840, 405}, 0,
      Member<&Form1::PushButton12>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton12_Click, L"PushButton12_Click"}}},
     // A row of its own below the history buttons: the client area grew by 510 twips.
-    {ids::PushButton13, Kind::PushButton, L"Open a Backup...", {120, 9660, 7800, 405}, 0,
+    {ids::PushButton13, Kind::PushButton, L"Open a Backup...", {120, 10010, 7800, 405}, 0,
      Member<&Form1::PushButton13>, MouseMove::Custom,
      {{ControlEvent::Click, &Form1::PushButton13_Click, L"PushButton13_Click"}}},
     // The options grew by the two housekeeping choices, the clipboard choice
-    // and the closed-unsaved choice below the others; everything beneath
-    // moved down by as much (1350 twips).
-    {ids::Frame3, Kind::Frame, L"Options", {120, 3000, 7800, 3105}, 0, Member<&Form1::Frame3>, MouseMove::Default},
-    {ids::ListView1, Kind::ListView, L"", {120, 6210, 7800, 1815}, 0, Member<&Form1::ListView1>, MouseMove::Default,
+    // the closed-unsaved and the last-moment choices below the others;
+    // everything beneath moved down by as much (1700 twips).
+    {ids::Frame3, Kind::Frame, L"Options", {120, 3000, 7800, 3455}, 0, Member<&Form1::Frame3>, MouseMove::Default},
+    {ids::ListView1, Kind::ListView, L"", {120, 6560, 7800, 1815}, 0, Member<&Form1::ListView1>, MouseMove::Default,
      {{ControlEvent::Click, &Form1::ListView1_Click, L"ListView1_Click"}}},
     {ids::Frame2, Kind::Frame, L"On. Next backup save will occur in", {120, 570, 7800, 900}, 0,
      Member<&Form1::Frame2>, MouseMove::Default},

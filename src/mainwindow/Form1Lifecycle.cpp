@@ -83,6 +83,7 @@ void Form1::CloseNow() {
     // instances running and the user's clipboard not put back: the run
     // cleans up first, within its bound.  The close goes ahead regardless.
     if (BackupRunning()) Guard::Quiet().step(1, [&] { services_->FinishRunNow(run_); });
+    listeners_.reset();  // Word is told we no longer listen
     ReportFailuresOf(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
     Form_Unload();
 }

@@ -71,6 +71,12 @@ void Form1::Check9_Click() { SaveSetting(settings::kSkipUnchanged, Check9.value(
 void Form1::Check10_Click() { SaveSetting(settings::kClipboardCopy, Check10.value() ? L"On" : L"Off"); }
 void Form1::Check11_Click() { SaveSetting(settings::kClosedUnsaved, Check11.value() ? L"On" : L"Off"); }
 
+// Off, Orvelle does not listen to Word at all; on, the next run connects.
+void Form1::Check12_Click() {
+    SaveSetting(settings::kLastMoment, Check12.value() ? L"On" : L"Off");
+    if (!Check12.value()) listeners_.reset();
+}
+
 // Start-up's choice from the store is not written back: the store of a user
 // who never touches the list stays as it was.  A user's choice during
 // start-up is stored like any other.

@@ -44,6 +44,8 @@ void Form1::ShowStatus(const std::wstring& text) {
 }
 
 void Form1::RunBackup() {
+    // The session-end backup still works with the run's state.
+    if (LastMomentUnderWay()) return;
     ++runDepth_;
     struct Leave {
         int& depth;
@@ -57,6 +59,7 @@ void Form1::RunBackup() {
         std::ranges::sort(lastNotes_);
     }
     notesTold_.resize(toldBefore);
+    if (listeners_) listeners_->forgetGone();
     ShowRunOutcome(outcome);
 }
 

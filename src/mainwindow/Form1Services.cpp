@@ -17,6 +17,10 @@ double Form1Services::GetWordVersion() { return ::GetWordVersion(); }
 RunOutcome Form1Services::SaveAll(BackupRun& run, const BackupOptions& options, RunHost& host) {
     return run.SaveAll(options, host);
 }
+OneBackup Form1Services::BackUpOne(BackupRun& run, const Dispatch& word, const Dispatch& document,
+                                   const BackupOptions& options, RunHost& host) {
+    return run.BackUpOne(word, document, options, host);
+}
 void Form1Services::FinishRunNow(BackupRun& run) { run.FinishRunNow(); }
 int Form1Services::DrawPercent() { return ::DrawPercent(); }
 void Form1Services::StartCommand(const std::wstring& commandLine, int show) { ::StartCommand(commandLine, show); }

@@ -7,6 +7,7 @@
 // needs.  The window puts its services in place for the whole process.
 #include "common/Services.h"
 #include "engine/SaveWord.h"
+#include "engine/WordEvents.h"
 
 #include <windows.h>
 
@@ -19,6 +20,10 @@ public:
     // The window's tests replace the run as a whole (there is no Word), so
     // the run and its finish are asked of the services.
     virtual RunOutcome SaveAll(BackupRun& run, const BackupOptions& options, RunHost& host);
+    // One document of a Word, backed up the run's way (inside Word's close,
+    // or before the session ends).
+    virtual OneBackup BackUpOne(BackupRun& run, const Dispatch& word, const Dispatch& document,
+                                const BackupOptions& options, RunHost& host);
     // For a close while a run waits: lets the run clean up at once.
     virtual void FinishRunNow(BackupRun& run);
     // A whole number from 1 to 100 for the occasional home-page visit.

@@ -142,8 +142,9 @@ void Form1::Form_Load() {
     guard.step(119, [&] { Check10.setValue(ChosenSetting(settings::kClipboardCopy, L"Off") == L"On"); });
     // On unless the user turned it off.
     guard.step(121, [&] { Check11.setValue(ChosenSetting(settings::kClosedUnsaved, L"On") != L"Off"); });
+    guard.step(122, [&] { Check12.setValue(ChosenSetting(settings::kLastMoment, L"On") != L"Off"); });
     // What an administrator set shows greyed.
-    guard.step(122, [&] { DisableManagedControls(*this); });
+    guard.step(123, [&] { DisableManagedControls(*this); });
 
     // 12. Show.
     guard.step(120, [&] {

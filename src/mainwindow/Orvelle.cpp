@@ -18,6 +18,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         ShowMessageBox(nullptr, failure.description(), std::nullopt, MB_OK | MB_ICONERROR);
         return 1;
     }
+    // Among the first programs told of a sign-out, restart or shut-down
+    // (0x3FF: the top of the range Windows keeps for applications), so that
+    // Word has not closed the documents yet.
+    SetProcessShutdownParameters(0x3FF, 0);
     form.SetQuitOnDestroy(true);
     form.Form_Load();
 

@@ -46,6 +46,7 @@ inline constexpr Row kPolicies[] = {
     {settings::kKeepBackups, kKeepDays, {ids::Combo1}},
     {settings::kClipboardCopy, kOnOff, {ids::Check10}},
     {settings::kClosedUnsaved, kOnOff, {ids::Check11}},
+    {settings::kLastMoment, kOnOff, {ids::Check12}},
     {kHomePage, kOnOff, {}},
 };
 

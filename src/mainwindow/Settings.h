@@ -28,6 +28,10 @@ inline constexpr wchar_t kClipboardCopy[] = L"Clipboard Copy";
 // Whether a balloon tells of documents that Word closed with changes that
 // were not saved: "On" (the default) or "Off".
 inline constexpr wchar_t kClosedUnsaved[] = L"Closed Unsaved";
+// Whether Orvelle listens to Word and backs up a changed document when Word
+// is about to close it, and every changed one before the session ends or
+// the machine sleeps: "On" (the default) or "Off".
+inline constexpr wchar_t kLastMoment[] = L"Last Moment";
 // The folders backups were written to, exactly, most recent first: a
 // REG_MULTI_SZ, since the history file spells a folder in the ANSI code page
 // only.  The Backups window reads them.

@@ -67,7 +67,8 @@ bool ParseAction(const std::wstring& text, FaultAction& action) {
                     {L"linger", FaultAction::Linger},
                     {L"busy", FaultAction::Busy},     {L"reject", FaultAction::Reject},
                     {L"retrylater", FaultAction::RetryLater}, {L"die", FaultAction::Die},
-                    {L"open", FaultAction::Open},     {L"close", FaultAction::Close}};
+                    {L"open", FaultAction::Open},     {L"close", FaultAction::Close},
+                    {L"gone", FaultAction::Gone}};
     for (const auto& a : kActions)
         if (SameText(text, a.name)) {
             action = a.action;

@@ -107,7 +107,7 @@ void CloseForUser(const std::wstring& name) {
     index.bstrVal = SysAllocString(name.c_str());
     Document* document = TheApplication().documents().tryItem(index);
     VariantClear(&index);
-    if (document) document->close(false);
+    if (document) CloseAsUser(*ComPtr<Document>(document).Get(), UserAnswer::DontSave);
     LogCall(L"User.Close", L"String \"" + LogEscape(name) + L"\"", 0, document ? L"ok" : L"error 5941");
 }
 

@@ -52,7 +52,7 @@ bool TryToBecomeActive(HWND window, bool& failed) {
     failed = false;
     if (AnotherWordIsActive()) return false;
     KillTimer(window, kActiveTimer);
-    failed = FAILED(RegisterActiveObject(&TheApplication(), standin::kClsid, ACTIVEOBJECT_STRONG, &g_activeCookie));
+    failed = FAILED(RegisterActiveObject(static_cast<IDispatch*>(&TheApplication()), standin::kClsid, ACTIVEOBJECT_STRONG, &g_activeCookie));
     return true;
 }
 
@@ -80,6 +80,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         }
         return 0;
     case WM_CLOSE: DestroyWindow(window); return 0;
+    case standin::kUserCloseMessage: {
+        // The user's click: Word's event goes out from its message loop.
+        const auto& open = TheApplication().documents().list();
+        const auto answer = static_cast<UserAnswer>(lParam);
+        if (wParam == 0) QuitAsUser();
+        else if (wParam <= open.size()) CloseAsUser(*ComPtr<Document>(open[wParam - 1]).Get(), answer);
+        return 0;
+    }
     case WM_DESTROY: PostQuitMessage(0); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -224,7 +232,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // A Word that ends normally lets go of its files and owner files.
     for (const auto& document : TheApplication().documents().list()) document->releaseFile();
     if (classCookie) CoRevokeClassObject(classCookie);
-    CoDisconnectObject(&TheApplication(), 0);
+    CoDisconnectObject(static_cast<IDispatch*>(&TheApplication()), 0);
     CoRegisterMessageFilter(previousFilter, nullptr);
     filter->Release();
     CoUninitialize();

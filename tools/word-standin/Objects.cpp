@@ -69,9 +69,10 @@ void Application::call(const Member& member, bool put, Args& args, VARIANT& resu
         else SetLong(result, displayAlerts_);
         break;
     case 1105:
-        // Documents are not saved and nothing is asked; the process ends
-        // once this answer is on its way.
-        SetTimer(window_, kQuitTimer, 100, nullptr);
+        // Documents are not saved and nothing is asked; each one's
+        // DocumentBeforeClose, then Quit; the process ends once this answer
+        // is on its way.
+        QuitAsUser();
         break;
     case 3: SetObject(result, documents_->active()); break;
     case 2: {
@@ -345,7 +346,7 @@ void Document::call(const Member& member, bool put, Args& args, VARIANT& result)
                 throw DispatchError{DISP_E_TYPEMISMATCH, 0};
             save = V_I4(&v) == -1;
         }
-        close(save);
+        CloseAsUser(*this, save ? UserAnswer::Save : UserAnswer::DontSave);
         break;
     }
     case 553:

@@ -6,6 +6,7 @@
 #include "common/Handle.h"
 
 #include <oaidl.h>
+#include <ocidl.h>
 #include <wrl/client.h>
 
 #include <atomic>
@@ -209,9 +210,43 @@ protected:
     void call(const Member& member, bool put, Args& args, VARIANT& result) override;
 };
 
-class Application final : public DispatchObject {
+// Word's ApplicationEvents2 dispinterface, whose connection point the
+// application object offers; the DISPIDs of the events it fires.
+inline constexpr GUID kApplicationEvents2 = {0x000209FE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr DISPID kEventQuit = 2, kEventDocumentBeforeClose = 6;
+
+// The listeners of the ApplicationEvents2 connection point (Events.cpp).
+class EventListeners {
+public:
+    HRESULT advise(IUnknown* sink, DWORD* cookie);
+    HRESULT unadvise(DWORD cookie);
+    // DocumentBeforeClose to every listener, in the order they came; true
+    // when one of them set Cancel.
+    bool beforeClose(Document& document);
+    void quit();
+
+private:
+    std::vector<std::pair<DWORD, ComPtr<IDispatch>>> sinks_;
+    DWORD next_ = 0;
+};
+
+// How the user answers Word's question whether to save (standin::kAnswer*).
+enum class UserAnswer { DontSave, Save, Cancel };
+// The document's close as the user makes it; false when it stayed open.
+bool CloseAsUser(Document& document, UserAnswer answer);
+// Quit: each open document's DocumentBeforeClose, each closed without
+// saving, then Quit; false when a listener kept one open.
+bool QuitAsUser();
+
+class Application final : public DispatchObject, public IConnectionPointContainer {
 public:
     Application(HWND window, bool visible);
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return DispatchObject::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DispatchObject::Release(); }
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** out) override;
+    EventListeners& events() { return events_; }
     bool visible() const { return visible_; }
     const wchar_t* kind() const override { return L"Application"; }
     std::wstring documentOf(DISPID id, const Args& args) const override;
@@ -226,6 +261,7 @@ protected:
 private:
     HWND window_;
     ComPtr<Documents> documents_;
+    EventListeners events_;
     bool visible_;
     long displayAlerts_ = -1;  // wdAlertsAll
 };

@@ -41,6 +41,12 @@ inline constexpr wchar_t kFaultRole[] = L"Role";                // only "user" o
 inline constexpr wchar_t kFaultSeen[] = L"Seen";                // matching calls so far (kept by the stand-ins)
 inline constexpr wchar_t kFaultFile[] = L"File";                // open: the file the user opens into the instance
 
+// The user closes a document: posted to the hidden window (WM_APP + 10),
+// wParam the document's 1-based index (0: Word itself), lParam the answer
+// to Word's question whether to save.  Word fires DocumentBeforeClose first.
+inline constexpr unsigned kUserCloseMessage = 0x8000 + 10;
+inline constexpr long kAnswerDontSave = 0, kAnswerSave = 1, kAnswerCancel = 2;
+
 inline constexpr wchar_t kDefaultAppName[] = L"Microsoft Word";
 inline constexpr wchar_t kDefaultVersion[] = L"16.0";
 

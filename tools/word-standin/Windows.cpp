@@ -16,6 +16,17 @@ constexpr const wchar_t* kFrameClass = standin::kDocumentWindowClass;
 constexpr const wchar_t* kPaneClass = standin::kDocumentPaneClass;
 constexpr wchar_t kFrameChildClass[] = L"_WwF", kBodyClass[] = L"_WwB";
 
+// Closing a document's window is the user's close; "Don't Save" is the
+// answer.  A close sent by another thread is let go first: Word's event is a
+// call out, which COM refuses inside an input-synchronous send.
+LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* document = reinterpret_cast<Document*>(GetWindowLongPtrW(frame, GWLP_USERDATA));
+    if (message != WM_CLOSE || !document || document->closed()) return DefWindowProcW(frame, message, wParam, lParam);
+    if (InSendMessage()) ReplyMessage(0);
+    CloseAsUser(*ComPtr<Document>(document).Get(), UserAnswer::DontSave);
+    return 0;
+}
+
 LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == static_cast<LONG>(OBJID_NATIVEOM)) {
         auto* document = reinterpret_cast<Document*>(GetWindowLongPtrW(pane, GWLP_USERDATA));
@@ -49,7 +60,7 @@ const Member kWindowMembers[] = {
 void RegisterDocumentWindowClasses(HINSTANCE instance) {
     for (const wchar_t* kind : {kFrameClass, kFrameChildClass, kBodyClass, kPaneClass}) {
         WNDCLASSW wc{};
-        wc.lpfnWndProc = kind == kPaneClass ? PaneProc : DefWindowProcW;
+        wc.lpfnWndProc = kind == kPaneClass ? PaneProc : kind == kFrameClass ? FrameProc : DefWindowProcW;
         wc.hInstance = instance;
         wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         wc.lpszClassName = kind;
@@ -62,6 +73,7 @@ void Document::createWindow(bool visible) {
                              nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     HWND pane = Child(kPaneClass, Child(kBodyClass, Child(kFrameChildClass, frame_)));
     SetWindowLongPtrW(pane, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(frame_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     showWindow(visible);
 }
 

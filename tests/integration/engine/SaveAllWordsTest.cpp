@@ -8,6 +8,7 @@
 #include "common/SlimLock.h"
 #include "common/Text.h"
 #include "engine/WordDocument.h"
+#include "engine/WordEvents.h"
 #include "engine/WordInstances.h"
 #include "support/Docx.h"
 #include "support/Files.h"
@@ -88,18 +89,36 @@ TEST_F(SaveAllRun, WorkThatWordClosedUnsavedIsToldOnceWithItsNewestBackup) {
         for (const ClosedDocument& d : std::exchange(settings.closed, {})) told.push_back(d.name + L" " + d.backupPath);
         return told;
     };
-    Dispatch documents = Dispatch::GetActive(kWordProgId).get(L"Documents").toDispatch();
+    // Listened to as the window does: a changed document is backed up at its close.
+    struct AtClose : WordEventsHandler {
+        std::function<void(const ListenedWord&, const Dispatch&)> closing;
+        void DocumentClosing(const ListenedWord& word, const Dispatch& document) override { closing(word, document); }
+        void WordQuitting(const ListenedWord&) override {}
+    } atClose;
+    atClose.closing = [&](const ListenedWord& word, const Dispatch& document) {
+        if (!document.get(L"Saved").toBool()) run.BackUpOne(word.app, document, settings.options(), settings);
+    };
+    WordListeners listeners(atClose);
+    const Dispatch app = Dispatch::GetActive(kWordProgId);
+    FoundWord found{app, nullptr, {}, true};
+    app.raw()->QueryInterface(IID_PPV_ARGS(&found.identity));
+    ASSERT_TRUE(listeners.listen(found));
+    Dispatch documents = app.get(L"Documents").toDispatch();
     documents.call(L"Item", {1}).toDispatch().get(L"Range").toDispatch().put(L"Text", L"a, changed");
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_TRUE(closed().empty());
 
-    // "Don't Save" on Draft, while A.txt and Web.txt are saved, then closed;
-    // then Word ends with Notes.  A.txt and Web.txt are no loss, and each
-    // closing is told once.
+    // "Don't Save" on Draft, typed in since the run, while A.txt and Web.txt
+    // are saved, then closed; then Word ends with Notes.  A.txt and Web.txt
+    // are no loss, and each closing is told once, Draft's with the backup
+    // taken at its close.
     Dispatch web = documents.call(L"Item", {2}).toDispatch();  // files come before never-saved documents
     web.call(L"Save");
     web.call(L"Close", {false});
-    documents.call(L"Item", {2}).toDispatch().call(L"Close", {false});
+    Dispatch draftDocument = documents.call(L"Item", {2}).toDispatch();
+    draftDocument.get(L"Range").toDispatch().put(L"Text", L"typed after the run");
+    draftDocument.call(L"Close", {false});
+    EXPECT_EQ(ReadDocxText(newestOf(L"Draft")), L"typed after the run");
     Dispatch a = documents.call(L"Item", {1}).toDispatch();
     a.call(L"Save");
     a.call(L"Close", {false});

@@ -30,7 +30,7 @@ constexpr Designed kDesign[] = {
     {ids::Text1, L"Edit", L"Text1", 600, 2080, 6135, 345},
     {ids::PushButton1, L"Button", L"...", 6840, 2085, 630, 345},
     {ids::Option2, L"Button", L"Save all backups to the same folder as the open documents", 360, 2530, 6615, 255},
-    {ids::Frame3, L"Button", L"Options", 120, 3000, 7800, 3105},
+    {ids::Frame3, L"Button", L"Options", 120, 3000, 7800, 3455},
     {ids::Option3, L"Button", L"Create new file on backup", 345, 3300, 5415, 255},
     {ids::Option4, L"Button", L"Overwrite old backup file on backup", 345, 3650, 3840, 255},
     {ids::Check5, L"Button", L"Load this software on Windows startup", 360, 4000, 3930, 240},
@@ -39,13 +39,14 @@ constexpr Designed kDesign[] = {
     {ids::Label1, L"Static", L"Keep backups for:", 360, 5070, 1900, 255},
     {ids::Check10, L"Button", L"Copy documents through the clipboard (as for Word 2003)", 360, 5420, 6615, 240},
     {ids::Check11, L"Button", L"Tell me when Word closes unsaved work", 360, 5770, 6615, 240},
-    {ids::ListView1, L"SysListView32", L"", 120, 6210, 7800, 1815},
-    {ids::PushButton2, L"Button", L"Backup Save Now (Test)", 120, 8130, 7800, 405},
-    {ids::PushButton3, L"Button", L"View History Log", 120, 8640, 3840, 405},
-    {ids::PushButton5, L"Button", L"Copy History To Clipboard", 4080, 8640, 3840, 405},
-    {ids::PushButton11, L"Button", L"Help", 120, 9150, 3840, 405},
-    {ids::PushButton12, L"Button", L"Clear History Log", 4080, 9150, 3840, 405},
-    {ids::PushButton13, L"Button", L"Open a Backup...", 120, 9660, 7800, 405},
+    {ids::Check12, L"Button", L"Back up when Word closes a changed document", 360, 6120, 6615, 240},
+    {ids::ListView1, L"SysListView32", L"", 120, 6560, 7800, 1815},
+    {ids::PushButton2, L"Button", L"Backup Save Now (Test)", 120, 8480, 7800, 405},
+    {ids::PushButton3, L"Button", L"View History Log", 120, 8990, 3840, 405},
+    {ids::PushButton5, L"Button", L"Copy History To Clipboard", 4080, 8990, 3840, 405},
+    {ids::PushButton11, L"Button", L"Help", 120, 9500, 3840, 405},
+    {ids::PushButton12, L"Button", L"Clear History Log", 4080, 9500, 3840, 405},
+    {ids::PushButton13, L"Button", L"Open a Backup...", 120, 10010, 7800, 405},
 };
 
 int Px(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
@@ -133,7 +134,7 @@ TEST_F(FormTest, WindowIsBuiltAsDesigned) {
     RECT client;
     GetClientRect(w, &client);
     EXPECT_EQ(client.right, Px(8040, dpi));
-    EXPECT_EQ(client.bottom, Px(10170, dpi));
+    EXPECT_EQ(client.bottom, Px(10520, dpi));
     const LONG_PTR style = GetWindowLongPtrW(w, GWL_STYLE);
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
@@ -175,7 +176,7 @@ TEST_F(FormTest, WindowIsBuiltAsDesigned) {
     const int tabStops[] = {ids::Option1,      ids::Text1,        ids::PushButton1, ids::Option2,
                             ids::Option3,      ids::Option4,      ids::Check5,      ids::Check8,
                             ids::Check9,       ids::Combo1,       ids::Check10,     ids::Check11,
-                            ids::PushButton4,
+                            ids::Check12,      ids::PushButton4,
                             ids::PushButton2,  ids::PushButton3,  ids::PushButton5, ids::PushButton11,
                             ids::PushButton12, ids::PushButton13, ids::ListView1};
     HWND at = GetNextDlgTabItem(w, nullptr, FALSE);

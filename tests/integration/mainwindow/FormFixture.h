@@ -86,7 +86,10 @@ struct FormServices : Form1Services {
 
     bool CheckWordAvailable() override { return checkWordAvailable(); }
     double GetWordVersion() override { return getWordVersion(); }
-    RunOutcome SaveAll(BackupRun&, const BackupOptions& o, RunHost& host) override { return saveAll(o, host); }
+    // None set: the real run.
+    RunOutcome SaveAll(BackupRun& run, const BackupOptions& o, RunHost& host) override {
+        return saveAll ? saveAll(o, host) : Form1Services::SaveAll(run, o, host);
+    }
     int DrawPercent() override { return drawPercent(); }
     void StartCommand(const std::wstring& line, int show) override {
         startCommand ? startCommand(line, show) : Form1Services::StartCommand(line, show);

@@ -4,9 +4,21 @@
 #include "common/Dpi.h"
 #include "common/Text.h"
 #include "engine/BackupName.h"
+#include "common/Automation.h"
+#include "common/MonotonicClock.h"
+#include "engine/WordInstances.h"
+#include "Protocol.h"
+#include "support/Docx.h"
+#include "support/StandIn.h"
+#include "support/Thread.h"
 #include "support/Wait.h"
+#include "support/WindowLookup.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <iterator>
 
 namespace {
 
@@ -181,4 +193,160 @@ TEST_F(FormTest, WorkClosedUnsavedGetsOneBalloonWhoseClickOpensItsNewestBackup) 
     const size_t before = shell.calls.size();
     f.DocumentsClosedUnsaved({{L"Report.docx", newest, at}});
     EXPECT_EQ(shell.calls.size(), before);
+}
+
+// The last moment, with the real run and the stand-in: backups taken inside
+// Word's close and before the session ends, read back from the backups folder.
+class LastMomentTest : public FormTest {
+protected:
+    void SetUp() override {
+        FormTest::SetUp();
+        fs::create_directories(backups = temp / "backups");
+        SaveSetting(settings::kPath, backups.wstring());
+        FormServices s = Services();
+        s.saveAll = nullptr;  // the real run
+        Load(std::move(s));
+    }
+    // The text of a document's newest backup, by the time it was written.
+    std::wstring Newest(const std::wstring& name) const {
+        fs::path newest;
+        for (const auto& entry : fs::directory_iterator(backups))
+            if (entry.path().filename().wstring().starts_with(name + L" ") &&
+                (newest.empty() || entry.last_write_time() >= fs::last_write_time(newest)))
+                newest = entry.path();
+        return newest.empty() ? L"(none)" : ReadDocxText(newest.wstring());
+    }
+    int Calls(const std::wstring& member) const {
+        return static_cast<int>(std::ranges::count(session.calls(), member, &StandIn::Call::member));
+    }
+    // Every open document of every Word of the user's, as a run finds them.
+    static std::vector<Dispatch> Documents() {
+        WordInstances instances;
+        instances.find();
+        std::vector<Dispatch> documents;
+        for (const FoundWord& found : instances.backedUp()) {
+            Word word;
+            word.attach(found.app);
+            std::ranges::move(word.snapshot(), std::back_inserter(documents));
+        }
+        return documents;
+    }
+    static void Type(const Dispatch& document, const std::wstring& text) {
+        document.call(L"Range").toDispatch().put(L"Text", text);
+    }
+    std::wstring Write(const std::wstring& name) const { return session.folder().write(name, name); }
+
+    MessageFilterRegistration filter;  // as orvelle.exe registers it
+    StandIn::Session session;
+    fs::path backups;
+};
+
+TEST_F(LastMomentTest, EveryCloseOfAChangedDocumentKeepsWhatWasTypedSinceTheRun) {
+    ShellRecorder shell{rec.shell};
+    auto word = StandIn::StartUserWord({Write(L"A.txt"), Write(L"B.txt"), Write(L"C.txt"), Write(L"D.txt"),
+                                        Write(L"E.txt"), Write(L"F.txt")});
+    form->PushButton2_Click();
+    ASSERT_EQ(Calls(L"ApplicationEvents.Advise"), 1);
+    const HWND control = FindTopLevel(word.pid, standin::kWindowClass);
+    const auto closesTo = [&](size_t count) { return PumpUntil([&] { return Documents().size() == count; }); };
+    // "Don't Save" through automation, as the user, and by the window; the
+    // saved D gets nothing, nor E, which Word let go before it could be read.
+    Type(Documents()[0], L"a typed after the run");
+    Documents()[0].call(L"Close", {false});
+    EXPECT_EQ(Newest(L"A.txt"), L"a typed after the run");
+    Type(Documents()[0], L"b typed after the run");
+    PostMessageW(control, standin::kUserCloseMessage, 1, standin::kAnswerDontSave);
+    ASSERT_TRUE(closesTo(4));
+    EXPECT_EQ(Newest(L"B.txt"), L"b typed after the run");
+    Type(Documents()[0], L"c typed after the run");
+    PostMessageW(FindTopLevel(word.pid, standin::kDocumentWindowClass, L"C.txt - Word"), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(closesTo(3));
+    EXPECT_EQ(Newest(L"C.txt"), L"c typed after the run");
+    StandIn::SetFault(L"gone", {.member = L"ApplicationEvents.DocumentBeforeClose", .action = L"gone",
+                                .document = L"E.txt"});
+    Type(Documents()[1], L"e typed");
+    PostMessageW(control, standin::kUserCloseMessage, 2, standin::kAnswerDontSave);
+    PostMessageW(control, standin::kUserCloseMessage, 1, standin::kAnswerDontSave);
+    ASSERT_TRUE(closesTo(1));
+    EXPECT_EQ(Newest(L"D.txt"), L"D.txt");
+    EXPECT_EQ(Newest(L"E.txt"), L"E.txt");
+    // A, B and C were changed when Word closed them: the next run tells of them.
+    form->PushButton2_Click();
+    EXPECT_EQ(shell.calls.back().info.rfind("Word closed 3 documents", 0), 0u) << shell.calls.back().info;
+    // A close cancelled at Word's question: its backup is taken, nothing is said.
+    Type(Documents()[0], L"f typed");
+    const int balloons = shell.count(NIM_MODIFY, NIF_INFO);
+    PostMessageW(control, standin::kUserCloseMessage, 1, standin::kAnswerCancel);
+    ASSERT_TRUE(PumpUntil([&] { return Calls(L"ApplicationEvents.DocumentBeforeClose") == 6; }));
+    EXPECT_EQ(Newest(L"F.txt"), L"f typed");
+    form->PushButton2_Click();
+    EXPECT_EQ(shell.count(NIM_MODIFY, NIF_INFO), balloons);
+    EXPECT_TRUE(rec.boxes.empty());
+
+    // Off, Orvelle stops listening and does not listen again.
+    form->Check12.setValue(false);
+    EXPECT_EQ(Calls(L"ApplicationEvents.Unadvise"), 1);
+    form->PushButton2_Click();
+    EXPECT_EQ(Calls(L"ApplicationEvents.Advise"), 1);
+}
+
+TEST_F(LastMomentTest, QuitBacksUpEachChangedDocumentAndARefusingWordIsBackedUpByTheTimer) {
+    auto quitting = StandIn::StartUserWord({Write(L"A.txt"), Write(L"B.txt")});
+    form->PushButton2_Click();
+    Type(Documents()[0], L"a at the quit");
+    Type(Documents()[1], L"b at the quit");
+    Dispatch::GetActive(L"Word.Application").call(L"Quit");
+    EXPECT_EQ(Newest(L"A.txt"), L"a at the quit");
+    EXPECT_EQ(Newest(L"B.txt"), L"b at the quit");
+    ASSERT_TRUE(StandIn::WaitForExit(quitting.pid, 10000));
+
+    StandIn::SetFault(L"refuse", {.member = L"ApplicationEvents.Advise"});
+    StandIn::StartUserWord({session.folder().file(L"A.txt")});
+    form->PushButton2_Click();
+    form->PushButton2_Click();
+    EXPECT_EQ(Calls(L"ApplicationEvents.Advise"), 2) << "asked once";
+    EXPECT_EQ(Newest(L"A.txt"), L"A.txt");
+    EXPECT_TRUE(rec.boxes.empty());
+}
+
+// Windows sends these from another thread and waits 5 s (2 s before sleep).
+TEST_F(LastMomentTest, EndOfSessionAndSleepBackUpEveryChangedDocumentInTime) {
+    StandIn::StartUserWord({Write(L"A.txt"), Write(L"B.txt")});
+    StandIn::StartUserWord({}, {L"Notes"});
+    StandIn::StartHiddenWord({Write(L"H.txt")});  // a program's: not listened to
+    form->PushButton2_Click();
+    ASSERT_EQ(Calls(L"ApplicationEvents.Advise"), 2);
+    const std::vector<Dispatch> documents = Documents();
+    const struct {
+        UINT message;
+        WPARAM wParam;
+        Millis within;
+        bool hung;  // one Word never answers
+    } kCases[] = {{WM_QUERYENDSESSION, 0, Millis(5000), false},
+                  {WM_POWERBROADCAST, PBT_APMSUSPEND, Millis(2000), false},
+                  {WM_QUERYENDSESSION, 0, Millis(5000), true}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::wstring> typed, kept;
+        for (const Dispatch& document : documents) {
+            typed.push_back(document.get(L"Name").toText() + L" at " + std::to_wstring(c.message));
+            Type(document, typed.back());
+        }
+        if (c.hung)
+            StandIn::SetFault(L"hung", {.member = L"Application.Documents", .action = L"slow", .milliseconds = 8000,
+                                        .times = 1});
+        std::atomic<bool> answered{false};
+        Millis took{};
+        Thread windows([&] {
+            const auto start = MonotonicClock::now();
+            EXPECT_EQ(SendMessageW(form->hwnd(), c.message, c.wParam, 0), TRUE);
+            took = std::chrono::duration_cast<Millis>(MonotonicClock::now() - start);
+            for (const wchar_t* name : {L"A.txt", L"B.txt", L"Notes"}) kept.push_back(Newest(name));
+            answered = true;
+        });
+        ASSERT_TRUE(PumpUntil([&] { return answered.load(); }, std::chrono::seconds(30)));
+        windows.join();
+        if (!c.hung) EXPECT_EQ(kept, typed);
+        EXPECT_LT(took, c.within);
+    }
 }

@@ -234,7 +234,7 @@ TEST_F(FormTest, AFailingHandlerIsReportedUnderTheCodeThatRaisedIt) {
     SaveSetting(L"Backup Option", L"2");
     ReadOnlySettings readOnly;
     Form1& f = Load();
-    // Start-up's own steps set Text1, Option1, Option4 and Check11 (on by
+    // Start-up's own steps set Text1, Option1, Option4, Check11 and Check12 (on by
     // default); their handlers' writes fail in those steps.  Option3's click
     // is raised by no one.
     // The report's second line: location and step.
@@ -246,7 +246,8 @@ TEST_F(FormTest, AFailingHandlerIsReportedUnderTheCodeThatRaisedIt) {
     EXPECT_EQ(where, (std::vector<std::wstring>{L"in Quillbay2021/08/31.Form1.Form_Load at line 50",
                                                 L"in Quillbay2021/08/31.Form1.Form_Load at line 61",
                                                 L"in Quillbay2021/08/31.Form1.Form_Load at line 114",
-                                                L"in Quillbay2021/08/31.Form1.Form_Load at line 121"}));
+                                                L"in Quillbay2021/08/31.Form1.Form_Load at line 121",
+                                                L"in Quillbay2021/08/31.Form1.Form_Load at line 122"}));
     EXPECT_TRUE(f.LoadComplete);
     EXPECT_TRUE(f.Option4.value());
 
@@ -270,8 +271,10 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     store(L"Keep Backups", L"7");
     store(L"Clipboard Copy", L"On");
     store(L"Closed Unsaved", L"Off");
+    store(L"Last Moment", L"Off");
     Form1& f = Load();
     EXPECT_FALSE(f.Check11.value());
+    EXPECT_FALSE(f.Check12.value());
     EXPECT_TRUE(f.Check9.value());
     EXPECT_EQ(f.Combo1.selectedIndex(), 2);
     EXPECT_TRUE(f.Options().skipUnchanged);
@@ -301,8 +304,10 @@ TEST_F(FormTest, HousekeepingChoicesAreRestoredStoredAndSeenByTheRun) {
     store(L"Keep Backups", L"5");
     RegDeleteKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, L"Clipboard Copy");
     RegDeleteKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, L"Closed Unsaved");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, settings::kKeyPath, L"Last Moment");
     Form1& g = Load();
     EXPECT_TRUE(g.Check11.value());
+    EXPECT_TRUE(g.Check12.value());
     EXPECT_EQ(g.Combo1.selectedIndex(), 0);
     EXPECT_EQ(g.Options().keepBackupsDays, 0);
     EXPECT_FALSE(g.Options().clipboardCopy);

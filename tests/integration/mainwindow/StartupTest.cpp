@@ -57,12 +57,13 @@ TEST_F(FormTest, FirstRunOnACleanStore) {
     EXPECT_NEAR(window.left + window.right, monitor.rcWork.left + monitor.rcWork.right, 2);
     EXPECT_NEAR(window.top + window.bottom, monitor.rcWork.top + monitor.rcWork.bottom, 2);
 
-    // Exactly the four values that start-up writes back.
+    // Exactly the five values that start-up writes back.
     auto stored = SettingsSnapshot::Texts();
     EXPECT_EQ(stored, (std::map<std::wstring, std::wstring>{{L"Path", GetDesktopFolder()},
                                                             {L"WhereOption", L"1"},
                                                             {L"Backup Option", L"1"},
-                                                            {L"Closed Unsaved", L"On"}}));
+                                                            {L"Closed Unsaved", L"On"},
+                                                            {L"Last Moment", L"On"}}));
     auto raw = SettingsSnapshot::Read();
     ASSERT_TRUE(raw);
     for (const auto& [name, value] : *raw) EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ)) << name.c_str();
