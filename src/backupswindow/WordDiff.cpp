@@ -63,9 +63,18 @@ DiffParagraph DiffWords(std::wstring_view before, std::wstring_view after) {
     DiffParagraph paragraph;
     size_t i = 0, j = 0;
     for (const DiffRun& run : MyersDiff(x, y)) {
-        if (run.kind == DiffKind::Added) AddWords(paragraph, b, j, run.count, DiffKind::Added), j += run.count;
-        else AddWords(paragraph, a, i, run.count, run.kind), i += run.count;
-        if (run.kind == DiffKind::Same) j += run.count;
+        if (run.kind == DiffKind::Added) {
+            AddWords(paragraph, b, j, run.count, DiffKind::Added), j += run.count;
+        } else if (run.kind == DiffKind::Deleted) {
+            AddWords(paragraph, a, i, run.count, DiffKind::Deleted), i += run.count;
+        } else {
+            // A word the same in both, with the space after it of whichever
+            // has one: "first." that ends a paragraph before and is followed
+            // by an added sentence after must not run into it.
+            for (std::uint32_t k = 0; k < run.count; ++k, ++i, ++j)
+                AddWords(paragraph, a[i].size() > Trimmed(a[i]).size() ? a : b,
+                         a[i].size() > Trimmed(a[i]).size() ? i : j, 1, DiffKind::Same);
+        }
     }
     return paragraph;
 }

@@ -58,4 +58,15 @@ TEST(DiffParagraphs, PairsChangedParagraphsAndMarksTheirWords) {
     EXPECT_EQ(merged[1][2].kind, DiffKind::Added);
     EXPECT_EQ(merged[1][2].text, L"final  ");
     EXPECT_EQ(merged[3][0].kind, DiffKind::Added);
+
+    // A sentence added or deleted after the last word keeps the space
+    // before it: the preview never runs two words together.
+    const std::wstring_view shorter = L"She unpacked the letters first.";
+    const std::wstring_view longer = L"She unpacked the letters first. There were ten.";
+    for (const auto& [older, newer] : {std::pair{shorter, longer}, std::pair{longer, shorter}}) {
+        const std::vector<DiffParagraph> diff = DiffParagraphs({older}, {newer});
+        std::wstring shown;
+        for (const DiffSpan& span : diff.at(0)) shown += span.text;
+        EXPECT_EQ(shown, longer);
+    }
 }
