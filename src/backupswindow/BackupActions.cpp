@@ -114,6 +114,7 @@ Dispatch OpenWordDocument(const Dispatch& word, const std::wstring& name, const 
 }
 
 Dispatch OpenInWord(const Dispatch& word, const std::wstring& file) {
+    CallScope whole(CallAnswerBounds().document);
     return word.get(L"Documents").toDispatch().call(L"Open", {}, {{L"FileName", file}}).toDispatch();
 }
 
@@ -126,6 +127,7 @@ void OpenWithAssociatedProgram(const std::wstring& file) {
 }
 
 Dispatch CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised) {
+    CallScope whole(CallAnswerBounds().document);
     Variant result =
         word.call(L"CompareDocuments", {}, {{L"OriginalDocument", original}, {L"RevisedDocument", revised}});
     // Word shows the comparison it made.

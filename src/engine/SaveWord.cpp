@@ -1,5 +1,6 @@
 #include "engine/SaveWord.h"
 
+#include "common/ErrorReport.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
 #include "common/Services.h"
@@ -19,6 +20,9 @@
 #include <utility>
 
 namespace {
+
+// Each call that lets go of a Word that did not answer.
+constexpr auto kLetGoAnswer = std::chrono::milliseconds(1000);
 
 // Points the run object at the run under way for as long as it lasts.
 class ActiveRun {
@@ -47,6 +51,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // A click on the test button while a run waits for the clipboard or the
     // folder picker is ignored: the run under way covers every document.
     if (state_) return RunOutcome::AlreadyRunning;
+    // Every call of the run is bounded, its busy waits within one bound.
+    CallScope calls;
     RunState run(options.owner);
     ActiveRun active(state_, run);
     // Copies of protected backups that Word has let go of since the last run.
@@ -59,8 +65,9 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         // Word is gone, and with it whatever was never saved.
         if (std::vector<ClosedDocument> closed = closedUnsaved_.wordGone(); !closed.empty())
             host.DocumentsClosedUnsaved(closed);
+        toldOfAnswers(true, 1);
         return RunOutcome::NoWord;
-    case WordState::Busy: return RunOutcome::WordDidNotAnswer;
+    case WordState::Busy: toldOfAnswers(false, 1); return RunOutcome::WordDidNotAnswer;
     case WordState::Running: break;
     }
     host.BackupStarted();
@@ -73,10 +80,17 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // only its own documents.
     auto freshGuard = [&run] {
         Guard guard(L"SaveWord", L"SaveAll");
-        guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure); });
+        guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure) || DidNotAnswer(failure); });
+        // A Word that does not answer is told of once, at the end.
+        guard.holdBack(DidNotAnswer);
         return guard;
     };
     Guard guard = freshGuard();
+    std::optional<Guard::Held> noAnswer;  // the first call that a Word did not answer
+    auto renewGuard = [&] {
+        if (!noAnswer) noAnswer = guard.heldBack();
+        guard = freshGuard();
+    };
     run.guard = &guard;
 
     if (!journal_ || journal_->file() != options.journalFile)
@@ -284,7 +298,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     bool tableAsked = false;
     closedUnsaved_.runStarted();
     for (size_t w = 0; w < words.size() && !run.finished && !run.clipboardInUse; ++w) {
-        if (w > 0) guard = freshGuard();
+        if (w > 0) renewGuard();
         run.user.reset();
         run.user.process = words[w].process;
         std::vector<Dispatch> documents;
@@ -298,14 +312,26 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         for (const Dispatch& document : documents)
             if (!guard.stopped()) backUpDocument(++i, document);
         throughAll = throughAll && listed && !guard.stopped();
-        // A Word that died or stayed busy: its documents may still be open.
+        // A Word that died or did not answer: its documents may still be open.
         if (!listed || guard.stopped()) closedUnsaved_.notSeenThrough(words[w].process);
+        if (guard.heldBack()) {
+            // Letting go of a Word that does not answer waits on it too.
+            CallScope brief(kLetGoAnswer);
+            documents.clear();
+            run.user.reset();
+        }
         if (w + 1 == words.size() && !run.finished && !std::exchange(tableAsked, true)) {
-            if (guard.stopped()) guard = freshGuard();
+            if (guard.stopped()) renewGuard();
             guard.step(6, [&] { std::ranges::move(instances.fromRunningObjectTable(seen), std::back_inserter(words)); });
         }
     }
+    if (!noAnswer) noAnswer = guard.heldBack();
     if (!run.finished) guard = freshGuard();
+    // A Word that did not answer keeps its documents' state: no balloon
+    // from this run, and the next run tries again.
+    for (const WordProcess& process : instances.unanswered()) closedUnsaved_.notSeenThrough(process);
+    const bool allAnswered = !noAnswer && instances.allAnswered();
+    if (!allAnswered) notes.insert(RunNote::WordDidNotAnswer);
 
     if (throughAll && !run.finished) recovered.forgetClosedComparisons();
     guard.step(45, [&] {
@@ -317,7 +343,7 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     if (housekeeping.refusedWriting()) notes.insert(RunNote::FolderRefusedWriting);
     for (RunNote note : notes) host.BackupNoted(note);
     // Only a run that went through every Word knows what is gone.
-    if (!run.finished && !run.clipboardInUse)
+    if (!run.finished && !run.clipboardInUse && allAnswered && instances.tableAnswered())
         if (std::vector<ClosedDocument> closed = closedUnsaved_.runEnded(); !closed.empty())
             host.DocumentsClosedUnsaved(closed);
 
@@ -326,5 +352,12 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         Guard cleanup(L"SaveWord", L"SaveAll");
         run.finish(cleanup);
     }
+    toldOfAnswers(allAnswered, noAnswer ? noAnswer->step : 1);
     return RunOutcome::Done;
+}
+
+void BackupRun::toldOfAnswers(bool allAnswered, int step) {
+    if (allAnswered) noAnswerTold_ = false;
+    else if (!std::exchange(noAnswerTold_, true))
+        ReportError(Location(L"SaveWord", L"SaveAll"), step, Failure::Text(kWordDidNotAnswerText));
 }

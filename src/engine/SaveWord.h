@@ -18,6 +18,7 @@
 // What the status frame says after a run: why a document got no backup, or
 // why it went elsewhere than asked.  In the order of precedence.
 enum class RunNote {
+    WordDidNotAnswer,        // a Word's documents were left for the next run
     NotEnoughSpace,          // reported once per folder, then noted
     FolderRefusedWriting,    // likewise
     RightsManaged,           // never copied, by either way
@@ -62,6 +63,12 @@ enum class RunOutcome {
 
 struct RunState;
 
+// Said once, in the error report, when a run is left without a Word's
+// documents because that Word did not answer; not again until a run has
+// gone through every Word.
+inline constexpr wchar_t kWordDidNotAnswerText[] =
+    L"Word did not answer in time, so its documents could not all be backed up. The next backup will try again.";
+
 // The backup run and what it keeps from one pass to the next: the journal
 // as read so far, and what each document's last backup held.
 class BackupRun {
@@ -84,7 +91,11 @@ public:
     void FinishRunNow();
 
 private:
+    // Tells the user that a Word did not answer, once until every Word does.
+    void toldOfAnswers(bool allAnswered, int step);
+
     RunState* state_ = nullptr;  // the run under way
+    bool noAnswerTold_ = false;
     std::unique_ptr<BackupJournal> journal_;  // read on where the last run stopped
     HousekeepingMemory housekeepingMemory_;
     ClosedUnsavedWatch closedUnsaved_;

@@ -67,7 +67,7 @@ bool ParseAction(const std::wstring& text, FaultAction& action) {
                     {L"linger", FaultAction::Linger},
                     {L"busy", FaultAction::Busy},     {L"reject", FaultAction::Reject},
                     {L"retrylater", FaultAction::RetryLater}, {L"die", FaultAction::Die},
-                    {L"open", FaultAction::Open}};
+                    {L"open", FaultAction::Open},     {L"hang", FaultAction::Hang}};
     for (const auto& a : kActions)
         if (SameText(text, a.name)) {
             action = a.action;

@@ -4,12 +4,14 @@
 #include "SaveAllFixture.h"
 
 #include "common/Automation.h"
+#include "common/ComObject.h"
 #include "common/MonotonicClock.h"
 #include "common/SlimLock.h"
 #include "common/Text.h"
 #include "support/Docx.h"
 #include "support/Files.h"
 #include "support/Thread.h"
+#include "support/Wait.h"
 
 #include <algorithm>
 #include <atomic>
@@ -185,4 +187,121 @@ TEST_F(SaveAllRun, ACopyThatMeetsASaveIsWholeAndTheSaveSucceeds) {
     EXPECT_TRUE(versions.contains(hash(backup)) || calls(L"Document.WordOpenXML") > 0);
     EXPECT_TRUE(ReadDocxText(stamped(backups + L"\\Large.docx")).starts_with(L"small") ||
                 ReadDocxText(stamped(backups + L"\\Large.docx")).starts_with(L"xxxx"));
+}
+
+// The documents the run said it backed up since the last call, by name.
+static std::vector<std::wstring> BackedUp(TestSettings& settings) {
+    std::vector<std::wstring> names;
+    for (const std::wstring& path : std::exchange(settings.saved, {})) {
+        const std::wstring file = path.substr(path.rfind(L'\\') + 1);
+        names.push_back(file.substr(0, file.find(L" Date ")));
+    }
+    return names;
+}
+
+// Word takes a call and never answers (hung, or waiting on something of its
+// own): the call is given up at its bound, that Word's documents wait for
+// the next run, which backs them up, and nothing is taken for closed.
+TEST_F(SaveAllRun, AWordThatNeverAnswersACallIsLeftForTheNextRun) {
+    settings.clipboardCopy = false;
+    auto first = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")}, {L"Draft"});
+    auto second = StandIn::StartUserWord({doc(L"D.txt", L"d")});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(BackedUp(settings), (std::vector<std::wstring>{L"A.txt", L"B.txt", L"C.txt", L"Draft", L"D.txt"}));
+    Dispatch::GetActive(kWordProgId).get(L"Documents", {L"Draft"}).toDispatch().call(L"Close", {false});
+
+    // The hang outlasts the package bound by seconds.  Windows ends the call
+    // at the bound; Wine 8 gives the cancellation only when the hang is
+    // over, so here B's package not being read proves the bound.
+    SetCallAnswerBounds({std::chrono::seconds(10), std::chrono::seconds(1)});
+    StandIn::SetFault(L"hang", {.member = L"WordOpenXML", .action = L"hang", .milliseconds = 5000, .times = 1,
+                                .document = L"B.txt"});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(BackedUp(settings), (std::vector<std::wstring>{L"A.txt", L"D.txt"}));
+    EXPECT_TRUE(settings.closed.empty()) << "the Word that did not answer may still hold Draft";
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(FirstLine(reports[0]), kWordDidNotAnswerText);
+    EXPECT_EQ(settings.noted(RunNote::WordDidNotAnswer), 1);
+
+    ASSERT_TRUE(WaitFor([&] { return std::ranges::any_of(session.calls(), [](const StandIn::Call& c) {
+                            return c.outcome == L"hung";
+                        }); }, std::chrono::seconds(20)));
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(BackedUp(settings), (std::vector<std::wstring>{L"A.txt", L"B.txt", L"C.txt", L"D.txt"}));
+    ASSERT_EQ(settings.closed.size(), 1u);
+    EXPECT_EQ(settings.closed[0].name, L"Draft");
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(settings.noted(RunNote::WordDidNotAnswer), 1);
+}
+
+using Microsoft::WRL::ComPtr;
+
+// Another program's object in the running-object table, counting what it is asked.
+class TableObject final : public ComObject<IDispatch, IID_IDispatch> {
+public:
+    explicit TableObject(bool busy) : busy_(busy) {}
+    int asked = 0;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (riid == IID_IDispatch) ++asked;
+        return ComObject::QueryInterface(riid, out);
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return ++asked, *count = 0, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return ++asked, E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) override {
+        ++asked;
+        std::fill_n(ids, count, 1);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        ++asked;
+        return busy_ ? RPC_E_SERVERCALL_RETRYLATER : DISP_E_MEMBERNOTFOUND;
+    }
+
+private:
+    bool busy_;
+};
+
+TEST_F(SaveAllRun, OnlyWordsDocumentsInTheRunningObjectTableAreAskedAndBriefly) {
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Draft"});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    const struct {
+        const wchar_t* name;
+        bool asked;
+    } objects[] = {{L"C:\\Books\\Budget.xlsx", false}, {L"C:\\Decks\\Plan.pptx", false},
+                   {L"C:\\Mail\\Note.msg", false},      {L"C:\\Docs.docx\\Data", false},
+                   {L"C:\\Docs\\Letter.DOCX", true},   {L"C:\\Docs\\Page.htm", true},
+                   {L"https://example.com/Shared/Notes.rtf?web=1", true}};
+    ComPtr<IRunningObjectTable> table;
+    ASSERT_EQ(GetRunningObjectTable(0, &table), S_OK);
+    std::vector<std::pair<ComPtr<TableObject>, DWORD>> registered;
+    auto enter = [&](const wchar_t* name, bool busy) {
+        ComPtr<TableObject> object;
+        object.Attach(new TableObject(busy));
+        ComPtr<IMoniker> moniker;
+        DWORD cookie = 0;
+        EXPECT_EQ(CreateFileMoniker(name, &moniker), S_OK);
+        EXPECT_EQ(table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, object.Get(), moniker.Get(), &cookie), S_OK);
+        registered.emplace_back(object, cookie);
+    };
+    for (const auto& entry : objects) enter(entry.name, false);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    for (size_t i = 0; i < std::size(objects); ++i)
+        EXPECT_EQ(registered[i].first->asked > 0, objects[i].asked) << ToUtf8(objects[i].name);
+
+    // A Word document's object that refuses every call is given its own
+    // short bound, not the run's 30 s; a Word only the table knows may hide
+    // behind it, so nothing is taken for closed, and no box is shown.
+    for (const auto& [object, cookie] : registered) table->Revoke(cookie);
+    registered.clear();
+    Dispatch::GetActive(kWordProgId).get(L"Documents", {L"Draft"}).toDispatch().call(L"Close", {false});
+    enter(L"C:\\Docs\\Busy.docx", true);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_GT(registered[0].first->asked, 2);
+    EXPECT_LT(registered[0].first->asked, 60) << "about 2 s of refusals";
+    EXPECT_TRUE(settings.closed.empty());
+    EXPECT_TRUE(reports.empty());
+    table->Revoke(registered[0].second);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(settings.closed.size(), 1u);
 }
