@@ -39,7 +39,8 @@ thread_local ThreadCalls t_calls;
 
 Ms AnswerBound() { return t_calls.answer.count() ? t_calls.answer : Ms(g_callBoundMs.load()); }
 
-// What is left of the busy wait for a call that began waiting `waited` ago.
+// How long the call about to be made may wait on refusals: what is left of
+// the outermost scope's budget, at most the innermost scope's bound.
 Ms BusyAllowance() {
     const Ms budget = BusyRetryBound() - t_calls.busySpent;
     return std::max(Ms(0), std::min(budget, t_calls.busyRetry));
@@ -136,7 +137,8 @@ CallScope::CallScope(std::chrono::milliseconds answer, std::chrono::milliseconds
     t_calls.busyRetry = busyRetry;
     if (t_calls.depth++ > 0) return;
     t_calls.busySpent = Ms(0);
-    // A thread without a message queue has no COM wait to wake.
+    // The thread is woken while the outermost scope lives; a thread without
+    // a message queue is not waiting in a COM modal loop, and the post fails.
     void* thread = reinterpret_cast<void*>(static_cast<uintptr_t>(GetCurrentThreadId()));
     if ((t_calls.waker = CreateThreadpoolTimer(Wake, thread, nullptr))) {
         ULARGE_INTEGER relative;

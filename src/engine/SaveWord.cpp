@@ -347,12 +347,13 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
         if (std::vector<ClosedDocument> closed = closedUnsaved_.runEnded(); !closed.empty())
             host.DocumentsClosedUnsaved(closed);
 
-    // 5, 6: unless a closing window has done it already.
+    // 5, 6: unless a closing window has done it already (nobody is then
+    // left to read a report).
     if (!run.finished) {
         Guard cleanup(L"SaveWord", L"SaveAll");
         run.finish(cleanup);
+        toldOfAnswers(allAnswered, noAnswer ? noAnswer->step : 1);
     }
-    toldOfAnswers(allAnswered, noAnswer ? noAnswer->step : 1);
     return RunOutcome::Done;
 }
 
