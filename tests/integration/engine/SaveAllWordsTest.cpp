@@ -291,14 +291,14 @@ TEST_F(SaveAllRun, OnlyWordsDocumentsInTheRunningObjectTableAreAskedAndBriefly) 
 
     // A Word document's object that refuses every call gets its own short
     // bound, not 30 s, no box, and nothing is taken for closed meanwhile.
-    for (const auto& [object, cookie] : std::exchange(registered, {})) table->Revoke(cookie);
+    for (const auto& [object, cookie] : std::exchange(registered, {})) EXPECT_EQ(table->Revoke(cookie), S_OK);
     Dispatch::GetActive(kWordProgId).get(L"Documents", {L"Draft"}).toDispatch().call(L"Close", {false});
     enter(L"C:\\Docs\\Busy.docx", true);
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_LT(registered[0].first->asked, 60) << "about 2 s of refusals";
     EXPECT_TRUE(settings.closed.empty());
     EXPECT_TRUE(reports.empty());
-    table->Revoke(registered[0].second);
+    EXPECT_EQ(table->Revoke(registered[0].second), S_OK);
     EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
     EXPECT_EQ(settings.closed.size(), 1u);
 }
