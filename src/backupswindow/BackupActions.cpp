@@ -129,6 +129,7 @@ WordAndDocument OpenDocumentOf(const ListedDocument& listed) {
 }
 
 Dispatch OpenInWord(const Dispatch& word, const std::wstring& file) {
+    CallScope whole(CallAnswerBounds().document);
     return word.get(L"Documents").toDispatch().call(L"Open", {}, {{L"FileName", file}}).toDispatch();
 }
 
@@ -141,6 +142,7 @@ void OpenWithAssociatedProgram(const std::wstring& file) {
 }
 
 Dispatch CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised) {
+    CallScope whole(CallAnswerBounds().document);
     Variant result =
         word.call(L"CompareDocuments", {}, {{L"OriginalDocument", original}, {L"RevisedDocument", revised}});
     // Word shows the comparison it made.

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -17,19 +19,72 @@ std::atomic<long long> g_busyBoundMs{30000};
 thread_local ULONGLONG t_deadline = 0;
 
 bool DeadlinePassed() { return t_deadline && GetTickCount64() >= t_deadline; }
+std::atomic<long long> g_callBoundMs{AnswerBounds{}.call.count()}, g_documentBoundMs{AnswerBounds{}.document.count()};
 
 bool IsBusy(HRESULT hr) { return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVERCALL_RETRYLATER; }
 
+using Ms = std::chrono::milliseconds;
+Ms Since(MonotonicClock::time_point start) { return std::chrono::duration_cast<Ms>(MonotonicClock::now() - start); }
+
+// How often a thread inside a CallScope is woken while it waits for an
+// answer: the filter sees a call's age only when a message arrives.
+constexpr DWORD kWakeMs = 250;
+
+// This thread's open CallScopes.
+struct ThreadCalls {
+    int depth = 0;
+    Ms answer{0};                // the innermost scope's bound; 0: the base bound
+    Ms busyRetry = Ms::max();    // the innermost scope's per-call busy bound
+    Ms busySpent{0};             // waited on refusals since the outermost scope opened
+    bool refused = false;        // the filter retried a refusal during the call under way
+    PTP_TIMER waker = nullptr;
+};
+thread_local ThreadCalls t_calls;
+
+Ms AnswerBound() { return t_calls.answer.count() ? t_calls.answer : Ms(g_callBoundMs.load()); }
+
+// How long the call about to be made may wait on refusals: what is left of
+// the outermost scope's budget, at most the innermost scope's bound.
+Ms BusyAllowance() {
+    const Ms budget = BusyRetryBound() - t_calls.busySpent;
+    return std::max(Ms(0), std::min(budget, t_calls.busyRetry));
+}
+
+// Posts a message the thread ignores, so that its COM wait looks up: COM
+// asks the filter about a call only when a message comes.
+void CALLBACK Wake(PTP_CALLBACK_INSTANCE, void* thread, PTP_TIMER) {
+    PostThreadMessageW(static_cast<DWORD>(reinterpret_cast<uintptr_t>(thread)), WM_NULL, 0, 0);
+}
+
+// Waits `pause` with the thread's messages running: no Sleep on a window's
+// thread.
+void PumpFor(Ms pause) {
+    const auto start = MonotonicClock::now();
+    for (Ms left = pause; left.count() > 0; left = pause - Since(start)) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left.count()), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        ProcessPendingMessages();
+    }
+}
+
 // A busy server (Word with a dialog open) refuses calls for a while: retry
-// with the message queue running, until the bound is reached.
+// with the message queue running while the scope's busy budget lasts.  The
+// whole call counts against it once it has been refused, by our loop or by
+// the filter's retries (Windows).
 template <class F>
 HRESULT WithBusyRetry(F&& attempt) {
-    auto start = MonotonicClock::now();
+    CallScope scope;
+    const Ms allowed = BusyAllowance();
+    const auto start = MonotonicClock::now();
+    bool refused = false;
     for (;;) {
+        t_calls.refused = false;
         HRESULT hr = attempt();
-        if (!IsBusy(hr) || MonotonicClock::now() - start >= BusyRetryBound() || DeadlinePassed()) return hr;
-        ProcessPendingMessages();
-        Sleep(100);
+        refused = refused || t_calls.refused || IsBusy(hr);
+        if (!IsBusy(hr) || Since(start) >= allowed || DeadlinePassed()) {
+            if (refused) t_calls.busySpent += Since(start);
+            return hr;
+        }
+        PumpFor(Ms(100));
     }
 }
 
@@ -54,14 +109,17 @@ public:
         return SERVERCALL_ISHANDLED;
     }
     DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsedMs, DWORD) override {
-        // Retry after a short pause until the bound; -1 cancels the call.
+        // Retry after a short pause while the budget lasts; -1 cancels the call.
+        t_calls.refused = true;
         if (DeadlinePassed()) return static_cast<DWORD>(-1);
-        return elapsedMs < static_cast<DWORD>(BusyRetryBound().count()) ? 250 : static_cast<DWORD>(-1);
+        return Ms(elapsedMs) < BusyAllowance() ? 250 : static_cast<DWORD>(-1);
     }
-    // A call still unanswered at the thread's deadline is given up: COM
-    // fails it with RPC_E_CALL_CANCELED and drops the late answer.
-    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
-        return DeadlinePassed() ? PENDINGMSG_CANCELCALL : PENDINGMSG_WAITDEFPROCESS;
+    // A call that has waited past its bound is given up: the server has
+    // taken it and does not answer (hung, or waiting on something of its
+    // own).  Windows then ends the call at once with RPC_E_CALL_CANCELED;
+    // Wine 8 notes the cancel but waits on for the answer.
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD elapsedMs, DWORD) override {
+        return DeadlinePassed() || Ms(elapsedMs) >= AnswerBound() ? PENDINGMSG_CANCELCALL : PENDINGMSG_WAITDEFPROCESS;
     }
 };
 
@@ -83,6 +141,40 @@ bool CallDeadline::passed() const { return DeadlinePassed(); }
 
 std::chrono::milliseconds BusyRetryBound() { return std::chrono::milliseconds(g_busyBoundMs.load()); }
 void SetBusyRetryBound(std::chrono::milliseconds bound) { g_busyBoundMs = bound.count(); }
+
+AnswerBounds CallAnswerBounds() { return {Ms(g_callBoundMs.load()), Ms(g_documentBoundMs.load())}; }
+void SetCallAnswerBounds(AnswerBounds bounds) {
+    g_callBoundMs = bounds.call.count();
+    g_documentBoundMs = bounds.document.count();
+}
+
+CallScope::CallScope() : CallScope(t_calls.answer, t_calls.busyRetry) {}
+
+CallScope::CallScope(std::chrono::milliseconds answer, std::chrono::milliseconds busyRetry)
+    : answer_(t_calls.answer), busyRetry_(t_calls.busyRetry) {
+    t_calls.answer = answer;
+    t_calls.busyRetry = busyRetry;
+    if (t_calls.depth++ > 0) return;
+    t_calls.busySpent = Ms(0);
+    // The thread is woken while the outermost scope lives; a thread without
+    // a message queue is not waiting in a COM modal loop, and the post fails.
+    void* thread = reinterpret_cast<void*>(static_cast<uintptr_t>(GetCurrentThreadId()));
+    if ((t_calls.waker = CreateThreadpoolTimer(Wake, thread, nullptr))) {
+        ULARGE_INTEGER relative;
+        relative.QuadPart = static_cast<ULONGLONG>(-static_cast<LONGLONG>(kWakeMs) * 10'000);  // 100 ns units
+        FILETIME due = {relative.LowPart, relative.HighPart};
+        SetThreadpoolTimer(t_calls.waker, &due, kWakeMs, kWakeMs / 5);
+    }
+}
+
+CallScope::~CallScope() {
+    t_calls.answer = answer_;
+    t_calls.busyRetry = busyRetry_;
+    if (--t_calls.depth > 0 || !t_calls.waker) return;
+    SetThreadpoolTimer(t_calls.waker, nullptr, 0, 0);
+    WaitForThreadpoolTimerCallbacks(t_calls.waker, TRUE);
+    CloseThreadpoolTimer(std::exchange(t_calls.waker, nullptr));
+}
 
 MessageFilterRegistration::MessageFilterRegistration() {
     auto* filter = new MessageFilter;
@@ -217,6 +309,8 @@ Dispatch Variant::toDispatch() const {
 Dispatch Dispatch::Create(const std::wstring& progId) {
     CLSID clsid = ClassOf(progId);
     ComPtr<IDispatch> object;
+    // A server that starts may take as long as a document does.
+    CallScope starting(CallAnswerBounds().document);
     ThrowIfFailed(WithBusyRetry([&] {
         return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&object));
     }));
@@ -225,6 +319,7 @@ Dispatch Dispatch::Create(const std::wstring& progId) {
 
 Dispatch Dispatch::GetActive(const std::wstring& progId) {
     CLSID clsid = ClassOf(progId);
+    CallScope scope;  // taking the object from the table may call its server
     ComPtr<IUnknown> unknown;
     ThrowIfFailed(GetActiveObject(clsid, nullptr, &unknown));
     ComPtr<IDispatch> object;

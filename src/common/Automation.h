@@ -117,8 +117,10 @@ private:
     mutable std::shared_ptr<MemberIds> ids_;
 };
 
-// How long a call that the server rejects as busy is retried before it
-// fails.  Microsoft's guidance for Office automation is about 30 seconds.
+// How long a server's busy refusals are retried before the call fails.
+// Microsoft's guidance for Office automation is about 30 seconds.  Within a
+// CallScope the bound holds for all the scope's calls together: a server that
+// refuses every call waits it out once, and later refusals fail at once.
 std::chrono::milliseconds BusyRetryBound();
 void SetBusyRetryBound(std::chrono::milliseconds bound);  // tests shorten it
 
@@ -139,6 +141,39 @@ private:
     UINT_PTR timer_ = 0;
 };
 
+// How long an outgoing call may go unanswered before the message filter
+// cancels it (the call then fails: IsCallTimedOut).  Any call gets `call`;
+// one that hands over or writes a whole document (a package, a save, a
+// comparison, opening a file, starting a server) gets `document`.
+struct AnswerBounds {
+    std::chrono::milliseconds call{10'000};
+    std::chrono::milliseconds document{120'000};
+};
+AnswerBounds CallAnswerBounds();
+void SetCallAnswerBounds(AnswerBounds bounds);  // tests shorten them
+
+// Bounds for this thread's outgoing calls while it lives; scopes nest, the
+// innermost bound counts.  The outermost one keeps the busy budget and wakes
+// the thread's COM wait now and then, so that the filter can cancel a call
+// even when no window message comes (only a thread with a
+// MessageFilterRegistration cancels).  Every Dispatch call opens one; an
+// operation that talks to another program opens one around all of it, so
+// that the references it releases at its end are bounded too.
+class CallScope {
+public:
+    CallScope();
+    // answer: the calls' bound; busyRetry: refusals are retried at most this
+    // long per call (never past the outermost scope's budget).
+    explicit CallScope(std::chrono::milliseconds answer,
+                       std::chrono::milliseconds busyRetry = std::chrono::milliseconds::max());
+    ~CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+private:
+    std::chrono::milliseconds answer_, busyRetry_;
+};
+
 // OLE on the calling thread for the scope's life.  Declared first in a
 // thread's entry, so that every COM object of the thread is gone before OLE
 // is torn down, on every path out.
@@ -156,8 +191,9 @@ private:
 };
 
 // Registers an OLE message filter on the calling (GUI) thread: calls that a
-// busy server rejects are retried up to BusyRetryBound, and window messages
-// keep flowing while an outgoing call waits.  Revoked on destruction.
+// busy server rejects are retried up to BusyRetryBound, window messages keep
+// flowing while an outgoing call waits, and a call unanswered past its
+// CallScope's bound is cancelled.  Revoked on destruction.
 class MessageFilterRegistration {
 public:
     MessageFilterRegistration();

@@ -47,6 +47,8 @@ bool IsServerBusy(const Failure& failure) {
     return failure.number() == RPC_E_CALL_REJECTED || failure.number() == RPC_E_SERVERCALL_RETRYLATER;
 }
 
+bool IsCallTimedOut(const Failure& failure) { return failure.number() == RPC_E_CALL_CANCELED; }
+
 Failure Failure::FromWin32(DWORD error) {
     return {static_cast<long>(HRESULT_FROM_WIN32(error)), SystemMessage(HRESULT_FROM_WIN32(error))};
 }
@@ -59,6 +61,8 @@ std::wstring SystemMessage(HRESULT hr) {
     case RPC_E_CALL_REJECTED:
     case RPC_E_SERVERCALL_RETRYLATER:
         return L"The automation server is busy and did not accept the call in time.";
+    case RPC_E_CALL_CANCELED:
+        return L"The automation server did not answer in time, so the call was cancelled.";
     case REGDB_E_CLASSNOTREG:
     case CO_E_CLASSSTRING:
         return L"ActiveX component can't create object";

@@ -49,6 +49,12 @@ bool IsServerGone(const Failure& failure);
 // retry bound.
 bool IsServerBusy(const Failure& failure);
 
+// True when a call went unanswered past its bound and was cancelled.
+bool IsCallTimedOut(const Failure& failure);
+
+// The server did not answer: busy past the bound, or a call cancelled.
+inline bool DidNotAnswer(const Failure& failure) { return IsServerBusy(failure) || IsCallTimedOut(failure); }
+
 bool IsClipboardInUse(const Failure& failure);
 
 // Turns whatever was thrown into a Failure; call only inside a catch block.

@@ -64,6 +64,17 @@ public:
     template <class P>
     void stopAfter(P&& predicate) { stopWhen_ = std::forward<P>(predicate); }
     bool stopped() const { return stopped_; }
+
+    // Failures that the predicate picks are not reported as they come: the
+    // operation tells of them itself, once for what they mean together.
+    template <class P>
+    void holdBack(P&& predicate) { holdBack_ = std::forward<P>(predicate); }
+    struct Held {
+        int step;
+        Failure failure;
+    };
+    // The first failure held back, with its step.
+    const std::optional<Held>& heldBack() const { return held_; }
     // Skips every later step; a failure of the step under way goes unreported.
     void stop() { stopped_ = true; }
 
@@ -78,6 +89,7 @@ private:
     std::optional<std::wstring> location_;  // empty in quiet mode
     int step_ = 0;
     std::optional<Failure> last_;
-    std::function<bool(const Failure&)> stopWhen_;
+    std::function<bool(const Failure&)> stopWhen_, holdBack_;
+    std::optional<Held> held_;
     bool stopped_ = false;
 };

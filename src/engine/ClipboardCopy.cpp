@@ -79,7 +79,11 @@ bool CopyDocumentInto(RunState& run, int firstStep, const Dispatch& source, cons
         copyAgain = false;
         guard.step(firstStep + 1, [&] {
             run.clipboard.empty();
-            if (Dispatch range = run.user.range(source)) ThroughClipboard(run.owner, [&] { range.call(L"Copy"); });
+            if (Dispatch range = run.user.range(source))
+                ThroughClipboard(run.owner, [&] {
+                    CallScope whole(CallAnswerBounds().document);
+                    range.call(L"Copy");
+                });
             if (!WaitForClipboard(run)) return;
             copied = run.clipboard.markCopied();
             if (!copied) copyAgain = contested(attempt);
@@ -89,7 +93,10 @@ bool CopyDocumentInto(RunState& run, int firstStep, const Dispatch& source, cons
             return false;
         }
         guard.step(firstStep + 2, [&] {
-            ThroughClipboard(run.owner, [&] { targetWord.range(target).call(L"Paste"); });
+            ThroughClipboard(run.owner, [&] {
+                CallScope whole(CallAnswerBounds().document);
+                targetWord.range(target).call(L"Paste");
+            });
             pasted = run.clipboard.holdsCopy();
             if (!pasted) copyAgain = contested(attempt);
         });
@@ -134,16 +141,17 @@ bool ClipboardCopy::backUp(const RunDocument& doc) {
                 // the day's backup): asked again while it is held.
                 held_ = !RetryWhileHeld([&] {
                     try {
+                        CallScope whole(CallAnswerBounds().document);
                         backupDocument.call(L"SaveAs", {}, {{L"fileName", doc.path}});
                         return true;
                     } catch (const Failure& failure) {
-                        if (IsServerGone(failure) || IsServerBusy(failure) || !IsHeldByAnotherProgram(doc.path)) throw;
+                        if (IsServerGone(failure) || DidNotAnswer(failure) || !IsHeldByAnotherProgram(doc.path)) throw;
                         SetLastError(ERROR_SHARING_VIOLATION);
                         return false;
                     }
                 });
             } catch (const Failure& failure) {
-                if (IsServerGone(failure) || IsServerBusy(failure)) throw;
+                if (IsServerGone(failure) || DidNotAnswer(failure)) throw;
                 return housekeeping_.writeFailed(doc.path, failure);
             }
             if (held_) return;
@@ -154,6 +162,7 @@ bool ClipboardCopy::backUp(const RunDocument& doc) {
     // Closed with saving only when the backup was written; an unsaved
     // backup document is discarded, never saved under a wrong content.
     guard.step(25, [&] {
+        CallScope whole(CallAnswerBounds().document);  // closing with saving writes the file again
         if (backupDocument) backupDocument.call(L"Close", {saved});
     });
     backupDocument.reset();

@@ -8,6 +8,7 @@
 // What the status frame says after a run: why a document got no backup, or
 // why it went elsewhere than asked.  In the order of precedence.
 enum class RunNote {
+    WordDidNotAnswer,        // a Word's documents were left for the next run
     NotEnoughSpace,          // reported once per folder, then noted
     FolderRefusedWriting,    // likewise
     RightsManaged,           // never copied, by either way

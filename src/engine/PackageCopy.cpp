@@ -17,10 +17,10 @@
 
 namespace {
 
-// A failure that says nothing about this document's package: Word gone,
-// busy past the retry bound, or the clipboard held (which ends the run).
+// A failure that says nothing about this document's package: Word gone or
+// not answering, or the clipboard held (which ends the run).
 bool IsAboutWord(const Failure& failure) {
-    return IsServerGone(failure) || IsServerBusy(failure) || IsClipboardInUse(failure);
+    return IsServerGone(failure) || DidNotAnswer(failure) || IsClipboardInUse(failure);
 }
 
 }  // namespace
@@ -35,6 +35,7 @@ std::optional<DocxPackage> PackageCopy::read(const RunDocument& doc) {
     std::optional<std::wstring> flatOpc;
     guard.step(60, [&] {
         try {
+            CallScope whole(CallAnswerBounds().document);
             flatOpc = doc.document.get(L"WordOpenXML").toText();
         } catch (const Failure& failure) {
             if (IsAboutWord(failure)) throw;

@@ -10,7 +10,7 @@ Protection ProtectionOf(const Dispatch& document, const std::shared_ptr<MemberId
         Dispatch permission = document.get(L"Permission").toDispatch().shareIds(permissionIds);
         if (permission.get(L"Enabled").toBool()) return Protection::RightsManaged;
     } catch (const Failure& failure) {
-        if (IsServerGone(failure) || IsServerBusy(failure)) throw;
+        if (IsServerGone(failure) || DidNotAnswer(failure)) throw;
         if (closed(failure)) return Protection::Closed;
     }
     try {

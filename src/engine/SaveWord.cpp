@@ -5,6 +5,7 @@
 // the running-object table, 45 pruning; the documents' in DocumentBackup.cpp.
 #include "engine/SaveWord.h"
 
+#include "common/ErrorReport.h"
 #include "common/Guard.h"
 #include "engine/DocumentBackup.h"
 #include "engine/HistoryFile.h"
@@ -17,6 +18,9 @@
 #include <utility>
 
 namespace {
+
+// Each call that lets go of a Word that did not answer.
+constexpr auto kLetGoAnswer = std::chrono::milliseconds(1000);
 
 // Points the run object at the run under way for as long as it lasts.
 class ActiveRun {
@@ -32,7 +36,9 @@ private:
 // that dies or stays busy stops only its own documents.
 Guard RunGuard(RunState& run) {
     Guard guard(L"SaveWord", L"SaveAll");
-    guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure); });
+    guard.stopAfter([&run](const Failure& failure) { return run.endsRunAfter(failure) || DidNotAnswer(failure); });
+    // A Word that does not answer is told of once, at the end.
+    guard.holdBack(DidNotAnswer);
     return guard;
 }
 
@@ -74,25 +80,37 @@ bool BackUpWord(FoundWord& found, RunContext& context) {
     for (const Dispatch& document : documents)
         if (!guard.stopped()) DocumentBackup(context, document).run();
     const bool seenThrough = listed && !guard.stopped();
-    // A Word that died or stayed busy: its documents may still be open.
+    // A Word that died or did not answer: its documents may still be open.
     if (seenThrough)
         context.watch.seenThrough(found.process);
     else
         context.watch.notSeenThrough(found.process);
+    if (guard.heldBack()) {
+        // Letting go of a Word that does not answer waits on it too.
+        CallScope brief(kLetGoAnswer);
+        documents.clear();
+        run.user.reset();
+    }
     return seenThrough;
 }
 
 // 2-4: each Word in turn; then the Words that only the running-object table
-// knows.  True when every Word was gone through.
-bool GoThroughWords(WordInstances& instances, RunContext& context, Guard& guard) {
+// knows.  True when every Word was gone through; noAnswer: the first call
+// that a Word did not answer.
+bool GoThroughWords(WordInstances& instances, RunContext& context, Guard& guard,
+                    std::optional<Guard::Held>& noAnswer) {
     RunState& run = context.run;
+    auto renewGuard = [&] {
+        if (!noAnswer) noAnswer = guard.heldBack();
+        guard = RunGuard(run);
+    };
     std::vector<FoundWord> words = instances.backedUp();
     bool throughAll = true, tableAsked = false;
     for (size_t w = 0; w < words.size() && !run.finished && !run.clipboardInUse; ++w) {
-        if (w > 0) guard = RunGuard(run);
+        if (w > 0) renewGuard();
         throughAll = BackUpWord(words[w], context) && throughAll;
         if (w + 1 == words.size() && !run.finished && !std::exchange(tableAsked, true)) {
-            if (guard.stopped()) guard = RunGuard(run);
+            if (guard.stopped()) renewGuard();
             guard.step(6, [&] {
                 std::ranges::move(instances.fromRunningObjectTable(context.seen), std::back_inserter(words));
             });
@@ -125,6 +143,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // A click on the test button while a run waits for the clipboard or the
     // folder picker is ignored: the run under way covers every document.
     if (state_) return RunOutcome::AlreadyRunning;
+    // Every call of the run is bounded, its busy waits within one bound.
+    CallScope calls;
     RunState run(options.owner);
     ActiveRun active(state_, run);
     // Copies of protected backups that Word has let go of since the last run.
@@ -136,8 +156,9 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     case WordState::NotRunning:
         // Word is gone, and with it whatever was never saved.
         TellClosed(host, closedUnsaved_.wordGone());
+        toldOfAnswers(true, 1);
         return RunOutcome::NoWord;
-    case WordState::Busy: return RunOutcome::WordDidNotAnswer;
+    case WordState::Busy: toldOfAnswers(false, 1); return RunOutcome::WordDidNotAnswer;
     case WordState::Running: break;
     }
     host.BackupStarted();
@@ -155,14 +176,22 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     // that needs it does.
     if (!context.packageWay) context.clipboardCopy.start();
     closedUnsaved_.runStarted();
-    const bool throughAll = GoThroughWords(instances, context, guard);
-    endRun(context, guard, throughAll);
+    std::optional<Guard::Held> noAnswer;  // the first call that a Word did not answer
+    const bool throughAll = GoThroughWords(instances, context, guard, noAnswer);
+    endRun(context, instances, guard, throughAll, noAnswer);
     return RunOutcome::Done;
 }
 
-void BackupRun::endRun(RunContext& context, Guard& guard, bool throughAll) {
+void BackupRun::endRun(RunContext& context, const WordInstances& instances, Guard& guard, bool throughAll,
+                       std::optional<Guard::Held> noAnswer) {
     RunState& run = context.run;
+    if (!noAnswer) noAnswer = guard.heldBack();
     if (!run.finished) guard = RunGuard(run);
+    // A Word that did not answer keeps its documents' state: no balloon
+    // from this run, and the next run tries again.
+    for (const WordProcess& process : instances.unanswered()) context.watch.notSeenThrough(process);
+    const bool allAnswered = !noAnswer && instances.allAnswered();
+    if (!allAnswered) context.notes.insert(RunNote::WordDidNotAnswer);
     if (throughAll && !run.finished) context.recovered.forgetClosedComparisons();
     guard.step(45, [&] {
         const std::wstring line = context.housekeeping.prune();
@@ -170,13 +199,19 @@ void BackupRun::endRun(RunContext& context, Guard& guard, bool throughAll) {
     });
     context.journal.compactIfMostlyGone();
     context.tellNotes();
-    if (!run.finished && !run.clipboardInUse) TellClosed(context.host, closedUnsaved_.runEnded());
+    // Only a run that went through every Word knows what is gone.
+    if (!run.finished && !run.clipboardInUse && allAnswered && instances.tableAnswered())
+        TellClosed(context.host, closedUnsaved_.runEnded());
+    // Nobody is left to read a report after a closing window finished the run.
+    const bool closing = run.finished;
     Finish(run);
+    if (!closing) toldOfAnswers(allAnswered, noAnswer ? noAnswer->step : 1);
 }
 
 OneBackup BackupRun::BackUpOne(const Dispatch& word, const Dispatch& document, BackupOptions options,
                                RunHost& host) {
     if (state_) return {RunOutcome::AlreadyRunning};
+    CallScope calls;
     RunState run(options.owner);
     ActiveRun active(state_, run);
     Guard guard = RunGuard(run);
@@ -192,4 +227,10 @@ OneBackup BackupRun::BackUpOne(const Dispatch& word, const Dispatch& document, B
     context.tellNotes();
     Finish(run);
     return result;
+}
+
+void BackupRun::toldOfAnswers(bool allAnswered, int step) {
+    if (allAnswered) noAnswerTold_ = false;
+    else if (!std::exchange(noAnswerTold_, true))
+        ReportError(Location(L"SaveWord", L"SaveAll"), step, Failure::Text(kWordDidNotAnswerText));
 }

@@ -3,6 +3,7 @@
 // made by the run object that the window owns; each document goes through
 // a DocumentBackup.  Everything here runs on the GUI thread.
 #include "common/Automation.h"
+#include "common/Guard.h"
 #include "engine/BackupJournal.h"
 #include "engine/BackupOptions.h"
 #include "engine/ClosedUnsaved.h"
@@ -28,7 +29,14 @@ struct OneBackup {
 
 struct RunState;
 struct RunContext;
+class WordInstances;
 class Guard;
+
+// Said once, in the error report, when a run is left without a Word's
+// documents because that Word did not answer; not again until a run has
+// gone through every Word.
+inline constexpr wchar_t kWordDidNotAnswerText[] =
+    L"Word did not answer in time, so its documents could not all be backed up. The next backup will try again.";
 
 // The backup run and what it keeps from one pass to the next: the journal
 // as read so far, and what each document's last backup held.
@@ -62,9 +70,13 @@ public:
 
 private:
     BackupJournal& journalFor(const BackupOptions& options);
-    void endRun(RunContext& context, Guard& guard, bool throughAll);
+    void endRun(RunContext& context, const WordInstances& instances, Guard& guard, bool throughAll,
+                std::optional<Guard::Held> noAnswer);
+    // Tells the user that a Word did not answer, once until every Word does.
+    void toldOfAnswers(bool allAnswered, int step);
 
     RunState* state_ = nullptr;  // the run under way
+    bool noAnswerTold_ = false;
     std::unique_ptr<BackupJournal> journal_;  // read on where the last run stopped
     HousekeepingMemory housekeepingMemory_;
     ClosedUnsavedWatch closedUnsaved_;

@@ -3,11 +3,14 @@
 #include "common/Guard.h"
 #include "common/Handle.h"
 #include "common/Main.h"
+#include "common/MonotonicClock.h"
 #include "common/Text.h"
+#include "engine/WebFolders.h"
 
 #include <oleacc.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 
 using Microsoft::WRL::ComPtr;
@@ -15,8 +18,12 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr wchar_t kDocumentWindowClass[] = L"OpusApp", kDocumentPaneClass[] = L"_WwG";
-// A window whose thread does not answer within this long is taken as hung.
-constexpr UINT kWindowAnswerMs = 5000;
+// A Word whose windows do not answer within this long, together, is taken as
+// hung: one bound per process, whatever number of windows it shows.
+constexpr auto kWindowAnswer = std::chrono::milliseconds(5000);
+// Each call into an object of the running-object table: other programs'
+// objects are there too, and a Word found only there can wait a run.
+constexpr auto kTableObjectAnswer = std::chrono::milliseconds(2000);
 
 ComPtr<IUnknown> IdentityOf(const Dispatch& object) {
     ComPtr<IUnknown> identity;
@@ -85,20 +92,31 @@ HRESULT WindowObjectFromResult(LRESULT result, void** object) {
 }
 
 // The Word behind a document window: its pane's Window object (what
-// AccessibleObjectFromWindow gives, asked with a bound so that a hung Word
-// cannot hold the run), then that window's Application.
-Dispatch WordOfWindow(HWND frame) {
+// AccessibleObjectFromWindow gives, asked within what is left of its
+// process's bound, and never of a window that Windows takes for hung), then
+// that window's Application.  unanswered: the window did not answer in time.
+Dispatch WordOfWindow(HWND frame, MonotonicClock::time_point deadline, bool& unanswered) {
     HWND pane = PaneOf(frame);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - MonotonicClock::now());
+    if (!pane) return {};
     DWORD_PTR answer = 0;
-    if (!pane || !SendMessageTimeoutW(pane, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_NATIVEOM), SMTO_ABORTIFHUNG,
-                                      kWindowAnswerMs, &answer) ||
-        static_cast<LRESULT>(answer) <= 0)
+    if (left.count() <= 0 || !SendMessageTimeoutW(pane, WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_NATIVEOM),
+                                                  SMTO_ABORTIFHUNG, static_cast<UINT>(left.count()), &answer)) {
+        unanswered = IsWindow(pane) != FALSE;
         return {};
+    }
+    if (static_cast<LRESULT>(answer) <= 0) return {};
     ComPtr<IDispatch> window;
     if (FAILED(WindowObjectFromResult(static_cast<LRESULT>(answer), reinterpret_cast<void**>(window.GetAddressOf()))))
         return {};
     return Dispatch(window).get(L"Application").toDispatch();
 }
+
+// The extensions of what Word opens as a document: its own kinds, and the
+// text and web kinds.
+constexpr std::wstring_view kWordDocumentExtensions[] = {L"DOCX", L"DOCM", L"DOTX", L"DOTM", L"DOC",   L"DOT",
+                                                         L"RTF",  L"ODT",  L"TXT",  L"XML",  L"HTM",   L"HTML",
+                                                         L"MHT",  L"MHTML", L"WPD", L"WPS"};
 
 }  // namespace
 
@@ -129,27 +147,32 @@ FoundWord* WordInstances::add(Dispatch app, WordProcess process) {
 }
 
 WordState WordInstances::find() {
+    CallScope calls;
     Guard quiet = Guard::Quiet();
-    auto busy = [&] { busy_ = busy_ || (quiet.lastFailure() && IsServerBusy(*quiet.lastFailure())); };
     if (Dispatch active = ActiveWord(quiet)) add(std::move(active), {})->active = true;
-    busy();
+    activeUnanswered_ = quiet.lastFailure() && DidNotAnswer(*quiet.lastFailure());
     // One window per process: a process is one Word.  Only a Word not known
     // yet is asked its name.
     for (const auto& [pid, windows] : DocumentWindows()) {
+        const bool shown = std::ranges::any_of(windows, &DocumentWindow::visible);
+        const auto deadline = MonotonicClock::now() + kWindowAnswer;
+        bool unanswered = false;
         for (const DocumentWindow& window : windows) {
+            Guard ask = Guard::Quiet();
             FoundWord* found = nullptr;
-            quiet.step(2, [&] {
-                Dispatch app = WordOfWindow(window.frame);
+            ask.step(2, [&] {
+                Dispatch app = WordOfWindow(window.frame, deadline, unanswered);
                 if (app && (known(app) || IsWord(app))) found = add(std::move(app), ProcessOf(pid));
             });
-            busy();
-            if (!found) continue;
-            found->shown = found->shown || std::ranges::any_of(windows, &DocumentWindow::visible);
-            break;
+            unanswered = unanswered || (ask.lastFailure() && DidNotAnswer(*ask.lastFailure()));
+            if (found) found->shown = found->shown || shown;
+            if (found || unanswered) break;
         }
+        // A program's Word that hangs is none of the user's business.
+        if (unanswered && shown) unanswered_.push_back(ProcessOf(pid));
     }
     if (std::ranges::any_of(words_, &FoundWord::backedUp)) return WordState::Running;
-    return busy_ ? WordState::Busy : WordState::NotRunning;
+    return allAnswered() ? WordState::NotRunning : WordState::Busy;
 }
 
 std::vector<FoundWord> WordInstances::backedUp() const {
@@ -159,13 +182,13 @@ std::vector<FoundWord> WordInstances::backedUp() const {
 }
 
 std::vector<FoundWord> WordInstances::fromRunningObjectTable(const std::set<std::wstring>& seen) {
+    CallScope calls;
     ComPtr<IRunningObjectTable> table;
     ComPtr<IEnumMoniker> monikers;
     ComPtr<IBindCtx> context;
     if (FAILED(GetRunningObjectTable(0, &table)) || FAILED(table->EnumRunning(&monikers)) ||
         FAILED(CreateBindCtx(0, &context)))
         return {};
-    Guard quiet = Guard::Quiet();
     const size_t before = words_.size();
     for (ComPtr<IMoniker> moniker; monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK;) {
         DWORD kind = 0;
@@ -175,9 +198,12 @@ std::vector<FoundWord> WordInstances::fromRunningObjectTable(const std::set<std:
             continue;
         const std::wstring name = UpperCase(raw);
         CoTaskMemFree(raw);
-        if (seen.contains(name)) continue;
-        // Other programs' documents are there too: only Word's count.
+        // Other programs' documents are there too: only Word's are asked,
+        // each call briefly, and none after one that did not answer.
+        if (seen.contains(name) || !IsWordDocumentName(name)) continue;
+        Guard quiet = Guard::Quiet();
         quiet.step(3, [&] {
+            CallScope brief(kTableObjectAnswer, kTableObjectAnswer);
             ComPtr<IUnknown> object;
             ComPtr<IDispatch> document;
             if (FAILED(table->GetObject(moniker.Get(), &object)) || !object || FAILED(object.As(&document))) return;
@@ -186,6 +212,10 @@ std::vector<FoundWord> WordInstances::fromRunningObjectTable(const std::set<std:
             const bool visible = app.get(L"Visible").toBool();
             add(std::move(app), {})->shown = visible;
         });
+        if (quiet.lastFailure() && DidNotAnswer(*quiet.lastFailure())) {
+            tableUnanswered_ = true;
+            break;
+        }
     }
     std::vector<FoundWord> added;
     for (size_t i = before; i < words_.size(); ++i)
@@ -195,10 +225,20 @@ std::vector<FoundWord> WordInstances::fromRunningObjectTable(const std::set<std:
 
 Dispatch AnyRunningWord() {
     // Start-up asks twice: the windows of every Word are asked only without an active one.
+    CallScope calls;
     Guard quiet = Guard::Quiet();
     if (Dispatch active = ActiveWord(quiet)) return active;
     WordInstances instances;
     instances.find();
     const std::vector<FoundWord> words = instances.backedUp();
     return words.empty() ? Dispatch() : words.front().app;
+}
+
+bool IsWordDocumentName(std::wstring_view name) {
+    // A web address may carry a query or a fragment after the file's name.
+    if (IsWebAddress(name)) name = name.substr(0, name.find_first_of(L"?#"));
+    const size_t dot = name.find_last_of(L"./\\");
+    if (dot == std::wstring_view::npos || name[dot] != L'.') return false;
+    const std::wstring extension = UpperCase(name.substr(dot + 1));
+    return std::ranges::find(kWordDocumentExtensions, extension) != std::end(kWordDocumentExtensions);
 }

@@ -9,6 +9,7 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One Word found.  Backed up: the active object whatever it shows, any
@@ -27,15 +28,24 @@ class WordInstances {
 public:
     // The active object and the Word of each process that has a document
     // window (one window asked per process), each answering to the name
-    // "Microsoft Word"; a Word that stays busy past the retry bound is left
-    // out.  Running when one was found, Busy when only busy ones were.
+    // "Microsoft Word"; a Word that does not answer (busy past the retry
+    // bound, a call or its windows unanswered within their bounds) is left
+    // out.  Running when one was found, Busy when only unanswering ones were.
     WordState find();
+    // Every Word that find() asked answered.
+    bool allAnswered() const { return !activeUnanswered_ && unanswered_.empty(); }
+    // Every object of the table that was asked answered (it may have been a
+    // Word only the table knows, whose documents were then not seen).
+    bool tableAnswered() const { return !tableUnanswered_; }
+    // The processes of the user's Words (a window shown) that did not answer.
+    const std::vector<WordProcess>& unanswered() const { return unanswered_; }
     // The Words found that a run backs up, the active object first.
     std::vector<FoundWord> backedUp() const;
     // The Words of the table's Word documents that find() did not reach,
     // shown ones only (Visible).  seen: the full names, in upper case, of
     // the documents already gone through; only the others are asked for
-    // their Word.  Afterwards they count as found.
+    // their Word, and only those whose names are Word documents, each call
+    // within a short bound.  Afterwards they count as found.
     std::vector<FoundWord> fromRunningObjectTable(const std::set<std::wstring>& seen);
 
 private:
@@ -44,8 +54,13 @@ private:
     FoundWord* add(Dispatch app, WordProcess process);
 
     std::vector<FoundWord> words_;
-    bool busy_ = false;
+    std::vector<WordProcess> unanswered_;
+    bool activeUnanswered_ = false, tableUnanswered_ = false;
 };
+
+// A name that Word opens as a document (its own kinds, text and web pages,
+// the kinds it converts), by extension, case ignored; a web address too.
+bool IsWordDocumentName(std::wstring_view name);
 
 // The running Word that start-up asks: the active object, else any Word
 // that shows a document window; empty when none answers.

@@ -18,14 +18,15 @@ constexpr wchar_t kCountdownText[] = L"On. Next backup save will occur in ";
 // Shown instead of a countdown while no interval is chosen (after a stored
 // position that could not be applied): the count stands still, visibly.
 constexpr wchar_t kNoIntervalText[] = L"On. Please choose how often to back up in the list below.";
-// After the status while the last run found Word busy past the retry bound
-// (the user is in one of its dialogs): no box, which would stop the user as
-// well.  It fits the frame after a countdown in the window's font.
+// After the status while the last run found Word not answering (busy past
+// the retry bound, the user in one of its dialogs, or hung); the run's box
+// said so once.  It fits the frame after a countdown in the window's font.
 constexpr wchar_t kWordDidNotAnswerNote[] = L" (last skipped: Word did not answer)";
 // After the status while the last run noted something, in RunNote's order;
-// a box said the first two the first time.  Each fits the frame after a
+// a box said the first three the first time.  Each fits the frame after a
 // countdown.
 constexpr const wchar_t* kRunNotes[] = {
+    kWordDidNotAnswerNote,
     L" (last skipped: not enough disk space)",
     L" (last skipped: folder refused writing)",
     L" (last skipped: rights-managed document)",

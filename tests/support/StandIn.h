@@ -67,10 +67,10 @@ std::wstring UnsavedText(const std::wstring& name);
 // Fault switches, read by every stand-in at every call (see README.md).
 struct Fault {
     std::wstring member;            // "Copy", "Range.Copy", "ClassFactory.CreateInstance" or "*"
-    std::wstring action = L"fail";  // fail | slow | busy | reject | retrylater | die | open | close
+    std::wstring action = L"fail";  // fail | slow | linger | hang | busy | reject | retrylater | die | open | close | gone
     std::wstring description;       // fail: the error's description
     long number = 0;                // fail: Word's error number (0: 4198)
-    unsigned milliseconds = 0;      // slow
+    unsigned milliseconds = 0;      // slow, linger; hang (0: for ever)
     unsigned perMegabyte = 0;       // slow: this much more per MB of the package a WordOpenXML builds
     unsigned exitCode = 3;          // die
     unsigned call = 1;              // the first matching call that is hit, 1-based

@@ -68,7 +68,7 @@ bool ParseAction(const std::wstring& text, FaultAction& action) {
                     {L"busy", FaultAction::Busy},     {L"reject", FaultAction::Reject},
                     {L"retrylater", FaultAction::RetryLater}, {L"die", FaultAction::Die},
                     {L"open", FaultAction::Open},     {L"close", FaultAction::Close},
-                    {L"gone", FaultAction::Gone}};
+                    {L"gone", FaultAction::Gone},     {L"hang", FaultAction::Hang}};
     for (const auto& a : kActions)
         if (SameText(text, a.name)) {
             action = a.action;

@@ -13,7 +13,7 @@ const wchar_t* Role();
 std::wstring AppNameSetting();
 std::wstring VersionSetting();
 
-enum class FaultAction { Fail, Slow, Linger, Busy, Reject, RetryLater, Die, Open, Close, Gone };
+enum class FaultAction { Fail, Slow, Linger, Busy, Reject, RetryLater, Die, Open, Close, Gone, Hang };
 
 struct FiredFault {
     FaultAction action;

@@ -215,7 +215,7 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
             document = documentOf(id, args);
         } catch (...) {
         }
-        bool busy = false;
+        bool busy = false, hung = false;
         DWORD linger = 0;
         for (const FiredFault& fault : FaultsFor(FaultStage::Invoke, name, document)) {
             switch (fault.action) {
@@ -225,6 +225,12 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
                 break;
             case FaultAction::Linger: linger += fault.milliseconds; break;
             case FaultAction::Busy: busy = true; break;
+            case FaultAction::Hang:
+                // A hung Word: the call is taken and not answered, and its
+                // message loop is dead meanwhile.
+                Sleep(fault.milliseconds ? fault.milliseconds : INFINITE);
+                hung = true;
+                break;
             case FaultAction::Open: OpenForUser(fault.file); break;
             case FaultAction::Close: CloseForUser(fault.file); break;
             case FaultAction::Die: {
@@ -242,6 +248,9 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
         if (busy) {
             hr = RPC_E_SERVERCALL_RETRYLATER;
             outcome = L"busy";
+        } else if (hung) {
+            hr = E_ABORT;
+            outcome = L"hung";
         } else {
             call(*member, put, args, value);
             LingerAnswering(linger);

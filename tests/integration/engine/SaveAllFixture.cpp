@@ -35,6 +35,8 @@ SaveAllRun::SaveAllRun() {
 }
 
 SaveAllRun::~SaveAllRun() {
+    SetBusyRetryBound(std::chrono::seconds(30));
+    SetCallAnswerBounds({});
     DestroyWindow(owner);
 }
 

@@ -2,6 +2,7 @@
 // The backup run against the stand-in, with real files, the real clipboard,
 // the real folder dialog and the real history file: the settings a run
 // reads, and the fixture that records its reports and sees what it left.
+#include "common/Automation.h"
 #include "engine/SaveWord.h"
 #include "engine/WordProbes.h"
 #include "support/ComApartment.h"
@@ -72,6 +73,7 @@ protected:
     bool onlyUserWordLeft(DWORD userPid);
 
     ComApartment com;
+    MessageFilterRegistration filter;  // as the program's window thread has it
     TestServices services;
     BackupRun run;
     StandIn::Session session;

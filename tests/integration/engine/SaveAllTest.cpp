@@ -14,21 +14,31 @@
 #include <algorithm>
 #include <set>
 
-TEST_F(SaveAllRun, NoWordOrABusyWordCreatesLogsAndShowsNothing) {
+TEST_F(SaveAllRun, NoWordOrBusyWordsCreateNothingAndAreToldOncePerEpisode) {
     EXPECT_EQ(SaveAll(settings), RunOutcome::NoWord);
 
-    // A Word with one of its dialogs open refuses every call; the run says
-    // so to the window instead of passing as "no Word".
+    // Two Words with a dialog open refuse every call: one bound for both, and
+    // one report until a run gets through.
     auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")});
-    SetBusyRetryBound(std::chrono::milliseconds(300));
-    StandIn::SetFault(L"busy", {.member = L"*", .action = L"busy", .role = L"user"});
+    auto other = StandIn::StartUserWord({doc(L"B.txt", L"b")});
+    SetBusyRetryBound(std::chrono::seconds(1));
+    const StandIn::Fault busy{.member = L"*", .action = L"busy", .role = L"user"};
+    StandIn::SetFault(L"busy", busy);
     EXPECT_EQ(SaveAll(settings), RunOutcome::WordDidNotAnswer);
-    SetBusyRetryBound(std::chrono::seconds(30));
-
-    EXPECT_TRUE(reports.empty());
+    // About ten refusals in the bound, then one per later call (a bound per window: thrice that).
+    EXPECT_LT(StandIn::FaultSeen(L"busy"), 20u);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::WordDidNotAnswer);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(FirstLine(reports[0]), kWordDidNotAnswerText);
     EXPECT_EQ(calls(L"ClassFactory.CreateInstance"), 0);
     EXPECT_FALSE(PathExists(settings.history));
     EXPECT_EQ(settings.started, 0);  // no wait cursor for a run that backs nothing up
+
+    StandIn::RemoveFault(L"busy");
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    StandIn::SetFault(L"busy", busy);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::WordDidNotAnswer);
+    EXPECT_EQ(reports.size(), 2u) << "a new episode is told again";
 }
 
 TEST_F(SaveAllRun, WordWithoutDocumentsCreatesBothInstancesAndQuitsThem) {

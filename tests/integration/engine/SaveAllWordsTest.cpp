@@ -4,6 +4,7 @@
 #include "SaveAllFixture.h"
 
 #include "common/Automation.h"
+#include "common/ComObject.h"
 #include "common/MonotonicClock.h"
 #include "common/SlimLock.h"
 #include "common/Text.h"
@@ -13,6 +14,8 @@
 #include "support/Docx.h"
 #include "support/Files.h"
 #include "support/Thread.h"
+#include "support/Wait.h"
+#include "support/WindowLookup.h"
 
 #include <algorithm>
 #include <atomic>
@@ -228,4 +231,116 @@ TEST_F(SaveAllRun, ACopyThatMeetsASaveIsWholeAndTheSaveSucceeds) {
     EXPECT_TRUE(versions.contains(hash(backup)) || calls(L"Document.WordOpenXML") > 0);
     EXPECT_TRUE(ReadDocxText(stamped(backups + L"\\Large.docx")).starts_with(L"small") ||
                 ReadDocxText(stamped(backups + L"\\Large.docx")).starts_with(L"xxxx"));
+}
+
+// The documents the run said it backed up since the last call, by name.
+static std::vector<std::wstring> BackedUp(TestSettings& settings) {
+    std::vector<std::wstring> names;
+    for (const std::wstring& path : std::exchange(settings.saved, {}))
+        names.push_back(path.substr(path.rfind(L'\\') + 1, path.find(L" Date ") - path.rfind(L'\\') - 1));
+    return names;
+}
+
+// Word takes a call and never answers (hung, or waiting on something of its
+// own): the call is given up at its bound, that Word's documents wait for
+// the next run, which backs them up, and nothing is taken for closed.
+TEST_F(SaveAllRun, AWordThatNeverAnswersACallIsLeftForTheNextRun) {
+    settings.clipboardCopy = false;
+    auto first = StandIn::StartUserWord({doc(L"A.txt", L"a"), doc(L"B.txt", L"b"), doc(L"C.txt", L"c")}, {L"Draft"});
+    auto second = StandIn::StartUserWord({}, {L"Notes"});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(BackedUp(settings), (std::vector<std::wstring>{L"A.txt", L"B.txt", L"C.txt", L"Draft", L"Notes"}));
+    Dispatch::GetActive(kWordProgId).get(L"Documents", {L"Draft"}).toDispatch().call(L"Close", {false});
+
+    // Windows ends the call at the bound; Wine 8 gives the cancellation only
+    // once the hang is over, so here B's package not being read proves it.
+    SetCallAnswerBounds({std::chrono::seconds(10), std::chrono::seconds(1)});
+    StandIn::SetFault(L"hang", {.member = L"WordOpenXML", .action = L"hang", .milliseconds = 5000, .times = 1,
+                                .document = L"B.txt"});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(BackedUp(settings), (std::vector<std::wstring>{L"A.txt", L"Notes"}));
+    EXPECT_TRUE(settings.closed.empty()) << "the Word that did not answer may still hold Draft";
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(FirstLine(reports[0]), kWordDidNotAnswerText);
+
+    auto hung = [&] { return std::ranges::any_of(session.calls(), [](auto& c) { return c.outcome == L"hung"; }); };
+    ASSERT_TRUE(WaitFor(hung, std::chrono::seconds(20)));
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(BackedUp(settings), (std::vector<std::wstring>{L"A.txt", L"B.txt", L"C.txt", L"Notes"}));
+    EXPECT_EQ(std::exchange(settings.closed, {}).size(), 1u);  // Draft, now
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(settings.noted(RunNote::WordDidNotAnswer), 1);
+
+    // The other Word hangs in a call of another program: its windows do not
+    // answer either, and that Word is left out within one bound.
+    StandIn::SetFault(L"hang", {.member = L"Version", .action = L"hang", .milliseconds = 8000, .times = 1});
+    Thread program([pid = second.pid] {
+        ComApartment com;
+        WordInstances words;
+        words.find();
+        for (const FoundWord& word : words.backedUp())
+            if (word.process.id == pid) Guard::Quiet().step(1, [&] { word.app.get(L"Version"); });
+    });
+    const HWND window = FindTopLevel(second.pid, L"OpusApp");
+    ASSERT_TRUE(WaitFor([&] { return !SendWithTimeout(window, WM_GETTEXTLENGTH, 0, 0, Millis(100)); }, Millis(10000)));
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(BackedUp(settings), (std::vector<std::wstring>{L"A.txt", L"B.txt", L"C.txt"}));
+    EXPECT_TRUE(settings.closed.empty()) << "Notes may still be there";
+    EXPECT_EQ(reports.size(), 2u);
+}
+
+using Microsoft::WRL::ComPtr;
+
+// Another program's object in the running-object table, counting what it is asked.
+struct TableObject final : ComObject<IDispatch, IID_IDispatch> {
+    explicit TableObject(bool busy) : busy(busy) {}
+    bool busy;
+    int asked = 0;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return ++asked, E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return ++asked, E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID* id) override {
+        return ++asked, *id = 1, S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return ++asked, busy ? RPC_E_SERVERCALL_RETRYLATER : DISP_E_MEMBERNOTFOUND;
+    }
+};
+
+TEST_F(SaveAllRun, OnlyWordsDocumentsInTheRunningObjectTableAreAskedAndBriefly) {
+    auto word = StandIn::StartUserWord({doc(L"A.txt", L"a")}, {L"Draft"});
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    const std::pair<const wchar_t*, bool> objects[] = {  // asked or not
+                   {L"C:\\Books\\Budget.xlsx", false}, {L"C:\\Decks\\Plan.pptx", false},
+                   {L"C:\\Mail\\Note.msg", false},      {L"C:\\Docs.docx\\Data", false},
+                   {L"C:\\Docs\\Letter.DOCX", true},   {L"C:\\Docs\\Page.htm", true},
+                   {L"https://example.com/Shared/Notes.rtf?web=1", true}};
+    ComPtr<IRunningObjectTable> table;
+    ASSERT_EQ(GetRunningObjectTable(0, &table), S_OK);
+    std::vector<std::pair<ComPtr<TableObject>, DWORD>> registered;
+    auto enter = [&](const wchar_t* name, bool busy) {
+        ComPtr<TableObject> object;
+        object.Attach(new TableObject(busy));
+        ComPtr<IMoniker> moniker;
+        DWORD cookie = 0;
+        CreateFileMoniker(name, &moniker);
+        EXPECT_EQ(table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, object.Get(), moniker.Get(), &cookie), S_OK);
+        registered.emplace_back(object, cookie);
+    };
+    for (const auto& [name, asked] : objects) enter(name, false);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    for (size_t i = 0; i < std::size(objects); ++i)
+        EXPECT_EQ(registered[i].first->asked > 0, objects[i].second) << ToUtf8(objects[i].first);
+
+    // A Word document's object that refuses every call gets its own short
+    // bound, not 30 s, no box, and nothing is taken for closed meanwhile.
+    for (const auto& [object, cookie] : std::exchange(registered, {})) EXPECT_EQ(table->Revoke(cookie), S_OK);
+    Dispatch::GetActive(kWordProgId).get(L"Documents", {L"Draft"}).toDispatch().call(L"Close", {false});
+    enter(L"C:\\Docs\\Busy.docx", true);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_LT(registered[0].first->asked, 60) << "about 2 s of refusals";
+    EXPECT_TRUE(settings.closed.empty());
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(table->Revoke(registered[0].second), S_OK);
+    EXPECT_EQ(SaveAll(settings), RunOutcome::Done);
+    EXPECT_EQ(settings.closed.size(), 1u);
 }

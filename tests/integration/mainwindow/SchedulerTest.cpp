@@ -221,7 +221,7 @@ TEST_F(FormTest, ABusyWordAndWhatARunLeftOutAreSaidInTheStatusUntilARunGetsThrou
         {RunOutcome::WordDidNotAnswer, {}, note}, {RunOutcome::AlreadyRunning, {}, note}, {RunOutcome::Done, {}, L""},
         {RunOutcome::WordDidNotAnswer, {}, note}, {RunOutcome::NoWord, {}, L""},
         {RunOutcome::Done, {NotEnoughSpace}, space}, {RunOutcome::NoWord, {}, space},
-        {RunOutcome::WordDidNotAnswer, {}, note},
+        {RunOutcome::WordDidNotAnswer, {}, note}, {RunOutcome::Done, {NotEnoughSpace, WordDidNotAnswer}, note},
         {RunOutcome::Done, {WebDocumentInLocation, PasswordProtected, FolderRefusedWriting}, refused},
         {RunOutcome::Done, {WebDocumentInLocation, RightsManaged}, rights},
         {RunOutcome::Done, {PasswordProtected, WebDocumentInLocation}, password},
@@ -238,7 +238,7 @@ TEST_F(FormTest, ABusyWordAndWhatARunLeftOutAreSaidInTheStatusUntilARunGetsThrou
         EXPECT_EQ(f.Frame2.caption(), kCountdown + L"00:00:29" + step.note)
             << "the countdown goes on in front of the note";
     }
-    EXPECT_EQ(rec.saveAllCalls, 13);
+    EXPECT_EQ(rec.saveAllCalls, 14);
     EXPECT_TRUE(rec.boxes.empty()) << "Word is busy because the user is in one of its dialogs: no box";
 
     // Also after the switch's own text; and it fits the frame in its font.
