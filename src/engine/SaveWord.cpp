@@ -1,5 +1,6 @@
 #include "engine/SaveWord.h"
 
+#include "common/CompleteFile.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
 #include "common/Services.h"
@@ -49,6 +50,9 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     if (state_) return RunOutcome::AlreadyRunning;
     RunState run(options.owner);
     ActiveRun active(state_, run);
+    // Held files wait 2 s in all per run, not each: the rest go to the next
+    // name, or stay for the next run's prune.
+    HeldFileBudget heldFiles(2000);
     // Copies of protected backups that Word has let go of since the last run.
     RemoveReleasedCopies();
 
@@ -146,7 +150,8 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
                             documentPath.empty() || onTheWeb ? std::wstring() : key);
         // Its file is plain where Word holds a recovered copy of a protected
         // backup: such content leaves Word only encrypted.
-        const bool plainCopy = recovered.isPlainCopy(documentPath, name);
+        const Protection recoveredAs = recovered.protectionOf(documentPath, name);
+        const bool plainCopy = recoveredAs != Protection::None;
         bool fromFile = packageWay && savedInWord.value_or(false) && !documentPath.empty() && !onTheWeb &&
                         IsWordPackageName(name) && !plainCopy;
 
@@ -159,8 +164,10 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
             protection = guard.value(18, [&] { return ProtectionOf(document, run.user.permissionIds); })
                              .value_or(Protection::Password);
             if (protection == Protection::Closed) return false;
-            // A decrypted copy of a protected backup, or Word's comparison with one.
-            if (plainCopy && protection == Protection::None) protection = Protection::Password;
+            // A decrypted copy of a protected backup, or Word's comparison
+            // with protected content: rights management's outranks a password.
+            if (recoveredAs == Protection::RightsManaged || (plainCopy && protection == Protection::None))
+                protection = recoveredAs;
             if (protection == Protection::RightsManaged || (protection == Protection::Password && !packageWay)) {
                 notes.insert(protection == Protection::RightsManaged ? RunNote::RightsManaged
                                                                      : RunNote::PasswordProtected);

@@ -5,6 +5,7 @@
 #include "common/Product.h"
 #include "common/Services.h"
 #include "engine/BackupName.h"
+#include "engine/RecoveredCopies.h"
 
 #include <utility>
 
@@ -85,7 +86,11 @@ void Form1::CloseNow() {
     Form_Unload();
 }
 
-void Form1::Form_Unload() { EndProcess(0); }
+void Form1::Form_Unload() {
+    // What Word has let go of does not outlive the program.
+    RemoveReleasedCopies();
+    EndProcess(0);
+}
 
 void Form1::EndProcess(UINT code) { services_->EndProcess(code); }
 

@@ -4,6 +4,7 @@
 // texts kept), how long another thread waits for the window to answer
 // meanwhile, and the preview of a backup against the next one (200 words
 // changed in 50,000).  Not a test: it prints.
+#include "Asker.h"
 #include "Milliseconds.h"
 #include "backupswindow/BackupsWindow.h"
 #include "common/MonotonicClock.h"
@@ -29,27 +30,6 @@ void Pump(const std::function<bool()>& until) {
         }
     }
 }
-
-// Another thread asks the window for nothing (WM_NULL) every 10 ms while it works.
-struct Asker {
-    explicit Asker(HWND hwnd)
-        : thread([this, hwnd] {
-              while (!done) {
-                  const auto asked = MonotonicClock::now();
-                  DWORD_PTR result = 0;
-                  SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
-                  longest = std::max(longest.load(), Since(asked));
-                  Sleep(10);
-              }
-          }) {}
-    ~Asker() {
-        done = true;
-        thread.join();
-    }
-    std::atomic<bool> done{false};
-    std::atomic<double> longest{0};
-    Thread thread;
-};
 
 void Searched(BackupsWindow& window, const wchar_t* words, const char* what) {
     Asker asker(window.hwnd());
