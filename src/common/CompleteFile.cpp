@@ -55,7 +55,7 @@ thread_local HeldFileBudget* t_heldBudget = nullptr;
 
 }  // namespace
 
-HeldFileBudget::HeldFileBudget(unsigned long milliseconds) : left_(milliseconds), outer_(t_heldBudget) {
+HeldFileBudget::HeldFileBudget(unsigned long long& left) : left_(left), outer_(t_heldBudget) {
     t_heldBudget = this;
 }
 

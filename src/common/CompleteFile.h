@@ -18,21 +18,24 @@ inline constexpr wchar_t kUnfinishedPrefix[] = L"~Orvelle unfinished backup ";
 bool RetryWhileHeld(const std::function<bool()>& act);
 
 // While one lives, the retries of RetryWhileHeld on its thread wait at most
-// milliseconds in all: a run that meets many held files (a prune of backups
-// another program keeps open) waits for the first ones, tries the rest once
-// and leaves them for the next run.
+// what is left in all, and spend it: a run's deletes of old backups that
+// another program keeps open wait for the first ones, try the rest once and
+// leave them for the next run.  Writes have none: a scanner that takes
+// every new file for a moment must not cost a backup.
 class HeldFileBudget {
 public:
-    explicit HeldFileBudget(unsigned long milliseconds);
+    // left: milliseconds, shared by every budget made with it.
+    explicit HeldFileBudget(unsigned long long& left);
     ~HeldFileBudget();
     HeldFileBudget(const HeldFileBudget&) = delete;
     HeldFileBudget& operator=(const HeldFileBudget&) = delete;
 
 private:
     friend bool RetryWhileHeld(const std::function<bool()>& act);
-    unsigned long long left_;
+    unsigned long long& left_;
     HeldFileBudget* outer_;
 };
+
 // DeleteFileW, retried while another program holds the file.
 bool DeleteHeldFile(const std::wstring& path);
 // Whether another program keeps the file at path open, so that a writer of

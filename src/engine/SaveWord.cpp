@@ -1,6 +1,5 @@
 #include "engine/SaveWord.h"
 
-#include "common/CompleteFile.h"
 #include "common/Guard.h"
 #include "common/Handle.h"
 #include "common/Services.h"
@@ -50,9 +49,6 @@ RunOutcome BackupRun::SaveAll(BackupOptions options, RunHost& host) {
     if (state_) return RunOutcome::AlreadyRunning;
     RunState run(options.owner);
     ActiveRun active(state_, run);
-    // Held files wait 2 s in all per run, not each: the rest go to the next
-    // name, or stay for the next run's prune.
-    HeldFileBudget heldFiles(2000);
     // Copies of protected backups that Word has let go of since the last run.
     RemoveReleasedCopies();
 

@@ -325,6 +325,28 @@ TEST(Package, AFailedWriteLeavesThePreviousFileAndNoTemporaryOne) {
     EXPECT_EQ(ReadFileBytes(target), "second");
 }
 
+// A held file's pauses run the window's messages, and a budget bounds the
+// waiting of all the held files it covers together.
+TEST(Package, HeldFilesAreWaitedForWithTheWindowAnsweringWithinTheRunsBudget) {
+    ScratchFolder folder;
+    const std::wstring a = folder.file(L"a.docx"), b = folder.file(L"b.docx");
+    WriteFileComplete(a, "a");
+    WriteFileComplete(b, "b");
+    OtherProcessHolds holdA(a), holdB(b);
+    static int ticks = 0;
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    SetTimer(window, 1, 10, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
+    unsigned long long left = 300;
+    HeldFileBudget run(left);
+    EXPECT_FALSE(DeleteHeldFile(a));
+    EXPECT_GT(ticks, 0) << "the window's timer ran during the pauses";
+    int tries = 0;
+    EXPECT_FALSE(RetryWhileHeld([&] { return ++tries, DeleteFileW(b.c_str()) != FALSE; }));
+    EXPECT_EQ(tries, 1) << "the budget is spent: tried once";
+    EXPECT_EQ(left, 0u);
+    DestroyWindow(window);
+}
+
 TEST(Package, LeftoversOfACrashAreRemovedButNothingElse) {
     ScratchFolder folder;
     auto plant = [&](const std::wstring& name, int minutesOld) { return WriteAgedFile(folder.file(name), minutesOld); };
