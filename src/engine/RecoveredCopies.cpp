@@ -129,8 +129,8 @@ int RemoveReleasedCopies() {
     GetSystemTimeAsFileTime(&now);
     for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &found)) {
         const std::wstring name = found.cFileName;
-        if (!IsRecoveredCopyName(name) || (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-            continue;
+        const DWORD notFiles = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if (!IsRecoveredCopyName(name) || (found.dwFileAttributes & notFiles)) continue;
         const std::wstring path = folder + L"\\" + name;
         const bool young = Ticks(now) < Ticks(found.ftLastWriteTime) + kGraceIn100ns;
         // Let go of since the last look, or handed over long enough ago.

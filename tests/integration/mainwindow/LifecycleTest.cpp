@@ -89,7 +89,8 @@ TEST_F(FormTest, ClosingStopsTheCountdownAndRemovesTheIcon) {
     for (int n : {0, 1}) {
         copies[n] = RecoveredCopiesFolder() + L"\\" + RecoveredCopyName(L"Отчёт", LocalNow(), n + 1, L".docx");
         WriteUtf8File(copies[n], L"plain");
-        held[n].reset(CreateFileW(copies[n].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        held[n].reset(
+            CreateFileW(copies[n].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     }
     SaveSetting(L"BackupSwitch", L"Off");
     Form1& f = Load();
