@@ -149,6 +149,18 @@ Dispatch CompareInWord(const Dispatch& word, const Dispatch& original, const Dis
     return result.isObject() ? result.toDispatch() : word.get(L"ActiveDocument").toDispatch();
 }
 
+void RememberProtectedComparison(const Dispatch& comparison, Protection protection) {
+    try {
+        RememberComparison(comparison.get(L"Name").toText(), protection);
+    } catch (const Failure&) {
+        try {
+            comparison.call(L"Close", {false});
+        } catch (const Failure&) {
+        }
+        throw;
+    }
+}
+
 void ShowInFolder(const std::wstring& file) {
     const std::wstring windows = WindowsFolder();
     if (windows.empty()) throw Failure::Text(L"The Windows folder could not be found.");

@@ -4,6 +4,7 @@
 // copy of its own, and deleted only to the Recycle Bin.
 #include "common/Automation.h"
 #include "engine/JournalLine.h"
+#include "engine/ProtectedContent.h"
 
 #include <windows.h>
 
@@ -53,6 +54,11 @@ void OpenWithAssociatedProgram(const std::wstring& file);
 // Word's own comparison, into a new document (answered): neither document
 // changes.
 Dispatch CompareInWord(const Dispatch& word, const Dispatch& original, const Dispatch& revised);
+// Writes down a comparison that shows protected content, its name the
+// first thing asked of it, so that no run backs it up in plain (none at all
+// with a rights-managed document).  One that cannot be written down is
+// closed unsaved, and the failure thrown.
+void RememberProtectedComparison(const Dispatch& comparison, Protection protection);
 
 // Explorer, from the Windows folder, with the file selected.
 void ShowInFolder(const std::wstring& file);

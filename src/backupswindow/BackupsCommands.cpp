@@ -43,12 +43,14 @@ void BackupsWindow::Compare() {
                        std::nullopt, MB_OK | MB_ICONINFORMATION);
         return;
     }
+    // Known before the comparison exists: what it shows of a protected
+    // backup or document must never be backed up in plain.
+    Protection protection = ProtectionOf(current, std::make_shared<MemberIds>());
+    if (protection != Protection::RightsManaged && c->isProtected) protection = Protection::Password;
     const std::wstring copy = CopyForRecovery(c->path, c->document.name, LocalNow());
     Dispatch comparison = CompareInWord(word, OpenInWord(word, copy), current);
-    // What it shows of a protected backup, or of a document with a password,
-    // must not be backed up in plain.
-    if (c->isProtected || ProtectionOf(current, std::make_shared<MemberIds>()) != Protection::None)
-        RememberComparison(comparison.get(L"Name").toText());
+    if (protection == Protection::Password || protection == Protection::RightsManaged)
+        RememberProtectedComparison(comparison, protection);
     if (c->isProtected) ShowMessageBox(hwnd_, kCopyHasNoPassword, std::nullopt, MB_OK | MB_ICONINFORMATION);
 }
 

@@ -1,12 +1,14 @@
 #include "common/ClipboardLock.h"
 
+#include "common/MessagePump.h"
 #include "common/MonotonicClock.h"
 
 ClipboardLock::ClipboardLock(HWND owner, std::chrono::milliseconds bound) {
     const auto start = MonotonicClock::now();
     while (!OpenClipboard(owner)) {
         if (MonotonicClock::now() - start >= bound) throw Failure::ClipboardInUse();
-        Sleep(20);
+        // Opened from the window's thread: it keeps answering meanwhile.
+        WaitPumping(20);
     }
 }
 

@@ -2,8 +2,11 @@
 
 #include "common/Failure.h"
 #include "common/Handle.h"
+#include "common/MessagePump.h"
+#include "common/MonotonicClock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cwchar>
 #include <cwctype>
 
@@ -46,19 +49,34 @@ UniqueFile CreateUnfinished(const std::wstring& folder, std::wstring& path) {
 
 bool IsHeldError(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
 
+constexpr ULONGLONG kHeldBound = 2000;
+// The budget of the run under way on this thread, if any.
+thread_local HeldFileBudget* t_heldBudget = nullptr;
+
 }  // namespace
 
+HeldFileBudget::HeldFileBudget(unsigned long long& left) : left_(left), outer_(t_heldBudget) {
+    t_heldBudget = this;
+}
+
+HeldFileBudget::~HeldFileBudget() { t_heldBudget = outer_; }
+
 bool RetryWhileHeld(const std::function<bool()>& act) {
-    const ULONGLONG start = GetTickCount64();
+    HeldFileBudget* const budget = t_heldBudget;
+    const ULONGLONG bound = budget ? std::min(kHeldBound, budget->left_) : kHeldBound;
+    // Only the waiting counts: act itself may be a long call into Word.
+    ULONGLONG waited = 0;
     for (DWORD pause = 10;; pause *= 2) {
-        if (act()) return true;
+        const bool done = act();
         const DWORD error = GetLastError();
-        const ULONGLONG spent = GetTickCount64() - start;
-        if (!IsHeldError(error) || spent >= 2000) {
+        if (done || !IsHeldError(error) || waited >= bound) {
+            if (budget) budget->left_ -= std::min(budget->left_, waited);
             SetLastError(error);
-            return false;
+            return done;
         }
-        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, 2000 - spent)));
+        const auto start = MonotonicClock::now();
+        WaitPumping(static_cast<DWORD>(std::min<ULONGLONG>(pause, bound - waited)));
+        waited += std::chrono::ceil<std::chrono::milliseconds>(MonotonicClock::now() - start).count();
     }
 }
 
@@ -153,19 +171,21 @@ int RemoveFilesNoneHolds(const std::wstring& folder, const std::wstring& pattern
         const ULONGLONG written =
             (ULONGLONG{found.ftLastWriteTime.dwHighDateTime} << 32) | found.ftLastWriteTime.dwLowDateTime;
         if (now < written + minimumAge) continue;
-        const std::wstring path = Extended(base + found.cFileName);
-        // A read-only file cannot be deleted.  Attributes change without
-        // share access, so this works while another program holds it; the
-        // exclusive open below then fails and the attribute is put back.
-        const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
-        if (readOnly) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        // Shared with no one: a file open elsewhere refuses this and stays.
-        UniqueFile file(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (file)
-            ++removed;
-        else if (readOnly)
-            SetFileAttributesW(path.c_str(), attributes);
+        if (DeleteIfNoneHolds(base + found.cFileName, attributes)) ++removed;
     } while (FindNextFileW(find.get(), &found));
     return removed;
+}
+
+bool DeleteIfNoneHolds(const std::wstring& file, unsigned long attributes) {
+    const std::wstring path = Extended(file);
+    // A read-only file cannot be deleted.  Attributes change without share
+    // access, so this works while another program holds it; the exclusive
+    // open below then fails and the attribute is put back.
+    const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+    if (readOnly) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    // Shared with no one: a file open elsewhere refuses this and stays.
+    UniqueFile handle(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle && readOnly) SetFileAttributesW(path.c_str(), attributes);
+    return static_cast<bool>(handle);
 }

@@ -12,8 +12,30 @@ inline constexpr wchar_t kUnfinishedPrefix[] = L"~Orvelle unfinished backup ";
 // Calls act again while it fails with a sharing violation or an access
 // refusal, for up to 2 s with growing pauses: scanners, indexers and sync
 // clients open a file the moment its writer lets go, and let go within
-// moments.  Answers act's last result, with its error in GetLastError().
+// moments.  The pauses run the thread's window messages, and a
+// HeldFileBudget of the thread bounds them further.  Answers act's last
+// result, with its error in GetLastError().
 bool RetryWhileHeld(const std::function<bool()>& act);
+
+// While one lives, the retries of RetryWhileHeld on its thread wait at most
+// what is left in all, and spend it: a run's deletes of old backups that
+// another program keeps open wait for the first ones, try the rest once and
+// leave them for the next run.  Writes have none: a scanner that takes
+// every new file for a moment must not cost a backup.
+class HeldFileBudget {
+public:
+    // left: milliseconds, shared by every budget made with it.
+    explicit HeldFileBudget(unsigned long long& left);
+    ~HeldFileBudget();
+    HeldFileBudget(const HeldFileBudget&) = delete;
+    HeldFileBudget& operator=(const HeldFileBudget&) = delete;
+
+private:
+    friend bool RetryWhileHeld(const std::function<bool()>& act);
+    unsigned long long& left_;
+    HeldFileBudget* outer_;
+};
+
 // DeleteFileW, retried while another program holds the file.
 bool DeleteHeldFile(const std::wstring& path);
 // Whether another program keeps the file at path open, so that a writer of
@@ -45,3 +67,6 @@ int RemoveUnfinishedFiles(const std::wstring& folder);
 // in no process; read-only ones too.  Never fails; answers how many went.
 int RemoveFilesNoneHolds(const std::wstring& folder, const std::wstring& pattern, bool (*isOurs)(std::wstring_view),
                          unsigned long long minimumAge);
+// Deletes the regular file (attributes as listed) unless a process holds it
+// open; read-only too.  Never fails; answers whether it went.
+bool DeleteIfNoneHolds(const std::wstring& file, unsigned long attributes);

@@ -1,6 +1,17 @@
 #include "common/MessagePump.h"
 
-#include <windows.h>
+#include "common/MonotonicClock.h"
+
+#include <chrono>
+
+namespace {
+
+bool QuitPending() {
+    MSG msg;
+    return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != 0;
+}
+
+}  // namespace
 
 void ProcessPendingMessages() {
     MSG msg;
@@ -12,5 +23,18 @@ void ProcessPendingMessages() {
         }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+    }
+}
+
+void WaitPumping(DWORD pause) {
+    const auto end = MonotonicClock::now() + std::chrono::milliseconds(pause);
+    for (;;) {
+        ProcessPendingMessages();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - MonotonicClock::now()).count();
+        if (left <= 0) return;
+        // A quit left in the queue would wake every wait at once: the rest
+        // of the pause then waits for nothing but time.
+        const DWORD wake = QuitPending() ? 0 : QS_ALLINPUT;
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left), wake, wake ? MWMO_INPUTAVAILABLE : 0);
     }
 }

@@ -25,6 +25,8 @@ int Services::ShowBox(const MessageBoxRequest& request) {
 
 BOOL Services::NotifyIcon(DWORD message, NOTIFYICONDATAA& record) { return Shell_NotifyIconA(message, &record); }
 
+BOOL Services::NotifyIconWide(DWORD message, NOTIFYICONDATAW& record) { return Shell_NotifyIconW(message, &record); }
+
 Services& Services::Current() {
     static Services real;
     return g_current ? *g_current : real;

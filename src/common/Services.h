@@ -23,8 +23,10 @@ public:
     virtual std::uint64_t FreeSpace(const std::wstring& folder);
     // A modal message box; answers the button pressed (IDOK, IDYES...).
     virtual int ShowBox(const MessageBoxRequest& request);
-    // Shell_NotifyIconA, for the tray icon control.
+    // Shell_NotifyIconA, for the tray icon control's icon and tip, and
+    // Shell_NotifyIconW for its balloons.
     virtual BOOL NotifyIcon(DWORD message, NOTIFYICONDATAA& record);
+    virtual BOOL NotifyIconWide(DWORD message, NOTIFYICONDATAW& record);
 
     // The services in use: the real ones unless some have been put in place.
     static Services& Current();

@@ -36,8 +36,7 @@ bool WaitForClipboard(const RunState& run) {
     while (IsClipboardEmpty()) {
         if (MonotonicClock::now() - start >= kClipboardWaitBound)
             throw Failure::Text(L"The document's content did not reach the clipboard within 10 seconds.");
-        Sleep(10);
-        ProcessPendingMessages();
+        WaitPumping(10);
         if (run.finished) return false;
     }
     return true;

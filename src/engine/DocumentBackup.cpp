@@ -64,7 +64,9 @@ bool DocumentBackup::resolve() {
     // A saved file of any kind that has not changed needs nothing of Word.
     if (facts_.savedInWord && facts_.onDisk && c_.options.skipUnchanged) fileStamp_ = FileStamp(doc_.fullName);
     facts_.fileUnchanged = fileStamp_ && c_.housekeeping.unchanged(doc_.identity, *fileStamp_);
-    facts_.plainCopy = c_.recovered.isPlainCopy(doc_.path, doc_.name);
+    const Protection recoveredAs = c_.recovered.protectionOf(doc_.path, doc_.name);
+    facts_.plainCopy = recoveredAs != Protection::None;
+    facts_.plainOfRightsManaged = recoveredAs == Protection::RightsManaged;
     return true;
 }
 

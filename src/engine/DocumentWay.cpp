@@ -11,7 +11,9 @@ WayDecision DecideWay(const WayFacts& facts) {
     if (!facts.protection) return {Way::Protection};
     Protection protection = *facts.protection;
     if (protection == Protection::Closed) return {Way::None};
-    if (facts.plainCopy && protection == Protection::None) protection = Protection::Password;
+    // Rights management's outranks a password.
+    if (facts.plainOfRightsManaged) protection = Protection::RightsManaged;
+    else if (facts.plainCopy && protection == Protection::None) protection = Protection::Password;
     if (protection == Protection::RightsManaged) return {Way::None, false, RunNote::RightsManaged};
     const bool package = facts.packageWay && !facts.packageUnreadable;
     if (protection == Protection::Password && !package) return {Way::None, false, RunNote::PasswordProtected};

@@ -32,6 +32,7 @@ struct WayFacts {
     bool packageName = false;    // .docx, .docm, .dotx, .dotm
     bool fileUnchanged = false;  // saved, its file as at its last backup, and unchanged ones skipped
     bool plainCopy = false;      // a recovered copy of a protected backup, or Word's comparison with one
+    bool plainOfRightsManaged = false;  // Word's comparison with a rights-managed document
     std::optional<Protection> protection;  // none until Word was asked
     bool fileUnreadable = false;     // its file could not be read as it stands
     bool packageUnreadable = false;  // Word would not give its package

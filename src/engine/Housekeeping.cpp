@@ -255,6 +255,7 @@ bool RunHousekeeping::worthSaving(Guard& guard, int step, const DocumentIdentity
     // ones sooner than its newest.
     if (free < needed && options_.createNewFile && (options_.keepBackupsDays > 0 || options_.thinBackups)) {
         guard.step(step, [&] {
+            HeldFileBudget deletes(heldDeletesWait_);
             const int removed = MakeRoom(journal_, {folder_, StemOf(path), document}, needed);
             if (removed > 0) AppendHistoryLine(options_.historyFile, BackupsRemoved(removed, L"to make room"));
         });
@@ -326,6 +327,7 @@ std::wstring RunHousekeeping::prune() {
     const int days = options_.keepBackupsDays;
     const bool thin = options_.thinBackups;
     if ((days <= 0 && !thin) || !options_.createNewFile) return {};
+    HeldFileBudget deletes(heldDeletesWait_);
     int removed = 0;
     for (const DocumentSeries& series : written_)
         removed += thin ? ThinBackups(journal_, series) : PruneBackups(journal_, series, std::chrono::hours(24 * days));

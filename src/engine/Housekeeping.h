@@ -160,4 +160,7 @@ private:
     bool refusedWriting_ = false;
     std::wstring folder_;  // of the backup being weighed
     std::vector<DocumentSeries> written_;
+    // What the run's deletes of held old backups may still wait, in ms: 2 s
+    // in all, not 2 s each (the window answers meanwhile, the run goes on).
+    unsigned long long heldDeletesWait_ = 2000;
 };

@@ -1,6 +1,7 @@
 #include "engine/RecoveredCopies.h"
 
 #include "common/CompleteFile.h"
+#include "common/FileTime.h"
 #include "common/Failure.h"
 #include "common/Handle.h"
 #include "common/Text.h"
@@ -40,30 +41,47 @@ bool Matches(std::wstring_view text, size_t at, std::wstring_view pattern) {
     return true;
 }
 
-std::vector<std::wstring> ReadComparisons(const std::wstring& file) {
-    std::vector<std::wstring> names;
+using Comparison = RecoveredContent::Comparison;
+// A comparison with a rights-managed document: "<name>\trights-managed".
+constexpr std::wstring_view kRightsManagedField = L"\trights-managed";
+
+const Comparison* Find(const std::vector<Comparison>& comparisons, std::wstring_view name) {
+    for (const Comparison& c : comparisons)
+        if (SameText(c.name, name)) return &c;
+    return nullptr;
+}
+
+std::vector<Comparison> ReadComparisons(const std::wstring& file) {
+    std::vector<Comparison> comparisons;
     UniqueFile handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER size{};
-    if (!handle || !GetFileSizeEx(handle.get(), &size) || size.QuadPart > (1 << 20)) return names;
+    if (!handle || !GetFileSizeEx(handle.get(), &size) || size.QuadPart > (1 << 20)) return comparisons;
     std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
-    if (!ReadFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return names;
+    if (!ReadFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return comparisons;
     bytes.resize(read);
     const std::wstring text = FromUtf8(bytes);
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find(L"\r\n", at), text.size());
-        if (end > at) names.push_back(text.substr(at, end - at));
+        std::wstring_view line = std::wstring_view(text).substr(at, end - at);
+        const bool rightsManaged = line.ends_with(kRightsManagedField);
+        if (rightsManaged) line.remove_suffix(kRightsManagedField.size());
+        if (!line.empty()) comparisons.push_back({std::wstring(line), rightsManaged});
         at = end + 2;
     }
-    return names;
+    return comparisons;
 }
 
-void WriteComparisons(const std::wstring& file, const std::vector<std::wstring>& names) {
+void WriteComparisons(const std::wstring& file, const std::vector<Comparison>& comparisons) {
     std::wstring text;
-    for (const std::wstring& name : names) text += name + L"\r\n";
+    for (const Comparison& c : comparisons)
+        text += c.name + (c.rightsManaged ? std::wstring(kRightsManagedField) : L"") + L"\r\n";
     WriteFileComplete(file, ToUtf8(text));
 }
+
+// The copies seen held by another program: they go the moment they are let go.
+std::vector<std::wstring> g_seenHeld;
 
 }  // namespace
 
@@ -103,14 +121,38 @@ int RemoveReleasedCopies() {
     const std::wstring folder = FolderPath();
     if (folder.empty()) return 0;
     RemoveUnfinishedFiles(folder);
-    return RemoveFilesNoneHolds(folder, L"*", IsRecoveredCopyName, kGraceIn100ns);
+    std::vector<std::wstring> held;
+    int removed = 0;
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.get(), &found)) {
+        const std::wstring name = found.cFileName;
+        const DWORD notFiles = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+        if (!IsRecoveredCopyName(name) || (found.dwFileAttributes & notFiles)) continue;
+        const std::wstring path = folder + L"\\" + name;
+        const bool young = Ticks(now) < Ticks(found.ftLastWriteTime) + kGraceIn100ns;
+        // Let go of since the last look, or handed over long enough ago.
+        if ((!young || Holds(g_seenHeld, name)) && DeleteIfNoneHolds(path, found.dwFileAttributes))
+            ++removed;
+        else if (IsHeldByAnotherProgram(path))
+            held.push_back(name);
+    }
+    g_seenHeld = std::move(held);
+    return removed;
 }
 
-void RememberComparison(const std::wstring& name) {
+void RememberComparison(const std::wstring& name, Protection protection) {
     const std::wstring file = RecoveredCopiesFolder() + L"\\" + kComparisonsFile;
-    std::vector<std::wstring> names = ReadComparisons(file);
-    if (!Holds(names, name)) names.push_back(name);
-    WriteComparisons(file, names);
+    std::vector<Comparison> comparisons = ReadComparisons(file);
+    const bool rightsManaged = protection == Protection::RightsManaged;
+    auto known = std::ranges::find_if(comparisons, [&](const Comparison& c) { return SameText(c.name, name); });
+    if (known == comparisons.end())
+        comparisons.push_back({name, rightsManaged});
+    else
+        known->rightsManaged = known->rightsManaged || rightsManaged;
+    WriteComparisons(file, comparisons);
 }
 
 RecoveredContent::RecoveredContent() {
@@ -127,25 +169,28 @@ RecoveredContent::RecoveredContent() {
     comparisons_ = ReadComparisons(folder + L"\\" + kComparisonsFile);
 }
 
-bool RecoveredContent::isPlainCopy(const std::wstring& folder, const std::wstring& name) {
+Protection RecoveredContent::protectionOf(const std::wstring& folder, const std::wstring& name) {
     if (name.empty()) nameMissing_ = true;
-    if (!folder.empty()) return Holds(folders_, folder);
+    if (!folder.empty()) return Holds(folders_, folder) ? Protection::Password : Protection::None;
     seen_.push_back(name);
-    return Holds(comparisons_, name);
+    const Comparison* comparison = Find(comparisons_, name);
+    return !comparison                ? Protection::None
+           : comparison->rightsManaged ? Protection::RightsManaged
+                                       : Protection::Password;
 }
 
 void RecoveredContent::forgetClosedComparisons() const {
     if (nameMissing_ || comparisons_.empty()) return;
-    auto closed = [&](const std::wstring& name) { return Holds(comparisons_, name) && !Holds(seen_, name); };
+    auto closed = [&](const Comparison& c) { return Find(comparisons_, c.name) && !Holds(seen_, c.name); };
     try {
         // Read again: the Backups window may have added one meanwhile.
         const std::wstring file = folders_.front() + L"\\" + kComparisonsFile;
-        std::vector<std::wstring> names = ReadComparisons(file);
-        if (std::erase_if(names, closed) == 0) return;
-        if (names.empty())
+        std::vector<Comparison> comparisons = ReadComparisons(file);
+        if (std::erase_if(comparisons, closed) == 0) return;
+        if (comparisons.empty())
             DeleteFileW(file.c_str());
         else
-            WriteComparisons(file, names);
+            WriteComparisons(file, comparisons);
     } catch (const Failure&) {
         // Kept for the next run.
     }

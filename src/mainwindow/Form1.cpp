@@ -6,6 +6,7 @@
 #include "common/Failure.h"
 #include "common/Guard.h"
 #include "common/Main.h"
+#include "engine/RecoveredCopies.h"
 #include "mainwindow/Form1Layout.h"
 #include "mainwindow/Skin.h"
 #include "resources/Resource.h"
@@ -20,6 +21,10 @@ using namespace form1;
 namespace {
 
 constexpr UINT_PTR kTimer1Id = 1;
+// Plain copies of protected backups go as soon as Word lets go of them,
+// whether or not automatic backup is on.
+constexpr UINT_PTR kRecoveredCopiesTimerId = 2;
+constexpr UINT kRecoveredCopiesCheckMs = 2000;
 
 HFONT CreateArialBold(int hundredthsOfPoint, UINT dpi) {
     LOGFONTW font{};
@@ -107,6 +112,7 @@ void Form1::Create(HINSTANCE instance) {
     Timer1.attach(hwnd_, kTimer1Id);
     Timer1.Tick = [this] { Timer1_Timer(); };
     Timer1.setInterval(0);
+    SetTimer(hwnd_, kRecoveredCopiesTimerId, kRecoveredCopiesCheckMs, nullptr);
 
     // The tray control as designed: not in the tray, no tip, the blue icon,
     // in the small-icon size the notification area draws at the system DPI.
@@ -339,6 +345,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void Form1::OnTimer(UINT_PTR id) {
     if (id == Timer1.id() && Timer1.Tick) ReportFailuresOf(L"Timer1_Timer", Timer1.Tick);
+    if (id == kRecoveredCopiesTimerId) RemoveReleasedCopies();
 }
 
 void Form1::OnDestroy() {

@@ -5,6 +5,7 @@
 #include "common/Product.h"
 #include "common/Services.h"
 #include "engine/BackupName.h"
+#include "engine/RecoveredCopies.h"
 
 #include <sddl.h>
 
@@ -88,7 +89,11 @@ void Form1::CloseNow() {
     Form_Unload();
 }
 
-void Form1::Form_Unload() { EndProcess(0); }
+void Form1::Form_Unload() {
+    // What Word has let go of does not outlive the program.
+    RemoveReleasedCopies();
+    EndProcess(0);
+}
 
 // An installer that replaces or removes the program asks every running copy,
 // in every session, to close: an event of this process's own in the global

@@ -7,6 +7,7 @@
 #include "common/Services.h"
 #include "common/Text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <limits>
@@ -18,6 +19,7 @@ constexpr wchar_t kClassName[] = L"OrvelleSysTray";
 // The control ignores the shell's answer: a refused add still counts as
 // added, so that a later delete is sent regardless.
 void Notify(DWORD message, NOTIFYICONDATAA record) { Services::Current().NotifyIcon(message, record); }
+void Notify(DWORD message, NOTIFYICONDATAW record) { Services::Current().NotifyIconWide(message, record); }
 
 bool IsIcon(HICON icon) {
     if (!icon) return false;
@@ -49,6 +51,15 @@ void CopyAnsiField(char* field, size_t width, std::wstring_view text) {
     std::memcpy(field, bytes.data(), end);
 }
 
+void CopyWideField(wchar_t* field, size_t width, std::wstring_view text) {
+    if (width == 0) return;
+    std::memset(field, 0, width * sizeof *field);
+    size_t end = std::min(text.size(), width - 1);
+    // A high surrogate whose low half was cut shows as garbage.
+    if (end > 0 && end < text.size() && IS_HIGH_SURROGATE(text[end - 1])) --end;
+    std::memcpy(field, text.data(), end * sizeof *field);
+}
+
 NOTIFYICONDATAA BuildTrayRecord(HWND window, UINT id, const TrayRecordFields& fields) {
     NOTIFYICONDATAA record;
     std::memset(&record, 0, sizeof record);
@@ -59,11 +70,20 @@ NOTIFYICONDATAA BuildTrayRecord(HWND window, UINT id, const TrayRecordFields& fi
     if (fields.flags & NIF_MESSAGE) record.uCallbackMessage = kTrayCallbackMessage;
     if (fields.flags & NIF_ICON) record.hIcon = fields.icon;
     if (fields.flags & NIF_TIP) CopyAnsiField(record.szTip, sizeof record.szTip, fields.tip);
-    if (fields.flags & NIF_INFO) {
-        CopyAnsiField(record.szInfo, sizeof record.szInfo, fields.info);
-        CopyAnsiField(record.szInfoTitle, sizeof record.szInfoTitle, fields.infoTitle);
-        record.uTimeout = fields.timeout;
-    }
+    return record;
+}
+
+NOTIFYICONDATAW BuildBalloonRecord(HWND window, UINT id, std::wstring_view info, std::wstring_view title,
+                                   UINT timeout) {
+    NOTIFYICONDATAW record;
+    std::memset(&record, 0, sizeof record);
+    record.cbSize = kBalloonRecordSize;
+    record.hWnd = window;
+    record.uID = id;
+    record.uFlags = NIF_INFO;
+    CopyWideField(record.szInfo, std::size(record.szInfo), info);
+    CopyWideField(record.szInfoTitle, std::size(record.szInfoTitle), title);
+    record.uTimeout = timeout;
     return record;
 }
 
@@ -209,8 +229,7 @@ void cSysTray::TrayCallback(LPARAM mouseMessage, WPARAM id) {
 void cSysTray::ShowBalloon(const std::wstring& Message, const std::wstring& Title, long Seconds, bool ShowOnce) {
     if (ShowOnce && onceCount_ >= 1) return;
     const UINT timeout = BalloonTimeout(Seconds);
-    Notify(NIM_MODIFY, BuildTrayRecord(window_, TrayID,
-                                       {.flags = NIF_INFO, .info = Message, .infoTitle = Title, .timeout = timeout}));
+    Notify(NIM_MODIFY, BuildBalloonRecord(window_, TrayID, Message, Title, timeout));
     balloonShowing_ = true;
     if (ShowOnce) ++onceCount_;
     if (Seconds <= 0) return;
@@ -230,5 +249,5 @@ void cSysTray::ShowBalloon(const std::wstring& Message, const std::wstring& Titl
         MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<long long>(ms, 1000)), QS_ALLINPUT,
                                     MWMO_INPUTAVAILABLE);
     }
-    if (balloonShowing_) Notify(NIM_MODIFY, BuildTrayRecord(window_, TrayID, {.flags = NIF_INFO, .timeout = timeout}));
+    if (balloonShowing_) Notify(NIM_MODIFY, BuildBalloonRecord(window_, TrayID, {}, {}, timeout));
 }

@@ -101,31 +101,40 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-// ---- The tray record, built as a pure function so that its bytes can be
+// ---- The tray records, built as pure functions so that their bytes can be
 // checked without a shell.
 
 // The shell's version-2 ANSI record of the platform we build for: 488 bytes
 // for 32-bit code, 504 for x64 (pointer-sized hWnd and hIcon are aligned).
+// It carries the icon and its tip.
 inline constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V2_SIZE;
+// Balloons go as the wide record, so that a document's name shows whatever
+// its script: its whole size, which the shell documents for Windows Vista
+// and later.
+inline constexpr DWORD kBalloonRecordSize = sizeof(NOTIFYICONDATAW);
 
-// The fields one shell call sets besides cbSize, hWnd and uID.  Texts are
-// only written for the flag that carries them (NIF_TIP, NIF_INFO);
-// NIF_MESSAGE sets uCallbackMessage to kTrayCallbackMessage.
+// The fields one shell call sets besides cbSize, hWnd and uID.  The tip is
+// only written for NIF_TIP; NIF_MESSAGE sets uCallbackMessage to
+// kTrayCallbackMessage.
 struct TrayRecordFields {
     UINT flags = 0;
     HICON icon = nullptr;
     std::wstring_view tip;
-    std::wstring_view info;
-    std::wstring_view infoTitle;
-    UINT timeout = 0;
 };
 
 // A zero-filled record with cbSize, hWnd, uID and the given fields.
 NOTIFYICONDATAA BuildTrayRecord(HWND window, UINT id, const TrayRecordFields& fields);
 
+// A zero-filled wide record that shows a balloon (NIF_INFO): the title and
+// text cut to their fields, and uTimeout.  Empty texts take it down.
+NOTIFYICONDATAW BuildBalloonRecord(HWND window, UINT id, std::wstring_view info, std::wstring_view title,
+                                   UINT timeout);
+
 // Writes text in the ANSI code page into a field of width bytes, cut so
 // that the terminating NUL still fits and no double-byte character is split.
 void CopyAnsiField(char* field, size_t width, std::wstring_view text);
+// The same for a wide field of width characters: no surrogate pair is split.
+void CopyWideField(wchar_t* field, size_t width, std::wstring_view text);
 
 // Seconds x 1000 as the balloon's uTimeout: 0 for Seconds <= 0; throws
 // Failure::Overflow() when the product does not fit 32 signed bits.

@@ -1,8 +1,8 @@
 // The benchmark's yardstick: the least a program with Orvelle's window can
 // cost.  The same controls (push buttons, group boxes, option buttons, check
-// boxes, an edit box, a progress bar and a report list of ten items), the
-// same fonts, manifest and once-a-second
-// repaint of a group-box caption and the progress bar, and nothing else: no
+// boxes, a label, a drop-down list, an edit box, a progress bar and a report
+// list of ten items), the same fonts, manifest and once-a-second repaint of
+// a group-box caption and the progress bar, and nothing else: no
 // C++ library, no COM.  Options switch single costs on or off so that the
 // benchmark can price them one by one:
 //   --ole           OleInitialize first, as orvelle.exe does
@@ -16,7 +16,7 @@ namespace {
 
 constexpr wchar_t kClass[] = L"OrvelleBaselineWindow";
 
-enum Kind { Push, Frame, Progress, Option, Check, Edit, List, Rich };
+enum Kind { Push, Frame, Progress, Option, Check, Edit, List, Label, Combo, Rich };
 
 struct Design {
     Kind kind;
@@ -35,14 +35,20 @@ constexpr Design kControls[] = {
     {Option, L"Overwrite old backup file on backup", 345, 3650, 3840, 255},
     {Check, L"Load this software on Windows startup", 360, 4000, 3930, 240},
     {Check, L"Start in system tray", 360, 4350, 2580, 240},
+    {Check, L"Skip documents that have not changed since their last backup", 360, 4700, 6615, 240},
+    {Label, L"Keep backups for:", 360, 5070, 1900, 255},
+    {Combo, L"", 2280, 5010, 4695, 1500},
+    {Check, L"Copy documents through the clipboard (as for Word 2003)", 360, 5420, 6615, 240},
+    {Check, L"Tell me when Word closes unsaved work", 360, 5770, 6615, 240},
     {Push, L"Turn Off Backup Save", 120, 120, 7800, 405},
-    {Push, L"Backup Save Now (Test)", 120, 6780, 7800, 405},
-    {Push, L"View History Log", 120, 7290, 3840, 405},
-    {Push, L"Copy History To Clipboard", 4080, 7290, 3840, 405},
-    {Push, L"Help", 120, 7800, 3840, 405},
-    {Push, L"Clear History Log", 4080, 7800, 3840, 405},
-    {Frame, L"Options", 120, 3000, 7800, 1755},
-    {List, L"", 120, 4860, 7800, 1815},
+    {Push, L"Backup Save Now (Test)", 120, 8130, 7800, 405},
+    {Push, L"View History Log", 120, 8640, 3840, 405},
+    {Push, L"Copy History To Clipboard", 4080, 8640, 3840, 405},
+    {Push, L"Help", 120, 9150, 3840, 405},
+    {Push, L"Clear History Log", 4080, 9150, 3840, 405},
+    {Push, L"Open a Backup...", 120, 9660, 7800, 405},
+    {Frame, L"Options", 120, 3000, 7800, 3105},
+    {List, L"", 120, 6210, 7800, 1815},
     {Frame, L"On. Next backup save will occur in", 120, 570, 7800, 900},
     {Progress, L"", 360, 870, 7320, 405},
     {Rich, L"", 9000, 240, 4815, 3015},
@@ -52,6 +58,11 @@ constexpr const wchar_t* kItems[] = {
     L"Save every 30 seconds", L"Save every 1 minute", L"Save every 5 minutes", L"Save every 15 minutes",
     L"Save every 30 minutes", L"Save every hour",     L"Save every 2 hours",   L"Save every 4 hours",
     L"Save every 8 hours",    L"Save every 24 hours",
+};
+
+constexpr const wchar_t* kKeepItems[] = {
+    L"Keep all backups", L"1 day", L"7 days", L"30 days",
+    L"Thin out: all for 2 hours, hourly for 2 days, daily for a month, weekly after",
 };
 
 constexpr long kInterval = 86400;
@@ -123,7 +134,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     wc.lpszClassName = kClass;
     RegisterClassExW(&wc);
     constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame{0, 0, Px(8040), Px(8310)};
+    RECT frame{0, 0, Px(8040), Px(10170)};
     AdjustWindowRectEx(&frame, style, FALSE, WS_EX_CONTROLPARENT);
     int width = frame.right - frame.left, height = frame.bottom - frame.top;
     HWND hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, kClass, L"Baseline", style,
@@ -145,6 +156,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         case Edit: cls = WC_EDITW, s |= WS_TABSTOP | ES_AUTOHSCROLL, ex = WS_EX_CLIENTEDGE; break;
         case List: cls = WC_LISTVIEWW, s |= WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                    ex = WS_EX_CLIENTEDGE; break;
+        case Label: cls = WC_STATICW, s &= ~WS_GROUP; break;
+        case Combo: cls = WC_COMBOBOXW, s |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST; break;
         case Rich:
             if (!richEdit) continue;
             cls = MSFTEDIT_CLASS, s |= ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL, ex = WS_EX_CLIENTEDGE;
@@ -157,6 +170,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (d.kind == Frame && d.top == 570) status = c;
         if (d.kind == Progress) progress = c;
         if (d.kind == List) list = c;
+        for (const wchar_t* keep : kKeepItems)
+            if (d.kind == Combo) SendMessageW(c, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(keep));
+        if (d.kind == Combo) SendMessageW(c, CB_SETCURSEL, 0, 0);
     }
     // A new child window goes below its siblings: the frames go to the bottom
     // only once every control exists, or a frame would hide the controls

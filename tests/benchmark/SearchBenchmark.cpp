@@ -6,6 +6,7 @@
 // changed in 50,000) with the same wait; with --memory, private memory
 // around "All documents" searches of 200 backups of a 500,000-word document.
 // Not a test: it prints.
+#include "Asker.h"
 #include "Milliseconds.h"
 #include "backupswindow/BackupsWindow.h"
 #include "common/Handle.h"
@@ -33,27 +34,6 @@ void Pump(const std::function<bool()>& until) {
         }
     }
 }
-
-// Another thread asks the window for nothing (WM_NULL) every 10 ms while it works.
-struct Asker {
-    explicit Asker(HWND hwnd)
-        : thread([this, hwnd] {
-              while (!done) {
-                  const auto asked = MonotonicClock::now();
-                  DWORD_PTR result = 0;
-                  SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result);
-                  longest = std::max(longest.load(), Since(asked));
-                  Sleep(10);
-              }
-          }) {}
-    ~Asker() {
-        done = true;
-        thread.join();
-    }
-    std::atomic<bool> done{false};
-    std::atomic<double> longest{0};
-    Thread thread;
-};
 
 void Searched(BackupsWindow& window, const wchar_t* words, const char* what) {
     Asker asker(window.hwnd());

@@ -325,6 +325,25 @@ TEST(Package, AFailedWriteLeavesThePreviousFileAndNoTemporaryOne) {
     EXPECT_EQ(ReadFileBytes(target), "second");
 }
 
+// A held file's pauses run the window's messages, and a budget bounds the
+// waiting of all the held files it covers together.
+TEST(Package, HeldFilesAreWaitedForWithTheWindowAnsweringWithinTheRunsBudget) {
+    ScratchFolder folder;
+    const std::wstring held = folder.file(L"a.docx");
+    WriteFileComplete(held, "a");
+    OtherProcessHolds hold(held);
+    static int ticks = 0;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
+    unsigned long long left = 300;
+    HeldFileBudget run(left);
+    EXPECT_FALSE(DeleteHeldFile(held));
+    EXPECT_GT(ticks, 0) << "the thread's timer ran during the pauses";
+    int tries = 0;
+    EXPECT_FALSE(RetryWhileHeld([&] { return ++tries, DeleteFileW(held.c_str()) != FALSE; }));
+    EXPECT_EQ(tries, 1) << "the budget is spent: tried once";
+    KillTimer(nullptr, timer);
+}
+
 TEST(Package, LeftoversOfACrashAreRemovedButNothingElse) {
     ScratchFolder folder;
     auto plant = [&](const std::wstring& name, int minutesOld) { return WriteAgedFile(folder.file(name), minutesOld); };

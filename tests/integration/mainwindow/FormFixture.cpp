@@ -93,8 +93,13 @@ int FormServices::ShowBox(const MessageBoxRequest& request) {
 }
 
 BOOL FormServices::NotifyIcon(DWORD message, NOTIFYICONDATAA& record) {
-    test->rec.shell.push_back({message, record.uFlags, record.szInfo, record.szInfoTitle, record.uTimeout});
+    test->rec.shell.push_back({message, record.uFlags, {}, {}, record.uTimeout});
     return Form1Services::NotifyIcon(message, record);
+}
+
+BOOL FormServices::NotifyIconWide(DWORD message, NOTIFYICONDATAW& record) {
+    test->rec.shell.push_back({message, record.uFlags, record.szInfo, record.szInfoTitle, record.uTimeout});
+    return Form1Services::NotifyIconWide(message, record);
 }
 
 void FormServices::FinishRunNow(BackupRun&) { ++test->rec.finishRunNow; }

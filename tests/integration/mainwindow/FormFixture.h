@@ -51,7 +51,7 @@ private:
 struct ShellCall {
     DWORD message;
     UINT flags;
-    std::string info, title;
+    std::wstring info, title;
     UINT timeout;
 };
 
@@ -102,6 +102,7 @@ struct FormServices : Form1Services {
     std::wstring InstanceName() override { return L"Local\\Kelvane.Orvelle.Tests"; }
     int ShowBox(const MessageBoxRequest& request) override;
     BOOL NotifyIcon(DWORD message, NOTIFYICONDATAA& record) override;
+    BOOL NotifyIconWide(DWORD message, NOTIFYICONDATAW& record) override;
 };
 
 class FormTest : public ::testing::Test {

@@ -3,9 +3,11 @@
 
 #include "common/Dpi.h"
 #include "common/Text.h"
+#include "common/IsInstalled.h"
 #include "engine/BackupName.h"
 #include "common/Automation.h"
 #include "common/MonotonicClock.h"
+#include "engine/RecoveredCopies.h"
 #include "engine/WordInstances.h"
 #include "Protocol.h"
 #include "support/Docx.h"
@@ -46,9 +48,9 @@ TEST_F(FormTest, MinimiseHidesIntoTheTrayWithOneBalloonPerRun) {
     EXPECT_TRUE(f.MinimizedToTray);
     ASSERT_EQ(shell.count(NIM_MODIFY, NIF_INFO), 2) << "shown, then taken down after 5 seconds";
     const ShellCall& balloon = shell.calls[shell.calls.size() - 2];
-    EXPECT_EQ(balloon.title, "Orvelle");
-    EXPECT_EQ(balloon.info.rfind("has been minimized to the system tray.\r\n", 0), 0u);
-    EXPECT_NE(balloon.info.find("blue"), std::string::npos);
+    EXPECT_EQ(balloon.title, L"Orvelle");
+    EXPECT_EQ(balloon.info.rfind(L"has been minimized to the system tray.\r\n", 0), 0u);
+    EXPECT_NE(balloon.info.find(L"blue"), std::wstring::npos);
     EXPECT_EQ(balloon.timeout, 5000u);
     EXPECT_EQ(shell.count(NIM_DELETE), 0) << "the icon stays";
 
@@ -89,10 +91,27 @@ TEST_F(FormTest, StartInTrayHidesDuringStartUp) {
     EXPECT_EQ(client.right, MulDiv(8040, static_cast<int>(DpiOf(f.hwnd())), 1440)) << "its normal size";
 }
 
+// Plain copies of protected backups that Word opened (held since start-up)
+// go once it lets go: with automatic backup off on the window's own timer,
+// and as the window closes.
 TEST_F(FormTest, ClosingStopsTheCountdownAndRemovesTheIcon) {
     ShellRecorder shell{rec.shell};
+    std::wstring copies[2];
+    UniqueFile held[2];
+    for (int n : {0, 1}) {
+        copies[n] = RecoveredCopiesFolder() + L"\\" + RecoveredCopyName(L"Отчёт", LocalNow(), n + 1, L".docx");
+        WriteUtf8File(copies[n], L"plain");
+        held[n].reset(
+            CreateFileW(copies[n].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    SaveSetting(L"BackupSwitch", L"Off");
     Form1& f = Load();
+    held[0].reset();
+    EXPECT_TRUE(PumpUntil([&] { return !FileExists(copies[0]); }));
+    held[1].reset();
+    EXPECT_TRUE(FileExists(copies[1]));
     SendMessageW(f.hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(FileExists(copies[1]));
     EXPECT_FALSE(f.Timer1.running());
     EXPECT_FALSE(f.cSysTray1->InTray());
     EXPECT_EQ(shell.count(NIM_DELETE), 1);
@@ -167,8 +186,8 @@ TEST_F(FormTest, WorkClosedUnsavedGetsOneBalloonWhoseClickOpensItsNewestBackup) 
 
     f.DocumentsClosedUnsaved({{L"Report.docx", newest, at}});
     ASSERT_EQ(shell.count(NIM_MODIFY, NIF_INFO), 1);
-    EXPECT_EQ(shell.calls.back().info, "Word closed Report.docx with changes that were not saved. Its last backup is "
-                                       "from 10:42 AM. Click here to see it.");
+    EXPECT_EQ(shell.calls.back().info, L"Word closed Report.docx with changes that were not saved. Its last backup is "
+                                       L"from 10:42 AM. Click here to see it.");
     EXPECT_EQ(shell.calls.back().timeout, 0u) << "the shell's own time: nothing waits for it";
     EXPECT_NE(GetForegroundWindow(), FindWindowW(L"OrvelleBackupsWindow", nullptr));
 
@@ -188,7 +207,7 @@ TEST_F(FormTest, WorkClosedUnsavedGetsOneBalloonWhoseClickOpensItsNewestBackup) 
     // Several documents: one balloon; nothing at all with the option off.
     f.DocumentsClosedUnsaved({{L"A", newest, at}, {L"B", older, at}, {L"C", older, at}});
     EXPECT_EQ(shell.calls.back().info,
-              "Word closed 3 documents with changes that were not saved. Click here to see their backups.");
+              L"Word closed 3 documents with changes that were not saved. Click here to see their backups.");
     SendMessageW(f.Check11.hwnd(), BM_CLICK, 0, 0);
     const size_t before = shell.calls.size();
     f.DocumentsClosedUnsaved({{L"Report.docx", newest, at}});

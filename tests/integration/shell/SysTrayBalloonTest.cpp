@@ -12,8 +12,8 @@ TEST_F(Tray, ShowOnceShowsOnlyTheFirstBalloonAndZeroSecondsDoesNotWait) {
     ASSERT_EQ(calls.size(), 1u);  // no wait, no remove call
     EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_MODIFY));
     EXPECT_EQ(calls[0].record.uFlags, static_cast<UINT>(NIF_INFO));
-    EXPECT_EQ(Info(calls[0]), "has been minimized to the system tray.\r\nClick the icon.");
-    EXPECT_EQ(Title(calls[0]), "Orvelle");
+    EXPECT_EQ(Info(calls[0]), L"has been minimized to the system tray.\r\nClick the icon.");
+    EXPECT_EQ(Title(calls[0]), L"Orvelle");
     EXPECT_EQ(calls[0].record.uTimeout, 0u);
     EXPECT_TRUE(calls[0].answer);
     EXPECT_TRUE(tray->BalloonShowing());
@@ -79,22 +79,26 @@ TEST_F(Tray, AWaitThatRunsOutTakesTheBalloonDown) {
     calls.clear();
     tray->ShowBalloon(L"text", L"title", 1, false);
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(Info(calls[0]), "text");
+    EXPECT_EQ(Info(calls[0]), L"text");
     EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_MODIFY));
     EXPECT_EQ(calls[1].record.uFlags, static_cast<UINT>(NIF_INFO));
-    EXPECT_EQ(Info(calls[1]), "");
-    EXPECT_EQ(Title(calls[1]), "");
+    EXPECT_EQ(Info(calls[1]), L"");
+    EXPECT_EQ(Title(calls[1]), L"");
     EXPECT_EQ(calls[1].record.uTimeout, 1000u);
 }
 
 TEST_F(Tray, TheShellShowsTheBalloonText) {
-    // Proves that the shell takes the whole record (with a size it did not
-    // know it would fall back to the old tip-only layout and show nothing).
+    // Proves that the shell takes the whole wide record (with a size it did
+    // not know it would fall back to the old tip-only layout and show
+    // nothing), and names in any script as they are: Cyrillic and Chinese
+    // are outside the ANSI code page of these tests.
     tray->SetTrayIcon(icon);
     tray->SetInTray(true);
     ASSERT_TRUE(IconsBecome(1));
-    tray->ShowBalloon(L"has been minimized to the system tray.", L"Orvelle", 0, false);
-    std::wstring shown;
-    EXPECT_TRUE(PumpUntil([&] { return !(shown = BalloonText()).empty(); }));
-    EXPECT_EQ(shown, L"has been minimized to the system tray.");
+    for (const wchar_t* text : {L"has been minimized to the system tray.",
+                                L"Word closed Отчёт.docx with changes that were not saved.", L"报告.docx"}) {
+        tray->ShowBalloon(text, L"Orvelle", 0, false);
+        std::wstring shown;
+        EXPECT_TRUE(PumpUntil([&] { return (shown = BalloonText()) == text; })) << shown;
+    }
 }

@@ -12,8 +12,6 @@ std::string Hex(UINT v) {
 }
 
 std::string Tip(const Call& c) { return std::string(c.record.szTip, strnlen(c.record.szTip, 128)); }
-std::string Info(const Call& c) { return std::string(c.record.szInfo, strnlen(c.record.szInfo, 256)); }
-std::string Title(const Call& c) { return std::string(c.record.szInfoTitle, strnlen(c.record.szInfoTitle, 64)); }
 
 namespace {
 
@@ -61,6 +59,19 @@ void Tray::SetUp() {
 BOOL Tray::NotifyIcon(DWORD message, NOTIFYICONDATAA& record) {
     BOOL answer = Services::NotifyIcon(message, record);
     calls.push_back({message, record, answer, GetWindowLongPtrW(record.hWnd, GWLP_WNDPROC)});
+    return answer;
+}
+
+BOOL Tray::NotifyIconWide(DWORD message, NOTIFYICONDATAW& record) {
+    EXPECT_EQ(record.cbSize, sizeof record);
+    BOOL answer = Services::NotifyIconWide(message, record);
+    NOTIFYICONDATAA address{};
+    address.hWnd = record.hWnd;
+    address.uID = record.uID;
+    address.uFlags = record.uFlags;
+    address.uTimeout = record.uTimeout;
+    calls.push_back({message, address, answer, GetWindowLongPtrW(record.hWnd, GWLP_WNDPROC), record.szInfo,
+                     record.szInfoTitle});
     return answer;
 }
 

@@ -17,17 +17,20 @@ using Log = std::vector<std::string>;
 
 std::string Hex(UINT v);
 
-// One shell call as the control made it, and the shell's answer.
+// One shell call as the control made it, and the shell's answer.  A
+// balloon's wide record leaves its address, flags and timeout in record
+// and its texts in info and title.
 struct Call {
     DWORD message;
     NOTIFYICONDATAA record;
     BOOL answer;
     LONG_PTR procedure;  // the control window's procedure at the time
+    std::wstring info, title;
 };
 
 std::string Tip(const Call& c);
-std::string Info(const Call& c);
-std::string Title(const Call& c);
+inline const std::wstring& Info(const Call& c) { return c.info; }
+inline const std::wstring& Title(const Call& c) { return c.title; }
 
 // The host window; like the main window, it forwards the shell's
 // "TaskbarCreated" broadcast to the tray control in its GWLP_USERDATA.
@@ -40,6 +43,7 @@ inline bool IconsBecome(size_t count) {
 class Tray : public ::testing::Test, public Services {
 protected:
     BOOL NotifyIcon(DWORD message, NOTIFYICONDATAA& record) override;
+    BOOL NotifyIconWide(DWORD message, NOTIFYICONDATAW& record) override;
     void SetUp() override;
     void TearDown() override;
 

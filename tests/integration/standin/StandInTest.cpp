@@ -90,7 +90,6 @@ TEST_F(StandInTest, UserWordHoldsSavedAndUnsavedDocuments) {
     std::wstring rootFile = L"C:\\orvelle-standin-root.txt";
     WriteUtf8File(rootFile, L"at the root");
     auto word = StandIn::StartUserWord({text, rootFile}, {L"Document1"});
-    DeleteFileW(rootFile.c_str());
 
     Dispatch docs = Dispatch::GetActive(L"Word.Application").get(L"Documents").toDispatch();
     ASSERT_EQ(docs.get(L"Count").toLong(), 3);
@@ -107,6 +106,10 @@ TEST_F(StandInTest, UserWordHoldsSavedAndUnsavedDocuments) {
     EXPECT_EQ(unsaved.get(L"Name").toText(), L"Document1");
     EXPECT_EQ(unsaved.get(L"Path").toText(), L"");
     EXPECT_EQ(RangeOf(unsaved).get(L"Text").toText(), StandIn::UnsavedText(L"Document1") + L"\r");
+    // Word holds an open document's file: it goes once Word has ended, or
+    // it and Word's owner file stay at the root for every later run.
+    StandIn::KillAllStandIns();
+    EXPECT_TRUE(DeleteFileW(rootFile.c_str()));
 }
 
 TEST_F(StandInTest, AFileThatCannotBeOpenedEndsTheUserWordAtStart) {

@@ -23,6 +23,8 @@ TEST(DecideWay, EachKindOfDocumentGoesItsWay) {
     web.onDisk = false;
     unsaved.savedInWord = false;
     plain.plainCopy = true;
+    WayFacts rightsComparison = plain;
+    rightsComparison.plainOfRightsManaged = true;
     unchanged.fileUnchanged = true;
     unreadable.fileUnreadable = true;
     WayFacts refused = With(neverSaved, kNone), refusedLocked = With(neverSaved, kPassword);
@@ -46,6 +48,7 @@ TEST(DecideWay, EachKindOfDocumentGoesItsWay) {
         {"closed meanwhile", With(unsaved, Protection::Closed), {Way::None}},
         {"recovered plain copy: never its file", plain, {Way::Protection}},
         {"recovered plain copy", With(plain, kNone), {Way::Package, true}},
+        {"comparison with a rights-managed document", With(rightsComparison, kNone), {Way::None, false, RunNote::RightsManaged}},
         {"recovered plain copy, classic mode", With(plain, kNone, false), {Way::None, false, RunNote::PasswordProtected}},
         {"classic mode", With(Saved(), kNone, false), {Way::Classic}},
         {".doc in Word 2003", With(Saved(false), kNone, false), {Way::Classic}},

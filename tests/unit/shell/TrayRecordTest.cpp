@@ -26,7 +26,7 @@ const HICON kIcon = reinterpret_cast<HICON>(static_cast<uintptr_t>(0xABCDEF));
 TEST(TrayRecord, SetsOnlyTheFieldsOfItsFlags) {
     // Delete: nothing but the address (window and id) in a record of the
     // version 2 size.
-    NOTIFYICONDATAA bare = BuildTrayRecord(kWindow, 7, {.icon = kIcon, .tip = L"tip", .info = L"x", .timeout = 5});
+    NOTIFYICONDATAA bare = BuildTrayRecord(kWindow, 7, {.icon = kIcon, .tip = L"tip"});
     EXPECT_EQ(bare.cbSize, kTrayRecordSize);
     EXPECT_EQ(bare.hWnd, kWindow);
     EXPECT_EQ(bare.uID, 7u);
@@ -37,8 +37,8 @@ TEST(TrayRecord, SetsOnlyTheFieldsOfItsFlags) {
                           kTrayRecordSize - offsetof(NOTIFYICONDATAA, uFlags)),
               0);
 
-    NOTIFYICONDATAA add = BuildTrayRecord(
-        kWindow, 0, {.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP, .icon = kIcon, .tip = L"Orvelle", .info = L"not sent"});
+    NOTIFYICONDATAA add =
+        BuildTrayRecord(kWindow, 0, {.flags = NIF_MESSAGE | NIF_ICON | NIF_TIP, .icon = kIcon, .tip = L"Orvelle"});
     EXPECT_EQ(add.uFlags, 7u);
     EXPECT_EQ(add.uCallbackMessage, 1125u);
     EXPECT_EQ(add.hIcon, kIcon);
@@ -46,16 +46,19 @@ TEST(TrayRecord, SetsOnlyTheFieldsOfItsFlags) {
     EXPECT_TRUE(ZeroFrom(add.szInfo, 0, 256));
     EXPECT_EQ(add.uTimeout, 0u);
 
-    NOTIFYICONDATAA balloon = BuildTrayRecord(
-        kWindow, 0, {.flags = NIF_INFO, .tip = L"not sent", .info = L"text", .infoTitle = L"Orvelle", .timeout = 5000});
+    // A balloon: the wide record, its whole documented size, no standard
+    // balloon icon, no state, no tip.
+    NOTIFYICONDATAW balloon = BuildBalloonRecord(kWindow, 3, L"Отчёт.docx 报告.docx", L"Orvelle", 5000);
+    EXPECT_EQ(balloon.cbSize, sizeof(NOTIFYICONDATAW));
+    EXPECT_EQ(balloon.hWnd, kWindow);
+    EXPECT_EQ(balloon.uID, 3u);
     EXPECT_EQ(balloon.uFlags, 16u);
     EXPECT_EQ(balloon.uCallbackMessage, 0u);
     EXPECT_EQ(balloon.hIcon, nullptr);
-    EXPECT_TRUE(ZeroFrom(balloon.szTip, 0, 128));
-    EXPECT_EQ(Field(balloon.szInfo, 256), "text");
-    EXPECT_EQ(Field(balloon.szInfoTitle, 64), "Orvelle");
+    EXPECT_EQ(balloon.szTip[0], 0);
+    EXPECT_EQ(std::wstring(balloon.szInfo), L"Отчёт.docx 报告.docx");
+    EXPECT_EQ(std::wstring(balloon.szInfoTitle), L"Orvelle");
     EXPECT_EQ(balloon.uTimeout, 5000u);
-    // No standard balloon icon, no state.
     EXPECT_EQ(balloon.dwInfoFlags, 0u);
     EXPECT_EQ(balloon.dwState, 0u);
     EXPECT_EQ(balloon.dwStateMask, 0u);
@@ -63,14 +66,15 @@ TEST(TrayRecord, SetsOnlyTheFieldsOfItsFlags) {
 
 TEST(TrayRecord, CutsTextsSoThatTheNulStillFits) {
     const std::wstring longText(400, L'x');
-    NOTIFYICONDATAA r = BuildTrayRecord(
-        kWindow, 0, {.flags = NIF_TIP | NIF_INFO, .tip = longText, .info = longText, .infoTitle = longText});
+    NOTIFYICONDATAA r = BuildTrayRecord(kWindow, 0, {.flags = NIF_TIP, .tip = longText});
     EXPECT_EQ(Field(r.szTip, 128), std::string(127, 'x'));
-    EXPECT_EQ(Field(r.szInfo, 256), std::string(255, 'x'));
-    EXPECT_EQ(Field(r.szInfoTitle, 64), std::string(63, 'x'));
     EXPECT_EQ(r.szTip[127], 0);
-    EXPECT_EQ(r.szInfo[255], 0);
-    EXPECT_EQ(r.szInfoTitle[63], 0);
+    NOTIFYICONDATAW w = BuildBalloonRecord(kWindow, 0, longText, longText, 0);
+    EXPECT_EQ(std::wstring(w.szInfo), std::wstring(255, L'x'));
+    EXPECT_EQ(std::wstring(w.szInfoTitle), std::wstring(63, L'x'));
+    // A character outside the BMP is never cut in half.
+    const std::wstring clef = std::wstring(62, L'x') + L"\U0001D11E";
+    EXPECT_EQ(std::wstring(BuildBalloonRecord(kWindow, 0, L"", clef, 0).szInfoTitle), std::wstring(62, L'x'));
 
     // Exactly the width minus one stays whole; the rest of a field is zero.
     NOTIFYICONDATAA fit = BuildTrayRecord(kWindow, 0, {.flags = NIF_TIP, .tip = std::wstring(127, L'y')});
