@@ -9,6 +9,7 @@
 #include "engine/Housekeeping.h"
 #include "engine/RunHost.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,7 @@ struct OneBackup {
 
 struct RunState;
 struct RunContext;
+struct TakenDocument;
 class Guard;
 
 // The backup run and what it keeps from one pass to the next: the journal
@@ -52,6 +54,18 @@ public:
     // document that would need it gets no backup.  Failures are reported as
     // a run's; notes are told to host; BackupStarted/Ended are not.
     OneBackup BackUpOne(const Dispatch& word, const Dispatch& document, BackupOptions options, RunHost& host);
+    // BackUpOne in two, for Word's DocumentBeforeClose on the package way.
+    // TakeOne, inside the event: only what needs the document (who it is,
+    // Saved, protection, its package); none when it gets no backup.  It
+    // works even while a run is under way (the event comes in one of the
+    // run's calls to Word), and leaves the run's state alone.
+    std::shared_ptr<TakenDocument> TakeOne(const Dispatch& word, const Dispatch& document, BackupOptions options,
+                                           RunHost& host);
+    // WriteTaken, once the event has returned: folder (never the picker),
+    // path, write, journal, history line, BackupSaved, the closed-unsaved
+    // watch, as BackUpOne.  AlreadyRunning, doing nothing, while a run or
+    // another backup is under way: call again after it.
+    OneBackup WriteTaken(const TakenDocument& taken, BackupOptions options, RunHost& host);
     bool running() const { return state_ != nullptr; }
 
     // For a close or log-off that comes while a run waits (for the clipboard,
@@ -63,6 +77,9 @@ public:
 private:
     BackupJournal& journalFor(const BackupOptions& options);
     void endRun(RunContext& context, Guard& guard, bool throughAll);
+    // A backup of one document while no run is under way.
+    OneBackup alone(const BackupOptions& options, RunHost& host,
+                    const std::function<std::optional<SavedBackup>(RunContext&)>& backUp);
 
     RunState* state_ = nullptr;  // the run under way
     std::unique_ptr<BackupJournal> journal_;  // read on where the last run stopped
