@@ -33,7 +33,8 @@ std::optional<SavedBackup> DocumentBackup::run() {
 }
 
 bool DocumentBackup::take() {
-    if (!resolve()) return false;
+    // A saved document's file is its backup.
+    if (!resolve() || t_.facts.savedInWord) return false;
     t_.way = decideWay();
     if (t_.way.way != Way::Package) return false;
     t_.flatOpc = c_.packageCopy.readFlatOpc(t_.backup);

@@ -201,8 +201,8 @@ OneBackup BackupRun::BackUpOne(const Dispatch& word, const Dispatch& document, B
     });
 }
 
-std::shared_ptr<TakenDocument> BackupRun::TakeOne(const Dispatch& word, const Dispatch& document,
-                                                  BackupOptions options, RunHost& host) {
+std::shared_ptr<TakenDocument> BackupRun::TakeOne(const Dispatch& word, const WordProcess& process,
+                                                  const Dispatch& document, BackupOptions options, RunHost& host) {
     // A state of its own: a run under way keeps its own, and its journal
     // stays as the run holds it (a take needs none).
     RunState run(options.owner);
@@ -215,7 +215,8 @@ std::shared_ptr<TakenDocument> BackupRun::TakeOne(const Dispatch& word, const Di
     std::shared_ptr<TakenDocument> taken;
     if (context.packageWay) {
         run.user.app = word;
-        run.user.process = ProcessOfWord(word);
+        // Word waits: no call that the listener already knows the answer to.
+        run.user.process = process.id ? process : ProcessOfWord(word);
         DocumentBackup backup(context, document);
         if (backup.take() && !guard.stopped()) taken = std::make_shared<TakenDocument>(std::move(backup.taken()));
     }

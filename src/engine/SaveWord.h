@@ -56,11 +56,12 @@ public:
     OneBackup BackUpOne(const Dispatch& word, const Dispatch& document, BackupOptions options, RunHost& host);
     // BackUpOne in two, for Word's DocumentBeforeClose on the package way.
     // TakeOne, inside the event: only what needs the document (who it is,
-    // Saved, protection, its package); none when it gets no backup.  It
-    // works even while a run is under way (the event comes in one of the
-    // run's calls to Word), and leaves the run's state alone.
-    std::shared_ptr<TakenDocument> TakeOne(const Dispatch& word, const Dispatch& document, BackupOptions options,
-                                           RunHost& host);
+    // Saved, protection, its package); none when it gets no backup (saved
+    // ones included).  It works even while a run is under way (the event
+    // comes in one of the run's calls to Word), and leaves the run's state
+    // alone.  process: word's, when known (asked of Word otherwise).
+    std::shared_ptr<TakenDocument> TakeOne(const Dispatch& word, const WordProcess& process,
+                                           const Dispatch& document, BackupOptions options, RunHost& host);
     // WriteTaken, once the event has returned: folder (never the picker),
     // path, write, journal, history line, BackupSaved, the closed-unsaved
     // watch, as BackUpOne.  AlreadyRunning, doing nothing, while a run or

@@ -108,8 +108,8 @@ void Form1::DocumentClosing(const ListenedWord& word, const Dispatch& document) 
     HeldReports held;
     {
         CallDeadline bound(kCloseBound);
-        if (!Changed(document)) return;  // a saved document's file is its backup
-        if (auto taken = run_.TakeOne(word.app, document, options, host)) taken_.push_back(std::move(taken));
+        if (auto taken = run_.TakeOne(word.app, word.process, document, options, host))
+            taken_.push_back(std::move(taken));
     }
     if (!taken_.empty()) PostMessageW(hwnd_, kWriteTaken, 0, 0);
     ShowLater(held.take());
@@ -122,7 +122,7 @@ void Form1::BackUpInsideTheClose(const ListenedWord& word, const Dispatch& docum
     HeldReports held;
     {
         CallDeadline bound(kCloseBound);
-        if (!Changed(document)) return;
+        if (!Changed(document)) return;  // a saved document's file is its backup
         services_->BackUpOne(run_, word.app, document, options, host);
     }
     for (const SavedBackup& saved : host.saved) BackupSaved(saved);

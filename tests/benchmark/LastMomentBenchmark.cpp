@@ -36,7 +36,7 @@ struct Listener : WordEventsHandler {
                                .owner = s.owner, .clipboardCopy = false} {}
     void DocumentClosing(const ListenedWord& word, const Dispatch& document) override {
         CallDeadline bound(std::chrono::seconds(3));
-        if (!document.get(L"Saved").toBool()) taken = settings.run.TakeOne(word.app, document, options, settings);
+        taken = settings.run.TakeOne(word.app, word.process, document, options, settings);
     }
     void WordQuitting(const ListenedWord&) override {}
     bool write() { return taken && settings.run.WriteTaken(*std::exchange(taken, {}), options, settings).written; }
@@ -58,7 +58,7 @@ int wmain() {
     const std::wstring file = session.folder().write(L"Big.txt", text);
     auto word = StandIn::StartUserWord({}, {L"Scratch"});
     const Dispatch app = Dispatch::GetActive(L"Word.Application");
-    FoundWord found{app, nullptr, {}, true};
+    FoundWord found{app, nullptr, ProcessOfWord(app), true};  // as a run found it
     app.raw()->QueryInterface(IID_PPV_ARGS(&found.identity));
     const Dispatch documents = app.get(L"Documents").toDispatch();
     auto ms = [](auto from) { return std::chrono::duration<double, std::milli>(MonotonicClock::now() - from).count(); };
