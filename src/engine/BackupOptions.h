@@ -30,3 +30,9 @@ struct BackupOptions {
     // Documents copied through the clipboard even where another way exists.
     bool clipboardCopy = false;
 };
+
+// Word 2007 and later (a version above 11, for which start-up chose
+// ".docx") give each document's package; Clipboard Copy goes the classic way.
+inline bool PackageWay(const BackupOptions& options) {
+    return !options.clipboardCopy && options.docExtension == L".docx";
+}

@@ -31,10 +31,13 @@ struct RunContext {
     BackupJournal& journal;
     // Kept open through the run only: between runs another Orvelle may
     // compact it.  Declared before what uses it, so let go of after them.
+    // None for a take beside a run, which leaves the journal as the run holds it.
     struct JournalRelease {
-        BackupJournal& journal;
-        ~JournalRelease() { journal.release(); }
-    } journalRelease{journal};
+        BackupJournal* journal;
+        ~JournalRelease() {
+            if (journal) journal->release();
+        }
+    } journalRelease{&journal};
     ClosedUnsavedWatch& watch;
     RunHousekeeping housekeeping;
     ClipboardCopy clipboardCopy;
@@ -53,13 +56,34 @@ struct RunContext {
     void tellNotes();
 };
 
+// What a backup must have of Word while the document is open: who it is,
+// the way it goes and, on the package way, its package as Word gave it.
+// The rest (folder, path, write, record) needs Word no more.
+struct TakenDocument {
+    RunDocument backup;
+    OpenDocument doc;
+    std::optional<bool> savedInWord;
+    std::optional<ContentFingerprint> fileStamp;  // of a saved file, when unchanged ones are skipped
+    WayFacts facts;
+    WayDecision way;
+    std::optional<std::wstring> flatOpc;  // taken, not yet written
+};
+
 class DocumentBackup {
 public:
     // document: held from the Word's snapshot, never mistaken for another
     // one that moved to its place meanwhile.
-    DocumentBackup(RunContext& run, Dispatch document) : c_(run) { backup_.document = std::move(document); }
+    DocumentBackup(RunContext& run, Dispatch document) : c_(run) { t_.backup.document = std::move(document); }
+    DocumentBackup(RunContext& run, TakenDocument taken) : c_(run), t_(std::move(taken)) {}
     // The backup written; none when the document got none.
     std::optional<SavedBackup> run();
+    // Inside Word's close: what needs the document, its package read and
+    // Word let go of.  False when it gets no backup (saved, protected so
+    // that none goes, closed, or not on the package way).
+    bool take();
+    TakenDocument& taken() { return t_; }
+    // Once Word's close has returned: the rest of what take() began.
+    std::optional<SavedBackup> writeTaken();
 
 private:
     bool resolve();
@@ -71,13 +95,10 @@ private:
     bool writeToFreeName(const std::wstring& extension, const Copy& copy, Write write);
     bool writePackage(const DocxPackage& package, const std::wstring& extension);
     bool writeClassic();
+    std::optional<SavedBackup> writeAndRecord();
     SavedBackup record();
 
     RunContext& c_;
-    RunDocument backup_;
-    OpenDocument doc_;
-    std::optional<bool> savedInWord_;
-    std::optional<ContentFingerprint> fileStamp_;  // of a saved file, when unchanged ones are skipped
-    WayFacts facts_;
+    TakenDocument t_;
     std::wstring folder_;
 };

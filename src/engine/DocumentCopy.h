@@ -67,6 +67,10 @@ public:
     // The document's package as a .docx (its path not needed yet); none when
     // it was closed, failed (reported), or is unreadable().
     std::optional<DocxPackage> read(const RunDocument& document);
+    // read() in two: Word's Flat OPC of the document (none as above), then
+    // the .docx built from it, which needs Word no more.
+    std::optional<std::wstring> readFlatOpc(const RunDocument& document);
+    std::optional<DocxPackage> build(const std::wstring& flatOpc);
     // Writes what read gave to the document's path; answers whether it did.
     bool write(const RunDocument& document, const DocxPackage& package);
     // Whether the last write found a file at the path that another program

@@ -26,6 +26,11 @@ bool IsAboutWord(const Failure& failure) {
 }  // namespace
 
 std::optional<DocxPackage> PackageCopy::read(const RunDocument& doc) {
+    const std::optional<std::wstring> flatOpc = readFlatOpc(doc);
+    return flatOpc ? build(*flatOpc) : std::nullopt;
+}
+
+std::optional<std::wstring> PackageCopy::readFlatOpc(const RunDocument& doc) {
     Guard& guard = *run_.guard;
     unreadable_ = false;
     if (!doc.document) return std::nullopt;  // its failed read was reported
@@ -43,12 +48,16 @@ std::optional<DocxPackage> PackageCopy::read(const RunDocument& doc) {
             unreadable_ = failure.number() != kWordObjectDeleted;
         }
     });
-    if (!flatOpc || run_.finished) return std::nullopt;
+    if (run_.finished) return std::nullopt;
+    return flatOpc;
+}
 
+std::optional<DocxPackage> PackageCopy::build(const std::wstring& flatOpc) {
+    unreadable_ = false;
     std::optional<DocxPackage> package;
-    guard.step(61, [&] {
+    run_.guard->step(61, [&] {
         try {
-            package = DocxFromFlatOpc(*flatOpc);
+            package = DocxFromFlatOpc(flatOpc);
         } catch (const Failure& failure) {
             if (!failure.description().starts_with(kPackageUnreadable)) throw;
             unreadable_ = true;

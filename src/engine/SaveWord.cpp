@@ -208,8 +208,8 @@ void BackupRun::endRun(RunContext& context, const WordInstances& instances, Guar
     if (!closing) toldOfAnswers(allAnswered, noAnswer ? noAnswer->step : 1);
 }
 
-OneBackup BackupRun::BackUpOne(const Dispatch& word, const Dispatch& document, BackupOptions options,
-                               RunHost& host) {
+OneBackup BackupRun::alone(const BackupOptions& options, RunHost& host,
+                           const std::function<std::optional<SavedBackup>(RunContext&)>& backUp) {
     if (state_) return {RunOutcome::AlreadyRunning};
     CallScope calls;
     RunState run(options.owner);
@@ -219,11 +219,7 @@ OneBackup BackupRun::BackUpOne(const Dispatch& word, const Dispatch& document, B
     RunContext context(options, host, run, journalFor(options), housekeepingMemory_, closedUnsaved_);
     context.mayAsk = false;
     OneBackup result;
-    if (ReadyForTheWay(context)) {
-        guard.step(2, [&] { run.user.attach(word); });
-        run.user.process = ProcessOfWord(word);
-        if (!guard.stopped()) result.written = DocumentBackup(context, document).run();
-    }
+    if (ReadyForTheWay(context)) result.written = backUp(context);
     context.tellNotes();
     Finish(run);
     return result;
@@ -233,4 +229,43 @@ void BackupRun::toldOfAnswers(bool allAnswered, int step) {
     if (allAnswered) noAnswerTold_ = false;
     else if (!std::exchange(noAnswerTold_, true))
         ReportError(Location(L"SaveWord", L"SaveAll"), step, Failure::Text(kWordDidNotAnswerText));
+}
+
+OneBackup BackupRun::BackUpOne(const Dispatch& word, const Dispatch& document, BackupOptions options,
+                               RunHost& host) {
+    return alone(options, host, [&](RunContext& context) -> std::optional<SavedBackup> {
+        Guard& guard = context.guard();
+        guard.step(2, [&] { context.run.user.attach(word); });
+        context.run.user.process = ProcessOfWord(word);
+        if (guard.stopped()) return std::nullopt;
+        return DocumentBackup(context, document).run();
+    });
+}
+
+std::shared_ptr<TakenDocument> BackupRun::TakeOne(const Dispatch& word, const WordProcess& process,
+                                                  const Dispatch& document, BackupOptions options, RunHost& host) {
+    // A state of its own: a run under way keeps its own, and its journal
+    // stays as the run holds it (a take needs none).
+    RunState run(options.owner);
+    Guard guard = RunGuard(run);
+    run.guard = &guard;
+    if (!journal_) journal_ = std::make_unique<BackupJournal>(options.journalFile);
+    RunContext context(options, host, run, *journal_, housekeepingMemory_, closedUnsaved_);
+    context.journalRelease.journal = nullptr;
+    context.mayAsk = false;
+    std::shared_ptr<TakenDocument> taken;
+    if (context.packageWay) {
+        run.user.app = word;
+        // Word waits: no call that the listener already knows the answer to.
+        run.user.process = process.id ? process : ProcessOfWord(word);
+        DocumentBackup backup(context, document);
+        if (backup.take() && !guard.stopped()) taken = std::make_shared<TakenDocument>(std::move(backup.taken()));
+    }
+    context.tellNotes();
+    Finish(run);
+    return taken;
+}
+
+OneBackup BackupRun::WriteTaken(const TakenDocument& taken, BackupOptions options, RunHost& host) {
+    return alone(options, host, [&](RunContext& context) { return DocumentBackup(context, taken).writeTaken(); });
 }

@@ -10,6 +10,7 @@
 #include "engine/Housekeeping.h"
 #include "engine/RunHost.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -30,6 +31,7 @@ struct OneBackup {
 struct RunState;
 struct RunContext;
 class WordInstances;
+struct TakenDocument;
 class Guard;
 
 // Said once, in the error report, when a run is left without a Word's
@@ -60,6 +62,19 @@ public:
     // document that would need it gets no backup.  Failures are reported as
     // a run's; notes are told to host; BackupStarted/Ended are not.
     OneBackup BackUpOne(const Dispatch& word, const Dispatch& document, BackupOptions options, RunHost& host);
+    // BackUpOne in two, for Word's DocumentBeforeClose on the package way.
+    // TakeOne, inside the event: only what needs the document (who it is,
+    // Saved, protection, its package); none when it gets no backup (saved
+    // ones included).  It works even while a run is under way (the event
+    // comes in one of the run's calls to Word), and leaves the run's state
+    // alone.  process: word's, when known (asked of Word otherwise).
+    std::shared_ptr<TakenDocument> TakeOne(const Dispatch& word, const WordProcess& process,
+                                           const Dispatch& document, BackupOptions options, RunHost& host);
+    // WriteTaken, once the event has returned: folder (never the picker),
+    // path, write, journal, history line, BackupSaved, the closed-unsaved
+    // watch, as BackUpOne.  AlreadyRunning, doing nothing, while a run or
+    // another backup is under way: call again after it.
+    OneBackup WriteTaken(const TakenDocument& taken, BackupOptions options, RunHost& host);
     bool running() const { return state_ != nullptr; }
 
     // For a close or log-off that comes while a run waits (for the clipboard,
@@ -74,6 +89,9 @@ private:
                 std::optional<Guard::Held> noAnswer);
     // Tells the user that a Word did not answer, once until every Word does.
     void toldOfAnswers(bool allAnswered, int step);
+    // A backup of one document while no run is under way.
+    OneBackup alone(const BackupOptions& options, RunHost& host,
+                    const std::function<std::optional<SavedBackup>(RunContext&)>& backUp);
 
     RunState* state_ = nullptr;  // the run under way
     bool noAnswerTold_ = false;

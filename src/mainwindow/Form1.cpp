@@ -323,6 +323,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), reinterpret_cast<RECT*>(lParam)); return 0;
     case kTestButtonLater: ReportFailuresOf(L"PushButton2_Click", [&] { PushButton2_Click(); }); return 0;
     case kShowHeldReports: ShowHeldReports(); return 0;
+    case kWriteTaken: WriteTaken(); return 0;
     case WM_CLOSE: CloseNow(); return 0;
     // Sign-out, restart, shut-down, sleep: one more backup of what changed,
     // within what Windows waits for; the session always goes on.

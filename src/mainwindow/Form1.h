@@ -181,7 +181,14 @@ private:
     // Failures of a backup inside Word's close, shown once it has returned.
     static constexpr UINT kShowHeldReports = WM_APP + 2;
     void ShowHeldReports();
+    void ShowLater(std::vector<std::wstring> reports);
     std::vector<std::wstring> heldReports_;
+    // Documents taken inside Word's close, written once it has returned and
+    // no run is under way (each run's end drains them).
+    static constexpr UINT kWriteTaken = WM_APP + 3;
+    void WriteTaken();
+    void BackUpInsideTheClose(const ListenedWord& word, const Dispatch& document, const BackupOptions& options);
+    std::vector<std::shared_ptr<TakenDocument>> taken_;
     // Windows waits 5 s for the answer at the end of a session and 2 s
     // before sleep; the backups end a little before.
     static constexpr std::chrono::milliseconds kSessionEndBound{4000}, kSleepBound{1400};

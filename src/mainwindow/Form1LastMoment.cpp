@@ -82,26 +82,74 @@ void Form1::WordFound(const FoundWord& word) {
     listeners_->listen(word);
 }
 
-// A run under way when the event comes goes through every document itself
-// and finishes first: the one-document backup refuses to start beside it,
-// so no document is ever backed up twice at once.
+namespace {
+
+// Whether a document that Word is about to close has unsaved changes; false
+// when it cannot say (gone already: nothing left to read).
+bool Changed(const Dispatch& document) {
+    try {
+        return !document.get(L"Saved").toBool();
+    } catch (const Failure&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+// Inside Word's close only what needs the document is taken: who it is and
+// its package.  The rest is written once the event has returned, after a
+// run under way, so that Word's close waits for one package read and a run
+// never meets a backup of the same document beside it.
 void Form1::DocumentClosing(const ListenedWord& word, const Dispatch& document) {
     if (!Check12.value() || closing_ || LastMomentUnderWay()) return;
+    const BackupOptions options = Options();
+    if (!PackageWay(options)) return BackUpInsideTheClose(word, document, options);
     QuietHost host;
     HeldReports held;
     {
         CallDeadline bound(kCloseBound);
-        try {
-            // A saved document's file is its backup.
-            if (document.get(L"Saved").toBool()) return;
-        } catch (const Failure&) {
-            return;  // gone already: nothing left to read
-        }
-        services_->BackUpOne(run_, word.app, document, Options(), host);
+        if (auto taken = run_.TakeOne(word.app, word.process, document, options, host))
+            taken_.push_back(std::move(taken));
+    }
+    if (!taken_.empty()) PostMessageW(hwnd_, kWriteTaken, 0, 0);
+    ShowLater(held.take());
+}
+
+// The classic way needs the clipboard and Words of our own: the whole
+// backup inside the event, none while a run is under way.
+void Form1::BackUpInsideTheClose(const ListenedWord& word, const Dispatch& document, const BackupOptions& options) {
+    QuietHost host;
+    HeldReports held;
+    {
+        CallDeadline bound(kCloseBound);
+        if (!Changed(document)) return;  // a saved document's file is its backup
+        services_->BackUpOne(run_, word.app, document, options, host);
     }
     for (const SavedBackup& saved : host.saved) BackupSaved(saved);
-    // Reported once Word has its answer.
-    std::vector<std::wstring> reports = held.take();
+    if (!taken_.empty()) PostMessageW(hwnd_, kWriteTaken, 0, 0);
+    ShowLater(held.take());
+}
+
+// Each taken document leaves the queue before it is written: a message
+// pumped meanwhile never writes it twice.
+void Form1::WriteTaken() {
+    if (BackupRunning() || LastMomentUnderWay()) return;
+    QuietHost host;
+    HeldReports held;
+    while (!taken_.empty()) {
+        std::shared_ptr<TakenDocument> taken = std::move(taken_.front());
+        taken_.erase(taken_.begin());
+        if (run_.WriteTaken(*taken, Options(), host).outcome == RunOutcome::AlreadyRunning) {
+            taken_.insert(taken_.begin(), std::move(taken));
+            break;
+        }
+    }
+    for (const SavedBackup& saved : host.saved) BackupSaved(saved);
+    ShowLater(held.take());
+}
+
+// Reported once Word has its answer.
+void Form1::ShowLater(std::vector<std::wstring> reports) {
     if (reports.empty()) return;
     heldReports_.insert(heldReports_.end(), reports.begin(), reports.end());
     PostMessageW(hwnd_, kShowHeldReports, 0, 0);
@@ -125,7 +173,10 @@ bool Form1::LastMomentUnderWay() const {
 // run's state is the other thread's meanwhile; after the answer, nothing
 // here touches it until that thread has ended.
 void Form1::BackUpBeforeLeaving(std::chrono::milliseconds bound) {
-    if (!Check12.value() || !listeners_ || listeners_->empty() || LastMomentUnderWay() || BackupRunning()) return;
+    if (LastMomentUnderWay() || BackupRunning()) return;
+    // What Word's closes took is written before the answer.
+    WriteTaken();
+    if (!Check12.value() || !listeners_ || listeners_->empty()) return;
     auto job = std::make_shared<LastMomentJob>(LastMomentJob{this, Options(), listeners_->words(), bound, {}});
     auto* handed = new std::shared_ptr<LastMomentJob>(job);
     lastMomentThread_.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, LastMomentJob::Run, handed, 0, nullptr)));

@@ -85,6 +85,7 @@ void Form1::CloseNow() {
     // cleans up first, within its bound.  The close goes ahead regardless.
     if (BackupRunning()) Guard::Quiet().step(1, [&] { services_->FinishRunNow(run_); });
     listeners_.reset();  // Word is told we no longer listen
+    WriteTaken();        // what Word's closes took does not end with the process
     ReportFailuresOf(L"Form_QueryUnload", [&] { Form_QueryUnload(); });
     Form_Unload();
 }

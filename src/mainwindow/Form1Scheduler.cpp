@@ -54,6 +54,8 @@ void Form1::RunBackup() {
     } leave{runDepth_};
     const size_t toldBefore = notesTold_.size();
     const RunOutcome outcome = services_->SaveAll(run_, Options(), *this);
+    // What Word's closes took meanwhile waited for this run.
+    if (!taken_.empty()) PostMessageW(hwnd_, kWriteTaken, 0, 0);
     // Only a run that went through the documents knows what they met.
     if (outcome == RunOutcome::Done) {
         lastNotes_.assign(notesTold_.begin() + static_cast<std::ptrdiff_t>(toldBefore), notesTold_.end());
