@@ -296,7 +296,7 @@ TEST_F(LastMomentTest, EveryCloseOfAChangedDocumentKeepsWhatWasTypedSinceTheRun)
     EXPECT_EQ(Newest(L"E.txt"), L"E.txt");
     // A, B and C were changed when Word closed them: the next run tells of them.
     form->PushButton2_Click();
-    EXPECT_EQ(shell.calls.back().info.rfind("Word closed 3 documents", 0), 0u) << shell.calls.back().info;
+    EXPECT_EQ(shell.calls.back().info.rfind(L"Word closed 3 documents", 0), 0u) << shell.calls.back().info;
     // A close cancelled at Word's question: its backup is taken, nothing is said.
     Type(Documents()[0], L"f typed");
     const int balloons = shell.count(NIM_MODIFY, NIF_INFO);
