@@ -193,6 +193,12 @@ private:
     // before sleep; the backups end a little before.
     static constexpr std::chrono::milliseconds kSessionEndBound{4000}, kSleepBound{1400};
 
+    // Form1Startup.cpp: the steps of Form_Load, its guard's numbering kept.
+    void SetWindowIcons();
+    void RestoreLocationAndInterval(Guard& guard);
+    void RestoreBackupChoices(Guard& guard);
+    void RestoreStartOptions(Guard& guard);
+    void LoadHandCursor(Guard& guard);
     // Form1.cpp: creation, layout and the window procedure.
     void CreateControls();
     void Layout(UINT dpi);

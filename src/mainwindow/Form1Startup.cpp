@@ -73,25 +73,76 @@ void Form1::Form_Load() {
 
     // 3. Caption and icon.
     guard.step(30, [&] { if (!SetWindowTextW(hwnd_, product::kTitle)) throw Failure::FromLastError(); });
-    guard.step(31, [&] {
-        HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
-        int big = SystemMetricForDpi(SM_CXICON, dpi_), small = SystemMetricForDpi(SM_CXSMICON, dpi_);
-        auto load = [&](int size) {
-            return UniqueIcon(static_cast<HICON>(
-                LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, size, size, 0)));
-        };
-        UniqueIcon bigIcon = load(big), smallIcon = load(small);
-        if (!bigIcon || !smallIcon) throw Failure::FromLastError();
-        SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
-        SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
-        // The window's old icons go only once it no longer shows them.
-        bigIcon_ = std::move(bigIcon);
-        smallIcon_ = std::move(smallIcon);
-    });
+    guard.step(31, [&] { SetWindowIcons(); });
 
     // 4. The caption of message boxes.
     guard.step(40, [&] { SetApplicationTitle(); });
 
+    RestoreLocationAndInterval(guard);
+
+    RestoreBackupChoices(guard);
+
+    // 12. Show.
+    guard.step(120, [&] {
+        if (!shownOnce_) CenterOnScreen();
+        shownOnce_ = true;
+        ShowWindow(hwnd_, SW_SHOW);
+        UpdateWindow(hwnd_);
+    });
+
+    // 13. The icon stays in the tray for the whole run.
+    guard.step(130, [&] { cSysTray1->SetInTray(true); });
+    guard.step(131, [&] { cSysTray1->SetTrayTip(product::kTitle); });
+
+    RestoreStartOptions(guard);
+
+    // 17. Without Word there is nothing to do: the check has told the user.
+    // The icon goes first, or a dead one would stay in the tray.
+    bool wordAvailable = true;
+    guard.step(170, [&] { wordAvailable = services_->CheckWordAvailable(); });
+    if (!wordAvailable) {
+        cSysTray1->SetInTray(false);
+        EndProcess(0);
+        return;
+    }
+
+    // 18. The backup extension from Word's version.
+    double version = 0;
+    guard.step(180, [&] { version = services_->GetWordVersion(); });
+    guard.step(181, [&] { DocExtensionValue = DocExtensionFor(version); });
+
+    // 19. The history file.
+    guard.step(190, [&] {
+        HistoryFileValue =
+            Environ(L"TEMP") + L"\\" + StripFileNameChars(RemoveLastWord(product::kTitle, L"Software")) + L".txt";
+    });
+
+    // Copies of protected backups that Word let go of while Orvelle was not running.
+    RemoveReleasedCopies();
+
+    LoadHandCursor(guard);
+
+    // 21.
+    guard.step(210, [&] { LoadComplete = true; });
+}
+
+void Form1::SetWindowIcons() {
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+    int big = SystemMetricForDpi(SM_CXICON, dpi_), small = SystemMetricForDpi(SM_CXSMICON, dpi_);
+    auto load = [&](int size) {
+        return UniqueIcon(static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVELLE), IMAGE_ICON, size, size, 0)));
+    };
+    UniqueIcon bigIcon = load(big), smallIcon = load(small);
+    if (!bigIcon || !smallIcon) throw Failure::FromLastError();
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+    // The window's old icons go only once it no longer shows them.
+    bigIcon_ = std::move(bigIcon);
+    smallIcon_ = std::move(smallIcon);
+}
+
+void Form1::RestoreLocationAndInterval(Guard& guard) {
     // 5.-6. The backup location.
     guard.step(50, [&] { Text1.setText(ChosenSetting(settings::kPath, GetDesktopFolder())); });
     if (guard.test(60, [&] { return ChosenSetting(settings::kWhereOption, L"1") == L"1"; }))
@@ -108,7 +159,9 @@ void Form1::Form_Load() {
         if (position < 1 || position > ListView1.count()) throw Failure::IndexOutOfBounds();
         ListView1.select(position - 1);
     });
+}
 
+void Form1::RestoreBackupChoices(Guard& guard) {
     // 10. The switch: exactly "Off" or "On"; anything else keeps the design.
     std::wstring backupSwitch;
     guard.step(100, [&] { backupSwitch = ChosenSetting(settings::kBackupSwitch, L"On"); });
@@ -145,19 +198,9 @@ void Form1::Form_Load() {
     guard.step(122, [&] { Check12.setValue(ChosenSetting(settings::kLastMoment, L"On") != L"Off"); });
     // What an administrator set shows greyed.
     guard.step(123, [&] { DisableManagedControls(*this); });
+}
 
-    // 12. Show.
-    guard.step(120, [&] {
-        if (!shownOnce_) CenterOnScreen();
-        shownOnce_ = true;
-        ShowWindow(hwnd_, SW_SHOW);
-        UpdateWindow(hwnd_);
-    });
-
-    // 13. The icon stays in the tray for the whole run.
-    guard.step(130, [&] { cSysTray1->SetInTray(true); });
-    guard.step(131, [&] { cSysTray1->SetTrayTip(product::kTitle); });
-
+void Form1::RestoreStartOptions(Guard& guard) {
     // 14.-16. The two start options; "Start in system tray" hides the window
     // into the tray through the resize handler.
     guard.step(140, [&] { Check5.setValue(ChosenSetting(settings::kWindowsStartup, L"Off") == L"On"); });
@@ -167,31 +210,9 @@ void Form1::Form_Load() {
         guard.step(142, [&] { Check5.value() ? services_->AddToStartup() : services_->RemoveFromStartup(); });
     guard.step(150, [&] { Check8.setValue(ChosenSetting(settings::kMinimized, L"Off") == L"On"); });
     if (guard.test(160, [&] { return Check8.value(); })) guard.step(161, [&] { ShowWindow(hwnd_, SW_MINIMIZE); });
+}
 
-    // 17. Without Word there is nothing to do: the check has told the user.
-    // The icon goes first, or a dead one would stay in the tray.
-    bool wordAvailable = true;
-    guard.step(170, [&] { wordAvailable = services_->CheckWordAvailable(); });
-    if (!wordAvailable) {
-        cSysTray1->SetInTray(false);
-        EndProcess(0);
-        return;
-    }
-
-    // 18. The backup extension from Word's version.
-    double version = 0;
-    guard.step(180, [&] { version = services_->GetWordVersion(); });
-    guard.step(181, [&] { DocExtensionValue = DocExtensionFor(version); });
-
-    // 19. The history file.
-    guard.step(190, [&] {
-        HistoryFileValue =
-            Environ(L"TEMP") + L"\\" + StripFileNameChars(RemoveLastWord(product::kTitle, L"Software")) + L".txt";
-    });
-
-    // Copies of protected backups that Word let go of while Orvelle was not running.
-    RemoveReleasedCopies();
-
+void Form1::LoadHandCursor(Guard& guard) {
     // 20. The optional hand cursor beside the program.
     const std::wstring cursorFile = ProgramFolder() + L"\\HAND-M.CUR";
     if (guard.test(200, [&] { return FileExists(cursorFile); }))
@@ -200,7 +221,4 @@ void Form1::Form_Load() {
             if (!cursor) throw Failure::FromLastError();
             handCursor_ = std::move(cursor);
         });
-
-    // 21.
-    guard.step(210, [&] { LoadComplete = true; });
 }

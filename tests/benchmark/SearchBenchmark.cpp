@@ -8,6 +8,7 @@
 // Not a test: it prints.
 #include "Asker.h"
 #include "Milliseconds.h"
+#include "PumpUntil.h"
 #include "backupswindow/BackupsWindow.h"
 #include "common/Handle.h"
 #include "common/MonotonicClock.h"
@@ -23,17 +24,6 @@
 #include <string>
 
 namespace {
-
-void Pump(const std::function<bool()>& until) {
-    MSG msg;
-    while (!until()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-}
 
 void Searched(BackupsWindow& window, const wchar_t* words, const char* what) {
     Asker asker(window.hwnd());

@@ -5,6 +5,7 @@
 // search in a process of its own.  Not a test: it prints.
 #include "Milliseconds.h"
 #include "PrivateMemory.h"
+#include "PumpUntil.h"
 #include "backupswindow/BackupsWindow.h"
 #include "common/Text.h"
 #include "mainwindow/Settings.h"
@@ -14,17 +15,6 @@
 #include <string>
 
 namespace {
-
-void Pump(const std::function<bool()>& until) {
-    MSG msg;
-    while (!until()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-}
 
 // As a process of its own: the window on folder, then one search of every document's backups.
 int Search(const std::wstring& folder, const wchar_t* token) {
